@@ -1,0 +1,55 @@
+#include "app/linkscope.h"
+
+#include "decode/packetdecoder.h"
+#include "display/rawview.h"
+#include "serial/portnames.h"
+
+LinkScope::LinkScope(QWidget *parent)
+    : QMainWindow(parent)
+{
+    ui.setupUi(this);
+    ui.cbPortSelect->clear();
+    ui.cbPortSelect->insertItems(ui.cbPortSelect->count(), availablePortNames());
+    serialPort = new QSerialPort;
+    connect(serialPort, &QSerialPort::errorOccurred, this,
+            [this](QSerialPort::SerialPortError error) { handlePortError(error); });
+}
+
+LinkScope::~LinkScope()
+{
+    // The port has no parent, so it would outlive the window otherwise. Its
+    // signals must not reach a window that is half destroyed.
+    serialPort->disconnect(this);
+    if (serialPort->isOpen())
+        serialPort->close();
+    delete serialPort;
+}
+
+bool LinkScope::decodePacket(const QByteArray &chunk)
+{
+    return ::decodePacket(chunk, ui.twSrxlInput);
+}
+
+void LinkScope::showRawPacket(const QByteArray &chunk)
+{
+    ::showRawPacket(ui.twDataInput, chunk);
+}
+
+void LinkScope::fitTableToContents(QTableWidget *table)
+{
+    if (table == ui.twDataInput)
+        dataFitter.fit(table);
+    else if (table == ui.twSrxlInput)
+        srxlFitter.fit(table);
+    else
+        fitTableToContentsPlain(table);
+}
+
+void LinkScope::processChunk(const QByteArray &chunk)
+{
+    if (!decodePacket(chunk))
+        return;
+    showRawPacket(chunk);
+    fitTableToContents(ui.twDataInput);
+    fitTableToContents(ui.twSrxlInput);
+}

@@ -1,0 +1,11 @@
+#include "app/linkscope.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    LinkScope window;
+    window.show();
+    return app.exec();
+}

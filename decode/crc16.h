@@ -1,0 +1,11 @@
+// CRC-16/XMODEM, the checksum every packet family carries in its last two bytes.
+#ifndef LINKSCOPE_CRC16_H
+#define LINKSCOPE_CRC16_H
+
+#include <QByteArray>
+
+// CRC over the first count bytes of chunk (poly 0x1021, initial value 0,
+// no reflection, no final XOR).
+quint16 crc16Xmodem(const QByteArray &chunk, int count);
+
+#endif

@@ -1,0 +1,5 @@
+#include "decode/decoderstate.h"
+
+quint8 lastPacketType = 0;
+qint16 channelValues[channelValueCount] = {};
+quint16 wordScratch = 0;

@@ -1,0 +1,39 @@
+// NORDAX: 0xA3, 29 bytes, version 1, a mode byte and 12 channel words.
+#include "decode/decodecontext.h"
+#include "decode/decoderstate.h"
+
+namespace {
+
+// w × 2.48 rounded half up, minus 6031, kept to 16 bits as the device's
+// own firmware does; large words therefore wrap.
+qint16 nordaxValue(quint16 word)
+{
+    const quint32 scaled = (quint32(word) * 2480u + 500u) / 1000u;
+    return qint16(quint16(scaled - 6031u));
+}
+
+} // namespace
+
+void decodeNordax(DecodeContext &ctx)
+{
+    constexpr int channels = 12;
+    ctx.setRows(channels + 4);
+    ctx.rowLabels << QStringLiteral("Version") << QStringLiteral("Mode");
+    ctx.setCell(0, QStringLiteral("NORDAX"));
+    ctx.setNumber(1, ctx.byteAt(1));
+    ctx.setNumber(2, ctx.byteAt(2));
+    const bool crcOk = ctx.crcMatches();
+    ctx.addChannelLabels(channels);
+    if (crcOk) {
+        ctx.setCell(channels + 3, QStringLiteral("OK"));
+        for (int k = 0; k < channels; ++k) {
+            const quint16 word = joinWord(ctx.byteAt(3 + 2 * k), ctx.byteAt(4 + 2 * k));
+            if (word != 0)
+                channelValues[k] = nordaxValue(word);
+            ctx.setNumber(3 + k, channelValues[k]);
+        }
+    } else {
+        ctx.setCell(channels + 3, QStringLiteral("FALSE"));
+    }
+    ctx.rowLabels.append(QStringLiteral("CRC"));
+}

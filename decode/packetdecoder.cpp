@@ -1,0 +1,41 @@
+#include "decode/packetdecoder.h"
+
+#include "decode/decodecontext.h"
+#include "decode/decoderstate.h"
+#include "display/celltext.h"
+
+bool decodePacket(const QByteArray &chunk, QTableWidget *table)
+{
+    DecodeContext ctx{chunk, table, {QStringLiteral("ID")}};
+    const int n = chunk.size();
+    bool packetRecognised = false;
+    lastPacketType = ctx.byteAt(0);
+
+    if (n == 27 && lastPacketType == 0xA1) {
+        packetRecognised = true;
+        decodeMpx(ctx, false);
+    }
+    if (n == 35 && lastPacketType == 0xA2) {
+        packetRecognised = true;
+        decodeMpx(ctx, true);
+    }
+    // Every 0xA3 chunk counts as recognised, decodable or not.
+    if (lastPacketType == 0xA3) {
+        packetRecognised = true;
+        if (ctx.byteAt(1) == 1 && n == 29)
+            decodeNordax(ctx);
+    }
+    if (lastPacketType == 0xA8) {
+        if (ctx.byteAt(1) == 1 && hottLengthMatches(chunk)) {
+            packetRecognised = true;
+            decodeHott(ctx);
+        }
+    } else if (n == 18 && (lastPacketType == 0xA5 || lastPacketType == 0xA2)) {
+        packetRecognised = true;
+        decodeSpektrum(ctx);
+    }
+
+    if (ctx.rowLabels.size() > 1)
+        setRowLabels(table, ctx.rowLabels);
+    return packetRecognised;
+}

@@ -1,0 +1,14 @@
+// Recognises one received chunk as a packet and shows its decoded fields.
+#ifndef LINKSCOPE_PACKETDECODER_H
+#define LINKSCOPE_PACKETDECODER_H
+
+#include <QByteArray>
+
+class QTableWidget;
+
+// Decodes chunk into table (one column, row 0 the family label, last row the
+// CRC verdict). Returns whether the chunk's type, and for most families its
+// length, was recognised; that says nothing about its CRC.
+bool decodePacket(const QByteArray &chunk, QTableWidget *table);
+
+#endif

@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds LinkScope and starts it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/ensure-packages.sh
+ensure_packages "${BUILD_PACKAGES[@]}"
+cmake -S . -B build/app -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+cmake --build build/app -j"$(nproc)"
+exec build/app/linkscope

@@ -1,0 +1,116 @@
+// Opening and closing the chosen port, draining it, and noticing when the
+// device behind it goes away.
+#include "app/linkscope.h"
+
+#include "serial/linesettings.h"
+
+#include <climits>
+
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#endif
+
+namespace {
+
+// Reads that keep failing without a byte in between mean the line is dead,
+// even where the driver gives no clearer sign.
+constexpr int maxReadErrorsWithoutData = 3;
+
+bool deviceHungUp(const QSerialPort &port)
+{
+#ifdef Q_OS_UNIX
+    pollfd pfd{int(port.handle()), POLLIN, 0};
+    return ::poll(&pfd, 1, 0) > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL));
+#else
+    Q_UNUSED(port);
+    return false;
+#endif
+}
+
+} // namespace
+
+void LinkScope::on_btConnect_clicked()
+{
+    if (!ui.cbPortSelect->currentText().isEmpty() && !serialPort->isOpen())
+        openPort();
+    else
+        closePort();
+}
+
+void LinkScope::openPort()
+{
+    const QString name = ui.cbPortSelect->currentText();
+    serialPort->setPortName(name);
+    if (!serialPort->open(QIODevice::ReadWrite)) {
+        QString message = QStringLiteral("Could not open %1: %2").arg(name, serialPort->errorString());
+        if (serialPort->error() == QSerialPort::PermissionError)
+            message += QStringLiteral(" (add your user to the dialout group and log in again)");
+        ui.statusBar->showMessage(message);
+        return;
+    }
+    const QString failedSetting = applyLineSettings(*serialPort);
+    if (!failedSetting.isEmpty()) {
+        const QString reason = serialPort->errorString();
+        serialPort->close();
+        ui.statusBar->showMessage(QStringLiteral("Could not set the %1 of %2: %3")
+                                      .arg(failedSetting, name, reason));
+        return;
+    }
+    readErrorsWithoutData = 0;
+    ui.statusBar->clearMessage();
+    connect(serialPort, SIGNAL(readyRead()), this, SLOT(slotReadyRead()));
+    ui.btConnect->setText(QStringLiteral("Disconnect"));
+}
+
+void LinkScope::closePort()
+{
+    disconnect(serialPort, SIGNAL(readyRead()), this, SLOT(slotReadyRead()));
+    if (serialPort->isOpen())
+        serialPort->close();
+    ui.btConnect->setText(QStringLiteral("Connect"));
+}
+
+void LinkScope::slotReadyRead()
+{
+    qint32 n = qint32(qMin<qint64>(serialPort->bytesAvailable(), INT_MAX));
+    while (n > 0) {
+        const QByteArray chunk = serialPort->read(n);
+        // Nothing read although bytes were reported: asking again would
+        // only get the same answer, so leave it to the next signal.
+        if (chunk.isEmpty())
+            break;
+        readErrorsWithoutData = 0;
+        processChunk(chunk);
+        n = qint32(qMin<qint64>(serialPort->bytesAvailable(), INT_MAX));
+    }
+}
+
+void LinkScope::handlePortError(QSerialPort::SerialPortError error)
+{
+    if (!serialPort->isOpen())
+        return;
+    if (error == QSerialPort::ResourceError) {
+        dropLostPort(serialPort->errorString());
+    } else if (error == QSerialPort::ReadError) {
+        ++readErrorsWithoutData;
+        if (deviceHungUp(*serialPort) || readErrorsWithoutData >= maxReadErrorsWithoutData)
+            dropLostPort(serialPort->errorString());
+    }
+}
+
+void LinkScope::dropLostPort(const QString &reason)
+{
+    // The port is in the middle of emitting its error; close it once
+    // control is back in the event loop, not from inside its own signal.
+    if (portLossPending)
+        return;
+    portLossPending = true;
+    const QString name = serialPort->portName();
+    QMetaObject::invokeMethod(this, [this, name, reason] {
+        portLossPending = false;
+        if (!serialPort->isOpen())
+            return;
+        closePort();
+        ui.statusBar->showMessage(QStringLiteral("Lost the connection to %1: %2").arg(name, reason));
+    }, Qt::QueuedConnection);
+}

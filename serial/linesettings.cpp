@@ -1,0 +1,18 @@
+#include "serial/linesettings.h"
+
+#include <QSerialPort>
+
+QString applyLineSettings(QSerialPort &port)
+{
+    if (!port.setBaudRate(QSerialPort::Baud115200, QSerialPort::AllDirections))
+        return QStringLiteral("baud rate");
+    if (!port.setDataBits(QSerialPort::Data8))
+        return QStringLiteral("data bits");
+    if (!port.setParity(QSerialPort::NoParity))
+        return QStringLiteral("parity");
+    if (!port.setStopBits(QSerialPort::OneStop))
+        return QStringLiteral("stop bits");
+    if (!port.setFlowControl(QSerialPort::NoFlowControl))
+        return QStringLiteral("flow control");
+    return QString();
+}

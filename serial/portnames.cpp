@@ -1,0 +1,12 @@
+#include "serial/portnames.h"
+
+#include <QSerialPortInfo>
+
+QStringList availablePortNames()
+{
+    QStringList names;
+    const auto ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : ports)
+        names.append(info.portName());
+    return names;
+}

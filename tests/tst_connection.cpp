@@ -1,0 +1,186 @@
+#include "linkscopeprobe.h"
+#include "packets.h"
+#include "pty.h"
+#include "serial/linesettings.h"
+
+#include <QComboBox>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QtTest>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+class tst_Connection : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void connectAppliesLineSettings();
+    void secondPressDisconnects();
+    void reconnectDeliversEachChunkOnce();
+    void emptySelectorOpensNothing();
+    void unopenablePortStaysClosed();
+    void permissionDeniedNamesTheGroup();
+    void successClearsTheMessage();
+    void failingSettingIsReported();
+    void destroyingTheWindowClosesThePort();
+
+private:
+    static void selectPort(LinkScope &window, const QString &name)
+    {
+        QComboBox *selector = LinkScopeProbe::ui(window).cbPortSelect;
+        selector->addItem(name);
+        selector->setCurrentText(name);
+    }
+    static void press(LinkScope &window)
+    {
+        QTest::mouseClick(LinkScopeProbe::ui(window).btConnect, Qt::LeftButton);
+    }
+    static QString caption(LinkScope &window) { return LinkScopeProbe::ui(window).btConnect->text(); }
+    static QString message(LinkScope &window) { return LinkScopeProbe::ui(window).statusBar->currentMessage(); }
+};
+
+void tst_Connection::connectAppliesLineSettings()
+{
+    PseudoTerminal pty;
+    QVERIFY(pty.isValid());
+    LinkScope window;
+    selectPort(window, pty.slavePath());
+    press(window);
+    QCOMPARE(caption(window), QStringLiteral("Disconnect"));
+    QVERIFY(LinkScopeProbe::port(window)->isOpen());
+    QCOMPARE(LinkScopeProbe::port(window)->openMode(), QIODevice::ReadWrite);
+    QCOMPARE(LinkScopeProbe::readyReadReceivers(window), 1);
+
+    termios tio;
+    QCOMPARE(::tcgetattr(pty.slaveFd(), &tio), 0);
+    QCOMPARE(::cfgetispeed(&tio), speed_t(B115200));
+    QCOMPARE(::cfgetospeed(&tio), speed_t(B115200));
+    QCOMPARE(tio.c_cflag & CSIZE, tcflag_t(CS8));
+    QCOMPARE(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), tcflag_t(0));
+    QCOMPARE(tio.c_iflag & (IXON | IXOFF | IXANY), tcflag_t(0));
+}
+
+void tst_Connection::secondPressDisconnects()
+{
+    PseudoTerminal pty;
+    LinkScope window;
+    selectPort(window, pty.slavePath());
+    press(window);
+    QCOMPARE(caption(window), QStringLiteral("Disconnect"));
+    press(window);
+    QCOMPARE(caption(window), QStringLiteral("Connect"));
+    QVERIFY(!LinkScopeProbe::port(window)->isOpen());
+    QCOMPARE(LinkScopeProbe::readyReadReceivers(window), 0);
+}
+
+void tst_Connection::reconnectDeliversEachChunkOnce()
+{
+    PseudoTerminal pty;
+    LinkScope window;
+    selectPort(window, pty.slavePath());
+    press(window);
+    press(window);
+    press(window);
+    QCOMPARE(caption(window), QStringLiteral("Disconnect"));
+    QCOMPARE(LinkScopeProbe::readyReadReceivers(window), 1);
+
+    QSignalSpy readyRead(LinkScopeProbe::port(window), SIGNAL(readyRead()));
+    const QByteArray packet = packets::mpx(QVector<quint16>(12, 0x0800));
+    QVERIFY(pty.write(packet));
+    QTableWidget *raw = LinkScopeProbe::ui(window).twDataInput;
+    QTRY_COMPARE(raw->rowCount(), 27);
+    QCOMPARE(readyRead.count(), 1);
+    QCOMPARE(LinkScopeProbe::ui(window).twSrxlInput->item(0, 0)->text(), QStringLiteral("MPX"));
+}
+
+void tst_Connection::emptySelectorOpensNothing()
+{
+    LinkScope window;
+    LinkScopeProbe::ui(window).cbPortSelect->clear();
+    press(window);
+    QCOMPARE(caption(window), QStringLiteral("Connect"));
+    QVERIFY(!LinkScopeProbe::port(window)->isOpen());
+    QCOMPARE(LinkScopeProbe::readyReadReceivers(window), 0);
+}
+
+void tst_Connection::unopenablePortStaysClosed()
+{
+    LinkScope window;
+    selectPort(window, QStringLiteral("/dev/linkscope-no-such-port"));
+    press(window);
+    QCOMPARE(caption(window), QStringLiteral("Connect"));
+    QVERIFY(!LinkScopeProbe::port(window)->isOpen());
+    QCOMPARE(LinkScopeProbe::readyReadReceivers(window), 0);
+    QVERIFY2(message(window).contains(QStringLiteral("/dev/linkscope-no-such-port")), qPrintable(message(window)));
+    QVERIFY2(message(window).contains(QStringLiteral("No such file or directory")), qPrintable(message(window)));
+}
+
+void tst_Connection::permissionDeniedNamesTheGroup()
+{
+    PseudoTerminal pty;
+    LinkScope window;
+    selectPort(window, pty.slavePath());
+    // Root may open anything, so open as "nobody" for a moment.
+    const bool asRoot = ::geteuid() == 0;
+    const passwd *nobody = ::getpwnam("nobody");
+    if (asRoot) {
+        QVERIFY(nobody);
+        QCOMPARE(::seteuid(nobody->pw_uid), 0);
+    } else {
+        QCOMPARE(::chmod(qPrintable(pty.slavePath()), 0), 0);
+    }
+    press(window);
+    if (asRoot)
+        QCOMPARE(::seteuid(0), 0);
+    QCOMPARE(caption(window), QStringLiteral("Connect"));
+    QVERIFY(!LinkScopeProbe::port(window)->isOpen());
+    QVERIFY2(message(window).contains(pty.slavePath()), qPrintable(message(window)));
+    QVERIFY2(message(window).contains(QStringLiteral("ermission")), qPrintable(message(window)));
+    QVERIFY2(message(window).contains(QStringLiteral("dialout")), qPrintable(message(window)));
+}
+
+void tst_Connection::successClearsTheMessage()
+{
+    PseudoTerminal pty;
+    LinkScope window;
+    selectPort(window, QStringLiteral("/dev/linkscope-no-such-port"));
+    press(window);
+    QVERIFY(!message(window).isEmpty());
+    selectPort(window, pty.slavePath());
+    press(window);
+    QCOMPARE(caption(window), QStringLiteral("Disconnect"));
+    QCOMPARE(message(window), QString());
+}
+
+void tst_Connection::failingSettingIsReported()
+{
+    // A line whose device has hung up takes no more settings.
+    PseudoTerminal pty;
+    QSerialPort port(pty.slavePath());
+    QVERIFY(port.open(QIODevice::ReadWrite));
+    QCOMPARE(applyLineSettings(port), QString());
+    pty.closeMaster();
+    QCOMPARE(applyLineSettings(port), QStringLiteral("baud rate"));
+    QCOMPARE(port.error(), QSerialPort::ResourceError);
+}
+
+void tst_Connection::destroyingTheWindowClosesThePort()
+{
+    PseudoTerminal pty;
+    {
+        LinkScope window;
+        selectPort(window, pty.slavePath());
+        press(window);
+        QCOMPARE(caption(window), QStringLiteral("Disconnect"));
+    }
+    // With the window gone the device may be opened again at once.
+    QSerialPort again(pty.slavePath());
+    QVERIFY2(again.open(QIODevice::ReadWrite), qPrintable(again.errorString()));
+}
+
+QTEST_MAIN(tst_Connection)
+#include "tst_connection.moc"
