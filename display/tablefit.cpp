@@ -1,9 +1,16 @@
 #include "display/tablefit.h"
 
 #include <QHeaderView>
+#include <QStyle>
 #include <QTableWidget>
 
 namespace {
+
+// Beyond this many texts the memory is dropped and measured anew, so that a
+// stream of ever new values cannot grow it without bound.
+constexpr int maxRememberedTexts = 4096;
+// Resizing many sections one by one costs more than one bulk resize.
+constexpr int maxSingleResizes = 8;
 
 void setGeometryFromSections(QTableWidget *table)
 {
@@ -26,7 +33,118 @@ void fitTableToContentsPlain(QTableWidget *table)
     setGeometryFromSections(table);
 }
 
+bool TableFitter::Look::operator==(const Look &o) const
+{
+    return table == o.table && style == o.style && showGrid == o.showGrid && wordWrap == o.wordWrap
+        && font == o.font && columnHeaderFont == o.columnHeaderFont && rowHeaderFont == o.rowHeaderFont;
+}
+
+bool TableFitter::canRemember(const QTableWidget *table) const
+{
+    // The table's own resize looks at no more rows than the precision, and
+    // treats hidden and stretched sections differently: leave those to it.
+    const QHeaderView *columns = table->horizontalHeader();
+    const QHeaderView *rows = table->verticalHeader();
+    const int precision = qMin(columns->resizeContentsPrecision(), rows->resizeContentsPrecision());
+    return table->columnCount() == 1 && precision > 0 && table->rowCount() <= precision
+        && columns->hiddenSectionCount() == 0 && rows->hiddenSectionCount() == 0
+        && !columns->stretchLastSection() && !rows->stretchLastSection()
+        && table->itemDelegate() && !table->isSortingEnabled();
+}
+
+void TableFitter::forgetIfLookChanged(QTableWidget *table)
+{
+    Look now;
+    now.table = table;
+    now.style = table->style();
+    now.font = table->font();
+    now.columnHeaderFont = table->horizontalHeader()->font();
+    now.rowHeaderFont = table->verticalHeader()->font();
+    now.showGrid = table->showGrid();
+    now.wordWrap = table->wordWrap();
+    if (now == look && itemHints.size() <= maxRememberedTexts)
+        return;
+    look = now;
+    itemHints.clear();
+    rowLabelHints.clear();
+    columnLabelHints.clear();
+    emptyItemHint = QSize();
+    columnMinimum = table->horizontalHeader()->minimumSectionSize();
+    columnMaximum = table->horizontalHeader()->maximumSectionSize();
+    rowMinimum = table->verticalHeader()->minimumSectionSize();
+    rowMaximum = table->verticalHeader()->maximumSectionSize();
+}
+
+QSize TableFitter::itemHint(QTableWidget *table, int row)
+{
+    const QTableWidgetItem *item = table->item(row, 0);
+    const QString text = item ? item->text() : QString();
+    // A cell without text is drawn the same with or without an item.
+    if (text.isNull()) {
+        if (!emptyItemHint.isValid())
+            emptyItemHint = table->sizeHintForIndex(table->model()->index(row, 0));
+        return emptyItemHint;
+    }
+    auto it = itemHints.constFind(text);
+    if (it == itemHints.constEnd())
+        it = itemHints.insert(text, table->sizeHintForIndex(table->model()->index(row, 0)));
+    return *it;
+}
+
+int TableFitter::rowLabelHint(QTableWidget *table, int row)
+{
+    const QString label = table->model()->headerData(row, Qt::Vertical).toString();
+    auto it = rowLabelHints.constFind(label);
+    if (it == rowLabelHints.constEnd())
+        it = rowLabelHints.insert(label, table->verticalHeader()->sectionSizeHint(row));
+    return *it;
+}
+
+int TableFitter::columnLabelHint(QTableWidget *table)
+{
+    const QString label = table->model()->headerData(0, Qt::Horizontal).toString();
+    auto it = columnLabelHints.constFind(label);
+    if (it == columnLabelHints.constEnd())
+        it = columnLabelHints.insert(label, table->horizontalHeader()->sectionSizeHint(0));
+    return *it;
+}
+
 void TableFitter::fit(QTableWidget *table)
 {
-    fitTableToContentsPlain(table);
+    if (!canRemember(table)) {
+        fitTableToContentsPlain(table);
+        return;
+    }
+    forgetIfLookChanged(table);
+    const int grid = table->showGrid() ? 1 : 0;
+    const int rows = table->rowCount();
+
+    // What the table's own resizeColumnsToContents() would set: the widest
+    // cell plus the grid line, or the column title if that is wider.
+    int widest = 0;
+    for (int row = 0; row < rows; ++row)
+        widest = qMax(widest, itemHint(table, row).width());
+    const int width = qBound(columnMinimum, qMax(widest + grid, columnLabelHint(table)), columnMaximum);
+    if (table->columnWidth(0) != width)
+        table->horizontalHeader()->resizeSection(0, width);
+
+    // And what resizeRowsToContents() would set, row by row. The column now
+    // holds every text on one line, so a cell is as tall as its text.
+    QVector<int> heights(rows);
+    int changed = 0;
+    for (int row = 0; row < rows; ++row) {
+        const int contents = qMax(itemHint(table, row).height() + grid, rowLabelHint(table, row));
+        heights[row] = qBound(rowMinimum, contents, rowMaximum);
+        if (table->rowHeight(row) != heights[row])
+            ++changed;
+    }
+    if (changed > maxSingleResizes) {
+        table->resizeRowsToContents();
+    } else if (changed > 0) {
+        for (int row = 0; row < rows; ++row)
+            if (table->rowHeight(row) != heights[row])
+                table->verticalHeader()->resizeSection(row, heights[row]);
+    }
+
+    setGeometryFromSections(table);
 }

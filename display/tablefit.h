@@ -2,18 +2,49 @@
 #ifndef LINKSCOPE_TABLEFIT_H
 #define LINKSCOPE_TABLEFIT_H
 
+#include <QFont>
+#include <QHash>
+#include <QPointer>
+#include <QSize>
+#include <QString>
+
+class QStyle;
 class QTableWidget;
 
 // Resizes columns and rows to their contents, then the table itself to the
 // header sizes plus 2 plus all columns (rows), keeping its top-left corner.
 void fitTableToContentsPlain(QTableWidget *table);
 
-// The same fit for one table, fed packet after packet. It remembers what the
-// texts it has seen measure, so that a packet costs only the lookups.
+// The same fit for single-column tables fed packet after packet. What a text
+// measures never changes while fonts and style stay the same, so the fitter
+// remembers it and touches only the sections whose size really changes.
+// Tables it cannot treat that way get the plain fit.
 class TableFitter
 {
 public:
     void fit(QTableWidget *table);
+
+private:
+    bool canRemember(const QTableWidget *table) const;
+    void forgetIfLookChanged(QTableWidget *table);
+    QSize itemHint(QTableWidget *table, int row);
+    int rowLabelHint(QTableWidget *table, int row);
+    int columnLabelHint(QTableWidget *table);
+
+    struct Look
+    {
+        QPointer<QTableWidget> table;
+        QPointer<QStyle> style;
+        QFont font, columnHeaderFont, rowHeaderFont;
+        bool showGrid = false, wordWrap = false;
+        bool operator==(const Look &o) const;
+    };
+    Look look;
+    QHash<QString, QSize> itemHints;
+    QSize emptyItemHint;
+    QHash<QString, int> rowLabelHints;
+    QHash<QString, int> columnLabelHints;
+    int columnMinimum = 0, columnMaximum = 0, rowMinimum = 0, rowMaximum = 0;
 };
 
 #endif
