@@ -2,9 +2,6 @@
 
 #include "decode/crc16.h"
 #include "decode/decoderstate.h"
-#include "display/celltext.h"
-
-#include <QTableWidget>
 
 bool DecodeContext::crcMatches() const
 {
@@ -13,25 +10,31 @@ bool DecodeContext::crcMatches() const
     return crc16Xmodem(chunk, n - 2) == stored;
 }
 
-void DecodeContext::setRows(int rows)
-{
-    setTableShape(table, rows, 1);
-}
-
-void DecodeContext::setCell(int row, const QString &text)
-{
-    setCellText(table, row, text);
-}
-
-void DecodeContext::setNumber(int row, int value)
-{
-    setCellText(table, row, QString::number(value, 10));
-}
-
 void DecodeContext::addChannelLabels(int count)
 {
-    for (int m = 1; m <= count; ++m)
-        rowLabels.append(QStringLiteral("CH%1").arg(m, 0, 10, QLatin1Char(' ')));
+    // A count byte allows 255 channels; the labels are made once.
+    static const QStringList labels = [] {
+        QStringList all;
+        for (int m = 1; m <= 255; ++m)
+            all.append(QStringLiteral("CH%1").arg(m, 0, 10, QLatin1Char(' ')));
+        return all;
+    }();
+    rowLabels.append(labels.mid(0, count));
+}
+
+QString decimalText(int value)
+{
+    QChar digits[12];
+    int start = 12;
+    // Worked in unsigned so that the most negative int has a magnitude too.
+    quint32 magnitude = value < 0 ? 0u - quint32(value) : quint32(value);
+    do {
+        digits[--start] = QLatin1Char(char('0' + magnitude % 10));
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (value < 0)
+        digits[--start] = QLatin1Char('-');
+    return QString(digits + start, 12 - start);
 }
 
 quint16 joinWord(quint8 high, quint8 low)

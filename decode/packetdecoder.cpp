@@ -2,11 +2,10 @@
 
 #include "decode/decodecontext.h"
 #include "decode/decoderstate.h"
-#include "display/celltext.h"
 
 bool decodePacket(const QByteArray &chunk, QTableWidget *table)
 {
-    DecodeContext ctx{chunk, table, {QStringLiteral("ID")}};
+    DecodeContext ctx(chunk, table);
     const int n = chunk.size();
     bool packetRecognised = false;
     lastPacketType = ctx.byteAt(0);
@@ -36,6 +35,6 @@ bool decodePacket(const QByteArray &chunk, QTableWidget *table)
     }
 
     if (ctx.rowLabels.size() > 1)
-        setRowLabels(table, ctx.rowLabels);
+        ctx.table.setRowLabels(ctx.rowLabels);
     return packetRecognised;
 }

@@ -6,14 +6,26 @@
 
 class QTableWidget;
 
-// Puts text at (row, 0) as a new item; an item that already holds exactly
-// this text is left in place, since replacing it would change nothing shown.
-void setCellText(QTableWidget *table, int row, const QString &text);
+// Cells already holding exactly the text are left alone. A packet changes
+// many cells at once, so the writer does not let each change mark its own
+// rectangle for redrawing (the item model's per-cell signal, which costs more
+// than the change itself); it marks the whole table once when it is done.
+class TableWriter
+{
+public:
+    explicit TableWriter(QTableWidget *table) : table(table) {}
+    ~TableWriter();
+    TableWriter(const TableWriter &) = delete;
+    TableWriter &operator=(const TableWriter &) = delete;
 
-// setVerticalHeaderLabels, skipped when the header already reads the same.
-void setRowLabels(QTableWidget *table, const QStringList &labels);
+    void setShape(int rows, int columns);
+    void setCell(int row, const QString &text);
+    // setVerticalHeaderLabels, skipped when the header already reads the same.
+    void setRowLabels(const QStringList &labels);
 
-// rowCount and columnCount as given; a table already of that shape is left alone.
-void setTableShape(QTableWidget *table, int rows, int columns);
+private:
+    QTableWidget *table;
+    bool cellsChanged = false;
+};
 
 #endif

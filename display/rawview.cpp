@@ -24,7 +24,8 @@ void showRawPacket(QTableWidget *table, const QByteArray &chunk)
             all[value] = hexByteText(quint8(value));
         return all;
     }();
-    setTableShape(table, n, 1);
+    TableWriter writer(table);
+    writer.setShape(n, 1);
     for (int i = 0; i < n; ++i)
-        setCellText(table, i, texts.at(quint8(chunk.at(i))));
+        writer.setCell(i, texts.at(quint8(chunk.at(i))));
 }

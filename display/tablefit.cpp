@@ -8,7 +8,7 @@ namespace {
 
 // Beyond this many texts the memory is dropped and measured anew, so that a
 // stream of ever new values cannot grow it without bound.
-constexpr int maxRememberedTexts = 4096;
+constexpr int maxRememberedTexts = 70000;
 // Resizing many sections one by one costs more than one bulk resize.
 constexpr int maxSingleResizes = 8;
 

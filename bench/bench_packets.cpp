@@ -1,0 +1,210 @@
+// Cost of one received packet, per family: decoding alone, the window's whole
+// path for a recognised chunk, and the same path with the tables' own resize
+// calls as the reference. Ends with a check that the heap stays flat.
+#include "app/linkscope.h"
+#include "display/tablefit.h"
+#include "packets.h"
+
+#include <QApplication>
+#include <QRandomGenerator>
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <functional>
+#include <malloc.h>
+#include <map>
+
+using namespace packets;
+
+namespace {
+
+struct Family
+{
+    const char *name;
+    std::function<QByteArray(QRandomGenerator &)> make;
+};
+
+// Channel values that jitter around the centre as a live receiver's do,
+// so that the decoded texts and their widths keep changing.
+quint16 jitter(QRandomGenerator &random, int centre, int spread)
+{
+    return quint16(centre - spread + int(random.bounded(2 * spread + 1)));
+}
+
+const std::vector<Family> &families()
+{
+    static const std::vector<Family> all = {
+        {"MPX", [](QRandomGenerator &r) { QVector<quint16> w; for (int k = 0; k < 12; ++k) w << jitter(r, 0x0AEC, 800); return mpx(w); }},
+        {"MPX_V2", [](QRandomGenerator &r) { QVector<quint16> w; for (int k = 0; k < 16; ++k) w << jitter(r, 0x0AEC, 800); return mpxV2(w); }},
+        {"NORDAX", [](QRandomGenerator &r) { QVector<quint16> w; for (int k = 0; k < 12; ++k) w << jitter(r, 2432, 400); return nordax(0, w); }},
+        {"HOTT/8", [](QRandomGenerator &r) { QVector<quint16> w; for (int k = 0; k < 8; ++k) w << jitter(r, 12000, 3200); return hott(w); }},
+        {"HOTT/16", [](QRandomGenerator &r) { QVector<quint16> w; for (int k = 0; k < 16; ++k) w << jitter(r, 12000, 3200); return hott(w); }},
+        {"SPEKTRUM", [](QRandomGenerator &r) { QVector<quint16> w; for (int k = 0; k < 7; ++k) w << spektrumWord(k, jitter(r, 1024, 500)); return spektrum(w, 0xA2); }},
+    };
+    return all;
+}
+
+QVector<QByteArray> packetsOf(const Family &family)
+{
+    QRandomGenerator random(7);
+    QVector<QByteArray> set;
+    for (int i = 0; i < 64; ++i)
+        set << family.make(random);
+    return set;
+}
+
+LinkScope *window = nullptr;
+LinkScope *twin = nullptr;
+
+QTableWidget *table(LinkScope *w, const char *name)
+{
+    return w->findChild<QTableWidget *>(QString::fromLatin1(name));
+}
+
+// Lets the event loop catch up (repaints, deferred header layout) outside
+// the measured time, as it does between packets in the program.
+void settle(benchmark::State &state)
+{
+    state.PauseTiming();
+    QCoreApplication::processEvents();
+    state.ResumeTiming();
+}
+
+void decodeOnly(benchmark::State &state, const Family &family)
+{
+    const QVector<QByteArray> set = packetsOf(family);
+    int i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(window->decodePacket(set[i & 63]));
+        if ((++i & 255) == 0)
+            settle(state);
+    }
+}
+
+// The same packet over and over: what decoding costs when no value moves.
+void decodeSteady(benchmark::State &state, const Family &family)
+{
+    const QByteArray packet = packetsOf(family).first();
+    int i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(window->decodePacket(packet));
+        if ((++i & 255) == 0)
+            settle(state);
+    }
+}
+
+void wholePath(benchmark::State &state, const Family &family)
+{
+    const QVector<QByteArray> set = packetsOf(family);
+    int i = 0;
+    for (auto _ : state) {
+        window->processChunk(set[i & 63]);
+        if ((++i & 255) == 0)
+            settle(state);
+    }
+}
+
+void referencePath(benchmark::State &state, const Family &family)
+{
+    const QVector<QByteArray> set = packetsOf(family);
+    QTableWidget *raw = table(twin, "twDataInput");
+    QTableWidget *decoded = table(twin, "twSrxlInput");
+    int i = 0;
+    for (auto _ : state) {
+        const QByteArray &chunk = set[i & 63];
+        if (twin->decodePacket(chunk)) {
+            twin->showRawPacket(chunk);
+            fitTableToContentsPlain(raw);
+            fitTableToContentsPlain(decoded);
+        }
+        if ((++i & 255) == 0)
+            settle(state);
+    }
+}
+
+// Keeps the medians and prints reference / ours per family at the end.
+class RatioReporter : public benchmark::ConsoleReporter
+{
+public:
+    void ReportRuns(const std::vector<Run> &runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run &run : runs)
+            if (run.aggregate_name == "median")
+                medians[run.run_name.function_name] = run.GetAdjustedRealTime();
+    }
+    void Finalize() override
+    {
+        ConsoleReporter::Finalize();
+        std::printf("\n%-10s %10s %10s %10s %14s %8s\n", "family", "decode us", "steady us", "ours us",
+                    "reference us", "ratio");
+        for (const Family &family : families()) {
+            const std::string name = family.name;
+            const double decode = medians["decode/" + name];
+            const double steady = medians["decode-steady/" + name];
+            const double ours = medians["whole/" + name];
+            const double reference = medians["reference/" + name];
+            std::printf("%-10s %10.2f %10.2f %10.2f %14.2f %8.1f\n", family.name, decode / 1000, steady / 1000,
+                        ours / 1000, reference / 1000, ours > 0 ? reference / ours : 0.0);
+        }
+    }
+
+private:
+    std::map<std::string, double> medians;
+};
+
+size_t heapInUse()
+{
+    return mallinfo2().uordblks;
+}
+
+void heapAfterManyPackets()
+{
+    std::vector<QVector<QByteArray>> sets;
+    for (const Family &family : families())
+        sets.push_back(packetsOf(family));
+    size_t after10k = 0;
+    for (int i = 1; i <= 1000000; ++i) {
+        window->processChunk(sets[i % sets.size()][(i / 7) & 63]);
+        if (i % 1000 == 0)
+            QCoreApplication::processEvents();
+        if (i == 10000)
+            after10k = heapInUse();
+    }
+    const size_t after1m = heapInUse();
+    std::printf("\nheap in use after 10,000 packets: %zu bytes; after 1,000,000: %zu bytes; difference %lld\n",
+                after10k, after1m, static_cast<long long>(after1m) - static_cast<long long>(after10k));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    QApplication app(argc, argv);
+    LinkScope ours;
+    LinkScope reference;
+    window = &ours;
+    twin = &reference;
+    ours.show();
+    reference.show();
+    QCoreApplication::processEvents();
+
+    for (const Family &family : families()) {
+        const std::string name = family.name;
+        benchmark::RegisterBenchmark(("decode/" + name).c_str(), decodeOnly, family);
+        benchmark::RegisterBenchmark(("decode-steady/" + name).c_str(), decodeSteady, family);
+        benchmark::RegisterBenchmark(("whole/" + name).c_str(), wholePath, family);
+        benchmark::RegisterBenchmark(("reference/" + name).c_str(), referencePath, family);
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    if (qEnvironmentVariableIntValue("LINKSCOPE_SKIP_HEAP_CHECK") == 0)
+        heapAfterManyPackets();
+    benchmark::Shutdown();
+    return 0;
+}
