@@ -40,6 +40,7 @@ private:
 
     TableFitter dataFitter;
     TableFitter srxlFitter;
+    QString portInUse;
     int readErrorsWithoutData = 0;
     bool portLossPending = false;
 

@@ -57,6 +57,7 @@ void LinkScope::openPort()
         return;
     }
     readErrorsWithoutData = 0;
+    portInUse = name;
     ui.statusBar->clearMessage();
     connect(serialPort, SIGNAL(readyRead()), this, SLOT(slotReadyRead()));
     ui.btConnect->setText(QStringLiteral("Disconnect"));
@@ -64,6 +65,7 @@ void LinkScope::openPort()
 
 void LinkScope::closePort()
 {
+    portLossPending = false;
     disconnect(serialPort, SIGNAL(readyRead()), this, SLOT(slotReadyRead()));
     if (serialPort->isOpen())
         serialPort->close();
@@ -93,8 +95,11 @@ void LinkScope::handlePortError(QSerialPort::SerialPortError error)
         dropLostPort(serialPort->errorString());
     } else if (error == QSerialPort::ReadError) {
         ++readErrorsWithoutData;
-        if (deviceHungUp(*serialPort) || readErrorsWithoutData >= maxReadErrorsWithoutData)
-            dropLostPort(serialPort->errorString());
+        // After a hang-up the driver's error text is incidental; say what happened.
+        if (deviceHungUp(*serialPort))
+            dropLostPort(QStringLiteral("the device hung up (%1)").arg(serialPort->errorString()));
+        else if (readErrorsWithoutData >= maxReadErrorsWithoutData)
+            dropLostPort(QStringLiteral("reading keeps failing (%1)").arg(serialPort->errorString()));
     }
 }
 
@@ -105,10 +110,10 @@ void LinkScope::dropLostPort(const QString &reason)
     if (portLossPending)
         return;
     portLossPending = true;
-    const QString name = serialPort->portName();
+    const QString name = portInUse;
     QMetaObject::invokeMethod(this, [this, name, reason] {
-        portLossPending = false;
-        if (!serialPort->isOpen())
+        // The user may have closed this connection, or opened another, meanwhile.
+        if (!portLossPending)
             return;
         closePort();
         ui.statusBar->showMessage(QStringLiteral("Lost the connection to %1: %2").arg(name, reason));

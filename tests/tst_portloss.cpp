@@ -1,0 +1,111 @@
+// A device that goes away while connected: the window must notice, say so,
+// and be ready to connect again, without spinning on the dead line.
+#include "linkscopeprobe.h"
+#include "packets.h"
+#include "pty.h"
+
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QtTest>
+
+#include <ctime>
+
+class tst_PortLoss : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void hangUpDisconnects_data();
+    void hangUpDisconnects();
+    void connectAgainWhenTheDeviceIsBack();
+
+private:
+    static void connectTo(LinkScope &window, const QString &path)
+    {
+        Ui::LinkScopeClass &ui = LinkScopeProbe::ui(window);
+        ui.cbPortSelect->addItem(path);
+        ui.cbPortSelect->setCurrentText(path);
+        QTest::mouseClick(ui.btConnect, Qt::LeftButton);
+    }
+};
+
+static double processSeconds()
+{
+    timespec ts;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+void tst_PortLoss::hangUpDisconnects_data()
+{
+    QTest::addColumn<bool>("midStream");
+    QTest::newRow("idle line") << false;
+    QTest::newRow("in the middle of a stream") << true;
+}
+
+void tst_PortLoss::hangUpDisconnects()
+{
+    QFETCH(bool, midStream);
+    PseudoTerminal pty;
+    LinkScope window;
+    window.show();
+    connectTo(window, pty.slavePath());
+    Ui::LinkScopeClass &ui = LinkScopeProbe::ui(window);
+    QCOMPARE(ui.btConnect->text(), QStringLiteral("Disconnect"));
+    QSerialPort *port = LinkScopeProbe::port(window);
+
+    if (midStream) {
+        const QByteArray packet = packets::mpx(QVector<quint16>(12, 0x0800));
+        QVERIFY(pty.write(packet));
+        QTRY_COMPARE(ui.twDataInput->rowCount(), 27);
+        QVERIFY(pty.write(packet.left(13)));
+    }
+
+    QSignalSpy errors(port, &QSerialPort::errorOccurred);
+    QElapsedTimer clock;
+    clock.start();
+    const double cpuBefore = processSeconds();
+    pty.closeMaster();
+    QTRY_COMPARE_WITH_TIMEOUT(ui.btConnect->text(), QStringLiteral("Connect"), 1000);
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!port->isOpen());
+    QCOMPARE(LinkScopeProbe::readyReadReceivers(window), 0);
+    const QString message = ui.statusBar->currentMessage();
+    QVERIFY2(message.contains(pty.slavePath()), qPrintable(message));
+    QVERIFY2(message.contains(QStringLiteral("Lost")), qPrintable(message));
+    QVERIFY2(errors.count() <= 5, qPrintable(QString::number(errors.count())));
+
+    // Nothing keeps running once the port is closed.
+    const int errorsAtClose = errors.count();
+    const double cpuAtClose = processSeconds();
+    QTest::qWait(300);
+    QCOMPARE(errors.count(), errorsAtClose);
+    QVERIFY2(processSeconds() - cpuAtClose < 0.1, "the process kept busy after the port was closed");
+    QVERIFY2(processSeconds() - cpuBefore < 0.5, "noticing the hang-up took a busy loop");
+}
+
+void tst_PortLoss::connectAgainWhenTheDeviceIsBack()
+{
+    LinkScope window;
+    Ui::LinkScopeClass &ui = LinkScopeProbe::ui(window);
+    {
+        PseudoTerminal first;
+        connectTo(window, first.slavePath());
+        QCOMPARE(ui.btConnect->text(), QStringLiteral("Disconnect"));
+        first.closeMaster();
+        QTRY_COMPARE_WITH_TIMEOUT(ui.btConnect->text(), QStringLiteral("Connect"), 1000);
+    }
+    PseudoTerminal again;
+    connectTo(window, again.slavePath());
+    QCOMPARE(ui.btConnect->text(), QStringLiteral("Disconnect"));
+    QCOMPARE(ui.statusBar->currentMessage(), QString());
+    QVERIFY(again.write(packets::hott(QVector<quint16>{15200, 8800})));
+    QTRY_COMPARE(ui.twDataInput->rowCount(), 0);
+    QTRY_COMPARE(ui.twSrxlInput->rowCount(), 6);
+    QCOMPARE(ui.twSrxlInput->item(4, 0)->text(), QStringLiteral("-1568"));
+}
+
+QTEST_MAIN(tst_PortLoss)
+#include "tst_portloss.moc"
