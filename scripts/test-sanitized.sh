@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything with AddressSanitizer and
+# UndefinedBehaviorSanitizer and runs the whole test suite that way.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/ensure-packages.sh
+ensure_packages "${BUILD_PACKAGES[@]}"
+cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug -DBUILD_TESTING=ON -DLINKSCOPE_SANITIZE=ON
+cmake --build build/sanitize -j"$(nproc)"
+cd build/sanitize
+QT_QPA_PLATFORM=offscreen ctest --output-on-failure
