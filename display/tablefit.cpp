@@ -8,7 +8,7 @@ namespace {
 
 // Beyond this many texts the memory is dropped and measured anew, so that a
 // stream of ever new values cannot grow it without bound.
-constexpr int maxRememberedTexts = 70000;
+constexpr int maxRememberedTexts = 4096;
 // Resizing many sections one by one costs more than one bulk resize.
 constexpr int maxSingleResizes = 8;
 
@@ -67,6 +67,7 @@ void TableFitter::forgetIfLookChanged(QTableWidget *table)
     look = now;
     itemHints.clear();
     rowLabelHints.clear();
+    numberedRowHints.clear();
     columnLabelHints.clear();
     emptyItemHint = QSize();
     columnMinimum = table->horizontalHeader()->minimumSectionSize();
@@ -93,7 +94,17 @@ QSize TableFitter::itemHint(QTableWidget *table, int row)
 
 int TableFitter::rowLabelHint(QTableWidget *table, int row)
 {
-    const QString label = table->model()->headerData(row, Qt::Vertical).toString();
+    const QTableWidgetItem *item = table->verticalHeaderItem(row);
+    // A row without a label shows its number, so its measure goes by row.
+    if (!item) {
+        while (numberedRowHints.size() <= row)
+            numberedRowHints.append(-1);
+        int &hint = numberedRowHints[row];
+        if (hint < 0)
+            hint = table->verticalHeader()->sectionSizeHint(row);
+        return hint;
+    }
+    const QString label = item->text();
     auto it = rowLabelHints.constFind(label);
     if (it == rowLabelHints.constEnd())
         it = rowLabelHints.insert(label, table->verticalHeader()->sectionSizeHint(row));

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QSize>
 #include <QString>
+#include <QVector>
 
 class QStyle;
 class QTableWidget;
@@ -43,6 +44,7 @@ private:
     QHash<QString, QSize> itemHints;
     QSize emptyItemHint;
     QHash<QString, int> rowLabelHints;
+    QVector<int> numberedRowHints;
     QHash<QString, int> columnLabelHints;
     int columnMinimum = 0, columnMaximum = 0, rowMinimum = 0, rowMaximum = 0;
 };
