@@ -1,6 +1,78 @@
 #include "display/celltext.h"
 
+#include <QHash>
 #include <QTableWidget>
+
+// What writers last put in each cell and row label of one table. It is
+// forgotten as soon as the table's model reports a change that did not come
+// quietly from a writer: an edit by the user, new rows, new labels.
+class TableMemo : public QObject
+{
+public:
+    explicit TableMemo(QTableWidget *table)
+        : QObject(table), table(table)
+    {
+        registry().insert(table, this);
+        const QAbstractItemModel *model = table->model();
+        connect(model, &QAbstractItemModel::modelReset, this, &TableMemo::forget);
+        connect(model, &QAbstractItemModel::layoutChanged, this, &TableMemo::forget);
+        connect(model, &QAbstractItemModel::dataChanged, this, &TableMemo::forget);
+        connect(model, &QAbstractItemModel::headerDataChanged, this, &TableMemo::forget);
+        connect(model, &QAbstractItemModel::rowsInserted, this, &TableMemo::forget);
+        connect(model, &QAbstractItemModel::rowsRemoved, this, &TableMemo::forget);
+        connect(model, &QAbstractItemModel::columnsInserted, this, &TableMemo::forget);
+        connect(model, &QAbstractItemModel::columnsRemoved, this, &TableMemo::forget);
+    }
+    ~TableMemo() override { registry().remove(table); }
+
+    static TableMemo *of(QTableWidget *table)
+    {
+        TableMemo *memo = registry().value(table);
+        return memo ? memo : new TableMemo(table);
+    }
+
+    void forget()
+    {
+        cellItems.clear();
+        cellTexts.clear();
+        labelItems.clear();
+        labels.clear();
+    }
+
+    bool knowsCell(int row, const QTableWidgetItem *item) const
+    {
+        return row < cellItems.size() && item && cellItems.at(row) == item;
+    }
+    const QString &cellText(int row) const { return cellTexts.at(row); }
+    void rememberCell(int row, const QTableWidgetItem *item, const QString &text)
+    {
+        if (cellItems.size() <= row) {
+            cellItems.resize(row + 1);
+            cellTexts.resize(row + 1);
+        }
+        cellItems[row] = item;
+        cellTexts[row] = text;
+    }
+
+    QVector<const QTableWidgetItem *> labelItems;
+    QStringList labels;
+
+private:
+    static QHash<const QTableWidget *, TableMemo *> &registry()
+    {
+        static QHash<const QTableWidget *, TableMemo *> memos;
+        return memos;
+    }
+
+    const QTableWidget *table;
+    QVector<const QTableWidgetItem *> cellItems;
+    QVector<QString> cellTexts;
+};
+
+TableWriter::TableWriter(QTableWidget *table)
+    : table(table), memo(TableMemo::of(table))
+{
+}
 
 TableWriter::~TableWriter()
 {
@@ -19,30 +91,45 @@ void TableWriter::setShape(int rows, int columns)
 void TableWriter::setCell(int row, const QString &text)
 {
     QTableWidgetItem *item = table->item(row, 0);
-    const bool plainItem = item && item->type() == QTableWidgetItem::Type;
-    if (plainItem && item->text() == text)
+    const bool known = memo->knowsCell(row, item);
+    if (known && memo->cellText(row) == text)
         return;
-    // Sorting follows the same signal, so a sorted table hears every change.
-    QAbstractItemModel *model = table->model();
-    const bool quiet = !table->isSortingEnabled() && !model->signalsBlocked();
-    if (quiet)
-        model->blockSignals(true);
-    if (plainItem)
-        item->setText(text);
-    else
-        table->setItem(row, 0, new QTableWidgetItem(text));
-    if (quiet)
-        model->blockSignals(false);
-    cellsChanged = true;
+    const bool plainItem = item && item->type() == QTableWidgetItem::Type;
+    if (known || !plainItem || item->text() != text) {
+        // Sorting follows the same signal, so a sorted table hears every change.
+        QAbstractItemModel *model = table->model();
+        const bool quiet = !table->isSortingEnabled() && !model->signalsBlocked();
+        if (quiet)
+            model->blockSignals(true);
+        if (plainItem)
+            item->setText(text);
+        else
+            table->setItem(row, 0, item = new QTableWidgetItem(text));
+        if (quiet)
+            model->blockSignals(false);
+        cellsChanged = true;
+    }
+    memo->rememberCell(row, item, text);
 }
 
 void TableWriter::setRowLabels(const QStringList &labels)
 {
-    bool same = labels.size() == table->rowCount();
-    for (int row = 0; same && row < labels.size(); ++row) {
+    const int rows = table->rowCount();
+    bool same = labels.size() == rows && memo->labels == labels && memo->labelItems.size() == rows;
+    for (int row = 0; same && row < rows; ++row)
+        same = table->verticalHeaderItem(row) == memo->labelItems.at(row);
+    if (same)
+        return;
+
+    same = labels.size() == rows;
+    for (int row = 0; same && row < rows; ++row) {
         const QTableWidgetItem *item = table->verticalHeaderItem(row);
         same = item && item->text() == labels.at(row);
     }
     if (!same)
         table->setVerticalHeaderLabels(labels);
+    memo->labels = labels;
+    memo->labelItems.resize(rows);
+    for (int row = 0; row < rows; ++row)
+        memo->labelItems[row] = table->verticalHeaderItem(row);
 }

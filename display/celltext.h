@@ -5,15 +5,18 @@
 #include <QStringList>
 
 class QTableWidget;
+class TableMemo;
 
-// Cells already holding exactly the text are left alone. A packet changes
-// many cells at once, so the writer does not let each change mark its own
-// rectangle for redrawing (the item model's per-cell signal, which costs more
-// than the change itself); it marks the whole table once when it is done.
+// Cells and row labels that already show exactly the text are left alone;
+// the table remembers what its writers put where, so that knowing this costs
+// a pointer and a string comparison. A packet changes many cells at once, so
+// the writer does not let each change mark its own rectangle for redrawing
+// (the item model's per-cell signal, which costs more than the change
+// itself); it marks the whole table once when it is done.
 class TableWriter
 {
 public:
-    explicit TableWriter(QTableWidget *table) : table(table) {}
+    explicit TableWriter(QTableWidget *table);
     ~TableWriter();
     TableWriter(const TableWriter &) = delete;
     TableWriter &operator=(const TableWriter &) = delete;
@@ -25,6 +28,7 @@ public:
 
 private:
     QTableWidget *table;
+    TableMemo *memo;
     bool cellsChanged = false;
 };
 

@@ -1,0 +1,100 @@
+#include "display/celltext.h"
+#include "packets.h"
+
+#include <QTableWidget>
+#include <QtTest>
+
+class tst_CellText : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void unchangedCellsKeepTheirItems();
+    void outsideChangesAreWrittenOver_data();
+    void outsideChangesAreWrittenOver();
+    void labelsChangedOutsideAreRestored();
+    void aNewTableAtTheSamePlaceStartsAfresh();
+};
+
+static void write(QTableWidget *table, const QStringList &cells, const QStringList &labels = {})
+{
+    TableWriter writer(table);
+    writer.setShape(cells.size(), 1);
+    for (int row = 0; row < cells.size(); ++row)
+        writer.setCell(row, cells.at(row));
+    if (!labels.isEmpty())
+        writer.setRowLabels(labels);
+}
+
+void tst_CellText::unchangedCellsKeepTheirItems()
+{
+    QTableWidget table;
+    write(&table, {"a", "b", "c"});
+    const QTableWidgetItem *first = table.item(0, 0);
+    const QTableWidgetItem *second = table.item(1, 0);
+    QSignalSpy changes(table.model(), &QAbstractItemModel::dataChanged);
+    write(&table, {"a", "B", "c"});
+    QCOMPARE(cellTexts(&table), (QStringList{"a", "B", "c"}));
+    QCOMPARE(table.item(0, 0), first);
+    QCOMPARE(table.item(1, 0), second);
+    QCOMPARE(table.item(1, 0)->type(), int(QTableWidgetItem::Type));
+    QCOMPARE(changes.count(), 0);
+}
+
+void tst_CellText::outsideChangesAreWrittenOver_data()
+{
+    QTest::addColumn<int>("how");
+    QTest::newRow("edited by the user") << 0;
+    QTest::newRow("item text set") << 1;
+    QTest::newRow("item replaced") << 2;
+    QTest::newRow("item taken away") << 3;
+}
+
+void tst_CellText::outsideChangesAreWrittenOver()
+{
+    QFETCH(int, how);
+    QTableWidget table;
+    write(&table, {"-748", "OK"});
+    switch (how) {
+    case 0:
+        table.model()->setData(table.model()->index(0, 0), QStringLiteral("typed"));
+        break;
+    case 1:
+        table.item(0, 0)->setText(QStringLiteral("typed"));
+        break;
+    case 2:
+        table.setItem(0, 0, new QTableWidgetItem(QStringLiteral("typed")));
+        break;
+    default:
+        delete table.takeItem(0, 0);
+        break;
+    }
+    write(&table, {"-748", "OK"});
+    QCOMPARE(cellTexts(&table), (QStringList{"-748", "OK"}));
+}
+
+void tst_CellText::labelsChangedOutsideAreRestored()
+{
+    QTableWidget table;
+    write(&table, {"1", "2"}, {"ID", "CRC"});
+    table.setVerticalHeaderLabels({"x", "y"});
+    write(&table, {"1", "2"}, {"ID", "CRC"});
+    QCOMPARE(rowLabels(&table), (QStringList{"ID", "CRC"}));
+    table.verticalHeaderItem(1)->setText(QStringLiteral("z"));
+    write(&table, {"1", "2"}, {"ID", "CRC"});
+    QCOMPARE(rowLabels(&table), (QStringList{"ID", "CRC"}));
+}
+
+void tst_CellText::aNewTableAtTheSamePlaceStartsAfresh()
+{
+    for (int round = 0; round < 20; ++round) {
+        auto *table = new QTableWidget;
+        write(table, {"same", "text"}, {"ID", "CRC"});
+        QCOMPARE(cellTexts(table), (QStringList{"same", "text"}));
+        QCOMPARE(rowLabels(table), (QStringList{"ID", "CRC"}));
+        delete table;
+    }
+}
+
+QTEST_MAIN(tst_CellText)
+#include "tst_celltext.moc"
