@@ -10,7 +10,6 @@ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF -
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 cmake --build build/fuzz -j"$(nproc)" --target decode_fuzzer
 mkdir -p build/fuzz/corpus
-export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:fast_unwind_on_malloc=0:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 build/fuzz/fuzz/decode_fuzzer -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
     -artifact_prefix=build/fuzz/ build/fuzz/corpus fuzz/corpus

@@ -8,4 +8,4 @@ ensure_packages "${BUILD_PACKAGES[@]}"
 cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug -DBUILD_TESTING=ON -DLINKSCOPE_SANITIZE=ON
 cmake --build build/sanitize -j"$(nproc)"
 cd build/sanitize
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure
+ctest --output-on-failure

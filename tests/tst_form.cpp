@@ -27,6 +27,7 @@ private slots:
     void extraHeightGoesToTheLowerFrame();
     void rightToLeft();
     void oneClickRunsTheSlotOnce();
+    void twoPrivateSlots();
 };
 
 void tst_Form::widgetTree()
@@ -262,6 +263,22 @@ void tst_Form::oneClickRunsTheSlotOnce()
     LinkScope window;
     Ui::LinkScopeClass &ui = LinkScopeProbe::ui(window);
     QCOMPARE(ReceiverCount::of(ui.btConnect, SIGNAL(clicked())), 1);
+}
+
+void tst_Form::twoPrivateSlots()
+{
+    const QMetaObject &meta = LinkScope::staticMetaObject;
+    QCOMPARE(meta.className(), "LinkScope");
+    QCOMPARE(meta.methodCount() - meta.methodOffset(), 2);
+    QCOMPARE(meta.propertyCount(), meta.superClass()->propertyCount());
+    const char *names[] = {"on_btConnect_clicked()", "slotReadyRead()"};
+    for (int i = 0; i < 2; ++i) {
+        const QMetaMethod slot = meta.method(meta.methodOffset() + i);
+        QCOMPARE(slot.methodSignature().constData(), names[i]);
+        QCOMPARE(slot.methodType(), QMetaMethod::Slot);
+        QCOMPARE(slot.access(), QMetaMethod::Private);
+        QCOMPARE(slot.parameterCount(), 0);
+    }
 }
 
 QTEST_MAIN(tst_Form)
