@@ -1,6 +1,7 @@
 #include "display/celltext.h"
 #include "packets.h"
 
+#include <QScreen>
 #include <QTableWidget>
 #include <QtTest>
 
@@ -14,6 +15,7 @@ private slots:
     void outsideChangesAreWrittenOver();
     void labelsChangedOutsideAreRestored();
     void aNewTableAtTheSamePlaceStartsAfresh();
+    void changedCellsAreRepainted();
 };
 
 static void write(QTableWidget *table, const QStringList &cells, const QStringList &labels = {})
@@ -94,6 +96,34 @@ void tst_CellText::aNewTableAtTheSamePlaceStartsAfresh()
         QCOMPARE(rowLabels(table), (QStringList{"ID", "CRC"}));
         delete table;
     }
+}
+
+// What the screen shows, as the window system has it, not a fresh rendering.
+static QImage onScreen(QWidget *window)
+{
+    return QGuiApplication::primaryScreen()->grabWindow(window->winId()).toImage();
+}
+
+void tst_CellText::changedCellsAreRepainted()
+{
+    QTableWidget quiet(3, 1);
+    QTableWidget plain(3, 1);
+    for (QTableWidget *table : {&quiet, &plain}) {
+        table->resize(220, 160);
+        table->show();
+        QVERIFY(QTest::qWaitForWindowExposed(table));
+    }
+    write(&quiet, {"1", "2", "3"});
+    for (int row = 0; row < 3; ++row)
+        plain.setItem(row, 0, new QTableWidgetItem(QString::number(row + 1)));
+    QTest::qWait(50);
+    QCOMPARE(onScreen(&quiet), onScreen(&plain));
+
+    write(&quiet, {"1", "-2353", "SPEKTRUM (WRONG)"});
+    plain.item(1, 0)->setText(QStringLiteral("-2353"));
+    plain.item(2, 0)->setText(QStringLiteral("SPEKTRUM (WRONG)"));
+    QTest::qWait(50);
+    QCOMPARE(onScreen(&quiet), onScreen(&plain));
 }
 
 QTEST_MAIN(tst_CellText)
