@@ -22,6 +22,26 @@ void DecodeContext::addChannelLabels(int count)
     rowLabels.append(labels.mid(0, count));
 }
 
+void DecodeContext::showChannels(int firstRow, int firstByte, int count, qint16 (*convert)(quint16))
+{
+    for (int k = 0; k < count; ++k) {
+        const quint16 word = joinWord(byteAt(firstByte + 2 * k), byteAt(firstByte + 2 * k + 1));
+        if (k < channelValueCount) {
+            if (word != 0)
+                channelValues[k] = convert(word);
+            setNumber(firstRow + k, channelValues[k]);
+        } else {
+            setNumber(firstRow + k, word != 0 ? convert(word) : 0);
+        }
+    }
+}
+
+void DecodeContext::setVerdict(int row, bool crcOk)
+{
+    setCell(row, crcOk ? QStringLiteral("OK") : QStringLiteral("FALSE"));
+    rowLabels.append(QStringLiteral("CRC"));
+}
+
 QString decimalText(int value)
 {
     QChar digits[12];

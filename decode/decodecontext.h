@@ -30,6 +30,13 @@ struct DecodeContext
     void setCell(int row, const QString &text) { table.setCell(row, text); }
     void setNumber(int row, int value) { table.setCell(row, decimalText(value)); }
     void addChannelLabels(int count);
+    // Joins count channel words, the first at byte firstByte; a word that is
+    // not 0 goes converted into its entry of channelValues, and the entry is
+    // shown from row firstRow on. Channels past the kept entries show this
+    // packet's own value and store nothing.
+    void showChannels(int firstRow, int firstByte, int count, qint16 (*convert)(quint16));
+    // "OK" or "FALSE" in row, and the "CRC" label after all others.
+    void setVerdict(int row, bool crcOk);
 };
 
 // Joins two packet bytes in wordScratch, the earlier byte high.

@@ -1,6 +1,5 @@
 // Graupner HoTT: 0xA8, version 1, a channel count c and c channel words.
 #include "decode/decodecontext.h"
-#include "decode/decoderstate.h"
 
 namespace {
 
@@ -32,22 +31,8 @@ void decodeHott(DecodeContext &ctx)
     ctx.setNumber(2, channels);
     const bool crcOk = ctx.crcMatches();
     ctx.addChannelLabels(channels);
-    if (crcOk) {
-        ctx.setCell(channels + 3, QStringLiteral("OK"));
-        for (int k = 0; k < channels; ++k) {
-            const quint16 word = joinWord(ctx.byteAt(3 + 2 * k), ctx.byteAt(4 + 2 * k));
-            if (k < channelValueCount) {
-                if (word != 0)
-                    channelValues[k] = hottValue(word);
-                ctx.setNumber(3 + k, channelValues[k]);
-            } else {
-                // Beyond the channels that are kept: show this packet's own
-                // value and store it nowhere.
-                ctx.setNumber(3 + k, word != 0 ? hottValue(word) : 0);
-            }
-        }
-    } else {
-        ctx.setCell(channels + 3, QStringLiteral("FALSE"));
-    }
-    ctx.rowLabels.append(QStringLiteral("CRC"));
+    // More channels than are kept (17) show their own values only.
+    if (crcOk)
+        ctx.showChannels(3, 3, channels, hottValue);
+    ctx.setVerdict(channels + 3, crcOk);
 }

@@ -1,6 +1,5 @@
 // NORDAX: 0xA3, 29 bytes, version 1, a mode byte and 12 channel words.
 #include "decode/decodecontext.h"
-#include "decode/decoderstate.h"
 
 namespace {
 
@@ -24,16 +23,7 @@ void decodeNordax(DecodeContext &ctx)
     ctx.setNumber(2, ctx.byteAt(2));
     const bool crcOk = ctx.crcMatches();
     ctx.addChannelLabels(channels);
-    if (crcOk) {
-        ctx.setCell(channels + 3, QStringLiteral("OK"));
-        for (int k = 0; k < channels; ++k) {
-            const quint16 word = joinWord(ctx.byteAt(3 + 2 * k), ctx.byteAt(4 + 2 * k));
-            if (word != 0)
-                channelValues[k] = nordaxValue(word);
-            ctx.setNumber(3 + k, channelValues[k]);
-        }
-    } else {
-        ctx.setCell(channels + 3, QStringLiteral("FALSE"));
-    }
-    ctx.rowLabels.append(QStringLiteral("CRC"));
+    if (crcOk)
+        ctx.showChannels(3, 3, channels, nordaxValue);
+    ctx.setVerdict(channels + 3, crcOk);
 }

@@ -52,6 +52,5 @@ void decodeSpektrum(DecodeContext &ctx)
             ctx.setCell(m + 1, QString());
     }
     ctx.addChannelLabels(channelRows);
-    ctx.setCell(channelRows + 2, crcOk ? QStringLiteral("OK") : QStringLiteral("FALSE"));
-    ctx.rowLabels.append(QStringLiteral("CRC"));
+    ctx.setVerdict(channelRows + 2, crcOk);
 }
