@@ -39,12 +39,11 @@ public:
         labels.clear();
     }
 
-    bool knowsCell(int row, const QTableWidgetItem *item) const
-    {
-        return row < cellItems.size() && item && cellItems.at(row) == item;
-    }
+    // The item a writer left in row, or nullptr. While the memo holds, the
+    // table has not reported any change, so the item is still there.
+    QTableWidgetItem *knownItem(int row) const { return row < cellItems.size() ? cellItems.at(row) : nullptr; }
     const QString &cellText(int row) const { return cellTexts.at(row); }
-    void rememberCell(int row, const QTableWidgetItem *item, const QString &text)
+    void rememberCell(int row, QTableWidgetItem *item, const QString &text)
     {
         if (cellItems.size() <= row) {
             cellItems.resize(row + 1);
@@ -65,7 +64,7 @@ private:
     }
 
     const QTableWidget *table;
-    QVector<const QTableWidgetItem *> cellItems;
+    QVector<QTableWidgetItem *> cellItems;
     QVector<QString> cellTexts;
 };
 
@@ -90,10 +89,12 @@ void TableWriter::setShape(int rows, int columns)
 
 void TableWriter::setCell(int row, const QString &text)
 {
-    QTableWidgetItem *item = table->item(row, 0);
-    const bool known = memo->knowsCell(row, item);
+    QTableWidgetItem *item = memo->knownItem(row);
+    const bool known = item != nullptr;
     if (known && memo->cellText(row) == text)
         return;
+    if (!known)
+        item = table->item(row, 0);
     const bool plainItem = item && item->type() == QTableWidgetItem::Type;
     if (known || !plainItem || item->text() != text) {
         // Sorting follows the same signal, so a sorted table hears every change.
