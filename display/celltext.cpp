@@ -3,6 +3,42 @@
 #include <QHash>
 #include <QTableWidget>
 
+// The items writers put in their tables: an item of the default type whose
+// text a writer can also change without the model hearing of it (writers
+// repaint the table themselves). The view reads the text through data().
+class CellItem : public QTableWidgetItem
+{
+public:
+    explicit CellItem(const QString &text) : QTableWidgetItem(text), shown(text) {}
+
+    QVariant data(int role) const override
+    {
+        if (role == Qt::DisplayRole || role == Qt::EditRole)
+            return shown;
+        return QTableWidgetItem::data(role);
+    }
+
+    void setData(int role, const QVariant &value) override
+    {
+        if (role == Qt::DisplayRole || role == Qt::EditRole) {
+            const QString text = value.toString();
+            // The base class keeps its own copy of the text, which quiet
+            // changes leave behind; it must not take this change for none.
+            if (text != shown && QTableWidgetItem::data(Qt::DisplayRole) == value)
+                QTableWidgetItem::setData(Qt::DisplayRole, QVariant());
+            shown = text;
+        }
+        QTableWidgetItem::setData(role, value);
+    }
+
+    QTableWidgetItem *clone() const override { return new CellItem(*this); }
+
+    void setTextQuietly(const QString &text) { shown = text; }
+
+private:
+    QString shown;
+};
+
 // What writers last put in each cell and row label of one table. It is
 // forgotten as soon as the table's model reports a change that did not come
 // quietly from a writer: an edit by the user, new rows, new labels.
@@ -41,9 +77,9 @@ public:
 
     // The item a writer left in row, or nullptr. While the memo holds, the
     // table has not reported any change, so the item is still there.
-    QTableWidgetItem *knownItem(int row) const { return row < cellItems.size() ? cellItems.at(row) : nullptr; }
+    CellItem *knownItem(int row) const { return row < cellItems.size() ? cellItems.at(row) : nullptr; }
     const QString &cellText(int row) const { return cellTexts.at(row); }
-    void rememberCell(int row, QTableWidgetItem *item, const QString &text)
+    void rememberCell(int row, CellItem *item, const QString &text)
     {
         if (cellItems.size() <= row) {
             cellItems.resize(row + 1);
@@ -64,7 +100,7 @@ private:
     }
 
     const QTableWidget *table;
-    QVector<QTableWidgetItem *> cellItems;
+    QVector<CellItem *> cellItems;
     QVector<QString> cellTexts;
 };
 
@@ -89,23 +125,23 @@ void TableWriter::setShape(int rows, int columns)
 
 void TableWriter::setCell(int row, const QString &text)
 {
-    QTableWidgetItem *item = memo->knownItem(row);
-    const bool known = item != nullptr;
-    if (known && memo->cellText(row) == text)
+    CellItem *known = memo->knownItem(row);
+    if (known) {
+        if (memo->cellText(row) != text) {
+            known->setTextQuietly(text);
+            memo->rememberCell(row, known, text);
+            cellsChanged = true;
+        }
         return;
-    if (!known)
-        item = table->item(row, 0);
-    const bool plainItem = item && item->type() == QTableWidgetItem::Type;
-    if (known || !plainItem || item->text() != text) {
-        // Sorting follows the same signal, so a sorted table hears every change.
+    }
+    auto *item = dynamic_cast<CellItem *>(table->item(row, 0));
+    if (!item || item->text() != text) {
+        // Sorting follows the model's signal, so a sorted table hears of it.
         QAbstractItemModel *model = table->model();
         const bool quiet = !table->isSortingEnabled() && !model->signalsBlocked();
         if (quiet)
             model->blockSignals(true);
-        if (plainItem)
-            item->setText(text);
-        else
-            table->setItem(row, 0, item = new QTableWidgetItem(text));
+        table->setItem(row, 0, item = new CellItem(text));
         if (quiet)
             model->blockSignals(false);
         cellsChanged = true;

@@ -13,6 +13,7 @@ private slots:
     void unchangedCellsKeepTheirItems();
     void outsideChangesAreWrittenOver_data();
     void outsideChangesAreWrittenOver();
+    void editBackToAnEarlierText();
     void labelsChangedOutsideAreRestored();
     void aNewTableAtTheSamePlaceStartsAfresh();
     void changedCellsAreRepainted();
@@ -73,6 +74,23 @@ void tst_CellText::outsideChangesAreWrittenOver()
     }
     write(&table, {"-748", "OK"});
     QCOMPARE(cellTexts(&table), (QStringList{"-748", "OK"}));
+}
+
+void tst_CellText::editBackToAnEarlierText()
+{
+    // The cell changes quietly from "3" to "5"; an edit back to "3" must
+    // still count as a change, both on screen and for the next write.
+    QTableWidget table;
+    write(&table, {"3"});
+    write(&table, {"5"});
+    QCOMPARE(table.item(0, 0)->text(), QStringLiteral("5"));
+    QSignalSpy changes(table.model(), &QAbstractItemModel::dataChanged);
+    table.model()->setData(table.model()->index(0, 0), QStringLiteral("3"));
+    QVERIFY(changes.count() > 0);
+    QCOMPARE(table.item(0, 0)->text(), QStringLiteral("3"));
+    QCOMPARE(table.model()->data(table.model()->index(0, 0)).toString(), QStringLiteral("3"));
+    write(&table, {"5"});
+    QCOMPARE(table.item(0, 0)->text(), QStringLiteral("5"));
 }
 
 void tst_CellText::labelsChangedOutsideAreRestored()
