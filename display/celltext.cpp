@@ -105,7 +105,7 @@ private:
 };
 
 TableWriter::TableWriter(QTableWidget *table)
-    : table(table), memo(TableMemo::of(table))
+    : table(table), memo(TableMemo::of(table)), quiet(!table->isSortingEnabled())
 {
 }
 
@@ -125,7 +125,7 @@ void TableWriter::setShape(int rows, int columns)
 
 void TableWriter::setCell(int row, const QString &text)
 {
-    CellItem *known = memo->knownItem(row);
+    CellItem *known = quiet ? memo->knownItem(row) : nullptr;
     if (known) {
         if (memo->cellText(row) != text) {
             known->setTextQuietly(text);
@@ -136,14 +136,12 @@ void TableWriter::setCell(int row, const QString &text)
     }
     auto *item = dynamic_cast<CellItem *>(table->item(row, 0));
     if (!item || item->text() != text) {
-        // Sorting follows the model's signal, so a sorted table hears of it.
         QAbstractItemModel *model = table->model();
-        const bool quiet = !table->isSortingEnabled() && !model->signalsBlocked();
+        const bool wasBlocked = model->signalsBlocked();
         if (quiet)
             model->blockSignals(true);
         table->setItem(row, 0, item = new CellItem(text));
-        if (quiet)
-            model->blockSignals(false);
+        model->blockSignals(wasBlocked);
         cellsChanged = true;
     }
     memo->rememberCell(row, item, text);

@@ -10,9 +10,10 @@ class TableMemo;
 // Cells and row labels that already show exactly the text are left alone;
 // the table remembers what its writers put where, so that knowing this costs
 // a pointer and a string comparison. A packet changes many cells at once, so
-// the writer does not let each change mark its own rectangle for redrawing
-// (the item model's per-cell signal, which costs more than the change
-// itself); it marks the whole table once when it is done.
+// a changed cell takes its new text without the item model's per-cell signal
+// (which costs more than the change itself, only to mark the cell for
+// redrawing), and the writer marks the whole table once when it is done.
+// A table that sorts its rows needs that signal and gets it.
 class TableWriter
 {
 public:
@@ -29,6 +30,7 @@ public:
 private:
     QTableWidget *table;
     TableMemo *memo;
+    const bool quiet;
     bool cellsChanged = false;
 };
 

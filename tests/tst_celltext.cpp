@@ -16,6 +16,7 @@ private slots:
     void editBackToAnEarlierText();
     void labelsChangedOutsideAreRestored();
     void aNewTableAtTheSamePlaceStartsAfresh();
+    void aSortedTableStaysSorted();
     void changedCellsAreRepainted();
 };
 
@@ -114,6 +115,16 @@ void tst_CellText::aNewTableAtTheSamePlaceStartsAfresh()
         QCOMPARE(rowLabels(table), (QStringList{"ID", "CRC"}));
         delete table;
     }
+}
+
+void tst_CellText::aSortedTableStaysSorted()
+{
+    QTableWidget table(3, 1);
+    table.setSortingEnabled(true);
+    table.sortByColumn(0, Qt::AscendingOrder);
+    write(&table, {"b", "c", "d"});
+    write(&table, {"b", "a", "d"});
+    QCOMPARE(cellTexts(&table), (QStringList{"a", "b", "d"}));
 }
 
 // What the screen shows, as the window system has it, not a fresh rendering.
