@@ -1,7 +1,11 @@
 #include "display/celltext.h"
 
+#include <algorithm>
+
 #include <QHash>
+#include <QHeaderView>
 #include <QTableWidget>
+#include <QVarLengthArray>
 
 // The items writers put in their tables: an item of the default type whose
 // text a writer can also change without the model hearing of it (writers
@@ -34,14 +38,17 @@ public:
     QTableWidgetItem *clone() const override { return new CellItem(*this); }
 
     void setTextQuietly(const QString &text) { shown = text; }
+    const QString &shownText() const { return shown; }
 
 private:
     QString shown;
 };
 
-// What writers last put in each cell and row label of one table. It is
-// forgotten as soon as the table's model reports a change that did not come
-// quietly from a writer: an edit by the user, new rows, new labels.
+// Which items writers put in the cells of one table, and the row labels
+// they set. It is forgotten as soon as the table's model reports a change
+// that did not come quietly from a writer: an edit by the user, items
+// replaced or deleted, new rows, new labels. (The model does not report a
+// header item taken out with takeVerticalHeaderItem; nothing here does that.)
 class TableMemo : public QObject
 {
 public:
@@ -70,26 +77,21 @@ public:
     void forget()
     {
         cellItems.clear();
-        cellTexts.clear();
-        labelItems.clear();
+        labelsKnown = false;
         labels.clear();
     }
 
     // The item a writer left in row, or nullptr. While the memo holds, the
     // table has not reported any change, so the item is still there.
     CellItem *knownItem(int row) const { return row < cellItems.size() ? cellItems.at(row) : nullptr; }
-    const QString &cellText(int row) const { return cellTexts.at(row); }
-    void rememberCell(int row, CellItem *item, const QString &text)
+    void rememberCell(int row, CellItem *item)
     {
-        if (cellItems.size() <= row) {
+        if (cellItems.size() <= row)
             cellItems.resize(row + 1);
-            cellTexts.resize(row + 1);
-        }
         cellItems[row] = item;
-        cellTexts[row] = text;
     }
 
-    QVector<const QTableWidgetItem *> labelItems;
+    bool labelsKnown = false;
     QStringList labels;
 
 private:
@@ -101,7 +103,6 @@ private:
 
     const QTableWidget *table;
     QVector<CellItem *> cellItems;
-    QVector<QString> cellTexts;
 };
 
 TableWriter::TableWriter(QTableWidget *table)
@@ -111,8 +112,30 @@ TableWriter::TableWriter(QTableWidget *table)
 
 TableWriter::~TableWriter()
 {
-    if (cellsChanged)
-        table->viewport()->update();
+    if (changedRows.isEmpty())
+        return;
+    // Each changed cell's own rectangle, as the view would give it, but
+    // without asking the view cell by cell, handed over as one region. Only
+    // these cells are redrawn; the grid lines between them stay out, which
+    // keeps drawing cheap.
+    const QHeaderView *rows = table->verticalHeader();
+    const int grid = table->showGrid() ? 1 : 0;
+    const int x = table->columnViewportPosition(0);
+    const int width = table->columnWidth(0) - grid;
+    if (!std::is_sorted(changedRows.cbegin(), changedRows.cend()))
+        std::sort(changedRows.begin(), changedRows.end());
+    QVarLengthArray<QRect, 64> rects;
+    for (int row : changedRows) {
+        const QRect cell(x, rows->sectionViewportPosition(row), width, rows->sectionSize(row) - grid);
+        // Without grid lines adjacent cells touch, and a region joins them.
+        if (!rects.isEmpty() && rects.last().bottom() + 1 == cell.top())
+            rects.last().setBottom(cell.bottom());
+        else if (cell.isValid())
+            rects.append(cell);
+    }
+    QRegion region;
+    region.setRects(rects.constData(), rects.size());
+    table->viewport()->update(region);
 }
 
 void TableWriter::setShape(int rows, int columns)
@@ -127,10 +150,9 @@ void TableWriter::setCell(int row, const QString &text)
 {
     CellItem *known = quiet ? memo->knownItem(row) : nullptr;
     if (known) {
-        if (memo->cellText(row) != text) {
+        if (known->shownText() != text) {
             known->setTextQuietly(text);
-            memo->rememberCell(row, known, text);
-            cellsChanged = true;
+            changedRows.append(row);
         }
         return;
     }
@@ -142,21 +164,18 @@ void TableWriter::setCell(int row, const QString &text)
             model->blockSignals(true);
         table->setItem(row, 0, item = new CellItem(text));
         model->blockSignals(wasBlocked);
-        cellsChanged = true;
+        changedRows.append(row);
     }
-    memo->rememberCell(row, item, text);
+    memo->rememberCell(row, item);
 }
 
 void TableWriter::setRowLabels(const QStringList &labels)
 {
     const int rows = table->rowCount();
-    bool same = labels.size() == rows && memo->labels == labels && memo->labelItems.size() == rows;
-    for (int row = 0; same && row < rows; ++row)
-        same = table->verticalHeaderItem(row) == memo->labelItems.at(row);
-    if (same)
+    if (memo->labelsKnown && labels.size() == rows && memo->labels == labels)
         return;
 
-    same = labels.size() == rows;
+    bool same = labels.size() == rows;
     for (int row = 0; same && row < rows; ++row) {
         const QTableWidgetItem *item = table->verticalHeaderItem(row);
         same = item && item->text() == labels.at(row);
@@ -164,7 +183,5 @@ void TableWriter::setRowLabels(const QStringList &labels)
     if (!same)
         table->setVerticalHeaderLabels(labels);
     memo->labels = labels;
-    memo->labelItems.resize(rows);
-    for (int row = 0; row < rows; ++row)
-        memo->labelItems[row] = table->verticalHeaderItem(row);
+    memo->labelsKnown = true;
 }

@@ -3,6 +3,7 @@
 #define LINKSCOPE_CELLTEXT_H
 
 #include <QStringList>
+#include <QVarLengthArray>
 
 class QTableWidget;
 class TableMemo;
@@ -11,8 +12,9 @@ class TableMemo;
 // the table remembers what its writers put where, so that knowing this costs
 // a pointer and a string comparison. A packet changes many cells at once, so
 // a changed cell takes its new text without the item model's per-cell signal
-// (which costs more than the change itself, only to mark the cell for
-// redrawing), and the writer marks the whole table once when it is done.
+// (which costs more than the change itself); when it is done the writer
+// marks the changed cells for redrawing itself, and only those, since
+// drawing a cell costs far more than anything else a packet does.
 // A table that sorts its rows needs that signal and gets it.
 class TableWriter
 {
@@ -31,7 +33,7 @@ private:
     QTableWidget *table;
     TableMemo *memo;
     const bool quiet;
-    bool cellsChanged = false;
+    QVarLengthArray<int, 64> changedRows;
 };
 
 #endif

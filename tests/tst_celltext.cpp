@@ -17,6 +17,7 @@ private slots:
     void labelsChangedOutsideAreRestored();
     void aNewTableAtTheSamePlaceStartsAfresh();
     void aSortedTableStaysSorted();
+    void changedCellsAreRepainted_data();
     void changedCellsAreRepainted();
 };
 
@@ -133,24 +134,36 @@ static QImage onScreen(QWidget *window)
     return QGuiApplication::primaryScreen()->grabWindow(window->winId()).toImage();
 }
 
+void tst_CellText::changedCellsAreRepainted_data()
+{
+    QTest::addColumn<bool>("grid");
+    QTest::newRow("with grid lines") << true;
+    QTest::newRow("without grid lines") << false;
+}
+
 void tst_CellText::changedCellsAreRepainted()
 {
-    QTableWidget quiet(3, 1);
-    QTableWidget plain(3, 1);
+    QFETCH(bool, grid);
+    QTableWidget quiet(6, 1);
+    QTableWidget plain(6, 1);
+    const QStringList before{"1", "2", "3", "4", "5", "6"};
+    const QStringList after{"1", "-2353", "3", "SPEKTRUM (WRONG)", "0x5B", "6"};
     for (QTableWidget *table : {&quiet, &plain}) {
-        table->resize(220, 160);
+        table->setShowGrid(grid);
+        table->resize(220, 260);
         table->show();
         QVERIFY(QTest::qWaitForWindowExposed(table));
     }
-    write(&quiet, {"1", "2", "3"});
-    for (int row = 0; row < 3; ++row)
-        plain.setItem(row, 0, new QTableWidgetItem(QString::number(row + 1)));
+    write(&quiet, before);
+    for (int row = 0; row < before.size(); ++row)
+        plain.setItem(row, 0, new QTableWidgetItem(before.at(row)));
     QTest::qWait(50);
     QCOMPARE(onScreen(&quiet), onScreen(&plain));
 
-    write(&quiet, {"1", "-2353", "SPEKTRUM (WRONG)"});
-    plain.item(1, 0)->setText(QStringLiteral("-2353"));
-    plain.item(2, 0)->setText(QStringLiteral("SPEKTRUM (WRONG)"));
+    // Changed rows apart and side by side; the screen must follow each.
+    write(&quiet, after);
+    for (int row = 0; row < after.size(); ++row)
+        plain.item(row, 0)->setText(after.at(row));
     QTest::qWait(50);
     QCOMPARE(onScreen(&quiet), onScreen(&plain));
 }
