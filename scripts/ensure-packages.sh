@@ -15,3 +15,7 @@ ensure_packages() {
 }
 
 BUILD_PACKAGES=(g++ make cmake qtbase5-dev libqt5serialport5-dev)
+# dpkg-shlibdeps works out the package's dependencies.
+PACKAGE_PACKAGES=(dpkg-dev)
+# The package check also validates the menu entry and the icon.
+TEST_PACKAGES=("${PACKAGE_PACKAGES[@]}" desktop-file-utils libxml2-utils)
