@@ -1,5 +1,7 @@
 #include "app/linkscope.h"
 
+#include "decode/crc16.h"
+#include "decode/framing.h"
 #include "decode/packetdecoder.h"
 #include "display/rawview.h"
 #include "serial/portnames.h"
@@ -52,4 +54,30 @@ void LinkScope::processChunk(const QByteArray &chunk)
     showRawPacket(chunk);
     fitTableToContents(ui.twDataInput);
     fitTableToContents(ui.twSrxlInput);
+}
+
+void LinkScope::receiveChunk(const QByteArray &chunk)
+{
+    processChunk(chunk);
+    const qint64 now = linkClock.isValid() ? linkClock.elapsed() : 0;
+    QVector<AssembledFrame> frames;
+    if (isWholeFrame(chunk)) {
+        const bool crcOk = frameCrcMatches(chunk.constData(), chunk.size());
+        health.frameShown(crcOk);
+        if (crcOk) {
+            assembler.realign(chunk.size(), now);
+            return;
+        }
+        frames = assembler.feed(chunk, now, true);
+    } else {
+        frames = assembler.feed(chunk, now);
+    }
+    for (const AssembledFrame &frame : qAsConst(frames)) {
+        if (frame.failsafe) {
+            health.failsafeFrame();
+            continue;
+        }
+        processChunk(frame.bytes);
+        health.frameShown(frame.crcOk);
+    }
 }

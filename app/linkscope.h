@@ -4,10 +4,16 @@
 #define LINKSCOPE_WINDOW_H
 
 #include "ui_linkscope.h"
+#include "decode/frameassembler.h"
+#include "display/linkhealth.h"
 #include "display/tablefit.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QSerialPort>
+#include <QTimer>
+
+class QLabel;
 
 class LinkScope : public QMainWindow
 {
@@ -24,6 +30,9 @@ public:
     // Everything one received chunk causes: decode it and, if it was
     // recognised, list it and refit both tables.
     void processChunk(const QByteArray &chunk);
+    // One read of the port: handled as one chunk, then whatever whole frames
+    // it completes together with the reads before it.
+    void receiveChunk(const QByteArray &chunk);
 
 private slots:
     void on_btConnect_clicked();
@@ -34,6 +43,8 @@ private:
     void closePort();
     void handlePortError(QSerialPort::SerialPortError error);
     void dropLostPort(const QString &reason);
+    void startHealth();
+    void updateHealth();
 
     Ui::LinkScopeClass ui;
     QSerialPort *serialPort;
@@ -43,6 +54,12 @@ private:
     QString portInUse;
     int readErrorsWithoutData = 0;
     bool portLossPending = false;
+
+    FrameAssembler assembler;
+    QElapsedTimer linkClock;
+    LinkHealth health;
+    QTimer healthTimer;
+    QLabel *healthLabel = nullptr;
 
     friend struct LinkScopeProbe;
 };

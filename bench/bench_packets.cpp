@@ -105,6 +105,31 @@ void wholePath(benchmark::State &state, const Family &family)
     }
 }
 
+// The read path as the port delivers frames: one frame per read, each frame
+// cut into 8-byte reads, and two frames per read. Time is per iteration; the
+// reporter turns it into time per frame.
+void readPath(benchmark::State &state, const Family &family, int framesPerRead, int readSize)
+{
+    const QVector<QByteArray> set = packetsOf(family);
+    QVector<QVector<QByteArray>> reads;
+    for (int i = 0; i < 64; ++i) {
+        QByteArray stream;
+        for (int k = 0; k < framesPerRead; ++k)
+            stream += set[(i * framesPerRead + k) & 63];
+        QVector<QByteArray> cut;
+        for (int at = 0; at < stream.size(); at += readSize)
+            cut << stream.mid(at, readSize);
+        reads << cut;
+    }
+    int i = 0;
+    for (auto _ : state) {
+        for (const QByteArray &read : reads[i & 63])
+            window->receiveChunk(read);
+        if ((++i & 255) == 0)
+            settle(state);
+    }
+}
+
 void referencePath(benchmark::State &state, const Family &family)
 {
     const QVector<QByteArray> set = packetsOf(family);
@@ -147,6 +172,16 @@ public:
             const double reference = medians["reference/" + name];
             std::printf("%-10s %10.2f %10.2f %10.2f %14.2f %8.1f\n", family.name, decode / 1000, steady / 1000,
                         ours / 1000, reference / 1000, ours > 0 ? reference / ours : 0.0);
+        }
+        std::printf("\n%-10s %14s %14s %8s %14s %8s\n", "family", "one read us", "8-byte reads", "ratio",
+                    "two per read", "ratio");
+        for (const Family &family : families()) {
+            const std::string name = family.name;
+            const double whole = medians["read/" + name];
+            const double split = medians["read-split8/" + name];
+            const double merged = medians["read-merged2/" + name] / 2;
+            std::printf("%-10s %14.2f %14.2f %8.2f %14.2f %8.2f\n", family.name, whole / 1000, split / 1000,
+                        whole > 0 ? split / whole : 0.0, merged / 1000, whole > 0 ? merged / whole : 0.0);
         }
     }
 
@@ -218,6 +253,9 @@ int main(int argc, char *argv[])
         benchmark::RegisterBenchmark(("decode-steady/" + name).c_str(), decodeSteady, family);
         benchmark::RegisterBenchmark(("whole/" + name).c_str(), wholePath, family);
         benchmark::RegisterBenchmark(("reference/" + name).c_str(), referencePath, family);
+        benchmark::RegisterBenchmark(("read/" + name).c_str(), readPath, family, 1, 1 << 20);
+        benchmark::RegisterBenchmark(("read-split8/" + name).c_str(), readPath, family, 1, 8);
+        benchmark::RegisterBenchmark(("read-merged2/" + name).c_str(), readPath, family, 2, 1 << 20);
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))

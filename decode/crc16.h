@@ -7,5 +7,9 @@
 // CRC over the first count bytes of chunk (poly 0x1021, initial value 0,
 // no reflection, no final XOR).
 quint16 crc16Xmodem(const QByteArray &chunk, int count);
+quint16 crc16Xmodem(const char *data, int count);
+
+// The last two of length bytes, high byte first, are the CRC of the others.
+bool frameCrcMatches(const char *frame, int length);
 
 #endif

@@ -4,6 +4,8 @@
 
 #include "serial/linesettings.h"
 
+#include <QLabel>
+
 #include <climits>
 
 #ifdef Q_OS_UNIX
@@ -15,6 +17,8 @@ namespace {
 // Reads that keep failing without a byte in between mean the line is dead,
 // even where the driver gives no clearer sign.
 constexpr int maxReadErrorsWithoutData = 3;
+// The health line changes a few times a second, not with every frame.
+constexpr int healthIntervalMs = 250;
 
 bool deviceHungUp(const QSerialPort &port)
 {
@@ -61,6 +65,7 @@ void LinkScope::openPort()
     ui.statusBar->clearMessage();
     connect(serialPort, SIGNAL(readyRead()), this, SLOT(slotReadyRead()));
     ui.btConnect->setText(QStringLiteral("Disconnect"));
+    startHealth();
 }
 
 void LinkScope::closePort()
@@ -70,6 +75,13 @@ void LinkScope::closePort()
     if (serialPort->isOpen())
         serialPort->close();
     ui.btConnect->setText(QStringLiteral("Connect"));
+    // The line keeps the last figures; bytes of a frame cut off here belong
+    // to no later connection.
+    if (healthTimer.isActive()) {
+        healthTimer.stop();
+        updateHealth();
+    }
+    assembler.clear();
 }
 
 void LinkScope::slotReadyRead()
@@ -82,7 +94,7 @@ void LinkScope::slotReadyRead()
         if (chunk.isEmpty())
             break;
         readErrorsWithoutData = 0;
-        processChunk(chunk);
+        receiveChunk(chunk);
         n = qint32(qMin<qint64>(serialPort->bytesAvailable(), INT_MAX));
     }
 }
@@ -118,4 +130,26 @@ void LinkScope::dropLostPort(const QString &reason)
         closePort();
         ui.statusBar->showMessage(QStringLiteral("Lost the connection to %1: %2").arg(name, reason));
     }, Qt::QueuedConnection);
+}
+
+void LinkScope::startHealth()
+{
+    if (!healthLabel) {
+        healthLabel = new QLabel;
+        ui.statusBar->addPermanentWidget(healthLabel);
+        healthTimer.setInterval(healthIntervalMs);
+        connect(&healthTimer, &QTimer::timeout, this, [this] { updateHealth(); });
+    }
+    linkClock.start();
+    assembler = FrameAssembler();
+    health = LinkHealth(linkClock.elapsed());
+    healthTimer.start();
+    updateHealth();
+}
+
+void LinkScope::updateHealth()
+{
+    const qint64 now = linkClock.elapsed();
+    assembler.dropStale(now);
+    healthLabel->setText(health.text(now, assembler.strayBytes()));
 }

@@ -1,0 +1,59 @@
+// Finds whole frames in a byte stream that arrives in reads of any size: a
+// frame cut over several reads, several frames in one read, frames in noise.
+#ifndef LINKSCOPE_FRAMEASSEMBLER_H
+#define LINKSCOPE_FRAMEASSEMBLER_H
+
+#include <QByteArray>
+#include <QVector>
+
+struct AssembledFrame
+{
+    QByteArray bytes;
+    qint64 offset = 0; // of its first byte, counted from the start of the stream
+    bool crcOk = false;
+    bool failsafe = false; // a HoTT frame sent in failsafe
+};
+
+// A frame is taken where its CRC matches, or with a failed CRC where it
+// starts exactly where the frame before it ended, so that random bytes pass
+// only by a CRC coincidence. Bytes that no frame can use are dropped and
+// counted; what is kept is always shorter than the longest frame.
+class FrameAssembler
+{
+public:
+    // A partial frame that has had no new byte for this long is dropped, so
+    // that it cannot glue onto whatever arrives after a pause.
+    static constexpr qint64 staleAfterMs = 50;
+
+    // Adds the bytes of one read and returns the frames they complete, in
+    // order. alreadyShown says the read is itself one whole frame that its
+    // reader has handled: it is never returned as a frame again.
+    QVector<AssembledFrame> feed(const QByteArray &bytes, qint64 nowMs = 0, bool alreadyShown = false);
+    // The reader took a read of frameLength bytes as one whole frame with a
+    // matching CRC: whatever was kept is dropped, and the stream is aligned.
+    void realign(int frameLength, qint64 nowMs = 0);
+    // Drops the kept bytes if none has arrived for staleAfterMs.
+    void dropStale(qint64 nowMs);
+    // Forgets the kept bytes without counting them, as when the port closes.
+    void clear();
+
+    int keptBytes() const { return kept.size(); }
+    // Bytes that belonged to no frame: noise, and partial frames dropped.
+    qint64 strayBytes() const { return stray; }
+
+private:
+    void scan(QVector<AssembledFrame> &found);
+    int lengthAtSync(const char *data, const int *lengths, int count) const;
+    void dropKept();
+
+    QByteArray kept;
+    qint64 keptOffset = 0; // stream offset of kept's first byte
+    int syncAt = -1;       // where in kept the last frame ended, if it did
+    int shownAt = -1, shownLength = 0;
+    int lastLength = 0;
+    int checkedEnd = 0; // frames ending before this were looked for already
+    qint64 lastByteAt = 0;
+    qint64 stray = 0;
+};
+
+#endif

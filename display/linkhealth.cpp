@@ -1,0 +1,38 @@
+#include "display/linkhealth.h"
+
+LinkHealth::LinkHealth(qint64 startMs)
+{
+    samples.append({startMs, 0});
+}
+
+void LinkHealth::frameShown(bool crcOk)
+{
+    ++(crcOk ? ok : bad);
+    inFailsafe = false;
+}
+
+void LinkHealth::failsafeFrame()
+{
+    ++failsafe;
+    inFailsafe = true;
+}
+
+QString LinkHealth::text(qint64 nowMs, qint64 strayBytes)
+{
+    const qint64 total = ok + bad + failsafe;
+    samples.append({nowMs, total});
+    while (samples.size() > 2 && samples.at(1).ms <= nowMs - 1000)
+        samples.removeFirst();
+    const Sample &since = samples.first();
+    const qint64 span = nowMs - since.ms;
+    const double rate = span > 0 ? double(total - since.frames) * 1000.0 / double(span) : 0.0;
+
+    // Kept short: it shares the status bar with the messages about the port.
+    QString line = QStringLiteral("Frames %1 OK, %2 FALSE · %3/s · %4 stray bytes")
+                       .arg(ok).arg(bad).arg(rate, 0, 'f', 0).arg(strayBytes);
+    if (failsafe > 0)
+        line += QStringLiteral(" · %1 failsafe (not shown)").arg(failsafe);
+    if (inFailsafe)
+        line.prepend(QStringLiteral("RECEIVER IN FAILSAFE · "));
+    return line;
+}

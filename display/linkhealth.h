@@ -1,0 +1,37 @@
+// The figures behind the status bar's health line: what the link delivered
+// since the port was opened.
+#ifndef LINKSCOPE_LINKHEALTH_H
+#define LINKSCOPE_LINKHEALTH_H
+
+#include <QString>
+#include <QVector>
+
+class LinkHealth
+{
+public:
+    explicit LinkHealth(qint64 startMs = 0);
+
+    void frameShown(bool crcOk);
+    // A HoTT failsafe frame: its CRC matched, but the window does not show it.
+    void failsafeFrame();
+
+    // The line as it reads at nowMs, with the bytes that belonged to no frame.
+    QString text(qint64 nowMs, qint64 strayBytes);
+
+    qint64 framesOk() const { return ok; }
+    qint64 framesFalse() const { return bad; }
+    qint64 failsafeFrames() const { return failsafe; }
+
+private:
+    struct Sample
+    {
+        qint64 ms;
+        qint64 frames;
+    };
+    qint64 ok = 0, bad = 0, failsafe = 0;
+    bool inFailsafe = false;
+    // Frame totals as the line was last written, reaching back a second.
+    QVector<Sample> samples;
+};
+
+#endif
