@@ -3,6 +3,7 @@
 #include "decode/crc16.h"
 #include "decode/framing.h"
 #include "decode/packetdecoder.h"
+#include "display/paintpacer.h"
 #include "display/rawview.h"
 #include "serial/portnames.h"
 
@@ -13,6 +14,7 @@ LinkScope::LinkScope(QWidget *parent)
     ui.cbPortSelect->clear();
     ui.cbPortSelect->insertItems(ui.cbPortSelect->count(), availablePortNames());
     serialPort = new QSerialPort;
+    new PaintPacer(this);
     connect(serialPort, &QSerialPort::errorOccurred, this,
             [this](QSerialPort::SerialPortError error) { handlePortError(error); });
 }

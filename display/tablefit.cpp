@@ -12,12 +12,29 @@ constexpr int maxRememberedTexts = 4096;
 // Resizing many sections one by one costs more than one bulk resize.
 constexpr int maxSingleResizes = 8;
 
+// A header's width (height) as the table will lay it out for its current
+// labels. Right after new labels the header itself still has its old size:
+// the table lays it out only later, from the event loop.
+int laidOutWidth(const QHeaderView *header)
+{
+    if (header->isHidden())
+        return 0;
+    return qMin(qMax(header->minimumWidth(), header->sizeHint().width()), header->maximumWidth());
+}
+
+int laidOutHeight(const QHeaderView *header)
+{
+    if (header->isHidden())
+        return 0;
+    return qMin(qMax(header->minimumHeight(), header->sizeHint().height()), header->maximumHeight());
+}
+
 void setGeometryFromSections(QTableWidget *table)
 {
-    int width = table->verticalHeader()->width() + 2;
+    int width = laidOutWidth(table->verticalHeader()) + 2;
     for (int column = 0; column < table->columnCount(); ++column)
         width += table->columnWidth(column);
-    int height = table->horizontalHeader()->height() + 2;
+    int height = laidOutHeight(table->horizontalHeader()) + 2;
     for (int row = 0; row < table->rowCount(); ++row)
         height += table->rowHeight(row);
     const QRect old = table->geometry();

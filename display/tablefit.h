@@ -14,6 +14,7 @@ class QTableWidget;
 
 // Resizes columns and rows to their contents, then the table itself to the
 // header sizes plus 2 plus all columns (rows), keeping its top-left corner.
+// The header sizes are the ones the table lays out for the current labels.
 void fitTableToContentsPlain(QTableWidget *table);
 
 // The same fit for single-column tables fed packet after packet. What a text

@@ -26,6 +26,8 @@ private slots:
     void mergedPacketsAreAllDecoded();
     void unrecognisedChunkLeavesBothTables();
     void shortRecognisedChunkRefitsWithoutListing();
+    void fitMatchesLaidOutHeaders_data();
+    void fitMatchesLaidOutHeaders();
 
 private:
     bool send(const QByteArray &bytes);
@@ -172,6 +174,36 @@ void tst_EndToEnd::shortRecognisedChunkRefitsWithoutListing()
 
     QVERIFY(send(fromHex("A3 01 02 03 04")));
     QVERIFY(shown(raw, decoded) == fitted);
+}
+
+void tst_EndToEnd::fitMatchesLaidOutHeaders_data()
+{
+    QTest::addColumn<QVector<QByteArray>>("stream");
+    QVector<quint16> ids;
+    for (int id = 0; id < 7; ++id)
+        ids << spektrumWord(id, 2047);
+    const QByteArray spektrumFrame = spektrum(ids);
+    const QByteArray hottFrame = hott(QVector<quint16>(8, 15200));
+    QTest::newRow("first MPX packet") << QVector<QByteArray>{mpx(QVector<quint16>(12, 0x0800))};
+    QTest::newRow("HOTT after SPEKTRUM") << QVector<QByteArray>{spektrumFrame, hottFrame};
+    QTest::newRow("SPEKTRUM after HOTT") << QVector<QByteArray>{hottFrame, spektrumFrame};
+}
+
+// Once the event loop has laid the headers out for the new labels, every
+// cell shows: the table is its headers plus 2 plus its sections.
+void tst_EndToEnd::fitMatchesLaidOutHeaders()
+{
+    QFETCH(QVector<QByteArray>, stream);
+    for (const QByteArray &packet : stream)
+        QVERIFY(send(packet));
+    QTest::qWait(0);
+    for (QTableWidget *table : {raw, decoded}) {
+        int width = table->verticalHeader()->width() + 2 + table->columnWidth(0);
+        int height = table->horizontalHeader()->height() + 2;
+        for (int r = 0; r < table->rowCount(); ++r)
+            height += table->rowHeight(r);
+        QCOMPARE(table->size(), QSize(width, height));
+    }
 }
 
 QTEST_MAIN(tst_EndToEnd)

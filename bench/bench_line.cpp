@@ -1,0 +1,158 @@
+// A line kept busy at 115200 baud: a shown window reads frames sent back to
+// back through a pseudo-terminal, and the CPU time of the thread that runs
+// the window is reported as a share of the wall time, per family.
+#include "app/linkscope.h"
+#include "packets.h"
+#include "pty.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QTimer>
+
+#include <atomic>
+#include <cstdio>
+#include <ctime>
+#include <thread>
+
+using namespace packets;
+
+namespace {
+
+constexpr double bytesPerSecond = 115200.0 / 10; // 8N1: ten bits a byte
+
+double threadSeconds()
+{
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+quint16 jitter(QRandomGenerator &random, int centre, int spread)
+{
+    return quint16(centre - spread + int(random.bounded(2 * spread + 1)));
+}
+
+struct Load
+{
+    const char *name;
+    QByteArray (*make)(QRandomGenerator &);
+    int readSize; // 0: one write per frame
+};
+
+QByteArray spektrumFrame(QRandomGenerator &r)
+{
+    QVector<quint16> w;
+    for (int k = 0; k < 7; ++k)
+        w << spektrumWord(k, jitter(r, 1024, 500));
+    return spektrum(w);
+}
+
+QByteArray hott16Frame(QRandomGenerator &r)
+{
+    QVector<quint16> w;
+    for (int k = 0; k < 16; ++k)
+        w << jitter(r, 12000, 3200);
+    return hott(w);
+}
+
+QByteArray mpxFrame(QRandomGenerator &r)
+{
+    QVector<quint16> w;
+    for (int k = 0; k < 12; ++k)
+        w << jitter(r, 0x0AEC, 800);
+    return mpx(w);
+}
+
+QByteArray mpxV2Frame(QRandomGenerator &r)
+{
+    QVector<quint16> w;
+    for (int k = 0; k < 16; ++k)
+        w << jitter(r, 0x0AEC, 800);
+    return mpxV2(w);
+}
+
+QByteArray nordaxFrame(QRandomGenerator &r)
+{
+    QVector<quint16> w;
+    for (int k = 0; k < 12; ++k)
+        w << jitter(r, 2432, 400);
+    return nordax(0, w);
+}
+
+// Writes frames for seconds at the line's byte rate, each frame as one write
+// or cut into writes of readSize bytes.
+void device(PseudoTerminal &pty, const Load &load, double seconds, std::atomic<long> &frames)
+{
+    QRandomGenerator random(11);
+    QElapsedTimer clock;
+    clock.start();
+    double due = 0;
+    while (clock.nsecsElapsed() < qint64(seconds * 1e9)) {
+        const QByteArray frame = load.make(random);
+        const int step = load.readSize > 0 ? load.readSize : frame.size();
+        for (int at = 0; at < frame.size(); at += step) {
+            const QByteArray piece = frame.mid(at, step);
+            due += piece.size() / bytesPerSecond;
+            const qint64 wait = qint64(due * 1e9) - clock.nsecsElapsed();
+            if (wait > 0)
+                std::this_thread::sleep_for(std::chrono::nanoseconds(wait));
+            pty.write(piece);
+        }
+        ++frames;
+    }
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    QApplication app(argc, argv);
+    const double seconds = argc > 1 ? QByteArray(argv[1]).toDouble() : 4.0;
+    const Load loads[] = {
+        {"MPX", mpxFrame, 0},           {"MPX_V2", mpxV2Frame, 0},     {"NORDAX", nordaxFrame, 0},
+        {"HOTT/16", hott16Frame, 0},    {"SPEKTRUM", spektrumFrame, 0}, {"SPEKTRUM, 8-byte reads", spektrumFrame, 8},
+        {"HOTT/16, 8-byte reads", hott16Frame, 8},
+    };
+    std::printf("%-24s %10s %12s\n", "family", "frames/s", "GUI CPU %");
+    const QString only = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
+    for (const Load &load : loads) {
+        if (!only.isEmpty() && QString::fromLatin1(load.name) != only)
+            continue;
+        PseudoTerminal pty;
+        LinkScope window;
+        window.show();
+        QComboBox *ports = window.findChild<QComboBox *>(QStringLiteral("cbPortSelect"));
+        ports->addItem(pty.slavePath());
+        ports->setCurrentText(pty.slavePath());
+        QMetaObject::invokeMethod(&window, "on_btConnect_clicked");
+        for (int i = 0; i < 20; ++i)
+            QCoreApplication::processEvents();
+
+        std::atomic<long> frames{0};
+        std::atomic<bool> done{false};
+        const double cpuBefore = threadSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        std::thread writer([&] {
+            device(pty, load, seconds, frames);
+            done = true;
+        });
+        QEventLoop loop;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (done)
+                loop.quit();
+        });
+        poll.start(50);
+        loop.exec();
+        writer.join();
+        const double elapsed = wall.nsecsElapsed() / 1e9;
+        const double cpu = threadSeconds() - cpuBefore;
+        std::printf("%-24s %10.0f %12.1f\n", load.name, frames / elapsed, 100.0 * cpu / elapsed);
+        std::fflush(stdout);
+    }
+    return 0;
+}

@@ -1,0 +1,35 @@
+// Gathers a window's repaints to the rate a display can show.
+#ifndef LINKSCOPE_PAINTPACER_H
+#define LINKSCOPE_PAINTPACER_H
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+class QWidget;
+
+// Cells can change hundreds of times a second, far faster than anyone can
+// read them, and drawing them costs more than everything else a packet does.
+// The pacer lets the window paint at most once per interval: a repaint asked
+// for sooner is held back, with all the others that follow it, and done when
+// the interval is over, so the latest state is always drawn soon.
+class PaintPacer : public QObject
+{
+public:
+    static constexpr int intervalMs = 16; // about 60 paints a second
+
+    explicit PaintPacer(QWidget *window);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void paintHeldBack();
+
+    QWidget *window;
+    QElapsedTimer sinceLastPaint;
+    QTimer heldBack;
+    bool releasing = false;
+};
+
+#endif

@@ -1,0 +1,77 @@
+// Drawing keeps up with the display, not with the line: a burst of packets is
+// painted a few times, and the last packet is always on screen soon after.
+#include "linkscopeprobe.h"
+#include "packets.h"
+
+#include <QElapsedTimer>
+#include <QScreen>
+#include <QtTest>
+
+using namespace packets;
+
+class tst_Painting : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void burstIsPaintedAtDisplayRate();
+};
+
+// Counts the paints of a widget and remembers when the last one came.
+class PaintCounter : public QObject
+{
+public:
+    explicit PaintCounter(QWidget *widget) { widget->installEventFilter(this); }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            ++paints;
+            clock.start();
+        }
+        return false;
+    }
+    int paints = 0;
+    QElapsedTimer clock; // since the last paint
+};
+
+static QImage onScreen(QWidget *window)
+{
+    return QGuiApplication::primaryScreen()->grabWindow(window->winId()).toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+void tst_Painting::burstIsPaintedAtDisplayRate()
+{
+    LinkScope window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    Ui::LinkScopeClass &ui = LinkScopeProbe::ui(window);
+    PaintCounter counter(ui.twSrxlInput->viewport());
+
+    // Each packet in a read of its own, with the event loop running between
+    // them, as a busy line delivers them.
+    constexpr int packets = 400;
+    QElapsedTimer burst;
+    burst.start();
+    for (int i = 0; i < packets; ++i) {
+        QVector<quint16> words;
+        for (int id = 0; id < 7; ++id)
+            words << spektrumWord(id, 100 + 3 * i + id);
+        window.receiveChunk(spektrum(words));
+        QCoreApplication::processEvents();
+    }
+    const qint64 burstMs = burst.elapsed();
+    QElapsedTimer sinceLastPacket;
+    sinceLastPacket.start();
+    const int paintsDuringBurst = counter.paints;
+    QVERIFY2(paintsDuringBurst <= burstMs / 16 + 2,
+             qPrintable(QStringLiteral("%1 paints in %2 ms").arg(paintsDuringBurst).arg(burstMs)));
+    QVERIFY(paintsDuringBurst < packets / 4);
+
+    // The last packet is painted without anything else happening.
+    QTRY_VERIFY(counter.clock.isValid() && counter.clock.elapsed() < sinceLastPacket.elapsed());
+    // What the screen shows is what a fresh drawing of the window shows.
+    QTRY_COMPARE(onScreen(&window), window.grab().toImage().convertToFormat(QImage::Format_RGB32));
+}
+
+QTEST_MAIN(tst_Painting)
+#include "tst_painting.moc"
