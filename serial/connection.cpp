@@ -3,6 +3,7 @@
 #include "app/linkscope.h"
 
 #include "serial/linesettings.h"
+#include "serial/portaccess.h"
 
 #include <QLabel>
 
@@ -43,13 +44,14 @@ void LinkScope::on_btConnect_clicked()
 
 void LinkScope::openPort()
 {
+    // Opened by the device it leads to, so that any name for one device
+    // takes the same lock; messages keep the name the user chose.
     const QString name = ui.cbPortSelect->currentText();
-    serialPort->setPortName(name);
+    const QString device = portDevicePath(name);
+    serialPort->setPortName(device);
     if (!serialPort->open(QIODevice::ReadWrite)) {
-        QString message = QStringLiteral("Could not open %1: %2").arg(name, serialPort->errorString());
-        if (serialPort->error() == QSerialPort::PermissionError)
-            message += QStringLiteral(" (add your user to the dialout group and log in again)");
-        ui.statusBar->showMessage(message);
+        ui.statusBar->showMessage(
+            QStringLiteral("Could not open %1: %2").arg(name, openFailureReason(*serialPort, device)));
         return;
     }
     const QString failedSetting = applyLineSettings(*serialPort);
@@ -109,7 +111,7 @@ void LinkScope::handlePortError(QSerialPort::SerialPortError error)
         ++readErrorsWithoutData;
         // After a hang-up the driver's error text is incidental; say what happened.
         if (deviceHungUp(*serialPort))
-            dropLostPort(QStringLiteral("the device hung up (%1)").arg(serialPort->errorString()));
+            dropLostPort(QStringLiteral("the device hung up or went away"));
         else if (readErrorsWithoutData >= maxReadErrorsWithoutData)
             dropLostPort(QStringLiteral("reading keeps failing (%1)").arg(serialPort->errorString()));
     }

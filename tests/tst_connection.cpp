@@ -24,6 +24,8 @@ private slots:
     void emptySelectorOpensNothing();
     void unopenablePortStaysClosed();
     void permissionDeniedNamesTheGroup();
+    void portInUseNamesTheHolder_data();
+    void portInUseNamesTheHolder();
     void successClearsTheMessage();
     void failingSettingIsReported();
     void destroyingTheWindowClosesThePort();
@@ -141,6 +143,35 @@ void tst_Connection::permissionDeniedNamesTheGroup()
     QVERIFY2(message(window).contains(pty.slavePath()), qPrintable(message(window)));
     QVERIFY2(message(window).contains(QStringLiteral("ermission")), qPrintable(message(window)));
     QVERIFY2(message(window).contains(QStringLiteral("dialout")), qPrintable(message(window)));
+}
+
+void tst_Connection::portInUseNamesTheHolder_data()
+{
+    QTest::addColumn<bool>("bySymlink");
+    QTest::newRow("the same name") << false;
+    QTest::newRow("a symlink to it") << true;
+}
+
+void tst_Connection::portInUseNamesTheHolder()
+{
+    QFETCH(bool, bySymlink);
+    PseudoTerminal pty;
+    QTemporaryDir folder;
+    const QString link = folder.filePath(QStringLiteral("receiver"));
+    QVERIFY(QFile::link(pty.slavePath(), link));
+    LinkScope first, second;
+    selectPort(first, pty.slavePath());
+    press(first);
+    QCOMPARE(caption(first), QStringLiteral("Disconnect"));
+
+    const QString name = bySymlink ? link : pty.slavePath();
+    selectPort(second, name);
+    press(second);
+    QCOMPARE(caption(second), QStringLiteral("Connect"));
+    QVERIFY(!LinkScopeProbe::port(second)->isOpen());
+    const QString holder = QStringLiteral("(pid %1)").arg(QCoreApplication::applicationPid());
+    QCOMPARE(message(second), QStringLiteral("Could not open %1: the port is in use by %2 %3")
+                                  .arg(name, QStringLiteral("tst_connection"), holder));
 }
 
 void tst_Connection::successClearsTheMessage()
