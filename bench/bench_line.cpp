@@ -41,45 +41,26 @@ struct Load
     int readSize; // 0: one write per frame
 };
 
+QVector<quint16> jittered(QRandomGenerator &r, int count, int centre, int spread)
+{
+    QVector<quint16> words;
+    for (int k = 0; k < count; ++k)
+        words << jitter(r, centre, spread);
+    return words;
+}
+
 QByteArray spektrumFrame(QRandomGenerator &r)
 {
-    QVector<quint16> w;
+    QVector<quint16> words;
     for (int k = 0; k < 7; ++k)
-        w << spektrumWord(k, jitter(r, 1024, 500));
-    return spektrum(w);
+        words << spektrumWord(k, jitter(r, 1024, 500));
+    return spektrum(words);
 }
 
-QByteArray hott16Frame(QRandomGenerator &r)
-{
-    QVector<quint16> w;
-    for (int k = 0; k < 16; ++k)
-        w << jitter(r, 12000, 3200);
-    return hott(w);
-}
-
-QByteArray mpxFrame(QRandomGenerator &r)
-{
-    QVector<quint16> w;
-    for (int k = 0; k < 12; ++k)
-        w << jitter(r, 0x0AEC, 800);
-    return mpx(w);
-}
-
-QByteArray mpxV2Frame(QRandomGenerator &r)
-{
-    QVector<quint16> w;
-    for (int k = 0; k < 16; ++k)
-        w << jitter(r, 0x0AEC, 800);
-    return mpxV2(w);
-}
-
-QByteArray nordaxFrame(QRandomGenerator &r)
-{
-    QVector<quint16> w;
-    for (int k = 0; k < 12; ++k)
-        w << jitter(r, 2432, 400);
-    return nordax(0, w);
-}
+QByteArray hott16Frame(QRandomGenerator &r) { return hott(jittered(r, 16, 12000, 3200)); }
+QByteArray mpxFrame(QRandomGenerator &r) { return mpx(jittered(r, 12, 0x0AEC, 800)); }
+QByteArray mpxV2Frame(QRandomGenerator &r) { return mpxV2(jittered(r, 16, 0x0AEC, 800)); }
+QByteArray nordaxFrame(QRandomGenerator &r) { return nordax(0, jittered(r, 12, 2432, 400)); }
 
 // Writes frames for seconds at the line's byte rate, each frame as one write
 // or cut into writes of readSize bytes.
