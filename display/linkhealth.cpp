@@ -28,10 +28,10 @@ QString LinkHealth::text(qint64 nowMs, qint64 strayBytes)
     const double rate = span > 0 ? double(total - since.frames) * 1000.0 / double(span) : 0.0;
 
     // Kept short: it shares the status bar with the messages about the port.
-    QString line = QStringLiteral("Frames %1 OK, %2 FALSE · %3/s · %4 stray bytes")
+    QString line = QStringLiteral("OK %1 · FALSE %2 · %3/s · stray %4 B")
                        .arg(ok).arg(bad).arg(rate, 0, 'f', 0).arg(strayBytes);
     if (failsafe > 0)
-        line += QStringLiteral(" · %1 failsafe (not shown)").arg(failsafe);
+        line += QStringLiteral(" · failsafe %1").arg(failsafe);
     if (inFailsafe)
         line.prepend(QStringLiteral("RECEIVER IN FAILSAFE · "));
     return line;

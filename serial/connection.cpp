@@ -6,6 +6,7 @@
 #include "serial/portaccess.h"
 
 #include <QLabel>
+#include <QStatusBar>
 
 #include <climits>
 
@@ -138,7 +139,18 @@ void LinkScope::startHealth()
 {
     if (!healthLabel) {
         healthLabel = new QLabel;
+        healthLabel->setToolTip(QStringLiteral(
+            "Since the port was opened: frames shown with CRC OK and with CRC FALSE, frames per second "
+            "over the last second, stray bytes that belonged to no frame, and HoTT failsafe frames, "
+            "which are counted but not shown."));
+        // The line may be cut short, never the window widened for it, and
+        // a message about the port keeps the room it needs beside it.
+        healthLabel->setMinimumWidth(1);
         ui.statusBar->addPermanentWidget(healthLabel);
+        connect(ui.statusBar, &QStatusBar::messageChanged, this, [this](const QString &message) {
+            const int room = ui.statusBar->width() - ui.statusBar->fontMetrics().horizontalAdvance(message) - 24;
+            healthLabel->setMaximumWidth(message.isEmpty() ? QWIDGETSIZE_MAX : qMax(1, room));
+        });
         healthTimer.setInterval(healthIntervalMs);
         connect(&healthTimer, &QTimer::timeout, this, [this] { updateHealth(); });
     }
