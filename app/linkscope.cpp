@@ -2,7 +2,7 @@
 
 #include "decode/crc16.h"
 #include "decode/framing.h"
-#include "decode/packetdecoder.h"
+#include "display/decodedtable.h"
 #include "display/paintpacer.h"
 #include "display/rawview.h"
 #include "serial/portnames.h"

@@ -2,12 +2,7 @@
 #ifndef LINKSCOPE_DECODECONTEXT_H
 #define LINKSCOPE_DECODECONTEXT_H
 
-#include "display/celltext.h"
-
-#include <QByteArray>
-#include <QStringList>
-
-class QTableWidget;
+#include "decode/packetdecoder.h"
 
 // The same text as QString::number(value, 10), made without the locale
 // machinery that number() goes through; every packet needs a few dozen.
@@ -15,20 +10,20 @@ QString decimalText(int value);
 
 struct DecodeContext
 {
-    DecodeContext(const QByteArray &chunk, QTableWidget *table)
-        : chunk(chunk), table(table), rowLabels{QStringLiteral("ID")} {}
+    DecodeContext(const QByteArray &chunk, DecodedRows &result)
+        : chunk(chunk), result(result), rowLabels{QStringLiteral("ID")} {}
 
     const QByteArray &chunk;
-    TableWriter table;
+    DecodedRows &result;
     QStringList rowLabels;
 
     // Byte i as unsigned; bytes past the end count as 0.
     quint8 byteAt(int i) const { return i >= 0 && i < chunk.size() ? quint8(chunk.at(i)) : 0; }
     // The CRC stored in the last two bytes, high byte first, matches the rest.
     bool crcMatches() const;
-    void setRows(int rows) { table.setShape(rows, 1); }
-    void setCell(int row, const QString &text) { table.setCell(row, text); }
-    void setNumber(int row, int value) { table.setCell(row, decimalText(value)); }
+    void setRows(int rows) { result.rows = rows; }
+    void setCell(int row, const QString &text) { result.cells.append({row, text}); }
+    void setNumber(int row, int value) { setCell(row, decimalText(value)); }
     void addChannelLabels(int count);
     // Joins count channel words, the first at byte firstByte; a word that is
     // not 0 goes converted into its entry of channelValues, and the entry is

@@ -3,9 +3,11 @@
 #include "decode/decodecontext.h"
 #include "decode/decoderstate.h"
 
-bool decodePacket(const QByteArray &chunk, QTableWidget *table)
+DecodedRows decodeChunk(const QByteArray &chunk)
 {
-    DecodeContext ctx(chunk, table);
+    DecodedRows result;
+    result.cells.reserve(32);
+    DecodeContext ctx(chunk, result);
     const int n = chunk.size();
     bool packetRecognised = false;
     lastPacketType = ctx.byteAt(0);
@@ -35,6 +37,7 @@ bool decodePacket(const QByteArray &chunk, QTableWidget *table)
     }
 
     if (ctx.rowLabels.size() > 1)
-        ctx.table.setRowLabels(ctx.rowLabels);
-    return packetRecognised;
+        result.labels = ctx.rowLabels;
+    result.recognised = packetRecognised;
+    return result;
 }

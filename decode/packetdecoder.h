@@ -1,14 +1,26 @@
-// Recognises one received chunk as a packet and shows its decoded fields.
+// Recognises one received chunk as a packet and works out what the decoded
+// table shows for it.
 #ifndef LINKSCOPE_PACKETDECODER_H
 #define LINKSCOPE_PACKETDECODER_H
 
 #include <QByteArray>
+#include <QPair>
+#include <QStringList>
+#include <QVector>
 
-class QTableWidget;
+// What one chunk changes in the decoded table (one column, row 0 the family
+// label, last row the CRC verdict). Cells not listed keep what they show.
+struct DecodedRows
+{
+    // The chunk's type, and for most families its length, was recognised;
+    // that says nothing about its CRC.
+    bool recognised = false;
+    int rows = -1; // the new row count, or -1 where it stays
+    QVector<QPair<int, QString>> cells; // row and text, in the order written
+    QStringList labels;                 // the row labels, or none where they stay
+};
 
-// Decodes chunk into table (one column, row 0 the family label, last row the
-// CRC verdict). Returns whether the chunk's type, and for most families its
-// length, was recognised; that says nothing about its CRC.
-bool decodePacket(const QByteArray &chunk, QTableWidget *table);
+// Decodes chunk, updating the channel values kept between packets.
+DecodedRows decodeChunk(const QByteArray &chunk);
 
 #endif

@@ -10,10 +10,6 @@
 
 #include <climits>
 
-#ifdef Q_OS_UNIX
-#include <poll.h>
-#endif
-
 namespace {
 
 // Reads that keep failing without a byte in between mean the line is dead,
@@ -21,17 +17,6 @@ namespace {
 constexpr int maxReadErrorsWithoutData = 3;
 // The health line changes a few times a second, not with every frame.
 constexpr int healthIntervalMs = 250;
-
-bool deviceHungUp(const QSerialPort &port)
-{
-#ifdef Q_OS_UNIX
-    pollfd pfd{int(port.handle()), POLLIN, 0};
-    return ::poll(&pfd, 1, 0) > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL));
-#else
-    Q_UNUSED(port);
-    return false;
-#endif
-}
 
 } // namespace
 
@@ -112,7 +97,7 @@ void LinkScope::handlePortError(QSerialPort::SerialPortError error)
         ++readErrorsWithoutData;
         // After a hang-up the driver's error text is incidental; say what happened.
         if (deviceHungUp(*serialPort))
-            dropLostPort(QStringLiteral("the device hung up or went away"));
+            dropLostPort(hungUpReason());
         else if (readErrorsWithoutData >= maxReadErrorsWithoutData)
             dropLostPort(QStringLiteral("reading keeps failing (%1)").arg(serialPort->errorString()));
     }

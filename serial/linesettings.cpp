@@ -2,9 +2,9 @@
 
 #include <QSerialPort>
 
-QString applyLineSettings(QSerialPort &port)
+QString applyLineSettings(QSerialPort &port, qint32 baudRate)
 {
-    if (!port.setBaudRate(QSerialPort::Baud115200, QSerialPort::AllDirections))
+    if (!port.setBaudRate(baudRate, QSerialPort::AllDirections))
         return QStringLiteral("baud rate");
     if (!port.setDataBits(QSerialPort::Data8))
         return QStringLiteral("data bits");

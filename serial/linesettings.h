@@ -1,4 +1,5 @@
-// The fixed line settings of every connection: 115200 baud, 8N1, no flow control.
+// The line settings of every connection: 115200 baud (unless told otherwise),
+// 8N1, no flow control.
 #ifndef LINKSCOPE_LINESETTINGS_H
 #define LINKSCOPE_LINESETTINGS_H
 
@@ -8,6 +9,6 @@ class QSerialPort;
 
 // Applies the settings to an open port in a fixed order and stops at the first
 // one that fails. Returns the name of the failed setting, or an empty string.
-QString applyLineSettings(QSerialPort &port);
+QString applyLineSettings(QSerialPort &port, qint32 baudRate = 115200);
 
 #endif

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -94,4 +95,15 @@ QString openFailureReason(const QSerialPort &port, const QString &devicePath)
         holder = openFileHolder(devicePath);
     }
     return QStringLiteral("the port is in use by ") + (holder.isEmpty() ? QStringLiteral("another program") : holder);
+}
+
+bool deviceHungUp(const QSerialPort &port)
+{
+    pollfd pfd{int(port.handle()), POLLIN, 0};
+    return ::poll(&pfd, 1, 0) > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL));
+}
+
+QString hungUpReason()
+{
+    return QStringLiteral("the device hung up or went away");
 }

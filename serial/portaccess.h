@@ -17,4 +17,9 @@ QString portDevicePath(const QString &name);
 // system's reason alone.
 QString openFailureReason(const QSerialPort &port, const QString &devicePath);
 
+// The device behind an open port has hung up or gone away, as when a USB
+// adapter is pulled out; the driver's error text then explains nothing.
+bool deviceHungUp(const QSerialPort &port);
+QString hungUpReason();
+
 #endif

@@ -17,6 +17,7 @@ for tool in desktop-file-validate:desktop-file-utils xmllint:libxml2-utils \
 done
 
 expected_files="usr/bin/linkscope
+usr/bin/linkscope-dump
 usr/share/applications/linkscope.desktop
 usr/share/icons/hicolor/scalable/apps/linkscope.svg"
 
@@ -53,6 +54,13 @@ QT_QPA_PLATFORM=offscreen timeout 3 "$bin" >"$work/run.log" 2>&1 || status=$?
 [ "$status" -eq 124 ] || { cat "$work/run.log" >&2; fail "installed linkscope exited with status $status instead of running"; }
 echo "installed linkscope starts and keeps running"
 
+dump=$stage/usr/bin/linkscope-dump
+"$dump" --version | grep -q '^linkscope-dump ' || fail "installed linkscope-dump does not tell its version"
+printf '\x00\xa8\x01\x00\x27\x0c' >"$work/capture.bin"
+[ "$("$dump" --format csv "$work/capture.bin" 2>/dev/null | tail -n 1)" = ",1,HOTT,true,false,a80100270c" ] \
+    || fail "installed linkscope-dump does not decode a capture"
+echo "installed linkscope-dump decodes a capture"
+
 cpack --config "$build/CPackConfig.cmake" -B "$work/package" >"$work/cpack.log" 2>&1 \
     || { cat "$work/cpack.log" >&2; fail "cpack failed"; }
 arch=$(dpkg --print-architecture)
@@ -76,7 +84,9 @@ if echo "$names" | grep -Eq -- '-dev$|^libasan|^libubsan'; then
 fi
 
 dpkg-deb -x "$deb" "$work/unpacked"
-if readelf -S "$work/unpacked/usr/bin/linkscope" | grep -q '\.debug_info'; then
-    fail "the packaged binary still carries debug information"
-fi
+for program in linkscope linkscope-dump; do
+    if readelf -S "$work/unpacked/usr/bin/$program" | grep -q '\.debug_info'; then
+        fail "the packaged $program still carries debug information"
+    fi
+done
 echo "package checks passed"

@@ -1,7 +1,7 @@
 // Runs in a process of its own: it checks what the decoder shows before any
 // earlier packet has left a value behind.
 #include "decode/decoderstate.h"
-#include "decode/packetdecoder.h"
+#include "display/decodedtable.h"
 #include "packets.h"
 
 #include <QTableWidget>

@@ -1,5 +1,5 @@
 #include "decode/decoderstate.h"
-#include "decode/packetdecoder.h"
+#include "display/decodedtable.h"
 #include "packets.h"
 
 #include <QTableWidget>

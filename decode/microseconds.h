@@ -1,0 +1,34 @@
+// Channel values as flight-controller firmware reads them: the value on the
+// wire and its pulse width in µs, for every family that has a public scale.
+#ifndef LINKSCOPE_MICROSECONDS_H
+#define LINKSCOPE_MICROSECONDS_H
+
+#include <QtGlobal>
+
+// MPX and MPX_V2: the word's low 12 bits, 800 to 2200 µs.
+int mpxMicroseconds(quint16 word);
+// HoTT (SUMD): eighths of a µs.
+int hottMicroseconds(quint16 word);
+// Spektrum: the 11-bit position, truncated toward zero.
+int spektrumMicroseconds(int position);
+
+// One frame read channel by channel. Element i is channel i + 1; noValue
+// marks a channel this frame carries nothing for.
+struct FrameReading
+{
+    static constexpr int noValue = -0x7FFFFFFF - 1;
+    static constexpr int maxChannels = 255;
+
+    const char *family = nullptr; // as the window names it
+    bool crcOk = false;
+    int failsafe = -1; // -1 where the family carries no such flag, else 0 or 1
+    int channels = 0;
+    int wire[maxChannels];
+    int us[maxChannels];
+};
+
+// Reads a whole frame of any family, failsafe HoTT frames included. Returns
+// false if data is no frame by type byte and length.
+bool readFrame(const char *data, int length, FrameReading &reading);
+
+#endif

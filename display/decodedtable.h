@@ -1,0 +1,14 @@
+// The decoded table: what decoding a chunk changes, written into the table.
+#ifndef LINKSCOPE_DECODEDTABLE_H
+#define LINKSCOPE_DECODEDTABLE_H
+
+#include <QByteArray>
+
+class QTableWidget;
+
+// Decodes chunk into table (one column, row 0 the family label, last row the
+// CRC verdict). Returns whether the chunk's type, and for most families its
+// length, was recognised; that says nothing about its CRC.
+bool decodePacket(const QByteArray &chunk, QTableWidget *table);
+
+#endif

@@ -1,0 +1,201 @@
+#include "dump/records.h"
+
+#include "decode/microseconds.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr std::size_t flushAt = 1 << 16;
+
+void appendInt(std::string &out, qint64 value)
+{
+    char digits[24];
+    int at = 24;
+    quint64 magnitude = value < 0 ? 0 - quint64(value) : quint64(value);
+    do {
+        digits[--at] = char('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (value < 0)
+        digits[--at] = '-';
+    out.append(digits + at, std::size_t(24 - at));
+}
+
+void appendPadded(std::string &out, const std::string &text, std::size_t width, bool right)
+{
+    if (right && text.size() < width)
+        out.append(width - text.size(), ' ');
+    out += text;
+    if (!right && text.size() < width)
+        out.append(width - text.size(), ' ');
+}
+
+void appendTime(std::string &out, double t)
+{
+    char text[32];
+    const int n = std::snprintf(text, sizeof text, "%.6f", t);
+    out.append(text, std::size_t(n));
+}
+
+void appendHex(std::string &out, const char *raw, int length)
+{
+    static const char digits[] = "0123456789abcdef";
+    for (int i = 0; i < length; ++i) {
+        const quint8 byte = quint8(raw[i]);
+        out += digits[byte >> 4];
+        out += digits[byte & 15];
+    }
+}
+
+} // namespace
+
+RecordWriter::RecordWriter(Format format, std::FILE *out)
+    : format(format), out(out)
+{
+    line.reserve(flushAt + 4096);
+}
+
+RecordWriter::~RecordWriter()
+{
+    flush();
+}
+
+bool RecordWriter::flush()
+{
+    if (!line.empty() && !failed) {
+        failed = std::fwrite(line.data(), 1, line.size(), out) != line.size() || std::fflush(out) != 0;
+        line.clear();
+    }
+    return !failed;
+}
+
+void RecordWriter::header(int channels)
+{
+    columns = channels;
+    if (format == Text) {
+        appendPadded(line, "t", 10, true);
+        line += ' ';
+        appendPadded(line, "offset", 10, true);
+        line += "  ";
+        appendPadded(line, "family", 18, false);
+        appendPadded(line, "crc", 7, false);
+        appendPadded(line, "failsafe", 9, false);
+        line += " us (µs) / wire (as sent) / raw frame\n";
+        return;
+    }
+    line += "t,offset,family,crc_ok,failsafe";
+    for (const char *kind : {"us", "wire"}) {
+        for (int i = 1; i <= channels; ++i) {
+            line += ',';
+            line += kind;
+            appendInt(line, i);
+        }
+    }
+    line += ",raw\n";
+}
+
+// A list of channel values: JSON array items, CSV cells up to columns, or
+// aligned text; a channel without a value is null, empty or "-".
+void RecordWriter::values(const int *list, int count, int columns)
+{
+    for (int i = 0; i < count; ++i) {
+        const bool has = list[i] != FrameReading::noValue;
+        if (format == Jsonl) {
+            if (i > 0)
+                line += ',';
+            if (has)
+                appendInt(line, list[i]);
+            else
+                line += "null";
+        } else if (format == Csv) {
+            line += ',';
+            if (has)
+                appendInt(line, list[i]);
+        } else {
+            std::string cell;
+            if (has)
+                appendInt(cell, list[i]);
+            else
+                cell = "-";
+            appendPadded(line, cell, 6, true);
+        }
+    }
+    // CSV rows have as many channel cells as the header.
+    if (format == Csv && columns > count)
+        line.append(std::size_t(columns - count), ',');
+}
+
+void RecordWriter::write(const FrameReading &frame, double t, qint64 offset, const char *raw, int length)
+{
+    const char *failsafe = frame.failsafe < 0 ? nullptr : frame.failsafe ? "true" : "false";
+    switch (format) {
+    case Jsonl:
+        line += "{\"t\":";
+        if (t >= 0)
+            appendTime(line, t);
+        else
+            line += "null";
+        line += ",\"offset\":";
+        appendInt(line, offset);
+        line += ",\"family\":\"";
+        line += frame.family;
+        line += frame.crcOk ? "\",\"crc_ok\":true,\"failsafe\":" : "\",\"crc_ok\":false,\"failsafe\":";
+        line += failsafe ? failsafe : "null";
+        line += ",\"us\":[";
+        values(frame.us, frame.channels, 0);
+        line += "],\"wire\":[";
+        values(frame.wire, frame.channels, 0);
+        line += "],\"raw\":\"";
+        appendHex(line, raw, length);
+        line += "\"}\n";
+        break;
+    case Csv:
+        // A frame with more channels than any before widens the table.
+        if (frame.channels > columns)
+            header(frame.channels);
+        if (t >= 0)
+            appendTime(line, t);
+        line += ',';
+        appendInt(line, offset);
+        line += ',';
+        line += frame.family;
+        line += frame.crcOk ? ",true," : ",false,";
+        if (failsafe)
+            line += failsafe;
+        values(frame.us, frame.channels, columns);
+        values(frame.wire, frame.channels, columns);
+        line += ',';
+        appendHex(line, raw, length);
+        line += '\n';
+        break;
+    case Text: {
+        if (columns < 0)
+            header(0);
+        std::string cell;
+        if (t >= 0)
+            appendTime(cell, t);
+        else
+            cell = "-";
+        appendPadded(line, cell, 10, true);
+        cell.clear();
+        appendInt(cell, offset);
+        line += ' ';
+        appendPadded(line, cell, 10, true);
+        line += "  ";
+        appendPadded(line, frame.family, 18, false);
+        appendPadded(line, frame.crcOk ? "OK" : "FALSE", 7, false);
+        appendPadded(line, failsafe ? (frame.failsafe ? "FAILSAFE" : "no") : "-", 9, false);
+        line += " us";
+        values(frame.us, frame.channels, 0);
+        line += " / wire";
+        values(frame.wire, frame.channels, 0);
+        line += " / ";
+        appendHex(line, raw, length);
+        line += '\n';
+        break;
+    }
+    }
+    if (line.size() >= flushAt)
+        flush();
+}

@@ -1,0 +1,26 @@
+// One run of linkscope-dump: read a port, a capture file or standard input,
+// find the frames, print a record for each, record the raw bytes, and sum up.
+#ifndef LINKSCOPE_DUMP_SESSION_H
+#define LINKSCOPE_DUMP_SESSION_H
+
+#include "dump/records.h"
+
+#include <QString>
+
+struct DumpOptions
+{
+    QString source; // "-", a regular file, or a serial port by name or path
+    qint32 baud = 115200;
+    RecordWriter::Format format = RecordWriter::Text;
+    QString recordPath; // --write
+    bool force = false;
+    bool quiet = false;
+    qint64 count = -1;     // stop after this many frames
+    double duration = -1;  // stop after this many seconds
+};
+
+// Runs until the source ends, a limit is reached or a signal arrives, and
+// returns the exit status: 0, or 1 when something failed or the device went away.
+int runDump(const DumpOptions &options);
+
+#endif
