@@ -29,9 +29,9 @@ int laidOutHeight(const QHeaderView *header)
     return qMin(qMax(header->minimumHeight(), header->sizeHint().height()), header->maximumHeight());
 }
 
-void setGeometryFromSections(QTableWidget *table)
+void setGeometryFromSections(QTableWidget *table, int rowHeaderWidth)
 {
-    int width = laidOutWidth(table->verticalHeader()) + 2;
+    int width = rowHeaderWidth + 2;
     for (int column = 0; column < table->columnCount(); ++column)
         width += table->columnWidth(column);
     int height = laidOutHeight(table->horizontalHeader()) + 2;
@@ -47,7 +47,7 @@ void fitTableToContentsPlain(QTableWidget *table)
 {
     table->resizeColumnsToContents();
     table->resizeRowsToContents();
-    setGeometryFromSections(table);
+    setGeometryFromSections(table, laidOutWidth(table->verticalHeader()));
 }
 
 bool TableFitter::Look::operator==(const Look &o) const
@@ -85,6 +85,7 @@ void TableFitter::forgetIfLookChanged(QTableWidget *table)
     itemHints.clear();
     rowLabelHints.clear();
     numberedRowHints.clear();
+    rowHeaderWidths.clear();
     columnLabelHints.clear();
     emptyItemHint = QSize();
     columnMinimum = table->horizontalHeader()->minimumSectionSize();
@@ -174,5 +175,25 @@ void TableFitter::fit(QTableWidget *table)
                 table->verticalHeader()->resizeSection(row, heights[row]);
     }
 
-    setGeometryFromSections(table);
+    setGeometryFromSections(table, rowHeaderWidth(table));
+}
+
+// The row header is as wide as its widest label, which the header measures
+// anew whenever labels or rows change; the same labels measure the same.
+int TableFitter::rowHeaderWidth(QTableWidget *table)
+{
+    QString key = QString::number(table->rowCount());
+    for (int row = 0; row < table->rowCount(); ++row) {
+        const QTableWidgetItem *item = table->verticalHeaderItem(row);
+        key += QLatin1Char('\n');
+        if (item)
+            key += QLatin1Char('=') + item->text();
+    }
+    auto it = rowHeaderWidths.constFind(key);
+    if (it == rowHeaderWidths.constEnd()) {
+        if (rowHeaderWidths.size() >= maxRememberedTexts)
+            rowHeaderWidths.clear();
+        it = rowHeaderWidths.insert(key, laidOutWidth(table->verticalHeader()));
+    }
+    return *it;
 }

@@ -32,6 +32,7 @@ private:
     QSize itemHint(QTableWidget *table, int row);
     int rowLabelHint(QTableWidget *table, int row);
     int columnLabelHint(QTableWidget *table);
+    int rowHeaderWidth(QTableWidget *table);
 
     struct Look
     {
@@ -47,6 +48,7 @@ private:
     QHash<QString, int> rowLabelHints;
     QVector<int> numberedRowHints;
     QHash<QString, int> columnLabelHints;
+    QHash<QString, int> rowHeaderWidths;
     int columnMinimum = 0, columnMaximum = 0, rowMinimum = 0, rowMaximum = 0;
 };
 
