@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's one window: pick a port, connect, and watch every packet that
 // arrives listed byte by byte and decoded.
 #ifndef LINKSCOPE_WINDOW_H

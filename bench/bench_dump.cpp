@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How fast linkscope-dump turns a capture into CSV: a 50 MB capture of mixed
 // frames with a little noise, decoded to /dev/null, in MB/s.
 #include "packets.h"

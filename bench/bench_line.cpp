@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A line kept busy at 115200 baud: a shown window reads frames sent back to
 // back through a pseudo-terminal, and the CPU time of the thread that runs
 // the window is reported as a share of the wall time, per family.

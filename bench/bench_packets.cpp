@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cost of one received packet, per family: decoding alone, the window's whole
 // path for a recognised chunk, and the same path with the tables' own resize
 // calls as the reference. Ends with a check that the heap stays flat.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CRC-16/XMODEM, the checksum every packet family carries in its last two bytes.
 #ifndef LINKSCOPE_CRC16_H
 #define LINKSCOPE_CRC16_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What one decodePacket call shares with the decoder of each packet family.
 #ifndef LINKSCOPE_DECODECONTEXT_H
 #define LINKSCOPE_DECODECONTEXT_H

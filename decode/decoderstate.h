@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the decoder keeps from one packet to the next, for the whole process.
 #ifndef LINKSCOPE_DECODERSTATE_H
 #define LINKSCOPE_DECODERSTATE_H

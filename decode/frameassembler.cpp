@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "decode/frameassembler.h"
 
 #include "decode/crc16.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Finds whole frames in a byte stream that arrives in reads of any size: a
 // frame cut over several reads, several frames in one read, frames in noise.
 #ifndef LINKSCOPE_FRAMEASSEMBLER_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "decode/framing.h"
 
 int candidateFrameLengths(const char *data, int available, int lengths[2])

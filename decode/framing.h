@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where frames begin and how long they are: the type byte and the first bytes
 // after it tell the length each family's frame must have.
 #ifndef LINKSCOPE_FRAMING_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Channel values as flight-controller firmware reads them: the value on the
 // wire and its pulse width in µs, for every family that has a public scale.
 #ifndef LINKSCOPE_MICROSECONDS_H

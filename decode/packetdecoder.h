@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Recognises one received chunk as a packet and works out what the decoded
 // table shows for it.
 #ifndef LINKSCOPE_PACKETDECODER_H

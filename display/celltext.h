@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writing single-column tables without touching what already shows the same.
 #ifndef LINKSCOPE_CELLTEXT_H
 #define LINKSCOPE_CELLTEXT_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The decoded table: what decoding a chunk changes, written into the table.
 #ifndef LINKSCOPE_DECODEDTABLE_H
 #define LINKSCOPE_DECODEDTABLE_H

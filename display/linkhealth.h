@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The figures behind the status bar's health line: what the link delivered
 // since the port was opened.
 #ifndef LINKSCOPE_LINKHEALTH_H

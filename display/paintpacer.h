@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Gathers a window's repaints to the rate a display can show.
 #ifndef LINKSCOPE_PAINTPACER_H
 #define LINKSCOPE_PAINTPACER_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The raw view: every byte of a packet on a row of its own, in hexadecimal.
 #ifndef LINKSCOPE_RAWVIEW_H
 #define LINKSCOPE_RAWVIEW_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sizing a table so that every cell shows without scrolling.
 #ifndef LINKSCOPE_TABLEFIT_H
 #define LINKSCOPE_TABLEFIT_H

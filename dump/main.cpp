@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // linkscope-dump: decodes the receiver frames of a serial port, a capture
 // file or standard input into text, CSV or JSON lines.
 #include "dump/session.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The records linkscope-dump prints, one per frame: aligned text for a
 // person, CSV for a spreadsheet, or one JSON object per line.
 #ifndef LINKSCOPE_DUMP_RECORDS_H

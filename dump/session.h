@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One run of linkscope-dump: read a port, a capture file or standard input,
 // find the frames, print a record for each, record the raw bytes, and sum up.
 #ifndef LINKSCOPE_DUMP_SESSION_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds arbitrary bytes to the frame assembler in arbitrary read sizes and
 // checks what must hold whatever arrives: every frame has its family's length
 // and lies where the stream has it, its CRC matches unless it starts right

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds arbitrary chunks to the decoder and checks, after every chunk, what
 // must hold whatever arrives for the table the result is written to: cells
 // only within its rows, a row layout that belongs to one packet family (or

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds the benchmarks in release mode and runs
 # them: first the timings, then the heap check (with glibc's per-thread cache
 # off, which would otherwise count parked blocks as in use), then the CPU a
@@ -8,7 +9,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/ensure-packages.sh
 ensure_packages "${BUILD_PACKAGES[@]}" libbenchmark-dev
-cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DLINKSCOPE_BENCH=ON
+cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DLINKSCOPE_BENCH=ON \
+    -DLINKSCOPE_QT_MAJOR="$LINKSCOPE_QT_MAJOR"
 cmake --build build/bench -j"$(nproc)" --target bench_packets bench_line bench_dump
 export QT_QPA_PLATFORM=offscreen
 LINKSCOPE_SKIP_HEAP_CHECK=1 build/bench/bench/bench_packets \

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs a LinkScope package on a freshly bootstrapped Debian system that
 # has no Qt, starts /usr/bin/linkscope there against an Xvfb display and
 # waits for its window. Needs root and access to a Debian mirror.
@@ -55,7 +56,7 @@ if ! { chroot "$root" apt-get update -q &&
     echo "FAIL: apt-get could not install the package" >&2; exit 1
 fi
 grep -E '^[0-9]+ upgraded|^Setting up linkscope' "$root/tmp/install.log"
-for f in /usr/bin/linkscope /usr/share/applications/linkscope.desktop \
+for f in /usr/bin/linkscope /usr/bin/linkscope-dump /usr/share/applications/org.linkscope.LinkScope.desktop \
          /usr/share/icons/hicolor/scalable/apps/linkscope.svg; do
     [ -e "$root$f" ] || { echo "FAIL: $f is not installed" >&2; exit 1; }
 done

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by the other scripts: installs the Debian packages named in the
 # arguments that are not installed yet (as root, or through sudo).
 ensure_packages() {
@@ -14,8 +15,16 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-BUILD_PACKAGES=(g++ make cmake qtbase5-dev libqt5serialport5-dev)
+# The Qt major version comes from LINKSCOPE_QT_MAJOR (5, the default, or 6).
+LINKSCOPE_QT_MAJOR=${LINKSCOPE_QT_MAJOR:-5}
+case "$LINKSCOPE_QT_MAJOR" in
+    5) QT_PACKAGES=(qtbase5-dev libqt5serialport5-dev) ;;
+    6) QT_PACKAGES=(qt6-base-dev qt6-serialport-dev) ;;
+    *) echo "LINKSCOPE_QT_MAJOR must be 5 or 6" >&2; exit 2 ;;
+esac
+BUILD_PACKAGES=(g++ make cmake "${QT_PACKAGES[@]}")
 # dpkg-shlibdeps works out the package's dependencies.
 PACKAGE_PACKAGES=(dpkg-dev)
-# The package check also validates the menu entry and the icon.
-TEST_PACKAGES=("${PACKAGE_PACKAGES[@]}" desktop-file-utils libxml2-utils)
+# The package check also validates the menu entry, the icon and the AppStream
+# data, renders the manual pages and runs lintian.
+TEST_PACKAGES=("${PACKAGE_PACKAGES[@]}" desktop-file-utils libxml2-utils appstream man-db lintian)

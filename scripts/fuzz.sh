@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds the fuzzers with clang and runs each for
 # the given number of seconds (default 60): the decoder on single chunks,
 # then the frame assembler on a stream cut into reads. Any finding fails.
@@ -8,6 +9,7 @@ seconds=${1:-60}
 . scripts/ensure-packages.sh
 ensure_packages "${BUILD_PACKAGES[@]}" clang libclang-rt-dev python3
 cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF -DLINKSCOPE_FUZZ=ON \
+    -DLINKSCOPE_QT_MAJOR="$LINKSCOPE_QT_MAJOR" \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 cmake --build build/fuzz -j"$(nproc)" --target decode_fuzzer assembler_fuzzer
 mkdir -p build/fuzz/corpus build/fuzz/assembler-corpus

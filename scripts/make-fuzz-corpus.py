@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes the fuzzer's seed corpus: valid and damaged packets of every family."""
 import os
 import sys

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Redraws docs/window-empty.png and docs/window-decoded.png under Xvfb.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening and closing the chosen port, draining it, and noticing when the
 // device behind it goes away.
 #include "app/linkscope.h"

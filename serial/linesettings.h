@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The line settings of every connection: 115200 baud (unless told otherwise),
 // 8N1, no flow control.
 #ifndef LINKSCOPE_LINESETTINGS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where a port name leads, and why a port could not be opened, told so that
 // the user knows what to do: wait for another program, or join a group.
 #ifndef LINKSCOPE_PORTACCESS_H

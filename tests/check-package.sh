@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs a built tree into a staging folder, checks what landed there,
-# starts the installed program, then builds the Debian package and checks
-# its contents and dependencies.
+# starts the installed programs, renders the manual pages, validates the
+# AppStream data, then builds the Debian package, checks its contents and
+# dependencies and runs lintian on it.
 # Usage: check-package.sh <build-dir>
 set -euo pipefail
 
@@ -12,14 +14,20 @@ trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 for tool in desktop-file-validate:desktop-file-utils xmllint:libxml2-utils \
-            dpkg-deb:dpkg dpkg-shlibdeps:dpkg-dev readelf:binutils cpack:cmake; do
+            dpkg-deb:dpkg dpkg-shlibdeps:dpkg-dev readelf:binutils cpack:cmake \
+            lintian:lintian appstreamcli:appstream man:man-db; do
     command -v "${tool%%:*}" >/dev/null || fail "${tool%%:*} is missing (Debian package ${tool#*:})"
 done
 
 expected_files="usr/bin/linkscope
 usr/bin/linkscope-dump
-usr/share/applications/linkscope.desktop
-usr/share/icons/hicolor/scalable/apps/linkscope.svg"
+usr/share/applications/org.linkscope.LinkScope.desktop
+usr/share/doc/linkscope/changelog.gz
+usr/share/doc/linkscope/copyright
+usr/share/icons/hicolor/scalable/apps/linkscope.svg
+usr/share/man/man1/linkscope-dump.1.gz
+usr/share/man/man1/linkscope.1.gz
+usr/share/metainfo/org.linkscope.LinkScope.metainfo.xml"
 
 stage=$work/stage
 DESTDIR=$stage cmake --install "$build" --prefix /usr >/dev/null
@@ -32,7 +40,7 @@ echo "$installed" | sed 's/^/  /'
 bin=$stage/usr/bin/linkscope
 [ -x "$bin" ] || fail "usr/bin/linkscope is not executable"
 
-desktop=$stage/usr/share/applications/linkscope.desktop
+desktop=$stage/usr/share/applications/org.linkscope.LinkScope.desktop
 desktop-file-validate "$desktop" || fail "desktop entry does not validate"
 entry() { sed -n "s/^$1=//p" "$desktop"; }
 [ "$(entry Type)" = Application ] || fail "Type is not Application"
@@ -43,6 +51,18 @@ entry Categories | grep -Eq '(^|;)(Development|Electronics)(;|$)' || fail "Categ
 echo "desktop entry validates"
 
 icon=$stage/usr/share/icons/hicolor/scalable/apps/linkscope.svg
+appstreamcli validate --no-net "$stage/usr/share/metainfo/org.linkscope.LinkScope.metainfo.xml" \
+    || fail "the AppStream data does not validate"
+echo "AppStream data validates"
+
+for page in linkscope linkscope-dump; do
+    warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$stage/usr/share/man/man1/$page.1.gz" 2>&1 >/dev/null)
+    [ -z "$warnings" ] || fail "the manual page of $page renders with warnings: $warnings"
+    LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$stage/usr/share/man/man1/$page.1.gz" 2>/dev/null | grep -q dialout \
+        || fail "the manual page of $page does not render"
+done
+echo "manual pages render without warnings"
+
 xmllint --noout "$icon" || fail "icon is not well-formed XML"
 [ "$(xmllint --xpath 'local-name(/*)' "$icon")" = svg ] || fail "icon is not an SVG document"
 echo "icon is an SVG document"
@@ -76,7 +96,13 @@ $packaged"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 names=$(echo "$depends" | tr ',|' '\n\n' | sed 's/(.*//; s/ //g' | sort -u)
-for lib in libc6 libstdc++6 libqt5core5a libqt5gui5 libqt5widgets5 libqt5serialport5; do
+qt=$(sed -n 's/^LINKSCOPE_QT_MAJOR:STRING=//p' "$build/CMakeCache.txt")
+if [ "$qt" = 6 ]; then
+    qtlibs="libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6"
+else
+    qtlibs="libqt5core5a libqt5gui5 libqt5widgets5 libqt5serialport5"
+fi
+for lib in libc6 libstdc++6 $qtlibs; do
     echo "$names" | grep -Fqx "$lib" || fail "Depends lacks $lib"
 done
 if echo "$names" | grep -Eq -- '-dev$|^libasan|^libubsan'; then
@@ -89,4 +115,8 @@ for program in linkscope linkscope-dump; do
         fail "the packaged $program still carries debug information"
     fi
 done
+# Tags that cannot be mended are overridden in the package, each with its reason.
+lintian --fail-on error,warning --tag-display-limit 0 "$deb" || fail "lintian reports errors or warnings"
+echo "lintian passes"
+
 echo "package checks passed"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Lets tests reach the window's form and port the way its own code does.
 #ifndef LINKSCOPE_TEST_PROBE_H
 #define LINKSCOPE_TEST_PROBE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Packets of every family, built here from the wire formats with a CRC routine
 // of the tests' own, and ways to read back what a table shows.
 #ifndef LINKSCOPE_TEST_PACKETS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A pseudo-terminal pair standing in for a serial device: the window opens the
 // slave by its path, the test plays the device on the master.
 #ifndef LINKSCOPE_TEST_PTY_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Takes the README's pictures of the real window: once as it opens, once with
 // a Spektrum frame received through a pseudo-terminal.
 #include "linkscopeprobe.h"

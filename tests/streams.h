@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A reproducible stream of chunks as a busy, noisy line delivers them: every
 // family with varying values, failed CRCs, short, merged and foreign chunks.
 #ifndef LINKSCOPE_TEST_STREAMS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // linkscope-dump run as a user runs it: on a capture file, on a live port
 // while recording, and with the mistakes people make on the command line.
 #include "packets.h"

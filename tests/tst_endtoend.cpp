@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program driven as a person would: the window, its button, a real serial
 // port, and a pseudo-terminal playing the receiver.
 #include "decode/decoderstate.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window fits its tables with a memory of what texts measure. Whatever
 // arrives, the result must be the one the table's own resize calls give.
 #include "display/rawview.h"

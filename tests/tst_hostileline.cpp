@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Seconds of garbage over a real line, then one good packet of each family:
 // the window stays responsive and shows the good packets exactly.
 #include "display/rawview.h"

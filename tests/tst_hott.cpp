@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "decode/decoderstate.h"
 #include "display/decodedtable.h"
 #include "packets.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Two hundred thousand chunks of every kind through one window's receive
 // path: nothing may pile up. Leaks are LeakSanitizer's to find in the
 // sanitizer build; here the memory in use must stay where it was.

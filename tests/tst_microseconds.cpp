@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The public µs scales of the families, at their telling points.
 #include "decode/microseconds.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Drawing keeps up with the display, not with the line: a burst of packets is
 // painted a few times, and the last packet is always on screen soon after.
 #include "linkscopeprobe.h"

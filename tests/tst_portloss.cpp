@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A device that goes away while connected: the window must notice, say so,
 // and be ready to connect again, without spinning on the dead line.
 #include "linkscopeprobe.h"

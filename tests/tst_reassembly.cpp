@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Frames that the serial driver cuts into reads of any size or merges, with
 // noise around them: every whole frame shows once and in order, noise never.
 #include "display/rawview.h"

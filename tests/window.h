@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Driving a shown window over a pseudo-terminal as a user and a device would.
 #ifndef LINKSCOPE_TEST_WINDOW_H
 #define LINKSCOPE_TEST_WINDOW_H
