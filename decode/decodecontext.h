@@ -38,11 +38,4 @@ struct DecodeContext
 // Joins two packet bytes in wordScratch, the earlier byte high.
 quint16 joinWord(quint8 high, quint8 low);
 
-bool hottLengthMatches(const QByteArray &chunk);
-
-void decodeMpx(DecodeContext &ctx, bool version2);
-void decodeNordax(DecodeContext &ctx);
-void decodeHott(DecodeContext &ctx);
-void decodeSpektrum(DecodeContext &ctx);
-
 #endif

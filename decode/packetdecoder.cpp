@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "decode/packetdecoder.h"
 
-#include "decode/decodecontext.h"
 #include "decode/decoderstate.h"
+#include "decode/families.h"
 
 DecodedRows decodeChunk(const QByteArray &chunk)
 {
@@ -27,12 +27,13 @@ DecodedRows decodeChunk(const QByteArray &chunk)
         if (ctx.byteAt(1) == 1 && n == 29)
             decodeNordax(ctx);
     }
-    if (lastPacketType == 0xA8) {
-        if (ctx.byteAt(1) == 1 && hottLengthMatches(chunk)) {
-            packetRecognised = true;
-            decodeHott(ctx);
-        }
-    } else if (n == 18 && (lastPacketType == 0xA5 || lastPacketType == 0xA2)) {
+    // A HoTT chunk, decodable or not, never goes on to the Spektrum test.
+    const bool hottType = lastPacketType == 0xA8;
+    if (hottType && ctx.byteAt(1) == 1 && hottLengthMatches(chunk)) {
+        packetRecognised = true;
+        decodeHott(ctx);
+    }
+    if (!hottType && n == 18 && (lastPacketType == 0xA5 || lastPacketType == 0xA2)) {
         packetRecognised = true;
         decodeSpektrum(ctx);
     }

@@ -2,7 +2,7 @@
 #include "display/decodedtable.h"
 
 #include "decode/packetdecoder.h"
-#include "display/celltext.h"
+#include "display/tablewriter.h"
 
 bool decodePacket(const QByteArray &chunk, QTableWidget *table)
 {

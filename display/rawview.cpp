@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "display/rawview.h"
 
-#include "display/celltext.h"
+#include "display/tablewriter.h"
 
 #include <QTableWidget>
 

@@ -27,8 +27,8 @@ Shown table;
 QStringList channels(int count)
 {
     QStringList labels;
-    for (int m = 1; m <= count; ++m)
-        labels << QStringLiteral("CH%1").arg(m);
+    while (labels.size() < count)
+        labels << QStringLiteral("CH") + QString::number(labels.size() + 1);
     return labels;
 }
 

@@ -52,7 +52,7 @@ void LinkScope::openPort()
     readErrorsWithoutData = 0;
     portInUse = name;
     ui.statusBar->clearMessage();
-    connect(serialPort, SIGNAL(readyRead()), this, SLOT(slotReadyRead()));
+    connect(serialPort, &QSerialPort::readyRead, this, &LinkScope::slotReadyRead);
     ui.btConnect->setText(QStringLiteral("Disconnect"));
     startHealth();
 }
@@ -60,7 +60,7 @@ void LinkScope::openPort()
 void LinkScope::closePort()
 {
     portLossPending = false;
-    disconnect(serialPort, SIGNAL(readyRead()), this, SLOT(slotReadyRead()));
+    disconnect(serialPort, &QSerialPort::readyRead, this, &LinkScope::slotReadyRead);
     if (serialPort->isOpen())
         serialPort->close();
     ui.btConnect->setText(QStringLiteral("Connect"));

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "packets.h"
 
+#include "decode/decoderstate.h"
+
 #include <QTableWidget>
 
 namespace packets {
@@ -108,4 +110,22 @@ QStringList rowLabels(const QTableWidget *table)
         labels << (item ? item->text() : QStringLiteral("<none>"));
     }
     return labels;
+}
+
+QStringList channelLabels(int count)
+{
+    QStringList labels;
+    for (int m = 1; m <= count; ++m)
+        labels << QStringLiteral("CH%1").arg(m);
+    return labels;
+}
+
+QVector<qint16> channelSnapshot()
+{
+    return QVector<qint16>(channelValues, channelValues + channelValueCount);
+}
+
+TableSnapshot snapshot(const QTableWidget *table)
+{
+    return {table->rowCount(), table->columnCount(), cellTexts(table), rowLabels(table), table->geometry()};
 }

@@ -5,6 +5,7 @@
 #define LINKSCOPE_TEST_PACKETS_H
 
 #include <QByteArray>
+#include <QRect>
 #include <QStringList>
 #include <QVector>
 
@@ -33,5 +34,25 @@ QByteArray fromHex(const char *spaced);
 
 QStringList cellTexts(const QTableWidget *table);
 QStringList rowLabels(const QTableWidget *table);
+// "CH1" to "CH<count>", the labels of the decoded table's channel rows.
+QStringList channelLabels(int count);
+// The decoder's channel values as they stand, to compare before and after.
+QVector<qint16> channelSnapshot();
+
+// All a table shows: its shape, cell texts, row labels and geometry.
+struct TableSnapshot
+{
+    int rows = 0;
+    int columns = 0;
+    QStringList cells;
+    QStringList labels;
+    QRect geometry;
+    bool operator==(const TableSnapshot &o) const
+    {
+        return rows == o.rows && columns == o.columns && cells == o.cells && labels == o.labels
+            && geometry == o.geometry;
+    }
+};
+TableSnapshot snapshot(const QTableWidget *table);
 
 #endif

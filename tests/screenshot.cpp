@@ -1,13 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Takes the README's pictures of the real window: once as it opens, once with
 // a Spektrum frame received through a pseudo-terminal.
-#include "linkscopeprobe.h"
+#include "app/linkscope.h"
 #include "packets.h"
 #include "pty.h"
+#include "window.h"
 
 #include <QApplication>
-#include <QComboBox>
-#include <QPushButton>
 #include <QSignalSpy>
 
 int main(int argc, char *argv[])
@@ -25,10 +24,8 @@ int main(int argc, char *argv[])
     if (!window.grab().save(QString::fromLocal8Bit(argv[1])))
         return 1;
 
-    Ui::LinkScopeClass &ui = LinkScopeProbe::ui(window);
-    ui.cbPortSelect->addItem(pty.slavePath());
-    ui.cbPortSelect->setCurrentText(pty.slavePath());
-    ui.btConnect->click();
+    if (!connectToPty(window, pty))
+        return 1;
     QVector<quint16> words;
     const int raw[] = {1024, 1800, 300, 1024, 2047, 1, 1500};
     for (int id = 0; id < 7; ++id)
@@ -36,9 +33,7 @@ int main(int argc, char *argv[])
     // A receiver sends a frame every few milliseconds; show the window as
     // it looks in such a stream, not only after its very first frame.
     for (int frame = 0; frame < 3; ++frame) {
-        QSignalSpy readyRead(LinkScopeProbe::port(window), SIGNAL(readyRead()));
-        pty.write(packets::spektrum(words, 162));
-        if (!readyRead.wait(3000))
+        if (!deliver(window, pty, packets::spektrum(words, 162)))
             return 1;
         QSignalSpy settle(&window, &QWidget::windowTitleChanged);
         settle.wait(100);

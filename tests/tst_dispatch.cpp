@@ -21,23 +21,6 @@ private:
     QTableWidget table;
 };
 
-struct TableSnapshot
-{
-    int rows;
-    int columns;
-    QStringList cells;
-    QStringList labels;
-    bool operator==(const TableSnapshot &o) const
-    {
-        return rows == o.rows && columns == o.columns && cells == o.cells && labels == o.labels;
-    }
-};
-
-static TableSnapshot snapshot(const QTableWidget &table)
-{
-    return {table.rowCount(), table.columnCount(), cellTexts(&table), rowLabels(&table)};
-}
-
 void tst_Dispatch::outcomes_data()
 {
     QTest::addColumn<QByteArray>("chunk");
@@ -93,15 +76,14 @@ void tst_Dispatch::outcomes()
 
     // Start every row from a valid MPX packet with values no row repeats.
     QVERIFY(decodePacket(mpx(QVector<quint16>(12, 0x0A00)), &table));
-    const TableSnapshot before = snapshot(table);
-    qint16 valuesBefore[channelValueCount];
-    std::copy(channelValues, channelValues + channelValueCount, valuesBefore);
+    const TableSnapshot before = snapshot(&table);
+    const QVector<qint16> valuesBefore = channelSnapshot();
 
     QCOMPARE(decodePacket(chunk, &table), recognised);
     QCOMPARE(lastPacketType, quint8(chunk.at(0)));
-    QCOMPARE(!(snapshot(table) == before), tableChanges);
+    QCOMPARE(!(snapshot(&table) == before), tableChanges);
     if (!tableChanges)
-        QVERIFY(std::equal(channelValues, channelValues + channelValueCount, valuesBefore));
+        QCOMPARE(channelSnapshot(), valuesBefore);
 }
 
 void tst_Dispatch::lastPacketTypeFollowsEveryChunk()

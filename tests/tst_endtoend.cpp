@@ -6,6 +6,7 @@
 #include "linkscopeprobe.h"
 #include "packets.h"
 #include "pty.h"
+#include "window.h"
 
 #include <QComboBox>
 #include <QHeaderView>
@@ -39,20 +40,12 @@ private:
     QTableWidget *decoded = nullptr;
 };
 
-struct Shown
-{
-    QStringList rawCells, decodedCells, decodedLabels;
-    QRect rawGeometry, decodedGeometry;
-    bool operator==(const Shown &o) const
-    {
-        return rawCells == o.rawCells && decodedCells == o.decodedCells && decodedLabels == o.decodedLabels
-            && rawGeometry == o.rawGeometry && decodedGeometry == o.decodedGeometry;
-    }
-};
+// Both tables, each with its geometry.
+using Shown = QPair<TableSnapshot, TableSnapshot>;
 
 static Shown shown(QTableWidget *raw, QTableWidget *decoded)
 {
-    return {cellTexts(raw), cellTexts(decoded), rowLabels(decoded), raw->geometry(), decoded->geometry()};
+    return {snapshot(raw), snapshot(decoded)};
 }
 
 void tst_EndToEnd::init()
@@ -65,10 +58,7 @@ void tst_EndToEnd::init()
     decoded = ui.twSrxlInput;
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window));
-    ui.cbPortSelect->addItem(pty->slavePath());
-    ui.cbPortSelect->setCurrentText(pty->slavePath());
-    QTest::mouseClick(ui.btConnect, Qt::LeftButton);
-    QCOMPARE(ui.btConnect->text(), QStringLiteral("Disconnect"));
+    QVERIFY(connectToPty(*window, *pty));
 }
 
 void tst_EndToEnd::cleanup()
@@ -77,17 +67,9 @@ void tst_EndToEnd::cleanup()
     delete pty;
 }
 
-// Writes bytes as one burst and waits until the window has read them.
 bool tst_EndToEnd::send(const QByteArray &bytes)
 {
-    QSerialPort *port = LinkScopeProbe::port(*window);
-    QSignalSpy readyRead(port, SIGNAL(readyRead()));
-    if (!pty->write(bytes))
-        return false;
-    if (!readyRead.wait(3000))
-        return false;
-    QCoreApplication::processEvents();
-    return port->bytesAvailable() == 0;
+    return deliver(*window, *pty, bytes);
 }
 
 void tst_EndToEnd::everyFamilyShows_data()

@@ -6,6 +6,7 @@
 #include "packets.h"
 #include "pty.h"
 #include "streams.h"
+#include "window.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -32,10 +33,7 @@ void tst_HostileLine::survivesGarbageThenDecodes()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     Ui::LinkScopeClass &ui = LinkScopeProbe::ui(window);
-    ui.cbPortSelect->addItem(pty.slavePath());
-    ui.cbPortSelect->setCurrentText(pty.slavePath());
-    QTest::mouseClick(ui.btConnect, Qt::LeftButton);
-    QCOMPARE(ui.btConnect->text(), QStringLiteral("Disconnect"));
+    QVERIFY(connectToPty(window, pty));
 
     // The device side writes from its own thread while the window runs.
     std::atomic<bool> writing{true};
@@ -96,7 +94,7 @@ void tst_HostileLine::survivesGarbageThenDecodes()
         {hott(QVector<quint16>(5, 15200)), QStringList{"HOTT", "1", "5"} + QStringList(QVector<QString>(5, "1568").toList()) + QStringList{"OK"}},
     };
     for (const Good &g : good) {
-        QSignalSpy readyRead(LinkScopeProbe::port(window), SIGNAL(readyRead()));
+        QSignalSpy readyRead(LinkScopeProbe::port(window), &QSerialPort::readyRead);
         QVERIFY(pty.write(g.packet));
         QVERIFY(readyRead.wait(3000));
         QCoreApplication::processEvents();

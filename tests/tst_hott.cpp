@@ -32,10 +32,7 @@ private:
 
 static QStringList hottLabels(int channels)
 {
-    QStringList labels{QStringLiteral("ID"), QStringLiteral("Version"), QStringLiteral("ChCnt")};
-    for (int m = 1; m <= channels; ++m)
-        labels << QStringLiteral("CH%1").arg(m);
-    return labels << QStringLiteral("CRC");
+    return QStringList{"ID", "Version", "ChCnt"} + channelLabels(channels) + QStringList{"CRC"};
 }
 
 void tst_Hott::workedPackets_data()
@@ -92,14 +89,13 @@ void tst_Hott::badCrc()
 {
     QVERIFY(decodePacket(hott(QVector<quint16>{100, 200, 300, 400}), &table));
     const QStringList before = cellTexts(&table);
-    qint16 values[channelValueCount];
-    std::copy(channelValues, channelValues + channelValueCount, values);
+    const QVector<qint16> values = channelSnapshot();
 
     QVERIFY(decodePacket(corrupted(fromHex("A8 01 02 2E E0 22 60 6E 86")), &table));
     // Rows 3 and 4 keep the four-channel packet's values.
     QCOMPARE(cellTexts(&table), (QStringList{"HOTT", "1", "2", before.at(3), before.at(4), "FALSE"}));
     QCOMPARE(rowLabels(&table), hottLabels(2));
-    QVERIFY(std::equal(channelValues, channelValues + channelValueCount, values));
+    QCOMPARE(channelSnapshot(), values);
 
     // Rows that existed keep their items, even the old verdict in row 5;
     // rows that the row count adds stay empty.
@@ -125,12 +121,11 @@ void tst_Hott::refused()
     QVERIFY(decodePacket(mpx(QVector<quint16>(12, 0x0900)), &table));
     const QStringList cells = cellTexts(&table);
     const QStringList labels = rowLabels(&table);
-    qint16 values[channelValueCount];
-    std::copy(channelValues, channelValues + channelValueCount, values);
+    const QVector<qint16> values = channelSnapshot();
     QVERIFY(!decodePacket(chunk, &table));
     QCOMPARE(cellTexts(&table), cells);
     QCOMPARE(rowLabels(&table), labels);
-    QVERIFY(std::equal(channelValues, channelValues + channelValueCount, values));
+    QCOMPARE(channelSnapshot(), values);
 }
 
 void tst_Hott::seventeenChannelsFillEveryEntry()

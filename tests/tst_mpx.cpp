@@ -28,10 +28,7 @@ private:
 
 static QStringList labelsFor(int channels)
 {
-    QStringList labels{QStringLiteral("ID")};
-    for (int m = 1; m <= channels; ++m)
-        labels << QStringLiteral("CH%1").arg(m);
-    return labels << QStringLiteral("CRC");
+    return QStringList{"ID"} + channelLabels(channels) + QStringList{"CRC"};
 }
 
 void tst_Mpx::workedPackets_data()
@@ -109,8 +106,7 @@ void tst_Mpx::badCrcWritesOnlyIdAndVerdict()
     for (int index = 1; index < good.size(); ++index) {
         QVERIFY(decodePacket(mpx(QVector<quint16>(12, 0x0B00)), &table));
         const QStringList before = cellTexts(&table);
-        qint16 values[channelValueCount];
-        std::copy(channelValues, channelValues + channelValueCount, values);
+        const QVector<qint16> values = channelSnapshot();
 
         QByteArray bad = good;
         bad[index] = char(bad.at(index) ^ 0x01);
@@ -119,7 +115,7 @@ void tst_Mpx::badCrcWritesOnlyIdAndVerdict()
         expected[13] = QStringLiteral("FALSE");
         QCOMPARE(cellTexts(&table), expected);
         QCOMPARE(rowLabels(&table), labelsFor(12));
-        QVERIFY(std::equal(channelValues, channelValues + channelValueCount, values));
+        QCOMPARE(channelSnapshot(), values);
     }
 }
 

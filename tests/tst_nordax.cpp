@@ -32,14 +32,8 @@ void tst_Nordax::workedPacket()
     QVERIFY(decodePacket(packet, &table));
     QCOMPARE(table.rowCount(), 16);
     QCOMPARE(table.columnCount(), 1);
-    QStringList cells{QStringLiteral("NORDAX"), QStringLiteral("1"), QStringLiteral("0")};
-    QStringList labels{QStringLiteral("ID"), QStringLiteral("Version"), QStringLiteral("Mode")};
-    for (int m = 1; m <= 12; ++m) {
-        cells << QStringLiteral("0");
-        labels << QStringLiteral("CH%1").arg(m);
-    }
-    cells << QStringLiteral("OK");
-    labels << QStringLiteral("CRC");
+    const QStringList cells = QStringList{"NORDAX", "1", "0"} + QVector<QString>(12, "0").toList() + QStringList{"OK"};
+    const QStringList labels = QStringList{"ID", "Version", "Mode"} + channelLabels(12) + QStringList{"CRC"};
     QCOMPARE(cellTexts(&table), cells);
     QCOMPARE(rowLabels(&table), labels);
 }
@@ -97,8 +91,7 @@ void tst_Nordax::badCrc()
         v2Words << quint16(0x0AEC + 100 + k);
     QVERIFY(decodePacket(mpxV2(v2Words), &table));
     const QStringList before = cellTexts(&table);
-    qint16 values[channelValueCount];
-    std::copy(channelValues, channelValues + channelValueCount, values);
+    const QVector<qint16> values = channelSnapshot();
 
     QVERIFY(decodePacket(corrupted(nordax(9, QVector<quint16>(12, 0x0800))), &table));
     QCOMPARE(table.rowCount(), 16);
@@ -110,7 +103,7 @@ void tst_Nordax::badCrc()
     QCOMPARE(cellTexts(&table), expected);
     QCOMPARE(rowLabels(&table).size(), 16);
     QCOMPARE(rowLabels(&table).last(), QStringLiteral("CRC"));
-    QVERIFY(std::equal(channelValues, channelValues + channelValueCount, values));
+    QCOMPARE(channelSnapshot(), values);
 }
 
 void tst_Nordax::notAcceptedLeavesEverything_data()

@@ -4,6 +4,7 @@
 #include "linkscopeprobe.h"
 #include "packets.h"
 #include "pty.h"
+#include "window.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -21,15 +22,6 @@ private slots:
     void hangUpDisconnects_data();
     void hangUpDisconnects();
     void connectAgainWhenTheDeviceIsBack();
-
-private:
-    static void connectTo(LinkScope &window, const QString &path)
-    {
-        Ui::LinkScopeClass &ui = LinkScopeProbe::ui(window);
-        ui.cbPortSelect->addItem(path);
-        ui.cbPortSelect->setCurrentText(path);
-        QTest::mouseClick(ui.btConnect, Qt::LeftButton);
-    }
 };
 
 static double processSeconds()

@@ -48,11 +48,7 @@ void tst_Spektrum::workedFrame()
     for (int row = 2; row <= 8; ++row)
         QCOMPARE(cells.at(row), QStringLiteral("0"));
     QCOMPARE(cells.at(22), QStringLiteral("OK"));
-    QStringList labels{QStringLiteral("ID"), QStringLiteral("Mode")};
-    for (int m = 1; m <= 20; ++m)
-        labels << QStringLiteral("CH%1").arg(m);
-    labels << QStringLiteral("CRC");
-    QCOMPARE(rowLabels(&table), labels);
+    QCOMPARE(rowLabels(&table), (QStringList{"ID", "Mode"} + channelLabels(20) + QStringList{"CRC"}));
 }
 
 void tst_Spektrum::conversion_data()
@@ -116,12 +112,11 @@ void tst_Spektrum::badCrcOnA5ChangesNothing()
     QVERIFY(decodePacket(nordax(5, QVector<quint16>(12, 3000)), &table));
     const QStringList cells = cellTexts(&table);
     const QStringList labels = rowLabels(&table);
-    qint16 values[channelValueCount];
-    std::copy(channelValues, channelValues + channelValueCount, values);
+    const QVector<qint16> values = channelSnapshot();
     QVERIFY(decodePacket(corrupted(spektrum(idsFrom(0, 100))), &table));
     QCOMPARE(cellTexts(&table), cells);
     QCOMPARE(rowLabels(&table), labels);
-    QVERIFY(std::equal(channelValues, channelValues + channelValueCount, values));
+    QCOMPARE(channelSnapshot(), values);
 }
 
 void tst_Spektrum::wrongTypeByte_data()

@@ -9,13 +9,28 @@
 #include <QSignalSpy>
 #include <QTest>
 
+void selectPort(LinkScope &window, const QString &name)
+{
+    QComboBox *selector = LinkScopeProbe::ui(window).cbPortSelect;
+    selector->addItem(name);
+    selector->setCurrentText(name);
+}
+
+void pressConnect(LinkScope &window)
+{
+    QTest::mouseClick(LinkScopeProbe::ui(window).btConnect, Qt::LeftButton);
+}
+
+bool connectTo(LinkScope &window, const QString &name)
+{
+    selectPort(window, name);
+    pressConnect(window);
+    return LinkScopeProbe::ui(window).btConnect->text() == QLatin1String("Disconnect");
+}
+
 bool connectToPty(LinkScope &window, const PseudoTerminal &pty)
 {
-    Ui::LinkScopeClass &ui = LinkScopeProbe::ui(window);
-    ui.cbPortSelect->addItem(pty.slavePath());
-    ui.cbPortSelect->setCurrentText(pty.slavePath());
-    QTest::mouseClick(ui.btConnect, Qt::LeftButton);
-    return ui.btConnect->text() == QLatin1String("Disconnect");
+    return connectTo(window, pty.slavePath());
 }
 
 bool deliver(LinkScope &window, PseudoTerminal &pty, const QByteArray &bytes)

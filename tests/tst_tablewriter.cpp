@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "display/celltext.h"
+#include "display/tablewriter.h"
 #include "packets.h"
 
 #include <QScreen>
 #include <QTableWidget>
 #include <QtTest>
 
-class tst_CellText : public QObject
+class tst_TableWriter : public QObject
 {
     Q_OBJECT
 
@@ -32,7 +32,7 @@ static void write(QTableWidget *table, const QStringList &cells, const QStringLi
         writer.setRowLabels(labels);
 }
 
-void tst_CellText::unchangedCellsKeepTheirItems()
+void tst_TableWriter::unchangedCellsKeepTheirItems()
 {
     QTableWidget table;
     write(&table, {"a", "b", "c"});
@@ -47,7 +47,7 @@ void tst_CellText::unchangedCellsKeepTheirItems()
     QCOMPARE(changes.count(), 0);
 }
 
-void tst_CellText::outsideChangesAreWrittenOver_data()
+void tst_TableWriter::outsideChangesAreWrittenOver_data()
 {
     QTest::addColumn<int>("how");
     QTest::newRow("edited by the user") << 0;
@@ -56,7 +56,7 @@ void tst_CellText::outsideChangesAreWrittenOver_data()
     QTest::newRow("item taken away") << 3;
 }
 
-void tst_CellText::outsideChangesAreWrittenOver()
+void tst_TableWriter::outsideChangesAreWrittenOver()
 {
     QFETCH(int, how);
     QTableWidget table;
@@ -79,7 +79,7 @@ void tst_CellText::outsideChangesAreWrittenOver()
     QCOMPARE(cellTexts(&table), (QStringList{"-748", "OK"}));
 }
 
-void tst_CellText::editBackToAnEarlierText()
+void tst_TableWriter::editBackToAnEarlierText()
 {
     // The cell changes quietly from "3" to "5"; an edit back to "3" must
     // still count as a change, both on screen and for the next write.
@@ -96,7 +96,7 @@ void tst_CellText::editBackToAnEarlierText()
     QCOMPARE(table.item(0, 0)->text(), QStringLiteral("5"));
 }
 
-void tst_CellText::labelsChangedOutsideAreRestored()
+void tst_TableWriter::labelsChangedOutsideAreRestored()
 {
     QTableWidget table;
     write(&table, {"1", "2"}, {"ID", "CRC"});
@@ -108,7 +108,7 @@ void tst_CellText::labelsChangedOutsideAreRestored()
     QCOMPARE(rowLabels(&table), (QStringList{"ID", "CRC"}));
 }
 
-void tst_CellText::aNewTableAtTheSamePlaceStartsAfresh()
+void tst_TableWriter::aNewTableAtTheSamePlaceStartsAfresh()
 {
     for (int round = 0; round < 20; ++round) {
         auto *table = new QTableWidget;
@@ -119,7 +119,7 @@ void tst_CellText::aNewTableAtTheSamePlaceStartsAfresh()
     }
 }
 
-void tst_CellText::aSortedTableStaysSorted()
+void tst_TableWriter::aSortedTableStaysSorted()
 {
     QTableWidget table(3, 1);
     table.setSortingEnabled(true);
@@ -135,14 +135,14 @@ static QImage onScreen(QWidget *window)
     return QGuiApplication::primaryScreen()->grabWindow(window->winId()).toImage();
 }
 
-void tst_CellText::changedCellsAreRepainted_data()
+void tst_TableWriter::changedCellsAreRepainted_data()
 {
     QTest::addColumn<bool>("grid");
     QTest::newRow("with grid lines") << true;
     QTest::newRow("without grid lines") << false;
 }
 
-void tst_CellText::changedCellsAreRepainted()
+void tst_TableWriter::changedCellsAreRepainted()
 {
     QFETCH(bool, grid);
     QTableWidget quiet(6, 1);
@@ -169,5 +169,5 @@ void tst_CellText::changedCellsAreRepainted()
     QCOMPARE(onScreen(&quiet), onScreen(&plain));
 }
 
-QTEST_MAIN(tst_CellText)
-#include "tst_celltext.moc"
+QTEST_MAIN(tst_TableWriter)
+#include "tst_tablewriter.moc"

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "display/celltext.h"
+#include "display/tablewriter.h"
 
 #include <algorithm>
 

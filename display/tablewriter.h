@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Writing single-column tables without touching what already shows the same.
-#ifndef LINKSCOPE_CELLTEXT_H
-#define LINKSCOPE_CELLTEXT_H
+#ifndef LINKSCOPE_TABLEWRITER_H
+#define LINKSCOPE_TABLEWRITER_H
 
 #include <QStringList>
 #include <QVarLengthArray>
