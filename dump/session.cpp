@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -146,6 +147,15 @@ int Session::readDescriptor(int fd, bool timed)
     live = timed;
     static char buffer[1 << 16];
     while (!stopRequested) {
+        // A live stream is waited on no longer than --duration allows.
+        if (live && options.duration >= 0) {
+            const qint64 left = qint64(options.duration * 1000) - clock.elapsed();
+            if (left <= 0)
+                break;
+            pollfd ready{fd, POLLIN, 0};
+            if (::poll(&ready, 1, int(qMin<qint64>(left, 1000))) <= 0)
+                continue;
+        }
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n == 0)
             break;
