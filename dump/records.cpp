@@ -42,10 +42,13 @@ void appendTime(std::string &out, double t)
 void appendHex(std::string &out, const char *raw, int length)
 {
     static const char digits[] = "0123456789abcdef";
+    const std::size_t at = out.size();
+    out.resize(at + 2 * std::size_t(length));
+    char *hex = &out[at];
     for (int i = 0; i < length; ++i) {
         const quint8 byte = quint8(raw[i]);
-        out += digits[byte >> 4];
-        out += digits[byte & 15];
+        *hex++ = digits[byte >> 4];
+        *hex++ = digits[byte & 15];
     }
 }
 
@@ -100,6 +103,34 @@ void RecordWriter::header(int channels)
 // aligned text; a channel without a value is null, empty or "-".
 void RecordWriter::values(const int *list, int count, int columns)
 {
+    if (format == Csv) {
+        // The hot path of a large capture: a whole run of cells at once.
+        char cells[FrameReading::maxChannels * 12];
+        char *at = cells;
+        for (int i = 0; i < count; ++i) {
+            *at++ = ',';
+            int value = list[i];
+            if (value == FrameReading::noValue)
+                continue;
+            if (value < 0) {
+                *at++ = '-';
+                value = -value;
+            }
+            char digits[12];
+            int n = 0;
+            do {
+                digits[n++] = char('0' + value % 10);
+                value /= 10;
+            } while (value != 0);
+            while (n > 0)
+                *at++ = digits[--n];
+        }
+        line.append(cells, std::size_t(at - cells));
+        // CSV rows have as many channel cells as the header.
+        if (columns > count)
+            line.append(std::size_t(columns - count), ',');
+        return;
+    }
     for (int i = 0; i < count; ++i) {
         const bool has = list[i] != FrameReading::noValue;
         if (format == Jsonl) {
@@ -109,10 +140,6 @@ void RecordWriter::values(const int *list, int count, int columns)
                 appendInt(line, list[i]);
             else
                 line += "null";
-        } else if (format == Csv) {
-            line += ',';
-            if (has)
-                appendInt(line, list[i]);
         } else {
             std::string cell;
             if (has)
@@ -122,9 +149,6 @@ void RecordWriter::values(const int *list, int count, int columns)
             appendPadded(line, cell, 6, true);
         }
     }
-    // CSV rows have as many channel cells as the header.
-    if (format == Csv && columns > count)
-        line.append(std::size_t(columns - count), ',');
 }
 
 void RecordWriter::write(const FrameReading &frame, double t, qint64 offset, const char *raw, int length)

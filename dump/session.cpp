@@ -10,7 +10,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QMap>
 #include <QSerialPort>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -70,6 +69,7 @@ private:
     int readDescriptor(int fd, bool live);
     int readPort();
     bool take(const char *data, int size);
+    void countFamily(const char *family);
     void summarise(bool live);
 
     const DumpOptions &options;
@@ -80,7 +80,8 @@ private:
     bool live = false;
     bool failed = false;
     qint64 frames = 0, crcFailures = 0, failsafeFrames = 0;
-    QMap<QString, qint64> perFamily;
+    // Frames per family; the names are the reader's own constants.
+    QVector<QPair<const char *, qint64>> perFamily;
     double firstAt = -1, lastAt = -1, shortest = -1, longest = -1;
     FrameReading reading;
 };
@@ -102,6 +103,17 @@ bool Session::openRecording()
     return false;
 }
 
+void Session::countFamily(const char *family)
+{
+    for (auto &entry : perFamily) {
+        if (entry.first == family) {
+            ++entry.second;
+            return;
+        }
+    }
+    perFamily.append({family, 1});
+}
+
 // One read from the source. Returns false when the run should end.
 bool Session::take(const char *data, int size)
 {
@@ -116,7 +128,7 @@ bool Session::take(const char *data, int size)
     for (const AssembledFrame &frame : found) {
         readFrame(frame.bytes.constData(), frame.bytes.size(), reading);
         ++frames;
-        ++perFamily[QLatin1String(reading.family)];
+        countFamily(reading.family);
         crcFailures += !reading.crcOk;
         failsafeFrames += reading.failsafe == 1;
         if (live) {
@@ -227,8 +239,9 @@ void Session::summarise(bool live)
     if (!writer.flush() || options.quiet)
         return;
     QStringList families;
-    for (auto it = perFamily.cbegin(); it != perFamily.cend(); ++it)
-        families << QStringLiteral("%1 %2").arg(it.key()).arg(it.value());
+    for (const auto &entry : qAsConst(perFamily))
+        families << QStringLiteral("%1 %2").arg(QLatin1String(entry.first)).arg(entry.second);
+    families.sort();
     std::fprintf(stderr, "frames: %lld%s%s\n", frames, families.isEmpty() ? "" : " (",
                  families.isEmpty() ? "" : qPrintable(families.join(QStringLiteral(", ")) + QLatin1Char(')')));
     std::fprintf(stderr, "CRC failures: %lld\nfailsafe frames: %lld\nstray bytes: %lld\n", crcFailures,
