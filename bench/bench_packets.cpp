@@ -166,27 +166,28 @@ public:
         std::printf("\n%-10s %10s %10s %10s %14s %8s\n", "family", "decode us", "steady us", "ours us",
                     "reference us", "ratio");
         for (const Family &family : families()) {
-            const std::string name = family.name;
-            const double decode = medians["decode/" + name];
-            const double steady = medians["decode-steady/" + name];
-            const double ours = medians["whole/" + name];
-            const double reference = medians["reference/" + name];
-            std::printf("%-10s %10.2f %10.2f %10.2f %14.2f %8.1f\n", family.name, decode / 1000, steady / 1000,
-                        ours / 1000, reference / 1000, ours > 0 ? reference / ours : 0.0);
+            const double ours = median("whole", family);
+            std::printf("%-10s %10.2f %10.2f %10.2f %14.2f %8.1f\n", family.name, median("decode", family) / 1000,
+                        median("decode-steady", family) / 1000, ours / 1000, median("reference", family) / 1000,
+                        ours > 0 ? median("reference", family) / ours : 0.0);
         }
         std::printf("\n%-10s %14s %14s %8s %14s %8s\n", "family", "one read us", "8-byte reads", "ratio",
                     "two per read", "ratio");
         for (const Family &family : families()) {
-            const std::string name = family.name;
-            const double whole = medians["read/" + name];
-            const double split = medians["read-split8/" + name];
-            const double merged = medians["read-merged2/" + name] / 2;
+            const double whole = median("read", family);
+            const double split = median("read-split8", family);
+            const double merged = median("read-merged2", family) / 2;
             std::printf("%-10s %14.2f %14.2f %8.2f %14.2f %8.2f\n", family.name, whole / 1000, split / 1000,
                         whole > 0 ? split / whole : 0.0, merged / 1000, whole > 0 ? merged / whole : 0.0);
         }
     }
 
 private:
+    double median(const char *benchmark, const Family &family)
+    {
+        return medians[std::string(benchmark) + "/" + family.name];
+    }
+
     std::map<std::string, double> medians;
 };
 

@@ -151,6 +151,18 @@ void RecordWriter::values(const int *list, int count, int columns)
     }
 }
 
+// The values in µs, then as sent on the wire, then the frame's bytes in hex,
+// each part after its separator.
+void RecordWriter::readings(const FrameReading &frame, int columns, const char *beforeWire, const char *beforeHex,
+                            const char *raw, int length)
+{
+    values(frame.us, frame.channels, columns);
+    line += beforeWire;
+    values(frame.wire, frame.channels, columns);
+    line += beforeHex;
+    appendHex(line, raw, length);
+}
+
 void RecordWriter::write(const FrameReading &frame, double t, qint64 offset, const char *raw, int length)
 {
     const char *failsafe = frame.failsafe < 0 ? nullptr : frame.failsafe ? "true" : "false";
@@ -168,11 +180,7 @@ void RecordWriter::write(const FrameReading &frame, double t, qint64 offset, con
         line += frame.crcOk ? "\",\"crc_ok\":true,\"failsafe\":" : "\",\"crc_ok\":false,\"failsafe\":";
         line += failsafe ? failsafe : "null";
         line += ",\"us\":[";
-        values(frame.us, frame.channels, 0);
-        line += "],\"wire\":[";
-        values(frame.wire, frame.channels, 0);
-        line += "],\"raw\":\"";
-        appendHex(line, raw, length);
+        readings(frame, 0, "],\"wire\":[", "],\"raw\":\"", raw, length);
         line += "\"}\n";
         break;
     case Csv:
@@ -188,10 +196,7 @@ void RecordWriter::write(const FrameReading &frame, double t, qint64 offset, con
         line += frame.crcOk ? ",true," : ",false,";
         if (failsafe)
             line += failsafe;
-        values(frame.us, frame.channels, columns);
-        values(frame.wire, frame.channels, columns);
-        line += ',';
-        appendHex(line, raw, length);
+        readings(frame, columns, "", ",", raw, length);
         line += '\n';
         break;
     case Text: {
@@ -212,11 +217,7 @@ void RecordWriter::write(const FrameReading &frame, double t, qint64 offset, con
         appendPadded(line, frame.crcOk ? "OK" : "FALSE", 7, false);
         appendPadded(line, failsafe ? (frame.failsafe ? "FAILSAFE" : "no") : "-", 9, false);
         line += " us";
-        values(frame.us, frame.channels, 0);
-        line += " / wire";
-        values(frame.wire, frame.channels, 0);
-        line += " / ";
-        appendHex(line, raw, length);
+        readings(frame, 0, " / wire", " / ", raw, length);
         line += '\n';
         break;
     }

@@ -30,6 +30,8 @@ public:
 private:
     void header(int channels);
     void values(const int *list, int count, int columns);
+    void readings(const FrameReading &frame, int columns, const char *beforeWire, const char *beforeHex,
+                  const char *raw, int length);
 
     Format format;
     std::FILE *out;
