@@ -3,6 +3,7 @@
 
 #include "decode/crc16.h"
 #include "decode/framing.h"
+#include "display/cellimages.h"
 #include "display/decodedtable.h"
 #include "display/paintpacer.h"
 #include "display/rawview.h"
@@ -16,6 +17,8 @@ LinkScope::LinkScope(QWidget *parent)
     ui.cbPortSelect->insertItems(ui.cbPortSelect->count(), availablePortNames());
     serialPort = new QSerialPort;
     new PaintPacer(this);
+    ui.twDataInput->setItemDelegate(new CellImageDelegate(ui.twDataInput));
+    ui.twSrxlInput->setItemDelegate(new CellImageDelegate(ui.twSrxlInput));
     connect(serialPort, &QSerialPort::errorOccurred, this,
             [this](QSerialPort::SerialPortError error) { handlePortError(error); });
 }

@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QStyle>
 #include <QTableWidget>
+#include <QVarLengthArray>
 
 namespace {
 
@@ -82,6 +83,9 @@ void TableFitter::forgetIfLookChanged(QTableWidget *table)
     now.wordWrap = table->wordWrap();
     if (now == look && itemHints.size() <= maxRememberedTexts)
         return;
+    if (now.table != look.table)
+        watchLabels(table);
+    labelsKnown = false;
     look = now;
     itemHints.clear();
     rowLabelHints.clear();
@@ -93,6 +97,27 @@ void TableFitter::forgetIfLookChanged(QTableWidget *table)
     columnMaximum = table->horizontalHeader()->maximumSectionSize();
     rowMinimum = table->verticalHeader()->minimumSectionSize();
     rowMaximum = table->verticalHeader()->maximumSectionSize();
+}
+
+TableFitter::~TableFitter()
+{
+    for (const QMetaObject::Connection &watch : qAsConst(labelWatches))
+        QObject::disconnect(watch);
+}
+
+void TableFitter::watchLabels(QTableWidget *table)
+{
+    for (const QMetaObject::Connection &watch : qAsConst(labelWatches))
+        QObject::disconnect(watch);
+    labelWatches.clear();
+    const QAbstractItemModel *model = table->model();
+    const auto forget = [this] { labelsKnown = false; };
+    labelWatches << QObject::connect(model, &QAbstractItemModel::headerDataChanged, forget)
+                 << QObject::connect(model, &QAbstractItemModel::rowsInserted, forget)
+                 << QObject::connect(model, &QAbstractItemModel::rowsRemoved, forget)
+                 << QObject::connect(model, &QAbstractItemModel::rowsMoved, forget)
+                 << QObject::connect(model, &QAbstractItemModel::layoutChanged, forget)
+                 << QObject::connect(model, &QAbstractItemModel::modelReset, forget);
 }
 
 QSize TableFitter::itemHint(QTableWidget *table, int row)
@@ -149,22 +174,32 @@ void TableFitter::fit(QTableWidget *table)
     const int grid = table->showGrid() ? 1 : 0;
     const int rows = table->rowCount();
 
+    if (!labelsKnown || labelHeights.size() != rows) {
+        labelHeights.resize(rows);
+        for (int row = 0; row < rows; ++row)
+            labelHeights[row] = rowLabelHint(table, row);
+        labelsWidth = rowHeaderWidth(table);
+        labelsKnown = true;
+    }
+
     // What the table's own resizeColumnsToContents() would set: the widest
     // cell plus the grid line, or the column title if that is wider.
+    QVarLengthArray<QSize, 64> hints(rows);
     int widest = 0;
-    for (int row = 0; row < rows; ++row)
-        widest = qMax(widest, itemHint(table, row).width());
+    for (int row = 0; row < rows; ++row) {
+        hints[row] = itemHint(table, row);
+        widest = qMax(widest, hints[row].width());
+    }
     const int width = qBound(columnMinimum, qMax(widest + grid, columnLabelHint(table)), columnMaximum);
     if (table->columnWidth(0) != width)
         table->horizontalHeader()->resizeSection(0, width);
 
     // And what resizeRowsToContents() would set, row by row. The column now
     // holds every text on one line, so a cell is as tall as its text.
-    QVector<int> heights(rows);
+    QVarLengthArray<int, 64> heights(rows);
     int changed = 0;
     for (int row = 0; row < rows; ++row) {
-        const int contents = qMax(itemHint(table, row).height() + grid, rowLabelHint(table, row));
-        heights[row] = qBound(rowMinimum, contents, rowMaximum);
+        heights[row] = qBound(rowMinimum, qMax(hints[row].height() + grid, labelHeights[row]), rowMaximum);
         if (table->rowHeight(row) != heights[row])
             ++changed;
     }
@@ -176,7 +211,7 @@ void TableFitter::fit(QTableWidget *table)
                 table->verticalHeader()->resizeSection(row, heights[row]);
     }
 
-    setGeometryFromSections(table, rowHeaderWidth(table));
+    setGeometryFromSections(table, labelsWidth);
 }
 
 // The row header is as wide as its widest label, which the header measures

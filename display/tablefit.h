@@ -5,6 +5,7 @@
 
 #include <QFont>
 #include <QHash>
+#include <QObject>
 #include <QPointer>
 #include <QSize>
 #include <QString>
@@ -25,9 +26,15 @@ void fitTableToContentsPlain(QTableWidget *table);
 class TableFitter
 {
 public:
+    TableFitter() = default;
+    ~TableFitter();
+    TableFitter(const TableFitter &) = delete;
+    TableFitter &operator=(const TableFitter &) = delete;
+
     void fit(QTableWidget *table);
 
 private:
+    void watchLabels(QTableWidget *table);
     bool canRemember(const QTableWidget *table) const;
     void forgetIfLookChanged(QTableWidget *table);
     QSize itemHint(QTableWidget *table, int row);
@@ -50,6 +57,12 @@ private:
     QVector<int> numberedRowHints;
     QHash<QString, int> columnLabelHints;
     QHash<QString, int> rowHeaderWidths;
+    // The row labels' measures, kept until the model reports a change that
+    // may touch labels or rows.
+    QVector<QMetaObject::Connection> labelWatches;
+    QVector<int> labelHeights;
+    int labelsWidth = 0;
+    bool labelsKnown = false;
     int columnMinimum = 0, columnMaximum = 0, rowMinimum = 0, rowMaximum = 0;
 };
 
