@@ -12,6 +12,8 @@ class tst_TableFit : public QObject
 private slots:
     void fitsToContents_data();
     void fitsToContents();
+    void followsNewRowLabels_data();
+    void followsNewRowLabels();
 };
 
 void tst_TableFit::fitsToContents_data()
@@ -72,6 +74,43 @@ void tst_TableFit::fitsToContents()
     QCOMPARE(table.geometry(), QRect(17, 23, width, height));
     if (longText.size() > 0)
         QVERIFY(table.columnWidth(columns - 1) > table.fontMetrics().horizontalAdvance(longText));
+}
+
+void tst_TableFit::followsNewRowLabels_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::newRow("labels replaced") << "replace";
+    QTest::newRow("one label's text changed") << "text";
+    QTest::newRow("rows added") << "rows";
+}
+
+// Row labels are measured again after each change of them, and give what
+// the table's own resize gives.
+void tst_TableFit::followsNewRowLabels()
+{
+    QFETCH(QString, change);
+    QWidget parent;
+    parent.resize(800, 900);
+    QTableWidget table(3, 1, &parent);
+    for (int row = 0; row < 3; ++row)
+        table.setItem(row, 0, new QTableWidgetItem(QString::number(row)));
+    table.setVerticalHeaderLabels({"ID", "A", "B"});
+    parent.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&parent));
+    TableFitter fitter;
+    fitter.fit(&table);
+
+    const QString longLabel = QStringLiteral("a much longer label");
+    if (change == "replace")
+        table.setVerticalHeaderLabels({"Version", longLabel, "CRC"});
+    else if (change == "text")
+        table.verticalHeaderItem(1)->setText(longLabel);
+    else
+        table.setRowCount(120);
+    fitter.fit(&table);
+    const QRect fitted = table.geometry();
+    fitTableToContentsPlain(&table);
+    QCOMPARE(fitted, table.geometry());
 }
 
 QTEST_MAIN(tst_TableFit)
