@@ -7,9 +7,9 @@
 
 namespace {
 
-// The images kept, in pixels (2 MB): some 1200 numbers of 30 by 14 pixels.
+// The images kept, in pixels (1 MB): some 600 numbers of 30 by 14 pixels.
 // Beyond that the images used longest ago make room.
-constexpr int maxPixels = 1 << 19;
+constexpr int maxPixels = 1 << 18;
 
 // What the view has painted under a cell before the delegate's turn: its
 // viewport's background, if that is one solid, opaque colour.
