@@ -101,15 +101,19 @@ void TableFitter::forgetIfLookChanged(QTableWidget *table)
 
 TableFitter::~TableFitter()
 {
-    for (const QMetaObject::Connection &watch : qAsConst(labelWatches))
-        QObject::disconnect(watch);
+    stopWatchingLabels();
 }
 
-void TableFitter::watchLabels(QTableWidget *table)
+void TableFitter::stopWatchingLabels()
 {
     for (const QMetaObject::Connection &watch : qAsConst(labelWatches))
         QObject::disconnect(watch);
     labelWatches.clear();
+}
+
+void TableFitter::watchLabels(QTableWidget *table)
+{
+    stopWatchingLabels();
     const QAbstractItemModel *model = table->model();
     const auto forget = [this] { labelsKnown = false; };
     labelWatches << QObject::connect(model, &QAbstractItemModel::headerDataChanged, forget)

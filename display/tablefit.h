@@ -35,6 +35,7 @@ public:
 
 private:
     void watchLabels(QTableWidget *table);
+    void stopWatchingLabels();
     bool canRemember(const QTableWidget *table) const;
     void forgetIfLookChanged(QTableWidget *table);
     QSize itemHint(QTableWidget *table, int row);
