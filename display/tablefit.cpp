@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "display/tablefit.h"
 
+#include "display/tablewriter.h"
+
 #include <QHeaderView>
 #include <QStyle>
 #include <QTableWidget>
@@ -126,8 +128,7 @@ void TableFitter::watchLabels(QTableWidget *table)
 
 QSize TableFitter::itemHint(QTableWidget *table, int row)
 {
-    const QTableWidgetItem *item = table->item(row, 0);
-    const QString text = item ? item->text() : QString();
+    const QString text = cellText(table->item(row, 0));
     // A cell without text is drawn the same with or without an item.
     if (text.isNull()) {
         if (!emptyItemHint.isValid())

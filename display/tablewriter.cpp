@@ -3,8 +3,10 @@
 
 #include <algorithm>
 
+#include <QEvent>
 #include <QHash>
 #include <QHeaderView>
+#include <QPointer>
 #include <QTableWidget>
 #include <QVarLengthArray>
 
@@ -44,6 +46,13 @@ public:
 private:
     QString shown;
 };
+
+QString cellText(const QTableWidgetItem *item)
+{
+    if (const auto *written = dynamic_cast<const CellItem *>(item))
+        return written->shownText();
+    return item ? item->text() : QString();
+}
 
 // Which items writers put in the cells of one table, and the row labels
 // they set. It is forgotten as soon as the table's model reports a change
@@ -92,8 +101,37 @@ public:
         cellItems[row] = item;
     }
 
+    // Marks the cell's rectangle as waiting to be redrawn, and tells whether
+    // it already was, in which case asking the view again would change
+    // nothing. Marks last until the viewport paints.
+    bool alreadyMarked(int row, const QRect &cell)
+    {
+        const QWidget *viewport = table->viewport();
+        if (viewport != watchedViewport) {
+            if (watchedViewport)
+                watchedViewport->removeEventFilter(this);
+            watchedViewport = table->viewport();
+            watchedViewport->installEventFilter(this);
+            pendingCells.clear();
+        }
+        if (pendingCells.size() <= row)
+            pendingCells.resize(row + 1);
+        if (pendingCells.at(row) == cell)
+            return true;
+        pendingCells[row] = cell;
+        return false;
+    }
+
     bool labelsKnown = false;
     QStringList labels;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == watchedViewport && event->type() == QEvent::Paint)
+            pendingCells.clear();
+        return false;
+    }
 
 private:
     static QHash<const QTableWidget *, TableMemo *> &registry()
@@ -104,6 +142,8 @@ private:
 
     const QTableWidget *table;
     QVector<CellItem *> cellItems;
+    QPointer<QWidget> watchedViewport;
+    QVector<QRect> pendingCells;
 };
 
 TableWriter::TableWriter(QTableWidget *table)
@@ -128,12 +168,16 @@ TableWriter::~TableWriter()
     QVarLengthArray<QRect, 64> rects;
     for (int row : changedRows) {
         const QRect cell(x, rows->sectionViewportPosition(row), width, rows->sectionSize(row) - grid);
+        if (memo->alreadyMarked(row, cell))
+            continue;
         // Without grid lines adjacent cells touch, and a region joins them.
         if (!rects.isEmpty() && rects.last().bottom() + 1 == cell.top())
             rects.last().setBottom(cell.bottom());
         else if (cell.isValid())
             rects.append(cell);
     }
+    if (rects.isEmpty())
+        return;
     QRegion region;
     region.setRects(rects.constData(), rects.size());
     table->viewport()->update(region);

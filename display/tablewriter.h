@@ -7,7 +7,12 @@
 #include <QVarLengthArray>
 
 class QTableWidget;
+class QTableWidgetItem;
 class TableMemo;
+
+// The text an item shows. Items that writers put in are read directly, which
+// spares the variant the model's data() would make.
+QString cellText(const QTableWidgetItem *item);
 
 // Cells and row labels that already show exactly the text are left alone;
 // the table remembers what its writers put where, so that knowing this costs
