@@ -8,6 +8,7 @@
 #include "display/paintpacer.h"
 #include "display/rawview.h"
 #include "serial/portnames.h"
+#include "serial/readbatching.h"
 
 LinkScope::LinkScope(QWidget *parent)
     : QMainWindow(parent)
@@ -16,6 +17,7 @@ LinkScope::LinkScope(QWidget *parent)
     ui.cbPortSelect->clear();
     ui.cbPortSelect->insertItems(ui.cbPortSelect->count(), availablePortNames());
     serialPort = new QSerialPort;
+    readBatcher = new ReadBatcher(serialPort, this);
     new PaintPacer(this);
     ui.twDataInput->setItemDelegate(new CellImageDelegate(ui.twDataInput));
     ui.twSrxlInput->setItemDelegate(new CellImageDelegate(ui.twSrxlInput));

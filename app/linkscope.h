@@ -15,6 +15,7 @@
 #include <QTimer>
 
 class QLabel;
+class ReadBatcher;
 
 class LinkScope : public QMainWindow
 {
@@ -49,6 +50,7 @@ private:
 
     Ui::LinkScopeClass ui;
     QSerialPort *serialPort;
+    ReadBatcher *readBatcher;
 
     TableFitter dataFitter;
     TableFitter srxlFitter;
