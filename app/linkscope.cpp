@@ -18,7 +18,7 @@ LinkScope::LinkScope(QWidget *parent)
     ui.cbPortSelect->insertItems(ui.cbPortSelect->count(), availablePortNames());
     serialPort = new QSerialPort;
     readBatcher = new ReadBatcher(serialPort, this);
-    new PaintPacer(this);
+    paintPacer = new PaintPacer(this);
     ui.twDataInput->setItemDelegate(new CellImageDelegate(ui.twDataInput));
     ui.twSrxlInput->setItemDelegate(new CellImageDelegate(ui.twSrxlInput));
     connect(serialPort, &QSerialPort::errorOccurred, this,
@@ -62,6 +62,7 @@ void LinkScope::processChunk(const QByteArray &chunk)
     showRawPacket(chunk);
     fitTableToContents(ui.twDataInput);
     fitTableToContents(ui.twSrxlInput);
+    paintPacer->contentChanged();
 }
 
 void LinkScope::receiveChunk(const QByteArray &chunk)

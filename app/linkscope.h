@@ -14,6 +14,7 @@
 #include <QSerialPort>
 #include <QTimer>
 
+class PaintPacer;
 class QLabel;
 class ReadBatcher;
 
@@ -51,6 +52,7 @@ private:
     Ui::LinkScopeClass ui;
     QSerialPort *serialPort;
     ReadBatcher *readBatcher;
+    PaintPacer *paintPacer;
 
     TableFitter dataFitter;
     TableFitter srxlFitter;

@@ -5,13 +5,35 @@
 #include <QEvent>
 #include <QWidget>
 
+namespace {
+
+// Long enough ago to allow a paint at once.
+constexpr qint64 never = -1000000;
+
+} // namespace
+
 PaintPacer::PaintPacer(QWidget *window)
-    : QObject(window), window(window)
+    : QObject(window), window(window), lastPaintAt(never), lastContentAt(never)
 {
+    clock.start();
     heldBack.setSingleShot(true);
     heldBack.setTimerType(Qt::PreciseTimer);
     connect(&heldBack, &QTimer::timeout, this, &PaintPacer::paintHeldBack);
     window->installEventFilter(this);
+}
+
+void PaintPacer::contentChanged()
+{
+    lastContentAt = clock.elapsed();
+}
+
+// The earliest time the next paint may come: one interval after the last,
+// and while content keeps coming, when it stops or the longer interval is
+// over, whichever comes first.
+qint64 PaintPacer::paintDueAt() const
+{
+    const qint64 settled = lastContentAt + quietMs;
+    return qMax(lastPaintAt + intervalMs, qMin(lastPaintAt + streamIntervalMs, settled));
 }
 
 // The window paints everything that has changed when it gets an update
@@ -20,18 +42,27 @@ bool PaintPacer::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched != window || event->type() != QEvent::UpdateRequest || releasing)
         return false;
-    if (!sinceLastPaint.isValid() || sinceLastPaint.elapsed() >= intervalMs) {
-        sinceLastPaint.start();
+    const qint64 now = clock.elapsed();
+    const qint64 due = paintDueAt();
+    if (now >= due) {
+        lastPaintAt = now;
         return false;
     }
     if (!heldBack.isActive())
-        heldBack.start(int(qMax<qint64>(0, intervalMs - sinceLastPaint.elapsed())));
+        heldBack.start(int(due - now));
     return true;
 }
 
 void PaintPacer::paintHeldBack()
 {
-    sinceLastPaint.start();
+    // Content that came meanwhile may have moved the time on.
+    const qint64 now = clock.elapsed();
+    const qint64 due = paintDueAt();
+    if (now < due) {
+        heldBack.start(int(due - now));
+        return;
+    }
+    lastPaintAt = now;
     releasing = true;
     QEvent request(QEvent::UpdateRequest);
     QCoreApplication::sendEvent(window, &request);

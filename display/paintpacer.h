@@ -13,22 +13,33 @@ class QWidget;
 // read them, and drawing them costs more than everything else a packet does.
 // The pacer lets the window paint at most once per interval: a repaint asked
 // for sooner is held back, with all the others that follow it, and done when
-// the interval is over, so the latest state is always drawn soon.
+// the interval is over. While packets keep coming, the window paints at half
+// that rate; once they stop for a moment, the last one is painted at once,
+// so the latest state is always drawn soon.
 class PaintPacer : public QObject
 {
 public:
     static constexpr int intervalMs = 16; // about 60 paints a second
+    static constexpr int streamIntervalMs = 33; // about 30 while packets keep coming
+    // A line that brought nothing for this long has finished its burst.
+    static constexpr int quietMs = 12;
 
     explicit PaintPacer(QWidget *window);
+
+    // New content arrived, and more may follow soon.
+    void contentChanged();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    qint64 paintDueAt() const;
     void paintHeldBack();
 
     QWidget *window;
-    QElapsedTimer sinceLastPaint;
+    QElapsedTimer clock;
+    qint64 lastPaintAt;
+    qint64 lastContentAt;
     QTimer heldBack;
     bool releasing = false;
 };
