@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QRandomGenerator>
+#include <QTableWidget>
 #include <QTimer>
 
 #include <atomic>
@@ -88,6 +89,20 @@ void device(PseudoTerminal &pty, const Load &load, double seconds, std::atomic<l
     }
 }
 
+// Counts the paints a widget gets.
+class PaintCount : public QObject
+{
+public:
+    explicit PaintCount(QWidget *widget) { widget->installEventFilter(this); }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+    long paints = 0;
+};
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -100,7 +115,7 @@ int main(int argc, char *argv[])
         {"HOTT/16", hott16Frame, 0},    {"SPEKTRUM", spektrumFrame, 0}, {"SPEKTRUM, 8-byte reads", spektrumFrame, 8},
         {"HOTT/16, 8-byte reads", hott16Frame, 8},
     };
-    std::printf("%-24s %10s %12s\n", "family", "frames/s", "GUI CPU %");
+    std::printf("%-24s %10s %10s %12s\n", "family", "frames/s", "paints/s", "GUI CPU %");
     const QString only = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
     for (const Load &load : loads) {
         if (!only.isEmpty() && QString::fromLatin1(load.name) != only)
@@ -114,6 +129,7 @@ int main(int argc, char *argv[])
         QMetaObject::invokeMethod(&window, "on_btConnect_clicked");
         for (int i = 0; i < 20; ++i)
             QCoreApplication::processEvents();
+        PaintCount painted(window.findChild<QTableWidget *>(QStringLiteral("twSrxlInput"))->viewport());
 
         // The first second is not counted: the window first meets most of
         // the texts it will show and draws each of them once.
@@ -125,10 +141,12 @@ int main(int argc, char *argv[])
         });
         double cpuBefore = 0;
         long framesBefore = 0;
+        long paintsBefore = 0;
         QElapsedTimer wall;
         QTimer::singleShot(int(warmUpSeconds * 1000), [&] {
             cpuBefore = threadSeconds();
             framesBefore = frames;
+            paintsBefore = painted.paints;
             wall.start();
         });
         QEventLoop loop;
@@ -142,7 +160,9 @@ int main(int argc, char *argv[])
         writer.join();
         const double elapsed = wall.nsecsElapsed() / 1e9;
         const double cpu = threadSeconds() - cpuBefore;
-        std::printf("%-24s %10.0f %12.1f\n", load.name, (frames - framesBefore) / elapsed, 100.0 * cpu / elapsed);
+        const long paints = painted.paints - paintsBefore;
+        std::printf("%-24s %10.0f %10.0f %12.1f\n", load.name, (frames - framesBefore) / elapsed, paints / elapsed,
+                    100.0 * cpu / elapsed);
         std::fflush(stdout);
     }
     return 0;
