@@ -25,6 +25,13 @@ PaintPacer::PaintPacer(QWidget *window)
 void PaintPacer::contentChanged()
 {
     lastContentAt = clock.elapsed();
+    // A paint held back waits for the new time, so that the timer does not
+    // wake the window only to be set again.
+    if (heldBack.isActive()) {
+        const int wait = int(qMax<qint64>(0, paintDueAt() - lastContentAt));
+        if (wait != heldBack.remainingTime())
+            heldBack.start(wait);
+    }
 }
 
 // The earliest time the next paint may come: one interval after the last,
