@@ -10,8 +10,10 @@ namespace {
 // The load is judged over this long, so that one burst does not start
 // batching and one gap does not end it.
 constexpr int windowMs = 40;
-// VMIN is one byte wide.
-constexpr int maxBatch = 255;
+// Linux hands a terminal's bytes to read() in pieces of 64, and stops
+// after the first piece when VMIN asks for more than that: a larger batch
+// would be read 64 bytes at a time and fall behind the line.
+constexpr int maxBatch = 64;
 
 } // namespace
 

@@ -13,10 +13,10 @@ class QSerialPort;
 // two, and each wakes the reader, which costs more than the bytes do. While
 // the line carries at least half of what its baud rate allows, the batcher
 // asks the terminal to report the port readable only once a batch of bytes
-// (some 8 ms of traffic) is waiting. Whatever is left when the batch does
-// not fill up in time is fetched by a short timer, and a quiet line wakes
-// the reader at its first byte again. Where the terminal ignores the request,
-// reading goes on as before.
+// (up to 8 ms of traffic, and no more than 64 bytes) is waiting. Whatever
+// is left when the batch does not fill up in time is fetched by a short
+// timer, and a quiet line wakes the reader at its first byte again. Where
+// the terminal ignores the request, reading goes on as before.
 class ReadBatcher : public QObject
 {
 public:
