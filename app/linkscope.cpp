@@ -55,19 +55,20 @@ void LinkScope::fitTableToContents(QTableWidget *table)
         fitTableToContentsPlain(table);
 }
 
-void LinkScope::processChunk(const QByteArray &chunk)
+bool LinkScope::processChunk(const QByteArray &chunk)
 {
     if (!decodePacket(chunk))
-        return;
+        return false;
     showRawPacket(chunk);
     fitTableToContents(ui.twDataInput);
     fitTableToContents(ui.twSrxlInput);
     paintPacer->contentChanged();
+    return true;
 }
 
 void LinkScope::receiveChunk(const QByteArray &chunk)
 {
-    processChunk(chunk);
+    const bool listedWhole = processChunk(chunk);
     const qint64 now = linkClock.isValid() ? linkClock.elapsed() : 0;
     QVector<AssembledFrame> frames;
     if (isWholeFrame(chunk)) {
@@ -79,6 +80,11 @@ void LinkScope::receiveChunk(const QByteArray &chunk)
         }
         frames = assembler.feed(chunk, now, true);
     } else {
+        // A read of several frames that still counted as one packet (0xA3
+        // reads do, whatever their length) cost a listing of its own, more
+        // than the wake-ups that batching saves.
+        if (listedWhole)
+            readBatcher->holdOff();
         frames = assembler.feed(chunk, now);
     }
     for (const AssembledFrame &frame : qAsConst(frames)) {

@@ -34,8 +34,16 @@ void ReadBatcher::start(qint32 baudRate)
     batch = qBound(1, int(bytesPerMs * batchMs), maxBatch);
     threshold = 0;
     busy = false;
+    heldOff.invalidate();
     bytesInWindow = 0;
     window.start();
+}
+
+void ReadBatcher::holdOff()
+{
+    heldOff.start();
+    tail.stop();
+    wakeAt(0);
 }
 
 void ReadBatcher::stop()
@@ -58,7 +66,7 @@ void ReadBatcher::bytesRead(qint64 count)
         bytesInWindow = 0;
         window.start();
     }
-    if (!busy) {
+    if (!busy || (heldOff.isValid() && heldOff.elapsed() < holdOffMs)) {
         wakeAt(0);
         return;
     }

@@ -22,6 +22,7 @@ class ReadBatcher : public QObject
 public:
     static constexpr int batchMs = 8;
     static constexpr int tailMs = 10;
+    static constexpr int holdOffMs = 1000;
 
     explicit ReadBatcher(QSerialPort *port, QObject *parent = nullptr);
 
@@ -30,6 +31,9 @@ public:
     void stop();
     // Call after each time the port was drained, with the bytes it gave.
     void bytesRead(qint64 count);
+    // Reads every byte at once again for a while: for when reads that hold
+    // several frames cost the reader more than the wake-ups they save.
+    void holdOff();
 
     int batchBytes() const { return batch; }
 
@@ -39,6 +43,7 @@ private:
     QSerialPort *port;
     QTimer tail;
     QElapsedTimer window;
+    QElapsedTimer heldOff;
     qint64 bytesInWindow = 0;
     double bytesPerMs = 0;
     int batch = 0;

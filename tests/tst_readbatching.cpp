@@ -92,7 +92,18 @@ void tst_ReadBatching::busyLineIsReadInBatches()
     QTRY_COMPARE(received, qint64(pieces) * 8 + 503);
     QVERIFY2(reads <= 2, qPrintable(QString::number(reads)));
 
-    // Closed: the next program finds the terminal as it was.
+    // Held off: a busy line is read at every byte again.
+    batcher.holdOff();
+    QCOMPARE(wakeThreshold(pty), 0);
+    batcher.bytesRead(4000);
+    QCOMPARE(wakeThreshold(pty), 0);
+
+    // Busy, then closed: the next program finds the terminal as it was.
+    batcher.start(port.baudRate());
+    batcher.bytesRead(4000);
+    QTest::qWait(50);
+    batcher.bytesRead(4000);
+    QCOMPARE(wakeThreshold(pty), batcher.batchBytes());
     batcher.stop();
     QCOMPARE(wakeThreshold(pty), 0);
 }
