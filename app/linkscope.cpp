@@ -8,7 +8,6 @@
 #include "display/paintpacer.h"
 #include "display/rawview.h"
 #include "serial/portnames.h"
-#include "serial/readbatching.h"
 
 LinkScope::LinkScope(QWidget *parent)
     : QMainWindow(parent)
@@ -17,7 +16,6 @@ LinkScope::LinkScope(QWidget *parent)
     ui.cbPortSelect->clear();
     ui.cbPortSelect->insertItems(ui.cbPortSelect->count(), availablePortNames());
     serialPort = new QSerialPort;
-    readBatcher = new ReadBatcher(serialPort, this);
     paintPacer = new PaintPacer(this);
     ui.twDataInput->setItemDelegate(new CellImageDelegate(ui.twDataInput));
     ui.twSrxlInput->setItemDelegate(new CellImageDelegate(ui.twSrxlInput));
@@ -55,20 +53,19 @@ void LinkScope::fitTableToContents(QTableWidget *table)
         fitTableToContentsPlain(table);
 }
 
-bool LinkScope::processChunk(const QByteArray &chunk)
+void LinkScope::processChunk(const QByteArray &chunk)
 {
     if (!decodePacket(chunk))
-        return false;
+        return;
     showRawPacket(chunk);
     fitTableToContents(ui.twDataInput);
     fitTableToContents(ui.twSrxlInput);
     paintPacer->contentChanged();
-    return true;
 }
 
 void LinkScope::receiveChunk(const QByteArray &chunk)
 {
-    const bool listedWhole = processChunk(chunk);
+    processChunk(chunk);
     const qint64 now = linkClock.isValid() ? linkClock.elapsed() : 0;
     QVector<AssembledFrame> frames;
     if (isWholeFrame(chunk)) {
@@ -80,11 +77,6 @@ void LinkScope::receiveChunk(const QByteArray &chunk)
         }
         frames = assembler.feed(chunk, now, true);
     } else {
-        // A read of several frames that still counted as one packet (0xA3
-        // reads do, whatever their length) cost a listing of its own, more
-        // than the wake-ups that batching saves.
-        if (listedWhole)
-            readBatcher->holdOff();
         frames = assembler.feed(chunk, now);
     }
     for (const AssembledFrame &frame : qAsConst(frames)) {

@@ -5,7 +5,6 @@
 
 #include "serial/linesettings.h"
 #include "serial/portaccess.h"
-#include "serial/readbatching.h"
 
 #include <QLabel>
 #include <QStatusBar>
@@ -51,7 +50,6 @@ void LinkScope::openPort()
         return;
     }
     readErrorsWithoutData = 0;
-    readBatcher->start(serialPort->baudRate());
     portInUse = name;
     ui.statusBar->clearMessage();
     connect(serialPort, &QSerialPort::readyRead, this, &LinkScope::slotReadyRead);
@@ -63,7 +61,6 @@ void LinkScope::closePort()
 {
     portLossPending = false;
     disconnect(serialPort, &QSerialPort::readyRead, this, &LinkScope::slotReadyRead);
-    readBatcher->stop();
     if (serialPort->isOpen())
         serialPort->close();
     ui.btConnect->setText(QStringLiteral("Connect"));
@@ -79,7 +76,6 @@ void LinkScope::closePort()
 void LinkScope::slotReadyRead()
 {
     qint32 n = qint32(qMin<qint64>(serialPort->bytesAvailable(), INT_MAX));
-    qint64 drained = 0;
     while (n > 0) {
         const QByteArray chunk = serialPort->read(n);
         // Nothing read although bytes were reported: asking again would
@@ -87,11 +83,9 @@ void LinkScope::slotReadyRead()
         if (chunk.isEmpty())
             break;
         readErrorsWithoutData = 0;
-        drained += chunk.size();
         receiveChunk(chunk);
         n = qint32(qMin<qint64>(serialPort->bytesAvailable(), INT_MAX));
     }
-    readBatcher->bytesRead(drained);
 }
 
 void LinkScope::handlePortError(QSerialPort::SerialPortError error)
