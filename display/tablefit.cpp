@@ -13,8 +13,6 @@ namespace {
 // Beyond this many texts the memory is dropped and measured anew, so that a
 // stream of ever new values cannot grow it without bound.
 constexpr int maxRememberedTexts = 4096;
-// Resizing many sections one by one costs more than one bulk resize.
-constexpr int maxSingleResizes = 8;
 
 // A header's width (height) as the table will lay it out for its current
 // labels. Right after new labels the header itself still has its old size:
@@ -200,20 +198,13 @@ void TableFitter::fit(QTableWidget *table)
         table->horizontalHeader()->resizeSection(0, width);
 
     // And what resizeRowsToContents() would set, row by row. The column now
-    // holds every text on one line, so a cell is as tall as its text.
-    QVarLengthArray<int, 64> heights(rows);
-    int changed = 0;
+    // holds every text on one line, so a cell is as tall as its text. Even
+    // for many new rows this beats the bulk resize, which measures every
+    // row and label anew.
     for (int row = 0; row < rows; ++row) {
-        heights[row] = qBound(rowMinimum, qMax(hints[row].height() + grid, labelHeights[row]), rowMaximum);
-        if (table->rowHeight(row) != heights[row])
-            ++changed;
-    }
-    if (changed > maxSingleResizes) {
-        table->resizeRowsToContents();
-    } else if (changed > 0) {
-        for (int row = 0; row < rows; ++row)
-            if (table->rowHeight(row) != heights[row])
-                table->verticalHeader()->resizeSection(row, heights[row]);
+        const int height = qBound(rowMinimum, qMax(hints[row].height() + grid, labelHeights[row]), rowMaximum);
+        if (table->rowHeight(row) != height)
+            table->verticalHeader()->resizeSection(row, height);
     }
 
     setGeometryFromSections(table, labelsWidth);
