@@ -8,6 +8,7 @@
 #include "display/paintpacer.h"
 #include "display/rawview.h"
 #include "serial/portnames.h"
+#include "serial/readpacing.h"
 
 LinkScope::LinkScope(QWidget *parent)
     : QMainWindow(parent)
@@ -16,6 +17,7 @@ LinkScope::LinkScope(QWidget *parent)
     ui.cbPortSelect->clear();
     ui.cbPortSelect->insertItems(ui.cbPortSelect->count(), availablePortNames());
     serialPort = new QSerialPort;
+    readPacer = new ReadPacer(serialPort, this);
     paintPacer = new PaintPacer(this);
     ui.twDataInput->setItemDelegate(new CellImageDelegate(ui.twDataInput));
     ui.twSrxlInput->setItemDelegate(new CellImageDelegate(ui.twSrxlInput));
@@ -53,19 +55,20 @@ void LinkScope::fitTableToContents(QTableWidget *table)
         fitTableToContentsPlain(table);
 }
 
-void LinkScope::processChunk(const QByteArray &chunk)
+bool LinkScope::processChunk(const QByteArray &chunk)
 {
     if (!decodePacket(chunk))
-        return;
+        return false;
     showRawPacket(chunk);
     fitTableToContents(ui.twDataInput);
     fitTableToContents(ui.twSrxlInput);
     paintPacer->contentChanged();
+    return true;
 }
 
 void LinkScope::receiveChunk(const QByteArray &chunk)
 {
-    processChunk(chunk);
+    const bool listedWhole = processChunk(chunk);
     const qint64 now = linkClock.isValid() ? linkClock.elapsed() : 0;
     QVector<AssembledFrame> frames;
     if (isWholeFrame(chunk)) {
@@ -77,6 +80,11 @@ void LinkScope::receiveChunk(const QByteArray &chunk)
         }
         frames = assembler.feed(chunk, now, true);
     } else {
+        // A read of several frames that still counted as one packet (0xA3
+        // reads do, whatever their length) costs a listing of its own, more
+        // than the wake-ups that pacing saves.
+        if (listedWhole)
+            readPacer->holdOff();
         frames = assembler.feed(chunk, now);
     }
     for (const AssembledFrame &frame : qAsConst(frames)) {

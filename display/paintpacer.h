@@ -21,8 +21,9 @@ class PaintPacer : public QObject
 public:
     static constexpr int intervalMs = 16; // about 60 paints a second
     static constexpr int streamIntervalMs = 33; // about 30 while packets keep coming
-    // A line that brought nothing for this long has finished its burst.
-    static constexpr int quietMs = 12;
+    // A line that brought nothing for this long has finished its burst; a
+    // busy line is read at least this often.
+    static constexpr int quietMs = 16;
 
     explicit PaintPacer(QWidget *window);
 

@@ -5,6 +5,7 @@
 
 #include "serial/linesettings.h"
 #include "serial/portaccess.h"
+#include "serial/readpacing.h"
 
 #include <QLabel>
 #include <QStatusBar>
@@ -50,6 +51,7 @@ void LinkScope::openPort()
         return;
     }
     readErrorsWithoutData = 0;
+    readPacer->start(serialPort->baudRate());
     portInUse = name;
     ui.statusBar->clearMessage();
     connect(serialPort, &QSerialPort::readyRead, this, &LinkScope::slotReadyRead);
@@ -61,6 +63,7 @@ void LinkScope::closePort()
 {
     portLossPending = false;
     disconnect(serialPort, &QSerialPort::readyRead, this, &LinkScope::slotReadyRead);
+    readPacer->stop();
     if (serialPort->isOpen())
         serialPort->close();
     ui.btConnect->setText(QStringLiteral("Connect"));
@@ -75,6 +78,8 @@ void LinkScope::closePort()
 
 void LinkScope::slotReadyRead()
 {
+    if (!readPacer->readNow())
+        return;
     qint32 n = qint32(qMin<qint64>(serialPort->bytesAvailable(), INT_MAX));
     while (n > 0) {
         const QByteArray chunk = serialPort->read(n);
@@ -86,6 +91,7 @@ void LinkScope::slotReadyRead()
         receiveChunk(chunk);
         n = qint32(qMin<qint64>(serialPort->bytesAvailable(), INT_MAX));
     }
+    readPacer->drained();
 }
 
 void LinkScope::handlePortError(QSerialPort::SerialPortError error)
