@@ -80,11 +80,7 @@ void LinkScope::receiveChunk(const QByteArray &chunk)
         }
         frames = assembler.feed(chunk, now, true);
     } else {
-        // A read of several frames that still counted as one packet (0xA3
-        // reads do, whatever their length) costs a listing of its own, more
-        // than the wake-ups that pacing saves.
-        if (listedWhole)
-            readPacer->holdOff();
+        readPacer->notOneFrame(listedWhole);
         frames = assembler.feed(chunk, now);
     }
     for (const AssembledFrame &frame : qAsConst(frames)) {

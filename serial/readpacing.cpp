@@ -42,6 +42,7 @@ void ReadPacer::start(qint32 baudRate)
     sinceRead.invalidate();
     sinceRelease.invalidate();
     sinceHoldOff.invalidate();
+    listedWholeInARow = 0;
 }
 
 void ReadPacer::stop()
@@ -82,8 +83,13 @@ void ReadPacer::drained()
         release.start(pause);
 }
 
-void ReadPacer::holdOff()
+void ReadPacer::notOneFrame(bool listedWhole)
 {
+    // One such read can be a stray 0xA3 at the start of another family's
+    // batch; two in a row are a pattern.
+    listedWholeInARow = listedWhole ? listedWholeInARow + 1 : 0;
+    if (listedWholeInARow < 2)
+        return;
     sinceHoldOff.start();
     release.stop();
     holdBack(false);

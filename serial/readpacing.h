@@ -29,9 +29,11 @@ public:
     bool readNow();
     // Call after each time the port was drained.
     void drained();
-    // Reads every byte as it comes again for a while: for when reads that
-    // hold several frames cost more than the wake-ups they save.
-    void holdOff();
+    // Call for each read that was not one whole frame: whether it still
+    // counted as one packet and was listed whole. Reads like that, one after
+    // another (a NORDAX line read in batches), cost more than the wake-ups
+    // they save, so every byte is read as it comes again for a while.
+    void notOneFrame(bool listedWhole);
 
     int pauseMs() const { return pause; }
 
@@ -45,6 +47,7 @@ private:
     QElapsedTimer sinceHoldOff;
     int pause = 0;
     int restingMin = 0;
+    int listedWholeInARow = 0;
     bool heldBack = false;
 };
 
