@@ -58,7 +58,7 @@ bool ReadPacer::readNow()
 {
     if (!heldBack)
         return true;
-    // More than VMIN bytes came before the timer. Linux hands them to a
+    // VMIN bytes came before the timer did. Linux hands them to a
     // read in pieces of 64 while VMIN is above that, so make them readable
     // as usual and take them all on the next report.
     release.stop();

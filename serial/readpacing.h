@@ -35,8 +35,6 @@ public:
     // they save, so every byte is read as it comes again for a while.
     void notOneFrame(bool listedWhole);
 
-    int pauseMs() const { return pause; }
-
 private:
     void holdBack(bool on);
 
