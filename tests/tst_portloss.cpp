@@ -34,13 +34,17 @@ static double processSeconds()
 void tst_PortLoss::hangUpDisconnects_data()
 {
     QTest::addColumn<bool>("midStream");
-    QTest::newRow("idle line") << false;
-    QTest::newRow("in the middle of a stream") << true;
+    QTest::addColumn<bool>("busyLine");
+    QTest::newRow("idle line") << false << false;
+    QTest::newRow("in the middle of a stream") << true << false;
+    // Read in batches, with less than a batch waiting.
+    QTest::newRow("busy line") << true << true;
 }
 
 void tst_PortLoss::hangUpDisconnects()
 {
     QFETCH(bool, midStream);
+    QFETCH(bool, busyLine);
     PseudoTerminal pty;
     LinkScope window;
     window.show();
@@ -53,6 +57,12 @@ void tst_PortLoss::hangUpDisconnects()
         const QByteArray packet = packets::mpx(QVector<quint16>(12, 0x0800));
         QVERIFY(pty.write(packet));
         QTRY_COMPARE(ui.twDataInput->rowCount(), 27);
+        QElapsedTimer busy;
+        busy.start();
+        while (busyLine && busy.elapsed() < 200) {
+            QVERIFY(pty.write(packet));
+            QTest::qWait(2);
+        }
         QVERIFY(pty.write(packet.left(13)));
     }
 
