@@ -9,8 +9,9 @@ namespace {
 
 // Reads closer together than this mean the line is busy.
 constexpr int busyGapMs = 8;
-// Longer pauses than this would leave bytes waiting that nobody can see.
-constexpr int longestPauseMs = 12;
+// Longer pauses than this would leave bytes waiting that nobody can see;
+// the window takes a line that stayed quiet for a little longer as done.
+constexpr int longestPauseMs = 16;
 // The terminal keeps about 4 KB; a pause never lets a quarter of it fill.
 constexpr int mostBytesPerPause = 1024;
 constexpr int holdOffMs = 1000;
