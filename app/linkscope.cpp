@@ -66,12 +66,12 @@ bool LinkScope::processChunk(const QByteArray &chunk)
     return true;
 }
 
-void LinkScope::receiveChunk(const QByteArray &chunk)
+void LinkScope::receiveChunk(const QByteArray &chunk, bool gathered)
 {
-    const bool listedWhole = processChunk(chunk);
     const qint64 now = linkClock.isValid() ? linkClock.elapsed() : 0;
     QVector<AssembledFrame> frames;
     if (isWholeFrame(chunk)) {
+        processChunk(chunk);
         const bool crcOk = frameCrcMatches(chunk.constData(), chunk.size());
         health.frameShown(crcOk);
         if (crcOk) {
@@ -79,8 +79,14 @@ void LinkScope::receiveChunk(const QByteArray &chunk)
             return;
         }
         frames = assembler.feed(chunk, now, true);
+    } else if (gathered) {
+        // Where bytes gathered over a pause hold frames, the frames are the
+        // packets; the device did not send them as one read.
+        frames = assembler.feed(chunk, now);
+        if (frames.isEmpty())
+            processChunk(chunk);
     } else {
-        readPacer->notOneFrame(listedWhole);
+        processChunk(chunk);
         frames = assembler.feed(chunk, now);
     }
     for (const AssembledFrame &frame : qAsConst(frames)) {

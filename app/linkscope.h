@@ -34,8 +34,9 @@ public:
     // recognised, list it and refit both tables. Tells whether it was.
     bool processChunk(const QByteArray &chunk);
     // One read of the port: handled as one chunk, then whatever whole frames
-    // it completes together with the reads before it.
-    void receiveChunk(const QByteArray &chunk);
+    // it completes together with the reads before it. Bytes gathered over a
+    // pause are one chunk only if they complete no frame, or are one.
+    void receiveChunk(const QByteArray &chunk, bool gathered = false);
 
 private slots:
     void on_btConnect_clicked();

@@ -80,6 +80,7 @@ void LinkScope::slotReadyRead()
 {
     if (!readPacer->readNow())
         return;
+    const bool gathered = readPacer->gathered();
     qint32 n = qint32(qMin<qint64>(serialPort->bytesAvailable(), INT_MAX));
     while (n > 0) {
         const QByteArray chunk = serialPort->read(n);
@@ -88,7 +89,7 @@ void LinkScope::slotReadyRead()
         if (chunk.isEmpty())
             break;
         readErrorsWithoutData = 0;
-        receiveChunk(chunk);
+        receiveChunk(chunk, gathered);
         n = qint32(qMin<qint64>(serialPort->bytesAvailable(), INT_MAX));
     }
     readPacer->drained();

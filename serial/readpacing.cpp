@@ -3,6 +3,7 @@
 
 #include <QSerialPort>
 
+#include <sys/ioctl.h>
 #include <termios.h>
 
 namespace {
@@ -14,7 +15,6 @@ constexpr int busyGapMs = 8;
 constexpr int longestPauseMs = 16;
 // The terminal keeps about 4 KB; a pause never lets a quarter of it fill.
 constexpr int mostBytesPerPause = 1024;
-constexpr int holdOffMs = 1000;
 
 } // namespace
 
@@ -25,6 +25,9 @@ ReadPacer::ReadPacer(QSerialPort *port, QObject *parent)
     release.setTimerType(Qt::PreciseTimer);
     connect(&release, &QTimer::timeout, this, [this] {
         sinceRelease.start();
+        // A pause that gathered nothing leaves the next read to a quiet line.
+        int waiting = 0;
+        pauseEnded = heldBack && ioctl(int(this->port->handle()), FIONREAD, &waiting) == 0 && waiting > 0;
         holdBack(false);
     });
 }
@@ -35,6 +38,7 @@ void ReadPacer::start(qint32 baudRate)
     const double bytesPerMs = baudRate / 10.0 / 1000.0;
     pause = bytesPerMs > 0 ? qBound(1, int(mostBytesPerPause / bytesPerMs), longestPauseMs) : 0;
     heldBack = false;
+    pauseEnded = false;
     termios settings;
     if (port->isOpen() && tcgetattr(int(port->handle()), &settings) == 0)
         restingMin = settings.c_cc[VMIN];
@@ -42,8 +46,6 @@ void ReadPacer::start(qint32 baudRate)
         pause = 0;
     sinceRead.invalidate();
     sinceRelease.invalidate();
-    sinceHoldOff.invalidate();
-    listedWholeInARow = 0;
 }
 
 void ReadPacer::stop()
@@ -53,6 +55,7 @@ void ReadPacer::stop()
     // program to open it should find them as they were.
     holdBack(false);
     pause = 0;
+    pauseEnded = false;
 }
 
 bool ReadPacer::readNow()
@@ -65,11 +68,13 @@ bool ReadPacer::readNow()
     release.stop();
     holdBack(false);
     sinceRelease.start();
+    pauseEnded = true;
     return false;
 }
 
 void ReadPacer::drained()
 {
+    pauseEnded = false;
     if (pause <= 0)
         return;
     // Bytes that a pause gathered show the line is still busy.
@@ -77,23 +82,11 @@ void ReadPacer::drained()
     const bool busy = recent(sinceRead) || recent(sinceRelease);
     sinceRelease.invalidate();
     sinceRead.start();
-    if (!busy || (sinceHoldOff.isValid() && sinceHoldOff.elapsed() < holdOffMs))
+    if (!busy)
         return;
     holdBack(true);
     if (heldBack)
         release.start(pause);
-}
-
-void ReadPacer::notOneFrame(bool listedWhole)
-{
-    // One such read can be a stray 0xA3 at the start of another family's
-    // batch; two in a row are a pattern.
-    listedWholeInARow = listedWhole ? listedWholeInARow + 1 : 0;
-    if (listedWholeInARow < 2)
-        return;
-    sinceHoldOff.start();
-    release.stop();
-    holdBack(false);
 }
 
 // With VMIN at its largest the port is not reported readable until that

@@ -27,13 +27,11 @@ public:
     // Call when the port reports bytes. False: more are readable at once,
     // so leave these and read them all together on the next report.
     bool readNow();
+    // Whether the bytes now readable were gathered during a pause. Where
+    // one read ends then says nothing about where a packet ends.
+    bool gathered() const { return pauseEnded; }
     // Call after each time the port was drained.
     void drained();
-    // Call for each read that was not one whole frame: whether it still
-    // counted as one packet and was listed whole. Reads like that, one after
-    // another (a NORDAX line read in batches), cost more than the wake-ups
-    // they save, so every byte is read as it comes again for a while.
-    void notOneFrame(bool listedWhole);
 
 private:
     void holdBack(bool on);
@@ -42,11 +40,10 @@ private:
     QTimer release;
     QElapsedTimer sinceRead;
     QElapsedTimer sinceRelease;
-    QElapsedTimer sinceHoldOff;
     int pause = 0;
     int restingMin = 0;
-    int listedWholeInARow = 0;
     bool heldBack = false;
+    bool pauseEnded = false;
 };
 
 #endif
