@@ -25,13 +25,8 @@ PaintPacer::PaintPacer(QWidget *window)
 void PaintPacer::contentChanged()
 {
     lastContentAt = clock.elapsed();
-    // A paint held back waits for the new time, so that the timer does not
-    // wake the window only to be set again.
-    if (heldBack.isActive()) {
-        const int wait = int(qMax<qint64>(0, paintDueAt() - lastContentAt));
-        if (wait != heldBack.remainingTime())
-            heldBack.start(wait);
-    }
+    if (heldBack.isActive())
+        holdBack(lastContentAt);
 }
 
 // The earliest time the next paint may come: one interval after the last,
@@ -56,17 +51,28 @@ bool PaintPacer::eventFilter(QObject *watched, QEvent *event)
         return false;
     }
     if (!heldBack.isActive())
-        heldBack.start(int(due - now));
+        holdBack(now);
     return true;
+}
+
+// A paint held back waits for the content to settle. While content keeps
+// coming, it comes with the content once the longer interval is over: right
+// after what is being handled now, in the same wake-up, since waking the
+// window for it alone costs more than the wait is worth.
+void PaintPacer::holdBack(qint64 now)
+{
+    const qint64 at = now >= paintDueAt() ? now : qMax(lastPaintAt + intervalMs, lastContentAt + quietMs);
+    const int wait = int(at - now);
+    if (wait != heldBack.remainingTime() || !heldBack.isActive())
+        heldBack.start(wait);
 }
 
 void PaintPacer::paintHeldBack()
 {
     // Content that came meanwhile may have moved the time on.
     const qint64 now = clock.elapsed();
-    const qint64 due = paintDueAt();
-    if (now < due) {
-        heldBack.start(int(due - now));
+    if (now < paintDueAt()) {
+        holdBack(now);
         return;
     }
     lastPaintAt = now;

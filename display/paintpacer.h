@@ -37,6 +37,7 @@ protected:
 
 private:
     qint64 paintDueAt() const;
+    void holdBack(qint64 now);
     void paintHeldBack();
 
     QWidget *window;
