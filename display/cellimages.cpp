@@ -7,10 +7,9 @@
 
 namespace {
 
-// The images kept, in pixels (8 MB): some 4,000 numbers of 38 by 13 pixels,
-// enough for every value a family's channels show over a session with the
-// sticks moved end to end. Beyond that the images used longest ago make room.
-constexpr int maxPixels = 1 << 21;
+// The images kept, in pixels (1 MB): some 600 numbers of 30 by 14 pixels.
+// Beyond that the images used longest ago make room.
+constexpr int maxPixels = 1 << 18;
 
 // What the view has painted under a cell before the delegate's turn: its
 // viewport's background, if that is one solid, opaque colour.
