@@ -78,8 +78,6 @@ void LinkScope::closePort()
 
 void LinkScope::slotReadyRead()
 {
-    if (!readPacer->readNow())
-        return;
     const bool gathered = readPacer->gathered();
     qint32 n = qint32(qMin<qint64>(serialPort->bytesAvailable(), INT_MAX));
     while (n > 0) {
@@ -99,11 +97,11 @@ void LinkScope::handlePortError(QSerialPort::SerialPortError error)
 {
     if (!serialPort->isOpen())
         return;
+    // After a hang-up the driver's error text is incidental; say what happened.
     if (error == QSerialPort::ResourceError) {
-        dropLostPort(serialPort->errorString());
+        dropLostPort(deviceHungUp(*serialPort) ? hungUpReason() : serialPort->errorString());
     } else if (error == QSerialPort::ReadError) {
         ++readErrorsWithoutData;
-        // After a hang-up the driver's error text is incidental; say what happened.
         if (deviceHungUp(*serialPort))
             dropLostPort(hungUpReason());
         else if (readErrorsWithoutData >= maxReadErrorsWithoutData)

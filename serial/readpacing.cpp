@@ -2,9 +2,9 @@
 #include "serial/readpacing.h"
 
 #include <QSerialPort>
+#include <QSocketNotifier>
 
 #include <sys/ioctl.h>
-#include <termios.h>
 
 namespace {
 
@@ -15,6 +15,23 @@ constexpr int busyGapMs = 8;
 constexpr int longestPauseMs = 16;
 // The terminal keeps about 4 KB; a pause never lets a quarter of it fill.
 constexpr int mostBytesPerPause = 1024;
+
+// The notifier through which the port learns that its device has bytes: its
+// own child that watches the port's descriptor for reading. One that an
+// earlier opening left to be deleted no longer watches.
+QSocketNotifier *readWatch(QSerialPort *port)
+{
+    QSocketNotifier *found = nullptr;
+    for (QSocketNotifier *notifier : port->findChildren<QSocketNotifier *>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (notifier->type() != QSocketNotifier::Read || !notifier->isEnabled()
+            || notifier->socket() != port->handle())
+            continue;
+        if (found)
+            return nullptr;
+        found = notifier;
+    }
+    return found;
+}
 
 } // namespace
 
@@ -39,10 +56,8 @@ void ReadPacer::start(qint32 baudRate)
     pause = bytesPerMs > 0 ? qBound(1, int(mostBytesPerPause / bytesPerMs), longestPauseMs) : 0;
     heldBack = false;
     pauseEnded = false;
-    termios settings;
-    if (port->isOpen() && tcgetattr(int(port->handle()), &settings) == 0)
-        restingMin = settings.c_cc[VMIN];
-    else
+    watch = port->isOpen() ? readWatch(port) : nullptr;
+    if (!watch)
         pause = 0;
     sinceRead.invalidate();
     sinceRelease.invalidate();
@@ -51,25 +66,10 @@ void ReadPacer::start(qint32 baudRate)
 void ReadPacer::stop()
 {
     release.stop();
-    // The terminal keeps its settings after the port is closed; the next
-    // program to open it should find them as they were.
     holdBack(false);
     pause = 0;
     pauseEnded = false;
-}
-
-bool ReadPacer::readNow()
-{
-    if (!heldBack)
-        return true;
-    // VMIN bytes came before the timer did. Linux hands them to a
-    // read in pieces of 64 while VMIN is above that, so make them readable
-    // as usual and take them all on the next report.
-    release.stop();
-    holdBack(false);
-    sinceRelease.start();
-    pauseEnded = true;
-    return false;
+    watch = nullptr;
 }
 
 void ReadPacer::drained()
@@ -89,23 +89,13 @@ void ReadPacer::drained()
         release.start(pause);
 }
 
-// With VMIN at its largest the port is not reported readable until that
-// many bytes wait; as the port was set up, it is at the first byte. Reads
-// stay non-blocking either way.
 void ReadPacer::holdBack(bool on)
 {
-    if (on == heldBack || !port->isOpen())
+    if (on == heldBack)
         return;
-    const int fd = int(port->handle());
-    termios settings;
-    bool taken = tcgetattr(fd, &settings) == 0;
-    if (taken) {
-        settings.c_cc[VMIN] = on ? 255 : cc_t(restingMin);
-        settings.c_cc[VTIME] = 0;
-        taken = tcsetattr(fd, TCSANOW, &settings) == 0;
-    }
-    // Not a terminal that takes it: read every byte as it comes.
-    if (!taken)
-        pause = 0;
-    heldBack = on && taken;
+    // The port switches its watch off by itself only when its read buffer
+    // is full, which this window never limits.
+    if (watch)
+        watch->setEnabled(!on);
+    heldBack = on && watch;
 }

@@ -5,17 +5,21 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 
 class QSerialPort;
+class QSocketNotifier;
 
 // A busy line delivers a frame, or a piece of one, every millisecond or two,
 // and each wakes the reader, which costs more than the bytes do. Once reads
-// follow each other closely, the pacer asks the terminal not to report the
-// port readable (VMIN at its largest) and lets a short timer restore the
-// setting: everything that came meanwhile is then read at once. A quiet line
-// wakes the reader at its first byte, as before. Where the terminal does not
-// take the setting, reading goes on as before.
+// follow each other closely, the pacer stops the port from watching its
+// device for a short while: everything that came meanwhile is then read at
+// once. (Asking the terminal to report the port readable only once many
+// bytes wait is not enough: the kernel still wakes the reader for every
+// piece that arrives, only to find too few.) A quiet line wakes the reader
+// at its first byte, as before. Where the port's watch cannot be found,
+// reading goes on as before.
 class ReadPacer : public QObject
 {
 public:
@@ -24,9 +28,6 @@ public:
     // Call once the port is open and set up, and before it is closed.
     void start(qint32 baudRate);
     void stop();
-    // Call when the port reports bytes. False: more are readable at once,
-    // so leave these and read them all together on the next report.
-    bool readNow();
     // Whether the bytes now readable were gathered during a pause. Where
     // one read ends then says nothing about where a packet ends.
     bool gathered() const { return pauseEnded; }
@@ -37,11 +38,11 @@ private:
     void holdBack(bool on);
 
     QSerialPort *port;
+    QPointer<QSocketNotifier> watch;
     QTimer release;
     QElapsedTimer sinceRead;
     QElapsedTimer sinceRelease;
     int pause = 0;
-    int restingMin = 0;
     bool heldBack = false;
     bool pauseEnded = false;
 };
