@@ -88,6 +88,7 @@ void TableFitter::forgetIfLookChanged(QTableWidget *table)
     labelsKnown = false;
     look = now;
     itemHints.clear();
+    rowTexts.clear();
     rowLabelHints.clear();
     numberedRowHints.clear();
     rowHeaderWidths.clear();
@@ -133,9 +134,17 @@ QSize TableFitter::itemHint(QTableWidget *table, int row)
             emptyItemHint = table->sizeHintForIndex(table->model()->index(row, 0));
         return emptyItemHint;
     }
+    // Writers leave a cell's text alone while it reads the same, so the very
+    // string measured for the row last time needs no lookup.
+    if (rowTexts.size() <= row)
+        rowTexts.resize(row + 1);
+    RowText &last = rowTexts[row];
+    if (last.text.isSharedWith(text))
+        return last.hint;
     auto it = itemHints.constFind(text);
     if (it == itemHints.constEnd())
         it = itemHints.insert(text, table->sizeHintForIndex(table->model()->index(row, 0)));
+    last = {text, *it};
     return *it;
 }
 

@@ -53,6 +53,13 @@ private:
     };
     Look look;
     QHash<QString, QSize> itemHints;
+    // Per row, the text measured last and its measure.
+    struct RowText
+    {
+        QString text;
+        QSize hint;
+    };
+    QVector<RowText> rowTexts;
     QSize emptyItemHint;
     QHash<QString, int> rowLabelHints;
     QVector<int> numberedRowHints;
