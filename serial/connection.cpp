@@ -78,7 +78,7 @@ void LinkScope::closePort()
 
 void LinkScope::slotReadyRead()
 {
-    const bool gathered = readPacer->gathered();
+    const bool gathered = readPacer->readStarts();
     qint32 n = qint32(qMin<qint64>(serialPort->bytesAvailable(), INT_MAX));
     while (n > 0) {
         const QByteArray chunk = serialPort->read(n);

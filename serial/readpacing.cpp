@@ -43,8 +43,7 @@ ReadPacer::ReadPacer(QSerialPort *port, QObject *parent)
     connect(&release, &QTimer::timeout, this, [this] {
         sinceRelease.start();
         // A pause that gathered nothing leaves the next read to a quiet line.
-        int waiting = 0;
-        pauseEnded = heldBack && ioctl(int(this->port->handle()), FIONREAD, &waiting) == 0 && waiting > 0;
+        pauseEnded = heldBack && bytesWaiting();
         holdBack(false);
     });
 }
@@ -59,8 +58,9 @@ void ReadPacer::start(qint32 baudRate)
     watch = port->isOpen() ? readWatch(port) : nullptr;
     if (!watch)
         pause = 0;
-    sinceRead.invalidate();
+    sinceDrained.invalidate();
     sinceRelease.invalidate();
+    busy = false;
 }
 
 void ReadPacer::stop()
@@ -72,21 +72,32 @@ void ReadPacer::stop()
     watch = nullptr;
 }
 
+bool ReadPacer::readStarts()
+{
+    // Bytes that came soon after the last ones were handled, however long
+    // that took, or that a pause gathered, show the line is busy.
+    const auto recent = [](const QElapsedTimer &t) { return t.isValid() && t.elapsed() < busyGapMs; };
+    busy = recent(sinceDrained) || recent(sinceRelease);
+    return pauseEnded;
+}
+
 void ReadPacer::drained()
 {
     pauseEnded = false;
-    if (pause <= 0)
-        return;
-    // Bytes that a pause gathered show the line is still busy.
-    const auto recent = [](const QElapsedTimer &t) { return t.isValid() && t.elapsed() < busyGapMs; };
-    const bool busy = recent(sinceRead) || recent(sinceRelease);
     sinceRelease.invalidate();
-    sinceRead.start();
-    if (!busy)
+    sinceDrained.start();
+    // Bytes that came while these were handled show it too.
+    if (pause <= 0 || !(busy || bytesWaiting()))
         return;
     holdBack(true);
     if (heldBack)
         release.start(pause);
+}
+
+bool ReadPacer::bytesWaiting() const
+{
+    int waiting = 0;
+    return ioctl(int(port->handle()), FIONREAD, &waiting) == 0 && waiting > 0;
 }
 
 void ReadPacer::holdBack(bool on)

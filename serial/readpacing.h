@@ -28,23 +28,26 @@ public:
     // Call once the port is open and set up, and before it is closed.
     void start(qint32 baudRate);
     void stop();
-    // Whether the bytes now readable were gathered during a pause. Where
-    // one read ends then says nothing about where a packet ends.
-    bool gathered() const { return pauseEnded; }
+    // Call when the port reports bytes, before reading them. Tells whether
+    // they were gathered during a pause: where one read ends then says
+    // nothing about where a packet ends.
+    bool readStarts();
     // Call after each time the port was drained.
     void drained();
 
 private:
+    bool bytesWaiting() const;
     void holdBack(bool on);
 
     QSerialPort *port;
     QPointer<QSocketNotifier> watch;
     QTimer release;
-    QElapsedTimer sinceRead;
+    QElapsedTimer sinceDrained;
     QElapsedTimer sinceRelease;
     int pause = 0;
     bool heldBack = false;
     bool pauseEnded = false;
+    bool busy = false;
 };
 
 #endif
