@@ -35,6 +35,9 @@ public:
     void realign(int frameLength, qint64 nowMs = 0);
     // Drops the kept bytes if none has arrived for staleAfterMs.
     void dropStale(qint64 nowMs);
+    // Bytes are known to have arrived by nowMs and wait to be fed, however
+    // long their reader took to get to them: the kept ones are not stale.
+    void stillArriving(qint64 nowMs) { lastByteAt = qMax(lastByteAt, nowMs); }
     // Forgets the kept bytes without counting them, as when the port closes.
     void clear();
 

@@ -79,6 +79,10 @@ void LinkScope::closePort()
 void LinkScope::slotReadyRead()
 {
     const bool gathered = readPacer->readStarts();
+    // Bytes that waited while the window was busy or pausing say nothing of
+    // a pause on the line.
+    if (readPacer->lineBusy() && linkClock.isValid())
+        assembler.stillArriving(linkClock.elapsed());
     qint32 n = qint32(qMin<qint64>(serialPort->bytesAvailable(), INT_MAX));
     while (n > 0) {
         const QByteArray chunk = serialPort->read(n);
@@ -155,6 +159,7 @@ void LinkScope::startHealth()
 void LinkScope::updateHealth()
 {
     const qint64 now = linkClock.elapsed();
-    assembler.dropStale(now);
+    if (!bytesUnread(*serialPort))
+        assembler.dropStale(now);
     healthLabel->setText(health.text(now, assembler.strayBytes()));
 }

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -107,4 +108,10 @@ bool deviceHungUp(const QSerialPort &port)
 QString hungUpReason()
 {
     return QStringLiteral("the device hung up or went away");
+}
+
+bool bytesUnread(const QSerialPort &port)
+{
+    int waiting = 0;
+    return port.bytesAvailable() > 0 || (ioctl(int(port.handle()), FIONREAD, &waiting) == 0 && waiting > 0);
 }

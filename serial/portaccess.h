@@ -23,4 +23,8 @@ QString openFailureReason(const QSerialPort &port, const QString &devicePath);
 bool deviceHungUp(const QSerialPort &port);
 QString hungUpReason();
 
+// Bytes have arrived that nobody has read yet, in the port or still in the
+// terminal.
+bool bytesUnread(const QSerialPort &port);
+
 #endif

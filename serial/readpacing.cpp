@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "serial/readpacing.h"
 
+#include "serial/portaccess.h"
+
 #include <QSerialPort>
 #include <QSocketNotifier>
 
-#include <sys/ioctl.h>
 
 namespace {
 
@@ -43,7 +44,7 @@ ReadPacer::ReadPacer(QSerialPort *port, QObject *parent)
     connect(&release, &QTimer::timeout, this, [this] {
         sinceRelease.start();
         // A pause that gathered nothing leaves the next read to a quiet line.
-        pauseEnded = heldBack && bytesWaiting();
+        pauseEnded = heldBack && bytesUnread(*this->port);
         holdBack(false);
     });
 }
@@ -87,17 +88,11 @@ void ReadPacer::drained()
     sinceRelease.invalidate();
     sinceDrained.start();
     // Bytes that came while these were handled show it too.
-    if (pause <= 0 || !(busy || bytesWaiting()))
+    if (pause <= 0 || !(busy || bytesUnread(*port)))
         return;
     holdBack(true);
     if (heldBack)
         release.start(pause);
-}
-
-bool ReadPacer::bytesWaiting() const
-{
-    int waiting = 0;
-    return ioctl(int(port->handle()), FIONREAD, &waiting) == 0 && waiting > 0;
 }
 
 void ReadPacer::holdBack(bool on)

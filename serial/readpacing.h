@@ -32,11 +32,13 @@ public:
     // they were gathered during a pause: where one read ends then says
     // nothing about where a packet ends.
     bool readStarts();
+    // Whether the bytes now readable came while earlier ones were handled or
+    // during a pause, rather than after the line was quiet.
+    bool lineBusy() const { return busy || pauseEnded; }
     // Call after each time the port was drained.
     void drained();
 
 private:
-    bool bytesWaiting() const;
     void holdBack(bool on);
 
     QSerialPort *port;

@@ -61,6 +61,9 @@ void tst_ReadPacing::busyLine_data()
     // follows each read. (Read as they come: one read per 12 ms or so.)
     const int streamMs = frames * 2 / 3 * int(hott16.size()) * 10'000 / 115200;
     QTest::newRow("HoTT, slow reader") << hott16 << 8 << 115200 << 12 << streamMs / 20;
+    // Slower than a partial frame may wait for the rest of its bytes: what
+    // waited unread all the while was no pause on the line.
+    QTest::newRow("HoTT, reader slower than the line") << hott16 << 8 << 115200 << 60 << streamMs / 20;
 }
 
 void tst_ReadPacing::busyLine()
