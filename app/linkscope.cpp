@@ -55,15 +55,14 @@ void LinkScope::fitTableToContents(QTableWidget *table)
         fitTableToContentsPlain(table);
 }
 
-bool LinkScope::processChunk(const QByteArray &chunk)
+void LinkScope::processChunk(const QByteArray &chunk)
 {
     if (!decodePacket(chunk))
-        return false;
+        return;
     showRawPacket(chunk);
     fitTableToContents(ui.twDataInput);
     fitTableToContents(ui.twSrxlInput);
     paintPacer->contentChanged();
-    return true;
 }
 
 void LinkScope::receiveChunk(const QByteArray &chunk, bool gathered)

@@ -31,8 +31,8 @@ public:
     void fitTableToContents(QTableWidget *table);
 
     // Everything one received chunk causes: decode it and, if it was
-    // recognised, list it and refit both tables. Tells whether it was.
-    bool processChunk(const QByteArray &chunk);
+    // recognised, list it and refit both tables.
+    void processChunk(const QByteArray &chunk);
     // One read of the port: handled as one chunk, then whatever whole frames
     // it completes together with the reads before it. Bytes gathered over a
     // pause are one chunk only if they complete no frame, or are one.
