@@ -3,6 +3,7 @@
 
 #include "display/tablewriter.h"
 
+#include <QFontMetricsF>
 #include <QHeaderView>
 #include <QStyle>
 #include <QTableWidget>
@@ -29,6 +30,39 @@ int laidOutHeight(const QHeaderView *header)
     if (header->isHidden())
         return 0;
     return qMin(qMax(header->minimumHeight(), header->sizeHint().height()), header->maximumHeight());
+}
+
+// Plain integers ("-1234") by length and sign; 0 for any other text.
+int numberShape(const QString &text)
+{
+    const int length = text.size();
+    const QChar *c = text.constData();
+    const bool negative = length > 1 && c[0] == QLatin1Char('-');
+    if (length == 0 || length > 16)
+        return 0;
+    for (int i = negative ? 1 : 0; i < length; ++i)
+        if (c[i] < QLatin1Char('0') || c[i] > QLatin1Char('9'))
+            return 0;
+    return 2 * length + (negative ? 1 : 0);
+}
+
+// Whether every digit, alone, after another digit or after a minus sign,
+// advances the text by the same width: no proportional figures, no kerning.
+bool digitsMeasureAlike(const QFont &font)
+{
+    const QFontMetricsF metrics(font);
+    const QString digits = QStringLiteral("0123456789");
+    const qreal digit = metrics.horizontalAdvance(QStringLiteral("0"));
+    const qreal minus = metrics.horizontalAdvance(QStringLiteral("-"));
+    for (const QChar second : digits) {
+        if (metrics.horizontalAdvance(QString(second)) != digit
+            || metrics.horizontalAdvance(QLatin1Char('-') + QString(second)) != minus + digit)
+            return false;
+        for (const QChar first : digits)
+            if (metrics.horizontalAdvance(QString(first) + second) != 2 * digit)
+                return false;
+    }
+    return true;
 }
 
 void setGeometryFromSections(QTableWidget *table, int rowHeaderWidth)
@@ -88,6 +122,8 @@ void TableFitter::forgetIfLookChanged(QTableWidget *table)
     labelsKnown = false;
     look = now;
     itemHints.clear();
+    numberHints.clear();
+    digitsAlike = digitsMeasureAlike(now.font);
     rowTexts.clear();
     rowLabelHints.clear();
     numberedRowHints.clear();
@@ -141,11 +177,15 @@ QSize TableFitter::itemHint(QTableWidget *table, int row)
     RowText &last = rowTexts[row];
     if (last.text.isSharedWith(text))
         return last.hint;
-    auto it = itemHints.constFind(text);
-    if (it == itemHints.constEnd())
-        it = itemHints.insert(text, table->sizeHintForIndex(table->model()->index(row, 0)));
-    last = {text, *it};
-    return *it;
+    const auto remembered = [table, row](auto &hints, const auto &key) {
+        auto it = hints.constFind(key);
+        if (it == hints.constEnd())
+            it = hints.insert(key, table->sizeHintForIndex(table->model()->index(row, 0)));
+        return *it;
+    };
+    const int shape = digitsAlike ? numberShape(text) : 0;
+    last = {text, shape ? remembered(numberHints, shape) : remembered(itemHints, text)};
+    return last.hint;
 }
 
 int TableFitter::rowLabelHint(QTableWidget *table, int row)

@@ -53,6 +53,11 @@ private:
     };
     Look look;
     QHash<QString, QSize> itemHints;
+    // In a font whose digits all measure alike, an integer measures as any
+    // other of its length and sign: a channel's values need a handful of
+    // measures, not one per value.
+    bool digitsAlike = false;
+    QHash<int, QSize> numberHints;
     // Per row, the text measured last and its measure.
     struct RowText
     {

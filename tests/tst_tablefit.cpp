@@ -14,6 +14,8 @@ private slots:
     void fitsToContents();
     void followsNewRowLabels_data();
     void followsNewRowLabels();
+    void followsNewNumbers_data();
+    void followsNewNumbers();
 };
 
 void tst_TableFit::fitsToContents_data()
@@ -111,6 +113,44 @@ void tst_TableFit::followsNewRowLabels()
     const QRect fitted = table.geometry();
     fitTableToContentsPlain(&table);
     QCOMPARE(fitted, table.geometry());
+}
+
+void tst_TableFit::followsNewNumbers_data()
+{
+    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<QStringList>("after");
+    QTest::newRow("a longer number") << QStringList{"7", "-12"} << QStringList{"7", "123456"};
+    QTest::newRow("a sign for a digit") << QStringList{"1234", "5"} << QStringList{"-123", "5"};
+    QTest::newRow("a shorter number") << QStringList{"-98765", "0"} << QStringList{"98", "0"};
+    QTest::newRow("a letter for a digit") << QStringList{"1111", "22222"} << QStringList{"1111", "2222W"};
+}
+
+// Numbers of one length and sign may share a measure; the column still
+// follows the widest value, in the table's own font.
+void tst_TableFit::followsNewNumbers()
+{
+    QFETCH(QStringList, before);
+    QFETCH(QStringList, after);
+    QWidget parent;
+    parent.resize(800, 900);
+    QTableWidget table(before.size(), 1, &parent);
+    QFont font = table.font();
+    font.setPointSize(font.pointSize() * 3);
+    table.setFont(font);
+    table.horizontalHeader()->setFont(parent.font());
+    for (int row = 0; row < before.size(); ++row)
+        table.setItem(row, 0, new QTableWidgetItem(before[row]));
+    parent.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&parent));
+    TableFitter fitter;
+    fitter.fit(&table);
+
+    for (int row = 0; row < after.size(); ++row)
+        table.item(row, 0)->setText(after[row]);
+    fitter.fit(&table);
+    const int fitted = table.columnWidth(0);
+    fitTableToContentsPlain(&table);
+    QCOMPARE(fitted, table.columnWidth(0));
 }
 
 QTEST_MAIN(tst_TableFit)
