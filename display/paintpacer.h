@@ -13,16 +13,17 @@ class QWidget;
 // read them, and drawing them costs more than everything else a packet does.
 // The pacer lets the window paint at most once per interval: a repaint asked
 // for sooner is held back, with all the others that follow it, and done when
-// the interval is over. While packets keep coming, the window paints at a
-// third of that rate; once they stop for a moment, the last one is painted at
-// once, so the latest state is always drawn soon.
+// the interval is over. While packets keep coming, the window paints far
+// less often; once they stop for a moment, the last one is painted at once,
+// so the latest state is always drawn soon.
 class PaintPacer : public QObject
 {
 public:
     static constexpr int intervalMs = 16; // about 60 paints a second
-    // About 20 while packets keep coming: a whole paint costs as much as
-    // decoding, listing and fitting some thirty packets.
-    static constexpr int streamIntervalMs = 50;
+    // About 10 while packets keep coming, as often as a changing number
+    // can be read: a whole paint costs as much as decoding, listing and
+    // fitting some thirty packets.
+    static constexpr int streamIntervalMs = 100;
     // A line that brought nothing for this long has finished its burst; a
     // busy line is read at least this often.
     static constexpr int quietMs = 18;
