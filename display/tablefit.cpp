@@ -36,10 +36,10 @@ int laidOutHeight(const QHeaderView *header)
 int numberShape(const QString &text)
 {
     const int length = text.size();
-    const QChar *c = text.constData();
-    const bool negative = length > 1 && c[0] == QLatin1Char('-');
     if (length == 0 || length > 16)
         return 0;
+    const QChar *c = text.constData();
+    const bool negative = length > 1 && c[0] == QLatin1Char('-');
     for (int i = negative ? 1 : 0; i < length; ++i)
         if (c[i] < QLatin1Char('0') || c[i] > QLatin1Char('9'))
             return 0;

@@ -6,7 +6,6 @@
 #include <QSerialPort>
 #include <QSocketNotifier>
 
-
 namespace {
 
 // Reads closer together than this mean the line is busy.
