@@ -26,14 +26,13 @@ int nextFrameWithCrc(const char *data, int size, int from, int checkedEnd)
 
 QVector<AssembledFrame> FrameAssembler::feed(const QByteArray &bytes, qint64 nowMs, bool alreadyShown)
 {
-    dropStale(nowMs);
+    QVector<AssembledFrame> found = dropStale(nowMs);
     lastByteAt = nowMs;
     if (alreadyShown) {
         shownAt = kept.size();
         shownLength = bytes.size();
     }
     kept.append(bytes);
-    QVector<AssembledFrame> found;
     scan(found);
     return found;
 }
@@ -50,16 +49,22 @@ void FrameAssembler::realign(int frameLength, qint64 nowMs)
     lastByteAt = nowMs;
 }
 
-void FrameAssembler::dropStale(qint64 nowMs)
+QVector<AssembledFrame> FrameAssembler::flush()
 {
-    if (nowMs - lastByteAt <= staleAfterMs)
-        return;
     // After a pause nothing says the next byte starts a frame.
     syncAt = -1;
     if (!kept.isEmpty()) {
         stray += kept.size();
         dropKept();
     }
+    return {};
+}
+
+QVector<AssembledFrame> FrameAssembler::dropStale(qint64 nowMs)
+{
+    if (nowMs - lastByteAt <= staleAfterMs)
+        return {};
+    return flush();
 }
 
 void FrameAssembler::clear()

@@ -33,8 +33,12 @@ public:
     // The reader took a read of frameLength bytes as one whole frame with a
     // matching CRC: whatever was kept is dropped, and the stream is aligned.
     void realign(int frameLength, qint64 nowMs = 0);
-    // Drops the kept bytes if none has arrived for staleAfterMs.
-    void dropStale(qint64 nowMs);
+    // No more bytes are coming, as at the end of a capture: settles what is
+    // kept, returns the frames that settles, and counts the rest as stray.
+    QVector<AssembledFrame> flush();
+    // Settles the kept bytes as flush() does if none has arrived for
+    // staleAfterMs, and returns the frames that settles.
+    QVector<AssembledFrame> dropStale(qint64 nowMs);
     // Bytes are known to have arrived by nowMs and wait to be fed, however
     // long their reader took to get to them: the kept ones are not stale.
     void stillArriving(qint64 nowMs) { lastByteAt = qMax(lastByteAt, nowMs); }
