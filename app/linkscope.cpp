@@ -10,6 +10,8 @@
 #include "serial/portnames.h"
 #include "serial/readpacing.h"
 
+#include <algorithm>
+
 LinkScope::LinkScope(QWidget *parent)
     : QMainWindow(parent)
 {
@@ -68,27 +70,44 @@ void LinkScope::processChunk(const QByteArray &chunk)
 void LinkScope::receiveChunk(const QByteArray &chunk, bool gathered)
 {
     const qint64 now = linkClock.isValid() ? linkClock.elapsed() : 0;
+    // What a pause on the line settled came before this read.
+    showFrames(assembler.dropStale(now));
+    const qint64 chunkAt = assembler.bytesFed();
     QVector<AssembledFrame> frames;
     if (isWholeFrame(chunk)) {
-        processChunk(chunk);
         const bool crcOk = frameCrcMatches(chunk.constData(), chunk.size());
-        health.frameShown(crcOk);
-        if (crcOk) {
+        if (crcOk && assembler.keptBytes() == 0)
             assembler.realign(chunk.size(), now);
-            return;
-        }
-        frames = assembler.feed(chunk, now, true);
-    } else if (gathered) {
+        else
+            frames = assembler.feed(chunk, now, true);
+        // Bytes kept from earlier reads that this one settles hold frames
+        // that came before it.
+        showFrames(frames, 0, chunkAt);
+        processChunk(chunk);
+        health.frameShown(crcOk);
+        showFrames(frames, chunkAt);
+        return;
+    }
+    frames = assembler.feed(chunk, now);
+    if (gathered) {
         // Where bytes gathered over a pause hold frames, the frames are the
         // packets; the device did not send them as one read.
-        frames = assembler.feed(chunk, now);
-        if (frames.isEmpty())
+        const bool framesInRead = std::any_of(frames.cbegin(), frames.cend(), [&](const AssembledFrame &frame) {
+            return frame.offset + frame.bytes.size() > chunkAt;
+        });
+        if (!framesInRead)
             processChunk(chunk);
     } else {
         processChunk(chunk);
-        frames = assembler.feed(chunk, now);
     }
-    for (const AssembledFrame &frame : qAsConst(frames)) {
+    showFrames(frames);
+}
+
+void LinkScope::showFrames(const QVector<AssembledFrame> &frames, qint64 from, qint64 to)
+{
+    for (const AssembledFrame &frame : frames) {
+        if (frame.offset < from || frame.offset >= to)
+            continue;
         if (frame.failsafe) {
             health.failsafeFrame();
             continue;

@@ -14,6 +14,8 @@
 #include <QSerialPort>
 #include <QTimer>
 
+#include <limits>
+
 class PaintPacer;
 class QLabel;
 class ReadPacer;
@@ -47,6 +49,9 @@ private:
     void closePort();
     void handlePortError(QSerialPort::SerialPortError error);
     void dropLostPort(const QString &reason);
+    // Shows the frames that start within [from, to) of the stream, in order.
+    void showFrames(const QVector<AssembledFrame> &frames, qint64 from = 0,
+                    qint64 to = std::numeric_limits<qint64>::max());
     void startHealth();
     void updateHealth();
 

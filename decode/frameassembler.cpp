@@ -6,6 +6,34 @@
 
 namespace {
 
+// What the bytes at data say about a frame starting there.
+struct Candidate
+{
+    int lengths[2];
+    int count = 0;           // lengths, all there, that a frame starting here may have
+    int good = 0;            // one of them whose CRC matches
+    bool incomplete = false; // bytes that have not come yet may still make a frame
+};
+
+// final: no more bytes are coming, so a frame that needs them is none.
+Candidate candidateAt(const char *data, int available, bool final)
+{
+    Candidate c;
+    int lengths[2];
+    const int count = candidateFrameLengths(data, available, lengths);
+    c.incomplete = count < 0 && !final;
+    for (int i = 0; i < count; ++i) {
+        if (lengths[i] > available) {
+            c.incomplete = c.incomplete || !final;
+            continue;
+        }
+        c.lengths[c.count++] = lengths[i];
+        if (c.good == 0 && frameCrcMatches(data, lengths[i]))
+            c.good = lengths[i];
+    }
+    return c;
+}
+
 // Where the first frame with a matching CRC starts at or after from, or -1.
 // Frames that end within the first checkedEnd bytes were looked at before.
 int nextFrameWithCrc(const char *data, int size, int from, int checkedEnd)
@@ -22,6 +50,27 @@ int nextFrameWithCrc(const char *data, int size, int from, int checkedEnd)
     return -1;
 }
 
+constexpr int notYetKnown = 0;
+
+// Where a frame with a matching CRC starts inside the span of a frame at pos
+// whose own CRC failed: then the failed one was cut short, and the good one
+// is the frame. -1 where none does, notYetKnown while one may still arrive.
+int goodFrameInside(const char *data, int size, int pos, int length, int checkedEnd, bool final)
+{
+    bool arriving = false;
+    for (int q = pos + 1; q < pos + length; ++q) {
+        const Candidate inner = candidateAt(data + q, size - q, final);
+        if (inner.good > 0)
+            return q;
+        arriving = arriving || inner.incomplete;
+    }
+    // A frame still arriving would overlap any complete frame behind the
+    // failed one, so one that is there already rules it out.
+    if (!arriving || nextFrameWithCrc(data, size, pos + length, checkedEnd) >= 0)
+        return -1;
+    return notYetKnown;
+}
+
 } // namespace
 
 QVector<AssembledFrame> FrameAssembler::feed(const QByteArray &bytes, qint64 nowMs, bool alreadyShown)
@@ -33,7 +82,7 @@ QVector<AssembledFrame> FrameAssembler::feed(const QByteArray &bytes, qint64 now
         shownLength = bytes.size();
     }
     kept.append(bytes);
-    scan(found);
+    scan(found, false);
     return found;
 }
 
@@ -51,13 +100,15 @@ void FrameAssembler::realign(int frameLength, qint64 nowMs)
 
 QVector<AssembledFrame> FrameAssembler::flush()
 {
-    // After a pause nothing says the next byte starts a frame.
-    syncAt = -1;
+    QVector<AssembledFrame> found;
     if (!kept.isEmpty()) {
+        scan(found, true);
         stray += kept.size();
         dropKept();
     }
-    return {};
+    // After a pause nothing says the next byte starts a frame.
+    syncAt = -1;
+    return found;
 }
 
 QVector<AssembledFrame> FrameAssembler::dropStale(qint64 nowMs)
@@ -82,19 +133,21 @@ void FrameAssembler::dropKept()
 }
 
 // Of several lengths that all fail their CRC, the one the stream has been
-// using; a failsafe frame is only ever taken on its CRC.
+// using. A failsafe frame is only ever taken on its CRC, and so is a frame
+// longer than receivers send: waiting for one would hold back all behind it.
 int FrameAssembler::lengthAtSync(const char *data, const int *lengths, int count) const
 {
     if (count <= 0 || isFailsafeFrame(data, lengths[0]))
         return 0;
+    int length = lengths[0];
     for (int i = 0; i < count; ++i) {
         if (lengths[i] == lastLength)
-            return lengths[i];
+            length = lengths[i];
     }
-    return lengths[0];
+    return length <= longestSentFrame ? length : 0;
 }
 
-void FrameAssembler::scan(QVector<AssembledFrame> &found)
+void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)
 {
     const char *data = kept.constData();
     const int size = kept.size();
@@ -102,27 +155,33 @@ void FrameAssembler::scan(QVector<AssembledFrame> &found)
     const int checkedBefore = checkedEnd;
     checkedEnd = 0;
     while (pos < size) {
-        int lengths[2];
-        const int count = candidateFrameLengths(data + pos, size - pos, lengths);
-        bool waiting = count < 0;
-        int take = 0;
-        bool crcOk = false;
-        for (int i = 0; i < count && take == 0; ++i) {
-            if (pos + lengths[i] > size)
-                waiting = true;
-            else if (frameCrcMatches(data + pos, lengths[i]))
-                take = lengths[i], crcOk = true;
+        const Candidate here = candidateAt(data + pos, size - pos, final);
+        int take = here.good;
+        if (take == 0 && !here.incomplete && pos == syncAt) {
+            // In step with the stream, but the CRC fails: a damaged frame,
+            // unless it was cut short and a good frame starts inside it.
+            const int length = lengthAtSync(data + pos, here.lengths, here.count);
+            const int inside = length > 0 ? goodFrameInside(data, size, pos, length, checkedBefore, final) : -1;
+            if (inside == notYetKnown) {
+                checkedEnd = size - pos;
+                break;
+            }
+            if (inside > 0) {
+                stray += inside - pos;
+                pos = inside;
+                continue;
+            }
+            take = length;
         }
-        if (take == 0 && !waiting && pos == syncAt)
-            take = lengthAtSync(data + pos, lengths, count);
 
         if (take > 0) {
             if (pos != shownAt || take != shownLength)
-                found.append({QByteArray(data + pos, take), keptOffset + pos, crcOk, isFailsafeFrame(data + pos, take)});
+                found.append({QByteArray(data + pos, take), keptOffset + pos, here.good > 0,
+                              isFailsafeFrame(data + pos, take)});
             pos += take;
             syncAt = pos;
             lastLength = take;
-        } else if (waiting) {
+        } else if (here.incomplete) {
             // A frame that is still arriving must not hold back a complete
             // one behind it, as when noise looks like the start of a long frame.
             const int next = nextFrameWithCrc(data, size, pos + 1, checkedBefore);

@@ -16,9 +16,12 @@ struct AssembledFrame
 };
 
 // A frame is taken where its CRC matches, or with a failed CRC where it
-// starts exactly where the frame before it ended, so that random bytes pass
-// only by a CRC coincidence. Bytes that no frame can use are dropped and
-// counted; what is kept is always shorter than the longest frame.
+// starts exactly where the frame before it ended, is no longer than
+// receivers send, and no frame with a matching CRC starts inside it, so that
+// random bytes pass only by a CRC coincidence and a frame cut short never
+// hides the good one after it. Bytes that no frame can use are dropped and
+// counted; what is kept is always shorter than a damaged frame and the
+// longest frame together.
 class FrameAssembler
 {
 public:
@@ -46,11 +49,13 @@ public:
     void clear();
 
     int keptBytes() const { return kept.size(); }
+    // Bytes fed so far: the stream offset the next read starts at.
+    qint64 bytesFed() const { return keptOffset + kept.size(); }
     // Bytes that belonged to no frame: noise, and partial frames dropped.
     qint64 strayBytes() const { return stray; }
 
 private:
-    void scan(QVector<AssembledFrame> &found);
+    void scan(QVector<AssembledFrame> &found, bool final);
     int lengthAtSync(const char *data, const int *lengths, int count) const;
     void dropKept();
 

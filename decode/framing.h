@@ -8,6 +8,8 @@
 
 // The longest frame: HoTT with 255 channels.
 constexpr int longestFrame = 2 * 255 + 5;
+// The longest frame real receivers send: SUMD carries at most 32 channels.
+constexpr int longestSentFrame = 2 * 32 + 5;
 
 // HoTT's status byte in a frame the receiver sends while it has no signal.
 constexpr quint8 hottFailsafeStatus = 0x81;

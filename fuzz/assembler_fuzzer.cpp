@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Feeds arbitrary bytes to the frame assembler in arbitrary read sizes and
-// checks what must hold whatever arrives: every frame has its family's length
-// and lies where the stream has it, its CRC matches unless it starts right
-// where the frame before it ended, no byte is lost or counted twice, and what
-// is kept stays shorter than the longest frame.
+// Builds a stream from good frames, frames cut short, damaged frames and
+// noise, feeds it to the frame assembler in reads of any size, and checks
+// what must hold whatever arrives: every frame has its family's length and
+// lies where the stream has it, its CRC matches unless it starts right where
+// the frame before it ended, no byte is lost or counted twice, and what is
+// kept stays bounded. Above all, every good frame planted is found, unless
+// random bytes happen to form a frame with a matching CRC over it.
 #include "decode/crc16.h"
 #include "decode/frameassembler.h"
 #include "decode/framing.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -33,40 +36,146 @@ bool lengthFits(const QByteArray &frame)
     }
 }
 
+// Reads the fuzzer's bytes one at a time; zeros once they run out.
+struct Input
+{
+    const uint8_t *data;
+    size_t size;
+    size_t at = 0;
+    bool more() const { return at < size; }
+    quint8 next() { return at < size ? data[at++] : 0; }
+};
+
+QByteArray withCrc(QByteArray body)
+{
+    const quint16 crc = crc16Xmodem(body, body.size());
+    body.append(char(crc >> 8));
+    body.append(char(crc & 0xFF));
+    return body;
+}
+
+// A frame with a matching CRC of one of the families, as receivers send them.
+QByteArray goodFrame(Input &in)
+{
+    QByteArray body;
+    int words = 0;
+    const int family = in.next() % 7;
+    switch (family) {
+    case 0: body = QByteArray(1, char(0xA1)), words = 12; break;
+    case 1: body = QByteArray(1, char(0xA2)), words = 16; break;
+    case 2: body = QByteArray("\xA3\x01", 2) + char(in.next()), words = 12; break;
+    case 3:
+    case 4: // HoTT, live and in failsafe
+        words = in.next() % 33;
+        body = QByteArray(1, char(0xA8)) + char(family == 3 ? 0x01 : 0x81) + char(words);
+        break;
+    case 5: body = QByteArray(1, char(0xA5)) + char(in.next()), words = 7; break;
+    default: body = QByteArray(1, char(0xA2)) + char(in.next()), words = 7; break;
+    }
+    for (int k = 0; k < 2 * words; ++k)
+        body.append(char(in.next()));
+    return withCrc(body);
+}
+
+struct Span
+{
+    qint64 offset;
+    int length;
+    bool overlaps(qint64 at, int size) const { return at < offset + length && offset < at + size; }
+};
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    // Each read is a size byte (1 to 64) and that many bytes of the stream.
+    // Each record: a byte whose low two bits say what follows (noise, a good
+    // frame, one cut short, one damaged) and whose others the read size,
+    // then the bytes that make it.
+    Input in{data, size};
     FrameAssembler assembler;
-    QByteArray stream;
+    QByteArray stream, pending;
+    QVector<Span> planted;
+    QVector<AssembledFrame> frames;
+    const auto deliver = [&](int readSize, bool all) {
+        while (pending.size() >= readSize || (all && !pending.isEmpty())) {
+            const QByteArray read = pending.left(readSize);
+            pending.remove(0, read.size());
+            frames += assembler.feed(read);
+            if (assembler.keptBytes() >= longestFrame + longestSentFrame)
+                fail("the kept bytes exceed a damaged frame and the longest frame together");
+        }
+    };
+    while (in.more()) {
+        const quint8 op = in.next();
+        QByteArray bytes;
+        switch (op & 3) {
+        case 0:
+            for (int n = 1 + in.next() % 32; n > 0; --n)
+                bytes.append(char(in.next()));
+            break;
+        case 1:
+            bytes = goodFrame(in);
+            planted.append({stream.size(), int(bytes.size())});
+            break;
+        case 2:
+            bytes = goodFrame(in);
+            bytes.truncate(1 + in.next() % (bytes.size() - 1));
+            break;
+        default: {
+            bytes = goodFrame(in);
+            const int bit = 8 + (in.next() << 8 | in.next()) % ((bytes.size() - 1) * 8);
+            bytes[bit / 8] = char(bytes.at(bit / 8) ^ (1 << (bit % 8)));
+            break;
+        }
+        }
+        stream += bytes;
+        pending += bytes;
+        deliver(1 + (op >> 2), false);
+    }
+    deliver(1, true);
+    frames += assembler.flush();
+    if (assembler.keptBytes() != 0)
+        fail("bytes are kept after the stream ended");
+
     qint64 framed = 0;
     qint64 previousEnd = -1;
-    size_t at = 0;
-    while (at < size) {
-        const size_t readSize = qMin<size_t>(1 + data[at] % 64, size - at - 1);
-        const QByteArray read(reinterpret_cast<const char *>(data + at + 1), int(readSize));
-        at += 1 + readSize;
-        stream += read;
-        const QVector<AssembledFrame> frames = assembler.feed(read);
-        for (const AssembledFrame &frame : frames) {
-            if (frame.bytes.isEmpty() || !lengthFits(frame.bytes))
-                fail("a frame has no family's length");
-            if (frame.offset < previousEnd || stream.mid(int(frame.offset), frame.bytes.size()) != frame.bytes)
-                fail("a frame is not where the stream has it");
-            if (frame.crcOk != frameCrcMatches(frame.bytes.constData(), frame.bytes.size()))
-                fail("a frame's CRC verdict is wrong");
-            if (!frame.crcOk && frame.offset != previousEnd)
-                fail("a frame with a failed CRC does not start where the last one ended");
-            if (frame.failsafe && !frame.crcOk)
-                fail("a failsafe frame was taken without its CRC");
-            previousEnd = frame.offset + frame.bytes.size();
-            framed += frame.bytes.size();
+    QVector<Span> coincidences;
+    for (const AssembledFrame &frame : qAsConst(frames)) {
+        if (frame.bytes.isEmpty() || !lengthFits(frame.bytes))
+            fail("a frame has no family's length");
+        if (frame.offset < previousEnd || stream.mid(int(frame.offset), frame.bytes.size()) != frame.bytes)
+            fail("a frame is not where the stream has it");
+        if (frame.crcOk != frameCrcMatches(frame.bytes.constData(), frame.bytes.size()))
+            fail("a frame's CRC verdict is wrong");
+        if (!frame.crcOk && frame.offset != previousEnd)
+            fail("a frame with a failed CRC does not start where the last one ended");
+        if (!frame.crcOk && frame.bytes.size() > longestSentFrame)
+            fail("a frame with a failed CRC is longer than receivers send");
+        if (frame.failsafe && !frame.crcOk)
+            fail("a failsafe frame was taken without its CRC");
+        const bool isPlanted = std::any_of(planted.cbegin(), planted.cend(), [&](const Span &s) {
+            return s.offset == frame.offset && s.length == frame.bytes.size();
+        });
+        for (const Span &s : qAsConst(planted)) {
+            if (!frame.crcOk && s.offset > frame.offset && s.overlaps(frame.offset, frame.bytes.size()))
+                fail("a frame with a failed CRC hides a good frame that starts inside it");
         }
-        if (assembler.keptBytes() >= longestFrame)
-            fail("the kept bytes exceed the longest frame");
-        if (framed + assembler.strayBytes() + assembler.keptBytes() != stream.size())
-            fail("bytes were lost or counted twice");
+        if (frame.crcOk && !isPlanted)
+            coincidences.append({frame.offset, int(frame.bytes.size())});
+        previousEnd = frame.offset + frame.bytes.size();
+        framed += frame.bytes.size();
+    }
+    if (framed + assembler.strayBytes() != stream.size())
+        fail("bytes were lost or counted twice");
+    for (const Span &s : qAsConst(planted)) {
+        const bool found = std::any_of(frames.cbegin(), frames.cend(), [&](const AssembledFrame &frame) {
+            return frame.offset == s.offset && frame.bytes.size() == s.length && frame.crcOk;
+        });
+        const bool hidden = std::any_of(coincidences.cbegin(), coincidences.cend(), [&](const Span &c) {
+            return c.overlaps(s.offset, s.length);
+        });
+        if (!found && !hidden)
+            fail("a good frame was lost");
     }
     return 0;
 }

@@ -16,15 +16,35 @@ mkdir -p build/fuzz/corpus build/fuzz/assembler-corpus
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 build/fuzz/fuzz/decode_fuzzer -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
     -artifact_prefix=build/fuzz/ build/fuzz/corpus fuzz/corpus
-# The assembler's seeds: all packets of the decoder's corpus in one stream,
-# cut into 8-byte reads (each read is a size byte, then the bytes).
-python3 - fuzz/corpus build/fuzz/assembler-seeds <<'PY'
-import os, sys
-src, dst = sys.argv[1], sys.argv[2]
+# The assembler's seeds: streams of good frames of every family, frames cut
+# short, damaged frames and noise, delivered in reads of 1, 8 and 64 bytes.
+# Each record is an operation byte (low two bits: noise, good, cut, damaged;
+# the rest: read size - 1), then the bytes that make it.
+python3 - build/fuzz/assembler-seeds <<'PY'
+import os, random, sys
+dst = sys.argv[1]
 os.makedirs(dst, exist_ok=True)
-stream = b"".join(open(os.path.join(src, f), "rb").read() for f in sorted(os.listdir(src)))
+rng = random.Random(1)
+def frame():
+    family = rng.randrange(7)
+    extra = {0: 24, 1: 32, 2: 25, 5: 15, 6: 15}
+    if family in (3, 4):
+        count = rng.choice((2, 8, 16, 32))
+        return bytes([family, count]) + bytes(rng.randrange(256) for _ in range(2 * count))
+    return bytes([family]) + bytes(rng.randrange(256) for _ in range(extra[family]))
 for size in (1, 8, 64):
-    out = b"".join(bytes([size - 1]) + stream[i:i + size] for i in range(0, len(stream), size))
+    out = b""
+    for _ in range(60):
+        kind = rng.choice((1, 1, 1, 1, 0, 2, 3))
+        op = bytes([(size - 1) << 2 | kind])
+        if kind == 0:
+            out += op + bytes([2, 0xA8, 0x01, 0xFF])
+        elif kind == 1:
+            out += op + frame()
+        elif kind == 2:
+            out += op + frame() + bytes([rng.randrange(256)])
+        else:
+            out += op + frame() + bytes([rng.randrange(256), rng.randrange(256)])
     open(os.path.join(dst, "stream-%d" % size), "wb").write(out)
 PY
 build/fuzz/fuzz/assembler_fuzzer -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \

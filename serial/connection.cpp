@@ -160,6 +160,6 @@ void LinkScope::updateHealth()
 {
     const qint64 now = linkClock.elapsed();
     if (!bytesUnread(*serialPort))
-        assembler.dropStale(now);
+        showFrames(assembler.dropStale(now));
     healthLabel->setText(health.text(now, assembler.strayBytes()));
 }

@@ -1,0 +1,124 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The frame assembler on streams where damaged, cut-off and noise bytes meet
+// good frames: the good frames all come out, whatever the read sizes.
+#include "decode/frameassembler.h"
+#include "packets.h"
+
+#include <QRandomGenerator>
+#include <QtTest>
+
+using namespace packets;
+
+class tst_FrameAssembler : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void damagedFramesHideNoGoodOnes_data();
+    void damagedFramesHideNoGoodOnes();
+    void noisyStreamLosesNoGoodFrame();
+};
+
+// "offset OK" or "offset FALSE" for each frame, in order.
+static QStringList assemble(const QByteArray &stream, int readSize, qint64 *stray = nullptr)
+{
+    FrameAssembler assembler;
+    QVector<AssembledFrame> frames;
+    for (int at = 0; at < stream.size(); at += readSize)
+        frames += assembler.feed(stream.mid(at, readSize));
+    frames += assembler.flush();
+    QStringList seen;
+    for (const AssembledFrame &frame : qAsConst(frames))
+        seen << QStringLiteral("%1 %2").arg(frame.offset).arg(frame.crcOk ? "OK" : "FALSE");
+    if (stray)
+        *stray = assembler.strayBytes();
+    return seen;
+}
+
+static QByteArray mpxOf(int value)
+{
+    return mpx(QVector<quint16>(12, quint16(0x0800 + value)));
+}
+
+void tst_FrameAssembler::damagedFramesHideNoGoodOnes_data()
+{
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<QStringList>("frames");
+    QTest::addColumn<int>("stray");
+
+    const QByteArray a = mpxOf(1), b = mpxOf(2), c = mpxOf(3);
+    QTest::newRow("frame cut short before good ones")
+        << a + b.left(10) + b + c << QStringList{"0 OK", "37 OK", "64 OK"} << 10;
+    QTest::newRow("damaged frame between good ones")
+        << a + corrupted(b) + c << QStringList{"0 OK", "27 FALSE", "54 OK"} << 0;
+    QTest::newRow("damaged frame last") << a + corrupted(b) << QStringList{"0 OK", "27 FALSE"} << 0;
+
+    // A8 01 FF announces a 515-byte HoTT frame; no receiver sends one.
+    const QByteArray h = hott(QVector<quint16>(8, 12000));
+    QByteArray behind;
+    QStringList found{"0 OK"};
+    const int start = h.size() + 3;
+    for (int i = 0; i < 20; ++i) {
+        found << QStringLiteral("%1 OK").arg(start + behind.size());
+        behind += i < 2 ? hott(QVector<quint16>(8, quint16(12001 + i))) : mpxOf(i);
+    }
+    QTest::newRow("noise announcing a long frame after a good one")
+        << h + fromHex("A8 01 FF") + behind << found << 3;
+
+    // Bytes in the damaged frame that look like the start of a frame make
+    // the verdict wait for what follows, not swallow it.
+    QByteArray lookalike = mpxOf(4);
+    lookalike.replace(20, 3, fromHex("A8 01 10"));
+    QTest::newRow("damaged frame holding the start of another")
+        << a + lookalike + b << QStringList{"0 OK", "27 FALSE", "54 OK"} << 0;
+    QTest::newRow("33-channel frame with a failed CRC")
+        << a + corrupted(hott(QVector<quint16>(33, 12000))) + b << QStringList{"0 OK", "98 OK"} << 71;
+}
+
+void tst_FrameAssembler::damagedFramesHideNoGoodOnes()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(QStringList, frames);
+    QFETCH(int, stray);
+    // One read, as a file; every byte alone; and the pieces a USB adapter gives.
+    for (int readSize : {int(stream.size()), 1, 8, 13}) {
+        qint64 strayBytes = -1;
+        QCOMPARE(assemble(stream, readSize, &strayBytes), frames);
+        QCOMPARE(strayBytes, qint64(stray));
+    }
+}
+
+void tst_FrameAssembler::noisyStreamLosesNoGoodFrame()
+{
+    // Good frames of every family, one in twenty followed by noise or by
+    // the start of a frame that never finished.
+    QRandomGenerator random(23);
+    QByteArray stream;
+    QStringList planted;
+    for (int i = 0; i < 20000; ++i) {
+        QByteArray frame;
+        switch (random.bounded(4)) {
+        case 0: frame = mpxOf(int(random.bounded(0x700))); break;
+        case 1: frame = hott(QVector<quint16>(1 + int(random.bounded(32)), quint16(8000 + random.bounded(8000)))); break;
+        case 2: frame = nordax(quint8(random.bounded(256)), QVector<quint16>(12, quint16(random.bounded(65536)))); break;
+        default:
+            frame = spektrum(QVector<quint16>(7, spektrumWord(int(random.bounded(12)), int(random.bounded(2048)))));
+            break;
+        }
+        planted << QStringLiteral("%1 OK").arg(stream.size());
+        stream += frame;
+        if (random.bounded(20) == 0 && random.bounded(2) == 0) {
+            stream += mpxOf(9).left(1 + int(random.bounded(26)));
+        } else if (random.bounded(20) == 0) {
+            for (int n = 1 + int(random.bounded(6)); n > 0; --n)
+                stream += char(random.bounded(256));
+        }
+    }
+    QStringList good = assemble(stream, 1 + int(random.bounded(64)));
+    good.erase(std::remove_if(good.begin(), good.end(), [](const QString &f) { return f.endsWith("FALSE"); }),
+               good.end());
+    QCOMPARE(good, planted);
+}
+
+QTEST_APPLESS_MAIN(tst_FrameAssembler)
+#include "tst_frameassembler.moc"
