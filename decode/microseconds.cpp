@@ -29,7 +29,9 @@ void readSpektrum(const char *data, FrameReading &reading)
         reading.wire[k] = reading.us[k] = FrameReading::noValue;
     for (int k = 0; k < 7; ++k) {
         const quint16 word = wordAt(data, 2 + 2 * k);
-        if (word & 0x8000)
+        // Bit 15 marks a word that carries no channel; a zero word, as in
+        // the other families, no value.
+        if (word == 0 || (word & 0x8000))
             continue;
         const int id = (word >> 11) & 0x0F;
         const int position = word & 0x07FF;

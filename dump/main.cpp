@@ -7,9 +7,18 @@
 #include <QCoreApplication>
 #include <QSerialPortInfo>
 
+#include <QFile>
+
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
+
+// The longest run a timer can measure: about 24 days.
+constexpr double longestDuration = 2147483.0;
 
 [[noreturn]] void usageError(const QString &text)
 {
@@ -30,10 +39,57 @@ void listPorts()
     }
 }
 
+// Whether the program was started with descriptor fd closed. A closed one is
+// taken by /dev/null at once, so that no file opened later lands on it and
+// gets what was meant for standard input or output.
+bool startedClosed(int fd)
+{
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+        return false;
+    const int null = ::open("/dev/null", O_RDWR);
+    if (null >= 0 && null != fd) {
+        ::dup2(null, fd);
+        ::close(null);
+    }
+    return true;
+}
+
+// The bytes of the argument that the parser read as value: names are used
+// as given, even where they are no valid text in the locale's encoding.
+QByteArray argumentBytes(const QString &value, int argc, char *argv[])
+{
+    // A whole argument, the value of --option=value, or of -ovalue.
+    for (int form = 0; form < 3; ++form) {
+        for (int i = 1; i < argc; ++i) {
+            QByteArray candidate(argv[i]);
+            if (form == 1)
+                candidate = candidate.startsWith("--") && candidate.contains('=') ? candidate.mid(candidate.indexOf('=') + 1)
+                                                                                  : QByteArray();
+            else if (form == 2)
+                candidate = candidate.startsWith('-') && !candidate.startsWith("--") ? candidate.mid(2) : QByteArray();
+            if (!candidate.isEmpty() && QFile::decodeName(candidate) == value)
+                return candidate;
+        }
+    }
+    return QFile::encodeName(value);
+}
+
+// A name as messages show it: one of thousands of characters only in part.
+QString shownName(const QString &name)
+{
+    constexpr int longest = 100;
+    if (name.size() <= longest)
+        return name;
+    return name.left(longest / 2 - 1) + QChar(0x2026) + name.right(longest / 2);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    const bool stdinClosed = startedClosed(STDIN_FILENO);
+    const bool stdoutClosed = startedClosed(STDOUT_FILENO);
+    startedClosed(STDERR_FILENO);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("linkscope-dump"));
     QCoreApplication::setApplicationVersion(QStringLiteral(LINKSCOPE_VERSION));
@@ -45,8 +101,8 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("source"),
-                                 QStringLiteral("A serial port (ttyUSB0 or /dev/ttyUSB0), a capture file, or - for "
-                                                "standard input."));
+                                 QStringLiteral("A serial port (ttyUSB0 or /dev/ttyUSB0), a capture file, a FIFO or "
+                                                "other stream, or - for standard input."));
     const QCommandLineOption format({QStringLiteral("f"), QStringLiteral("format")},
                                     QStringLiteral("Record format: text, csv or jsonl (default text)."),
                                     QStringLiteral("format"), QStringLiteral("text"));
@@ -56,13 +112,14 @@ int main(int argc, char *argv[])
     const QCommandLineOption write({QStringLiteral("w"), QStringLiteral("write")},
                                    QStringLiteral("Record every byte received, unchanged, to file."),
                                    QStringLiteral("file"));
-    const QCommandLineOption force(QStringLiteral("force"), QStringLiteral("Let --write overwrite an existing file."));
+    const QCommandLineOption force(QStringLiteral("force"), QStringLiteral("Let --write overwrite an existing file (never the source)."));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("Print no records and no summary (to record only)."));
     const QCommandLineOption count({QStringLiteral("n"), QStringLiteral("count")},
                                    QStringLiteral("Stop after this many frames."), QStringLiteral("frames"));
     const QCommandLineOption duration({QStringLiteral("d"), QStringLiteral("duration")},
-                                      QStringLiteral("Stop after this many seconds."), QStringLiteral("seconds"));
+                                      QStringLiteral("Stop after this many seconds (at most 2147483, 24 days)."),
+                                      QStringLiteral("seconds"));
     const QCommandLineOption list(QStringLiteral("list-ports"),
                                   QStringLiteral("List the serial ports present, with description and USB ids."));
     parser.addOptions({format, baud, write, force, quiet, count, duration, list});
@@ -81,7 +138,10 @@ int main(int argc, char *argv[])
     const QStringList sources = parser.positionalArguments();
     if (sources.size() != 1)
         usageError(sources.isEmpty() ? QStringLiteral("no source given") : QStringLiteral("give exactly one source"));
-    options.source = sources.first();
+    if (sources.first().isEmpty())
+        usageError(QStringLiteral("the source is an empty name"));
+    options.sourcePath = argumentBytes(sources.first(), argc, argv);
+    options.source = shownName(sources.first());
     const QString name = parser.value(format);
     if (name == QLatin1String("text"))
         options.format = RecordWriter::Text;
@@ -102,10 +162,18 @@ int main(int argc, char *argv[])
     }
     if (parser.isSet(duration)) {
         options.duration = parser.value(duration).toDouble(&ok);
-        if (!ok || options.duration < 0)
-            usageError(QStringLiteral("bad duration '%1'").arg(parser.value(duration)));
+        // NaN fails every comparison, so it is refused with the rest.
+        if (!ok || !(options.duration > 0 && options.duration <= longestDuration))
+            usageError(QStringLiteral("bad duration '%1': give seconds, more than 0 and at most %2 (24 days)")
+                           .arg(parser.value(duration))
+                           .arg(longestDuration, 0, 'f', 0));
     }
-    options.recordPath = parser.value(write);
+    if (parser.isSet(write) && parser.value(write).isEmpty())
+        usageError(QStringLiteral("--write needs a file name"));
+    options.recordBytes = argumentBytes(parser.value(write), argc, argv);
+    options.recordPath = shownName(parser.value(write));
+    options.stdinClosed = stdinClosed;
+    options.stdoutClosed = stdoutClosed;
     options.force = parser.isSet(force);
     options.quiet = parser.isSet(quiet);
     return runDump(options);

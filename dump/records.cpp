@@ -2,6 +2,7 @@
 #include "dump/records.h"
 
 #include "decode/microseconds.h"
+#include "dump/output.h"
 
 #include <cstring>
 
@@ -54,24 +55,22 @@ void appendHex(std::string &out, const char *raw, int length)
 
 } // namespace
 
-RecordWriter::RecordWriter(Format format, std::FILE *out)
-    : format(format), out(out)
+RecordWriter::RecordWriter(Format format, OutputStream &out, bool mayDrop, std::function<bool()> giveUp)
+    : format(format), out(out), mayDrop(mayDrop), giveUp(std::move(giveUp))
 {
     line.reserve(flushAt + 4096);
 }
 
-RecordWriter::~RecordWriter()
-{
-    flush();
-}
-
 bool RecordWriter::flush()
 {
-    if (!line.empty() && !failed) {
-        failed = std::fwrite(line.data(), 1, line.size(), out) != line.size() || std::fflush(out) != 0;
-        line.clear();
+    if (!line.empty() && !out.put(std::move(line), records, !mayDrop, giveUp) && out.state() == OutputStream::Open) {
+        // The header may have gone with the dropped records: the next
+        // record brings it again.
+        columns = -1;
     }
-    return !failed;
+    line.clear();
+    records = 0;
+    return out.state() == OutputStream::Open;
 }
 
 void RecordWriter::header(int channels)
@@ -222,6 +221,7 @@ void RecordWriter::write(const FrameReading &frame, double t, qint64 offset, con
         break;
     }
     }
+    ++records;
     if (line.size() >= flushAt)
         flush();
 }

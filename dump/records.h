@@ -6,9 +6,10 @@
 
 #include <QtGlobal>
 
-#include <cstdio>
+#include <functional>
 #include <string>
 
+class OutputStream;
 struct FrameReading;
 
 class RecordWriter
@@ -16,16 +17,17 @@ class RecordWriter
 public:
     enum Format { Text, Csv, Jsonl };
 
-    RecordWriter(Format format, std::FILE *out);
-    ~RecordWriter();
+    // Records that the output cannot take in time are dropped where mayDrop
+    // says so; otherwise the writer waits for room unless giveUp says to stop.
+    RecordWriter(Format format, OutputStream &out, bool mayDrop, std::function<bool()> giveUp);
     RecordWriter(const RecordWriter &) = delete;
     RecordWriter &operator=(const RecordWriter &) = delete;
 
     // t < 0: the source has no time, as a file has not.
     void write(const FrameReading &frame, double t, qint64 offset, const char *raw, int length);
-    // False once the output can take no more, as when a pipe was closed.
+    // Hands the records written so far to the output. False once the output
+    // can take no more, as when a pipe was closed.
     bool flush();
-    bool closed() const { return failed; }
 
 private:
     void header(int channels);
@@ -34,10 +36,12 @@ private:
                   const char *raw, int length);
 
     Format format;
-    std::FILE *out;
+    OutputStream &out;
+    const bool mayDrop;
+    const std::function<bool()> giveUp;
     std::string line;
-    int columns = -1; // channel columns in the header written last; none yet
-    bool failed = false;
+    qint64 records = 0; // in line
+    int columns = -1;   // channel columns in the header written last; none yet
 };
 
 #endif

@@ -10,10 +10,14 @@
 
 struct DumpOptions
 {
-    QString source; // "-", a regular file, or a serial port by name or path
+    QString source;        // "-", a file, a stream, or a serial port by name or path
+    QByteArray sourcePath; // the source's name as given, byte for byte
     qint32 baud = 115200;
     RecordWriter::Format format = RecordWriter::Text;
-    QString recordPath; // --write
+    QString recordPath;     // --write
+    QByteArray recordBytes; // its name as given, byte for byte
+    bool stdinClosed = false; // the program was started without them
+    bool stdoutClosed = false;
     bool force = false;
     bool quiet = false;
     qint64 count = -1;     // stop after this many frames
@@ -21,7 +25,8 @@ struct DumpOptions
 };
 
 // Runs until the source ends, a limit is reached or a signal arrives, and
-// returns the exit status: 0, or 1 when something failed or the device went away.
+// returns the exit status: 0, 1 when something failed or the device went
+// away, or 2 when the recording would overwrite the source.
 int runDump(const DumpOptions &options);
 
 #endif

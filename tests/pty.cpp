@@ -2,6 +2,8 @@
 #include "pty.h"
 
 #include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
@@ -31,19 +33,33 @@ PseudoTerminal::~PseudoTerminal()
 
 bool PseudoTerminal::write(const QByteArray &data)
 {
+    return write(data, -1);
+}
+
+bool PseudoTerminal::write(const QByteArray &data, int timeoutMs)
+{
+    // Without blocking, so that a line with a little room takes a little.
+    const int flags = ::fcntl(masterFd, F_GETFL);
+    ::fcntl(masterFd, F_SETFL, flags | O_NONBLOCK);
     const char *p = data.constData();
     qint64 left = data.size();
-    while (left > 0) {
+    bool taken = true;
+    while (left > 0 && taken) {
+        pollfd room{masterFd, POLLOUT, 0};
+        if (::poll(&room, 1, timeoutMs) == 0) {
+            taken = false;
+            break;
+        }
         const ssize_t written = ::write(masterFd, p, size_t(left));
         if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
+            taken = errno == EINTR || errno == EAGAIN;
+            continue;
         }
         p += written;
         left -= written;
     }
-    return true;
+    ::fcntl(masterFd, F_SETFL, flags);
+    return taken;
 }
 
 void PseudoTerminal::closeMaster()

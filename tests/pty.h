@@ -21,6 +21,9 @@ public:
 
     // Writes all of data on the master and waits until the line has taken it.
     bool write(const QByteArray &data);
+    // The same, but gives up once the line has taken nothing for timeoutMs,
+    // as when nobody reads the other side.
+    bool write(const QByteArray &data, int timeoutMs);
     // Closing the master is the device being unplugged.
     void closeMaster();
 

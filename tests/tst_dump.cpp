@@ -5,9 +5,14 @@
 #include "pty.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace packets;
 
@@ -18,17 +23,26 @@ class tst_Dump : public QObject
 private slots:
     void captureFileGivesOneRecordPerFrame();
     void liveRunRecordsWhatArrived();
+    void slowReaderCostsNoByte();
     void errorExits_data();
     void errorExits();
+    void cleanupTestCase();
 
 private:
     QTemporaryDir folder;
+    QByteArray latin1Name;
 };
 
-static QByteArray run(const QStringList &arguments, int *status = nullptr, QByteArray *errors = nullptr)
+// shellTail: words a shell adds after the arguments, such as redirections.
+static QByteArray run(const QStringList &arguments, int *status = nullptr, QByteArray *errors = nullptr,
+                      const QString &shellTail = QString())
 {
     QProcess dump;
-    dump.start(QStringLiteral(LINKSCOPE_DUMP), arguments);
+    if (shellTail.isEmpty())
+        dump.start(QStringLiteral(LINKSCOPE_DUMP), arguments);
+    else
+        dump.start(QStringLiteral("/bin/sh"), QStringList{"-c", "exec \"$0\" \"$@\" " + shellTail,
+                                                          QStringLiteral(LINKSCOPE_DUMP)} + arguments);
     dump.waitForFinished(30000);
     if (status)
         *status = dump.exitStatus() == QProcess::NormalExit ? dump.exitCode() : -1;
@@ -51,15 +65,16 @@ void tst_Dump::captureFileGivesOneRecordPerFrame()
     mpxWords[11] = 0;
     const QByteArray mpxFrame = mpx(mpxWords);
     const QByteArray failsafe = withCrc(fromHex("A8 81 02 2E E0 22 60"));
-    // Channel 2 twice (the later stands), a word with bit 15 set, channel 16.
-    const QByteArray spektrumFrame = spektrum({spektrumWord(0, 1024), spektrumWord(1, 2047), spektrumWord(1, 1),
-                                               0x8005, spektrumWord(15, 0), spektrumWord(3, 100),
-                                               spektrumWord(3, 200)},
-                                              0x02);
+    // Channel 2 twice (the later stands), a word with bit 15 set, channel 16,
+    // a zero word that must not take channel 1's value.
+    const QVector<quint16> spektrumWords{spektrumWord(0, 1024), spektrumWord(1, 2047), spektrumWord(1, 1),
+                                         0x8005, spektrumWord(15, 0), 0x0000, spektrumWord(3, 200)};
+    const QByteArray spektrumFrame = spektrum(spektrumWords, 0x02);
+    // Damaged, and in failsafe by its mode byte: no sign of a receiver in failsafe.
+    const QByteArray damagedFailsafe = corrupted(spektrum(spektrumWords, 0x00));
     const QByteArray nordaxFrame = nordax(7, QVector<quint16>(12, 3000));
     const QByteArray noise = fromHex("00 13 A8 01 FF 55");
-    const QByteArray stream = noise + mpxFrame + failsafe + noise + spektrumFrame + corrupted(spektrumFrame)
-        + nordaxFrame;
+    const QByteArray stream = noise + mpxFrame + failsafe + noise + spektrumFrame + damagedFailsafe + nordaxFrame;
     const QString capture = writeFile(folder.filePath("capture.bin"), stream);
     QVERIFY(!capture.isEmpty());
 
@@ -80,7 +95,7 @@ void tst_Dump::captureFileGivesOneRecordPerFrame()
                "[2048,2048,2048,2048,2048,2048,2048,2048,2048,2048,2048,null]"),
         record(failsafe, "HOTT", "true", "true", "[1500,1100]", "[12000,8800]"),
         record(spektrumFrame, "SPEKTRUM", "true", "false", spektrumUs, spektrumWire),
-        record(corrupted(spektrumFrame), "SPEKTRUM", "false", "false", spektrumUs, spektrumWire),
+        record(damagedFailsafe, "SPEKTRUM", "false", "true", spektrumUs, spektrumWire),
         record(nordaxFrame, "NORDAX", "true", "null", "[null" + QString(",null").repeated(11) + "]",
                "[3000" + QString(",3000").repeated(11) + "]"),
         QString()};
@@ -92,14 +107,13 @@ void tst_Dump::captureFileGivesOneRecordPerFrame()
     QVERIFY2(errors.contains("failsafe frames: 1"), errors.constData());
 }
 
-void tst_Dump::liveRunRecordsWhatArrived()
+// Starts linkscope-dump on the pty and waits until it holds the port, so
+// that it reads every byte written from then on.
+static bool startOnPort(QProcess &dump, const PseudoTerminal &pty, const QStringList &arguments)
 {
-    PseudoTerminal pty;
-    const QString recording = folder.filePath("live.bin");
-    QProcess dump;
-    dump.start(QStringLiteral(LINKSCOPE_DUMP), {pty.slavePath(), "--write", recording, "--format", "csv"});
-    QVERIFY(dump.waitForStarted());
-    // Write once the program holds the port, so that it reads every byte.
+    dump.start(QStringLiteral(LINKSCOPE_DUMP), QStringList{pty.slavePath()} + arguments);
+    if (!dump.waitForStarted())
+        return false;
     const QDir fds(QStringLiteral("/proc/%1/fd").arg(dump.processId()));
     const auto holdsPort = [&] {
         const QStringList entries = fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
@@ -107,7 +121,19 @@ void tst_Dump::liveRunRecordsWhatArrived()
             return QFile::symLinkTarget(fds.filePath(fd)) == pty.slavePath();
         });
     };
-    QTRY_VERIFY(holdsPort());
+    QElapsedTimer waited;
+    waited.start();
+    while (!holdsPort() && waited.elapsed() < 10000)
+        QTest::qWait(20);
+    return holdsPort();
+}
+
+void tst_Dump::liveRunRecordsWhatArrived()
+{
+    PseudoTerminal pty;
+    const QString recording = folder.filePath("live.bin");
+    QProcess dump;
+    QVERIFY(startOnPort(dump, pty, {"--write", recording, "--format", "csv"}));
 
     QByteArray sent;
     for (int i = 0; i < 20; ++i) {
@@ -117,31 +143,93 @@ void tst_Dump::liveRunRecordsWhatArrived()
         QVERIFY(pty.write(frame.mid(i % 2 ? 7 : frame.size())));
         sent += frame;
     }
+    // Two frames in one read arrived one line time apart: 21 bytes of 10 bits.
+    const QByteArray two = hott(QVector<quint16>(8, 12000)) + hott(QVector<quint16>(8, 12008));
+    QVERIFY(pty.write(two));
+    sent += two;
     QByteArray out;
-    QTRY_VERIFY((out += dump.readAllStandardOutput()).count('\n') == 21);
+    QTRY_VERIFY((out += dump.readAllStandardOutput()).count('\n') == 23);
     dump.terminate();
     QVERIFY(dump.waitForFinished());
     QCOMPARE(dump.exitCode(), 0);
     QFile file(recording);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), sent);
-    QVERIFY2(out.split('\n').at(20).contains(",HOTT,true,false,1394,"), out.constData());
+    const QList<QByteArray> lines = out.split('\n');
+    QVERIFY2(lines.at(20).contains(",HOTT,true,false,1394,"), out.constData());
+    const double gap = lines.at(22).split(',').at(0).toDouble() - lines.at(21).split(',').at(0).toDouble();
+    QVERIFY2(qAbs(gap - 21 * 10 / 115200.0) < 2e-6, qPrintable(QString::number(gap, 'f', 6)));
+}
+
+void tst_Dump::slowReaderCostsNoByte()
+{
+    // Standard output is a FIFO that nobody reads once it is open.
+    const QString fifo = folder.filePath("slow-reader");
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+    QVERIFY(reader >= 0);
+    PseudoTerminal pty;
+    const QString recording = folder.filePath("slow.bin");
+    QProcess dump;
+    dump.setStandardOutputFile(fifo);
+    QVERIFY(startOnPort(dump, pty, {"--write", recording}));
+
+    // Far more records than the pipe and the program hold together.
+    QByteArray sent;
+    for (int i = 0; i < 6000; ++i) {
+        const QByteArray frame = hott(QVector<quint16>(16, quint16(8000 + i)));
+        QVERIFY2(pty.write(frame, 10000), "the port was not read");
+        sent += frame;
+    }
+    QFile file(recording);
+    QTRY_COMPARE(QFileInfo(recording).size(), qint64(sent.size()));
+    dump.terminate();
+    QVERIFY(dump.waitForFinished(5000));
+    ::close(reader);
+    QCOMPARE(dump.exitCode(), 0);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), sent);
+    const QByteArray errors = dump.readAllStandardError();
+    QVERIFY2(errors.contains("frames: 6000") && errors.contains("records dropped: output too slow"),
+             errors.constData());
 }
 
 void tst_Dump::errorExits_data()
 {
     const QString capture = writeFile(folder.filePath("small.bin"), mpx(QVector<quint16>(12, 0x0800)));
     const QString existing = writeFile(folder.filePath("existing.bin"), "keep me");
+    // A name that is no valid UTF-8, as older systems and cameras make them.
+    latin1Name = QFile::encodeName(folder.path()) + "/caf\xe9.bin";
+    const QByteArray frame = mpx(QVector<quint16>(12, 0x0800));
+    const int fd = ::open(latin1Name.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    QVERIFY(fd >= 0 && ::write(fd, frame.constData(), size_t(frame.size())) == frame.size() && ::close(fd) == 0);
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("said");
-    QTest::newRow("no source") << QStringList{} << 2 << "no source";
-    QTest::newRow("two sources") << QStringList{capture, capture} << 2 << "exactly one source";
-    QTest::newRow("unknown format") << QStringList{"-f", "xml", capture} << 2 << "xml";
-    QTest::newRow("unknown option") << QStringList{"--colour", capture} << 2 << "colour";
+    QTest::addColumn<QString>("shellTail");
+    QTest::newRow("no source") << QStringList{} << 2 << "no source" << QString();
+    QTest::newRow("two sources") << QStringList{capture, capture} << 2 << "exactly one source" << QString();
+    QTest::newRow("unknown format") << QStringList{"-f", "xml", capture} << 2 << "xml" << QString();
+    QTest::newRow("unknown option") << QStringList{"--colour", capture} << 2 << "colour" << QString();
     QTest::newRow("missing port") << QStringList{"/dev/linkscope-no-such-port"} << 1
-                                  << "cannot open /dev/linkscope-no-such-port: No such file";
-    QTest::newRow("recording over a file") << QStringList{capture, "--write", existing} << 1 << "--force";
+                                  << "cannot open /dev/linkscope-no-such-port: No such file" << QString();
+    QTest::newRow("recording over a file") << QStringList{capture, "--write", existing} << 1 << "--force" << QString();
+    QTest::newRow("endless duration") << QStringList{capture, "--duration", "inf"} << 2 << "bad duration" << QString();
+    QTest::newRow("duration no timer holds") << QStringList{capture, "-d", "3e6"} << 2 << "at most" << QString();
+    QTest::newRow("duration not a number") << QStringList{capture, "-d", "nan"} << 2 << "bad duration" << QString();
+    QTest::newRow("recording without a name") << QStringList{capture, "--write", ""} << 2 << "needs a file name" << QString();
+    QTest::newRow("recording over its own source") << QStringList{existing, "--write", existing, "--force"} << 2
+                                                   << "is the source" << QString();
+    QTest::newRow("directory as source") << QStringList{folder.path()} << 1 << "is a directory" << QString();
+    QTest::newRow("directory as recording") << QStringList{capture, "--write", folder.path()} << 1
+                                            << "is a directory" << QString();
+    QTest::newRow("name too long") << QStringList{QString(10000, 'x')} << 1 << "File name too long" << QString();
+    QTest::newRow("standard input closed") << QStringList{"-"} << 1 << "standard input is closed" << "<&-";
+    QTest::newRow("standard output full") << QStringList{capture} << 1
+                                          << "standard output: No space left on device" << ">/dev/full";
+    QTest::newRow("standard output closed") << QStringList{capture} << 1 << "standard output is closed" << ">&-";
+    QTest::newRow("name that is no UTF-8") << QStringList{} << 0 << "frames: 1"
+                                           << QStringLiteral("\"$(printf '%1/caf\\351.bin')\"").arg(folder.path());
 }
 
 void tst_Dump::errorExits()
@@ -149,14 +237,21 @@ void tst_Dump::errorExits()
     QFETCH(QStringList, arguments);
     QFETCH(int, status);
     QFETCH(QString, said);
+    QFETCH(QString, shellTail);
     int got = -1;
     QByteArray errors;
-    run(arguments, &got, &errors);
+    run(arguments, &got, &errors, shellTail);
     QCOMPARE(got, status);
     QVERIFY2(QString::fromLocal8Bit(errors).contains(said), errors.constData());
     QFile existing(folder.filePath("existing.bin"));
     QVERIFY(existing.open(QIODevice::ReadOnly));
     QCOMPARE(existing.readAll(), QByteArray("keep me"));
+}
+
+void tst_Dump::cleanupTestCase()
+{
+    // The folder cannot name it to remove it.
+    ::unlink(latin1Name.constData());
 }
 
 QTEST_GUILESS_MAIN(tst_Dump)

@@ -1,0 +1,45 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Standard output written by a thread of its own, so that reading a port and
+// recording never wait for whoever reads the records.
+#ifndef LINKSCOPE_DUMP_OUTPUT_H
+#define LINKSCOPE_DUMP_OUTPUT_H
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class OutputStream
+{
+public:
+    enum State { Open, PipeClosed, Failed };
+
+    // Text waiting beyond limit bytes is more than a reader keeps up with.
+    explicit OutputStream(int fd, std::size_t limit = 1 << 20);
+    // Leaves a writer that is stuck on a reader that never reads behind.
+    ~OutputStream();
+    OutputStream(const OutputStream &) = delete;
+    OutputStream &operator=(const OutputStream &) = delete;
+
+    // Queues text that holds records. With waitForRoom, waits while the
+    // queue is full, as nothing may be lost when the source can wait too,
+    // unless giveUp says to stop; without, text that does not fit is dropped
+    // and its records counted. Returns whether the text was queued.
+    bool put(std::string &&text, qint64 records, bool waitForRoom, const std::function<bool()> &giveUp);
+    // Waits until all queued text is written or the output failed; if giveUp
+    // says to stop first, what is left counts as dropped. Returns whether
+    // everything was written.
+    bool drain(const std::function<bool()> &giveUp);
+
+    State state() const;
+    // Why the output failed, as the system says it.
+    QString errorText() const;
+    qint64 droppedRecords() const;
+
+private:
+    struct Shared;
+    std::shared_ptr<Shared> shared;
+};
+
+#endif
