@@ -131,6 +131,25 @@ void readPath(benchmark::State &state, const Family &family, int framesPerRead, 
     }
 }
 
+// The frame assembler alone on the same 64 frames cut into 8-byte reads, with
+// a damaged frame among them. Time is per pass; the reporter gives it per frame.
+void assemble(benchmark::State &state, const Family &family)
+{
+    QVector<QByteArray> set = packetsOf(family);
+    set[17] = corrupted(set[17]);
+    QByteArray stream;
+    for (const QByteArray &frame : qAsConst(set))
+        stream += frame;
+    QVector<QByteArray> reads;
+    for (int at = 0; at < stream.size(); at += 8)
+        reads << stream.mid(at, 8);
+    FrameAssembler assembler;
+    for (auto _ : state) {
+        for (const QByteArray &read : qAsConst(reads))
+            benchmark::DoNotOptimize(assembler.feed(read));
+    }
+}
+
 void referencePath(benchmark::State &state, const Family &family)
 {
     const QVector<QByteArray> set = packetsOf(family);
@@ -180,6 +199,9 @@ public:
             std::printf("%-10s %14.2f %14.2f %8.2f %14.2f %8.2f\n", family.name, whole / 1000, split / 1000,
                         whole > 0 ? split / whole : 0.0, merged / 1000, whole > 0 ? merged / whole : 0.0);
         }
+        std::printf("\n%-10s %24s\n", "family", "assembler, 8-byte reads");
+        for (const Family &family : families())
+            std::printf("%-10s %21.3f us\n", family.name, median("assemble", family) / 64 / 1000);
     }
 
 private:
@@ -258,6 +280,7 @@ int main(int argc, char *argv[])
         benchmark::RegisterBenchmark(("read/" + name).c_str(), readPath, family, 1, 1 << 20);
         benchmark::RegisterBenchmark(("read-split8/" + name).c_str(), readPath, family, 1, 8);
         benchmark::RegisterBenchmark(("read-merged2/" + name).c_str(), readPath, family, 2, 1 << 20);
+        benchmark::RegisterBenchmark(("assemble/" + name).c_str(), assemble, family);
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))

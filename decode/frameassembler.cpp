@@ -16,27 +16,28 @@ struct Candidate
 };
 
 // final: no more bytes are coming, so a frame that needs them is none.
-Candidate candidateAt(const char *data, int available, bool final)
+// Inlined: it runs for every position the stream is scanned at.
+[[gnu::always_inline]] inline Candidate candidateAt(const char *data, int available, bool final)
 {
     Candidate c;
-    int lengths[2];
-    const int count = candidateFrameLengths(data, available, lengths);
+    const int count = candidateFrameLengths(data, available, c.lengths);
     c.incomplete = count < 0 && !final;
     for (int i = 0; i < count; ++i) {
-        if (lengths[i] > available) {
+        const int length = c.lengths[i];
+        if (length > available) {
             c.incomplete = c.incomplete || !final;
             continue;
         }
-        c.lengths[c.count++] = lengths[i];
-        if (c.good == 0 && frameCrcMatches(data, lengths[i]))
-            c.good = lengths[i];
+        c.lengths[c.count++] = length;
+        if (c.good == 0 && frameCrcMatches(data, length))
+            c.good = length;
     }
     return c;
 }
 
 // Where the first frame with a matching CRC starts at or after from, or -1.
 // Frames that end within the first checkedEnd bytes were looked at before.
-int nextFrameWithCrc(const char *data, int size, int from, int checkedEnd)
+[[gnu::always_inline]] inline int nextFrameWithCrc(const char *data, int size, int from, int checkedEnd)
 {
     for (int pos = from; pos < size; ++pos) {
         int lengths[2];
