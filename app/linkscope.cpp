@@ -1,16 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/linkscope.h"
 
-#include "decode/crc16.h"
-#include "decode/framing.h"
 #include "display/cellimages.h"
 #include "display/decodedtable.h"
 #include "display/paintpacer.h"
 #include "display/rawview.h"
 #include "serial/portnames.h"
 #include "serial/readpacing.h"
-
-#include <algorithm>
 
 LinkScope::LinkScope(QWidget *parent)
     : QMainWindow(parent)
@@ -69,50 +65,19 @@ void LinkScope::processChunk(const QByteArray &chunk)
 
 void LinkScope::receiveChunk(const QByteArray &chunk, bool gathered)
 {
-    const qint64 now = linkClock.isValid() ? linkClock.elapsed() : 0;
-    // What a pause on the line settled came before this read.
-    showFrames(assembler.dropStale(now));
-    const qint64 chunkAt = assembler.bytesFed();
-    QVector<AssembledFrame> frames;
-    if (isWholeFrame(chunk)) {
-        const bool crcOk = frameCrcMatches(chunk.constData(), chunk.size());
-        if (crcOk && assembler.keptBytes() == 0)
-            assembler.realign(chunk.size(), now);
-        else
-            frames = assembler.feed(chunk, now, true);
-        // Bytes kept from earlier reads that this one settles hold frames
-        // that came before it.
-        showFrames(frames, 0, chunkAt);
-        processChunk(chunk);
-        health.frameShown(crcOk);
-        showFrames(frames, chunkAt);
-        return;
-    }
-    frames = assembler.feed(chunk, now);
-    if (gathered) {
-        // Where bytes gathered over a pause hold frames, the frames are the
-        // packets; the device did not send them as one read.
-        const bool framesInRead = std::any_of(frames.cbegin(), frames.cend(), [&](const AssembledFrame &frame) {
-            return frame.offset + frame.bytes.size() > chunkAt;
-        });
-        if (!framesInRead)
-            processChunk(chunk);
-    } else {
-        processChunk(chunk);
-    }
-    showFrames(frames);
+    apply(readPolicy.read(chunk, linkClock.isValid() ? linkClock.elapsed() : 0, gathered));
 }
 
-void LinkScope::showFrames(const QVector<AssembledFrame> &frames, qint64 from, qint64 to)
+void LinkScope::apply(const QVector<ReadStep> &steps)
 {
-    for (const AssembledFrame &frame : frames) {
-        if (frame.offset < from || frame.offset >= to)
-            continue;
-        if (frame.failsafe) {
-            health.failsafeFrame();
-            continue;
+    for (const ReadStep &step : steps) {
+        if (!step.bytes.isEmpty())
+            processChunk(step.bytes);
+        switch (step.count) {
+        case ReadStep::CrcOk: health.frameShown(true); break;
+        case ReadStep::CrcFalse: health.frameShown(false); break;
+        case ReadStep::Failsafe: health.failsafeFrame(); break;
+        case ReadStep::NotCounted: break;
         }
-        processChunk(frame.bytes);
-        health.frameShown(frame.crcOk);
     }
 }

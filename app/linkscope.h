@@ -5,7 +5,7 @@
 #define LINKSCOPE_WINDOW_H
 
 #include "ui_linkscope.h"
-#include "decode/frameassembler.h"
+#include "decode/readpolicy.h"
 #include "display/linkhealth.h"
 #include "display/tablefit.h"
 
@@ -13,8 +13,6 @@
 #include <QMainWindow>
 #include <QSerialPort>
 #include <QTimer>
-
-#include <limits>
 
 class PaintPacer;
 class QLabel;
@@ -35,9 +33,7 @@ public:
     // Everything one received chunk causes: decode it and, if it was
     // recognised, list it and refit both tables.
     void processChunk(const QByteArray &chunk);
-    // One read of the port: handled as one chunk, then whatever whole frames
-    // it completes together with the reads before it. Bytes gathered over a
-    // pause are one chunk only if they complete no frame, or are one.
+    // One read of the port: listed and counted as the read policy says.
     void receiveChunk(const QByteArray &chunk, bool gathered = false);
 
 private slots:
@@ -49,9 +45,8 @@ private:
     void closePort();
     void handlePortError(QSerialPort::SerialPortError error);
     void dropLostPort(const QString &reason);
-    // Shows the frames that start within [from, to) of the stream, in order.
-    void showFrames(const QVector<AssembledFrame> &frames, qint64 from = 0,
-                    qint64 to = std::numeric_limits<qint64>::max());
+    // Lists what the steps show and counts what they count, in order.
+    void apply(const QVector<ReadStep> &steps);
     void startHealth();
     void updateHealth();
 
@@ -66,7 +61,7 @@ private:
     int readErrorsWithoutData = 0;
     bool portLossPending = false;
 
-    FrameAssembler assembler;
+    ReadPolicy readPolicy;
     QElapsedTimer linkClock;
     LinkHealth health;
     QTimer healthTimer;

@@ -73,7 +73,7 @@ void LinkScope::closePort()
         healthTimer.stop();
         updateHealth();
     }
-    assembler.clear();
+    readPolicy.clear();
 }
 
 void LinkScope::slotReadyRead()
@@ -82,7 +82,7 @@ void LinkScope::slotReadyRead()
     // Bytes that waited while the window was busy or pausing say nothing of
     // a pause on the line.
     if (readPacer->lineBusy() && linkClock.isValid())
-        assembler.stillArriving(linkClock.elapsed());
+        readPolicy.stillArriving(linkClock.elapsed());
     qint32 n = qint32(qMin<qint64>(serialPort->bytesAvailable(), INT_MAX));
     while (n > 0) {
         const QByteArray chunk = serialPort->read(n);
@@ -150,7 +150,7 @@ void LinkScope::startHealth()
         connect(&healthTimer, &QTimer::timeout, this, [this] { updateHealth(); });
     }
     linkClock.start();
-    assembler = FrameAssembler();
+    readPolicy = ReadPolicy();
     health = LinkHealth(linkClock.elapsed());
     healthTimer.start();
     updateHealth();
@@ -160,6 +160,6 @@ void LinkScope::updateHealth()
 {
     const qint64 now = linkClock.elapsed();
     if (!bytesUnread(*serialPort))
-        showFrames(assembler.dropStale(now));
-    healthLabel->setText(health.text(now, assembler.strayBytes()));
+        apply(readPolicy.settle(now));
+    healthLabel->setText(health.text(now, readPolicy.assembler().strayBytes()));
 }

@@ -10,7 +10,7 @@ struct LinkScopeProbe
     static Ui::LinkScopeClass &ui(LinkScope &window) { return window.ui; }
     static QSerialPort *port(LinkScope &window) { return window.serialPort; }
     static const LinkHealth &health(LinkScope &window) { return window.health; }
-    static const FrameAssembler &assembler(LinkScope &window) { return window.assembler; }
+    static const FrameAssembler &assembler(LinkScope &window) { return window.readPolicy.assembler(); }
     static QLabel *healthLabel(LinkScope &window) { return window.healthLabel; }
     // How many connections the port's readyRead() has.
     static int readyReadReceivers(LinkScope &window);
