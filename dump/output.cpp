@@ -34,6 +34,7 @@ struct OutputStream::Shared
     std::deque<Block> queue;
     std::size_t queuedBytes = 0;
     qint64 inFlightRecords = 0; // of the block being written
+    bool threaded = true;
     bool writing = false;
     bool quit = false;
     State state = Open;
@@ -41,7 +42,8 @@ struct OutputStream::Shared
     qint64 dropped = 0;
 
     void run();
-    bool writeAll(const std::string &text);
+    bool writeAll(const std::string &text, const std::function<bool()> &giveUp = {});
+    void failed();
 };
 
 void OutputStream::Shared::run()
@@ -62,23 +64,33 @@ void OutputStream::Shared::run()
         guard.lock();
         writing = false;
         inFlightRecords = 0;
-        if (!written) {
-            state = errno == EPIPE ? PipeClosed : Failed;
-            error = errno;
-            queue.clear();
-            queuedBytes = 0;
-        }
+        if (!written)
+            failed();
         changed.notify_all();
         if (!written)
             return;
     }
 }
 
-bool OutputStream::Shared::writeAll(const std::string &text)
+void OutputStream::Shared::failed()
+{
+    state = errno == EPIPE ? PipeClosed : Failed;
+    error = errno;
+    queue.clear();
+    queuedBytes = 0;
+}
+
+// giveUp is asked before each write: a stop signal cuts a blocked write
+// short, and what is left of the text is not written then.
+bool OutputStream::Shared::writeAll(const std::string &text, const std::function<bool()> &giveUp)
 {
     const char *at = text.data();
     std::size_t left = text.size();
     while (left > 0) {
+        if (giveUp && giveUp()) {
+            errno = EINTR;
+            return false;
+        }
         const ssize_t n = ::write(fd, at, left);
         if (n < 0 && errno == EINTR)
             continue;
@@ -93,11 +105,14 @@ bool OutputStream::Shared::writeAll(const std::string &text)
     return true;
 }
 
-OutputStream::OutputStream(int fd, std::size_t limit)
+OutputStream::OutputStream(int fd, bool threaded, std::size_t limit)
     : shared(std::make_shared<Shared>())
 {
     shared->fd = fd;
     shared->limit = limit;
+    shared->threaded = threaded;
+    if (!threaded)
+        return;
     // Stop signals go to the reading thread, whose waits they cut short.
     sigset_t stops, previous;
     sigemptyset(&stops);
@@ -120,6 +135,18 @@ OutputStream::~OutputStream()
 bool OutputStream::put(std::string &&text, qint64 records, bool waitForRoom, const std::function<bool()> &giveUp)
 {
     std::unique_lock<std::mutex> guard(shared->lock);
+    if (!shared->threaded) {
+        // Written here and now; a stop signal may cut it short.
+        if (shared->state != Open)
+            return false;
+        if (shared->writeAll(text, giveUp))
+            return true;
+        if (errno == EINTR)
+            shared->dropped += records;
+        else
+            shared->failed();
+        return false;
+    }
     const auto fits = [&] {
         return shared->state != Open || shared->queue.empty()
             || shared->queuedBytes + text.size() <= shared->limit;

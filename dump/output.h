@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Standard output written by a thread of its own, so that reading a port and
-// recording never wait for whoever reads the records.
+// Standard output, written by a thread of its own where reading a port and
+// recording must never wait for whoever reads the records.
 #ifndef LINKSCOPE_DUMP_OUTPUT_H
 #define LINKSCOPE_DUMP_OUTPUT_H
 
@@ -15,8 +15,10 @@ class OutputStream
 public:
     enum State { Open, PipeClosed, Failed };
 
-    // Text waiting beyond limit bytes is more than a reader keeps up with.
-    explicit OutputStream(int fd, std::size_t limit = 1 << 20);
+    // threaded: a thread of its own writes, and text waiting beyond limit
+    // bytes is more than the reader keeps up with. Otherwise the caller
+    // writes, as a source that can wait for the reader costs least that way.
+    OutputStream(int fd, bool threaded, std::size_t limit = 1 << 20);
     // Leaves a writer that is stuck on a reader that never reads behind.
     ~OutputStream();
     OutputStream(const OutputStream &) = delete;

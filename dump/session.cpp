@@ -83,7 +83,7 @@ private:
     void summarise();
 
     const DumpOptions &options;
-    OutputStream output;
+    std::unique_ptr<OutputStream> output;
     std::unique_ptr<RecordWriter> writer;
     FrameAssembler assembler;
     QFile recording;
@@ -109,7 +109,7 @@ private:
 };
 
 Session::Session(const DumpOptions &options)
-    : options(options), output(STDOUT_FILENO), recordsWanted(!options.quiet)
+    : options(options), recordsWanted(!options.quiet)
 {
 }
 
@@ -170,11 +170,11 @@ double Session::frameTime(const AssembledFrame &frame) const
 // recording, the run goes on whatever happens to them.
 void Session::checkOutput()
 {
-    if (!recordsWanted || output.state() == OutputStream::Open)
+    if (!recordsWanted || output->state() == OutputStream::Open)
         return;
     recordsWanted = false;
-    if (output.state() == OutputStream::Failed) {
-        complain(QStringLiteral("cannot write the records to standard output: %1").arg(output.errorText()));
+    if (output->state() == OutputStream::Failed) {
+        complain(QStringLiteral("cannot write the records to standard output: %1").arg(output->errorText()));
         failed = true;
     }
     if (!recording.isOpen())
@@ -345,7 +345,7 @@ bool Session::lastWordsOver()
 void Session::summarise()
 {
     // Whoever closed the output (| head) wants no more of it.
-    if (options.quiet || output.state() == OutputStream::PipeClosed)
+    if (options.quiet || output->state() == OutputStream::PipeClosed)
         return;
     QStringList families;
     for (const auto &entry : qAsConst(perFamily))
@@ -355,8 +355,8 @@ void Session::summarise()
                  families.isEmpty() ? "" : qPrintable(families.join(QStringLiteral(", ")) + QLatin1Char(')')));
     std::fprintf(stderr, "CRC failures: %lld\nfailsafe frames: %lld\nstray bytes: %lld\n", crcFailures,
                  failsafeFrames, assembler.strayBytes() + assembler.keptBytes());
-    if (output.droppedRecords() > 0)
-        std::fprintf(stderr, "records dropped: output too slow (%lld records)\n", output.droppedRecords());
+    if (output->droppedRecords() > 0)
+        std::fprintf(stderr, "records dropped: output too slow (%lld records)\n", output->droppedRecords());
     if (live) {
         const double seconds = double(clock.nsecsElapsed()) / 1e9;
         std::fprintf(stderr, "frame rate: %.1f/s over %.1f s\n", seconds > 0 ? frames / seconds : 0.0, seconds);
@@ -391,8 +391,9 @@ int Session::run()
     live = source.kind != Source::File;
     // Bytes that a terminal or port brings are lost unless read in time, so
     // records wait for nobody there; other sources wait for the reader.
-    writer = std::make_unique<RecordWriter>(options.format, output, source.terminal || source.kind == Source::Port,
-                                            [] { return stopRequested != 0; });
+    const bool mayDrop = source.terminal || source.kind == Source::Port;
+    output = std::make_unique<OutputStream>(STDOUT_FILENO, mayDrop);
+    writer = std::make_unique<RecordWriter>(options.format, *output, mayDrop, [] { return stopRequested != 0; });
     clock.start();
     int status = 0;
     switch (source.kind) {
@@ -409,7 +410,7 @@ int Session::run()
     show(assembler.flush());
     if (recordsWanted) {
         writer->flush();
-        output.drain([this] { return lastWordsOver(); });
+        output->drain([this] { return lastWordsOver(); });
         checkOutput();
     }
     if (recording.isOpen() && !recording.flush()) {
