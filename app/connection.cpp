@@ -24,10 +24,16 @@ constexpr int healthIntervalMs = 250;
 
 void LinkScope::on_btConnect_clicked()
 {
-    if (!ui.cbPortSelect->currentText().isEmpty() && !serialPort->isOpen())
+    if (!ui.cbPortSelect->currentText().isEmpty() && !serialPort->isOpen()) {
         openPort();
-    else
-        closePort();
+        return;
+    }
+    closePort();
+    // The list is filled once, at start, so only a new start finds a port
+    // plugged in since.
+    if (ui.cbPortSelect->count() == 0)
+        ui.statusBar->showMessage(
+            QStringLiteral("No serial port was found: plug the receiver in and start LinkScope again"));
 }
 
 void LinkScope::openPort()
