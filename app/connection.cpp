@@ -73,10 +73,12 @@ void LinkScope::closePort()
     if (serialPort->isOpen())
         serialPort->close();
     ui.btConnect->setText(QStringLiteral("Connect"));
-    // The line keeps the last figures; bytes of a frame cut off here belong
-    // to no later connection.
+    // The line keeps the last figures, but not the receiver's failsafe: with
+    // the port closed nothing is known of it. Bytes of a frame cut off here
+    // belong to no later connection.
     if (healthTimer.isActive()) {
         healthTimer.stop();
+        health.portClosed();
         updateHealth();
     }
     assembler.clear();

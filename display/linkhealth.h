@@ -15,6 +15,9 @@ public:
     void frameShown(bool crcOk);
     // A HoTT failsafe frame: its CRC matched, but the window does not show it.
     void failsafeFrame();
+    // The port was closed: the counts stand, but nothing is known of the
+    // receiver's state any more.
+    void portClosed() { inFailsafe = false; }
 
     // The line as it reads at nowMs, with the bytes that belonged to no frame.
     QString text(qint64 nowMs, qint64 strayBytes);
