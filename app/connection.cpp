@@ -3,11 +3,11 @@
 // device behind it goes away.
 #include "app/linkscope.h"
 
+#include "display/healthline.h"
 #include "serial/linesettings.h"
 #include "serial/portaccess.h"
 #include "serial/readpacing.h"
 
-#include <QLabel>
 #include <QStatusBar>
 
 #include <climits>
@@ -141,14 +141,8 @@ void LinkScope::dropLostPort(const QString &reason)
 void LinkScope::startHealth()
 {
     if (!healthLabel) {
-        healthLabel = new QLabel;
-        healthLabel->setToolTip(QStringLiteral(
-            "Since the port was opened: frames shown with CRC OK and with CRC FALSE, frames per second "
-            "over the last second, stray bytes that belonged to no frame, and HoTT failsafe frames, "
-            "which are counted but not shown."));
-        // The line may be cut short, never the window widened for it, and
-        // a message about the port keeps the room it needs beside it.
-        healthLabel->setMinimumWidth(1);
+        healthLabel = new HealthLine;
+        // A message about the port keeps the room it needs beside the line.
         ui.statusBar->addPermanentWidget(healthLabel);
         connect(ui.statusBar, &QStatusBar::messageChanged, this, [this](const QString &message) {
             const int room = ui.statusBar->width() - ui.statusBar->fontMetrics().horizontalAdvance(message) - 24;
@@ -169,5 +163,5 @@ void LinkScope::updateHealth()
     const qint64 now = linkClock.elapsed();
     if (!bytesUnread(*serialPort))
         assembler.dropStale(now);
-    healthLabel->setText(health.text(now, assembler.strayBytes()));
+    healthLabel->setLine(health.alert(), health.figures(now, assembler.strayBytes()));
 }

@@ -14,8 +14,8 @@
 #include <QSerialPort>
 #include <QTimer>
 
+class HealthLine;
 class PaintPacer;
-class QLabel;
 class ReadPacer;
 
 class LinkScope : public QMainWindow
@@ -65,7 +65,7 @@ private:
     QElapsedTimer linkClock;
     LinkHealth health;
     QTimer healthTimer;
-    QLabel *healthLabel = nullptr;
+    HealthLine *healthLabel = nullptr;
 
     friend struct LinkScopeProbe;
 };

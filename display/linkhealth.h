@@ -19,8 +19,11 @@ public:
     // receiver's state any more.
     void portClosed() { inFailsafe = false; }
 
-    // The line as it reads at nowMs, with the bytes that belonged to no frame.
-    QString text(qint64 nowMs, qint64 strayBytes);
+    // What must catch the eye before the figures: "RECEIVER IN FAILSAFE"
+    // while the latest frame is a failsafe frame, otherwise nothing.
+    QString alert() const;
+    // The figures as they read at nowMs, with the bytes that belonged to no frame.
+    QString figures(qint64 nowMs, qint64 strayBytes);
 
     qint64 framesOk() const { return ok; }
     qint64 framesFalse() const { return bad; }

@@ -4,6 +4,7 @@
 #define LINKSCOPE_TEST_PROBE_H
 
 #include "app/linkscope.h"
+#include "display/healthline.h"
 
 struct LinkScopeProbe
 {
