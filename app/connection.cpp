@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Opening and closing the chosen port, draining it, and noticing when the
-// device behind it goes away.
+// Opening and closing the chosen port, draining it, noticing when the
+// device behind it goes away, and telling the user in the status bar.
 #include "app/linkscope.h"
 
 #include "display/healthline.h"
+#include "display/portmessage.h"
 #include "serial/linesettings.h"
 #include "serial/portaccess.h"
 #include "serial/readpacing.h"
@@ -32,8 +33,8 @@ void LinkScope::on_btConnect_clicked()
     // The list is filled once, at start, so only a new start finds a port
     // plugged in since.
     if (ui.cbPortSelect->count() == 0)
-        ui.statusBar->showMessage(
-            QStringLiteral("No serial port was found: plug the receiver in and start LinkScope again"));
+        showPortMessage(QStringLiteral("No serial port was found: plug the receiver in and start LinkScope again"),
+                        QString());
 }
 
 void LinkScope::openPort()
@@ -44,16 +45,15 @@ void LinkScope::openPort()
     const QString device = portDevicePath(name);
     serialPort->setPortName(device);
     if (!serialPort->open(QIODevice::ReadWrite)) {
-        ui.statusBar->showMessage(
-            QStringLiteral("Could not open %1: %2").arg(name, openFailureReason(*serialPort, device)));
+        showPortMessage(QStringLiteral("Could not open %1: %2").arg(name, openFailureReason(*serialPort, device)),
+                        name);
         return;
     }
     const QString failedSetting = applyLineSettings(*serialPort);
     if (!failedSetting.isEmpty()) {
         const QString reason = serialPort->errorString();
         serialPort->close();
-        ui.statusBar->showMessage(QStringLiteral("Could not set the %1 of %2: %3")
-                                      .arg(failedSetting, name, reason));
+        showPortMessage(QStringLiteral("Could not set the %1 of %2: %3").arg(failedSetting, name, reason), name);
         return;
     }
     readErrorsWithoutData = 0;
@@ -134,28 +134,48 @@ void LinkScope::dropLostPort(const QString &reason)
         if (!portLossPending)
             return;
         closePort();
-        ui.statusBar->showMessage(QStringLiteral("Lost the connection to %1: %2").arg(name, reason));
+        showPortMessage(QStringLiteral("Lost the connection to %1: %2").arg(name, reason), name);
     }, Qt::QueuedConnection);
+}
+
+void LinkScope::setUpStatusBar()
+{
+    // A message about the port takes the whole bar; the health line gives
+    // way to it, and its figures stay in the message's tooltip.
+    portMessage = new PortMessage(ui.statusBar);
+    healthLabel = new HealthLine;
+    healthLabel->hide();
+    ui.statusBar->addPermanentWidget(healthLabel);
+    connect(ui.statusBar, &QStatusBar::messageChanged, this, [this](const QString &message) {
+        // Showing either lays the bar out at once, so the other goes first;
+        // otherwise the tables, fitted to their contents, are laid out anew
+        // while the bar is briefly taller.
+        if (message.isEmpty()) {
+            portMessage->showMessage(message);
+            healthLabel->setVisible(!healthLabel->text().isEmpty());
+        } else {
+            healthLabel->hide();
+            portMessage->showMessage(message);
+        }
+    });
+    healthTimer.setInterval(healthIntervalMs);
+    connect(&healthTimer, &QTimer::timeout, this, [this] { updateHealth(); });
+}
+
+void LinkScope::showPortMessage(const QString &message, const QString &portName)
+{
+    portMessage->setPortName(portName);
+    ui.statusBar->showMessage(message);
 }
 
 void LinkScope::startHealth()
 {
-    if (!healthLabel) {
-        healthLabel = new HealthLine;
-        // A message about the port keeps the room it needs beside the line.
-        ui.statusBar->addPermanentWidget(healthLabel);
-        connect(ui.statusBar, &QStatusBar::messageChanged, this, [this](const QString &message) {
-            const int room = ui.statusBar->width() - ui.statusBar->fontMetrics().horizontalAdvance(message) - 24;
-            healthLabel->setMaximumWidth(message.isEmpty() ? QWIDGETSIZE_MAX : qMax(1, room));
-        });
-        healthTimer.setInterval(healthIntervalMs);
-        connect(&healthTimer, &QTimer::timeout, this, [this] { updateHealth(); });
-    }
     linkClock.start();
     assembler = FrameAssembler();
     health = LinkHealth(linkClock.elapsed());
     healthTimer.start();
     updateHealth();
+    healthLabel->setVisible(ui.statusBar->currentMessage().isEmpty());
 }
 
 void LinkScope::updateHealth()
@@ -164,4 +184,5 @@ void LinkScope::updateHealth()
     if (!bytesUnread(*serialPort))
         assembler.dropStale(now);
     healthLabel->setLine(health.alert(), health.figures(now, assembler.strayBytes()));
+    portMessage->setDetail(healthLabel->toolTip());
 }

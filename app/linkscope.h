@@ -16,6 +16,7 @@
 
 class HealthLine;
 class PaintPacer;
+class PortMessage;
 class ReadPacer;
 
 class LinkScope : public QMainWindow
@@ -47,6 +48,8 @@ private:
     void closePort();
     void handlePortError(QSerialPort::SerialPortError error);
     void dropLostPort(const QString &reason);
+    void setUpStatusBar();
+    void showPortMessage(const QString &message, const QString &portName);
     void startHealth();
     void updateHealth();
 
@@ -66,6 +69,7 @@ private:
     LinkHealth health;
     QTimer healthTimer;
     HealthLine *healthLabel = nullptr;
+    PortMessage *portMessage = nullptr;
 
     friend struct LinkScopeProbe;
 };
