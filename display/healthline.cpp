@@ -3,6 +3,7 @@
 #include "display/healthline.h"
 
 #include <QPainter>
+#include <QtMath>
 #include <QStyle>
 
 HealthLine::HealthLine(QWidget *parent)
@@ -41,16 +42,27 @@ int HealthLine::padding() const
     return fontMetrics().horizontalAdvance(QLatin1Char(' '));
 }
 
+namespace {
+
+// Text is laid out in fractions of a pixel, and cut short with "…" where its
+// exact width does not fit; rounded widths would cut it a hair too soon.
+int widthOf(const QString &text, const QFont &font)
+{
+    return qCeil(QFontMetricsF(font).horizontalAdvance(text));
+}
+
+} // namespace
+
 int HealthLine::alertWidth() const
 {
-    return alert.isEmpty() ? 0 : QFontMetrics(alertFont()).horizontalAdvance(alert) + 2 * padding();
+    return alert.isEmpty() ? 0 : widthOf(alert, alertFont()) + 2 * padding();
 }
 
 QSize HealthLine::sizeHint() const
 {
     QSize hint = QLabel::sizeHint();
     const QMargins margins = contentsMargins();
-    int width = margins.left() + margins.right() + fontMetrics().horizontalAdvance(figures);
+    int width = margins.left() + margins.right() + widthOf(figures, font());
     if (!alert.isEmpty())
         width += alertWidth() + padding();
     hint.setWidth(width);
