@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The window: its parts, and what it does with each read of the port.
 #include "app/linkscope.h"
 
 #include "display/cellimages.h"
@@ -19,6 +20,7 @@ LinkScope::LinkScope(QWidget *parent)
     paintPacer = new PaintPacer(this);
     ui.twDataInput->setItemDelegate(new CellImageDelegate(ui.twDataInput));
     ui.twSrxlInput->setItemDelegate(new CellImageDelegate(ui.twSrxlInput));
+    setUpStatusBar();
     connect(serialPort, &QSerialPort::errorOccurred, this,
             [this](QSerialPort::SerialPortError error) { handlePortError(error); });
 }

@@ -14,8 +14,9 @@
 #include <QSerialPort>
 #include <QTimer>
 
+class HealthLine;
 class PaintPacer;
-class QLabel;
+class PortMessage;
 class ReadPacer;
 
 class LinkScope : public QMainWindow
@@ -47,6 +48,8 @@ private:
     void dropLostPort(const QString &reason);
     // Lists what the steps show and counts what they count, in order.
     void apply(const QVector<ReadStep> &steps);
+    void setUpStatusBar();
+    void showPortMessage(const QString &message, const QString &portName);
     void startHealth();
     void updateHealth();
 
@@ -65,7 +68,8 @@ private:
     QElapsedTimer linkClock;
     LinkHealth health;
     QTimer healthTimer;
-    QLabel *healthLabel = nullptr;
+    HealthLine *healthLabel = nullptr;
+    PortMessage *portMessage = nullptr;
 
     friend struct LinkScopeProbe;
 };

@@ -18,7 +18,12 @@ void LinkHealth::failsafeFrame()
     inFailsafe = true;
 }
 
-QString LinkHealth::text(qint64 nowMs, qint64 strayBytes)
+QString LinkHealth::alert() const
+{
+    return inFailsafe ? QStringLiteral("RECEIVER IN FAILSAFE") : QString();
+}
+
+QString LinkHealth::figures(qint64 nowMs, qint64 strayBytes)
 {
     const qint64 total = ok + bad + failsafe;
     samples.append({nowMs, total});
@@ -33,7 +38,5 @@ QString LinkHealth::text(qint64 nowMs, qint64 strayBytes)
                        .arg(ok).arg(bad).arg(rate, 0, 'f', 0).arg(strayBytes);
     if (failsafe > 0)
         line += QStringLiteral(" · failsafe %1").arg(failsafe);
-    if (inFailsafe)
-        line.prepend(QStringLiteral("RECEIVER IN FAILSAFE · "));
     return line;
 }

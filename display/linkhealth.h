@@ -15,9 +15,15 @@ public:
     void frameShown(bool crcOk);
     // A HoTT failsafe frame: its CRC matched, but the window does not show it.
     void failsafeFrame();
+    // The port was closed: the counts stand, but nothing is known of the
+    // receiver's state any more.
+    void portClosed() { inFailsafe = false; }
 
-    // The line as it reads at nowMs, with the bytes that belonged to no frame.
-    QString text(qint64 nowMs, qint64 strayBytes);
+    // What must catch the eye before the figures: "RECEIVER IN FAILSAFE"
+    // while the latest frame is a failsafe frame, otherwise nothing.
+    QString alert() const;
+    // The figures as they read at nowMs, with the bytes that belonged to no frame.
+    QString figures(qint64 nowMs, qint64 strayBytes);
 
     qint64 framesOk() const { return ok; }
     qint64 framesFalse() const { return bad; }

@@ -4,6 +4,8 @@
 #define LINKSCOPE_TEST_PROBE_H
 
 #include "app/linkscope.h"
+#include "display/healthline.h"
+#include "display/portmessage.h"
 
 struct LinkScopeProbe
 {
@@ -12,6 +14,7 @@ struct LinkScopeProbe
     static const LinkHealth &health(LinkScope &window) { return window.health; }
     static const FrameAssembler &assembler(LinkScope &window) { return window.readPolicy.assembler(); }
     static QLabel *healthLabel(LinkScope &window) { return window.healthLabel; }
+    static QLabel *portMessage(LinkScope &window) { return window.portMessage; }
     // How many connections the port's readyRead() has.
     static int readyReadReceivers(LinkScope &window);
 };

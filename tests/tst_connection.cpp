@@ -24,6 +24,7 @@ private slots:
     void secondPressDisconnects();
     void reconnectDeliversEachChunkOnce();
     void emptySelectorOpensNothing();
+    void noPortSaysWhatToDo();
     void unopenablePortStaysClosed();
     void permissionDeniedNamesTheGroup();
     void portInUseNamesTheHolder_data();
@@ -100,6 +101,19 @@ void tst_Connection::emptySelectorOpensNothing()
     LinkScopeProbe::ui(window).cbPortSelect->clear();
     press(window);
     QVERIFY(isClosed(window));
+}
+
+void tst_Connection::noPortSaysWhatToDo()
+{
+    LinkScope window;
+    QComboBox *selector = LinkScopeProbe::ui(window).cbPortSelect;
+    selector->clear();
+    press(window);
+    QVERIFY(isClosed(window));
+    QCOMPARE(message(window),
+             QStringLiteral("No serial port was found: plug the receiver in and start LinkScope again"));
+    // Ports are looked for once, at start, not at each press.
+    QCOMPARE(selector->count(), 0);
 }
 
 void tst_Connection::unopenablePortStaysClosed()

@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <ctime>
@@ -22,6 +23,8 @@ private slots:
     void hangUpDisconnects_data();
     void hangUpDisconnects();
     void connectAgainWhenTheDeviceIsBack();
+    void lossAfterFailsafeIsToldWhole_data();
+    void lossAfterFailsafeIsToldWhole();
 };
 
 static double processSeconds()
@@ -107,6 +110,67 @@ void tst_PortLoss::connectAgainWhenTheDeviceIsBack()
     QTRY_COMPARE(ui.twDataInput->rowCount(), 0);
     QTRY_COMPARE(ui.twSrxlInput->rowCount(), 6);
     QCOMPARE(ui.twSrxlInput->item(4, 0)->text(), QStringLiteral("-1568"));
+}
+
+void tst_PortLoss::lossAfterFailsafeIsToldWhole_data()
+{
+    QTest::addColumn<QString>("linkName");
+    QTest::newRow("the device's own name") << QString();
+    QTest::newRow("a long name by id") << QStringLiteral("serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+}
+
+void tst_PortLoss::lossAfterFailsafeIsToldWhole()
+{
+    QFETCH(QString, linkName);
+    PseudoTerminal pty;
+    QTemporaryDir folder;
+    QString name = pty.slavePath();
+    if (!linkName.isEmpty()) {
+        name = folder.filePath(linkName);
+        QVERIFY(QDir().mkpath(QFileInfo(name).path()));
+        QVERIFY(QFile::link(pty.slavePath(), name));
+    }
+    LinkScope window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(window.width(), 600);
+    QVERIFY(connectTo(window, name));
+    const QByteArray failsafe = packets::withCrc(packets::fromHex("A8 81 02 2E E0 22 60"));
+    QVERIFY(deliver(window, pty, packets::hott(QVector<quint16>{12000, 12000})));
+    QVERIFY(deliver(window, pty, failsafe));
+    QVERIFY(deliver(window, pty, failsafe));
+    QLabel *health = LinkScopeProbe::healthLabel(window);
+    QTRY_VERIFY(health->text().startsWith(QStringLiteral("RECEIVER IN FAILSAFE")));
+    // The alert is drawn on the highlight colour.
+    const QImage line = health->grab().toImage();
+    QCOMPARE(line.pixelColor(1, line.height() / 2), health->palette().color(QPalette::Highlight));
+
+    pty.closeMaster();
+    Ui::LinkScopeClass &ui = LinkScopeProbe::ui(window);
+    QTRY_COMPARE(ui.btConnect->text(), QStringLiteral("Connect"));
+    const QString reason = QStringLiteral(": the device hung up or went away");
+    QCOMPARE(ui.statusBar->currentMessage(), QStringLiteral("Lost the connection to ") + name + reason);
+    QVERIFY(!health->isVisible());
+    // The counts stand; the receiver's failsafe is no longer known.
+    QVERIFY2(health->text().startsWith(QStringLiteral("OK 1 · FALSE 0 · "))
+                 && health->text().endsWith(QStringLiteral(" · stray 0 B · failsafe 2")),
+             qPrintable(health->text()));
+
+    // Every line of the message fits the bar, which fits the window.
+    QLabel *message = LinkScopeProbe::portMessage(window);
+    QTRY_VERIFY(message->isVisible());
+    QTRY_VERIFY(message->height() >= message->heightForWidth(message->width()));
+    const QString shown = message->text();
+    QVERIFY2(shown.startsWith(QStringLiteral("Lost the connection to /")) && shown.endsWith(reason), qPrintable(shown));
+    if (linkName.isEmpty())
+        QCOMPARE(shown, ui.statusBar->currentMessage());
+    else
+        QVERIFY2(shown.contains(QStringLiteral("…")) && shown.contains(QStringLiteral("port0:")), qPrintable(shown));
+    const int flags = message->wordWrap() ? Qt::TextWordWrap : Qt::TextSingleLine;
+    const QRect needed = message->fontMetrics().boundingRect(message->contentsRect(), flags, shown);
+    QVERIFY2(message->contentsRect().contains(needed), qPrintable(shown));
+    QVERIFY(ui.statusBar->rect().contains(message->geometry()));
+    QCOMPARE(ui.statusBar->width(), 600);
 }
 
 QTEST_MAIN(tst_PortLoss)

@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Opening and closing the chosen port, draining it, and noticing when the
-// device behind it goes away.
+// Opening and closing the chosen port, draining it, noticing when the
+// device behind it goes away, and telling the user in the status bar.
 #include "app/linkscope.h"
 
+#include "display/healthline.h"
+#include "display/portmessage.h"
 #include "serial/linesettings.h"
 #include "serial/portaccess.h"
 #include "serial/readpacing.h"
 
-#include <QLabel>
 #include <QStatusBar>
 
 #include <climits>
@@ -24,10 +25,16 @@ constexpr int healthIntervalMs = 250;
 
 void LinkScope::on_btConnect_clicked()
 {
-    if (!ui.cbPortSelect->currentText().isEmpty() && !serialPort->isOpen())
+    if (!ui.cbPortSelect->currentText().isEmpty() && !serialPort->isOpen()) {
         openPort();
-    else
-        closePort();
+        return;
+    }
+    closePort();
+    // The list is filled once, at start, so only a new start finds a port
+    // plugged in since.
+    if (ui.cbPortSelect->count() == 0)
+        showPortMessage(QStringLiteral("No serial port was found: plug the receiver in and start LinkScope again"),
+                        QString());
 }
 
 void LinkScope::openPort()
@@ -38,16 +45,15 @@ void LinkScope::openPort()
     const QString device = portDevicePath(name);
     serialPort->setPortName(device);
     if (!serialPort->open(QIODevice::ReadWrite)) {
-        ui.statusBar->showMessage(
-            QStringLiteral("Could not open %1: %2").arg(name, openFailureReason(*serialPort, device)));
+        showPortMessage(QStringLiteral("Could not open %1: %2").arg(name, openFailureReason(*serialPort, device)),
+                        name);
         return;
     }
     const QString failedSetting = applyLineSettings(*serialPort);
     if (!failedSetting.isEmpty()) {
         const QString reason = serialPort->errorString();
         serialPort->close();
-        ui.statusBar->showMessage(QStringLiteral("Could not set the %1 of %2: %3")
-                                      .arg(failedSetting, name, reason));
+        showPortMessage(QStringLiteral("Could not set the %1 of %2: %3").arg(failedSetting, name, reason), name);
         return;
     }
     readErrorsWithoutData = 0;
@@ -67,10 +73,12 @@ void LinkScope::closePort()
     if (serialPort->isOpen())
         serialPort->close();
     ui.btConnect->setText(QStringLiteral("Connect"));
-    // The line keeps the last figures; bytes of a frame cut off here belong
-    // to no later connection.
+    // The line keeps the last figures, but not the receiver's failsafe: with
+    // the port closed nothing is known of it. Bytes of a frame cut off here
+    // belong to no later connection.
     if (healthTimer.isActive()) {
         healthTimer.stop();
+        health.portClosed();
         updateHealth();
     }
     readPolicy.clear();
@@ -126,34 +134,48 @@ void LinkScope::dropLostPort(const QString &reason)
         if (!portLossPending)
             return;
         closePort();
-        ui.statusBar->showMessage(QStringLiteral("Lost the connection to %1: %2").arg(name, reason));
+        showPortMessage(QStringLiteral("Lost the connection to %1: %2").arg(name, reason), name);
     }, Qt::QueuedConnection);
+}
+
+void LinkScope::setUpStatusBar()
+{
+    // A message about the port takes the whole bar; the health line gives
+    // way to it, and its figures stay in the message's tooltip.
+    portMessage = new PortMessage(ui.statusBar);
+    healthLabel = new HealthLine;
+    healthLabel->hide();
+    ui.statusBar->addPermanentWidget(healthLabel);
+    connect(ui.statusBar, &QStatusBar::messageChanged, this, [this](const QString &message) {
+        // Showing either lays the bar out at once, so the other goes first;
+        // otherwise the tables, fitted to their contents, are laid out anew
+        // while the bar is briefly taller.
+        if (message.isEmpty()) {
+            portMessage->showMessage(message);
+            healthLabel->setVisible(!healthLabel->text().isEmpty());
+        } else {
+            healthLabel->hide();
+            portMessage->showMessage(message);
+        }
+    });
+    healthTimer.setInterval(healthIntervalMs);
+    connect(&healthTimer, &QTimer::timeout, this, [this] { updateHealth(); });
+}
+
+void LinkScope::showPortMessage(const QString &message, const QString &portName)
+{
+    portMessage->setPortName(portName);
+    ui.statusBar->showMessage(message);
 }
 
 void LinkScope::startHealth()
 {
-    if (!healthLabel) {
-        healthLabel = new QLabel;
-        healthLabel->setToolTip(QStringLiteral(
-            "Since the port was opened: frames shown with CRC OK and with CRC FALSE, frames per second "
-            "over the last second, stray bytes that belonged to no frame, and HoTT failsafe frames, "
-            "which are counted but not shown."));
-        // The line may be cut short, never the window widened for it, and
-        // a message about the port keeps the room it needs beside it.
-        healthLabel->setMinimumWidth(1);
-        ui.statusBar->addPermanentWidget(healthLabel);
-        connect(ui.statusBar, &QStatusBar::messageChanged, this, [this](const QString &message) {
-            const int room = ui.statusBar->width() - ui.statusBar->fontMetrics().horizontalAdvance(message) - 24;
-            healthLabel->setMaximumWidth(message.isEmpty() ? QWIDGETSIZE_MAX : qMax(1, room));
-        });
-        healthTimer.setInterval(healthIntervalMs);
-        connect(&healthTimer, &QTimer::timeout, this, [this] { updateHealth(); });
-    }
     linkClock.start();
     readPolicy = ReadPolicy();
     health = LinkHealth(linkClock.elapsed());
     healthTimer.start();
     updateHealth();
+    healthLabel->setVisible(ui.statusBar->currentMessage().isEmpty());
 }
 
 void LinkScope::updateHealth()
@@ -161,5 +183,6 @@ void LinkScope::updateHealth()
     const qint64 now = linkClock.elapsed();
     if (!bytesUnread(*serialPort))
         apply(readPolicy.settle(now));
-    healthLabel->setText(health.text(now, readPolicy.assembler().strayBytes()));
+    healthLabel->setLine(health.alert(), health.figures(now, readPolicy.assembler().strayBytes()));
+    portMessage->setDetail(healthLabel->toolTip());
 }
