@@ -4,6 +4,7 @@
 #include "decode/microseconds.h"
 #include "dump/output.h"
 
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -168,7 +169,7 @@ void RecordWriter::write(const FrameReading &frame, double t, qint64 offset, con
     switch (format) {
     case Jsonl:
         line += "{\"t\":";
-        if (t >= 0)
+        if (!std::isnan(t))
             appendTime(line, t);
         else
             line += "null";
@@ -186,7 +187,7 @@ void RecordWriter::write(const FrameReading &frame, double t, qint64 offset, con
         // A frame with more channels than any before widens the table.
         if (frame.channels > columns)
             header(frame.channels);
-        if (t >= 0)
+        if (!std::isnan(t))
             appendTime(line, t);
         line += ',';
         appendInt(line, offset);
@@ -202,7 +203,7 @@ void RecordWriter::write(const FrameReading &frame, double t, qint64 offset, con
         if (columns < 0)
             header(0);
         std::string cell;
-        if (t >= 0)
+        if (!std::isnan(t))
             appendTime(cell, t);
         else
             cell = "-";

@@ -23,7 +23,7 @@ public:
     RecordWriter(const RecordWriter &) = delete;
     RecordWriter &operator=(const RecordWriter &) = delete;
 
-    // t < 0: the source has no time, as a file has not.
+    // t in seconds, or NaN where the source has no time, as a file has not.
     void write(const FrameReading &frame, double t, qint64 offset, const char *raw, int length);
     // Hands the records written so far to the output. False once the output
     // can take no more, as when a pipe was closed.

@@ -17,6 +17,8 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <cmath>
+#include <limits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -97,7 +99,9 @@ private:
     qint64 frames = 0, crcFailures = 0, failsafeFrames = 0;
     // Frames per family; the names are the reader's own constants.
     QVector<QPair<const char *, qint64>> perFamily;
-    double firstAt = -1, lastAt = -1, shortest = -1, longest = -1;
+    bool timed = false; // a frame time is known
+    qint64 gaps = 0;
+    double firstAt = 0, lastAt = 0, shortest = 0, longest = 0;
     // Where in the stream each recent read ended, and when it arrived.
     struct ReadMark
     {
@@ -154,14 +158,15 @@ void Session::countFamily(const char *family)
 
 // The time a frame's last byte arrived: the time of the read that brought
 // it, less the bytes that came after it in that read at ten bits a byte.
+// Bytes that were waiting when the run began come out before its start.
 double Session::frameTime(const AssembledFrame &frame) const
 {
     if (!live)
-        return -1;
+        return std::numeric_limits<double>::quiet_NaN();
     const qint64 end = frame.offset + frame.bytes.size();
     for (const ReadMark &mark : marks) {
         if (mark.end >= end)
-            return qMax(0.0, mark.t - double(mark.end - end) * 10.0 / options.baud);
+            return mark.t - double(mark.end - end) * 10.0 / options.baud;
     }
     return marks.isEmpty() ? 0.0 : marks.last().t;
 }
@@ -194,12 +199,14 @@ void Session::show(const QVector<AssembledFrame> &found)
         failsafeFrames += reading.failsafe == 1 && reading.crcOk;
         const double t = frameTime(frame);
         if (live) {
-            if (lastAt >= 0) {
+            if (timed) {
                 const double gap = t - lastAt;
-                shortest = shortest < 0 ? gap : qMin(shortest, gap);
-                longest = qMax(longest, gap);
+                shortest = gaps == 0 ? gap : qMin(shortest, gap);
+                longest = gaps == 0 ? gap : qMax(longest, gap);
+                ++gaps;
             } else {
                 firstAt = t;
+                timed = true;
             }
             lastAt = t;
         }
@@ -360,9 +367,9 @@ void Session::summarise()
     if (live) {
         const double seconds = double(clock.nsecsElapsed()) / 1e9;
         std::fprintf(stderr, "frame rate: %.1f/s over %.1f s\n", seconds > 0 ? frames / seconds : 0.0, seconds);
-        if (frames > 1)
+        if (gaps > 0)
             std::fprintf(stderr, "interval between frames: min %.1f / mean %.1f / max %.1f ms\n", shortest * 1000,
-                         (lastAt - firstAt) * 1000 / double(frames - 1), longest * 1000);
+                         (lastAt - firstAt) * 1000 / double(gaps), longest * 1000);
     }
 }
 
