@@ -196,6 +196,9 @@ bool CaptureReader::decide(bool atEnd)
     auto firstEnd = static_cast<const char *>(std::memchr(window, '\n', size_t(windowEnd - window)));
     if (!firstEnd && atEnd && !windowFull)
         firstEnd = windowEnd;
+    // Until line 1 is whole it may still turn out to be a header.
+    if (!firstEnd && !windowFull)
+        return false;
     if (firstEnd && input != ForceHex) {
         const SaleaeHeader header = saleaeHeader(window, firstEnd);
         if (header != SaleaeHeader::None) {
@@ -204,13 +207,10 @@ bool CaptureReader::decide(bool atEnd)
         }
     }
     if (input == ForceSaleae) {
-        if (!firstEnd && !windowFull)
-            return false;
         fail(1, QStringLiteral("not a Saleae async-serial header (\"Time [s],Value,Parity Error,Framing Error\" "
                                "or \"name,type,start_time,duration,data\")"));
         return true;
     }
-    // Line 1 is no header, or not complete yet and holding a byte no header has.
     if (input == Detect && hasNonText(window, windowEnd)) {
         start(Raw, 0);
         return true;

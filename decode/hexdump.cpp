@@ -137,10 +137,13 @@ CaptureLines::Outcome HexDumpLines::offsetLine(const char *p, const char *e)
 {
     const char *digits = p;
     qint64 offset = 0;
-    while (p < e && hexValue(*p) >= 0 && p - digits < 16)
-        offset = offset * 16 + hexValue(*p++);
+    for (; p < e && hexValue(*p) >= 0; ++p) {
+        if (p - digits == 15)
+            return fault(QStringLiteral("the offset has more than 15 hex digits"));
+        offset = offset * 16 + hexValue(*p);
+    }
     const bool xxd = form == CaptureReader::Xxd;
-    if (p == digits || p - digits >= 16 || (xxd ? p == e || *p != ':' : p < e && !isBlank(*p)))
+    if (p == digits || (xxd ? p == e || *p != ':' : p < e && !isBlank(*p)))
         return fault(xxd ? QStringLiteral("the line does not start with an offset and ':'")
                          : QStringLiteral("the line does not start with an offset"));
     if (xxd)

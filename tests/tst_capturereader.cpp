@@ -104,6 +104,9 @@ void tst_CaptureReader::shortFiles_data()
         << QByteArray("name,type,start_time,duration,data,error\na,data,0.00452588,0,0xA8,\n"
                       "a,data,0.0046,0,0x1FF,framing\na,break,0.0047,0,,\na,data,0.00461268,0,0x01,\n")
         << CaptureReader::SaleaeNameType << a801 << t12 << qint64(1);
+    QTest::newRow("extra column named in UTF-8") << detect
+        << QByteArray("name,type,start_time,duration,data,Gr\xC3\xB6\xC3\x9F" "e\na,data,0.00452588,0,0xA8,1\n")
+        << CaptureReader::SaleaeNameType << QByteArray("\xA8") << Times{0.00452588} << qint64(0);
     QTest::newRow("CRLF, byte-order mark, negative time") << detect
         << "\xEF\xBB\xBF" + nameType.left(nameType.size() - 1) + "\r\na,data,-0.5,0,0xA8\r\na,data,0.25,0,1\r\n"
         << CaptureReader::SaleaeNameType << a801 << Times{-0.5, 0.25} << qint64(0);
@@ -248,6 +251,8 @@ void tst_CaptureReader::brokenFiles_data()
         << "line 2: the line does not start with an offset and ':'" + xxd;
     QTest::newRow("xxd offset skips a line") << detect << QByteArray("00000000: a801  ..\n00000004: a801  ..\n")
         << qint64(2) << "line 2: offset 0x4 where 0x2 was expected" + xxd;
+    QTest::newRow("xxd offset too long") << detect << QByteArray("00000000: a801  ..\n1000000000000000: a801  ..\n")
+        << qint64(2) << "line 2: the offset has more than 15 hex digits" + xxd;
     QTest::newRow("xxd offset, no bytes") << detect << QByteArray("00000000: a801  ..\n00000002:\n") << qint64(2)
         << "line 2: no bytes after the offset" + xxd;
     QTest::newRow("hexdump -C line without offset") << detect << hexdumpLine + "  a8 01  |..|\n" << qint64(2)
