@@ -88,13 +88,25 @@ bool CaptureReader::feed(const char *data, int size)
 {
     if (failed() || ended || size <= 0)
         return !failed();
-    if (decided == Undecided) {
-        head.append(data, size);
-        decide(false);
-    } else if (decided == Raw) {
+    if (decided == Raw) {
         rawBytes.append(data, size);
-    } else {
+    } else if (decided != Undecided) {
         readText(data, size);
+    } else {
+        // A block that settles the form on its own is read where it lies.
+        if (!head.isEmpty()) {
+            head.append(data, size);
+            data = head.constData();
+            size = int(head.size());
+        }
+        Form form;
+        int textStart;
+        if (decide(data, size, false, form, textStart))
+            start(form, data, size, textStart);
+        else if (head.isEmpty())
+            head = QByteArray(data, size);
+        if (decided != Undecided || failed())
+            head = QByteArray();
     }
     return !failed();
 }
@@ -104,8 +116,13 @@ bool CaptureReader::finish()
     if (ended || failed())
         return !failed();
     ended = true;
-    if (decided == Undecided)
-        decide(true);
+    if (decided == Undecided) {
+        Form form;
+        int textStart;
+        decide(head.constData(), int(head.size()), true, form, textStart);
+        start(form, head.constData(), int(head.size()), textStart);
+        head = QByteArray();
+    }
     if (failed() || !lines)
         return !failed();
     if (!carry.isEmpty()) {
@@ -123,7 +140,16 @@ bool CaptureReader::finish()
 
 bool CaptureReader::readAll(const QByteArray &contents)
 {
-    feed(contents.constData(), int(contents.size()));
+    Form form;
+    int textStart;
+    // A raw file is handed back as it is, without a copy.
+    if (decided == Undecided && head.isEmpty() && !ended
+        && decide(contents.constData(), int(contents.size()), true, form, textStart) && form == Raw) {
+        decided = Raw;
+        rawBytes = contents;
+    } else {
+        feed(contents.constData(), int(contents.size()));
+    }
     return finish();
 }
 
@@ -173,15 +199,14 @@ void CaptureReader::fail(qint64 line, const QString &what)
 // CSV header on the first line settles it at once; otherwise a hex dump must
 // look like one on its first line that is not blank and be plain text
 // through the window.
-bool CaptureReader::decide(bool atEnd)
+bool CaptureReader::decide(const char *p, int n, bool atEnd, Form &form, int &textStart) const
 {
+    form = Undecided;
+    textStart = 0;
     if (input == ForceRaw) {
-        start(Raw, 0);
+        form = Raw;
         return true;
     }
-    const char *p = head.constData();
-    const int n = int(head.size());
-    int textStart = 0;
     const int bomBytes = qMin(n, 3);
     if (std::memcmp(p, byteOrderMark, size_t(bomBytes)) == 0) {
         if (bomBytes < 3 && !atEnd)
@@ -202,17 +227,15 @@ bool CaptureReader::decide(bool atEnd)
     if (firstEnd && input != ForceHex) {
         const SaleaeHeader header = saleaeHeader(window, firstEnd);
         if (header != SaleaeHeader::None) {
-            start(header == SaleaeHeader::TimeValue ? SaleaeTimeValue : SaleaeNameType, textStart);
+            form = header == SaleaeHeader::TimeValue ? SaleaeTimeValue : SaleaeNameType;
             return true;
         }
     }
-    if (input == ForceSaleae) {
-        fail(1, QStringLiteral("not a Saleae async-serial header (\"Time [s],Value,Parity Error,Framing Error\" "
-                               "or \"name,type,start_time,duration,data\")"));
-        return true;
-    }
+    if (input == ForceSaleae)
+        return true; // and no form: the header is missing
     if (input == Detect && hasNonText(window, windowEnd)) {
-        start(Raw, 0);
+        form = Raw;
+        textStart = 0;
         return true;
     }
 
@@ -232,41 +255,44 @@ bool CaptureReader::decide(bool atEnd)
     if (!lineEnd) {
         if (!seenAll)
             return false;
-        start(input == ForceHex ? HexPairs : Raw, input == ForceHex ? textStart : 0);
+        form = input == ForceHex ? HexPairs : Raw;
+        textStart = input == ForceHex ? textStart : 0;
         return true;
     }
     if (!lineKnown)
         return false;
     const Form hex = hexDumpForm(line, lineEnd);
     if (input == ForceHex) {
-        start(hex == Undecided ? HexPairs : hex, textStart);
+        form = hex == Undecided ? HexPairs : hex;
         return true;
     }
     if (hex == Undecided) {
-        start(Raw, 0);
+        form = Raw;
+        textStart = 0;
         return true;
     }
     if (!seenAll)
         return false;
-    start(hex, textStart);
+    form = hex;
     return true;
 }
 
-void CaptureReader::start(Form form, int textStart)
+void CaptureReader::start(Form form, const char *data, int size, int textStart)
 {
     decided = form;
-    const QByteArray start = head;
-    head = QByteArray();
-    if (form == Raw) {
-        rawBytes = start;
-        return;
+    if (form == Undecided) {
+        fail(1, QStringLiteral("not a Saleae async-serial header (\"Time [s],Value,Parity Error,Framing Error\" "
+                               "or \"name,type,start_time,duration,data\")"));
+    } else if (form == Raw) {
+        rawBytes.append(data, size);
+    } else {
+        if (form == SaleaeTimeValue || form == SaleaeNameType)
+            lines = makeSaleaeCsvLines();
+        else
+            lines = makeHexDumpLines(form);
+        offset = textStart;
+        readText(data + textStart, size - textStart);
     }
-    if (form == SaleaeTimeValue || form == SaleaeNameType)
-        lines = makeSaleaeCsvLines();
-    else
-        lines = makeHexDumpLines(form);
-    offset = textStart;
-    readText(start.constData() + textStart, int(start.size()) - textStart);
 }
 
 void CaptureReader::readText(const char *data, int size)

@@ -69,8 +69,10 @@ public:
     QString errorString() const;
 
 private:
-    bool decide(bool atEnd);
-    void start(Form form, int textStart);
+    // False while bytes still to come could change the answer; a form of
+    // Undecided then means the forced CSV header is missing.
+    bool decide(const char *data, int size, bool atEnd, Form &form, int &textStart) const;
+    void start(Form form, const char *data, int size, int textStart);
     void readText(const char *data, int size);
     void takeLine(const char *begin, const char *end);
     void fail(qint64 line, const QString &what);
