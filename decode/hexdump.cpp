@@ -53,6 +53,7 @@ private:
     Outcome pairs(const char *p, const char *e);
     Outcome offsetLine(const char *p, const char *e);
     bool hexToken(const char *begin, const char *end);
+    bool textColumnMatches(const char *line, int size, const char *text, const char *end) const;
     Outcome atOffset(qint64 offset);
     Outcome repeat();
 
@@ -186,10 +187,44 @@ CaptureLines::Outcome HexDumpLines::offsetLine(const char *p, const char *e)
     }
     if (bytes.size() == before)
         return fault(QStringLiteral("no bytes after the offset"));
+    if (!textColumnMatches(bytes.constData() + before, int(bytes.size()) - before, p, e))
+        return fault(QStringLiteral("the bytes do not match the text column beside them (xxd -e and other layouts "
+                                    "are not read)"));
     lastLine = bytes.mid(before);
     produced += lastLine.size();
     expected += lastLine.size();
     return Taken;
+}
+
+// The text column shows each byte as itself or as '.'. It may be missing
+// altogether, and spaces at its end may have been lost in pasting.
+bool HexDumpLines::textColumnMatches(const char *line, int size, const char *text, const char *end) const
+{
+    if (form == CaptureReader::HexdumpC) {
+        if (text == end) // no bar: no text column
+            return true;
+        ++text;
+        if (end[-1] == '|' && end > text)
+            --end;
+    }
+    while (text < end && isBlank(end[-1]))
+        --end;
+    while (size > 0 && line[size - 1] == ' ')
+        --size;
+    if (text == end)
+        return true;
+    if (end - text < size)
+        return false;
+    for (const char *shown = end - size; text < shown; ++text) {
+        if (!isBlank(*text) || form == CaptureReader::HexdumpC)
+            return false;
+    }
+    for (int i = 0; i < size; ++i) {
+        const quint8 byte = quint8(line[i]);
+        if (text[i] != (byte >= 0x20 && byte < 0x7F ? char(byte) : '.'))
+            return false;
+    }
+    return true;
 }
 
 CaptureLines::Outcome HexDumpLines::atOffset(qint64 offset)

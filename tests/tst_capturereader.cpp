@@ -125,7 +125,7 @@ void tst_CaptureReader::shortFiles_data()
         << CaptureReader::HexPairs << frameBytes << Times() << qint64(0);
     QTest::newRow("0x list, CRLF") << detect << QByteArray("  0xA8, 0x01, 0x8,\r\n0x2F, 0x50\r\n")
         << CaptureReader::HexPairs << frameBytes << Times() << qint64(0);
-    QTest::newRow("xxd") << detect << QByteArray("00000000: a801 082f  ...\n00000004: 50            P\n")
+    QTest::newRow("xxd") << detect << QByteArray("00000000: a801 082f  .../\n00000004: 50            P\n")
         << CaptureReader::Xxd << frameBytes << Times() << qint64(0);
     QTest::newRow("hexdump -C, repeat") << detect
         << QByteArray("00000000  a8 01  |..|\n*\n00000006  08 2f 50  |./P|\n00000009\n") << CaptureReader::HexdumpC
@@ -255,6 +255,9 @@ void tst_CaptureReader::brokenFiles_data()
         << qint64(2) << "line 2: the offset has more than 15 hex digits" + xxd;
     QTest::newRow("xxd offset, no bytes") << detect << QByteArray("00000000: a801  ..\n00000002:\n") << qint64(2)
         << "line 2: no bytes after the offset" + xxd;
+    QTest::newRow("xxd -e") << detect << QByteArray("00000000: 2f0801a8 43424150 47464544 4b4a4948  .../PABCDEFGHIJK\n")
+        << qint64(1) << "line 1: the bytes do not match the text column beside them (xxd -e and other layouts are not "
+                        "read)" + xxd;
     QTest::newRow("hexdump -C line without offset") << detect << hexdumpLine + "  a8 01  |..|\n" << qint64(2)
         << "line 2: the line does not start with an offset" + hexdump;
     QTest::newRow("hexdump -C, a digit short") << detect << hexdumpLine + "00000010  a8 1  |..|\n" << qint64(2)
