@@ -46,7 +46,7 @@ public:
     bool feed(const char *data, int size);
     // The file ended: decodes what was held back and the last line.
     bool finish();
-    // A whole file in memory: feed and finish.
+    // A whole file in memory: feed and finish; a raw file comes back shared, not copied.
     bool readAll(const QByteArray &contents);
 
     // Decoded since the last take. For a CSV, takeTimes() gives the time of
@@ -65,7 +65,8 @@ public:
 
     bool failed() const { return errorAt > 0; }
     qint64 errorLine() const { return errorAt; }
-    // "line 12: value '256' is over 255 (read as ..., recognised by its content)"
+    // For example: line 12: value "256" is over 255 (read as Saleae CSV
+    // (Time [s],Value,...), recognised by its content)
     QString errorString() const;
 
 private:
