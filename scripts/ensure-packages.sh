@@ -26,5 +26,6 @@ BUILD_PACKAGES=(g++ make cmake "${QT_PACKAGES[@]}")
 # dpkg-shlibdeps works out the package's dependencies.
 PACKAGE_PACKAGES=(dpkg-dev)
 # The package check also validates the menu entry, the icon and the AppStream
-# data, renders the manual pages and runs lintian.
-TEST_PACKAGES=("${PACKAGE_PACKAGES[@]}" desktop-file-utils libxml2-utils appstream man-db lintian)
+# data, renders the manual pages and runs lintian. The capture reader's test
+# reads the dumps the real xxd and hexdump (bsdextrautils) write.
+TEST_PACKAGES=("${PACKAGE_PACKAGES[@]}" desktop-file-utils libxml2-utils appstream man-db lintian xxd bsdextrautils)

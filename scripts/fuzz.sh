@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds the fuzzers with clang and runs each for
 # the given number of seconds (default 60): the decoder on single chunks,
-# then the frame assembler on a stream cut into reads. Any finding fails.
+# then the frame assembler on a stream cut into reads, then the capture file
+# reader on files of any form fed in blocks. Any finding fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
@@ -11,8 +12,8 @@ ensure_packages "${BUILD_PACKAGES[@]}" clang libclang-rt-dev python3
 cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF -DLINKSCOPE_FUZZ=ON \
     -DLINKSCOPE_QT_MAJOR="$LINKSCOPE_QT_MAJOR" \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-cmake --build build/fuzz -j"$(nproc)" --target decode_fuzzer assembler_fuzzer
-mkdir -p build/fuzz/corpus build/fuzz/assembler-corpus
+cmake --build build/fuzz -j"$(nproc)" --target decode_fuzzer assembler_fuzzer capture_fuzzer
+mkdir -p build/fuzz/corpus build/fuzz/assembler-corpus build/fuzz/capture-corpus
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 build/fuzz/fuzz/decode_fuzzer -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
     -artifact_prefix=build/fuzz/ build/fuzz/corpus fuzz/corpus
@@ -49,3 +50,18 @@ for size in (1, 8, 64):
 PY
 build/fuzz/fuzz/assembler_fuzzer -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
     -artifact_prefix=build/fuzz/assembler- build/fuzz/assembler-corpus build/fuzz/assembler-seeds
+# The capture reader's seeds: each sample file behind a byte that picks the
+# input (detected, raw, hex, saleae) and the block size (1 or 64 bytes).
+python3 - fuzz/capture-seeds build/fuzz/capture-seeds <<'PY'
+import os, sys
+src, dst = sys.argv[1], sys.argv[2]
+os.makedirs(dst, exist_ok=True)
+for name in sorted(os.listdir(src)):
+    data = open(os.path.join(src, name), "rb").read()
+    for first in (0x00, 0x24, 0x25, 0x26, 0x27):
+        open(os.path.join(dst, "%s-%02x" % (name, first)), "wb").write(bytes([first]) + data)
+PY
+# Longer than the 4 KB the reader looks at to tell a dump from raw bytes;
+# the memory limit catches any input that makes the reader ask for far more.
+build/fuzz/fuzz/capture_fuzzer -max_total_time="$seconds" -timeout=10 -print_final_stats=1 -max_len=12000 \
+    -malloc_limit_mb=256 -artifact_prefix=build/fuzz/capture- build/fuzz/capture-corpus build/fuzz/capture-seeds

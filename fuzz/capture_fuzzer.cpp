@@ -1,0 +1,94 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Feeds arbitrary files to the capture reader, whole and cut into blocks, and
+// checks what must hold whatever a file holds: it turns into bytes or into an
+// error on one of its lines, the same however it arrives; the bytes stay within
+// a bound set by the file's size; a CSV gives one time per byte and other forms
+// none; and a file taken as raw comes out unchanged.
+#include "decode/capturereader.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+[[noreturn]] void fail(const char *what)
+{
+    std::fprintf(stderr, "invariant broken: %s\n", what);
+    std::abort();
+}
+
+struct Read
+{
+    QByteArray bytes;
+    QVector<double> times;
+    CaptureReader::Form form = CaptureReader::Undecided;
+    qint64 leftOut = 0, skipped = 0, errorLine = 0;
+    QString error;
+
+    bool operator==(const Read &o) const
+    {
+        return bytes == o.bytes && times == o.times && form == o.form && leftOut == o.leftOut
+            && skipped == o.skipped && errorLine == o.errorLine && error == o.error;
+    }
+};
+
+Read collect(CaptureReader &reader, Read &read)
+{
+    read.bytes += reader.takeBytes();
+    read.times += reader.takeTimes();
+    read.form = reader.form();
+    read.leftOut = reader.leftOutBytes();
+    read.skipped = reader.skippedRows();
+    read.errorLine = reader.errorLine();
+    read.error = reader.errorString();
+    return read;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    // The first byte picks the input the user would force (low two bits) and
+    // the size of the blocks (the rest); the file is what follows.
+    if (size < 1)
+        return 0;
+    const auto input = CaptureReader::Input(data[0] & 3);
+    const int block = 1 + (data[0] >> 2) * 7;
+    const QByteArray contents(reinterpret_cast<const char *>(data + 1), int(size - 1));
+
+    CaptureReader whole(input);
+    const bool ok = whole.readAll(contents);
+    Read all;
+    collect(whole, all);
+
+    CaptureReader pieces(input);
+    Read cut;
+    for (int at = 0; at < contents.size(); at += block) {
+        pieces.feed(contents.constData() + at, qMin(block, int(contents.size()) - at));
+        cut.bytes += pieces.takeBytes();
+        cut.times += pieces.takeTimes();
+    }
+    pieces.finish();
+    collect(pieces, cut);
+    if (!(cut == all))
+        fail("the file read in blocks reads differently");
+
+    const qint64 lines = contents.count('\n') + 1;
+    if (ok == whole.failed() || ok != all.error.isEmpty())
+        fail("the verdict and the error disagree");
+    if (!ok && (all.errorLine < 1 || all.errorLine > lines))
+        fail("the error names no line of the file");
+    if (ok && all.form == CaptureReader::Undecided)
+        fail("a file was read without a form");
+    if (all.times.size() != (whole.hasTimes() ? all.bytes.size() : 0))
+        fail("the times do not match the bytes");
+    if (whole.hasTimes() && all.bytes.size() + all.leftOut + all.skipped > lines)
+        fail("more rows than lines");
+    if (all.form == CaptureReader::Raw && all.bytes != contents)
+        fail("a raw file came out changed");
+    // Only a hex dump's '*' can give more bytes than the file has.
+    const bool repeats = all.form == CaptureReader::Xxd || all.form == CaptureReader::HexdumpC;
+    if (all.bytes.size() > (repeats ? 17 * qint64(contents.size()) + 65536 : qint64(contents.size())))
+        fail("more bytes than the file's size allows");
+    return 0;
+}
