@@ -2,6 +2,7 @@
 #include "pty.h"
 
 #include <cerrno>
+#include <poll.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
@@ -44,6 +45,20 @@ bool PseudoTerminal::write(const QByteArray &data)
         left -= written;
     }
     return true;
+}
+
+QByteArray PseudoTerminal::read(int waitMs)
+{
+    QByteArray bytes;
+    pollfd ready{masterFd, POLLIN, 0};
+    while (::poll(&ready, 1, bytes.isEmpty() ? waitMs : 0) > 0 && (ready.revents & POLLIN)) {
+        char buffer[4096];
+        const ssize_t n = ::read(masterFd, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        bytes.append(buffer, int(n));
+    }
+    return bytes;
 }
 
 void PseudoTerminal::closeMaster()

@@ -21,6 +21,10 @@ public:
 
     // Writes all of data on the master and waits until the line has taken it.
     bool write(const QByteArray &data);
+    // What a program wrote on the slave and the master has not read yet,
+    // waiting up to waitMs for the first byte.
+    QByteArray read(int waitMs = 0);
+    int masterDescriptor() const { return masterFd; }
     // Closing the master is the device being unplugged.
     void closeMaster();
 
