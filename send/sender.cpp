@@ -89,10 +89,12 @@ Sender::Wake Sender::waitUntil(Clock::time_point deadline, bool stoppable)
     }
 }
 
+// From every dropoutEvery seconds on, for dropoutFor; a nanosecond's
+// leeway keeps frames due right at its end out of it.
 bool Sender::inDropout(double due) const
 {
     return options.dropoutEvery > 0 && due >= options.dropoutEvery
-        && std::fmod(due, options.dropoutEvery) < options.dropoutFor;
+        && std::fmod(due, options.dropoutEvery) < options.dropoutFor - 1e-9;
 }
 
 bool Sender::runIsOver() const
@@ -175,7 +177,8 @@ void Sender::warnIfTooFast()
     if (output.isPort() && bytes * 10 / options.baud > period)
         complain(QStringLiteral("%1 bytes every %2 ms are more than the %3 bytes a second that %4 baud carries "
                                 "(10 bits a byte); sending back to back")
-                     .arg(bytes, 0, 'g', 4).arg(period * 1000, 0, 'g', 4).arg(options.baud / 10).arg(options.baud));
+                     .arg(bytes, 0, 'g', 4).arg(period * 1000, 0, 'g', 4).arg(options.baud / 10.0, 0, 'g', 6)
+                     .arg(options.baud));
     if (options.chunk > 0 && std::ceil(bytes / options.chunk - 1) * options.chunkGap > period)
         complain(QStringLiteral("pieces of %1 bytes %2 ms apart take longer than the %3 ms between frames; sending "
                                 "back to back").arg(options.chunk).arg(options.chunkGap * 1000, 0, 'g', 4)

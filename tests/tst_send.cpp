@@ -134,6 +134,8 @@ void tst_Send::failsafeAndDamage_data()
     QTest::newRow("HOTT failsafe") << (QStringList{"-f", "hott"} + halfInFailsafe) << 50 << 50 << 0.0;
     QTest::newRow("SPEKTRUM failsafe") << (QStringList{"-f", "spektrum"} + halfInFailsafe) << 50 << 50 << 0.0;
     QTest::newRow("MPX falls silent") << (QStringList{"-f", "mpx"} + halfInFailsafe) << 50 << 0 << 0.0;
+    QTest::newRow("HOTT with dropouts") << QStringList{"-f", "hott", "-r", "100", "-d", "3", "--dropout-every", "1",
+                                                       "--dropout-for", "200"} << 260 << 0 << 0.0;
     const QStringList quarterDamaged{"-r", "2000", "-n", "800", "--corrupt", "0.25", "--seed", "11"};
     QTest::newRow("MPX_V2 damaged") << (QStringList{"-f", "mpx2"} + quarterDamaged) << -1 << 0 << 0.25;
     QTest::newRow("HOTT damaged") << (QStringList{"-f", "hott", "-c", "16"} + quarterDamaged) << -1 << 0 << 0.25;
