@@ -11,14 +11,14 @@ enum class Family { Mpx, MpxV2, Nordax, Hott, Spektrum };
 struct FamilyTraits
 {
     Family family;
-    const char *name;     // as the window shows it
+    const char *name;      // as the window shows it
     const char *shortName; // as --family takes it
-    double defaultRate;   // frames per second
-    const char *rateNote; // why that rate, for --help
-    int fixedChannels;    // 0: as many as given, up to maxChannels
+    double defaultRate;    // frames per second
+    const char *rateNote;  // why that rate, for --help
+    int fixedChannels;     // 0: as many as given, up to maxChannels
     int defaultChannels;
     int maxChannels;
-    int wireMax;          // largest value --wire takes
+    int wireMax;           // largest value --wire takes
 };
 
 const FamilyTraits &traitsOf(Family family);

@@ -166,7 +166,8 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
                                       QStringLiteral("Time between the pieces of a frame (default 1)."),
                                       QStringLiteral("ms"));
     const QCommandLineOption seed(QStringLiteral("seed"),
-                                  QStringLiteral("Makes the random choices repeatable; the summary names the seed used."),
+                                  QStringLiteral("Makes the random choices repeatable; the summary names the seed "
+                                                 "used."),
                                   QStringLiteral("n"));
     const QCommandLineOption replay(QStringLiteral("replay"),
                                     QStringLiteral("Send what a file holds: a raw capture (linkscope-dump --write) "
@@ -269,7 +270,8 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
 
         if (parser.isSet(sweep)) {
             options.sweep = true;
-            options.sweepPeriod = readNumber(QStringLiteral("sweep"), parser.value(sweep), 0, false, longestSeconds, "s");
+            options.sweepPeriod = readNumber(QStringLiteral("sweep"), parser.value(sweep), 0, false, longestSeconds,
+                                             "s");
         }
         if (parser.isSet(failsafe))
             options.failsafeAfter = readNumber(QStringLiteral("failsafe-after"), parser.value(failsafe), 0, true,
@@ -283,7 +285,8 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
     if (parser.isSet(count))
         options.count = readWhole(QStringLiteral("count"), parser.value(count), 1, Q_INT64_C(1) << 62, "frames");
     if (parser.isSet(duration))
-        options.duration = readNumber(QStringLiteral("duration"), parser.value(duration), 0, false, longestSeconds, "s");
+        options.duration = readNumber(QStringLiteral("duration"), parser.value(duration), 0, false, longestSeconds,
+                                      "s");
     if (parser.isSet(dropoutEvery)) {
         options.dropoutEvery = readNumber(QStringLiteral("dropout-every"), parser.value(dropoutEvery), 0, false,
                                           longestSeconds, "s");

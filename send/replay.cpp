@@ -37,8 +37,10 @@ Recording piecesOfCapture(const QByteArray &capture)
     constexpr int readSize = 1 << 16;
     FrameAssembler assembler;
     QVector<AssembledFrame> frames;
-    for (int at = 0; at < capture.size(); at += readSize)
-        frames += assembler.feed(QByteArray::fromRawData(capture.constData() + at, qMin(readSize, capture.size() - at)));
+    for (int at = 0; at < capture.size(); at += readSize) {
+        const int size = qMin(readSize, capture.size() - at);
+        frames += assembler.feed(QByteArray::fromRawData(capture.constData() + at, size));
+    }
     frames += assembler.flush();
 
     Recording pieces;

@@ -280,8 +280,10 @@ void tst_Send::usageErrors_data()
     QTest::newRow("us out of range") << (mpx + QStringList{"--us", "1500,2200"}) << 2
                                      << "channel 2: 2200 µs lies outside MPX's range, 800 to 2199 µs";
     QTest::newRow("SPEKTRUM channel 1 at 916")
-        << QStringList{"-f", "SPEKTRUM", "--us", "916", "-"} << 2 << "channel 1: 916 µs lies outside SPEKTRUM's range, 917";
-    QTest::newRow("us with NORDAX") << QStringList{"-f", "nordax", "--us", "1500", "-"} << 2 << "give its words with --wire";
+        << QStringList{"-f", "SPEKTRUM", "--us", "916", "-"} << 2
+        << "channel 1: 916 µs lies outside SPEKTRUM's range, 917";
+    QTest::newRow("us with NORDAX") << QStringList{"-f", "nordax", "--us", "1500", "-"} << 2
+                                    << "give its words with --wire";
     QTest::newRow("too many values") << (mpx + QStringList{"--us", QString("1500,").repeated(12) + "1500"}) << 2
                                      << "MPX carries 12 channels; 13 values given";
     QTest::newRow("not a number") << (mpx + QStringList{"--us", "15OO"}) << 2 << "channel 1: '15OO' is no whole number";
@@ -293,8 +295,8 @@ void tst_Send::usageErrors_data()
     QTest::newRow("count 0") << (mpx + QStringList{"-n", "0"}) << 2 << "--count 0 lies outside 1";
     QTest::newRow("share above 1") << (mpx + QStringList{"--corrupt", "1.5"}) << 2 << "0 to 1";
     QTest::newRow("gap without chunks") << (mpx + QStringList{"--chunk-gap", "5"}) << 2 << "--chunk-gap needs --chunk";
-    QTest::newRow("dropout as long as the cycle") << (mpx + QStringList{"--dropout-every", "1", "--dropout-for", "1000"})
-                                                  << 2 << "leaves no time to send";
+    QTest::newRow("dropout as long as the cycle")
+        << (mpx + QStringList{"--dropout-every", "1", "--dropout-for", "1000"}) << 2 << "leaves no time to send";
     QTest::newRow("sweep with values") << (mpx + QStringList{"--sweep", "--us", "1500"}) << 2 << "--sweep sets every";
     QTest::newRow("sweep of 0 s") << (mpx + QStringList{"--sweep=0"}) << 2 << "--sweep 0 must be more than 0";
     QTest::newRow("replay without a name") << QStringList{"--replay", "", "-"} << 2 << "--replay needs a file name";
