@@ -21,11 +21,13 @@ done
 
 expected_files="usr/bin/linkscope
 usr/bin/linkscope-dump
+usr/bin/linkscope-send
 usr/share/applications/org.linkscope.LinkScope.desktop
 usr/share/doc/linkscope/changelog.gz
 usr/share/doc/linkscope/copyright
 usr/share/icons/hicolor/scalable/apps/linkscope.svg
 usr/share/man/man1/linkscope-dump.1.gz
+usr/share/man/man1/linkscope-send.1.gz
 usr/share/man/man1/linkscope.1.gz
 usr/share/metainfo/org.linkscope.LinkScope.metainfo.xml"
 
@@ -55,7 +57,7 @@ appstreamcli validate --no-net "$stage/usr/share/metainfo/org.linkscope.LinkScop
     || fail "the AppStream data does not validate"
 echo "AppStream data validates"
 
-for page in linkscope linkscope-dump; do
+for page in linkscope linkscope-dump linkscope-send; do
     warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$stage/usr/share/man/man1/$page.1.gz" 2>&1 >/dev/null)
     [ -z "$warnings" ] || fail "the manual page of $page renders with warnings: $warnings"
     LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$stage/usr/share/man/man1/$page.1.gz" 2>/dev/null | grep -q dialout \
@@ -80,6 +82,13 @@ printf '\x00\xa8\x01\x00\x27\x0c' >"$work/capture.bin"
 [ "$("$dump" --format csv "$work/capture.bin" 2>/dev/null | tail -n 1)" = ",1,HOTT,true,false,a80100270c" ] \
     || fail "installed linkscope-dump does not decode a capture"
 echo "installed linkscope-dump decodes a capture"
+
+send=$stage/usr/bin/linkscope-send
+"$send" --version | grep -q '^linkscope-send ' || fail "installed linkscope-send does not tell its version"
+"$send" --family hott --us 1500 --count 2 --quiet - >"$work/sent.bin" || fail "installed linkscope-send failed"
+[ "$("$dump" --format csv "$work/sent.bin" 2>/dev/null | tail -n 1)" = ",7,HOTT,true,false,1500,12000,a801012ee0b10a" ] \
+    || fail "installed linkscope-send does not send what linkscope-dump reads back"
+echo "installed linkscope-send sends frames that linkscope-dump reads"
 
 cpack --config "$build/CPackConfig.cmake" -B "$work/package" >"$work/cpack.log" 2>&1 \
     || { cat "$work/cpack.log" >&2; fail "cpack failed"; }
@@ -110,7 +119,7 @@ if echo "$names" | grep -Eq -- '-dev$|^libasan|^libubsan'; then
 fi
 
 dpkg-deb -x "$deb" "$work/unpacked"
-for program in linkscope linkscope-dump; do
+for program in linkscope linkscope-dump linkscope-send; do
     if readelf -S "$work/unpacked/usr/bin/$program" | grep -q '\.debug_info'; then
         fail "the packaged $program still carries debug information"
     fi

@@ -62,6 +62,20 @@ bool PseudoTerminal::write(const QByteArray &data, int timeoutMs)
     return taken;
 }
 
+QByteArray PseudoTerminal::read(int waitMs)
+{
+    QByteArray bytes;
+    pollfd ready{masterFd, POLLIN, 0};
+    while (::poll(&ready, 1, bytes.isEmpty() ? waitMs : 0) > 0 && (ready.revents & POLLIN)) {
+        char buffer[4096];
+        const ssize_t n = ::read(masterFd, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        bytes.append(buffer, int(n));
+    }
+    return bytes;
+}
+
 void PseudoTerminal::closeMaster()
 {
     if (masterFd >= 0)

@@ -24,6 +24,10 @@ public:
     // The same, but gives up once the line has taken nothing for timeoutMs,
     // as when nobody reads the other side.
     bool write(const QByteArray &data, int timeoutMs);
+    // What a program wrote on the slave and the master has not read yet,
+    // waiting up to waitMs for the first byte.
+    QByteArray read(int waitMs = 0);
+    int masterDescriptor() const { return masterFd; }
     // Closing the master is the device being unplugged.
     void closeMaster();
 

@@ -1,0 +1,314 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "send/options.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QRandomGenerator>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// Longer would no longer count nanoseconds exactly on a steady clock.
+constexpr double longestSeconds = 1e7;
+
+[[noreturn]] void usageError(const QString &text)
+{
+    std::fprintf(stderr, "linkscope-send: %s\nTry 'linkscope-send --help'.\n", qPrintable(text));
+    std::exit(2);
+}
+
+QString number(double value)
+{
+    return QString::number(value, 'g', 10);
+}
+
+// " of seconds" for "a number of seconds", or nothing without a unit.
+QString unitText(const char *before, const char *unit)
+{
+    return *unit ? QLatin1String(before) + QLatin1String(unit) : QString();
+}
+
+// A finite number from lowest (included or not) to highest.
+double readNumber(const QString &option, const QString &text, double lowest, bool lowestIncluded,
+                  double highest, const char *unit)
+{
+    bool ok = false;
+    const double value = text.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(value))
+        usageError(QStringLiteral("--%1 takes a number%2, not '%3'").arg(option, unitText(" of ", unit), text));
+    if (!lowestIncluded && (value <= lowest || value > highest))
+        usageError(QStringLiteral("--%1 %2 must be more than %3 and at most %4%5")
+                       .arg(option, text, number(lowest), number(highest), unitText(" ", unit)));
+    if (value < lowest || value > highest)
+        usageError(QStringLiteral("--%1 %2 lies outside %3 to %4%5")
+                       .arg(option, text, number(lowest), number(highest), unitText(" ", unit)));
+    return value;
+}
+
+qint64 readWhole(const QString &option, const QString &text, qint64 lowest, qint64 highest, const char *unit)
+{
+    bool ok = false;
+    const qint64 value = text.trimmed().toLongLong(&ok);
+    if (!ok)
+        usageError(QStringLiteral("--%1 takes a whole number%2, not '%3'").arg(option, unitText(" of ", unit), text));
+    if (value < lowest || value > highest)
+        usageError(QStringLiteral("--%1 %2 lies outside %3 to %4%5")
+                       .arg(option, text).arg(lowest).arg(highest).arg(unitText(" ", unit)));
+    return value;
+}
+
+// --us or --wire: one value per channel, from channel 1 on.
+QVector<int> readChannels(const FamilyTraits &family, const QString &list, bool microseconds)
+{
+    const QStringList items = list.split(QLatin1Char(','));
+    const int most = family.fixedChannels ? family.fixedChannels : family.maxChannels;
+    if (items.size() > most)
+        usageError(QStringLiteral("%1 carries %2%3 channels; %4 values given")
+                       .arg(QLatin1String(family.name), family.fixedChannels ? QString() : QStringLiteral("at most "))
+                       .arg(most).arg(items.size()));
+    QVector<int> wire;
+    for (int channel = 0; channel < items.size(); ++channel) {
+        bool ok = false;
+        const int value = items[channel].trimmed().toInt(&ok);
+        if (!ok)
+            usageError(QStringLiteral("channel %1: '%2' is no whole number%3")
+                           .arg(channel + 1).arg(items[channel], microseconds ? QStringLiteral(" of µs") : QString()));
+        int lowest = 0, highest = family.wireMax;
+        if (microseconds)
+            microsecondRange(family.family, channel, lowest, highest);
+        if (value < lowest || value > highest)
+            usageError(QStringLiteral("channel %1: %2%3 lies outside %4's range, %5 to %6%3")
+                           .arg(channel + 1).arg(value).arg(microseconds ? QStringLiteral(" µs") : QString())
+                           .arg(QLatin1String(family.name)).arg(lowest).arg(highest));
+        wire << (microseconds ? wireFor(family.family, value) : value);
+    }
+    return wire;
+}
+
+QString rateDefaults()
+{
+    QStringList rates;
+    for (Family family : {Family::Mpx, Family::MpxV2, Family::Nordax, Family::Hott, Family::Spektrum}) {
+        const FamilyTraits &traits = traitsOf(family);
+        rates << QStringLiteral("%1 %2 (%3)")
+                     .arg(QLatin1String(traits.name), number(std::round(traits.defaultRate * 100) / 100),
+                          QLatin1String(traits.rateNote));
+    }
+    return rates.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+SendOptions parseCommandLine(const QStringList &givenArguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Sends radio-control receiver frames (MPX, MPX_V2, NORDAX, HOTT, SPEKTRUM) onto a serial port or standard "
+        "output, as a receiver would: the channel values you choose or a sweep, at the family's rate, with "
+        "failsafe, dropouts, damaged frames and cut-up writes on demand; or replays a recorded session."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("target"),
+                                 QStringLiteral("A serial port (ttyUSB0 or /dev/ttyUSB0), or - for standard output."));
+    const QCommandLineOption family({QStringLiteral("f"), QStringLiteral("family")},
+                                    QStringLiteral("mpx, mpx2, nordax, hott or spektrum (or MPX_V2 and so on, in any "
+                                                   "case)."),
+                                    QStringLiteral("family"));
+    const QCommandLineOption us(QStringLiteral("us"),
+                                QStringLiteral("Channel 1, 2, ... in µs; channels not given are 1500 (NORDAX: word "
+                                               "2432). MPX and MPX_V2 take 800-2199, HOTT 0-8191, SPEKTRUM 916-2083 "
+                                               "(channel 1 917-2083)."),
+                                QStringLiteral("V1,V2,..."));
+    const QCommandLineOption wire(QStringLiteral("wire"),
+                                  QStringLiteral("The channel values as sent instead: 16-bit words, for SPEKTRUM the "
+                                                 "11-bit position. A 0 goes as the zero word, which carries no value. "
+                                                 "NORDAX takes --wire only."),
+                                  QStringLiteral("W1,W2,..."));
+    const QCommandLineOption channels({QStringLiteral("c"), QStringLiteral("channels")},
+                                      QStringLiteral("Channels a frame carries: HOTT 1-32, SPEKTRUM 1-12 (default: "
+                                                     "the values given, else HOTT 8, SPEKTRUM 7). MPX has 12, MPX_V2 "
+                                                     "16, NORDAX 12."),
+                                      QStringLiteral("n"));
+    const QCommandLineOption sweep(QStringLiteral("sweep"),
+                                   QStringLiteral("Move every channel in a triangle between 1000 and 2000 µs (NORDAX: "
+                                                  "words 1 to 4863), each a 16th of the period behind the one "
+                                                  "before. The period is 4 s unless given as --sweep=seconds."),
+                                   QStringLiteral("seconds"));
+    const QCommandLineOption rate({QStringLiteral("r"), QStringLiteral("rate")},
+                                  QStringLiteral("Frames per second. Default: %1; a replay's records without times "
+                                                 "100.").arg(rateDefaults()),
+                                  QStringLiteral("hz"));
+    const QCommandLineOption count({QStringLiteral("n"), QStringLiteral("count")},
+                                   QStringLiteral("Stop after this many frames sent."), QStringLiteral("frames"));
+    const QCommandLineOption duration({QStringLiteral("d"), QStringLiteral("duration")},
+                                      QStringLiteral("Stop after this many seconds."), QStringLiteral("seconds"));
+    const QCommandLineOption failsafe(QStringLiteral("failsafe-after"),
+                                      QStringLiteral("Live frames for this long, then failsafe: HOTT status 0x81, "
+                                                     "SPEKTRUM mode bit 1 clear; MPX, MPX_V2 and NORDAX fall silent."),
+                                      QStringLiteral("seconds"));
+    const QCommandLineOption dropoutEvery(QStringLiteral("dropout-every"),
+                                          QStringLiteral("Send nothing for --dropout-for every this many seconds."),
+                                          QStringLiteral("seconds"));
+    const QCommandLineOption dropoutFor(QStringLiteral("dropout-for"),
+                                        QStringLiteral("How long each dropout lasts (default 500)."),
+                                        QStringLiteral("ms"));
+    const QCommandLineOption corrupt(QStringLiteral("corrupt"),
+                                     QStringLiteral("Share (0-1) of the frames that get one bit flipped after the type "
+                                                    "byte, so that their CRC fails."),
+                                     QStringLiteral("share"));
+    const QCommandLineOption chunk(QStringLiteral("chunk"),
+                                   QStringLiteral("Write each frame in pieces of this many bytes."),
+                                   QStringLiteral("bytes"));
+    const QCommandLineOption chunkGap(QStringLiteral("chunk-gap"),
+                                      QStringLiteral("Time between the pieces of a frame (default 1)."),
+                                      QStringLiteral("ms"));
+    const QCommandLineOption seed(QStringLiteral("seed"),
+                                  QStringLiteral("Makes the random choices repeatable; the summary names the seed "
+                                                 "used."),
+                                  QStringLiteral("n"));
+    const QCommandLineOption replay(QStringLiteral("replay"),
+                                    QStringLiteral("Send what a file holds: a raw capture (linkscope-dump --write) "
+                                                   "frame by frame at --rate, or linkscope-dump's jsonl records at "
+                                                   "their times."),
+                                    QStringLiteral("file"));
+    const QCommandLineOption speed(QStringLiteral("speed"),
+                                   QStringLiteral("Replay a jsonl file this many times as fast (default 1)."),
+                                   QStringLiteral("factor"));
+    const QCommandLineOption loop(QStringLiteral("loop"), QStringLiteral("Replay the file again and again."));
+    const QCommandLineOption baud({QStringLiteral("b"), QStringLiteral("baud")},
+                                  QStringLiteral("Baud rate of the port (default 115200); always 8N1."),
+                                  QStringLiteral("rate"));
+    const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
+                                   QStringLiteral("No summary on standard error."));
+    parser.addOptions({family, us, wire, channels, sweep, rate, count, duration, failsafe, dropoutEvery, dropoutFor,
+                       corrupt, chunk, chunkGap, seed, replay, speed, loop, baud, quiet});
+
+    // --sweep takes its period only as --sweep=seconds, as optional values go.
+    QStringList arguments = givenArguments;
+    for (int i = 1; i < arguments.size() && arguments[i] != QLatin1String("--"); ++i) {
+        if (arguments[i] == QLatin1String("--sweep"))
+            arguments[i] = QStringLiteral("--sweep=4");
+    }
+    if (!parser.parse(arguments))
+        usageError(parser.errorText());
+    if (parser.isSet(QStringLiteral("help"))) {
+        QString help = parser.helpText();
+        help.replace(QLatin1String("--sweep <seconds>  "), QLatin1String("--sweep[=<seconds>]"));
+        std::fputs(qPrintable(help), stdout);
+        std::exit(0);
+    }
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+
+    SendOptions options;
+    const QStringList targets = parser.positionalArguments();
+    if (targets.size() != 1)
+        usageError(targets.isEmpty() ? QStringLiteral("no target given: a serial port, or - for standard output")
+                                     : QStringLiteral("give exactly one target"));
+    options.target = targets.first();
+    if (options.target.isEmpty())
+        usageError(QStringLiteral("the target is empty: give a serial port, or - for standard output"));
+
+    const auto need = [&](const QCommandLineOption &option, const QCommandLineOption &needed, const char *why) {
+        if (parser.isSet(option) && !parser.isSet(needed))
+            usageError(QStringLiteral("--%1 %2").arg(option.names().last(), QLatin1String(why)));
+    };
+    need(speed, replay, "applies to --replay only");
+    need(loop, replay, "applies to --replay only");
+    need(dropoutFor, dropoutEvery, "needs --dropout-every");
+    need(chunkGap, chunk, "needs --chunk");
+
+    if (parser.isSet(replay)) {
+        options.replayPath = parser.value(replay);
+        if (options.replayPath.isEmpty())
+            usageError(QStringLiteral("--replay needs a file name"));
+        for (const QCommandLineOption *own : {&family, &us, &wire, &channels, &sweep, &failsafe, &corrupt}) {
+            if (parser.isSet(*own))
+                usageError(QStringLiteral("--%1 shapes generated frames; --replay sends the file's as they are")
+                               .arg(own->names().last()));
+        }
+        options.loop = parser.isSet(loop);
+        if (parser.isSet(speed))
+            options.speed = readNumber(QStringLiteral("speed"), parser.value(speed), 0.001, true, 1000, "times");
+        options.rate = 100;
+    } else {
+        if (!parser.isSet(family))
+            usageError(QStringLiteral("give --family (mpx, mpx2, nordax, hott or spektrum), or --replay with a file"));
+        if (!familyFromName(parser.value(family), options.family))
+            usageError(QStringLiteral("unknown family '%1' (mpx, mpx2, nordax, hott or spektrum)")
+                           .arg(parser.value(family)));
+        const FamilyTraits &traits = traitsOf(options.family);
+        options.rate = traits.defaultRate;
+        if (parser.isSet(us) && parser.isSet(wire))
+            usageError(QStringLiteral("give --us or --wire, not both"));
+        if (parser.isSet(sweep) && (parser.isSet(us) || parser.isSet(wire)))
+            usageError(QStringLiteral("--sweep sets every channel; give no --us or --wire with it"));
+        if (parser.isSet(us) && !hasMicroseconds(options.family))
+            usageError(QStringLiteral("NORDAX has no public µs scale; give its words with --wire"));
+        if (parser.isSet(us) || parser.isSet(wire))
+            options.wire = readChannels(traits, parser.value(parser.isSet(us) ? us : wire), parser.isSet(us));
+
+        int channelCount = traits.fixedChannels;
+        if (parser.isSet(channels)) {
+            if (traits.fixedChannels)
+                usageError(QStringLiteral("%1 always carries %2 channels; --channels is for HOTT and SPEKTRUM")
+                               .arg(QLatin1String(traits.name)).arg(traits.fixedChannels));
+            channelCount = int(readWhole(QStringLiteral("channels"), parser.value(channels), 1, traits.maxChannels,
+                                         "channels"));
+            if (options.wire.size() > channelCount)
+                usageError(QStringLiteral("--channels %1, but %2 values given").arg(channelCount)
+                               .arg(options.wire.size()));
+        } else if (!channelCount) {
+            channelCount = options.wire.isEmpty() ? traits.defaultChannels : options.wire.size();
+        }
+        const int centre = hasMicroseconds(options.family) ? wireFor(options.family, 1500) : 2432;
+        while (options.wire.size() < channelCount)
+            options.wire << centre;
+
+        if (parser.isSet(sweep)) {
+            options.sweep = true;
+            options.sweepPeriod = readNumber(QStringLiteral("sweep"), parser.value(sweep), 0, false, longestSeconds,
+                                             "s");
+        }
+        if (parser.isSet(failsafe))
+            options.failsafeAfter = readNumber(QStringLiteral("failsafe-after"), parser.value(failsafe), 0, true,
+                                               longestSeconds, "s");
+        if (parser.isSet(corrupt))
+            options.corrupt = readNumber(QStringLiteral("corrupt"), parser.value(corrupt), 0, true, 1, "");
+    }
+
+    if (parser.isSet(rate))
+        options.rate = readNumber(QStringLiteral("rate"), parser.value(rate), 0.001, true, 1e6, "frames per second");
+    if (parser.isSet(count))
+        options.count = readWhole(QStringLiteral("count"), parser.value(count), 1, Q_INT64_C(1) << 62, "frames");
+    if (parser.isSet(duration))
+        options.duration = readNumber(QStringLiteral("duration"), parser.value(duration), 0, false, longestSeconds,
+                                      "s");
+    if (parser.isSet(dropoutEvery)) {
+        options.dropoutEvery = readNumber(QStringLiteral("dropout-every"), parser.value(dropoutEvery), 0, false,
+                                          longestSeconds, "s");
+        if (parser.isSet(dropoutFor))
+            options.dropoutFor = readNumber(QStringLiteral("dropout-for"), parser.value(dropoutFor), 0, false,
+                                            longestSeconds * 1000, "ms") / 1000;
+        if (options.dropoutFor >= options.dropoutEvery)
+            usageError(QStringLiteral("a dropout of %1 ms every %2 s leaves no time to send")
+                           .arg(number(options.dropoutFor * 1000), number(options.dropoutEvery)));
+    }
+    if (parser.isSet(chunk)) {
+        options.chunk = int(readWhole(QStringLiteral("chunk"), parser.value(chunk), 1, 1 << 20, "bytes"));
+        if (parser.isSet(chunkGap))
+            options.chunkGap = readNumber(QStringLiteral("chunk-gap"), parser.value(chunkGap), 0, true,
+                                          longestSeconds * 1000, "ms") / 1000;
+    }
+    if (parser.isSet(seed))
+        options.seed = quint32(readWhole(QStringLiteral("seed"), parser.value(seed), 0, 0xFFFFFFFFu, ""));
+    else
+        options.seed = QRandomGenerator::system()->generate();
+    if (parser.isSet(baud))
+        options.baud = qint32(readWhole(QStringLiteral("baud"), parser.value(baud), 1, 0x7FFFFFFF, "baud"));
+    options.quiet = parser.isSet(quiet);
+    return options;
+}

@@ -1,0 +1,46 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The command line of linkscope-send, read and checked: anything that cannot
+// be meant is a usage error that says why.
+#ifndef LINKSCOPE_SEND_OPTIONS_H
+#define LINKSCOPE_SEND_OPTIONS_H
+
+#include "send/family.h"
+
+#include <QString>
+#include <QVector>
+
+struct SendOptions
+{
+    QString target; // "-", or a serial port by name or path
+    qint32 baud = 115200;
+    bool quiet = false;
+
+    // Generated frames (no --replay).
+    Family family = Family::Mpx;
+    QVector<int> wire; // one value per channel, as sent
+    bool sweep = false;
+    double sweepPeriod = 4;
+
+    // Replay of a file instead.
+    QString replayPath;
+    double speed = 1;
+    bool loop = false;
+
+    double rate = 0; // frames per second, the family's own unless given
+    qint64 count = -1;
+    double duration = -1;
+
+    double failsafeAfter = -1;
+    double dropoutEvery = -1;
+    double dropoutFor = 0.5; // seconds
+    double corrupt = 0;
+    int chunk = 0;
+    double chunkGap = 0.001; // seconds
+    quint32 seed = 0;
+};
+
+// Reads the arguments; --help and --version print and exit 0, a usage
+// error is said and exits 2.
+SendOptions parseCommandLine(const QStringList &arguments);
+
+#endif

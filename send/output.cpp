@@ -1,0 +1,149 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "send/output.h"
+
+#include "send/stopsignals.h"
+#include "serial/linesettings.h"
+#include "serial/portaccess.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr qint64 giveUpAfterMs = 1000;
+bool standardOutputClosed = false;
+
+QString systemText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+} // namespace
+
+void guardStandardOutput()
+{
+    if (::fcntl(STDOUT_FILENO, F_GETFD) >= 0)
+        return;
+    standardOutputClosed = true;
+    ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+}
+
+bool Output::open(const QString &name, qint32 baud)
+{
+    target = name;
+    if (name == QLatin1String("-")) {
+        target = QStringLiteral("standard output");
+        if (standardOutputClosed) {
+            why = QStringLiteral("standard output is closed");
+            return false;
+        }
+        fd = STDOUT_FILENO;
+        return true;
+    }
+    const QString device = portDevicePath(name);
+    // A port name never leads to a regular file; a capture is written by
+    // redirecting standard output.
+    if (QFileInfo(device).isFile() || (!QFileInfo::exists(device) && QFileInfo(name).isFile())) {
+        why = QStringLiteral("cannot open %1: it is a file, not a serial port (give - and redirect standard output "
+                             "to write a capture)").arg(name);
+        return false;
+    }
+    port.setPortName(device);
+    if (!port.open(QIODevice::WriteOnly)) {
+        why = QStringLiteral("cannot open %1: %2").arg(name, openFailureReason(port, device));
+        return false;
+    }
+    const QString failedSetting = applyLineSettings(port, baud);
+    if (!failedSetting.isEmpty()) {
+        why = QStringLiteral("cannot set the %1 of %2: %3").arg(failedSetting, name, port.errorString());
+        port.close();
+        return false;
+    }
+    fd = int(port.handle());
+    return true;
+}
+
+Output::Result Output::write(const char *data, int size, const std::function<bool()> &stopping, int &written)
+{
+    QElapsedTimer sinceProgress;
+    sinceProgress.start();
+    written = 0;
+    while (written < size) {
+        // The line takes bytes at its pace; only a run that should end
+        // anyway stops waiting for it. Waiting for room first keeps a write
+        // from blocking, with the stop signals held, on a reader that stopped.
+        qint64 waitMs = 100;
+        if (stopping()) {
+            waitMs = giveUpAfterMs - sinceProgress.elapsed();
+            if (waitMs <= 0) {
+                why = QStringLiteral("%1 took no byte for %2 s").arg(target).arg(giveUpAfterMs / 1000);
+                return GaveUp;
+            }
+        }
+        pollfd ready{fd, POLLOUT, 0};
+        if (waitForEvents(&ready, 1, waitMs * 1000000) <= 0)
+            continue;
+        // A pipe with room takes this much at once.
+        const ssize_t n = ::write(fd, data + written, size_t(qMin(size - written, PIPE_BUF)));
+        if (n > 0) {
+            written += int(n);
+            sinceProgress.restart();
+        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            return fail(errno);
+        }
+    }
+    return Written;
+}
+
+Output::Result Output::lost(short revents)
+{
+    if (revents & POLLNVAL)
+        return fail(EBADF);
+    // Standard output's reader went away (a pipe), or the device did.
+    return isPort() ? fail(EIO) : fail(EPIPE);
+}
+
+Output::Result Output::fail(int error)
+{
+    if (!isPort()) {
+        if (error == EPIPE)
+            return Closed;
+        why = QStringLiteral("cannot write to standard output: %1").arg(systemText(error));
+        return Failed;
+    }
+    if (deviceHungUp(port) || error == EIO)
+        why = QStringLiteral("lost %1: %2").arg(target, hungUpReason());
+    else
+        why = QStringLiteral("cannot write to %1: %2").arg(target, systemText(error));
+    return Failed;
+}
+
+void Output::drain()
+{
+    int queued = 0;
+    if (!isPort() || ::ioctl(fd, TIOCOUTQ, &queued) != 0)
+        return;
+    // A second more than the queued bytes need at the baud rate.
+    const qint64 timeoutMs = 1000 + qint64(queued) * 10000 / port.baudRate();
+    QElapsedTimer waited;
+    waited.start();
+    while (::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0 && waited.elapsed() < timeoutMs) {
+        pollfd none{-1, 0, 0};
+        waitForEvents(&none, 1, 2000000);
+    }
+}
+
+void Output::close()
+{
+    if (isPort())
+        port.close();
+    fd = -1;
+}

@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Where the frames go: a serial port opened write-only at the chosen baud
+// rate, 8N1, or standard output. Writes go whole or say why they did not.
+#ifndef LINKSCOPE_SEND_OUTPUT_H
+#define LINKSCOPE_SEND_OUTPUT_H
+
+#include <QSerialPort>
+#include <QString>
+
+#include <functional>
+
+// Called first thing, before any file is opened: a closed standard output
+// is remembered, and its number kept from whatever opens next.
+void guardStandardOutput();
+
+class Output
+{
+public:
+    enum Result {
+        Written,
+        Closed,    // the reader of standard output went away: end quietly
+        Failed,    // said in failure()
+        GaveUp,    // a stop was asked for and the line took no byte for a second: said
+    };
+
+    // Opens the target ("-" or a port); false with the reason in failure().
+    bool open(const QString &target, qint32 baud);
+    bool isPort() const { return port.isOpen(); }
+    int descriptor() const { return fd; }
+
+    // Writes all of size bytes, waiting as long as the line takes them.
+    // Once stopping() says yes, a line that takes nothing for a second is
+    // given up; written tells how far it got.
+    Result write(const char *data, int size, const std::function<bool()> &stopping, int &written);
+    // The device went away or standard output was closed, as poll() told
+    // by revents; Closed or Failed.
+    Result lost(short revents);
+    // Waits, a little longer than the baud rate needs, until what was
+    // written has left the port, so that closing it loses nothing.
+    void drain();
+    void close();
+
+    QString failure() const { return why; }
+
+private:
+    Result fail(int error);
+
+    QString target;
+    QSerialPort port;
+    int fd = -1;
+    QString why;
+};
+
+#endif

@@ -1,0 +1,167 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "send/replay.h"
+
+#include "decode/frameassembler.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cmath>
+
+namespace {
+
+bool isHex(const QString &text)
+{
+    if (text.size() % 2)
+        return false;
+    for (QChar c : text) {
+        if (!c.isDigit() && !(c.toLower() >= QLatin1Char('a') && c.toLower() <= QLatin1Char('f')))
+            return false;
+    }
+    return true;
+}
+
+bool startsWithJsonObject(const QByteArray &text)
+{
+    const QByteArray first = text.left(text.indexOf('\n')).trimmed();
+    return first.startsWith('{') && QJsonDocument::fromJson(first).isObject();
+}
+
+} // namespace
+
+Recording piecesOfCapture(const QByteArray &capture)
+{
+    // Fed in the reads linkscope-dump makes of a file, so that both find the
+    // same frames.
+    constexpr int readSize = 1 << 16;
+    FrameAssembler assembler;
+    QVector<AssembledFrame> frames;
+    for (int at = 0; at < capture.size(); at += readSize) {
+        const int size = qMin(readSize, capture.size() - at);
+        frames += assembler.feed(QByteArray::fromRawData(capture.constData() + at, size));
+    }
+    frames += assembler.flush();
+
+    Recording pieces;
+    qint64 sent = 0;
+    for (const AssembledFrame &frame : qAsConst(frames)) {
+        const qint64 end = frame.offset + frame.bytes.size();
+        pieces.append({capture.mid(int(sent), int(end - sent)), -1});
+        sent = end;
+    }
+    if (sent < capture.size())
+        pieces.append({capture.mid(int(sent)), -1});
+    return pieces;
+}
+
+bool piecesOfJsonLines(const QByteArray &text, Recording &pieces, QString &error)
+{
+    const QList<QByteArray> lines = text.split('\n');
+    for (int i = 0; i < lines.size(); ++i) {
+        const QByteArray line = lines[i].trimmed();
+        if (line.isEmpty())
+            continue;
+        const auto fail = [&](const QString &why) {
+            error = QStringLiteral("line %1: %2").arg(i + 1).arg(why);
+            return false;
+        };
+        QJsonParseError parseError;
+        const QJsonDocument document = QJsonDocument::fromJson(line, &parseError);
+        if (!document.isObject())
+            return fail(parseError.error != QJsonParseError::NoError ? parseError.errorString()
+                                                                       : QStringLiteral("not a JSON object"));
+        const QJsonObject record = document.object();
+        const QString raw = record.value(QLatin1String("raw")).toString();
+        if (raw.isEmpty() || !isHex(raw))
+            return fail(QStringLiteral("no \"raw\" bytes in hexadecimal"));
+        const QJsonValue t = record.value(QLatin1String("t"));
+        if (!t.isNull() && !t.isUndefined() && (!t.isDouble() || !std::isfinite(t.toDouble()) || t.toDouble() < 0))
+            return fail(QStringLiteral("\"t\" is no time in seconds"));
+        pieces.append({QByteArray::fromHex(raw.toLatin1()), t.isDouble() ? t.toDouble() : -1});
+    }
+    return true;
+}
+
+bool readRecording(const QString &path, Recording &pieces, QString &error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    const QByteArray content = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    if (startsWithJsonObject(content)) {
+        if (!piecesOfJsonLines(content, pieces, error)) {
+            error = QStringLiteral("%1, %2").arg(path, error);
+            return false;
+        }
+    } else {
+        pieces = piecesOfCapture(content);
+    }
+    if (pieces.isEmpty()) {
+        error = QStringLiteral("%1 holds nothing to send").arg(path);
+        return false;
+    }
+    return true;
+}
+
+double ReplaySource::Timeline::place(const ReplayPiece &piece, double rate, double speed)
+{
+    double due = 0;
+    const bool timedRun = piece.t >= 0 && anchorT >= 0 && piece.t >= lastT;
+    if (timedRun)
+        due = anchorDue + (piece.t - anchorT) / speed;
+    else if (started)
+        due = lastDue + 1 / rate;
+    if (!timedRun) {
+        // A piece without a time, or one that goes back in time, as where a
+        // second session follows: the pieces after it are timed from here.
+        anchorDue = due;
+        anchorT = piece.t;
+    }
+    started = true;
+    lastDue = due;
+    lastT = piece.t;
+    return due;
+}
+
+ReplaySource::ReplaySource(const Recording &pieces, double rate, double speed, bool loop)
+    : pieces(pieces), rate(rate), speed(speed), loop(loop)
+{
+    Timeline pass;
+    double last = 0;
+    for (const ReplayPiece &piece : pieces) {
+        last = pass.place(piece, rate, speed);
+        passBytes += piece.bytes.size();
+    }
+    passSeconds = last + 1 / rate;
+}
+
+bool ReplaySource::next(Outgoing &out)
+{
+    if (at == pieces.size()) {
+        if (!loop)
+            return false;
+        at = 0;
+    }
+    const ReplayPiece &piece = pieces[at++];
+    out.bytes = piece.bytes;
+    out.due = timeline.place(piece, rate, speed);
+    out.kind = Outgoing::Replayed;
+    return true;
+}
+
+double ReplaySource::bytesPerPiece() const
+{
+    return double(passBytes) / pieces.size();
+}
+
+double ReplaySource::secondsPerPiece() const
+{
+    return passSeconds / pieces.size();
+}

@@ -1,0 +1,59 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A recorded session played back: a list of pieces to send, each with the
+// time it arrived where the recording tells it. Any reader that yields such
+// pieces can feed the replay.
+#ifndef LINKSCOPE_SEND_REPLAY_H
+#define LINKSCOPE_SEND_REPLAY_H
+
+#include "send/source.h"
+
+#include <QString>
+#include <QVector>
+
+struct ReplayPiece
+{
+    QByteArray bytes;
+    double t = -1; // seconds into the recording; below 0 where it is not known
+};
+using Recording = QVector<ReplayPiece>;
+
+// A raw capture: each frame as linkscope-dump finds it, with the stray bytes
+// before it; stray bytes after the last frame come last.
+Recording piecesOfCapture(const QByteArray &capture);
+// linkscope-dump's JSON lines: each record's raw bytes at its t.
+bool piecesOfJsonLines(const QByteArray &text, Recording &pieces, QString &error);
+// Either kind, told by the first line: a JSON object or not.
+bool readRecording(const QString &path, Recording &pieces, QString &error);
+
+// Timed pieces keep their spacing, divided by speed; a piece without a time
+// comes 1/rate after the one before. The first piece is due at once.
+class ReplaySource : public OutgoingSource
+{
+public:
+    ReplaySource(const Recording &pieces, double rate, double speed, bool loop);
+
+    bool next(Outgoing &out) override;
+    double bytesPerPiece() const override;
+    double secondsPerPiece() const override;
+
+private:
+    // When each piece is due, one after another.
+    struct Timeline
+    {
+        double place(const ReplayPiece &piece, double rate, double speed);
+
+        bool started = false;
+        double lastDue = 0, lastT = -1;
+        double anchorDue = 0, anchorT = -1; // where the run of timed pieces began
+    };
+
+    const Recording &pieces;
+    const double rate, speed;
+    const bool loop;
+    int at = 0;
+    Timeline timeline;
+    double passSeconds = 0; // one pass, up to where the next would begin
+    qint64 passBytes = 0;
+};
+
+#endif

@@ -1,0 +1,326 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// linkscope-send run as a user runs it: onto a pseudo-terminal at a rate,
+// into a capture on standard output with failsafe and damage, replaying
+// files, and with the mistakes people make on the command line. What it sent
+// is read back with the project's frame assembler and decoders.
+#include "decode/frameassembler.h"
+#include "decode/microseconds.h"
+#include "packets.h"
+#include "pty.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+class tst_Send : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void pacedOntoAPort_data();
+    void pacedOntoAPort();
+    void failsafeAndDamage_data();
+    void failsafeAndDamage();
+    void sweepMovesEveryChannelInTurn();
+    void replayedCaptureIsSentUnchanged();
+    void replayedJsonLinesKeepTheirTimes();
+    void usageErrors_data();
+    void usageErrors();
+
+private:
+    QTemporaryDir folder;
+};
+
+static QByteArray run(const QStringList &arguments, int *status = nullptr, QByteArray *errors = nullptr)
+{
+    QProcess send;
+    send.start(QStringLiteral(LINKSCOPE_SEND), arguments);
+    send.waitForFinished(30000);
+    if (status)
+        *status = send.exitStatus() == QProcess::NormalExit ? send.exitCode() : -1;
+    if (errors)
+        *errors = send.readAllStandardError();
+    return send.readAllStandardOutput();
+}
+
+// The frames in a stream as linkscope-dump finds them; stray bytes counted.
+static QVector<FrameReading> framesIn(const QByteArray &stream, QVector<QByteArray> *raw = nullptr,
+                                      qint64 *stray = nullptr)
+{
+    FrameAssembler assembler;
+    QVector<FrameReading> readings;
+    QVector<AssembledFrame> frames = assembler.feed(stream);
+    frames += assembler.flush();
+    for (const AssembledFrame &frame : frames) {
+        readings.append(FrameReading());
+        readFrame(frame.bytes.constData(), frame.bytes.size(), readings.last());
+        if (raw)
+            raw->append(frame.bytes);
+    }
+    if (stray)
+        *stray = assembler.strayBytes() + assembler.keptBytes();
+    return readings;
+}
+
+static int summaryCount(const QByteArray &errors, const char *what)
+{
+    const QRegularExpression pattern(QStringLiteral("%1 (\\d+)").arg(QLatin1String(what)));
+    return pattern.match(QString::fromUtf8(errors)).captured(1).toInt();
+}
+
+void tst_Send::pacedOntoAPort_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("stopWith"); // a signal sent once a frame is half through, or 0
+    QTest::addColumn<int>("frames");   // -1: as many as came before the signal
+    QTest::addColumn<double>("seconds"); // first to last frame, or -1
+
+    QTest::newRow("2 s at 200 Hz") << QStringList{"-f", "hott", "-r", "200", "-d", "2"} << 0 << 400 << 1.995;
+    QTest::newRow("count at HOTT's 100 Hz") << QStringList{"-f", "hott", "-n", "30"} << 0 << 30 << 0.29;
+    const QStringList slowChunks{"-f", "mpx", "-r", "2", "--chunk", "4", "--chunk-gap", "60"};
+    QTest::newRow("SIGTERM in a frame") << slowChunks << int(SIGTERM) << -1 << -1.0;
+    QTest::newRow("SIGINT in a frame") << slowChunks << int(SIGINT) << -1 << -1.0;
+}
+
+void tst_Send::pacedOntoAPort()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, stopWith);
+    QFETCH(int, frames);
+    QFETCH(double, seconds);
+
+    PseudoTerminal pty;
+    QProcess send;
+    send.start(QStringLiteral(LINKSCOPE_SEND), arguments << pty.slavePath());
+    QVERIFY(send.waitForStarted());
+    QByteArray got, bytes;
+    QElapsedTimer clock, deadline; // the clock runs from the first byte
+    qint64 lastMs = 0;
+    deadline.start();
+    do {
+        send.waitForFinished(0);
+        bytes = pty.read(20);
+        if (!bytes.isEmpty())
+            lastMs = clock.isValid() ? clock.elapsed() : (clock.start(), 0);
+        got += bytes;
+        // Mid-frame: part of the second frame has come.
+        if (stopWith && got.size() > 27 && got.size() % 27 != 0)
+            ::kill(pid_t(send.processId()), std::exchange(stopWith, 0));
+    } while ((send.state() != QProcess::NotRunning || !bytes.isEmpty()) && deadline.elapsed() < 20000);
+    QCOMPARE(send.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(send.exitCode(), 0);
+
+    qint64 stray = -1;
+    const QVector<FrameReading> readings = framesIn(got, nullptr, &stray);
+    QCOMPARE(stray, 0);
+    for (const FrameReading &reading : readings)
+        QVERIFY(reading.crcOk);
+    QCOMPARE(readings.size(), frames >= 0 ? frames : summaryCount(send.readAllStandardError(), "frames sent:"));
+    if (seconds >= 0)
+        QVERIFY2(qAbs(lastMs / 1000.0 - seconds) < 0.25, qPrintable(QString::number(lastMs)));
+}
+
+void tst_Send::failsafeAndDamage_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("live");
+    QTest::addColumn<int>("failsafe");
+    QTest::addColumn<double>("damagedShare");
+
+    const QStringList halfInFailsafe{"-r", "100", "-d", "1", "--failsafe-after", "0.5"};
+    QTest::newRow("HOTT failsafe") << (QStringList{"-f", "hott"} + halfInFailsafe) << 50 << 50 << 0.0;
+    QTest::newRow("SPEKTRUM failsafe") << (QStringList{"-f", "spektrum"} + halfInFailsafe) << 50 << 50 << 0.0;
+    QTest::newRow("MPX falls silent") << (QStringList{"-f", "mpx"} + halfInFailsafe) << 50 << 0 << 0.0;
+    QTest::newRow("HOTT with dropouts") << QStringList{"-f", "hott", "-r", "100", "-d", "3", "--dropout-every", "1",
+                                                       "--dropout-for", "200"} << 260 << 0 << 0.0;
+    const QStringList quarterDamaged{"-r", "2000", "-n", "800", "--corrupt", "0.25", "--seed", "11"};
+    QTest::newRow("MPX_V2 damaged") << (QStringList{"-f", "mpx2"} + quarterDamaged) << -1 << 0 << 0.25;
+    QTest::newRow("HOTT damaged") << (QStringList{"-f", "hott", "-c", "16"} + quarterDamaged) << -1 << 0 << 0.25;
+}
+
+void tst_Send::failsafeAndDamage()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, live);
+    QFETCH(int, failsafe);
+    QFETCH(double, damagedShare);
+
+    int status = -1;
+    QByteArray errors;
+    QElapsedTimer clock;
+    clock.start();
+    const QByteArray stream = run(arguments << "-", &status, &errors);
+    QCOMPARE(status, 0);
+    // A receiver fallen silent is still silent when the run ends.
+    QVERIFY(clock.elapsed() >= 1000 || !arguments.contains("-d"));
+
+    QVector<QByteArray> raw;
+    qint64 stray = 0;
+    const QVector<FrameReading> readings = framesIn(stream, &raw, &stray);
+    int gotLive = 0, gotFailsafe = 0, gotDamaged = 0;
+    for (int i = 0; i < readings.size(); ++i) {
+        if (!readings[i].crcOk) {
+            ++gotDamaged;
+            // One bit flipped, after the type byte, against an intact frame.
+            int bits = 0;
+            for (int k = 0; k < raw[i].size(); ++k)
+                bits += qPopulationCount(quint8(raw[i][k] ^ raw[0][k]));
+            QCOMPARE(bits, 1);
+            QCOMPARE(raw[i][0], raw[0][0]);
+        } else if (readings[i].failsafe == 1) {
+            ++gotFailsafe;
+        } else {
+            // Failsafe lasts until the end.
+            QCOMPARE(gotFailsafe, 0);
+            ++gotLive;
+        }
+    }
+    if (live >= 0)
+        QCOMPARE(gotLive, live);
+    QCOMPARE(gotFailsafe, failsafe);
+    // Only a damaged first frame cannot be told from noise: it is stray.
+    const int undetected = int(stray / raw.first().size());
+    QCOMPARE(stray % raw.first().size(), 0);
+    QVERIFY(undetected <= 1);
+    QCOMPARE(gotDamaged + undetected, summaryCount(errors, "damaged"));
+    const double share = double(gotDamaged + undetected) / (readings.size() + undetected);
+    QVERIFY2(qAbs(share - damagedShare) < 0.05, qPrintable(QString::number(share)));
+}
+
+void tst_Send::sweepMovesEveryChannelInTurn()
+{
+    const QVector<FrameReading> readings = framesIn(run({"-f", "hott", "-c", "3", "--sweep=1", "-r", "100", "-n", "100",
+                                                         "-q", "-"}));
+    QCOMPARE(readings.size(), 100);
+    QVector<int> peakAt(3, 0);
+    for (int channel = 0; channel < 3; ++channel) {
+        int lowest = 2000;
+        for (int i = 1; i < readings.size(); ++i) {
+            const int us = readings[i].us[channel];
+            lowest = qMin(lowest, us);
+            peakAt[channel] = us > readings[peakAt[channel]].us[channel] ? i : peakAt[channel];
+            // 1000 µs each half second is 20 µs a frame.
+            QVERIFY(us >= 1000 && us <= 2000 && qAbs(us - readings[i - 1].us[channel]) <= 21);
+        }
+        QVERIFY(lowest <= 1020 && readings[peakAt[channel]].us[channel] >= 1980);
+    }
+    // Each channel a 16th of the second behind the one before.
+    QVERIFY(qAbs(peakAt[1] - peakAt[0] - 6) <= 1 && qAbs(peakAt[2] - peakAt[1] - 6) <= 1);
+}
+
+void tst_Send::replayedCaptureIsSentUnchanged()
+{
+    QFile capture(folder.filePath("capture.bin"));
+    const QByteArray noise = packets::fromHex("00 13 A8 01 FF 55");
+    const QByteArray hott = packets::hott({12000, 8800});
+    // A damaged frame counts where it follows a frame straight on.
+    const QByteArray stream = noise + hott + packets::corrupted(hott) + "zz" + hott + noise;
+    QVERIFY(capture.open(QIODevice::WriteOnly) && capture.write(stream) == stream.size());
+    capture.close();
+
+    int status = -1;
+    QByteArray errors;
+    QCOMPARE(run({"--replay", capture.fileName(), "-r", "1000", "-"}, &status, &errors), stream);
+    QCOMPARE(status, 0);
+    QVERIFY2(errors.contains("frames sent: 3 (live 2, failsafe 0, damaged 1)"), errors.constData());
+    // Looped and counted by the piece: each frame with the stray bytes
+    // before it, and the bytes after the last frame.
+    QCOMPARE(run({"--replay", capture.fileName(), "-r", "1000", "--loop", "-n", "6", "-q", "-"}),
+             stream + stream.left(noise.size() + 2 * hott.size()));
+}
+
+void tst_Send::replayedJsonLinesKeepTheirTimes()
+{
+    QFile records(folder.filePath("session.jsonl"));
+    QVERIFY(records.open(QIODevice::WriteOnly));
+    const QByteArray frame = packets::hott({12000});
+    // At 0.5, 0.9 and 1.7 s, then one without a time, sent at --rate.
+    for (const char *t : {"0.5", "0.9", "1.7", "null"})
+        records.write("{\"t\":" + QByteArray(t) + ",\"raw\":\"" + frame.toHex() + "\"}\n");
+    records.close();
+
+    PseudoTerminal pty;
+    QProcess send;
+    send.start(QStringLiteral(LINKSCOPE_SEND), {"--replay", records.fileName(), "--speed", "2", "-r", "5",
+                                                pty.slavePath()});
+    QVERIFY(send.waitForStarted());
+    QElapsedTimer clock;
+    QVector<qint64> arrivals;
+    QByteArray got;
+    while (arrivals.size() < 4 && (!clock.isValid() || clock.elapsed() < 10000)) {
+        const QByteArray bytes = pty.read(5000);
+        QVERIFY(!bytes.isEmpty());
+        if (!clock.isValid())
+            clock.start();
+        for (int i = 0; i < bytes.size(); i += frame.size())
+            arrivals << clock.elapsed();
+        got += bytes;
+    }
+    QVERIFY(send.waitForFinished());
+    QCOMPARE(got, frame.repeated(4));
+    const QVector<qint64> expected{0, 200, 600, 800};
+    for (int i = 0; i < 4; ++i)
+        QVERIFY2(qAbs(arrivals[i] - expected[i]) < 80, qPrintable(QString::number(arrivals[i])));
+}
+
+void tst_Send::usageErrors_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("said");
+
+    const QStringList mpx{"-f", "mpx", "-"};
+    QTest::newRow("no target") << QStringList{"-f", "mpx"} << 2 << "no target";
+    QTest::newRow("empty target") << QStringList{"-f", "mpx", ""} << 2 << "the target is empty";
+    QTest::newRow("no family") << QStringList{"-"} << 2 << "give --family";
+    QTest::newRow("unknown family") << QStringList{"-f", "sbus", "-"} << 2 << "unknown family 'sbus'";
+    QTest::newRow("us out of range") << (mpx + QStringList{"--us", "1500,2200"}) << 2
+                                     << "channel 2: 2200 µs lies outside MPX's range, 800 to 2199 µs";
+    QTest::newRow("SPEKTRUM channel 1 at 916")
+        << QStringList{"-f", "SPEKTRUM", "--us", "916", "-"} << 2
+        << "channel 1: 916 µs lies outside SPEKTRUM's range, 917";
+    QTest::newRow("us with NORDAX") << QStringList{"-f", "nordax", "--us", "1500", "-"} << 2
+                                    << "give its words with --wire";
+    QTest::newRow("too many values") << (mpx + QStringList{"--us", QString("1500,").repeated(12) + "1500"}) << 2
+                                     << "MPX carries 12 channels; 13 values given";
+    QTest::newRow("not a number") << (mpx + QStringList{"--us", "15OO"}) << 2 << "channel 1: '15OO' is no whole number";
+    QTest::newRow("channels of MPX") << (mpx + QStringList{"-c", "8"}) << 2 << "MPX always carries 12 channels";
+    QTest::newRow("rate inf") << (mpx + QStringList{"-r", "inf"}) << 2 << "--rate takes a number";
+    QTest::newRow("rate 0") << (mpx + QStringList{"-r", "0"}) << 2 << "--rate 0 lies outside 0.001 to 1000000";
+    QTest::newRow("negative duration") << (mpx + QStringList{"-d", "-1"}) << 2 << "--duration -1 must be more than 0";
+    QTest::newRow("duration past a timer") << (mpx + QStringList{"-d", "1e300"}) << 2 << "at most 10000000 s";
+    QTest::newRow("count 0") << (mpx + QStringList{"-n", "0"}) << 2 << "--count 0 lies outside 1";
+    QTest::newRow("share above 1") << (mpx + QStringList{"--corrupt", "1.5"}) << 2 << "0 to 1";
+    QTest::newRow("gap without chunks") << (mpx + QStringList{"--chunk-gap", "5"}) << 2 << "--chunk-gap needs --chunk";
+    QTest::newRow("dropout as long as the cycle")
+        << (mpx + QStringList{"--dropout-every", "1", "--dropout-for", "1000"}) << 2 << "leaves no time to send";
+    QTest::newRow("sweep with values") << (mpx + QStringList{"--sweep", "--us", "1500"}) << 2 << "--sweep sets every";
+    QTest::newRow("sweep of 0 s") << (mpx + QStringList{"--sweep=0"}) << 2 << "--sweep 0 must be more than 0";
+    QTest::newRow("replay without a name") << QStringList{"--replay", "", "-"} << 2 << "--replay needs a file name";
+    QTest::newRow("replay with a family") << QStringList{"--replay", "x", "-f", "mpx", "-"} << 2
+                                          << "--family shapes generated frames";
+    QTest::newRow("missing port") << QStringList{"-f", "mpx", "/dev/linkscope-no-such-port"} << 1
+                                  << "cannot open /dev/linkscope-no-such-port: No such file";
+    QTest::newRow("a file for a port") << QStringList{"-f", "mpx", QStringLiteral(LINKSCOPE_SEND)} << 1
+                                       << "it is a file, not a serial port";
+    QTest::newRow("missing replay") << QStringList{"--replay", "/nonexistent.bin", "-"} << 1
+                                    << "cannot read /nonexistent.bin";
+}
+
+void tst_Send::usageErrors()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, said);
+    int got = -1;
+    QByteArray errors;
+    QVERIFY(run(arguments, &got, &errors).isEmpty());
+    QCOMPARE(got, status);
+    QVERIFY2(QString::fromUtf8(errors).contains(said), errors.constData());
+}
+
+QTEST_GUILESS_MAIN(tst_Send)
+#include "tst_send.moc"
