@@ -120,9 +120,13 @@ int main(int argc, char *argv[])
     const QCommandLineOption duration({QStringLiteral("d"), QStringLiteral("duration")},
                                       QStringLiteral("Stop after this many seconds (at most 2147483, 24 days)."),
                                       QStringLiteral("seconds"));
+    const QCommandLineOption input(QStringLiteral("input"),
+                                   QStringLiteral("Read a capture file as raw bytes, a hex dump or a Saleae CSV "
+                                                  "export: raw, hex or saleae (default: told by its content)."),
+                                   QStringLiteral("form"));
     const QCommandLineOption list(QStringLiteral("list-ports"),
                                   QStringLiteral("List the serial ports present, with description and USB ids."));
-    parser.addOptions({format, baud, write, force, quiet, count, duration, list});
+    parser.addOptions({format, baud, write, force, quiet, count, duration, input, list});
     if (!parser.parse(QCoreApplication::arguments()))
         usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
@@ -172,6 +176,9 @@ int main(int argc, char *argv[])
         usageError(QStringLiteral("--write needs a file name"));
     options.recordBytes = argumentBytes(parser.value(write), argc, argv);
     options.recordPath = shownName(parser.value(write));
+    if (parser.isSet(input) && !CaptureReader::inputFromName(parser.value(input), options.input))
+        usageError(QStringLiteral("unknown input form '%1' (raw, hex or saleae)").arg(parser.value(input)));
+    options.inputGiven = parser.isSet(input);
     options.stdinClosed = stdinClosed;
     options.stdoutClosed = stdoutClosed;
     options.force = parser.isSet(force);

@@ -75,7 +75,9 @@ private:
     int readFile(int fd);
     int readStream(int fd);
     int readPort(const QString &device);
-    bool take(const char *data, int size);
+    bool read(const char *data, int size);
+    bool takeDecoded(bool atEnd);
+    bool take(const char *data, int size, qint64 fromMs, qint64 toMs);
     void show(const QVector<AssembledFrame> &frames);
     double frameTime(const AssembledFrame &frame) const;
     void countFamily(const char *family);
@@ -87,9 +89,12 @@ private:
     const DumpOptions &options;
     std::unique_ptr<OutputStream> output;
     std::unique_ptr<RecordWriter> writer;
+    // A capture file or stream in any of the forms people exchange.
+    std::unique_ptr<CaptureReader> reader;
     FrameAssembler assembler;
     QFile recording;
-    QString lost; // why the port went away
+    QString lost;      // why the port went away
+    QString lastError; // why the capture could not be read to its end
     QElapsedTimer clock;
     QElapsedTimer sinceStop;
     bool live = false;
@@ -109,6 +114,11 @@ private:
         double t;
     };
     QVector<ReadMark> marks;
+    // A capture's own time of each byte, from stream offset timesFrom on.
+    QVector<double> byteTimes;
+    qint64 timesFrom = 0;
+    bool capturedTimes = false;
+    double firstByteAt = 0, lastByteAt = 0;
     FrameReading reading;
 };
 
@@ -159,11 +169,17 @@ void Session::countFamily(const char *family)
 // The time a frame's last byte arrived: the time of the read that brought
 // it, less the bytes that came after it in that read at ten bits a byte.
 // Bytes that were waiting when the run began come out before its start.
+// A capture that has the time of each byte tells it exactly, counted from
+// its first byte.
 double Session::frameTime(const AssembledFrame &frame) const
 {
+    const qint64 end = frame.offset + frame.bytes.size();
+    if (reader && reader->hasTimes()) {
+        const qint64 last = end - 1 - timesFrom;
+        return last >= 0 && last < byteTimes.size() ? byteTimes.at(int(last)) - firstByteAt : lastByteAt - firstByteAt;
+    }
     if (!live)
         return std::numeric_limits<double>::quiet_NaN();
-    const qint64 end = frame.offset + frame.bytes.size();
     for (const ReadMark &mark : marks) {
         if (mark.end >= end)
             return mark.t - double(mark.end - end) * 10.0 / options.baud;
@@ -198,7 +214,7 @@ void Session::show(const QVector<AssembledFrame> &found)
         // Only a frame whose CRC matches says anything about the receiver.
         failsafeFrames += reading.failsafe == 1 && reading.crcOk;
         const double t = frameTime(frame);
-        if (live) {
+        if (!std::isnan(t)) {
             if (timed) {
                 const double gap = t - lastAt;
                 shortest = gaps == 0 ? gap : qMin(shortest, gap);
@@ -217,29 +233,77 @@ void Session::show(const QVector<AssembledFrame> &found)
     }
 }
 
-// One read from the source. Returns false when the run should end.
-bool Session::take(const char *data, int size)
+// One read from a file or stream, through the capture reader where there is
+// one. Returns false when the run should end.
+bool Session::read(const char *data, int size)
+{
+    if (!reader) {
+        const qint64 now = live ? clock.elapsed() : 0;
+        return take(data, size, now, now);
+    }
+    reader->feed(data, size);
+    return takeDecoded(false);
+}
+
+// The bytes the capture reader has decoded. Where the capture tells the
+// time of each byte, a pause in it settles a partial frame as a pause on a
+// live line would.
+bool Session::takeDecoded(bool atEnd)
+{
+    if (atEnd)
+        reader->finish();
+    const QByteArray bytes = reader->takeBytes();
+    const QVector<double> times = reader->takeTimes();
+    bool more = true;
+    if (times.isEmpty()) {
+        const qint64 now = live ? clock.elapsed() : 0;
+        more = bytes.isEmpty() || take(bytes.constData(), bytes.size(), now, now);
+    } else {
+        if (!capturedTimes) {
+            firstByteAt = times.first();
+            capturedTimes = true;
+        }
+        byteTimes += times;
+        lastByteAt = times.last();
+        const auto ms = [&](int i) { return qint64(std::floor((times.at(i) - firstByteAt) * 1000)); };
+        for (int from = 0, to = 1; more && from < bytes.size(); from = to++) {
+            while (to < bytes.size() && ms(to) - ms(to - 1) <= FrameAssembler::staleAfterMs)
+                ++to;
+            more = take(bytes.constData() + from, to - from, ms(from), ms(to - 1));
+        }
+    }
+    if (more && reader->failed()) {
+        lastError = QStringLiteral("%1: %2").arg(options.source, reader->errorString());
+        failed = true;
+        return false;
+    }
+    return more;
+}
+
+// Bytes that arrived from fromMs to toMs. Returns false when the run should end.
+bool Session::take(const char *data, int size, qint64 fromMs, qint64 toMs)
 {
     if (recording.isOpen() && recording.write(data, size) != size) {
         complain(QStringLiteral("cannot write %1: %2").arg(options.recordPath, recording.errorString()));
         failed = true;
         return false;
     }
-    if (live) {
+    if (live)
         marks.append({assembler.bytesFed() + size, double(clock.nsecsElapsed()) / 1e9});
-    }
-    show(assembler.feed(QByteArray::fromRawData(data, size), live ? clock.elapsed() : 0));
-    if (live) {
-        // Frames still to come end after the bytes the assembler keeps.
-        const qint64 keptFrom = assembler.bytesFed() - assembler.keptBytes();
-        int done = 0;
-        while (done < marks.size() - 1 && marks.at(done).end <= keptFrom)
-            ++done;
-        marks.remove(0, done);
-        // A person watching a live source sees each read's frames at once.
-        if (recordsWanted)
-            writer->flush();
-    }
+    show(assembler.dropStale(fromMs));
+    show(assembler.feed(QByteArray::fromRawData(data, size), toMs));
+    // Frames still to come end after the bytes the assembler keeps.
+    const qint64 keptFrom = assembler.bytesFed() - assembler.keptBytes();
+    int done = 0;
+    while (done < marks.size() - 1 && marks.at(done).end <= keptFrom)
+        ++done;
+    marks.remove(0, done);
+    const int timesDone = int(qBound<qint64>(0, keptFrom - timesFrom, byteTimes.size()));
+    byteTimes.remove(0, timesDone);
+    timesFrom += timesDone;
+    // A person watching a live source sees each read's frames at once.
+    if (live && recordsWanted)
+        writer->flush();
     checkOutput();
     return !stopNow();
 }
@@ -257,9 +321,11 @@ int Session::readFile(int fd)
             complain(QStringLiteral("cannot read %1: %2").arg(options.source, QString::fromLocal8Bit(std::strerror(errno))));
             return 1;
         }
-        if (!take(buffer, int(n)))
-            break;
+        if (!read(buffer, int(n)))
+            return 0;
     }
+    if (reader && !stopNow())
+        takeDecoded(true);
     return 0;
 }
 
@@ -279,7 +345,9 @@ int Session::readStream(int fd)
             complain(QStringLiteral("cannot read %1: %2").arg(options.source, QString::fromLocal8Bit(std::strerror(errno))));
             status = 1;
         }
-        if (n <= 0 || !take(buffer, int(n)))
+        if (n == 0 && reader)
+            takeDecoded(true);
+        if (n <= 0 || !read(buffer, int(n)))
             loop.quit();
     });
     QSocketNotifier wake(wakePipe[0], QSocketNotifier::Read);
@@ -311,7 +379,7 @@ int Session::readPort(const QString &device)
     QObject::connect(&port, &QSerialPort::readyRead, &loop, [&] {
         const QByteArray bytes = port.readAll();
         readErrors = 0;
-        if (!bytes.isEmpty() && !take(bytes.constData(), bytes.size()))
+        if (!bytes.isEmpty() && !take(bytes.constData(), bytes.size(), clock.elapsed(), clock.elapsed()))
             loop.quit();
     });
     QObject::connect(&port, &QSerialPort::errorOccurred, &loop, [&](QSerialPort::SerialPortError error) {
@@ -364,13 +432,18 @@ void Session::summarise()
                  failsafeFrames, assembler.strayBytes() + assembler.keptBytes());
     if (output->droppedRecords() > 0)
         std::fprintf(stderr, "records dropped: output too slow (%lld records)\n", output->droppedRecords());
-    if (live) {
-        const double seconds = double(clock.nsecsElapsed()) / 1e9;
+    if (reader && reader->form() != CaptureReader::Undecided)
+        std::fprintf(stderr, "read as: %s%s\n", qPrintable(reader->formName()),
+                     reader->forced() ? " (as --input says)" : "");
+    if (capturedTimes)
+        std::fprintf(stderr, "left out for line errors: %lld bytes\n", reader->leftOutBytes());
+    // A capture's own times span what it recorded; a live run's the clock.
+    const double seconds = capturedTimes ? lastByteAt - firstByteAt : live ? double(clock.nsecsElapsed()) / 1e9 : -1;
+    if (seconds >= 0)
         std::fprintf(stderr, "frame rate: %.1f/s over %.1f s\n", seconds > 0 ? frames / seconds : 0.0, seconds);
-        if (gaps > 0)
-            std::fprintf(stderr, "interval between frames: min %.1f / mean %.1f / max %.1f ms\n", shortest * 1000,
-                         (lastAt - firstAt) * 1000 / double(gaps), longest * 1000);
-    }
+    if (gaps > 0)
+        std::fprintf(stderr, "interval between frames: min %.1f / mean %.1f / max %.1f ms\n", shortest * 1000,
+                     (lastAt - firstAt) * 1000 / double(gaps), longest * 1000);
 }
 
 int Session::run()
@@ -385,6 +458,10 @@ int Session::run()
         complain(QStringLiteral("will not record to %1: it is the source being read").arg(options.recordPath));
         return 2;
     }
+    if (options.inputGiven && (source.kind == Source::Port || source.terminal)) {
+        complain(QStringLiteral("--input is for capture files and streams; %1 is a port").arg(options.source));
+        return 2;
+    }
     if (recordsWanted && options.stdoutClosed) {
         complain(QStringLiteral("cannot write the records: standard output is closed"));
         if (options.recordPath.isEmpty())
@@ -396,6 +473,9 @@ int Session::run()
         return 1;
 
     live = source.kind != Source::File;
+    // What comes from a port or terminal is the line's own bytes.
+    if (source.kind != Source::Port && !source.terminal)
+        reader = std::make_unique<CaptureReader>(options.input);
     // Bytes that a terminal or port brings are lost unless read in time, so
     // records wait for nobody there; other sources wait for the reader.
     const bool mayDrop = source.terminal || source.kind == Source::Port;
@@ -429,6 +509,8 @@ int Session::run()
     // Said last, where a person looks first.
     if (!lost.isEmpty())
         complain(lost);
+    if (!lastError.isEmpty())
+        complain(lastError);
     return status != 0 ? status : failed ? 1 : 0;
 }
 

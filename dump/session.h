@@ -4,6 +4,7 @@
 #ifndef LINKSCOPE_DUMP_SESSION_H
 #define LINKSCOPE_DUMP_SESSION_H
 
+#include "decode/capturereader.h"
 #include "dump/records.h"
 
 #include <QString>
@@ -20,13 +21,16 @@ struct DumpOptions
     bool stdoutClosed = false;
     bool force = false;
     bool quiet = false;
+    CaptureReader::Input input = CaptureReader::Detect; // how a capture file or stream is read
+    bool inputGiven = false;
     qint64 count = -1;     // stop after this many frames
     double duration = -1;  // stop after this many seconds
 };
 
 // Runs until the source ends, a limit is reached or a signal arrives, and
 // returns the exit status: 0, 1 when something failed or the device went
-// away, or 2 when the recording would overwrite the source.
+// away, or 2 when the recording would overwrite the source or --input was
+// given for a port.
 int runDump(const DumpOptions &options);
 
 #endif

@@ -171,11 +171,17 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
                                   QStringLiteral("n"));
     const QCommandLineOption replay(QStringLiteral("replay"),
                                     QStringLiteral("Send what a file holds: a raw capture (linkscope-dump --write) "
-                                                   "frame by frame at --rate, or linkscope-dump's jsonl records at "
-                                                   "their times."),
+                                                   "or a hex dump frame by frame at --rate, linkscope-dump's jsonl "
+                                                   "records at their times, or a Saleae CSV export at its own byte "
+                                                   "timing."),
                                     QStringLiteral("file"));
+    const QCommandLineOption input(QStringLiteral("input"),
+                                   QStringLiteral("Read the --replay file as raw bytes, a hex dump or a Saleae CSV "
+                                                  "export: raw, hex or saleae (default: told by its content)."),
+                                   QStringLiteral("form"));
     const QCommandLineOption speed(QStringLiteral("speed"),
-                                   QStringLiteral("Replay a jsonl file this many times as fast (default 1)."),
+                                   QStringLiteral("Replay a jsonl file or CSV export this many times as fast "
+                                                  "(default 1)."),
                                    QStringLiteral("factor"));
     const QCommandLineOption loop(QStringLiteral("loop"), QStringLiteral("Replay the file again and again."));
     const QCommandLineOption baud({QStringLiteral("b"), QStringLiteral("baud")},
@@ -184,7 +190,7 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("No summary on standard error."));
     parser.addOptions({family, us, wire, channels, sweep, rate, count, duration, failsafe, dropoutEvery, dropoutFor,
-                       corrupt, chunk, chunkGap, seed, replay, speed, loop, baud, quiet});
+                       corrupt, chunk, chunkGap, seed, replay, input, speed, loop, baud, quiet});
 
     // --sweep takes its period only as --sweep=seconds, as optional values go.
     QStringList arguments = givenArguments;
@@ -217,6 +223,7 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
             usageError(QStringLiteral("--%1 %2").arg(option.names().last(), QLatin1String(why)));
     };
     need(speed, replay, "applies to --replay only");
+    need(input, replay, "applies to --replay only");
     need(loop, replay, "applies to --replay only");
     need(dropoutFor, dropoutEvery, "needs --dropout-every");
     need(chunkGap, chunk, "needs --chunk");
@@ -230,6 +237,8 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
                 usageError(QStringLiteral("--%1 shapes generated frames; --replay sends the file's as they are")
                                .arg(own->names().last()));
         }
+        if (parser.isSet(input) && !CaptureReader::inputFromName(parser.value(input), options.input))
+            usageError(QStringLiteral("unknown input form '%1' (raw, hex or saleae)").arg(parser.value(input)));
         options.loop = parser.isSet(loop);
         if (parser.isSet(speed))
             options.speed = readNumber(QStringLiteral("speed"), parser.value(speed), 0.001, true, 1000, "times");

@@ -4,6 +4,7 @@
 #ifndef LINKSCOPE_SEND_OPTIONS_H
 #define LINKSCOPE_SEND_OPTIONS_H
 
+#include "decode/capturereader.h"
 #include "send/family.h"
 
 #include <QString>
@@ -23,6 +24,7 @@ struct SendOptions
 
     // Replay of a file instead.
     QString replayPath;
+    CaptureReader::Input input = CaptureReader::Detect; // the replayed file's form
     double speed = 1;
     bool loop = false;
 

@@ -47,11 +47,11 @@ Recording piecesOfCapture(const QByteArray &capture)
     qint64 sent = 0;
     for (const AssembledFrame &frame : qAsConst(frames)) {
         const qint64 end = frame.offset + frame.bytes.size();
-        pieces.append({capture.mid(int(sent), int(end - sent)), -1});
+        pieces.append({capture.mid(int(sent), int(end - sent)), ReplayPiece::unknown});
         sent = end;
     }
     if (sent < capture.size())
-        pieces.append({capture.mid(int(sent)), -1});
+        pieces.append({capture.mid(int(sent)), ReplayPiece::unknown});
     return pieces;
 }
 
@@ -76,14 +76,28 @@ bool piecesOfJsonLines(const QByteArray &text, Recording &pieces, QString &error
         if (raw.isEmpty() || !isHex(raw))
             return fail(QStringLiteral("no \"raw\" bytes in hexadecimal"));
         const QJsonValue t = record.value(QLatin1String("t"));
-        if (!t.isNull() && !t.isUndefined() && (!t.isDouble() || !std::isfinite(t.toDouble()) || t.toDouble() < 0))
+        // Bytes that waited when linkscope-dump started have times before it.
+        if (!t.isNull() && !t.isUndefined() && (!t.isDouble() || !std::isfinite(t.toDouble())))
             return fail(QStringLiteral("\"t\" is no time in seconds"));
-        pieces.append({QByteArray::fromHex(raw.toLatin1()), t.isDouble() ? t.toDouble() : -1});
+        pieces.append({QByteArray::fromHex(raw.toLatin1()), t.isDouble() ? t.toDouble() : ReplayPiece::unknown});
     }
     return true;
 }
 
-bool readRecording(const QString &path, Recording &pieces, QString &error)
+Recording piecesOfTimedBytes(const QByteArray &bytes, const QVector<double> &times, qint32 baud)
+{
+    const double together = 1.5 * 10.0 / baud;
+    Recording pieces;
+    for (int from = 0, to = 1; from < bytes.size(); from = to++) {
+        while (to < bytes.size() && times.at(to) - times.at(to - 1) <= together)
+            ++to;
+        pieces.append({bytes.mid(from, to - from), times.at(from)});
+    }
+    return pieces;
+}
+
+bool readRecording(const QString &path, CaptureReader::Input input, qint32 baud, Recording &pieces,
+                   QString &error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -95,13 +109,19 @@ bool readRecording(const QString &path, Recording &pieces, QString &error)
         error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
         return false;
     }
-    if (startsWithJsonObject(content)) {
+    if (input == CaptureReader::Detect && startsWithJsonObject(content)) {
         if (!piecesOfJsonLines(content, pieces, error)) {
             error = QStringLiteral("%1, %2").arg(path, error);
             return false;
         }
     } else {
-        pieces = piecesOfCapture(content);
+        CaptureReader reader(input);
+        if (!reader.readAll(content)) {
+            error = QStringLiteral("%1: %2").arg(path, reader.errorString());
+            return false;
+        }
+        const QByteArray bytes = reader.takeBytes();
+        pieces = reader.hasTimes() ? piecesOfTimedBytes(bytes, reader.takeTimes(), baud) : piecesOfCapture(bytes);
     }
     if (pieces.isEmpty()) {
         error = QStringLiteral("%1 holds nothing to send").arg(path);
@@ -113,7 +133,7 @@ bool readRecording(const QString &path, Recording &pieces, QString &error)
 double ReplaySource::Timeline::place(const ReplayPiece &piece, double rate, double speed)
 {
     double due = 0;
-    const bool timedRun = piece.t >= 0 && anchorT >= 0 && piece.t >= lastT;
+    const bool timedRun = piece.timed() && !std::isnan(anchorT) && piece.t >= lastT;
     if (timedRun)
         due = anchorDue + (piece.t - anchorT) / speed;
     else if (started)

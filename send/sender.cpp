@@ -235,7 +235,7 @@ int runSend(const SendOptions &options)
     std::unique_ptr<OutgoingSource> source;
     if (!options.replayPath.isEmpty()) {
         QString error;
-        if (!readRecording(options.replayPath, recording, error)) {
+        if (!readRecording(options.replayPath, options.input, options.baud, recording, error)) {
             complain(error);
             return 1;
         }

@@ -22,6 +22,7 @@ class tst_Dump : public QObject
 
 private slots:
     void captureFileGivesOneRecordPerFrame();
+    void csvExportKeepsByteTimes();
     void liveRunRecordsWhatArrived();
     void slowReaderCostsNoByte();
     void errorExits_data();
@@ -105,6 +106,44 @@ void tst_Dump::captureFileGivesOneRecordPerFrame()
     QCOMPARE(got, expected);
     QVERIFY2(errors.contains("stray bytes: 12"), errors.constData());
     QVERIFY2(errors.contains("failsafe frames: 1"), errors.constData());
+}
+
+void tst_Dump::csvExportKeepsByteTimes()
+{
+    // A logic analyser's export: the second frame came in two parts 20 ms
+    // apart, as a UART may deliver it; the third byte row has a framing error.
+    const QByteArray first = hott(QVector<quint16>(2, 12000)), second = hott(QVector<quint16>(2, 12800));
+    QByteArray csv = "name,type,start_time,duration,data,error\r\n";
+    double t = 0.004525880;
+    const auto row = [&](quint8 byte, const char *error) {
+        csv += QStringLiteral("\"Async Serial\",\"data\",%1,8.68e-05,0x%2,%3\r\n")
+                   .arg(t, 0, 'f', 9).arg(byte, 2, 16, QLatin1Char('0')).arg(QLatin1String(error)).toLatin1();
+        t += 10 / 115200.0;
+    };
+    for (char byte : first)
+        row(quint8(byte), "");
+    row(0x55, "framing");
+    for (int i = 0; i < second.size(); ++i) {
+        if (i == 5)
+            t += 0.020;
+        row(quint8(second.at(i)), "");
+    }
+    const QString capture = writeFile(folder.filePath("export.csv"), csv);
+    int status = -1;
+    QByteArray errors;
+    const QList<QByteArray> lines = run({"--format", "jsonl", capture}, &status, &errors).split('\n');
+    QCOMPARE(status, 0);
+    // Each frame's time is its last byte's, counted from the file's first.
+    const double byteTime = 10 / 115200.0;
+    const QStringList expected{
+        QStringLiteral("{\"t\":%1,\"offset\":0,").arg(8 * byteTime, 0, 'f', 6),
+        QStringLiteral("{\"t\":%1,\"offset\":9,").arg(18 * byteTime + 0.020, 0, 'f', 6), QString()};
+    QStringList got;
+    for (const QByteArray &line : lines)
+        got << QString::fromLatin1(line.left(line.indexOf("\"family\"")));
+    QCOMPARE(got, expected);
+    QVERIFY2(errors.contains("read as: Saleae CSV") && errors.contains("left out for line errors: 1 bytes"),
+             errors.constData());
 }
 
 // Starts linkscope-dump on the pty and waits until it holds the port, so
@@ -237,6 +276,12 @@ void tst_Dump::errorExits_data()
     QTest::newRow("standard output full") << QStringList{capture} << 1
                                           << "standard output: No space left on device" << ">/dev/full";
     QTest::newRow("standard output closed") << QStringList{capture} << 1 << "standard output is closed" << ">&-";
+    QTest::newRow("unknown input form") << QStringList{capture, "--input", "pcap"} << 2 << "unknown input form"
+                                        << QString();
+    QTest::newRow("broken CSV export")
+        << QStringList{writeFile(folder.filePath("broken.csv"), "Time [s],Value,Parity Error,Framing Error\n"
+                                                                 "0.1,0xA8,,\n0.2,0x1FF,,\n")}
+        << 1 << "broken.csv: line 3:" << QString();
     QTest::newRow("name that is no UTF-8") << QStringList{} << 0 << "frames: 1"
                                            << QStringLiteral("\"$(printf '%1/caf\\351.bin')\"").arg(folder.path());
 }

@@ -26,7 +26,8 @@ private slots:
     void failsafeAndDamage();
     void sweepMovesEveryChannelInTurn();
     void replayedCaptureIsSentUnchanged();
-    void replayedJsonLinesKeepTheirTimes();
+    void replayedRecordsKeepTheirTimes_data();
+    void replayedRecordsKeepTheirTimes();
     void usageErrors_data();
     void usageErrors();
 
@@ -232,15 +233,31 @@ void tst_Send::replayedCaptureIsSentUnchanged()
              stream + stream.left(noise.size() + 2 * hott.size()));
 }
 
-void tst_Send::replayedJsonLinesKeepTheirTimes()
+void tst_Send::replayedRecordsKeepTheirTimes_data()
 {
-    QFile records(folder.filePath("session.jsonl"));
-    QVERIFY(records.open(QIODevice::WriteOnly));
+    QTest::addColumn<QByteArray>("contents");
     const QByteArray frame = packets::hott({12000});
     // At 0.5, 0.9 and 1.7 s, then one without a time, sent at --rate.
+    QByteArray jsonl;
     for (const char *t : {"0.5", "0.9", "1.7", "null"})
-        records.write("{\"t\":" + QByteArray(t) + ",\"raw\":\"" + frame.toHex() + "\"}\n");
+        jsonl += "{\"t\":" + QByteArray(t) + ",\"raw\":\"" + frame.toHex() + "\"}\n";
+    QTest::newRow("jsonl") << jsonl;
+    // A logic analyser's export has every byte's time: the last at 2.1 s.
+    QByteArray csv = "Time [s],Value,Parity Error,Framing Error\r\n";
+    for (double t : {0.5, 0.9, 1.7, 2.1}) {
+        for (int i = 0; i < frame.size(); ++i)
+            csv += QByteArray::number(t + i * 10 / 115200.0, 'f', 9) + ",0x" + frame.mid(i, 1).toHex() + ",,\r\n";
+    }
+    QTest::newRow("Saleae CSV") << csv;
+}
+
+void tst_Send::replayedRecordsKeepTheirTimes()
+{
+    QFETCH(QByteArray, contents);
+    QFile records(folder.filePath("session"));
+    QVERIFY(records.open(QIODevice::WriteOnly) && records.write(contents) == contents.size());
     records.close();
+    const QByteArray frame = packets::hott({12000});
 
     PseudoTerminal pty;
     QProcess send;
@@ -299,6 +316,8 @@ void tst_Send::usageErrors_data()
         << (mpx + QStringList{"--dropout-every", "1", "--dropout-for", "1000"}) << 2 << "leaves no time to send";
     QTest::newRow("sweep with values") << (mpx + QStringList{"--sweep", "--us", "1500"}) << 2 << "--sweep sets every";
     QTest::newRow("sweep of 0 s") << (mpx + QStringList{"--sweep=0"}) << 2 << "--sweep 0 must be more than 0";
+    QTest::newRow("replay in an unknown form") << QStringList{"--replay", "x", "--input", "pcap", "-"} << 2
+                                               << "unknown input form 'pcap'";
     QTest::newRow("replay without a name") << QStringList{"--replay", "", "-"} << 2 << "--replay needs a file name";
     QTest::newRow("replay with a family") << QStringList{"--replay", "x", "-f", "mpx", "-"} << 2
                                           << "--family shapes generated frames";
