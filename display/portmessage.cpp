@@ -48,14 +48,16 @@ void PortMessage::resizeEvent(QResizeEvent *event)
 void PortMessage::fit()
 {
     // The name gives up what the message needs to fit one line, but keeps
-    // at least a quarter of it: /dev/ttyUSB0 is always shown whole, and a
-    // reason too long for one line takes a second.
+    // at least a quarter of it, so /dev/ttyUSB0 is always shown whole. A
+    // message that takes a second line all the same keeps a name of up to
+    // half the line whole, and a longer one is shortened to that half.
     const QFontMetrics metrics = fontMetrics();
     const int room = contentsRect().width();
     QString shown = message;
     if (!portName.isEmpty() && message.contains(portName) && metrics.horizontalAdvance(message) > room) {
         const int rest = metrics.horizontalAdvance(QString(message).remove(portName));
-        const int nameRoom = qMax(room - rest - metrics.horizontalAdvance(QLatin1Char(' ')), room / 4);
+        const int oneLine = room - rest - metrics.horizontalAdvance(QLatin1Char(' '));
+        const int nameRoom = oneLine >= room / 4 ? oneLine : room / 2;
         if (metrics.horizontalAdvance(portName) > nameRoom)
             shown.replace(portName, metrics.elidedText(portName, Qt::ElideMiddle, nameRoom));
     }
