@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/ensure-packages.sh
-ensure_packages "${BUILD_PACKAGES[@]}"
+ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug -DBUILD_TESTING=ON -DLINKSCOPE_SANITIZE=ON \
     -DLINKSCOPE_QT_MAJOR="$LINKSCOPE_QT_MAJOR"
 cmake --build build/sanitize -j"$(nproc)"
