@@ -134,11 +134,11 @@ void FrameAssembler::dropKept()
 }
 
 // Of several lengths that all fail their CRC, the one the stream has been
-// using. A failsafe frame is only ever taken on its CRC, and so is a frame
-// longer than receivers send: waiting for one would hold back all behind it.
-int FrameAssembler::lengthAtSync(const char *data, const int *lengths, int count) const
+// using. A frame longer than receivers send is only ever taken on its CRC:
+// waiting for one would hold back all behind it.
+int FrameAssembler::lengthAtSync(const int *lengths, int count) const
 {
-    if (count <= 0 || isFailsafeFrame(data, lengths[0]))
+    if (count <= 0)
         return 0;
     int length = lengths[0];
     for (int i = 0; i < count; ++i) {
@@ -161,7 +161,7 @@ void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)
         if (take == 0 && !here.incomplete && pos == syncAt) {
             // In step with the stream, but the CRC fails: a damaged frame,
             // unless it was cut short and a good frame starts inside it.
-            const int length = lengthAtSync(data + pos, here.lengths, here.count);
+            const int length = lengthAtSync(here.lengths, here.count);
             const int inside = length > 0 ? goodFrameInside(data, size, pos, length, checkedBefore, final) : -1;
             if (inside == notYetKnown) {
                 checkedEnd = size - pos;
@@ -178,7 +178,7 @@ void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)
         if (take > 0) {
             if (pos != shownAt || take != shownLength)
                 found.append({QByteArray(data + pos, take), keptOffset + pos, here.good > 0,
-                              isFailsafeFrame(data + pos, take)});
+                              here.good > 0 && isFailsafeFrame(data + pos, take)});
             pos += take;
             syncAt = pos;
             lastLength = take;

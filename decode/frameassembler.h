@@ -12,7 +12,7 @@ struct AssembledFrame
     QByteArray bytes;
     qint64 offset = 0; // of its first byte, counted from the start of the stream
     bool crcOk = false;
-    bool failsafe = false; // a HoTT frame sent in failsafe
+    bool failsafe = false; // a HoTT frame sent in failsafe, its CRC matching
 };
 
 // A frame is taken where its CRC matches, or with a failed CRC where it
@@ -56,7 +56,7 @@ public:
 
 private:
     void scan(QVector<AssembledFrame> &found, bool final);
-    int lengthAtSync(const char *data, const int *lengths, int count) const;
+    int lengthAtSync(const int *lengths, int count) const;
     void dropKept();
 
     QByteArray kept;

@@ -167,8 +167,8 @@ int main(int argc, char *argv[])
     if (parser.isSet(duration)) {
         options.duration = parser.value(duration).toDouble(&ok);
         // NaN fails every comparison, so it is refused with the rest.
-        if (!ok || !(options.duration > 0 && options.duration <= longestDuration))
-            usageError(QStringLiteral("bad duration '%1': give seconds, more than 0 and at most %2 (24 days)")
+        if (!ok || !(options.duration >= 0.001 && options.duration <= longestDuration))
+            usageError(QStringLiteral("bad duration '%1': give seconds, from 0.001 to %2 (24 days)")
                            .arg(parser.value(duration))
                            .arg(longestDuration, 0, 'f', 0));
     }

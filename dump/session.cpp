@@ -22,7 +22,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,8 +34,19 @@ namespace {
 volatile std::sig_atomic_t stopRequested = 0;
 int wakePipe[2] = {-1, -1};
 
-// After a stop signal, records still on their way get this long.
-constexpr qint64 lastWordsMs = 500;
+// After a stop signal, records still on their way get this long, and what
+// is said on standard error until the later mark.
+constexpr qint64 lastRecordsMs = 400;
+constexpr qint64 lastWordsMs = 800;
+
+// Since the run noticed a stop signal.
+qint64 msSinceStop()
+{
+    static QElapsedTimer since;
+    if (!since.isValid())
+        since.start();
+    return since.elapsed();
+}
 
 void onStopSignal(int)
 {
@@ -56,12 +70,37 @@ void catchStopSignals()
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+    // A terminal that closes ends the run as Ctrl-C would.
+    ::sigaction(SIGHUP, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+}
+
+// Writes text to standard error. Once a stop signal came, a terminal that
+// takes nothing (paused with Ctrl-S) gets a moment, not the run's end.
+void tell(const QByteArray &text)
+{
+    const char *at = text.constData();
+    qint64 left = text.size();
+    while (left > 0) {
+        if (stopRequested) {
+            pollfd room{STDERR_FILENO, POLLOUT, 0};
+            if (::poll(&room, 1, int(qMax<qint64>(0, lastWordsMs - msSinceStop()))) <= 0)
+                return;
+        }
+        // Small pieces, so that a terminal with a little room takes them.
+        const ssize_t n = ::write(STDERR_FILENO, at, size_t(stopRequested ? qMin<qint64>(left, 64) : left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        at += n;
+        left -= n;
+    }
 }
 
 void complain(const QString &text)
 {
-    std::fprintf(stderr, "linkscope-dump: %s\n", qPrintable(text));
+    tell("linkscope-dump: " + text.toLocal8Bit() + '\n');
 }
 
 class Session
@@ -75,6 +114,7 @@ private:
     int readFile(int fd);
     int readStream(int fd);
     int readPort(const QString &device);
+    void runLoop(QEventLoop &loop, const std::function<bool()> &bytesWaiting);
     bool read(const char *data, int size);
     bool takeDecoded(bool atEnd);
     bool take(const char *data, int size, qint64 fromMs, qint64 toMs);
@@ -83,7 +123,7 @@ private:
     void countFamily(const char *family);
     void checkOutput();
     bool stopNow() const { return stopRequested || ended; }
-    bool lastWordsOver();
+    bool lastRecordsOver() const { return stopRequested && msSinceStop() > lastRecordsMs; }
     void summarise();
 
     const DumpOptions &options;
@@ -96,8 +136,8 @@ private:
     QString lost;      // why the port went away
     QString lastError; // why the capture could not be read to its end
     QElapsedTimer clock;
-    QElapsedTimer sinceStop;
     bool live = false;
+    bool lineTimed = false; // bytes come from a line at the baud rate
     bool recordsWanted = false;
     bool ended = false;  // a limit was reached, or nothing is left to do
     bool failed = false;
@@ -167,24 +207,28 @@ void Session::countFamily(const char *family)
 }
 
 // The time a frame's last byte arrived: the time of the read that brought
-// it, less the bytes that came after it in that read at ten bits a byte.
-// Bytes that were waiting when the run began come out before its start.
-// A capture that has the time of each byte tells it exactly, counted from
-// its first byte.
+// it, less, on a line, the bytes that came after it in that read at ten
+// bits a byte. A capture that has the time of each byte tells it exactly,
+// counted from its first byte; a hex dump, like a file, tells none.
 double Session::frameTime(const AssembledFrame &frame) const
 {
     const qint64 end = frame.offset + frame.bytes.size();
-    if (reader && reader->hasTimes()) {
+    if (capturedTimes) {
         const qint64 last = end - 1 - timesFrom;
         return last >= 0 && last < byteTimes.size() ? byteTimes.at(int(last)) - firstByteAt : lastByteAt - firstByteAt;
     }
-    if (!live)
+    if (!live || (reader && reader->form() != CaptureReader::Raw))
         return std::numeric_limits<double>::quiet_NaN();
+    double t = marks.isEmpty() ? 0.0 : marks.last().t;
     for (const ReadMark &mark : marks) {
-        if (mark.end >= end)
-            return mark.t - double(mark.end - end) * 10.0 / options.baud;
+        if (mark.end >= end) {
+            t = mark.t - (lineTimed ? double(mark.end - end) * 10.0 / options.baud : 0.0);
+            break;
+        }
     }
-    return marks.isEmpty() ? 0.0 : marks.last().t;
+    // Bytes that waited before the run began, or that a read brought faster
+    // than the line carries them, are no earlier than what came before.
+    return qMax(t, timed ? lastAt : 0.0);
 }
 
 // A closed pipe ends the records quietly, any other failure loudly; with a
@@ -288,9 +332,15 @@ bool Session::take(const char *data, int size, qint64 fromMs, qint64 toMs)
         failed = true;
         return false;
     }
-    if (live)
+    if (live && !capturedTimes) {
         marks.append({assembler.bytesFed() + size, double(clock.nsecsElapsed()) / 1e9});
-    show(assembler.dropStale(fromMs));
+        // However long this program took to read them, the bytes were on
+        // their way: only the settle timer, which sees no byte waiting,
+        // tells a pause on the line.
+        assembler.stillArriving(toMs);
+    } else {
+        show(assembler.dropStale(fromMs));
+    }
     show(assembler.feed(QByteArray::fromRawData(data, size), toMs));
     // Frames still to come end after the bytes the assembler keeps.
     const qint64 keptFrom = assembler.bytesFed() - assembler.keptBytes();
@@ -329,6 +379,31 @@ int Session::readFile(int fd)
     return 0;
 }
 
+// Runs a live source's loop until it quits, the duration is over or a
+// signal comes. Meanwhile a line that brings nothing settles what the
+// assembler keeps, as long as no byte waits to be read.
+void Session::runLoop(QEventLoop &loop, const std::function<bool()> &bytesWaiting)
+{
+    QSocketNotifier wake(wakePipe[0], QSocketNotifier::Read);
+    QObject::connect(&wake, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
+    if (options.duration > 0)
+        QTimer::singleShot(qint64(options.duration * 1000), &loop, &QEventLoop::quit);
+    QTimer settle;
+    QObject::connect(&settle, &QTimer::timeout, &loop, [&] {
+        if (bytesWaiting())
+            return;
+        show(assembler.dropStale(clock.elapsed()));
+        if (recordsWanted)
+            writer->flush();
+        checkOutput();
+        if (stopNow())
+            loop.quit();
+    });
+    settle.start(int(FrameAssembler::staleAfterMs / 2));
+    if (!stopNow())
+        loop.exec();
+}
+
 // A stream is read as its bytes come, so that the run can end on time and
 // on a signal, whatever the stream does meanwhile.
 int Session::readStream(int fd)
@@ -350,12 +425,10 @@ int Session::readStream(int fd)
         if (n <= 0 || !read(buffer, int(n)))
             loop.quit();
     });
-    QSocketNotifier wake(wakePipe[0], QSocketNotifier::Read);
-    QObject::connect(&wake, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
-    if (options.duration > 0)
-        QTimer::singleShot(qint64(options.duration * 1000), &loop, &QEventLoop::quit);
-    if (!stopNow())
-        loop.exec();
+    runLoop(loop, [fd] {
+        int waiting = 0;
+        return ::ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0;
+    });
     return status;
 }
 
@@ -392,29 +465,13 @@ int Session::readPort(const QString &device)
         if (!lostBecause.isEmpty())
             loop.quit();
     });
-    QSocketNotifier wake(wakePipe[0], QSocketNotifier::Read);
-    QObject::connect(&wake, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
-    if (options.duration > 0)
-        QTimer::singleShot(qint64(options.duration * 1000), &loop, &QEventLoop::quit);
-    if (!stopNow())
-        loop.exec();
+    runLoop(loop, [&port] { return bytesUnread(port); });
     port.close();
     if (!lostBecause.isEmpty()) {
         lost = QStringLiteral("lost %1: %2").arg(options.source, lostBecause);
         return 1;
     }
     return 0;
-}
-
-// Once a stop signal came, what is still to be written gets a moment, not
-// the reader's leisure.
-bool Session::lastWordsOver()
-{
-    if (!stopRequested)
-        return false;
-    if (!sinceStop.isValid())
-        sinceStop.start();
-    return sinceStop.elapsed() > lastWordsMs;
 }
 
 void Session::summarise()
@@ -426,24 +483,34 @@ void Session::summarise()
     for (const auto &entry : qAsConst(perFamily))
         families << QStringLiteral("%1 %2").arg(QLatin1String(entry.first)).arg(entry.second);
     families.sort();
-    std::fprintf(stderr, "frames: %lld%s%s\n", frames, families.isEmpty() ? "" : " (",
-                 families.isEmpty() ? "" : qPrintable(families.join(QStringLiteral(", ")) + QLatin1Char(')')));
-    std::fprintf(stderr, "CRC failures: %lld\nfailsafe frames: %lld\nstray bytes: %lld\n", crcFailures,
-                 failsafeFrames, assembler.strayBytes() + assembler.keptBytes());
+    QString text = QStringLiteral("frames: %1").arg(frames);
+    if (!families.isEmpty())
+        text += QStringLiteral(" (%1)").arg(families.join(QStringLiteral(", ")));
+    text += QStringLiteral("\nCRC failures: %1\nfailsafe frames: %2\nstray bytes: %3\n")
+                .arg(crcFailures)
+                .arg(failsafeFrames)
+                .arg(assembler.strayBytes() + assembler.keptBytes());
     if (output->droppedRecords() > 0)
-        std::fprintf(stderr, "records dropped: output too slow (%lld records)\n", output->droppedRecords());
+        text += QStringLiteral("records dropped: output too slow (%1 records)\n").arg(output->droppedRecords());
     if (reader && reader->form() != CaptureReader::Undecided)
-        std::fprintf(stderr, "read as: %s%s\n", qPrintable(reader->formName()),
-                     reader->forced() ? " (as --input says)" : "");
+        text += QStringLiteral("read as: %1%2\n")
+                    .arg(reader->formName(), reader->forced() ? QStringLiteral(" (as --input says)") : QString());
     if (capturedTimes)
-        std::fprintf(stderr, "left out for line errors: %lld bytes\n", reader->leftOutBytes());
-    // A capture's own times span what it recorded; a live run's the clock.
-    const double seconds = capturedTimes ? lastByteAt - firstByteAt : live ? double(clock.nsecsElapsed()) / 1e9 : -1;
-    if (seconds >= 0)
-        std::fprintf(stderr, "frame rate: %.1f/s over %.1f s\n", seconds > 0 ? frames / seconds : 0.0, seconds);
-    if (gaps > 0)
-        std::fprintf(stderr, "interval between frames: min %.1f / mean %.1f / max %.1f ms\n", shortest * 1000,
-                     (lastAt - firstAt) * 1000 / double(gaps), longest * 1000);
+        text += QStringLiteral("left out for line errors: %1 bytes\n").arg(reader->leftOutBytes());
+    // The rate while frames came, as the intervals between them tell it.
+    if (gaps > 0) {
+        const double seconds = lastAt - firstAt;
+        text += QStringLiteral("frame rate: %1/s over %2 s\n")
+                    .arg(seconds > 0 ? double(gaps) / seconds : 0.0, 0, 'f', 1)
+                    .arg(seconds, 0, 'f', 1);
+        text += QStringLiteral("interval between frames: min %1 / mean %2 / max %3 ms\n")
+                    .arg(shortest * 1000, 0, 'f', 1)
+                    .arg(seconds * 1000 / double(gaps), 0, 'f', 1)
+                    .arg(longest * 1000, 0, 'f', 1);
+    } else if ((live || capturedTimes) && frames < 2) {
+        text += QStringLiteral("frame rate: 0.0/s (fewer than two frames)\n");
+    }
+    tell(text.toLocal8Bit());
 }
 
 int Session::run()
@@ -473,6 +540,7 @@ int Session::run()
         return 1;
 
     live = source.kind != Source::File;
+    lineTimed = source.kind == Source::Port || source.terminal;
     // What comes from a port or terminal is the line's own bytes.
     if (source.kind != Source::Port && !source.terminal)
         reader = std::make_unique<CaptureReader>(options.input);
@@ -497,7 +565,7 @@ int Session::run()
     show(assembler.flush());
     if (recordsWanted) {
         writer->flush();
-        output->drain([this] { return lastWordsOver(); });
+        output->drain([this] { return lastRecordsOver(); });
         checkOutput();
     }
     if (recording.isOpen() && !recording.flush()) {

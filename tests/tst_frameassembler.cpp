@@ -52,6 +52,10 @@ void tst_FrameAssembler::damagedFramesHideNoGoodOnes_data()
     QTest::newRow("damaged frame between good ones")
         << a + corrupted(b) + c << QStringList{"0 OK", "27 FALSE", "54 OK"} << 0;
     QTest::newRow("damaged frame last") << a + corrupted(b) << QStringList{"0 OK", "27 FALSE"} << 0;
+    // Damaged, it says nothing of failsafe, but it is a frame.
+    const QByteArray failsafe = withCrc(fromHex("A8 81 02 2E E0 22 60"));
+    QTest::newRow("damaged failsafe frame")
+        << a + corrupted(failsafe) + b << QStringList{"0 OK", "27 FALSE", "36 OK"} << 0;
 
     // A8 01 FF announces a 515-byte HoTT frame; no receiver sends one.
     const QByteArray h = hott(QVector<quint16>(8, 12000));
