@@ -51,14 +51,24 @@ bool Output::open(const QString &name, qint32 baud)
     const QString device = portDevicePath(name);
     // A port name never leads to a regular file; a capture is written by
     // redirecting standard output.
-    if (QFileInfo(device).isFile() || (!QFileInfo::exists(device) && QFileInfo(name).isFile())) {
+    const QFileInfo meant(QFileInfo::exists(device) ? device : name);
+    if (meant.isFile()) {
         why = QStringLiteral("cannot open %1: it is a file, not a serial port (give - and redirect standard output "
                              "to write a capture)").arg(name);
         return false;
     }
+    // A FIFO or the like here, where a port name leads nowhere.
+    if (!QFileInfo::exists(device) && meant.exists()) {
+        why = QStringLiteral("cannot open %1: %2; give - and redirect standard output to write anywhere else")
+                  .arg(name, notAPortReason());
+        return false;
+    }
     port.setPortName(device);
     if (!port.open(QIODevice::WriteOnly)) {
-        why = QStringLiteral("cannot open %1: %2").arg(name, openFailureReason(port, device));
+        const QString reason = openFailureReason(port, device);
+        why = QStringLiteral("cannot open %1: %2").arg(name, reason);
+        if (reason == notAPortReason())
+            why += QStringLiteral("; give - and redirect standard output to write anywhere else");
         return false;
     }
     const QString failedSetting = applyLineSettings(port, baud);

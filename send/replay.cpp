@@ -132,21 +132,22 @@ bool readRecording(const QString &path, CaptureReader::Input input, qint32 baud,
 
 double ReplaySource::Timeline::place(const ReplayPiece &piece, double rate, double speed)
 {
-    double due = 0;
-    const bool timedRun = piece.timed() && !std::isnan(anchorT) && piece.t >= lastT;
-    if (timedRun)
-        due = anchorDue + (piece.t - anchorT) / speed;
-    else if (started)
-        due = lastDue + 1 / rate;
-    if (!timedRun) {
-        // A piece without a time, or one that goes back in time, as where a
-        // second session follows: the pieces after it are timed from here.
-        anchorDue = due;
-        anchorT = piece.t;
+    // A timed piece goes at its time, counted from the first timed piece of
+    // its run, and never before the piece ahead of it; one that goes back in
+    // time begins a new run, as where a second session follows. A piece
+    // without a time follows the one before at the rate.
+    const double next = started ? lastDue + 1 / rate : 0;
+    double due = next;
+    if (piece.timed()) {
+        if (std::isnan(anchorT) || piece.t < lastT) {
+            anchorDue = next;
+            anchorT = piece.t;
+        }
+        due = qMax(started ? lastDue : 0.0, anchorDue + (piece.t - anchorT) / speed);
+        lastT = piece.t;
     }
     started = true;
     lastDue = due;
-    lastT = piece.t;
     return due;
 }
 

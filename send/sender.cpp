@@ -2,6 +2,7 @@
 #include "send/sender.h"
 
 #include "decode/frameassembler.h"
+#include "decode/microseconds.h"
 #include "send/generator.h"
 #include "send/output.h"
 #include "send/replay.h"
@@ -57,9 +58,9 @@ private:
     QString why;
 
     qint64 pieces = 0, live = 0, failsafe = 0, damaged = 0, dropped = 0;
-    double firstAt = -1, lastAt = -1;
     // What a replay sent, read back as linkscope-dump would read it.
     FrameAssembler sentFrames;
+    FrameReading reading;
 };
 
 Clock::time_point Sender::at(double seconds) const
@@ -135,9 +136,6 @@ Sender::End Sender::send(const Outgoing &piece)
         if (result != Output::Written)
             return endFrom(result);
     }
-    const double t = std::chrono::duration<double>(began - start).count();
-    firstAt = firstAt < 0 ? t : firstAt;
-    lastAt = t;
     ++pieces;
     count(piece);
     return Done;
@@ -164,8 +162,11 @@ void Sender::count(const Outgoing &piece)
 void Sender::countFrames(const QVector<AssembledFrame> &frames)
 {
     for (const AssembledFrame &frame : frames) {
-        live += frame.crcOk && !frame.failsafe;
-        failsafe += frame.crcOk && frame.failsafe;
+        // Read as linkscope-dump reads it: Spektrum's failsafe is in its mode byte.
+        readFrame(frame.bytes.constData(), frame.bytes.size(), reading);
+        const bool inFailsafe = frame.crcOk && reading.failsafe == 1;
+        live += frame.crcOk && !inFailsafe;
+        failsafe += inFailsafe;
         damaged += !frame.crcOk;
     }
 }
@@ -221,8 +222,10 @@ void Sender::summarise(bool replay)
     if (dropped > 0)
         std::fprintf(stderr, "frames dropped out: %lld\n", dropped);
     std::fprintf(stderr, "time: %.3f s\n", seconds);
-    if (pieces > 1 && lastAt > firstAt)
-        std::fprintf(stderr, "rate achieved: %.2f frames/s\n", double(pieces - 1) / (lastAt - firstAt));
+    // Over the whole run: silence, dropouts and a line that took its time
+    // all count.
+    if (seconds > 0)
+        std::fprintf(stderr, "rate achieved: %.2f frames/s\n", double(live + failsafe + damaged) / seconds);
     if (options.corrupt > 0)
         std::fprintf(stderr, "seed: %u\n", options.seed);
 }

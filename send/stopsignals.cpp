@@ -24,16 +24,18 @@ void holdStopSignals()
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+    // A terminal that closes stops the run as Ctrl-C would.
+    ::sigaction(SIGHUP, &action, nullptr);
     // A closed pipe is told by the write that meets it (EPIPE).
     std::signal(SIGPIPE, SIG_IGN);
 
     sigset_t held;
     sigemptyset(&held);
-    sigaddset(&held, SIGINT);
-    sigaddset(&held, SIGTERM);
+    for (int stop : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&held, stop);
     ::sigprocmask(SIG_BLOCK, &held, &waitMask);
-    sigdelset(&waitMask, SIGINT);
-    sigdelset(&waitMask, SIGTERM);
+    for (int stop : {SIGINT, SIGTERM, SIGHUP})
+        sigdelset(&waitMask, stop);
 }
 
 bool stopRequested()

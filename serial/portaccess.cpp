@@ -89,6 +89,10 @@ QString openFailureReason(const QSerialPort &port, const QString &devicePath)
         && ::faccessat(AT_FDCWD, node.constData(), R_OK | W_OK, AT_EACCESS) != 0)
         return port.errorString() + QStringLiteral(" (add your user to the dialout group and log in again)");
 
+    // A FIFO or /dev/null has no line settings to ask for.
+    if (port.errorString() == QString::fromLocal8Bit(std::strerror(ENOTTY)))
+        return notAPortReason();
+
     // Busy means a live lock on the device, or a device opened exclusively.
     QString holder = lockHolder(devicePath);
     if (holder.isEmpty()) {
@@ -97,6 +101,11 @@ QString openFailureReason(const QSerialPort &port, const QString &devicePath)
         holder = openFileHolder(devicePath);
     }
     return QStringLiteral("the port is in use by ") + (holder.isEmpty() ? QStringLiteral("another program") : holder);
+}
+
+QString notAPortReason()
+{
+    return QStringLiteral("it is not a serial port (no terminal device)");
 }
 
 bool deviceHungUp(const QSerialPort &port)

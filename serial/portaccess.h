@@ -17,6 +17,8 @@ QString portDevicePath(const QString &name);
 // with the dialout hint when the device node is closed to this user, or the
 // system's reason alone.
 QString openFailureReason(const QSerialPort &port, const QString &devicePath);
+// The reason given for a device that is no terminal, such as a FIFO.
+QString notAPortReason();
 
 // The device behind an open port has hung up or gone away, as when a USB
 // adapter is pulled out; the driver's error text then explains nothing.

@@ -218,7 +218,9 @@ void tst_Send::replayedCaptureIsSentUnchanged()
     const QByteArray noise = packets::fromHex("00 13 A8 01 FF 55");
     const QByteArray hott = packets::hott({12000, 8800});
     // A damaged frame counts where it follows a frame straight on.
-    const QByteArray stream = noise + hott + packets::corrupted(hott) + "zz" + hott + noise;
+    // Spektrum tells failsafe by a clear bit 1 of its mode byte.
+    const QByteArray spektrumFailsafe = packets::spektrum(QVector<quint16>(7, packets::spektrumWord(0, 1024)), 0x00);
+    const QByteArray stream = noise + hott + packets::corrupted(hott) + "zz" + hott + spektrumFailsafe + noise;
     QVERIFY(capture.open(QIODevice::WriteOnly) && capture.write(stream) == stream.size());
     capture.close();
 
@@ -226,34 +228,41 @@ void tst_Send::replayedCaptureIsSentUnchanged()
     QByteArray errors;
     QCOMPARE(run({"--replay", capture.fileName(), "-r", "1000", "-"}, &status, &errors), stream);
     QCOMPARE(status, 0);
-    QVERIFY2(errors.contains("frames sent: 3 (live 2, failsafe 0, damaged 1)"), errors.constData());
+    QVERIFY2(errors.contains("frames sent: 4 (live 2, failsafe 1, damaged 1)"), errors.constData());
     // Looped and counted by the piece: each frame with the stray bytes
     // before it, and the bytes after the last frame.
     QCOMPARE(run({"--replay", capture.fileName(), "-r", "1000", "--loop", "-n", "6", "-q", "-"}),
-             stream + stream.left(noise.size() + 2 * hott.size()));
+             stream + stream.left(noise.size() + hott.size()));
 }
 
 void tst_Send::replayedRecordsKeepTheirTimes_data()
 {
     QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<QVector<qint64>>("expected"); // ms after the first
     const QByteArray frame = packets::hott({12000});
     // At 0.5, 0.9 and 1.7 s, then one without a time, sent at --rate.
     QByteArray jsonl;
     for (const char *t : {"0.5", "0.9", "1.7", "null"})
         jsonl += "{\"t\":" + QByteArray(t) + ",\"raw\":\"" + frame.toHex() + "\"}\n";
-    QTest::newRow("jsonl") << jsonl;
+    QTest::newRow("jsonl") << jsonl << QVector<qint64>{0, 200, 600, 800};
+    // A record without a time keeps the timed ones after it at their times.
+    QByteArray mixed;
+    for (const char *t : {"0.5", "null", "1.7", "1.9"})
+        mixed += "{\"t\":" + QByteArray(t) + ",\"raw\":\"" + frame.toHex() + "\"}\n";
+    QTest::newRow("jsonl, a record without a time among them") << mixed << QVector<qint64>{0, 200, 600, 700};
     // A logic analyser's export has every byte's time: the last at 2.1 s.
     QByteArray csv = "Time [s],Value,Parity Error,Framing Error\r\n";
     for (double t : {0.5, 0.9, 1.7, 2.1}) {
         for (int i = 0; i < frame.size(); ++i)
             csv += QByteArray::number(t + i * 10 / 115200.0, 'f', 9) + ",0x" + frame.mid(i, 1).toHex() + ",,\r\n";
     }
-    QTest::newRow("Saleae CSV") << csv;
+    QTest::newRow("Saleae CSV") << csv << QVector<qint64>{0, 200, 600, 800};
 }
 
 void tst_Send::replayedRecordsKeepTheirTimes()
 {
     QFETCH(QByteArray, contents);
+    QFETCH(QVector<qint64>, expected);
     QFile records(folder.filePath("session"));
     QVERIFY(records.open(QIODevice::WriteOnly) && records.write(contents) == contents.size());
     records.close();
@@ -278,7 +287,6 @@ void tst_Send::replayedRecordsKeepTheirTimes()
     }
     QVERIFY(send.waitForFinished());
     QCOMPARE(got, frame.repeated(4));
-    const QVector<qint64> expected{0, 200, 600, 800};
     for (int i = 0; i < 4; ++i)
         QVERIFY2(qAbs(arrivals[i] - expected[i]) < 80, qPrintable(QString::number(arrivals[i])));
 }
