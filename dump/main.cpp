@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // linkscope-dump: decodes the receiver frames of a serial port, a capture
-// file or standard input into text, CSV or JSON lines.
+// file or standard input into text, CSV or JSON lines, or shows them live.
 #include "dump/session.h"
 
 #include <QCommandLineParser>
@@ -120,9 +120,13 @@ int main(int argc, char *argv[])
     const QCommandLineOption duration({QStringLiteral("d"), QStringLiteral("duration")},
                                       QStringLiteral("Stop after this many seconds (at most 2147483, 24 days)."),
                                       QStringLiteral("seconds"));
+    const QCommandLineOption watch(QStringLiteral("watch"),
+                                   QStringLiteral("Instead of records, show a live view of the channels, the link and "
+                                                  "failsafe in the terminal (a port, or - fed by a pipe or terminal). "
+                                                  "Keys: q quits, space pauses, r resets lowest, highest and counters."));
     const QCommandLineOption list(QStringLiteral("list-ports"),
                                   QStringLiteral("List the serial ports present, with description and USB ids."));
-    parser.addOptions({format, baud, write, force, quiet, count, duration, list});
+    parser.addOptions({format, baud, write, force, quiet, count, duration, watch, list});
     if (!parser.parse(QCoreApplication::arguments()))
         usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
@@ -176,5 +180,11 @@ int main(int argc, char *argv[])
     options.stdoutClosed = stdoutClosed;
     options.force = parser.isSet(force);
     options.quiet = parser.isSet(quiet);
+    options.watch = parser.isSet(watch);
+    if (options.watch && parser.isSet(format))
+        usageError(QStringLiteral("--watch shows no records, so --format has no use with it"));
+    if (options.watch && (stdoutClosed || !::isatty(STDOUT_FILENO)))
+        usageError(QStringLiteral("--watch draws on a terminal, and standard output is not one; leave out --watch "
+                                  "to print records"));
     return runDump(options);
 }

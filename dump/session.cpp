@@ -5,6 +5,7 @@
 #include "decode/microseconds.h"
 #include "dump/output.h"
 #include "dump/source.h"
+#include "dump/watchview.h"
 #include "serial/linesettings.h"
 #include "serial/portaccess.h"
 
@@ -57,9 +58,15 @@ void catchStopSignals()
     std::signal(SIGPIPE, SIG_IGN);
 }
 
+// While the live view holds the terminal, messages wait until it is given back.
+QStringList *heldMessages = nullptr;
+
 void complain(const QString &text)
 {
-    std::fprintf(stderr, "linkscope-dump: %s\n", qPrintable(text));
+    if (heldMessages)
+        heldMessages->append(text);
+    else
+        std::fprintf(stderr, "linkscope-dump: %s\n", qPrintable(text));
 }
 
 class Session
@@ -73,6 +80,8 @@ private:
     int readFile(int fd);
     int readStream(int fd);
     int readPort(const QString &device);
+    bool startWatching(QEventLoop &loop);
+    void stopWatching();
     bool take(const char *data, int size);
     void show(const QVector<AssembledFrame> &frames);
     double frameTime(const AssembledFrame &frame) const;
@@ -85,6 +94,8 @@ private:
     const DumpOptions &options;
     OutputStream output;
     std::unique_ptr<RecordWriter> writer;
+    std::unique_ptr<WatchView> view;
+    QStringList held;
     FrameAssembler assembler;
     QFile recording;
     QString lost; // why the port went away
@@ -109,8 +120,39 @@ private:
 };
 
 Session::Session(const DumpOptions &options)
-    : options(options), output(STDOUT_FILENO), recordsWanted(!options.quiet)
+    : options(options), output(STDOUT_FILENO), recordsWanted(!options.quiet && !options.watch)
 {
+}
+
+// The view takes over the terminal once the source is open, so that a port
+// that will not open says so on a plain terminal.
+bool Session::startWatching(QEventLoop &loop)
+{
+    if (!options.watch || stopNow())
+        return true;
+    view = std::make_unique<WatchView>(options.source == QLatin1String("-") ? QStringLiteral("standard input")
+                                                                            : options.source,
+                                       clock);
+    QString error;
+    if (!view->start(&error)) {
+        view.reset();
+        complain(error);
+        return false;
+    }
+    heldMessages = &held;
+    QObject::connect(view.get(), &WatchView::quitWanted, &loop, &QEventLoop::quit);
+    return true;
+}
+
+void Session::stopWatching()
+{
+    if (!view)
+        return;
+    view->stop();
+    heldMessages = nullptr;
+    for (const QString &message : qAsConst(held))
+        complain(message);
+    held.clear();
 }
 
 bool Session::openRecording()
@@ -203,7 +245,9 @@ void Session::show(const QVector<AssembledFrame> &found)
             }
             lastAt = t;
         }
-        if (recordsWanted)
+        if (view)
+            view->take(reading, t);
+        else if (recordsWanted)
             writer->write(reading, t, frame.offset, frame.bytes.constData(), frame.bytes.size());
         if (frames == options.count)
             ended = true;
@@ -222,6 +266,8 @@ bool Session::take(const char *data, int size)
         marks.append({assembler.bytesFed() + size, double(clock.nsecsElapsed()) / 1e9});
     }
     show(assembler.feed(QByteArray::fromRawData(data, size), live ? clock.elapsed() : 0));
+    if (view)
+        view->setStrayBytes(assembler.strayBytes());
     if (live) {
         // Frames still to come end after the bytes the assembler keeps.
         const qint64 keptFrom = assembler.bytesFed() - assembler.keptBytes();
@@ -279,6 +325,8 @@ int Session::readStream(int fd)
     QObject::connect(&wake, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
     if (options.duration > 0)
         QTimer::singleShot(qint64(options.duration * 1000), &loop, &QEventLoop::quit);
+    if (!startWatching(loop))
+        return 1;
     if (!stopNow())
         loop.exec();
     return status;
@@ -321,6 +369,8 @@ int Session::readPort(const QString &device)
     QObject::connect(&wake, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
     if (options.duration > 0)
         QTimer::singleShot(qint64(options.duration * 1000), &loop, &QEventLoop::quit);
+    if (!startWatching(loop))
+        return 1;
     if (!stopNow())
         loop.exec();
     port.close();
@@ -374,6 +424,14 @@ int Session::run()
         complain(source.error);
         return 1;
     }
+    // A capture is read faster than anyone could watch it.
+    if (options.watch && source.kind == Source::File) {
+        complain(QStringLiteral("--watch needs a live source, a serial port or a stream, and %1 is a capture "
+                                "file; leave out --watch to decode it")
+                     .arg(options.source == QLatin1String("-") ? QStringLiteral("standard input")
+                                                               : options.source));
+        return 2;
+    }
     if (!options.recordPath.isEmpty() && isSameFile(source, options.recordBytes)) {
         complain(QStringLiteral("will not record to %1: it is the source being read").arg(options.recordPath));
         return 2;
@@ -400,6 +458,7 @@ int Session::run()
     case Source::Stream: status = readStream(source.fd); break;
     default: status = readPort(source.portPath); break;
     }
+    stopWatching();
     if (source.fd > STDIN_FILENO)
         ::close(source.fd);
     // A source that could not be opened or read has said why; the records

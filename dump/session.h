@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // One run of linkscope-dump: read a port, a capture file or standard input,
-// find the frames, print a record for each, record the raw bytes, and sum up.
+// find the frames, print a record for each or show them in a live view,
+// record the raw bytes, and sum up.
 #ifndef LINKSCOPE_DUMP_SESSION_H
 #define LINKSCOPE_DUMP_SESSION_H
 
@@ -20,13 +21,15 @@ struct DumpOptions
     bool stdoutClosed = false;
     bool force = false;
     bool quiet = false;
+    bool watch = false;    // a live view in the terminal instead of records
     qint64 count = -1;     // stop after this many frames
     double duration = -1;  // stop after this many seconds
 };
 
 // Runs until the source ends, a limit is reached or a signal arrives, and
 // returns the exit status: 0, 1 when something failed or the device went
-// away, or 2 when the recording would overwrite the source.
+// away, or 2 when the recording would overwrite the source or the live view
+// is asked of a capture file.
 int runDump(const DumpOptions &options);
 
 #endif

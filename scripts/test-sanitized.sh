@@ -5,7 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/ensure-packages.sh
-ensure_packages "${BUILD_PACKAGES[@]}"
+# The live view is tested in a terminal that tmux runs.
+ensure_packages "${BUILD_PACKAGES[@]}" tmux
 cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug -DBUILD_TESTING=ON -DLINKSCOPE_SANITIZE=ON \
     -DLINKSCOPE_QT_MAJOR="$LINKSCOPE_QT_MAJOR"
 cmake --build build/sanitize -j"$(nproc)"

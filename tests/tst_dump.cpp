@@ -31,6 +31,7 @@ private slots:
 private:
     QTemporaryDir folder;
     QByteArray latin1Name;
+    PseudoTerminal terminal; // a standard output that is a terminal
 };
 
 // shellTail: words a shell adds after the arguments, such as redirections.
@@ -228,6 +229,12 @@ void tst_Dump::errorExits_data()
     QTest::newRow("standard output full") << QStringList{capture} << 1
                                           << "standard output: No space left on device" << ">/dev/full";
     QTest::newRow("standard output closed") << QStringList{capture} << 1 << "standard output is closed" << ">&-";
+    const QString toTerminal = " >" + terminal.slavePath();
+    QTest::newRow("watching a capture file") << QStringList{"--watch", capture} << 2 << "is a capture file" << toTerminal;
+    QTest::newRow("watching standard input from a file") << QStringList{"--watch", "-"} << 2
+                                                         << "standard input is a capture file" << "<" + capture + toTerminal;
+    QTest::newRow("watching without a terminal") << QStringList{"--watch", "-"} << 2 << "standard output is not one"
+                                                 << QString();
     QTest::newRow("name that is no UTF-8") << QStringList{} << 0 << "frames: 1"
                                            << QStringLiteral("\"$(printf '%1/caf\\351.bin')\"").arg(folder.path());
 }
