@@ -41,16 +41,29 @@ std::string cut(std::string text, int width)
     return text;
 }
 
-// Items side by side two spaces apart, on as many lines as the width needs.
+// Items side by side two spaces apart, on as many lines as the width needs;
+// an item wider than a line is broken between words, and a word wider than
+// a line cut.
 void flow(const std::vector<std::string> &items, int width, std::vector<std::string> &lines)
 {
     std::string line;
-    for (const std::string &item : items) {
+    for (std::string item : items) {
         if (!line.empty() && int(line.size() + 2 + item.size()) > width) {
             lines.push_back(line);
             line.clear();
         }
-        line += line.empty() ? cut(item, width) : "  " + item;
+        while (line.empty() && int(item.size()) > width) {
+            const std::size_t space = item.rfind(' ', std::size_t(width));
+            if (space == std::string::npos || space == 0) {
+                lines.push_back(item.substr(0, std::size_t(width)));
+                const std::size_t next = item.find(' ', std::size_t(width));
+                item = next == std::string::npos ? std::string() : item.substr(next + 1);
+            } else {
+                lines.push_back(item.substr(0, space));
+                item.erase(0, space + 1);
+            }
+        }
+        line += line.empty() ? item : "  " + item;
     }
     if (!line.empty())
         lines.push_back(line);
@@ -180,8 +193,11 @@ std::vector<WatchLine> layOutWatch(const WatchSnapshot &view, int width, int hei
     }
     if (footerRows > 0) {
         const int hidden = channelCount - channelRows;
-        std::string footer = hidden == 1 ? "1 channel hidden   " : hidden > 1 ? format("%d channels hidden   ", hidden) : "";
-        footer += "q quit  space pause  r reset";
+        std::string footer = hidden > 0 ? format("%d channel%s hidden", hidden, hidden > 1 ? "s" : "") : "";
+        // However narrow, the count of hidden channels shows.
+        if (int(footer.size()) > width)
+            footer = format("%d hidden", hidden);
+        footer += footer.empty() ? "q quit  space pause  r reset" : "   q quit  space pause  r reset";
         lines.push_back({cut(footer, width), WatchLine::Title});
     }
     return lines;
