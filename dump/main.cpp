@@ -186,5 +186,10 @@ int main(int argc, char *argv[])
     if (options.watch && (stdoutClosed || !::isatty(STDOUT_FILENO)))
         usageError(QStringLiteral("--watch draws on a terminal, and standard output is not one; leave out --watch "
                                   "to print records"));
+    // Only the controlling terminal has a foreground process group to tell.
+    if (options.watch && options.source == QLatin1String("-") && !stdinClosed && ::isatty(STDIN_FILENO)
+        && ::tcgetpgrp(STDIN_FILENO) != -1)
+        usageError(QStringLiteral("--watch reads its keys from this terminal, so standard input cannot be it too; "
+                                  "feed - from a pipe, or name the port"));
     return runDump(options);
 }
