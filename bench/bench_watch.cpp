@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -100,6 +101,7 @@ struct Result
     double framesPerSecond = 0;
     long framesSent = 0;
     long framesSeen = -1;
+    double drawnPerSecond = 0; // bytes the view sent to its terminal
 };
 
 // Sends frames back to back at the line's byte rate for the warm-up and the
@@ -180,14 +182,20 @@ Result watching(const QString &dump, const Load &load, double seconds)
         return {};
     // The terminal's side: whatever the view draws is taken at once.
     QByteArray drawn;
+    std::atomic<long> drawnBytes{0};
     std::thread reader([&] {
         char buffer[4096];
         ssize_t n;
-        while ((n = ::read(screen, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
+        while ((n = ::read(screen, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
             drawn.append(buffer, int(qMax<ssize_t>(n, 0)));
+            drawnBytes += long(qMax<ssize_t>(n, 0));
+        }
     });
+    QElapsedTimer running;
+    running.start();
     Result result = measure(pid, line, load, seconds);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    result.drawnPerSecond = drawnBytes / (running.nsecsElapsed() / 1e9);
     [[maybe_unused]] const ssize_t written = ::write(screen, "q", 1);
     int status = 0;
     ::waitpid(pid, &status, 0);
@@ -223,12 +231,13 @@ int main(int argc, char *argv[])
     const int runs = argc > 2 ? QByteArray(argv[2]).toInt() : 3;
     const QString only = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
     QTemporaryDir folder;
-    std::printf("%-10s %9s %22s %22s %9s\n", "family", "frames/s", "text to file CPU %", "--watch CPU %", "all read");
+    std::printf("%-10s %9s %22s %22s %14s %9s\n", "family", "frames/s", "text to file CPU %", "--watch CPU %",
+                "drawn bytes/s", "all read");
     for (const Load &load : loads) {
         if (!only.isEmpty() && QString::fromLatin1(load.name) != only)
             continue;
         QVector<double> text, watch;
-        double framesPerSecond = 0;
+        double framesPerSecond = 0, drawnPerSecond = 0;
         bool allRead = true;
         for (int run = 0; run < runs; ++run) {
             const Result records = textToFile(QStringLiteral(LINKSCOPE_DUMP), load, seconds, folder.filePath("records.txt"));
@@ -236,10 +245,11 @@ int main(int argc, char *argv[])
             text << records.cpuPercent;
             watch << view.cpuPercent;
             framesPerSecond = view.framesPerSecond;
+            drawnPerSecond += view.drawnPerSecond / runs;
             allRead = allRead && records.framesSeen == records.framesSent && view.framesSeen == view.framesSent;
         }
-        std::printf("%-10s %9.0f %22s %22s %9s\n", load.name, framesPerSecond, qPrintable(summary(text)),
-                    qPrintable(summary(watch)), allRead ? "yes" : "NO");
+        std::printf("%-10s %9.0f %22s %22s %14.0f %9s\n", load.name, framesPerSecond, qPrintable(summary(text)),
+                    qPrintable(summary(watch)), drawnPerSecond, allRead ? "yes" : "NO");
         std::fflush(stdout);
     }
     return 0;
