@@ -3,6 +3,7 @@
 
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <csignal>

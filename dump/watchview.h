@@ -12,7 +12,6 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <memory>
 #include <termios.h>
 
 class QSocketNotifier;
