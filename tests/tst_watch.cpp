@@ -26,8 +26,15 @@ public:
     {
         tmux({"new-session", "-d", "-s", "watch", "-x", QString::number(width), "-y", QString::number(height),
               "env PS1='$ ' /bin/sh"});
+        socketPath = tmux({"display", "-p", "#{socket_path}"}).trimmed();
     }
-    ~Terminal() { tmux({"kill-server"}); }
+    // The server leaves its socket behind.
+    ~Terminal()
+    {
+        tmux({"kill-server"});
+        if (!socketPath.isEmpty())
+            QFile::remove(socketPath);
+    }
 
     QString tmux(const QStringList &arguments) const
     {
@@ -55,6 +62,7 @@ public:
 private:
     static int made;
     QString socket;
+    QString socketPath;
 };
 int Terminal::made = 0;
 
