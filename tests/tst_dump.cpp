@@ -31,7 +31,7 @@ private slots:
 private:
     QTemporaryDir folder;
     QByteArray latin1Name;
-    PseudoTerminal terminal; // a standard output that is a terminal
+    std::unique_ptr<PseudoTerminal> terminal; // a standard output that is a terminal
 };
 
 // shellTail: words a shell adds after the arguments, such as redirections.
@@ -229,7 +229,8 @@ void tst_Dump::errorExits_data()
     QTest::newRow("standard output full") << QStringList{capture} << 1
                                           << "standard output: No space left on device" << ">/dev/full";
     QTest::newRow("standard output closed") << QStringList{capture} << 1 << "standard output is closed" << ">&-";
-    const QString toTerminal = " >" + terminal.slavePath();
+    terminal = std::make_unique<PseudoTerminal>();
+    const QString toTerminal = " >" + terminal->slavePath();
     QTest::newRow("watching a capture file") << QStringList{"--watch", capture} << 2 << "is a capture file" << toTerminal;
     QTest::newRow("watching standard input from a file") << QStringList{"--watch", "-"} << 2
                                                          << "standard input is a capture file" << "<" + capture + toTerminal;
