@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // linkscope-dump: decodes the receiver frames of a serial port, a capture
-// file or standard input into text, CSV or JSON lines.
+// file or standard input into text, CSV or JSON lines, or shows them live.
 #include "dump/session.h"
 
 #include <QCommandLineParser>
@@ -124,9 +124,13 @@ int main(int argc, char *argv[])
                                    QStringLiteral("Read a capture file as raw bytes, a hex dump or a Saleae CSV "
                                                   "export: raw, hex or saleae (default: told by its content)."),
                                    QStringLiteral("form"));
+    const QCommandLineOption watch(QStringLiteral("watch"),
+                                   QStringLiteral("Instead of records, show a live view of the channels, the link and "
+                                                  "failsafe in the terminal (a port, or - fed by a pipe or terminal). "
+                                                  "Keys: q quits, space pauses, r resets lowest, highest and counters."));
     const QCommandLineOption list(QStringLiteral("list-ports"),
                                   QStringLiteral("List the serial ports present, with description and USB ids."));
-    parser.addOptions({format, baud, write, force, quiet, count, duration, input, list});
+    parser.addOptions({format, baud, write, force, quiet, count, duration, input, watch, list});
     if (!parser.parse(QCoreApplication::arguments()))
         usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
@@ -183,5 +187,16 @@ int main(int argc, char *argv[])
     options.stdoutClosed = stdoutClosed;
     options.force = parser.isSet(force);
     options.quiet = parser.isSet(quiet);
+    options.watch = parser.isSet(watch);
+    if (options.watch && parser.isSet(format))
+        usageError(QStringLiteral("--watch shows no records, so --format has no use with it"));
+    if (options.watch && (stdoutClosed || !::isatty(STDOUT_FILENO)))
+        usageError(QStringLiteral("--watch draws on a terminal, and standard output is not one; leave out --watch "
+                                  "to print records"));
+    // Only the controlling terminal has a foreground process group to tell.
+    if (options.watch && options.source == QLatin1String("-") && !stdinClosed && ::isatty(STDIN_FILENO)
+        && ::tcgetpgrp(STDIN_FILENO) != -1)
+        usageError(QStringLiteral("--watch reads its keys from this terminal, so standard input cannot be it too; "
+                                  "feed - from a pipe, or name the port"));
     return runDump(options);
 }

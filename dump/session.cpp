@@ -5,6 +5,7 @@
 #include "decode/microseconds.h"
 #include "dump/output.h"
 #include "dump/source.h"
+#include "dump/watchview.h"
 #include "serial/linesettings.h"
 #include "serial/portaccess.h"
 
@@ -98,9 +99,15 @@ void tell(const QByteArray &text)
     }
 }
 
+// While the live view holds the terminal, messages wait until it is given back.
+QStringList *heldMessages = nullptr;
+
 void complain(const QString &text)
 {
-    tell("linkscope-dump: " + text.toLocal8Bit() + '\n');
+    if (heldMessages)
+        heldMessages->append(text);
+    else
+        tell("linkscope-dump: " + text.toLocal8Bit() + '\n');
 }
 
 class Session
@@ -114,7 +121,9 @@ private:
     int readFile(int fd);
     int readStream(int fd);
     int readPort(const QString &device);
-    void runLoop(QEventLoop &loop, const std::function<bool()> &bytesWaiting);
+    bool runLoop(QEventLoop &loop, const std::function<bool()> &bytesWaiting);
+    bool startWatching(QEventLoop &loop);
+    void stopWatching();
     bool read(const char *data, int size);
     bool takeDecoded(bool atEnd);
     bool take(const char *data, int size, qint64 fromMs, qint64 toMs);
@@ -131,6 +140,8 @@ private:
     std::unique_ptr<RecordWriter> writer;
     // A capture file or stream in any of the forms people exchange.
     std::unique_ptr<CaptureReader> reader;
+    std::unique_ptr<WatchView> view;
+    QStringList held;
     FrameAssembler assembler;
     QFile recording;
     QString lost;      // why the port went away
@@ -163,8 +174,39 @@ private:
 };
 
 Session::Session(const DumpOptions &options)
-    : options(options), recordsWanted(!options.quiet)
+    : options(options), recordsWanted(!options.quiet && !options.watch)
 {
+}
+
+// The view takes over the terminal once the source is open, so that a port
+// that will not open says so on a plain terminal.
+bool Session::startWatching(QEventLoop &loop)
+{
+    if (!options.watch || stopNow())
+        return true;
+    view = std::make_unique<WatchView>(options.source == QLatin1String("-") ? QStringLiteral("standard input")
+                                                                            : options.source,
+                                       clock);
+    QString error;
+    if (!view->start(&error)) {
+        view.reset();
+        complain(error);
+        return false;
+    }
+    heldMessages = &held;
+    QObject::connect(view.get(), &WatchView::quitWanted, &loop, &QEventLoop::quit);
+    return true;
+}
+
+void Session::stopWatching()
+{
+    if (!view)
+        return;
+    view->stop();
+    heldMessages = nullptr;
+    for (const QString &message : qAsConst(held))
+        complain(message);
+    held.clear();
 }
 
 bool Session::openRecording()
@@ -270,7 +312,9 @@ void Session::show(const QVector<AssembledFrame> &found)
             }
             lastAt = t;
         }
-        if (recordsWanted)
+        if (view)
+            view->take(reading, t);
+        else if (recordsWanted)
             writer->write(reading, t, frame.offset, frame.bytes.constData(), frame.bytes.size());
         if (frames == options.count)
             ended = true;
@@ -342,6 +386,8 @@ bool Session::take(const char *data, int size, qint64 fromMs, qint64 toMs)
         show(assembler.dropStale(fromMs));
     }
     show(assembler.feed(QByteArray::fromRawData(data, size), toMs));
+    if (view)
+        view->setStrayBytes(assembler.strayBytes());
     // Frames still to come end after the bytes the assembler keeps.
     const qint64 keptFrom = assembler.bytesFed() - assembler.keptBytes();
     int done = 0;
@@ -380,9 +426,10 @@ int Session::readFile(int fd)
 }
 
 // Runs a live source's loop until it quits, the duration is over or a
-// signal comes. Meanwhile a line that brings nothing settles what the
-// assembler keeps, as long as no byte waits to be read.
-void Session::runLoop(QEventLoop &loop, const std::function<bool()> &bytesWaiting)
+// signal comes; false if the live view could not start. Meanwhile a line
+// that brings nothing settles what the assembler keeps, as long as no byte
+// waits to be read.
+bool Session::runLoop(QEventLoop &loop, const std::function<bool()> &bytesWaiting)
 {
     QSocketNotifier wake(wakePipe[0], QSocketNotifier::Read);
     QObject::connect(&wake, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
@@ -393,6 +440,8 @@ void Session::runLoop(QEventLoop &loop, const std::function<bool()> &bytesWaitin
         if (bytesWaiting())
             return;
         show(assembler.dropStale(clock.elapsed()));
+        if (view)
+            view->setStrayBytes(assembler.strayBytes());
         if (recordsWanted)
             writer->flush();
         checkOutput();
@@ -400,8 +449,11 @@ void Session::runLoop(QEventLoop &loop, const std::function<bool()> &bytesWaitin
             loop.quit();
     });
     settle.start(int(FrameAssembler::staleAfterMs / 2));
+    if (!startWatching(loop))
+        return false;
     if (!stopNow())
         loop.exec();
+    return true;
 }
 
 // A stream is read as its bytes come, so that the run can end on time and
@@ -425,10 +477,11 @@ int Session::readStream(int fd)
         if (n <= 0 || !read(buffer, int(n)))
             loop.quit();
     });
-    runLoop(loop, [fd] {
-        int waiting = 0;
-        return ::ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0;
-    });
+    if (!runLoop(loop, [fd] {
+            int waiting = 0;
+            return ::ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0;
+        }))
+        return 1;
     return status;
 }
 
@@ -465,7 +518,10 @@ int Session::readPort(const QString &device)
         if (!lostBecause.isEmpty())
             loop.quit();
     });
-    runLoop(loop, [&port] { return bytesUnread(port); });
+    if (!runLoop(loop, [&port] { return bytesUnread(port); })) {
+        port.close();
+        return 1;
+    }
     port.close();
     if (!lostBecause.isEmpty()) {
         lost = QStringLiteral("lost %1: %2").arg(options.source, lostBecause);
@@ -521,6 +577,14 @@ int Session::run()
         complain(source.error);
         return 1;
     }
+    // A capture is read faster than anyone could watch it.
+    if (options.watch && source.kind == Source::File) {
+        complain(QStringLiteral("--watch needs a live source, a serial port or a stream, and %1 is a capture "
+                                "file; leave out --watch to decode it")
+                     .arg(options.source == QLatin1String("-") ? QStringLiteral("standard input")
+                                                               : options.source));
+        return 2;
+    }
     if (!options.recordPath.isEmpty() && isSameFile(source, options.recordBytes)) {
         complain(QStringLiteral("will not record to %1: it is the source being read").arg(options.recordPath));
         return 2;
@@ -556,6 +620,7 @@ int Session::run()
     case Source::Stream: status = readStream(source.fd); break;
     default: status = readPort(source.portPath); break;
     }
+    stopWatching();
     if (source.fd > STDIN_FILENO)
         ::close(source.fd);
     // A source that could not be opened or read has said why; the records

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // One run of linkscope-dump: read a port, a capture file or standard input,
-// find the frames, print a record for each, record the raw bytes, and sum up.
+// find the frames, print a record for each or show them in a live view,
+// record the raw bytes, and sum up.
 #ifndef LINKSCOPE_DUMP_SESSION_H
 #define LINKSCOPE_DUMP_SESSION_H
 
@@ -23,14 +24,15 @@ struct DumpOptions
     bool quiet = false;
     CaptureReader::Input input = CaptureReader::Detect; // how a capture file or stream is read
     bool inputGiven = false;
+    bool watch = false;    // a live view in the terminal instead of records
     qint64 count = -1;     // stop after this many frames
     double duration = -1;  // stop after this many seconds
 };
 
 // Runs until the source ends, a limit is reached or a signal arrives, and
 // returns the exit status: 0, 1 when something failed or the device went
-// away, or 2 when the recording would overwrite the source or --input was
-// given for a port.
+// away, or 2 when the recording would overwrite the source, --input was
+// given for a port, or the live view is asked of a capture file.
 int runDump(const DumpOptions &options);
 
 #endif

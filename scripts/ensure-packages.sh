@@ -22,10 +22,12 @@ case "$LINKSCOPE_QT_MAJOR" in
     6) QT_PACKAGES=(qt6-base-dev qt6-serialport-dev) ;;
     *) echo "LINKSCOPE_QT_MAJOR must be 5 or 6" >&2; exit 2 ;;
 esac
-BUILD_PACKAGES=(g++ make cmake "${QT_PACKAGES[@]}")
+# linkscope-dump --watch draws with ncurses.
+BUILD_PACKAGES=(g++ make cmake "${QT_PACKAGES[@]}" libncurses-dev)
 # dpkg-shlibdeps works out the package's dependencies.
 PACKAGE_PACKAGES=(dpkg-dev)
 # The package check also validates the menu entry, the icon and the AppStream
 # data, renders the manual pages and runs lintian. The capture reader's test
-# reads the dumps the real xxd and hexdump (bsdextrautils) write.
-TEST_PACKAGES=("${PACKAGE_PACKAGES[@]}" desktop-file-utils libxml2-utils appstream man-db lintian xxd bsdextrautils)
+# reads the dumps the real xxd and hexdump (bsdextrautils) write; the live
+# view is tested in a real terminal that tmux runs.
+TEST_PACKAGES=("${PACKAGE_PACKAGES[@]}" desktop-file-utils libxml2-utils appstream man-db lintian xxd bsdextrautils tmux)

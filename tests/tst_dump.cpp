@@ -32,6 +32,7 @@ private slots:
 private:
     QTemporaryDir folder;
     QByteArray latin1Name;
+    std::unique_ptr<PseudoTerminal> terminal; // a standard output that is a terminal
 };
 
 // shellTail: words a shell adds after the arguments, such as redirections.
@@ -285,6 +286,13 @@ void tst_Dump::errorExits_data()
         << QStringList{writeFile(folder.filePath("broken.csv"), "Time [s],Value,Parity Error,Framing Error\n"
                                                                  "0.1,0xA8,,\n0.2,0x1FF,,\n")}
         << 1 << "broken.csv: line 3:" << QString();
+    terminal = std::make_unique<PseudoTerminal>();
+    const QString toTerminal = " >" + terminal->slavePath();
+    QTest::newRow("watching a capture file") << QStringList{"--watch", capture} << 2 << "is a capture file" << toTerminal;
+    QTest::newRow("watching standard input from a file") << QStringList{"--watch", "-"} << 2
+                                                         << "standard input is a capture file" << "<" + capture + toTerminal;
+    QTest::newRow("watching without a terminal") << QStringList{"--watch", "-"} << 2 << "standard output is not one"
+                                                 << QString();
     QTest::newRow("name that is no UTF-8") << QStringList{} << 0 << "frames: 1"
                                            << QStringLiteral("\"$(printf '%1/caf\\351.bin')\"").arg(folder.path());
 }

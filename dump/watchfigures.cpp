@@ -1,0 +1,115 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "dump/watchfigures.h"
+
+#include <algorithm>
+#include <cstring>
+
+void WatchFigures::add(const FrameReading &frame, double t)
+{
+    lastAt = t;
+    lastSecond.push_back(t);
+    while (lastSecond.front() <= t - 1)
+        lastSecond.pop_front();
+    while (!failedAt.empty() && failedAt.front() <= t - recentFailures)
+        failedAt.pop_front();
+    if (!frame.crcOk) {
+        ++crcFailures;
+        failedAt.push_back(t);
+        // A damaged frame says nothing about the channels or the receiver.
+        return;
+    }
+    inFailsafe = frame.failsafe == 1;
+    failsafeFrames += inFailsafe;
+
+    int at = 0;
+    while (at < int(families.size()) && families[std::size_t(at)].name != frame.family)
+        ++at;
+    if (at == int(families.size())) {
+        // NORDAX has no public scale: its words are shown as sent.
+        const bool words = std::strcmp(frame.family, "NORDAX") == 0;
+        families.push_back({frame.family, words, WatchChannel::none, WatchChannel::none, 0, {}});
+    }
+    newest = at;
+    Family &family = families[std::size_t(at)];
+    if (int(family.channels.size()) < frame.channels)
+        family.channels.resize(std::size_t(frame.channels));
+    const int *values = family.words ? frame.wire : frame.us;
+    for (int k = 0; k < int(family.channels.size()); ++k) {
+        WatchChannel &channel = family.channels[std::size_t(k)];
+        const int value = k < frame.channels ? values[k] : WatchChannel::none;
+        channel.carried = value != WatchChannel::none;
+        if (!channel.carried)
+            continue;
+        channel.value = value;
+        channel.low = channel.low == WatchChannel::none ? value : std::min(channel.low, value);
+        channel.high = channel.high == WatchChannel::none ? value : std::max(channel.high, value);
+        family.shown = std::max(family.shown, k + 1);
+        if (family.words) {
+            family.spanLow = family.spanLow == WatchChannel::none ? value : std::min(family.spanLow, value);
+            family.spanHigh = family.spanHigh == WatchChannel::none ? value : std::max(family.spanHigh, value);
+        }
+    }
+}
+
+void WatchFigures::reset(qint64 strayBytes)
+{
+    crcFailures = failsafeFrames = 0;
+    failedAt.clear();
+    strayBefore = strayBytes;
+    // The values standing now are the first seen from here on.
+    for (Family &family : families) {
+        family.spanLow = family.spanHigh = WatchChannel::none;
+        for (WatchChannel &channel : family.channels) {
+            channel.low = channel.high = channel.value;
+            if (family.words && channel.value != WatchChannel::none) {
+                family.spanLow = family.spanLow == WatchChannel::none ? channel.value
+                                                                      : std::min(family.spanLow, channel.value);
+                family.spanHigh = std::max(family.spanHigh, channel.value);
+            }
+        }
+    }
+}
+
+WatchSnapshot WatchFigures::snapshot(double now, qint64 strayBytes) const
+{
+    WatchSnapshot view;
+    view.upSeconds = now;
+    // Frame times are estimates that may lie a little after the read that
+    // asks; they count as now.
+    const auto from = std::upper_bound(lastSecond.cbegin(), lastSecond.cend(), now - 1);
+    view.framesLastSecond = int(lastSecond.cend() - from);
+    if (view.framesLastSecond >= 2) {
+        double shortest = 1e9, longest = 0;
+        for (auto it = from + 1; it != lastSecond.cend(); ++it) {
+            shortest = std::min(shortest, *it - *(it - 1));
+            longest = std::max(longest, *it - *(it - 1));
+        }
+        view.intervalMin = shortest * 1000;
+        view.intervalMax = longest * 1000;
+        view.intervalMean = (lastSecond.back() - *from) * 1000 / (view.framesLastSecond - 1);
+    }
+    view.crcFailures = crcFailures;
+    view.crcFailuresRecent = failedAt.cend() - std::upper_bound(failedAt.cbegin(), failedAt.cend(), now - recentFailures);
+    view.strayBytes = strayBytes - strayBefore;
+    view.failsafeFrames = failsafeFrames;
+    view.failsafe = inFailsafe;
+    if (now - lastAt >= silenceAfter)
+        view.silentFor = now - lastAt;
+    if (newest < 0)
+        return view;
+    const Family &family = families[std::size_t(newest)];
+    view.family = family.name;
+    view.words = family.words;
+    if (family.words) {
+        view.scaleMark = WatchChannel::none;
+        if (family.spanLow != WatchChannel::none) {
+            view.scaleLow = family.spanLow;
+            view.scaleHigh = family.spanHigh;
+        } else {
+            view.scaleLow = 0;
+            view.scaleHigh = 0xFFFF;
+        }
+    }
+    view.channels.assign(family.channels.cbegin(), family.channels.cbegin() + family.shown);
+    return view;
+}

@@ -1,0 +1,77 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What the live view shows, kept up to date frame by frame: the link's
+// figures over the last second and the last ten, and each channel's value
+// with the lowest and highest seen.
+#ifndef LINKSCOPE_DUMP_WATCHFIGURES_H
+#define LINKSCOPE_DUMP_WATCHFIGURES_H
+
+#include "decode/microseconds.h"
+
+#include <deque>
+#include <string>
+#include <vector>
+
+struct WatchChannel
+{
+    static constexpr int none = FrameReading::noValue;
+    int value = none; // the last one seen
+    int low = none, high = none;
+    bool carried = false; // by the newest frame of its family
+};
+
+// The view at one moment, all the drawing needs.
+struct WatchSnapshot
+{
+    std::string source;
+    std::string family; // of the newest frame; empty before the first
+    bool words = false; // values are words as sent, the family has no µs scale
+    int scaleLow = 800, scaleHigh = 2200;
+    int scaleMark = 1500; // WatchChannel::none: no mark
+    double upSeconds = 0;
+    int framesLastSecond = 0;
+    double intervalMin = -1, intervalMean = -1, intervalMax = -1; // ms; < 0: too few frames
+    qint64 crcFailures = 0, crcFailuresRecent = 0, strayBytes = 0, failsafeFrames = 0;
+    bool failsafe = false;
+    double silentFor = -1; // seconds without a frame, once that is long enough to say
+    bool paused = false;
+    std::vector<WatchChannel> channels;
+};
+
+class WatchFigures
+{
+public:
+    static constexpr double silenceAfter = 0.5; // s
+    static constexpr double recentFailures = 10; // s
+
+    // t: when the frame's last byte arrived, in s since the start.
+    void add(const FrameReading &frame, double t);
+    // Forgets the lowest and highest values and the counters; strayBytes is
+    // the stray count so far, from which the view counts anew.
+    void reset(qint64 strayBytes);
+    WatchSnapshot snapshot(double now, qint64 strayBytes) const;
+
+    // Whether the newest frame with a matching CRC is a failsafe frame.
+    bool failsafe() const { return inFailsafe; }
+    // When the last frame arrived; 0, the start, before the first.
+    double lastFrameAt() const { return lastAt; }
+
+private:
+    struct Family
+    {
+        const char *name; // the reader's own constant
+        bool words;
+        int spanLow, spanHigh; // of the words seen, where the family has no µs scale
+        int shown = 0;        // channels up to the highest that ever had a value
+        std::vector<WatchChannel> channels;
+    };
+
+    std::vector<Family> families;
+    int newest = -1;
+    std::deque<double> lastSecond; // frame times
+    std::deque<double> failedAt;   // CRC failures over the last ten seconds
+    qint64 crcFailures = 0, failsafeFrames = 0, strayBefore = 0;
+    double lastAt = 0;
+    bool inFailsafe = false;
+};
+
+#endif

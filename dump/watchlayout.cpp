@@ -1,0 +1,204 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "dump/watchlayout.h"
+
+#include "dump/watchfigures.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+
+namespace {
+
+// A channel line is the number, the value, the bar in brackets, and the
+// lowest and highest value: "%3d %5s [bar] %5s %5s".
+constexpr int aroundBar = 24;
+// Wider bars show nothing more that a person can read off.
+constexpr int widestBar = 70;
+// Below this, the line goes without a bar.
+constexpr int narrowestBar = 4;
+
+std::string format(const char *pattern, ...) __attribute__((format(printf, 1, 2)));
+
+std::string format(const char *pattern, ...)
+{
+    char text[256];
+    va_list arguments;
+    va_start(arguments, pattern);
+    const int n = std::vsnprintf(text, sizeof text, pattern, arguments);
+    va_end(arguments);
+    return std::string(text, std::size_t(std::clamp(n, 0, int(sizeof text) - 1)));
+}
+
+std::string number(int value)
+{
+    return value == WatchChannel::none ? std::string("-") : std::to_string(value);
+}
+
+std::string cut(std::string text, int width)
+{
+    if (int(text.size()) > width)
+        text.resize(std::size_t(width));
+    return text;
+}
+
+// Items side by side two spaces apart, on as many lines as the width needs;
+// an item wider than a line is broken between words, and a word wider than
+// a line cut.
+void flow(const std::vector<std::string> &items, int width, std::vector<std::string> &lines)
+{
+    std::string line;
+    for (std::string item : items) {
+        if (!line.empty() && int(line.size() + 2 + item.size()) > width) {
+            lines.push_back(line);
+            line.clear();
+        }
+        while (line.empty() && int(item.size()) > width) {
+            const std::size_t space = item.rfind(' ', std::size_t(width));
+            if (space == std::string::npos || space == 0) {
+                lines.push_back(item.substr(0, std::size_t(width)));
+                const std::size_t next = item.find(' ', std::size_t(width));
+                item = next == std::string::npos ? std::string() : item.substr(next + 1);
+            } else {
+                lines.push_back(item.substr(0, space));
+                item.erase(0, space + 1);
+            }
+        }
+        line += line.empty() ? item : "  " + item;
+    }
+    if (!line.empty())
+        lines.push_back(line);
+}
+
+std::vector<std::string> header(const WatchSnapshot &view, int width)
+{
+    const long seconds = long(view.upSeconds);
+    std::string interval = "interval -";
+    if (view.intervalMin >= 0)
+        interval = format("interval min %.1f mean %.1f max %.1f ms", view.intervalMin, view.intervalMean,
+                          view.intervalMax);
+    std::vector<std::string> lines;
+    flow({view.source, view.family.empty() ? std::string("no frame yet") : view.family,
+          format("up %ld:%02ld:%02ld", seconds / 3600, seconds / 60 % 60, seconds % 60)},
+         width, lines);
+    flow({format("%d frames/s", view.framesLastSecond), interval}, width, lines);
+    flow({format("CRC failures %lld (%lld in 10 s)", view.crcFailures, view.crcFailuresRecent),
+          format("stray bytes %lld", view.strayBytes), format("failsafe frames %lld", view.failsafeFrames)},
+         width, lines);
+    return lines;
+}
+
+WatchLine banner(const std::string &text, WatchLine::Style style, int width)
+{
+    const int pad = std::max(0, (width - int(text.size())) / 2);
+    std::string line = cut(std::string(std::size_t(pad), ' ') + text, width);
+    line.resize(std::size_t(width), ' ');
+    return {line, style};
+}
+
+// Where value falls among width cells spanning low to high.
+int cell(int value, int low, int high, int width)
+{
+    if (high <= low)
+        return width / 2;
+    const long long at = (static_cast<long long>(value) - low) * width / (static_cast<long long>(high) - low);
+    return int(std::clamp<long long>(at, 0, width - 1));
+}
+
+std::string bar(const WatchSnapshot &view, const WatchChannel &channel, int width)
+{
+    std::string cells(std::size_t(width), '.');
+    const auto at = [&](int value) { return std::size_t(cell(value, view.scaleLow, view.scaleHigh, width)); };
+    if (channel.low != WatchChannel::none) {
+        for (std::size_t i = at(channel.low); i <= at(channel.high); ++i)
+            cells[i] = '-';
+    }
+    if (view.scaleMark != WatchChannel::none)
+        cells[at(view.scaleMark)] = '|';
+    if (channel.low != WatchChannel::none) {
+        cells[at(channel.low)] = '<';
+        cells[at(channel.high)] = '>';
+    }
+    if (channel.value != WatchChannel::none)
+        cells[at(channel.value)] = '#';
+    return cells;
+}
+
+// The bar's scale: its ends, and the mark where it fits between them.
+std::string scale(const WatchSnapshot &view, int width)
+{
+    std::string cells(std::size_t(width), ' ');
+    const std::string low = std::to_string(view.scaleLow), high = std::to_string(view.scaleHigh);
+    if (int(low.size() + high.size()) + 1 > width)
+        return cells;
+    cells.replace(0, low.size(), low);
+    cells.replace(cells.size() - high.size(), high.size(), high);
+    if (view.scaleMark != WatchChannel::none) {
+        const std::string mark = std::to_string(view.scaleMark);
+        const int from = cell(view.scaleMark, view.scaleLow, view.scaleHigh, width) - int(mark.size()) / 2;
+        if (from > int(low.size()) && from + int(mark.size()) < width - int(high.size()))
+            cells.replace(std::size_t(from), mark.size(), mark);
+    }
+    return cells;
+}
+
+} // namespace
+
+std::vector<WatchLine> layOutWatch(const WatchSnapshot &view, int width, int height)
+{
+    std::vector<WatchLine> lines;
+    if (width <= 0 || height <= 0)
+        return lines;
+    std::vector<WatchLine> banners;
+    if (view.failsafe)
+        banners.push_back(banner("RECEIVER IN FAILSAFE", WatchLine::Failsafe, width));
+    if (view.silentFor >= 0)
+        banners.push_back(banner(format("NO FRAMES FOR %.1f s", view.silentFor), WatchLine::Silence, width));
+    if (view.paused)
+        banners.push_back(banner("PAUSED", WatchLine::Paused, width));
+    const std::vector<std::string> top = header(view, width);
+
+    // Banners first, then the footer that counts hidden channels, then the
+    // header, then as many channels as fit.
+    int left = height;
+    const int bannerRows = std::min(int(banners.size()), left);
+    left -= bannerRows;
+    const int footerRows = std::min(1, left);
+    left -= footerRows;
+    const int headerRows = std::min(int(top.size()), left);
+    left -= headerRows;
+    const int channelCount = int(view.channels.size());
+    const int titleRows = channelCount > 0 && left >= 2 ? 1 : 0;
+    left -= titleRows;
+    const int channelRows = std::min(channelCount, left);
+
+    for (int i = 0; i < headerRows; ++i)
+        lines.push_back({top[std::size_t(i)], WatchLine::Plain});
+    lines.insert(lines.end(), banners.begin(), banners.begin() + bannerRows);
+
+    const int barWidth = std::min(width - aroundBar, widestBar);
+    const bool withBar = barWidth >= narrowestBar;
+    const char *unit = view.words ? "word" : "us";
+    if (titleRows > 0) {
+        const std::string title = withBar ? format("%3s %5s [%s] %5s %5s", "ch", unit, scale(view, barWidth).c_str(), "low", "high")
+                                          : format("%3s %5s %5s %5s", "ch", unit, "low", "high");
+        lines.push_back({cut(title, width), WatchLine::Title});
+    }
+    for (int k = 0; k < channelRows; ++k) {
+        const WatchChannel &channel = view.channels[std::size_t(k)];
+        const std::string value = number(channel.value), low = number(channel.low), high = number(channel.high);
+        const std::string text = withBar ? format("%3d %5s [%s] %5s %5s", k + 1, value.c_str(),
+                                                  bar(view, channel, barWidth).c_str(), low.c_str(), high.c_str())
+                                         : format("%3d %5s %5s %5s", k + 1, value.c_str(), low.c_str(), high.c_str());
+        lines.push_back({cut(text, width), channel.carried ? WatchLine::Plain : WatchLine::Dimmed});
+    }
+    if (footerRows > 0) {
+        const int hidden = channelCount - channelRows;
+        std::string footer = hidden > 0 ? format("%d channel%s hidden", hidden, hidden > 1 ? "s" : "") : "";
+        // However narrow, the count of hidden channels shows.
+        if (int(footer.size()) > width)
+            footer = format("%d hidden", hidden);
+        footer += footer.empty() ? "q quit  space pause  r reset" : "   q quit  space pause  r reset";
+        lines.push_back({cut(footer, width), WatchLine::Title});
+    }
+    return lines;
+}

@@ -1,0 +1,73 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// linkscope-dump --watch: the live view of the channels, the link and
+// failsafe, fed frame by frame, with its keys and the pace of its redraws.
+#ifndef LINKSCOPE_DUMP_WATCHVIEW_H
+#define LINKSCOPE_DUMP_WATCHVIEW_H
+
+#include "dump/watchfigures.h"
+#include "dump/watchpainter.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+#include <cstdio>
+#include <termios.h>
+
+class QSocketNotifier;
+
+class WatchView : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Redraws come at most this often while frames keep coming, and at
+    // once when something changes state.
+    static constexpr int redrawMs = 100;
+
+    // source: as the header names it; clock: the session's, frame times count from its start.
+    WatchView(const QString &source, const QElapsedTimer &clock);
+    ~WatchView() override;
+
+    // Takes over the terminal on standard output and reads keys from the
+    // controlling terminal. Says why where it cannot.
+    bool start(QString *error);
+    // A frame, with the time its last byte arrived.
+    void take(const FrameReading &frame, double t);
+    void setStrayBytes(qint64 bytes) { stray = bytes; }
+    // Gives the terminal back as it was.
+    void stop();
+
+signals:
+    // q or Ctrl-C.
+    void quitWanted();
+
+private:
+    double now() const { return double(clock.nsecsElapsed()) / 1e9; }
+    void readKeys();
+    void onTick();
+    void drawSoon();
+    void schedule(double t);
+    void draw();
+
+    std::string source;
+    const QElapsedTimer &clock;
+    WatchFigures figures;
+    WatchPainter painter;
+    FILE *keys = nullptr;
+    QSocketNotifier *keysReady = nullptr;
+    QSocketNotifier *refitReady = nullptr;
+    QTimer tick;
+    qint64 stray = 0;
+    double drawnAt = -1;
+    bool paused = false;
+    bool changePending = false;
+    bool failsafeShown = false;
+    bool silenceShown = false;
+    bool started = false;
+    // Where keys come from another terminal than the drawing's, its settings.
+    termios keysModes = {};
+    bool ownKeysModes = false;
+};
+
+#endif

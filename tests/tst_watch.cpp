@@ -1,0 +1,251 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// linkscope-dump --watch in a real terminal: tmux runs it in a shell on a
+// pseudo-terminal that the test feeds, and the screen is read back.
+#include "packets.h"
+#include "pty.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+using namespace packets;
+
+namespace {
+
+constexpr int deadlineMs = 30000;
+
+// A shell in a tmux session of its own, on a server no one else uses.
+class Terminal
+{
+public:
+    Terminal(int width, int height)
+        : socket(QStringLiteral("linkscope-watch-%1-%2").arg(QCoreApplication::applicationPid()).arg(++made))
+    {
+        tmux({"new-session", "-d", "-s", "watch", "-x", QString::number(width), "-y", QString::number(height),
+              "env PS1='$ ' /bin/sh"});
+        socketPath = tmux({"display", "-p", "#{socket_path}"}).trimmed();
+    }
+    // The server leaves its socket behind.
+    ~Terminal()
+    {
+        tmux({"kill-server"});
+        if (!socketPath.isEmpty())
+            QFile::remove(socketPath);
+    }
+
+    QString tmux(const QStringList &arguments) const
+    {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("TMUX"));
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral("tmux"), QStringList{"-L", socket, "-f", "/dev/null"} + arguments);
+        process.waitForFinished(10000);
+        return QString::fromUtf8(process.readAllStandardOutput());
+    }
+    QString screen() const { return tmux({"capture-pane", "-p", "-t", "watch"}); }
+    void type(const QString &text) const
+    {
+        tmux({"send-keys", "-t", "watch", "-l", text});
+        tmux({"send-keys", "-t", "watch", "Enter"});
+    }
+    void press(const QString &key) const { tmux({"send-keys", "-t", "watch", key}); }
+    void resize(int width, int height) const
+    {
+        tmux({"resize-window", "-t", "watch", "-x", QString::number(width), "-y", QString::number(height)});
+    }
+    bool alternateScreen() const { return tmux({"display", "-p", "-t", "watch", "#{alternate_on}"}).trimmed() == "1"; }
+
+private:
+    static int made;
+    QString socket;
+    QString socketPath;
+};
+int Terminal::made = 0;
+
+// The channel lines on the screen: number, then value, lowest and highest.
+QMap<int, QStringList> channels(const QString &screen)
+{
+    static const QRegularExpression line(QStringLiteral("^ *(\\d+) +(-|\\d+) \\[[-.|<>#]+\\] +(-|\\d+) +(-|\\d+)$"));
+    QMap<int, QStringList> found;
+    for (const QString &text : screen.split('\n')) {
+        const QRegularExpressionMatch match = line.match(text);
+        if (match.hasMatch())
+            found.insert(match.captured(1).toInt(), {match.captured(2), match.captured(3), match.captured(4)});
+    }
+    return found;
+}
+
+QStringList values(const QString &screen)
+{
+    QStringList shown;
+    for (const QStringList &fields : channels(screen))
+        shown << fields.first();
+    return shown;
+}
+
+QStringList repeated(int count, const QString &value)
+{
+    QStringList list;
+    for (int i = 0; i < count; ++i)
+        list << value;
+    return list;
+}
+
+int widest(const QString &screen)
+{
+    int width = 0;
+    for (const QString &line : screen.split('\n'))
+        width = qMax(width, line.size());
+    return width;
+}
+
+QString command(const PseudoTerminal &line, const QString &recording)
+{
+    return QStringLiteral("'%1' --watch %2 --write '%3'; echo status=$?")
+        .arg(QStringLiteral(LINKSCOPE_DUMP), line.slavePath(), recording);
+}
+
+} // namespace
+
+class tst_Watch : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void showsTheValuesAndTheBanners();
+    void pausesFitsAndGivesTheTerminalBack();
+
+private:
+    QTemporaryDir folder;
+};
+
+void tst_Watch::initTestCase()
+{
+    QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("tmux")).isEmpty(), "tmux is missing (Debian package tmux)");
+}
+
+void tst_Watch::showsTheValuesAndTheBanners()
+{
+    PseudoTerminal line;
+    Terminal terminal(80, 24);
+    terminal.type(command(line, folder.filePath("values.bin")));
+    QTRY_VERIFY_WITH_TIMEOUT(terminal.screen().contains("no frame yet"), deadlineMs);
+    QVERIFY(terminal.alternateScreen());
+
+    // Channel 1 of HOTT goes from 1000 to 1500 µs: lowest 1000, highest 1500.
+    QVERIFY(line.write(hott({8000, 12000, 16000, 9872, 13000, 10000, 14400, 8800})));
+    QVERIFY(line.write(hott({12000, 12000, 16000, 9872, 13000, 10000, 14400, 8800})));
+    QTRY_COMPARE_WITH_TIMEOUT(values(terminal.screen()),
+                              QStringList({"1500", "1500", "2000", "1234", "1625", "1250", "1800", "1100"}), deadlineMs);
+    QCOMPARE(channels(terminal.screen()).value(1), QStringList({"1500", "1000", "1500"}));
+    QVERIFY(terminal.screen().contains("HOTT"));
+
+    const QVector<quint16> spektrumWords{spektrumWord(0, 1024), spektrumWord(1, 2047), spektrumWord(2, 1),
+                                         spektrumWord(3, 200),  spektrumWord(4, 1500), spektrumWord(5, 600),
+                                         spektrumWord(6, 1400)};
+    QVERIFY(line.write(spektrum(spektrumWords, 0x02)));
+    QTRY_COMPARE_WITH_TIMEOUT(values(terminal.screen()),
+                              QStringList({"1500", "2083", "917", "1030", "1771", "1258", "1714"}), deadlineMs);
+    QVERIFY(terminal.screen().contains("SPEKTRUM"));
+
+    QVERIFY(line.write(mpx({0x0800, 0x0400, 0x0C00, 0x0FFF, 0x0001, 0x0800, 0x0800, 0x0800, 0x0800, 0x0800, 0x0800,
+                            0x0800})));
+    QTRY_COMPARE_WITH_TIMEOUT(values(terminal.screen()),
+                              QStringList({"1500", "1150", "1850", "2199", "800", "1500", "1500", "1500", "1500",
+                                           "1500", "1500", "1500"}),
+                              deadlineMs);
+
+    // A HoTT failsafe frame brings the banner, the next ordinary frame takes
+    // it away; the channels it does not carry keep their values.
+    QVERIFY(line.write(withCrc(fromHex("A8 81 02 2E E0 22 60"))));
+    QTRY_VERIFY_WITH_TIMEOUT(terminal.screen().contains("RECEIVER IN FAILSAFE"), deadlineMs);
+    QCOMPARE(values(terminal.screen()), QStringList({"1500", "1100", "2000", "1234", "1625", "1250", "1800", "1100"}));
+    QVERIFY(line.write(hott(QVector<quint16>(8, 12000))));
+    QTRY_VERIFY_WITH_TIMEOUT(!terminal.screen().contains("RECEIVER IN FAILSAFE"), deadlineMs);
+    QVERIFY(terminal.screen().contains("failsafe frames 1"));
+
+    // Half a second without a frame is silence.
+    static const QRegularExpression silence(QStringLiteral("NO FRAMES FOR (\\d+\\.\\d) s"));
+    QRegularExpressionMatch said;
+    QTRY_VERIFY_WITH_TIMEOUT((said = silence.match(terminal.screen())).hasMatch(), deadlineMs);
+    QVERIFY2(said.captured(1).toDouble() >= 0.5, qPrintable(said.captured(0)));
+
+    terminal.press("q");
+    QTRY_VERIFY_WITH_TIMEOUT(terminal.screen().contains("status=0"), deadlineMs);
+}
+
+void tst_Watch::pausesFitsAndGivesTheTerminalBack()
+{
+    PseudoTerminal line;
+    Terminal terminal(80, 24);
+    const QString recording = folder.filePath("paused.bin");
+    terminal.type(QStringLiteral("stty -g > '%1'").arg(folder.filePath("modes")));
+    terminal.type(command(line, recording));
+    QTRY_VERIFY_WITH_TIMEOUT(terminal.screen().contains("no frame yet"), deadlineMs);
+
+    // A receiver of 16 channels sends on, every 20 ms.
+    QByteArray sent;
+    QByteArray frame = hott(QVector<quint16>(16, 12000));
+    QTimer receiver;
+    QObject::connect(&receiver, &QTimer::timeout, [&] {
+        QVERIFY(line.write(frame));
+        sent += frame;
+    });
+    receiver.start(20);
+    QTRY_VERIFY_WITH_TIMEOUT(values(terminal.screen()) == repeated(16, "1500")
+                                 && !terminal.screen().contains("NO FRAMES"),
+                             deadlineMs);
+
+    // Paused, the screen holds while frames, damaged ones among them, are
+    // counted and recorded.
+    terminal.press("Space");
+    QString held;
+    QTRY_VERIFY_WITH_TIMEOUT((held = terminal.screen()).contains("PAUSED") && held == terminal.screen(), deadlineMs);
+    // Damaged frames count where they follow a frame at once, as they would
+    // on a line that keeps sending.
+    const QByteArray burst = frame + corrupted(hott(QVector<quint16>(16, 9000))).repeated(5);
+    QVERIFY(line.write(burst));
+    sent += burst;
+    const qint64 withDamaged = sent.size();
+    frame = hott(QVector<quint16>(16, 13600));
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(recording).size() > withDamaged, deadlineMs);
+    QCOMPARE(terminal.screen(), held);
+
+    // At 40 columns the bars shrink; 14 rows cannot hold 16 channels.
+    terminal.resize(40, 14);
+    static const QRegularExpression hiddenCount(QStringLiteral("(\\d+) channels hidden"));
+    QTRY_VERIFY_WITH_TIMEOUT(hiddenCount.match(terminal.screen()).hasMatch(), deadlineMs);
+    QString narrow = terminal.screen();
+    QVERIFY2(widest(narrow) <= 40 && narrow.contains("PAUSED"), qPrintable(narrow));
+    QCOMPARE(channels(narrow).size() + hiddenCount.match(narrow).captured(1).toInt(), 16);
+    QCOMPARE(channels(narrow).value(1), QStringList({"1500", "1500", "1500"}));
+
+    terminal.press("Space");
+    QTRY_VERIFY2_WITH_TIMEOUT((narrow = terminal.screen()).contains("CRC failures 5") && values(narrow).value(0) == "1700",
+                              qPrintable(narrow), deadlineMs);
+    QCOMPARE(channels(narrow).value(1), QStringList({"1700", "1500", "1700"}));
+    terminal.resize(200, 50);
+    QTRY_COMPARE_WITH_TIMEOUT(values(terminal.screen()), repeated(16, "1700"), deadlineMs);
+    QVERIFY(widest(terminal.screen()) <= 200);
+
+    receiver.stop();
+    QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(recording).size(), qint64(sent.size()), deadlineMs);
+    terminal.press("q");
+    QTRY_VERIFY_WITH_TIMEOUT(terminal.screen().contains("status=0"), deadlineMs);
+    QVERIFY(!terminal.alternateScreen());
+    QVERIFY2(terminal.screen().contains("CRC failures: 5"), qPrintable(terminal.screen()));
+    QFile file(recording);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), sent);
+    // The shell reads lines and echoes them as before.
+    terminal.type(QStringLiteral("stty -g | cmp -s - '%1' && echo restored-$((6 * 7))").arg(folder.filePath("modes")));
+    QTRY_VERIFY_WITH_TIMEOUT(terminal.screen().contains("restored-42"), deadlineMs);
+}
+
+QTEST_GUILESS_MAIN(tst_Watch)
+#include "tst_watch.moc"

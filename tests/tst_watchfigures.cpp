@@ -1,0 +1,138 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The live view's figures: frame rate and intervals over the last second,
+// CRC failures over ten, silence, and the channels' values with their
+// lowest and highest.
+#include "dump/watchfigures.h"
+#include "packets.h"
+
+#include <QtTest>
+
+using namespace packets;
+
+class tst_WatchFigures : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void linkFigures_data();
+    void linkFigures();
+    void channels();
+};
+
+namespace {
+
+FrameReading reading(const QByteArray &frame)
+{
+    FrameReading read;
+    readFrame(frame.constData(), frame.size(), read);
+    return read;
+}
+
+QVector<double> every(double from, double to, double step)
+{
+    QVector<double> times;
+    for (int i = 0; from + i * step < to - 1e-9; ++i)
+        times << from + i * step;
+    return times;
+}
+
+} // namespace
+
+void tst_WatchFigures::linkFigures_data()
+{
+    QTest::addColumn<QVector<double>>("good");    // times of frames with a matching CRC
+    QTest::addColumn<QVector<double>>("damaged"); // and of damaged ones
+    QTest::addColumn<double>("now");
+    QTest::addColumn<int>("framesLastSecond");
+    QTest::addColumn<QVector<double>>("intervalMs"); // min, mean, max; empty: none
+    QTest::addColumn<qint64>("crcFailures");
+    QTest::addColumn<qint64>("crcFailuresRecent");
+    QTest::addColumn<double>("silentFor");
+    QTest::newRow("steady 100/s") << every(0, 2, 0.01) << QVector<double>() << 1.995 << 100
+                                  << QVector<double>{10, 10, 10} << qint64(0) << qint64(0) << -1.0;
+    QTest::newRow("uneven, an older frame left out") << QVector<double>{0.2, 1.1, 1.2, 1.5} << QVector<double>{1.55}
+                                                     << 1.6 << 4 << QVector<double>{50, 150, 300} << qint64(1)
+                                                     << qint64(1) << -1.0;
+    QTest::newRow("silence") << QVector<double>{0.5, 1.0} << QVector<double>() << 1.7 << 1 << QVector<double>()
+                             << qint64(0) << qint64(0) << 0.7;
+    QTest::newRow("silent from the start") << QVector<double>() << QVector<double>() << 0.6 << 0 << QVector<double>()
+                                           << qint64(0) << qint64(0) << 0.6;
+    QTest::newRow("CRC failures age") << QVector<double>{12.4} << QVector<double>{0.5, 2.4, 5.0, 12.0} << 12.45 << 2
+                                      << QVector<double>{400, 400, 400} << qint64(4) << qint64(2) << -1.0;
+}
+
+void tst_WatchFigures::linkFigures()
+{
+    QFETCH(QVector<double>, good);
+    QFETCH(QVector<double>, damaged);
+    QFETCH(double, now);
+    QFETCH(QVector<double>, intervalMs);
+    const FrameReading ok = reading(hott(QVector<quint16>(8, 12000)));
+    const FrameReading bad = reading(corrupted(hott(QVector<quint16>(8, 12000))));
+    WatchFigures figures;
+    QMap<double, const FrameReading *> inOrder;
+    for (double t : good)
+        inOrder.insert(t, &ok);
+    for (double t : damaged)
+        inOrder.insert(t, &bad);
+    for (auto it = inOrder.cbegin(); it != inOrder.cend(); ++it)
+        figures.add(*it.value(), it.key());
+
+    const WatchSnapshot view = figures.snapshot(now, 0);
+    QTEST(view.framesLastSecond, "framesLastSecond");
+    QVector<double> interval;
+    if (view.intervalMin >= 0)
+        interval << view.intervalMin << view.intervalMean << view.intervalMax;
+    QCOMPARE(interval.size(), intervalMs.size());
+    for (int i = 0; i < interval.size(); ++i)
+        QVERIFY2(qAbs(interval[i] - intervalMs[i]) < 1e-6, qPrintable(QString::number(interval[i])));
+    QTEST(view.crcFailures, "crcFailures");
+    QTEST(view.crcFailuresRecent, "crcFailuresRecent");
+    QFETCH(double, silentFor);
+    QVERIFY2(qAbs(view.silentFor - silentFor) < 1e-9, qPrintable(QString::number(view.silentFor)));
+}
+
+void tst_WatchFigures::channels()
+{
+    WatchFigures figures;
+    figures.add(reading(hott({8000, 12000, 16000})), 0.01);
+    figures.add(reading(hott({16000, 12000, 16000})), 0.02);
+    // Damaged, and a failsafe frame that carries two channels: the values
+    // and the failsafe state come from frames whose CRC matches only.
+    figures.add(reading(corrupted(hott({4000, 4000, 4000}))), 0.03);
+    figures.add(reading(withCrc(fromHex("A8 81 02 2E E0 22 60"))), 0.04);
+    WatchSnapshot view = figures.snapshot(0.05, 7);
+    QVERIFY(view.failsafe);
+    QCOMPARE(view.family, std::string("HOTT"));
+    QCOMPARE(view.channels.size(), std::size_t(3));
+    const auto shown = [&](int k) {
+        const WatchChannel &c = view.channels[std::size_t(k)];
+        return QVector<int>{c.value, c.low, c.high, c.carried};
+    };
+    QCOMPARE(shown(0), QVector<int>({1500, 1000, 2000, true}));
+    QCOMPARE(shown(1), QVector<int>({1100, 1100, 1500, true}));
+    QCOMPARE(shown(2), QVector<int>({2000, 2000, 2000, false}));
+
+    // Reset starts the lowest and highest from the values standing, and the
+    // counters from nought.
+    figures.reset(7);
+    figures.add(reading(hott({12000, 12000, 12000})), 0.06);
+    view = figures.snapshot(0.07, 9);
+    QVERIFY(!view.failsafe);
+    QCOMPARE(shown(0), QVector<int>({1500, 1500, 1500, true}));
+    QCOMPARE(shown(1), QVector<int>({1500, 1100, 1500, true}));
+    QCOMPARE(view.crcFailures + view.failsafeFrames, qint64(0));
+    QCOMPARE(view.strayBytes, qint64(2));
+
+    // NORDAX words, unscaled: the bar spans the words seen.
+    figures.add(reading(nordax(0, {2000, 0, 2600, 2400, 2400, 2400, 2400, 2400, 2400, 2400, 2400, 2400})), 0.08);
+    view = figures.snapshot(0.09, 9);
+    QCOMPARE(view.family, std::string("NORDAX"));
+    QVERIFY(view.words);
+    QCOMPARE(QVector<int>({view.scaleLow, view.scaleHigh, view.scaleMark}), QVector<int>({2000, 2600, WatchChannel::none}));
+    QCOMPARE(shown(1), QVector<int>({WatchChannel::none, WatchChannel::none, WatchChannel::none, false}));
+    QCOMPARE(view.channels.size(), std::size_t(12));
+}
+
+QTEST_GUILESS_MAIN(tst_WatchFigures)
+#include "tst_watchfigures.moc"

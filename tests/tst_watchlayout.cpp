@@ -1,0 +1,97 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The live view laid out for terminals of every size: what fits, what is
+// hidden and said to be, and where the bar puts its marks.
+#include "dump/watchfigures.h"
+#include "dump/watchlayout.h"
+
+#include <QRegularExpression>
+#include <QtTest>
+
+class tst_WatchLayout : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void fitsEveryTerminal();
+    void barMarksValueLowestHighestAndCentre();
+};
+
+namespace {
+
+WatchSnapshot busyView()
+{
+    WatchSnapshot view;
+    view.source = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    view.family = "HOTT";
+    view.upSeconds = 98765;
+    view.framesLastSecond = 311;
+    view.intervalMin = 123.4, view.intervalMean = 2345.6, view.intervalMax = 9999.9;
+    view.crcFailures = 1234567, view.crcFailuresRecent = 89, view.strayBytes = 12345678, view.failsafeFrames = 4321;
+    view.failsafe = true, view.silentFor = 12.3, view.paused = true;
+    for (int k = 0; k < 16; ++k)
+        view.channels.push_back({900 + 80 * k, 850 + 80 * k, 1000 + 80 * k, k % 3 != 0});
+    return view;
+}
+
+} // namespace
+
+void tst_WatchLayout::fitsEveryTerminal()
+{
+    const WatchSnapshot view = busyView();
+    const QRegularExpression whole(QStringLiteral("^ *\\d+ +\\d+ \\[[-.|<>#]+\\] +\\d+ +\\d+$"));
+    const QRegularExpression hidden(QStringLiteral("^(\\d+) (channels? )?hidden"));
+    const QStringList items{"HOTT", "up 27:26:05", "311 frames/s", "interval min 123.4 mean 2345.6 max 9999.9 ms",
+                            "CRC failures 1234567 (89 in 10 s)", "stray bytes 12345678", "failsafe frames 4321"};
+    for (int width = 1; width <= 250; ++width) {
+        for (int height = 1; height <= 80; ++height) {
+            const std::vector<WatchLine> lines = layOutWatch(view, width, height);
+            const QString where = QStringLiteral("%1x%2").arg(width).arg(height);
+            QVERIFY2(int(lines.size()) <= height, qPrintable(where));
+            int banners = 0, channels = 0, hiddenCount = -1;
+            QString text;
+            for (const WatchLine &line : lines) {
+                const QString shown = QString::fromStdString(line.text);
+                QVERIFY2(shown.size() <= width, qPrintable(where + ": " + shown));
+                banners += line.style >= WatchLine::Failsafe;
+                const bool channel = shown.startsWith(QString::asprintf("%3d ", channels + 1));
+                channels += channel;
+                // From 40 columns up, the bars shrink and nothing else.
+                const WatchChannel &c = view.channels[std::size_t(qMax(0, channels - 1))];
+                QVERIFY2(!channel || width < 40
+                             || (whole.match(shown).hasMatch() && shown.startsWith(QString::asprintf("%3d %5d [", channels, c.value))
+                                 && shown.endsWith(QString::asprintf("] %5d %5d", c.low, c.high))),
+                         qPrintable(where + ": " + shown));
+                QVERIFY2(!channel || width < 40 || width >= 94 || shown.size() == width, qPrintable(where));
+                if (hidden.match(shown).hasMatch())
+                    hiddenCount = hidden.match(shown).captured(1).toInt();
+                text += shown + ' ';
+            }
+            QCOMPARE(banners, qMin(3, height));
+            if (height > banners && width >= 10)
+                QCOMPARE(channels + qMax(0, hiddenCount), 16);
+            if (width >= 40 && height >= 12) {
+                const QString joined = text.simplified();
+                for (const QString &item : items)
+                    QVERIFY2(joined.contains(item), qPrintable(where + ": " + item + " not in " + joined));
+            }
+        }
+    }
+}
+
+void tst_WatchLayout::barMarksValueLowestHighestAndCentre()
+{
+    WatchSnapshot view;
+    // A channel at 1650 µs that has been from 1000 to 2000; 14 cells of 100 µs.
+    view.channels.push_back({1650, 1000, 2000, true});
+    view.channels.push_back({WatchChannel::none, WatchChannel::none, WatchChannel::none, false});
+    const std::vector<WatchLine> lines = layOutWatch(view, 38, 24);
+    QStringList shown;
+    for (const WatchLine &line : lines)
+        shown << QString::fromStdString(line.text);
+    QVERIFY2(shown.contains(" ch    us [800  1500 2200]   low  high"), qPrintable(shown.join('\n')));
+    QVERIFY2(shown.contains("  1  1650 [..<----|#--->.]  1000  2000"), qPrintable(shown.join('\n')));
+    QVERIFY2(shown.contains("  2     - [.......|......]     -     -"), qPrintable(shown.join('\n')));
+}
+
+QTEST_GUILESS_MAIN(tst_WatchLayout)
+#include "tst_watchlayout.moc"
