@@ -4,7 +4,7 @@
 // the window is reported as a share of the wall time, per family, after a
 // first second of warming up.
 #include "app/linkscope.h"
-#include "packets.h"
+#include "lineloads.h"
 #include "pty.h"
 
 #include <QApplication>
@@ -19,7 +19,7 @@
 #include <ctime>
 #include <thread>
 
-using namespace packets;
+using namespace lineloads;
 
 namespace {
 
@@ -33,38 +33,12 @@ double threadSeconds()
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
-quint16 jitter(QRandomGenerator &random, int centre, int spread)
-{
-    return quint16(centre - spread + int(random.bounded(2 * spread + 1)));
-}
-
 struct Load
 {
     const char *name;
     QByteArray (*make)(QRandomGenerator &);
     int readSize; // 0: one write per frame
 };
-
-QVector<quint16> jittered(QRandomGenerator &r, int count, int centre, int spread)
-{
-    QVector<quint16> words;
-    for (int k = 0; k < count; ++k)
-        words << jitter(r, centre, spread);
-    return words;
-}
-
-QByteArray spektrumFrame(QRandomGenerator &r)
-{
-    QVector<quint16> words;
-    for (int k = 0; k < 7; ++k)
-        words << spektrumWord(k, jitter(r, 1024, 500));
-    return spektrum(words);
-}
-
-QByteArray hott16Frame(QRandomGenerator &r) { return hott(jittered(r, 16, 12000, 3200)); }
-QByteArray mpxFrame(QRandomGenerator &r) { return mpx(jittered(r, 12, 0x0AEC, 800)); }
-QByteArray mpxV2Frame(QRandomGenerator &r) { return mpxV2(jittered(r, 16, 0x0AEC, 800)); }
-QByteArray nordaxFrame(QRandomGenerator &r) { return nordax(0, jittered(r, 12, 2432, 400)); }
 
 // Writes frames for seconds at the line's byte rate, each frame as one write
 // or cut into writes of readSize bytes.

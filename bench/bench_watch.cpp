@@ -4,7 +4,7 @@
 // once drawing --watch on a terminal of 80x24 that this program reads. The
 // CPU time of the whole process, all its threads, is reported as a share of
 // the wall time, per family, after a first second of warming up.
-#include "packets.h"
+#include "lineloads.h"
 #include "pty.h"
 
 #include <QCoreApplication>
@@ -27,38 +27,12 @@
 #include <thread>
 #include <unistd.h>
 
-using namespace packets;
+using namespace lineloads;
 
 namespace {
 
 constexpr double bytesPerSecond = 115200.0 / 10; // 8N1: ten bits a byte
 constexpr double warmUpSeconds = 1.0;
-
-quint16 jitter(QRandomGenerator &random, int centre, int spread)
-{
-    return quint16(centre - spread + int(random.bounded(2 * spread + 1)));
-}
-
-QVector<quint16> jittered(QRandomGenerator &r, int count, int centre, int spread)
-{
-    QVector<quint16> words;
-    for (int k = 0; k < count; ++k)
-        words << jitter(r, centre, spread);
-    return words;
-}
-
-QByteArray spektrumFrame(QRandomGenerator &r)
-{
-    QVector<quint16> words;
-    for (int k = 0; k < 7; ++k)
-        words << spektrumWord(k, jitter(r, 1024, 500));
-    return spektrum(words, 0x02);
-}
-
-QByteArray hott16Frame(QRandomGenerator &r) { return hott(jittered(r, 16, 12000, 3200)); }
-QByteArray mpxFrame(QRandomGenerator &r) { return mpx(jittered(r, 12, 0x0AEC, 800)); }
-QByteArray mpxV2Frame(QRandomGenerator &r) { return mpxV2(jittered(r, 16, 0x0AEC, 800)); }
-QByteArray nordaxFrame(QRandomGenerator &r) { return nordax(0, jittered(r, 12, 2432, 400)); }
 
 struct Load
 {
