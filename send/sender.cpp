@@ -8,6 +8,7 @@
 #include "send/replay.h"
 #include "send/stopsignals.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -58,6 +59,7 @@ private:
     QString why;
 
     qint64 pieces = 0, live = 0, failsafe = 0, damaged = 0, dropped = 0;
+    double lastDue = 0; // of the last piece sent
     // What a replay sent, read back as linkscope-dump would read it.
     FrameAssembler sentFrames;
     FrameReading reading;
@@ -137,6 +139,7 @@ Sender::End Sender::send(const Outgoing &piece)
             return endFrom(result);
     }
     ++pieces;
+    lastDue = piece.due;
     count(piece);
     return Done;
 }
@@ -223,9 +226,11 @@ void Sender::summarise(bool replay)
         std::fprintf(stderr, "frames dropped out: %lld\n", dropped);
     std::fprintf(stderr, "time: %.3f s\n", seconds);
     // Over the whole run: silence, dropouts and a line that took its time
-    // all count.
-    if (seconds > 0)
-        std::fprintf(stderr, "rate achieved: %.2f frames/s\n", double(live + failsafe + damaged) / seconds);
+    // all count. The last frame holds the line for its period too, or n
+    // frames on time would read as n over n - 1 periods.
+    const double span = pieces > 0 ? std::max(seconds, lastDue + source.secondsPerPiece()) : seconds;
+    if (span > 0)
+        std::fprintf(stderr, "rate achieved: %.2f frames/s\n", double(live + failsafe + damaged) / span);
     if (options.corrupt > 0)
         std::fprintf(stderr, "seed: %u\n", options.seed);
 }

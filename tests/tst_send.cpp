@@ -78,12 +78,14 @@ void tst_Send::pacedOntoAPort_data()
     QTest::addColumn<int>("stopWith"); // a signal sent once a frame is half through, or 0
     QTest::addColumn<int>("frames");   // -1: as many as came before the signal
     QTest::addColumn<double>("seconds"); // first to last frame, or -1
+    QTest::addColumn<double>("rate");    // the rate the summary reports, or -1
 
-    QTest::newRow("2 s at 200 Hz") << QStringList{"-f", "hott", "-r", "200", "-d", "2"} << 0 << 400 << 1.995;
-    QTest::newRow("count at HOTT's 100 Hz") << QStringList{"-f", "hott", "-n", "30"} << 0 << 30 << 0.29;
+    QTest::newRow("2 s at 200 Hz") << QStringList{"-f", "hott", "-r", "200", "-d", "2"} << 0 << 400 << 1.995 << 200.0;
+    QTest::newRow("count at HOTT's 100 Hz") << QStringList{"-f", "hott", "-n", "30"} << 0 << 30 << 0.29 << 100.0;
+    QTest::newRow("3 frames at 4 Hz") << QStringList{"-f", "mpx", "-r", "4", "-n", "3"} << 0 << 3 << 0.5 << 4.0;
     const QStringList slowChunks{"-f", "mpx", "-r", "2", "--chunk", "4", "--chunk-gap", "60"};
-    QTest::newRow("SIGTERM in a frame") << slowChunks << int(SIGTERM) << -1 << -1.0;
-    QTest::newRow("SIGINT in a frame") << slowChunks << int(SIGINT) << -1 << -1.0;
+    QTest::newRow("SIGTERM in a frame") << slowChunks << int(SIGTERM) << -1 << -1.0 << -1.0;
+    QTest::newRow("SIGINT in a frame") << slowChunks << int(SIGINT) << -1 << -1.0 << -1.0;
 }
 
 void tst_Send::pacedOntoAPort()
@@ -92,6 +94,7 @@ void tst_Send::pacedOntoAPort()
     QFETCH(int, stopWith);
     QFETCH(int, frames);
     QFETCH(double, seconds);
+    QFETCH(double, rate);
 
     PseudoTerminal pty;
     QProcess send;
@@ -119,9 +122,15 @@ void tst_Send::pacedOntoAPort()
     QCOMPARE(stray, 0);
     for (const FrameReading &reading : readings)
         QVERIFY(reading.crcOk);
-    QCOMPARE(readings.size(), frames >= 0 ? frames : summaryCount(send.readAllStandardError(), "frames sent:"));
+    const QByteArray summary = send.readAllStandardError();
+    QCOMPARE(readings.size(), frames >= 0 ? frames : summaryCount(summary, "frames sent:"));
     if (seconds >= 0)
         QVERIFY2(qAbs(lastMs / 1000.0 - seconds) < 0.25, qPrintable(QString::number(lastMs)));
+    if (rate >= 0) {
+        const QRegularExpression achieved(QStringLiteral("rate achieved: ([0-9.]+) frames/s"));
+        const double reported = achieved.match(QString::fromUtf8(summary)).captured(1).toDouble();
+        QVERIFY2(qAbs(reported / rate - 1) < 0.05, summary.constData());
+    }
 }
 
 void tst_Send::failsafeAndDamage_data()
