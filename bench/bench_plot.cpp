@@ -8,6 +8,7 @@
 #include "decode/encoders.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
@@ -54,7 +55,9 @@ bool drawn(const char *what, const QString &file, qint64 bytes)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QTemporaryDir folder;
+    // A folder given keeps the inputs and pictures for a look afterwards.
+    QTemporaryDir temporary;
+    const QDir folder(argc > 1 ? QString::fromLocal8Bit(argv[1]) : temporary.path());
 
     // The hour: every channel sweeping, as sticks move.
     QFile hour(folder.filePath(QStringLiteral("hour.bin")));

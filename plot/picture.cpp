@@ -9,6 +9,7 @@
 #include <QChart>
 #include <QCoreApplication>
 #include <QFile>
+#include <QFontMetricsF>
 #include <QGraphicsLayout>
 #include <QGraphicsScene>
 #include <QGraphicsSimpleTextItem>
@@ -317,11 +318,13 @@ bool drawPicture(const PlotData &data, const QString &title, const QSize &size, 
         panel.chart->layout()->activate();
     }
     // The title above all panels, and the channels' legend beside theirs.
-    auto *heading = new QGraphicsSimpleTextItem(title);
+    auto *heading = new QGraphicsSimpleTextItem;
     QFont font = heading->font();
     font.setPointSizeF(font.pointSizeF() * 1.3);
     font.setBold(true);
     heading->setFont(font);
+    // Many families make a long title: it ends in an ellipsis, not past the edge.
+    heading->setText(QFontMetricsF(font).elidedText(title, Qt::ElideRight, size.width() - 24));
     heading->setPos(qMax(0.0, (size.width() - heading->boundingRect().width()) / 2), 12);
     scene.addItem(heading);
     // The charts lay themselves out on posted events.
