@@ -25,7 +25,10 @@
 
 #include <cmath>
 
+// Qt 5 keeps the charts in a namespace of their own; Qt 6 does not.
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
 QT_CHARTS_USE_NAMESPACE
+#endif
 
 namespace {
 

@@ -19,7 +19,8 @@ ensure_packages() {
 LINKSCOPE_QT_MAJOR=${LINKSCOPE_QT_MAJOR:-5}
 case "$LINKSCOPE_QT_MAJOR" in
     5) QT_PACKAGES=(qtbase5-dev libqt5serialport5-dev libqt5charts5-dev libqt5svg5-dev) ;;
-    6) QT_PACKAGES=(qt6-base-dev qt6-serialport-dev qt6-charts-dev qt6-svg-dev) ;;
+    # Qt 6 Charts' CMake files need the OpenGL module's, which qt6-charts-dev does not pull in.
+    6) QT_PACKAGES=(qt6-base-dev qt6-serialport-dev qt6-charts-dev qt6-svg-dev libqt6opengl6-dev) ;;
     *) echo "LINKSCOPE_QT_MAJOR must be 5 or 6" >&2; exit 2 ;;
 esac
 # linkscope-dump --watch draws with ncurses; linkscope-plot draws with Qt
