@@ -4,6 +4,8 @@
 #include "decode/crc16.h"
 #include "decode/framing.h"
 
+#include <utility>
+
 namespace {
 
 // What the bytes at data say about a frame starting there.
@@ -70,6 +72,49 @@ int goodFrameInside(const char *data, int size, int pos, int length, int checked
     if (!arriving || nextFrameWithCrc(data, size, pos + length, checkedEnd) >= 0)
         return -1;
     return notYetKnown;
+}
+
+// Whether frames with a failed CRC chain from data on: depth more of them,
+// each starting where the one before ended, no longer than receivers send,
+// and with no frame with a matching CRC starting inside one. A frame with
+// a matching CRC in the chain counts. Returns the first frame's length, 0
+// where no chain starts, or -1 while bytes still to come may make one.
+int chainAt(const char *data, int size, int pos, int depth, int lastLength, bool final)
+{
+    if (depth == 0)
+        return 0;
+    if (pos >= size)
+        return final ? 0 : -1;
+    const Candidate c = candidateAt(data + pos, size - pos, final);
+    if (c.incomplete)
+        return -1;
+    int lengths[2];
+    int count = 0;
+    if (c.good > 0) {
+        lengths[count++] = c.good;
+    } else {
+        // The length the stream has been using is tried first.
+        for (int i = 0; i < c.count; ++i) {
+            if (c.lengths[i] <= longestSentFrame)
+                lengths[count++] = c.lengths[i];
+        }
+        if (count == 2 && lengths[1] == lastLength)
+            std::swap(lengths[0], lengths[1]);
+    }
+    bool unknown = false;
+    for (int i = 0; i < count; ++i) {
+        const int length = lengths[i];
+        bool cut = false;
+        for (int q = pos + 1; c.good == 0 && q < pos + length && !cut; ++q)
+            cut = candidateAt(data + q, size - q, true).good > 0;
+        if (cut)
+            continue;
+        const int rest = depth == 1 ? 0 : chainAt(data, size, pos + length, depth - 1, length, final);
+        if (depth == 1 || rest > 0)
+            return length;
+        unknown = unknown || rest < 0;
+    }
+    return unknown ? -1 : 0;
 }
 
 } // namespace
@@ -173,6 +218,17 @@ void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)
                 continue;
             }
             take = length;
+        } else if (take == 0 && !here.incomplete && here.count > 0) {
+            // Out of step, as before the first good frame of a stream that
+            // starts damaged: a chain of frames puts it in step.
+            const int chained = chainAt(data, size, pos, framesToSync, lastLength, final);
+            if (chained < 0) {
+                checkedEnd = size - pos;
+                break;
+            }
+            if (chained > 0 && here.good == 0) {
+                take = chained;
+            }
         }
 
         if (take > 0) {
