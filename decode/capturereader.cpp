@@ -386,7 +386,6 @@ void CaptureReader::readText(const char *data, int size)
 void CaptureReader::takeLine(const char *begin, const char *end)
 {
     ++lineNumber;
-    lines->lineNumber = lineNumber;
     lines->inputRead = offset;
     const bool continued = !record.isEmpty();
     if (continued) {
@@ -397,6 +396,8 @@ void CaptureReader::takeLine(const char *begin, const char *end)
     } else {
         recordLine = lineNumber;
     }
+    // A record over several lines is named by its first.
+    lines->lineNumber = recordLine;
     const CaptureLines::Outcome outcome = lines->line(begin, end);
     if (outcome == CaptureLines::Broken) {
         fail(recordLine, lines->what);

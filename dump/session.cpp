@@ -136,6 +136,8 @@ private:
     void countFamily(const char *family);
     void checkOutput();
     bool stopNow() const { return stopRequested || ended; }
+    // The run ended before its source did: what is kept is no stray bytes.
+    bool cutShort() const { return stopRequested || ended; }
     bool lastRecordsOver() const { return stopRequested && msSinceStop() > lastRecordsMs; }
     void summarise();
 
@@ -605,7 +607,7 @@ void Session::summarise()
     text += QStringLiteral("\nCRC failures: %1\nfailsafe frames: %2\nstray bytes: %3\n")
                 .arg(crcFailures)
                 .arg(failsafeFrames)
-                .arg(assembler.strayBytes() + (stopRequested ? 0 : assembler.keptBytes()));
+                .arg(assembler.strayBytes() + (cutShort() ? 0 : assembler.keptBytes()));
     // A frame a stop signal cut short is no stray bytes.
     if (stopRequested && assembler.keptBytes() > 0)
         text += QStringLiteral("unfinished at the stop: %1 bytes\n").arg(assembler.keptBytes());
@@ -684,7 +686,8 @@ int Session::run()
     // records wait for nobody there; other sources wait for the reader.
     const bool mayDrop = source.terminal || source.kind == Source::Port;
     output = std::make_unique<OutputStream>(STDOUT_FILENO, mayDrop);
-    writer = std::make_unique<RecordWriter>(options.format, *output, mayDrop, [] { return stopRequested != 0; });
+    // Records already decoded get their moment after a stop signal too.
+    writer = std::make_unique<RecordWriter>(options.format, *output, mayDrop, [this] { return lastRecordsOver(); });
     clock.start();
     int status = 0;
     switch (source.kind) {
@@ -699,8 +702,8 @@ int Session::run()
     // it gave still go out.
     const bool summed = status == 0 || !lost.isEmpty();
     // Frames the end of the bytes settles, as when a damaged frame came
-    // last; a stop signal leaves the partial frame it cut unsettled.
-    if (!stopRequested)
+    // last; a stop signal or a limit leaves the partial frame it cut unsettled.
+    if (!cutShort())
         show(assembler.flush());
     if (recordsWanted) {
         writer->flush();
