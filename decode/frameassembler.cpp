@@ -78,15 +78,17 @@ int goodFrameInside(const char *data, int size, int pos, int length, int checked
 // each starting where the one before ended, no longer than receivers send,
 // and with no frame with a matching CRC starting inside one. A frame with
 // a matching CRC in the chain counts. Returns the first frame's length, 0
-// where no chain starts, or -1 while bytes still to come may make one.
-int chainAt(const char *data, int size, int pos, int depth, int lastLength, bool final)
+// where no chain starts, or -1 while bytes still to come may make one;
+// chain gets the lengths of its depth frames.
+int chainAt(const char *data, int size, int pos, int depth, int lastLength, bool final, int *chain)
 {
     if (depth == 0)
         return 0;
     if (pos >= size)
         return final ? 0 : -1;
+    // A frame longer than receivers send is never waited for.
     const Candidate c = candidateAt(data + pos, size - pos, final);
-    if (c.incomplete)
+    if (c.incomplete && size - pos < longestSentFrame)
         return -1;
     int lengths[2];
     int count = 0;
@@ -104,14 +106,24 @@ int chainAt(const char *data, int size, int pos, int depth, int lastLength, bool
     bool unknown = false;
     for (int i = 0; i < count; ++i) {
         const int length = lengths[i];
-        bool cut = false;
-        for (int q = pos + 1; c.good == 0 && q < pos + length && !cut; ++q)
-            cut = candidateAt(data + q, size - q, true).good > 0;
+        // A good frame starting inside, or one that may when its bytes come.
+        bool cut = false, arriving = false;
+        for (int q = pos + 1; c.good == 0 && q < pos + length && !cut; ++q) {
+            const Candidate inner = candidateAt(data + q, size - q, final);
+            cut = inner.good > 0;
+            arriving = arriving || (inner.incomplete && size - q < longestSentFrame);
+        }
         if (cut)
             continue;
-        const int rest = depth == 1 ? 0 : chainAt(data, size, pos + length, depth - 1, length, final);
-        if (depth == 1 || rest > 0)
+        if (arriving) {
+            unknown = true;
+            continue;
+        }
+        const int rest = depth == 1 ? 0 : chainAt(data, size, pos + length, depth - 1, length, final, chain + 1);
+        if (depth == 1 || rest > 0) {
+            chain[0] = length;
             return length;
+        }
         unknown = unknown || rest < 0;
     }
     return unknown ? -1 : 0;
@@ -221,14 +233,23 @@ void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)
         } else if (take == 0 && !here.incomplete && here.count > 0) {
             // Out of step, as before the first good frame of a stream that
             // starts damaged: a chain of frames puts it in step.
-            const int chained = chainAt(data, size, pos, framesToSync, lastLength, final);
-            if (chained < 0) {
-                checkedEnd = size - pos;
-                break;
+            int chain[framesToSync];
+            const int chained = chainAt(data, size, pos, framesToSync, lastLength, final, chain);
+            if (chained < 0)
+                break; // no frame with a matching CRC was looked for behind pos
+            // The chain is taken whole, as it was found.
+            for (int i = 0; chained > 0 && i < framesToSync; ++i) {
+                const int length = chain[i];
+                const bool good = frameCrcMatches(data + pos, length);
+                if (pos != shownAt || length != shownLength)
+                    found.append({QByteArray(data + pos, length), keptOffset + pos, good,
+                                  good && isFailsafeFrame(data + pos, length)});
+                pos += length;
+                syncAt = pos;
+                lastLength = length;
             }
-            if (chained > 0 && here.good == 0) {
-                take = chained;
-            }
+            if (chained > 0)
+                continue;
         }
 
         if (take > 0) {
