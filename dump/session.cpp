@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dump/session.h"
 
+#include "cli/stopsignals.h"
 #include "decode/frameassembler.h"
 #include "decode/microseconds.h"
 #include "dump/output.h"
@@ -32,9 +33,6 @@
 
 namespace {
 
-volatile std::sig_atomic_t stopRequested = 0;
-int wakePipe[2] = {-1, -1};
-
 // After a stop signal, records still on their way get this long, and what
 // is said on standard error until the later mark.
 constexpr qint64 lastRecordsMs = 400;
@@ -49,33 +47,6 @@ qint64 msSinceStop()
     return since.elapsed();
 }
 
-void onStopSignal(int)
-{
-    stopRequested = 1;
-    if (wakePipe[1] >= 0) {
-        const char byte = 0;
-        [[maybe_unused]] const ssize_t written = ::write(wakePipe[1], &byte, 1);
-    }
-}
-
-// Ctrl-C and SIGTERM end the run as the end of the source would; a blocking
-// read returns at once. A closed output pipe is noticed on writing instead.
-void catchStopSignals()
-{
-    if (::pipe(wakePipe) == 0) {
-        ::fcntl(wakePipe[0], F_SETFD, FD_CLOEXEC);
-        ::fcntl(wakePipe[1], F_SETFD, FD_CLOEXEC);
-    }
-    struct sigaction action = {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-    // A terminal that closes ends the run as Ctrl-C would.
-    ::sigaction(SIGHUP, &action, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
-}
-
 // Writes text to standard error. Once a stop signal came, a terminal that
 // takes nothing (paused with Ctrl-S) gets a moment, not the run's end.
 void tell(const QByteArray &text)
@@ -83,13 +54,13 @@ void tell(const QByteArray &text)
     const char *at = text.constData();
     qint64 left = text.size();
     while (left > 0) {
-        if (stopRequested) {
+        if (stopRequested()) {
             pollfd room{STDERR_FILENO, POLLOUT, 0};
             if (::poll(&room, 1, int(qMax<qint64>(0, lastWordsMs - msSinceStop()))) <= 0)
                 return;
         }
         // Small pieces, so that a terminal with a little room takes them.
-        const ssize_t n = ::write(STDERR_FILENO, at, size_t(stopRequested ? qMin<qint64>(left, 64) : left));
+        const ssize_t n = ::write(STDERR_FILENO, at, size_t(stopRequested() ? qMin<qint64>(left, 64) : left));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -135,10 +106,10 @@ private:
     double frameTime(const AssembledFrame &frame) const;
     void countFamily(const char *family);
     void checkOutput();
-    bool stopNow() const { return stopRequested || ended; }
+    bool stopNow() const { return stopRequested() || ended; }
     // The run ended before its source did: what is kept is no stray bytes.
-    bool cutShort() const { return stopRequested || ended; }
-    bool lastRecordsOver() const { return stopRequested && msSinceStop() > lastRecordsMs; }
+    bool cutShort() const { return stopRequested() || ended; }
+    bool lastRecordsOver() const { return stopRequested() && msSinceStop() > lastRecordsMs; }
     void summarise();
 
     const DumpOptions &options;
@@ -480,7 +451,7 @@ int Session::readFile(int fd)
 // waits to be read.
 bool Session::runLoop(QEventLoop &loop, const std::function<bool()> &bytesWaiting)
 {
-    QSocketNotifier wake(wakePipe[0], QSocketNotifier::Read);
+    QSocketNotifier wake(stopWakeDescriptor(), QSocketNotifier::Read);
     QObject::connect(&wake, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
     // A run longer than a timer holds (about 24 days) is timed in parts.
     QTimer limit;
@@ -609,7 +580,7 @@ void Session::summarise()
                 .arg(failsafeFrames)
                 .arg(assembler.strayBytes() + (cutShort() ? 0 : assembler.keptBytes()));
     // A frame a stop signal cut short is no stray bytes.
-    if (stopRequested && assembler.keptBytes() > 0)
+    if (stopRequested() && assembler.keptBytes() > 0)
         text += QStringLiteral("unfinished at the stop: %1 bytes\n").arg(assembler.keptBytes());
     if (output->droppedRecords() > 0)
         text += QStringLiteral("records dropped: output too slow (%1 records)\n").arg(output->droppedRecords());
