@@ -4,6 +4,8 @@
 #include "decode/crc16.h"
 #include "decode/framing.h"
 
+#include <utility>
+
 namespace {
 
 // What the bytes at data say about a frame starting there.
@@ -70,6 +72,61 @@ int goodFrameInside(const char *data, int size, int pos, int length, int checked
     if (!arriving || nextFrameWithCrc(data, size, pos + length, checkedEnd) >= 0)
         return -1;
     return notYetKnown;
+}
+
+// Whether frames with a failed CRC chain from data on: depth more of them,
+// each starting where the one before ended, no longer than receivers send,
+// and with no frame with a matching CRC starting inside one. A frame with
+// a matching CRC in the chain counts. Returns the first frame's length, 0
+// where no chain starts, or -1 while bytes still to come may make one;
+// chain gets the lengths of its depth frames.
+int chainAt(const char *data, int size, int pos, int depth, int lastLength, bool final, int *chain)
+{
+    if (depth == 0)
+        return 0;
+    if (pos >= size)
+        return final ? 0 : -1;
+    // A frame longer than receivers send is never waited for.
+    const Candidate c = candidateAt(data + pos, size - pos, final);
+    if (c.incomplete && size - pos < longestSentFrame)
+        return -1;
+    int lengths[2];
+    int count = 0;
+    if (c.good > 0) {
+        lengths[count++] = c.good;
+    } else {
+        // The length the stream has been using is tried first.
+        for (int i = 0; i < c.count; ++i) {
+            if (c.lengths[i] <= longestSentFrame)
+                lengths[count++] = c.lengths[i];
+        }
+        if (count == 2 && lengths[1] == lastLength)
+            std::swap(lengths[0], lengths[1]);
+    }
+    bool unknown = false;
+    for (int i = 0; i < count; ++i) {
+        const int length = lengths[i];
+        // A good frame starting inside, or one that may when its bytes come.
+        bool cut = false, arriving = false;
+        for (int q = pos + 1; c.good == 0 && q < pos + length && !cut; ++q) {
+            const Candidate inner = candidateAt(data + q, size - q, final);
+            cut = inner.good > 0;
+            arriving = arriving || (inner.incomplete && size - q < longestSentFrame);
+        }
+        if (cut)
+            continue;
+        if (arriving) {
+            unknown = true;
+            continue;
+        }
+        const int rest = depth == 1 ? 0 : chainAt(data, size, pos + length, depth - 1, length, final, chain + 1);
+        if (depth == 1 || rest > 0) {
+            chain[0] = length;
+            return length;
+        }
+        unknown = unknown || rest < 0;
+    }
+    return unknown ? -1 : 0;
 }
 
 } // namespace
@@ -173,6 +230,26 @@ void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)
                 continue;
             }
             take = length;
+        } else if (take == 0 && !here.incomplete && here.count > 0) {
+            // Out of step, as before the first good frame of a stream that
+            // starts damaged: a chain of frames puts it in step.
+            int chain[framesToSync];
+            const int chained = chainAt(data, size, pos, framesToSync, lastLength, final, chain);
+            if (chained < 0)
+                break; // no frame with a matching CRC was looked for behind pos
+            // The chain is taken whole, as it was found.
+            for (int i = 0; chained > 0 && i < framesToSync; ++i) {
+                const int length = chain[i];
+                const bool good = frameCrcMatches(data + pos, length);
+                if (pos != shownAt || length != shownLength)
+                    found.append({QByteArray(data + pos, length), keptOffset + pos, good,
+                                  good && isFailsafeFrame(data + pos, length)});
+                pos += length;
+                syncAt = pos;
+                lastLength = length;
+            }
+            if (chained > 0)
+                continue;
         }
 
         if (take > 0) {
