@@ -272,7 +272,7 @@ void tst_Plot::badInput_data()
         backwards += QByteArray::number(t, 'f', 7) + ",0x" + QByteArray::number(quint8(frame.at(i % frame.size())), 16) + ",,\n";
     }
     QTest::newRow("empty source: empty axes") << QByteArray() << QStringList() << 1 << QByteArray("no frames") << true;
-    QTest::newRow("noise only: empty axes") << QByteArray(500, '\x55') << QStringList() << 1 << QByteArray("no frames") << true;
+    QTest::newRow("noise only: empty axes") << QByteArray(500, '\x00') << QStringList() << 1 << QByteArray("no frames") << true;
     QTest::newRow("unknown suffix") << mpx(1500) << QStringList{"-o", "picture.gif"} << 2 << QByteArray("picture.gif")
                                     << false;
     QTest::newRow("folder that is not there") << mpx(1500) << QStringList{"-o", "/nonexistent/picture.png"} << 1
@@ -280,7 +280,7 @@ void tst_Plot::badInput_data()
     QTest::newRow("full disk") << mpx(1500) << QStringList{"-o", "full.png"} << 1
                                << QByteArray("cannot write full.png: No space left on device") << false;
     QTest::newRow("times going backwards") << backwards << QStringList() << 0
-                                           << QByteArray("drawn in file order") << true;
+                                           << QByteArray("in file order") << true;
     QTest::newRow("backward window") << mpx(1500) << QStringList{"--from", "5", "--to", "2"} << 2
                                      << QByteArray("--from") << false;
     QTest::newRow("bad channel list") << mpx(1500) << QStringList{"--channels", "4-1"} << 2
