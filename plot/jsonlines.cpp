@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "plot/jsonlines.h"
 
+#include "cli/stopsignals.h"
 #include "decode/microseconds.h"
 #include "dump/framesink.h"
 
@@ -34,7 +35,9 @@ bool readJsonLines(const QByteArray &path, const QString &name, FrameSink &sink,
     }
     FrameReading reading;
     qint64 number = 0;
-    while (!file.atEnd()) {
+    // Ctrl-C ends the reading as the end of the file would; what was read is drawn.
+    catchStopSignals();
+    while (!file.atEnd() && !stopRequested()) {
         const QByteArray line = file.readLine().trimmed();
         ++number;
         if (line.isEmpty())

@@ -16,7 +16,8 @@ bool looksLikeJsonLines(const QByteArray &path);
 
 // Hands every record's frame to sink, with its t (NaN where it is null).
 // False, with why in error, where the file cannot be read or a line is no
-// record; the records before it have been handed over.
+// record; the records before it have been handed over. Ctrl-C or SIGTERM
+// ends the reading early, as the end of the file would.
 bool readJsonLines(const QByteArray &path, const QString &name, FrameSink &sink, QString &error);
 
 #endif
