@@ -2,6 +2,7 @@
 // linkscope-dump: decodes the receiver frames of a serial port, a capture
 // file or standard input into text, CSV or JSON lines, or shows them live.
 #include "dump/session.h"
+#include "dump/watchview.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -136,9 +137,13 @@ int main(int argc, char *argv[])
                                    QStringLiteral("Instead of records, show a live view of the channels, the link and "
                                                   "failsafe in the terminal (a port, or - fed by a pipe or terminal). "
                                                   "Keys: q quits, space pauses, r resets lowest, highest and counters."));
+    const QCommandLineOption channels(QStringLiteral("channels"),
+                                      QStringLiteral("Show only these channels in the records and the live view, "
+                                                     "for example 1-4,7."),
+                                      QStringLiteral("list"));
     const QCommandLineOption list(QStringLiteral("list-ports"),
                                   QStringLiteral("List the serial ports present, with description and USB ids."));
-    parser.addOptions({format, baud, write, force, quiet, count, duration, input, watch, list});
+    parser.addOptions({format, baud, write, force, quiet, count, duration, input, watch, channels, list});
     if (!parser.parse(QCoreApplication::arguments()))
         usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
@@ -202,6 +207,14 @@ int main(int argc, char *argv[])
     options.force = parser.isSet(force);
     options.quiet = parser.isSet(quiet);
     options.watch = parser.isSet(watch);
+    if (parser.isSet(channels)) {
+        QString error;
+        if (!ChannelList::parse(parser.value(channels), options.channels, error))
+            usageError(error);
+    }
+    options.makeWatchView = [&options](const QString &source, const QElapsedTimer &clock) {
+        return std::unique_ptr<FrameSink>(std::make_unique<WatchView>(source, clock, options.channels));
+    };
     if (options.watch && parser.isSet(format))
         usageError(QStringLiteral("--watch shows no records, so --format has no use with it"));
     if (options.watch && (stdoutClosed || !::isatty(STDOUT_FILENO)))

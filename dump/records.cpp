@@ -56,8 +56,9 @@ void appendHex(std::string &out, const char *raw, int length)
 
 } // namespace
 
-RecordWriter::RecordWriter(Format format, OutputStream &out, bool mayDrop, std::function<bool()> giveUp)
-    : format(format), out(out), mayDrop(mayDrop), giveUp(std::move(giveUp))
+RecordWriter::RecordWriter(Format format, OutputStream &out, bool mayDrop, std::function<bool()> giveUp,
+                           const ChannelList &channels)
+    : format(format), out(out), mayDrop(mayDrop), giveUp(std::move(giveUp)), chosen(channels)
 {
     line.reserve(flushAt + 4096);
 }
@@ -85,7 +86,12 @@ void RecordWriter::header(int channels)
         appendPadded(line, "family", 18, false);
         appendPadded(line, "crc", 7, false);
         appendPadded(line, "failsafe", 9, false);
-        line += " us (µs) / wire (as sent) / raw frame\n";
+        line += " us (µs) / wire (as sent) / raw frame";
+        if (!chosen.all()) {
+            line += "; channels ";
+            line += chosen.text().toStdString();
+        }
+        line += '\n';
         return;
     }
     line += "t,offset,family,crc_ok,failsafe";
@@ -93,7 +99,7 @@ void RecordWriter::header(int channels)
         for (int i = 1; i <= channels; ++i) {
             line += ',';
             line += kind;
-            appendInt(line, i);
+            appendInt(line, chosen.all() ? i : chosen.chosen().at(i - 1));
         }
     }
     line += ",raw\n";
@@ -156,9 +162,23 @@ void RecordWriter::values(const int *list, int count, int columns)
 void RecordWriter::readings(const FrameReading &frame, int columns, const char *beforeWire, const char *beforeHex,
                             const char *raw, int length)
 {
-    values(frame.us, frame.channels, columns);
-    line += beforeWire;
-    values(frame.wire, frame.channels, columns);
+    if (chosen.all()) {
+        values(frame.us, frame.channels, columns);
+        line += beforeWire;
+        values(frame.wire, frame.channels, columns);
+    } else {
+        // The chosen channels in order; one the frame does not carry has no value.
+        int us[FrameReading::maxChannels], wire[FrameReading::maxChannels];
+        const QVector<int> &numbers = chosen.chosen();
+        for (int i = 0; i < numbers.size(); ++i) {
+            const bool carried = numbers.at(i) <= frame.channels;
+            us[i] = carried ? frame.us[numbers.at(i) - 1] : FrameReading::noValue;
+            wire[i] = carried ? frame.wire[numbers.at(i) - 1] : FrameReading::noValue;
+        }
+        values(us, numbers.size(), columns);
+        line += beforeWire;
+        values(wire, numbers.size(), columns);
+    }
     line += beforeHex;
     appendHex(line, raw, length);
 }
@@ -179,14 +199,23 @@ void RecordWriter::write(const FrameReading &frame, double t, qint64 offset, con
         line += frame.family;
         line += frame.crcOk ? "\",\"crc_ok\":true,\"failsafe\":" : "\",\"crc_ok\":false,\"failsafe\":";
         line += failsafe ? failsafe : "null";
+        if (!chosen.all()) {
+            line += ",\"channels\":[";
+            for (int i = 0; i < chosen.chosen().size(); ++i) {
+                if (i > 0)
+                    line += ',';
+                appendInt(line, chosen.chosen().at(i));
+            }
+            line += ']';
+        }
         line += ",\"us\":[";
         readings(frame, 0, "],\"wire\":[", "],\"raw\":\"", raw, length);
         line += "\"}\n";
         break;
     case Csv:
         // A frame with more channels than any before widens the table.
-        if (frame.channels > columns)
-            header(frame.channels);
+        if (chosen.all() ? frame.channels > columns : columns < 0)
+            header(chosen.all() ? frame.channels : chosen.chosen().size());
         if (!std::isnan(t))
             appendTime(line, t);
         line += ',';

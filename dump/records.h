@@ -4,6 +4,8 @@
 #ifndef LINKSCOPE_DUMP_RECORDS_H
 #define LINKSCOPE_DUMP_RECORDS_H
 
+#include "decode/channellist.h"
+
 #include <QtGlobal>
 
 #include <functional>
@@ -19,7 +21,9 @@ public:
 
     // Records that the output cannot take in time are dropped where mayDrop
     // says so; otherwise the writer waits for room unless giveUp says to stop.
-    RecordWriter(Format format, OutputStream &out, bool mayDrop, std::function<bool()> giveUp);
+    // channels: those the records show, in ascending order.
+    RecordWriter(Format format, OutputStream &out, bool mayDrop, std::function<bool()> giveUp,
+                 const ChannelList &channels = ChannelList());
     RecordWriter(const RecordWriter &) = delete;
     RecordWriter &operator=(const RecordWriter &) = delete;
 
@@ -39,6 +43,7 @@ private:
     OutputStream &out;
     const bool mayDrop;
     const std::function<bool()> giveUp;
+    const ChannelList chosen;
     std::string line;
     qint64 records = 0; // in line
     int columns = -1;   // channel columns in the header written last; none yet

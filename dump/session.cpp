@@ -4,9 +4,9 @@
 #include "cli/stopsignals.h"
 #include "decode/frameassembler.h"
 #include "decode/microseconds.h"
+#include "dump/framesink.h"
 #include "dump/output.h"
 #include "dump/source.h"
-#include "dump/watchview.h"
 #include "serial/linesettings.h"
 #include "serial/portaccess.h"
 
@@ -78,7 +78,7 @@ void complain(const QString &text)
     if (heldMessages)
         heldMessages->append(text);
     else
-        tell("linkscope-dump: " + text.toLocal8Bit() + '\n');
+        tell(QCoreApplication::applicationName().toLocal8Bit() + ": " + text.toLocal8Bit() + '\n');
 }
 
 class Session
@@ -117,7 +117,8 @@ private:
     std::unique_ptr<RecordWriter> writer;
     // A capture file or stream in any of the forms people exchange.
     std::unique_ptr<CaptureReader> reader;
-    std::unique_ptr<WatchView> view;
+    std::unique_ptr<FrameSink> ownView; // the live view
+    FrameSink *view = nullptr;          // where frames go instead of records
     QStringList held;
     FrameAssembler assembler;
     QFile recording;
@@ -158,25 +159,27 @@ private:
 Session::Session(const DumpOptions &options)
     : options(options), recordsWanted(!options.quiet && !options.watch)
 {
+    view = options.sink;
 }
 
 // The view takes over the terminal once the source is open, so that a port
 // that will not open says so on a plain terminal.
 bool Session::startWatching(QEventLoop &loop)
 {
-    if (!options.watch || stopNow())
+    if (!options.watch || !options.makeWatchView || stopNow())
         return true;
-    view = std::make_unique<WatchView>(options.source == QLatin1String("-") ? QStringLiteral("standard input")
-                                                                            : options.source,
-                                       clock);
+    ownView = options.makeWatchView(options.source == QLatin1String("-") ? QStringLiteral("standard input")
+                                                                         : options.source,
+                                    clock);
+    view = ownView.get();
     QString error;
-    if (!view->start(&error)) {
-        view.reset();
+    if (!view->start(&error, [&loop] { loop.quit(); })) {
+        view = nullptr;
+        ownView.reset();
         complain(error);
         return false;
     }
     heldMessages = &held;
-    QObject::connect(view.get(), &WatchView::quitWanted, &loop, &QEventLoop::quit);
     return true;
 }
 
@@ -658,7 +661,8 @@ int Session::run()
     const bool mayDrop = source.terminal || source.kind == Source::Port;
     output = std::make_unique<OutputStream>(STDOUT_FILENO, mayDrop);
     // Records already decoded get their moment after a stop signal too.
-    writer = std::make_unique<RecordWriter>(options.format, *output, mayDrop, [this] { return lastRecordsOver(); });
+    writer = std::make_unique<RecordWriter>(options.format, *output, mayDrop, [this] { return lastRecordsOver(); },
+                                            options.channels);
     clock.start();
     int status = 0;
     switch (source.kind) {

@@ -6,9 +6,16 @@
 #define LINKSCOPE_DUMP_SESSION_H
 
 #include "decode/capturereader.h"
+#include "decode/channellist.h"
 #include "dump/records.h"
 
 #include <QString>
+
+#include <functional>
+#include <memory>
+
+class FrameSink;
+class QElapsedTimer;
 
 struct DumpOptions
 {
@@ -27,6 +34,12 @@ struct DumpOptions
     bool watch = false;    // a live view in the terminal instead of records
     qint64 count = -1;     // stop after this many frames
     double duration = -1;  // stop after this many seconds
+    ChannelList channels;  // the channels the records show
+    // With watch: makes the live view once a live source is open. It is
+    // given here, so that the reading path links no terminal library.
+    std::function<std::unique_ptr<FrameSink>(const QString &source, const QElapsedTimer &clock)> makeWatchView;
+    // Takes every frame instead of records, as linkscope-plot's picture does.
+    FrameSink *sink = nullptr;
 };
 
 // Runs until the source ends, a limit is reached or a signal arrives, and

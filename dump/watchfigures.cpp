@@ -110,6 +110,11 @@ WatchSnapshot WatchFigures::snapshot(double now, qint64 strayBytes) const
             view.scaleHigh = 0xFFFF;
         }
     }
-    view.channels.assign(family.channels.cbegin(), family.channels.cbegin() + family.shown);
+    for (int k = 0; k < family.shown; ++k) {
+        if (!chosen.contains(k + 1))
+            continue;
+        view.channels.push_back(family.channels[std::size_t(k)]);
+        view.channels.back().number = k + 1;
+    }
     return view;
 }

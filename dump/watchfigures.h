@@ -5,6 +5,7 @@
 #ifndef LINKSCOPE_DUMP_WATCHFIGURES_H
 #define LINKSCOPE_DUMP_WATCHFIGURES_H
 
+#include "decode/channellist.h"
 #include "decode/microseconds.h"
 
 #include <deque>
@@ -17,6 +18,7 @@ struct WatchChannel
     int value = none; // the last one seen
     int low = none, high = none;
     bool carried = false; // by the newest frame of its family
+    int number = 0;       // counted from 1; 0: its place in the list tells
 };
 
 // The view at one moment, all the drawing needs.
@@ -45,6 +47,8 @@ public:
 
     // t: when the frame's last byte arrived, in s since the start.
     void add(const FrameReading &frame, double t);
+    // The channels the snapshot shows; all unless told.
+    void setChannels(const ChannelList &list) { chosen = list; }
     // Forgets the lowest and highest values and the counters; strayBytes is
     // the stray count so far, from which the view counts anew.
     void reset(qint64 strayBytes);
@@ -66,6 +70,7 @@ private:
     };
 
     std::vector<Family> families;
+    ChannelList chosen;
     int newest = -1;
     std::deque<double> lastSecond; // frame times
     std::deque<double> failedAt;   // CRC failures over the last ten seconds

@@ -186,9 +186,10 @@ std::vector<WatchLine> layOutWatch(const WatchSnapshot &view, int width, int hei
     for (int k = 0; k < channelRows; ++k) {
         const WatchChannel &channel = view.channels[std::size_t(k)];
         const std::string value = number(channel.value), low = number(channel.low), high = number(channel.high);
-        const std::string text = withBar ? format("%3d %5s [%s] %5s %5s", k + 1, value.c_str(),
+        const int number = channel.number > 0 ? channel.number : k + 1;
+        const std::string text = withBar ? format("%3d %5s [%s] %5s %5s", number, value.c_str(),
                                                   bar(view, channel, barWidth).c_str(), low.c_str(), high.c_str())
-                                         : format("%3d %5s %5s %5s", k + 1, value.c_str(), low.c_str(), high.c_str());
+                                         : format("%3d %5s %5s %5s", number, value.c_str(), low.c_str(), high.c_str());
         lines.push_back({cut(text, width), channel.carried ? WatchLine::Plain : WatchLine::Dimmed});
     }
     if (footerRows > 0) {

@@ -73,9 +73,10 @@ std::string printable(const QString &text)
 
 } // namespace
 
-WatchView::WatchView(const QString &source, const QElapsedTimer &clock)
+WatchView::WatchView(const QString &source, const QElapsedTimer &clock, const ChannelList &channels)
     : source(printable(source)), clock(clock)
 {
+    figures.setChannels(channels);
     tick.setSingleShot(true);
     tick.setTimerType(Qt::PreciseTimer);
     connect(&tick, &QTimer::timeout, this, &WatchView::onTick);
@@ -84,6 +85,12 @@ WatchView::WatchView(const QString &source, const QElapsedTimer &clock)
 WatchView::~WatchView()
 {
     stop();
+}
+
+bool WatchView::start(QString *error, const std::function<void()> &quit)
+{
+    connect(this, &WatchView::quitWanted, this, quit);
+    return start(error);
 }
 
 bool WatchView::start(QString *error)

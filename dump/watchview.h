@@ -4,6 +4,7 @@
 #ifndef LINKSCOPE_DUMP_WATCHVIEW_H
 #define LINKSCOPE_DUMP_WATCHVIEW_H
 
+#include "dump/framesink.h"
 #include "dump/watchfigures.h"
 #include "dump/watchpainter.h"
 
@@ -16,7 +17,7 @@
 
 class QSocketNotifier;
 
-class WatchView : public QObject
+class WatchView : public QObject, public FrameSink
 {
     Q_OBJECT
 
@@ -26,17 +27,19 @@ public:
     static constexpr int redrawMs = 100;
 
     // source: as the header names it; clock: the session's, frame times count from its start.
-    WatchView(const QString &source, const QElapsedTimer &clock);
+    WatchView(const QString &source, const QElapsedTimer &clock, const ChannelList &channels = ChannelList());
     ~WatchView() override;
 
     // Takes over the terminal on standard output and reads keys from the
     // controlling terminal. Says why where it cannot.
     bool start(QString *error);
+    // As start, and quit is called on q or Ctrl-C.
+    bool start(QString *error, const std::function<void()> &quit) override;
     // A frame, with the time its last byte arrived.
-    void take(const FrameReading &frame, double t);
-    void setStrayBytes(qint64 bytes) { stray = bytes; }
+    void take(const FrameReading &frame, double t) override;
+    void setStrayBytes(qint64 bytes) override { stray = bytes; }
     // Gives the terminal back as it was.
-    void stop();
+    void stop() override;
 
 signals:
     // q or Ctrl-C.

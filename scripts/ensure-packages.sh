@@ -18,11 +18,13 @@ ensure_packages() {
 # The Qt major version comes from LINKSCOPE_QT_MAJOR (5, the default, or 6).
 LINKSCOPE_QT_MAJOR=${LINKSCOPE_QT_MAJOR:-5}
 case "$LINKSCOPE_QT_MAJOR" in
-    5) QT_PACKAGES=(qtbase5-dev libqt5serialport5-dev) ;;
-    6) QT_PACKAGES=(qt6-base-dev qt6-serialport-dev) ;;
+    5) QT_PACKAGES=(qtbase5-dev libqt5serialport5-dev libqt5charts5-dev libqt5svg5-dev) ;;
+    # Qt 6 Charts' CMake files need the OpenGL module's, which qt6-charts-dev does not pull in.
+    6) QT_PACKAGES=(qt6-base-dev qt6-serialport-dev qt6-charts-dev qt6-svg-dev libqt6opengl6-dev) ;;
     *) echo "LINKSCOPE_QT_MAJOR must be 5 or 6" >&2; exit 2 ;;
 esac
-# linkscope-dump --watch draws with ncurses.
+# linkscope-dump --watch draws with ncurses; linkscope-plot draws with Qt
+# Charts and writes SVG with QtSvg (the Qt packages above).
 BUILD_PACKAGES=(g++ make cmake "${QT_PACKAGES[@]}" libncurses-dev)
 # dpkg-shlibdeps works out the package's dependencies.
 PACKAGE_PACKAGES=(dpkg-dev)
@@ -30,4 +32,6 @@ PACKAGE_PACKAGES=(dpkg-dev)
 # data, renders the manual pages and runs lintian. The capture reader's test
 # reads the dumps the real xxd and hexdump (bsdextrautils) write; the live
 # view is tested in a real terminal that tmux runs.
-TEST_PACKAGES=("${PACKAGE_PACKAGES[@]}" desktop-file-utils libxml2-utils appstream man-db lintian xxd bsdextrautils tmux)
+# linkscope-plot's test reads its PDF back with pdftotext (poppler-utils).
+TEST_PACKAGES=("${PACKAGE_PACKAGES[@]}" desktop-file-utils libxml2-utils appstream man-db lintian xxd bsdextrautils tmux
+               poppler-utils)

@@ -21,12 +21,14 @@ done
 
 expected_files="usr/bin/linkscope
 usr/bin/linkscope-dump
+usr/bin/linkscope-plot
 usr/bin/linkscope-send
 usr/share/applications/org.linkscope.LinkScope.desktop
 usr/share/doc/linkscope/changelog.gz
 usr/share/doc/linkscope/copyright
 usr/share/icons/hicolor/scalable/apps/linkscope.svg
 usr/share/man/man1/linkscope-dump.1.gz
+usr/share/man/man1/linkscope-plot.1.gz
 usr/share/man/man1/linkscope-send.1.gz
 usr/share/man/man1/linkscope.1.gz
 usr/share/metainfo/org.linkscope.LinkScope.metainfo.xml"
@@ -57,7 +59,7 @@ appstreamcli validate --no-net "$stage/usr/share/metainfo/org.linkscope.LinkScop
     || fail "the AppStream data does not validate"
 echo "AppStream data validates"
 
-for page in linkscope linkscope-dump linkscope-send; do
+for page in linkscope linkscope-dump linkscope-send linkscope-plot; do
     warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$stage/usr/share/man/man1/$page.1.gz" 2>&1 >/dev/null)
     [ -z "$warnings" ] || fail "the manual page of $page renders with warnings: $warnings"
     LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$stage/usr/share/man/man1/$page.1.gz" 2>/dev/null | grep -q dialout \
@@ -90,6 +92,15 @@ send=$stage/usr/bin/linkscope-send
     || fail "installed linkscope-send does not send what linkscope-dump reads back"
 echo "installed linkscope-send sends frames that linkscope-dump reads"
 
+# Drawn without a display, as on a headless bench computer.
+plot=$stage/usr/bin/linkscope-plot
+"$plot" --version | grep -q '^linkscope-plot ' || fail "installed linkscope-plot does not tell its version"
+(unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM; "$plot" "$work/sent.bin" -o "$work/sent.png" 2>"$work/plot.log") \
+    || { cat "$work/plot.log" >&2; fail "installed linkscope-plot failed"; }
+[ "$(head -c 8 "$work/sent.png" | od -An -tx1 | tr -d ' ')" = 89504e470d0a1a0a ] \
+    || fail "installed linkscope-plot did not draw a PNG"
+echo "installed linkscope-plot draws a picture without a display"
+
 cpack --config "$build/CPackConfig.cmake" -B "$work/package" >"$work/cpack.log" 2>&1 \
     || { cat "$work/cpack.log" >&2; fail "cpack failed"; }
 arch=$(dpkg --print-architecture)
@@ -107,9 +118,9 @@ echo "Depends: $depends"
 names=$(echo "$depends" | tr ',|' '\n\n' | sed 's/(.*//; s/ //g' | sort -u)
 qt=$(sed -n 's/^LINKSCOPE_QT_MAJOR:STRING=//p' "$build/CMakeCache.txt")
 if [ "$qt" = 6 ]; then
-    qtlibs="libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6"
+    qtlibs="libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 libqt6charts6 libqt6svg6"
 else
-    qtlibs="libqt5core5a libqt5gui5 libqt5widgets5 libqt5serialport5"
+    qtlibs="libqt5core5a libqt5gui5 libqt5widgets5 libqt5serialport5 libqt5charts5 libqt5svg5"
 fi
 for lib in libc6 libstdc++6 $qtlibs; do
     echo "$names" | grep -Fqx "$lib" || fail "Depends lacks $lib"
@@ -119,7 +130,7 @@ if echo "$names" | grep -Eq -- '-dev$|^libasan|^libubsan'; then
 fi
 
 dpkg-deb -x "$deb" "$work/unpacked"
-for program in linkscope linkscope-dump linkscope-send; do
+for program in linkscope linkscope-dump linkscope-send linkscope-plot; do
     if readelf -S "$work/unpacked/usr/bin/$program" | grep -q '\.debug_info'; then
         fail "the packaged $program still carries debug information"
     fi

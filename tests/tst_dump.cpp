@@ -25,6 +25,8 @@ private slots:
     void csvExportKeepsByteTimes();
     void liveRunRecordsWhatArrived();
     void slowReaderCostsNoByte();
+    void channelsPickColumns_data();
+    void channelsPickColumns();
     void capturesKeepEveryFrame_data();
     void capturesKeepEveryFrame();
     void rawPipeDecodedAsItComes();
@@ -393,6 +395,36 @@ void tst_Dump::slowReaderCostsNoByte()
     const QByteArray errors = dump.readAllStandardError();
     QVERIFY2(errors.contains("frames: 6000") && errors.contains("records dropped: output too slow"),
              errors.constData());
+}
+
+void tst_Dump::channelsPickColumns_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QStringList>("records");
+    // Channel 4 is chosen but the frame has three: it shows without a value.
+    QTest::newRow("text") << "text"
+                          << QStringList{"         t     offset  family            crc    failsafe  us (µs) / wire (as "
+                                         "sent) / raw frame; channels 1,3-4",
+                                         "         -          0  HOTT              OK     no        us  1500  1875     - "
+                                         "/ wire 12000 15000     - / a801032ee022603a9889e5"};
+    QTest::newRow("csv") << "csv"
+                         << QStringList{"t,offset,family,crc_ok,failsafe,us1,us3,us4,wire1,wire3,wire4,raw",
+                                        ",0,HOTT,true,false,1500,1875,,12000,15000,,a801032ee022603a9889e5"};
+    QTest::newRow("jsonl") << "jsonl"
+                           << QStringList{"{\"t\":null,\"offset\":0,\"family\":\"HOTT\",\"crc_ok\":true,\"failsafe\":"
+                                          "false,\"channels\":[1,3,4],\"us\":[1500,1875,null],\"wire\":[12000,15000,"
+                                          "null],\"raw\":\"a801032ee022603a9889e5\"}"};
+}
+
+void tst_Dump::channelsPickColumns()
+{
+    QFETCH(QString, format);
+    QFETCH(QStringList, records);
+    const QString capture = writeFile(folder.filePath("three.bin"), hott({12000, 8800, 15000}));
+    int status = -1;
+    const QString out = QString::fromUtf8(run({"--format", format, "--channels", "4,1,3", capture}, &status));
+    QCOMPARE(status, 0);
+    QCOMPARE(out.split('\n', Qt::SkipEmptyParts), records);
 }
 
 void tst_Dump::errorExits_data()

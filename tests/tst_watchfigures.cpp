@@ -132,6 +132,17 @@ void tst_WatchFigures::channels()
     QCOMPARE(QVector<int>({view.scaleLow, view.scaleHigh, view.scaleMark}), QVector<int>({2000, 2600, WatchChannel::none}));
     QCOMPARE(shown(1), QVector<int>({WatchChannel::none, WatchChannel::none, WatchChannel::none, false}));
     QCOMPARE(view.channels.size(), std::size_t(12));
+
+    // --channels: the view shows the chosen ones, each under its own number.
+    ChannelList chosen;
+    QString error;
+    QVERIFY(ChannelList::parse(QStringLiteral("2,10-20"), chosen, error));
+    figures.setChannels(chosen);
+    view = figures.snapshot(0.09, 9);
+    QVector<int> numbers;
+    for (const WatchChannel &channel : view.channels)
+        numbers << channel.number << channel.value;
+    QCOMPARE(numbers, QVector<int>({2, WatchChannel::none, 10, 2400, 11, 2400, 12, 2400}));
 }
 
 QTEST_GUILESS_MAIN(tst_WatchFigures)

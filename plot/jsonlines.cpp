@@ -1,0 +1,71 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "plot/jsonlines.h"
+
+#include "cli/stopsignals.h"
+#include "decode/microseconds.h"
+#include "dump/framesink.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cmath>
+#include <limits>
+
+bool looksLikeJsonLines(const QByteArray &path)
+{
+    QFile file(QFile::decodeName(path));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    for (int i = 0; i < 16 && !file.atEnd(); ++i) {
+        const QByteArray line = file.readLine(1 << 16).trimmed();
+        if (line.isEmpty())
+            continue;
+        return line.startsWith('{') && QJsonDocument::fromJson(line).isObject();
+    }
+    return false;
+}
+
+bool readJsonLines(const QByteArray &path, const QString &name, FrameSink &sink, QString &error)
+{
+    QFile file(QFile::decodeName(path));
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("cannot read %1: %2").arg(name, file.errorString());
+        return false;
+    }
+    FrameReading reading;
+    qint64 number = 0;
+    // Ctrl-C ends the reading as the end of the file would; what was read is drawn.
+    catchStopSignals();
+    while (!file.atEnd() && !stopRequested()) {
+        const QByteArray line = file.readLine().trimmed();
+        ++number;
+        if (line.isEmpty())
+            continue;
+        const auto fail = [&](const QString &why) {
+            error = QStringLiteral("%1, line %2: %3").arg(name).arg(number).arg(why);
+            return false;
+        };
+        QJsonParseError parseError;
+        const QJsonDocument document = QJsonDocument::fromJson(line, &parseError);
+        if (!document.isObject())
+            return fail(parseError.error != QJsonParseError::NoError ? parseError.errorString()
+                                                                       : QStringLiteral("not a JSON object"));
+        const QJsonObject record = document.object();
+        const QByteArray hex = record.value(QLatin1String("raw")).toString().toLatin1();
+        const QByteArray raw = QByteArray::fromHex(hex);
+        if (hex.isEmpty() || raw.size() * 2 != hex.size() || raw.toHex() != hex.toLower())
+            return fail(QStringLiteral("no \"raw\" frame in hexadecimal"));
+        const QJsonValue t = record.value(QLatin1String("t"));
+        if (!t.isNull() && !t.isUndefined() && (!t.isDouble() || !std::isfinite(t.toDouble())))
+            return fail(QStringLiteral("\"t\" is no time in seconds"));
+        if (!readFrame(raw.constData(), raw.size(), reading))
+            return fail(QStringLiteral("\"raw\" holds no frame of a known family"));
+        sink.take(reading, t.isDouble() ? t.toDouble() : std::numeric_limits<double>::quiet_NaN());
+    }
+    if (file.error() != QFileDevice::NoError) {
+        error = QStringLiteral("cannot read %1: %2").arg(name, file.errorString());
+        return false;
+    }
+    return true;
+}

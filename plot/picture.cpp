@@ -1,0 +1,410 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "plot/picture.h"
+
+#include "plot/plotdata.h"
+
+#include <QAreaSeries>
+#include <QBuffer>
+#include <QCategoryAxis>
+#include <QChart>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFontMetricsF>
+#include <QGraphicsLayout>
+#include <QGraphicsScene>
+#include <QGraphicsSimpleTextItem>
+#include <QLegend>
+#include <QLegendMarker>
+#include <QImage>
+#include <QLineSeries>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QScatterSeries>
+#include <QSvgGenerator>
+#include <QValueAxis>
+
+#include <cmath>
+
+// Qt 5 keeps the charts in a namespace of their own; Qt 6 does not.
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+QT_CHARTS_USE_NAMESPACE
+#endif
+
+namespace {
+
+// Where the panels' plot areas lie: the same left and right edges, so that
+// one time is one pixel column in every panel.
+constexpr int leftEdge = 120;
+constexpr int rightMargin = 150;
+constexpr int titleHeight = 56;
+constexpr int bottomHeight = 56;
+
+const QColor failsafeColour(255, 196, 196);
+const QColor silenceColour(196, 208, 232);
+const QColor crcColour(200, 0, 0);
+const QColor strayColour(230, 140, 0);
+const QColor intervalColour(40, 40, 40);
+
+QColor channelColour(int number)
+{
+    static const QColor colours[] = {
+        {31, 119, 180}, {44, 160, 44},  {148, 103, 189}, {140, 86, 75},  {227, 119, 194}, {23, 190, 207},
+        {188, 189, 34}, {0, 0, 128},    {127, 127, 127}, {255, 127, 14}, {0, 100, 0},     {128, 0, 128},
+        {70, 130, 180}, {160, 82, 45},  {0, 139, 139},   {85, 107, 47},
+    };
+    return colours[(number - 1) % int(sizeof colours / sizeof colours[0])];
+}
+
+double centre(const PlotData &data, int bucket)
+{
+    return data.axisStart() + (bucket + 0.5) * data.bucketWidth();
+}
+
+// One shaded band per run of buckets that flagged says, from low to high,
+// as one area series.
+QAreaSeries *bands(const PlotData &data, const std::function<bool(const PlotColumn &)> &flagged, double low,
+                   double high, const QColor &colour, const QString &name)
+{
+    auto *upper = new QLineSeries;
+    auto *lower = new QLineSeries;
+    const double start = data.axisStart(), end = data.axisEnd(), width = data.bucketWidth();
+    upper->append(start, low);
+    const QVector<PlotColumn> &columns = data.columns();
+    const int count = data.bucketCount();
+    for (int i = 0; i < count;) {
+        if (!flagged(columns.at(i))) {
+            ++i;
+            continue;
+        }
+        int j = i;
+        while (j + 1 < count && flagged(columns.at(j + 1)))
+            ++j;
+        const double from = qMax(start, start + i * width), to = qMin(end, start + (j + 1) * width);
+        upper->append(from, low);
+        upper->append(from, high);
+        upper->append(to, high);
+        upper->append(to, low);
+        i = j + 1;
+    }
+    upper->append(end, low);
+    lower->append(start, low);
+    lower->append(end, low);
+    auto *area = new QAreaSeries(upper, lower);
+    area->setName(name);
+    area->setPen(Qt::NoPen);
+    area->setBrush(colour);
+    return area;
+}
+
+// 1, 2 or 5 times a power of ten, so that about ticks steps span the range.
+double niceStep(double span, int ticks)
+{
+    const double rough = span / ticks;
+    const double power = std::pow(10.0, std::floor(std::log10(rough)));
+    for (double factor : {1.0, 2.0, 5.0}) {
+        if (factor * power >= rough)
+            return factor * power;
+    }
+    return 10 * power;
+}
+
+void niceTicks(QValueAxis *axis, double low, double high, int ticks)
+{
+    axis->setRange(low, high);
+    axis->setTickType(QValueAxis::TicksDynamic);
+    const double step = niceStep(high - low, ticks);
+    axis->setTickAnchor(std::ceil(low / step) * step);
+    axis->setTickInterval(step);
+}
+
+QValueAxis *timeAxis(const PlotData &data, bool labelled)
+{
+    auto *axis = new QValueAxis;
+    niceTicks(axis, data.axisStart(), data.axisEnd(), 10);
+    axis->setLabelFormat(data.timed() ? QStringLiteral("%.6g") : QStringLiteral("%.0f"));
+    axis->setLabelsVisible(labelled);
+    if (labelled)
+        axis->setTitleText(data.timed() ? QStringLiteral("time (s from the first frame)")
+                                        : QStringLiteral("frame (the source tells no times)"));
+    return axis;
+}
+
+void attach(QChart *chart, QAbstractSeries *series, QAbstractAxis *x, QAbstractAxis *y)
+{
+    chart->addSeries(series);
+    series->attachAxis(x);
+    series->attachAxis(y);
+}
+
+QChart *newChart()
+{
+    auto *chart = new QChart;
+    chart->setBackgroundRoundness(0);
+    chart->setMargins(QMargins(0, 0, 0, 0));
+    return chart;
+}
+
+QChart *channelsPanel(const PlotData &data)
+{
+    QChart *chart = newChart();
+    QValueAxis *x = timeAxis(data, false);
+    auto *y = new QValueAxis;
+    const QVector<int> numbers = data.channelsSeen();
+    int low = data.words() ? 0 : 800, high = data.words() ? 0xFFFF : 2200;
+    if (!numbers.isEmpty()) {
+        low = std::numeric_limits<int>::max();
+        high = std::numeric_limits<int>::min();
+        for (int number : numbers) {
+            for (const ValueRange &range : data.channel(number)) {
+                if (range.seen) {
+                    low = qMin(low, int(range.low));
+                    high = qMax(high, int(range.high));
+                }
+            }
+        }
+        const int room = qMax(20, (high - low) / 20);
+        low -= room;
+        high += room;
+    }
+    niceTicks(y, low, high, 8);
+    y->setLabelFormat(QStringLiteral("%.0f"));
+    y->setTitleText(data.words() ? QStringLiteral("word (as sent)") : QStringLiteral("µs"));
+    chart->addAxis(x, Qt::AlignBottom);
+    chart->addAxis(y, Qt::AlignLeft);
+    attach(chart, bands(data, [](const PlotColumn &c) { return c.failsafe; }, low, high, failsafeColour,
+                        QStringLiteral("failsafe")),
+           x, y);
+    const int count = data.bucketCount();
+    for (int number : numbers) {
+        auto *line = new QLineSeries;
+        line->setName(QString::number(number));
+        QPen pen(channelColour(number));
+        pen.setWidth(1);
+        line->setPen(pen);
+        const QVector<ValueRange> &ranges = data.channel(number);
+        QVector<QPointF> points;
+        double previous = 0;
+        for (int i = 0; i < count; ++i) {
+            const ValueRange &range = ranges.at(i);
+            if (!range.seen)
+                continue;
+            const double at = centre(data, i);
+            // The end nearer the line so far comes first, so that the
+            // column's stroke from lowest to highest adds no false slope.
+            const bool lowFirst = points.isEmpty() || std::abs(previous - range.low) <= std::abs(previous - range.high);
+            points.append(QPointF(at, lowFirst ? range.low : range.high));
+            if (range.high != range.low)
+                points.append(QPointF(at, lowFirst ? range.high : range.low));
+            previous = points.last().y();
+        }
+        line->replace(points);
+        attach(chart, line, x, y);
+    }
+    return chart;
+}
+
+QChart *intervalPanel(const PlotData &data)
+{
+    QChart *chart = newChart();
+    chart->legend()->hide();
+    QValueAxis *x = timeAxis(data, false);
+    auto *y = new QValueAxis;
+    const QVector<PlotColumn> &columns = data.columns();
+    const int count = data.bucketCount();
+    float highest = 0;
+    for (int i = 0; i < count; ++i) {
+        if (columns.at(i).intervals > 0)
+            highest = qMax(highest, columns.at(i).intervalHigh);
+    }
+    niceTicks(y, 0, highest > 0 ? highest * 1.08 : 1, 4);
+    y->setLabelFormat(QStringLiteral("%.4g"));
+    y->setTitleText(QStringLiteral("interval (ms)"));
+    chart->addAxis(x, Qt::AlignBottom);
+    chart->addAxis(y, Qt::AlignLeft);
+    auto *points = new QScatterSeries;
+    points->setName(QStringLiteral("interval"));
+    points->setMarkerShape(QScatterSeries::MarkerShapeRectangle);
+    points->setMarkerSize(3);
+    points->setPen(Qt::NoPen);
+    points->setBrush(intervalColour);
+    QVector<QPointF> list;
+    for (int i = 0; i < count; ++i) {
+        const PlotColumn &column = columns.at(i);
+        if (column.intervals == 0)
+            continue;
+        list.append(QPointF(centre(data, i), column.intervalLow));
+        if (column.intervalHigh != column.intervalLow)
+            list.append(QPointF(centre(data, i), column.intervalHigh));
+    }
+    points->replace(list);
+    attach(chart, points, x, y);
+    return chart;
+}
+
+QChart *eventsPanel(const PlotData &data)
+{
+    QChart *chart = newChart();
+    QValueAxis *x = timeAxis(data, true);
+    auto *y = new QCategoryAxis;
+    y->setRange(0, 2);
+    y->append(QStringLiteral("stray bytes"), 1);
+    y->append(QStringLiteral("CRC failures"), 2);
+    y->setLabelsPosition(QCategoryAxis::AxisLabelsPositionCenter);
+    chart->addAxis(x, Qt::AlignBottom);
+    chart->addAxis(y, Qt::AlignLeft);
+    attach(chart, bands(data, [](const PlotColumn &c) { return c.silence; }, 0, 2, silenceColour,
+                        QStringLiteral("silence")),
+           x, y);
+    QAreaSeries *stray = bands(data, [](const PlotColumn &c) { return c.strayBytes > 0; }, 0.2, 0.8, strayColour,
+                               QStringLiteral("stray bytes"));
+    QAreaSeries *failures = bands(data, [](const PlotColumn &c) { return c.crcFailures > 0; }, 1.2, 1.8,
+                                  crcColour, QStringLiteral("CRC failures"));
+    attach(chart, stray, x, y);
+    attach(chart, failures, x, y);
+    // The rows' own labels name the ticks; the legend names the silence band.
+    for (QAbstractSeries *series : {static_cast<QAbstractSeries *>(stray), static_cast<QAbstractSeries *>(failures)}) {
+        for (QLegendMarker *marker : chart->legend()->markers(series))
+            marker->setVisible(false);
+    }
+    return chart;
+}
+
+void render(QGraphicsScene &scene, QPainter &painter, const QSize &size)
+{
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setRenderHint(QPainter::TextAntialiasing, true);
+    scene.render(&painter, QRectF(QPointF(0, 0), size), QRectF(QPointF(0, 0), size));
+}
+
+} // namespace
+
+bool pictureFormatOf(const QString &path, PictureFormat &format)
+{
+    const QString lower = path.toLower();
+    if (lower.endsWith(QLatin1String(".png")))
+        format = PictureFormat::Png;
+    else if (lower.endsWith(QLatin1String(".svg")))
+        format = PictureFormat::Svg;
+    else if (lower.endsWith(QLatin1String(".pdf")))
+        format = PictureFormat::Pdf;
+    else
+        return false;
+    return true;
+}
+
+int plotColumns(const QSize &size)
+{
+    return qMax(2, size.width() - leftEdge - rightMargin);
+}
+
+bool drawPicture(const PlotData &data, const QString &title, const QSize &size, PictureFormat format,
+                 const QString &path, const QString &name, QString &error)
+{
+    QGraphicsScene scene(QRectF(QPointF(0, 0), size));
+    scene.setBackgroundBrush(Qt::white);
+    const int height = size.height(), right = size.width() - rightMargin;
+    const int channelsEnd = int(height * 0.58), intervalEnd = int(height * 0.80);
+    const struct
+    {
+        QChart *chart;
+        int top, plotTop, plotBottom, bottom;
+    } panels[] = {
+        {channelsPanel(data), 0, titleHeight, channelsEnd - 8, channelsEnd},
+        {intervalPanel(data), channelsEnd, channelsEnd + 8, intervalEnd - 8, intervalEnd},
+        {eventsPanel(data), intervalEnd, intervalEnd + 8, height - bottomHeight, height},
+    };
+    for (const auto &panel : panels) {
+        scene.addItem(panel.chart);
+        panel.chart->setPlotArea(QRectF(leftEdge, panel.plotTop - panel.top, right - leftEdge,
+                                        panel.plotBottom - panel.plotTop));
+        panel.chart->setGeometry(QRectF(0, panel.top, size.width(), panel.bottom - panel.top));
+        panel.chart->layout()->activate();
+    }
+    // The title above all panels, and the channels' legend beside theirs.
+    auto *heading = new QGraphicsSimpleTextItem;
+    QFont font = heading->font();
+    font.setPointSizeF(font.pointSizeF() * 1.3);
+    font.setBold(true);
+    heading->setFont(font);
+    // Many families make a long title: it ends in an ellipsis, not past the edge.
+    heading->setText(QFontMetricsF(font).elidedText(title, Qt::ElideRight, size.width() - 24));
+    heading->setPos(qMax(0.0, (size.width() - heading->boundingRect().width()) / 2), 12);
+    scene.addItem(heading);
+    // The charts lay themselves out on posted events.
+    if (!data.timed() && data.frames() > 0) {
+        auto *note = new QGraphicsSimpleTextItem(QStringLiteral("the source tells no times, so no intervals"));
+        note->setBrush(Qt::darkGray);
+        note->setPos((leftEdge + right - note->boundingRect().width()) / 2,
+                     (panels[1].plotTop + panels[1].plotBottom - note->boundingRect().height()) / 2);
+        scene.addItem(note);
+    }
+    QCoreApplication::processEvents();
+    for (int i : {0, 2}) {
+        QLegend *legend = panels[i].chart->legend();
+        legend->detachFromChart();
+        legend->setAlignment(Qt::AlignRight);
+        legend->setBackgroundVisible(false);
+        // The channels' legend may run down beside the interval panel too.
+        const int bottom = i == 0 ? panels[1].plotBottom : panels[i].plotBottom;
+        legend->setGeometry(QRectF(right + 8, panels[i].plotTop - panels[i].top, rightMargin - 12,
+                                   bottom - panels[i].plotTop));
+        legend->setVisible(true);
+        legend->update();
+    }
+    QCoreApplication::processEvents();
+
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        error = QStringLiteral("cannot write %1: %2").arg(name, file.errorString());
+        return false;
+    }
+    bool written = true;
+    switch (format) {
+    case PictureFormat::Png: {
+        QImage image(size, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        render(scene, painter, size);
+        painter.end();
+        // Made in memory first, so that a write error is told once, by the file.
+        QBuffer png;
+        png.open(QIODevice::WriteOnly);
+        written = image.save(&png, "PNG") && file.write(png.data()) == png.data().size();
+        break;
+    }
+    case PictureFormat::Svg: {
+        QSvgGenerator svg;
+        svg.setOutputDevice(&file);
+        svg.setSize(size);
+        svg.setViewBox(QRect(QPoint(0, 0), size));
+        svg.setTitle(title);
+        QPainter painter(&svg);
+        render(scene, painter, size);
+        written = painter.end();
+        break;
+    }
+    case PictureFormat::Pdf: {
+        QPdfWriter pdf(&file);
+        pdf.setTitle(title);
+        pdf.setCreator(QStringLiteral("linkscope-plot"));
+        pdf.setResolution(72);
+        pdf.setPageSize(QPageSize(QSizeF(size), QPageSize::Point));
+        pdf.setPageMargins(QMarginsF(0, 0, 0, 0));
+        QPainter painter(&pdf);
+        render(scene, painter, size);
+        written = painter.end();
+        break;
+    }
+    }
+    if (written)
+        written = file.flush();
+    // Closing forgets the error, so it is taken first.
+    const QString why = file.error() != QFileDevice::NoError ? file.errorString()
+                                                             : QStringLiteral("the picture could not be made");
+    file.close();
+    if (!written) {
+        error = QStringLiteral("cannot write %1: %2").arg(name, why);
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,27 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// linkscope-plot's picture, drawn with Qt Charts: the channels with the
+// failsafe band, the interval between frames, and the events with the
+// silences, panel over panel on one time axis, saved as PNG, SVG or PDF.
+#ifndef LINKSCOPE_PLOT_PICTURE_H
+#define LINKSCOPE_PLOT_PICTURE_H
+
+#include <QSize>
+#include <QString>
+
+class PlotData;
+
+enum class PictureFormat { Png, Svg, Pdf };
+
+// Told by the file name's suffix, in any case; false for any other.
+bool pictureFormatOf(const QString &path, PictureFormat &format);
+
+// The pixel columns of the time axis in a picture of this size: as many
+// buckets as the data should gather.
+int plotColumns(const QSize &size);
+
+// Draws data under title and writes it to path (shown as name in messages).
+// False, with why in error, where the file cannot be written.
+bool drawPicture(const PlotData &data, const QString &title, const QSize &size, PictureFormat format,
+                 const QString &path, const QString &name, QString &error);
+
+#endif

@@ -1,0 +1,235 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "plot/plotdata.h"
+
+#include "decode/microseconds.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+void merge(PlotColumn &into, const PlotColumn &from)
+{
+    into.frames += from.frames;
+    into.crcFailures += from.crcFailures;
+    into.strayBytes += from.strayBytes;
+    into.failsafe = into.failsafe || from.failsafe;
+    into.silence = into.silence || from.silence;
+    if (from.intervals > 0) {
+        into.intervalLow = into.intervals > 0 ? qMin(into.intervalLow, from.intervalLow) : from.intervalLow;
+        into.intervalHigh = into.intervals > 0 ? qMax(into.intervalHigh, from.intervalHigh) : from.intervalHigh;
+        into.intervals += from.intervals;
+    }
+}
+
+void merge(ValueRange &into, const ValueRange &from)
+{
+    if (!from.seen)
+        return;
+    into.low = into.seen ? qMin(into.low, from.low) : from.low;
+    into.high = into.seen ? qMax(into.high, from.high) : from.high;
+    into.seen = true;
+}
+
+} // namespace
+
+PlotData::PlotData(int columns, const ChannelList &channels, double from, double to,
+                   std::function<void(const QString &)> warn)
+    : count(qMax(2, columns)), chosen(channels), windowFrom(from), windowTo(to), warn(std::move(warn)),
+      buckets(count), perChannel(FrameReading::maxChannels)
+{
+    origin = std::isnan(from) ? 0 : from;
+}
+
+int PlotData::bucketOf(double x)
+{
+    double at = std::floor((x - origin) / width);
+    while (at >= count) {
+        widen();
+        at = std::floor((x - origin) / width);
+    }
+    return int(qMax(0.0, at));
+}
+
+// Twice as wide buckets, each made of two: the lowest and highest of both stay.
+void PlotData::widen()
+{
+    const int half = (count + 1) / 2;
+    for (int i = 0; i < half; ++i) {
+        PlotColumn joined = buckets.at(2 * i);
+        if (2 * i + 1 < count)
+            merge(joined, buckets.at(2 * i + 1));
+        buckets[i] = joined;
+    }
+    std::fill(buckets.begin() + half, buckets.end(), PlotColumn());
+    for (QVector<ValueRange> &ranges : perChannel) {
+        if (ranges.isEmpty())
+            continue;
+        for (int i = 0; i < half; ++i) {
+            ValueRange joined = ranges.at(2 * i);
+            if (2 * i + 1 < count)
+                merge(joined, ranges.at(2 * i + 1));
+            ranges[i] = joined;
+        }
+        std::fill(ranges.begin() + half, ranges.end(), ValueRange());
+    }
+    width *= 2;
+    lastBucket /= 2;
+}
+
+void PlotData::mark(double from, double to, bool PlotColumn::*flag)
+{
+    if (!std::isnan(windowFrom))
+        from = qMax(from, windowFrom);
+    if (!std::isnan(windowTo))
+        to = qMin(to, windowTo);
+    if (from >= to)
+        return;
+    // The later end first: it may widen the buckets.
+    const int end = bucketOf(to);
+    for (int i = bucketOf(from); i <= end; ++i)
+        buckets[i].*flag = true;
+}
+
+void PlotData::take(const FrameReading &frame, double t)
+{
+    ++frameCount;
+    bool known = false;
+    for (auto &entry : perFamily) {
+        if (entry.first == QLatin1String(frame.family)) {
+            ++entry.second;
+            known = true;
+            break;
+        }
+    }
+    if (!known)
+        perFamily.append({QString::fromLatin1(frame.family), 1});
+
+    if (!started) {
+        started = true;
+        isTimed = !std::isnan(t);
+        firstT = t;
+        if (std::isnan(windowFrom) && !std::isnan(windowTo))
+            width = (windowTo - origin) / count;
+        else if (!std::isnan(windowFrom) && !std::isnan(windowTo))
+            width = (windowTo - windowFrom) / count;
+        else
+            width = isTimed ? 0.001 : 1;
+        if (!(width > 0))
+            width = isTimed ? 0.001 : 1;
+    }
+    double x;
+    if (isTimed) {
+        x = std::isnan(t) ? last : t - firstT;
+        // Drawn in file order: a frame never goes before the one ahead of it.
+        if (x < last) {
+            if (!warned && warn)
+                warn(QStringLiteral("the times go backwards at frame %1 (%2 s after %3 s); drawn in file order")
+                         .arg(frameCount)
+                         .arg(x, 0, 'f', 6)
+                         .arg(last, 0, 'f', 6));
+            warned = true;
+            x = last;
+        }
+    } else {
+        x = double(frameCount - 1);
+    }
+    const double before = last;
+    if (frameCount == 1)
+        first = x;
+    last = x;
+    if (isTimed && frameCount > 1 && x - before > silenceAfter) {
+        ++silenceCount;
+        mark(before, x, &PlotColumn::silence);
+    }
+    if ((!std::isnan(windowFrom) && x < windowFrom) || (!std::isnan(windowTo) && x > windowTo))
+        return;
+
+    ++drawnCount;
+    lastBucket = bucketOf(x);
+    PlotColumn &column = buckets[lastBucket];
+    ++column.frames;
+    if (strayTotal > strayNoted) {
+        column.strayBytes += strayTotal - strayNoted;
+        strayNoted = strayTotal;
+    }
+    if (isTimed && frameCount > 1) {
+        const float ms = float((x - before) * 1000);
+        column.intervalLow = column.intervals > 0 ? qMin(column.intervalLow, ms) : ms;
+        column.intervalHigh = column.intervals > 0 ? qMax(column.intervalHigh, ms) : ms;
+        ++column.intervals;
+    }
+    if (!frame.crcOk) {
+        ++crcFailureCount;
+        ++column.crcFailures;
+        // A damaged frame says nothing about the channels or the receiver.
+        return;
+    }
+    // Failsafe lasts from a failsafe frame until the next frame says otherwise.
+    if (wasFailsafe)
+        mark(lastGood, x, &PlotColumn::failsafe);
+    buckets[lastBucket].failsafe = buckets[lastBucket].failsafe || frame.failsafe == 1;
+    wasFailsafe = frame.failsafe == 1;
+    lastGood = x;
+    // NORDAX has no public scale: its words are drawn as sent, and the
+    // first frame with a matching CRC picks the unit.
+    const bool frameInWords = std::strcmp(frame.family, "NORDAX") == 0;
+    if (!unitKnown) {
+        unitKnown = true;
+        inWords = frameInWords;
+    }
+    if (frameInWords != inWords)
+        return;
+    const int *values = inWords ? frame.wire : frame.us;
+    for (int k = 0; k < frame.channels; ++k) {
+        if (values[k] == FrameReading::noValue || !chosen.contains(k + 1))
+            continue;
+        QVector<ValueRange> &ranges = perChannel[k];
+        if (ranges.isEmpty())
+            ranges.resize(count);
+        ValueRange &range = ranges[lastBucket];
+        range.low = range.seen ? qMin(range.low, values[k]) : values[k];
+        range.high = range.seen ? qMax(range.high, values[k]) : values[k];
+        range.seen = true;
+    }
+}
+
+void PlotData::setStrayBytes(qint64 bytes)
+{
+    strayTotal = bytes;
+    // Stray bytes count where the last frame before them went.
+    if (lastBucket >= 0 && strayTotal > strayNoted) {
+        buckets[lastBucket].strayBytes += strayTotal - strayNoted;
+        strayNoted = strayTotal;
+    }
+}
+
+double PlotData::axisStart() const
+{
+    return origin;
+}
+
+double PlotData::axisEnd() const
+{
+    double end = !std::isnan(windowTo) ? windowTo : last;
+    if (!(end > origin))
+        end = origin + 1;
+    return end;
+}
+
+int PlotData::bucketCount() const
+{
+    if (!started || !(width > 0))
+        return 0;
+    return int(qBound(0.0, std::floor((axisEnd() - origin) / width) + 1, double(count)));
+}
+
+QVector<int> PlotData::channelsSeen() const
+{
+    QVector<int> numbers;
+    for (int k = 0; k < perChannel.size(); ++k) {
+        if (!perChannel.at(k).isEmpty())
+            numbers.append(k + 1);
+    }
+    return numbers;
+}

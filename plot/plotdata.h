@@ -1,0 +1,98 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What linkscope-plot draws, gathered frame by frame into one bucket per
+// pixel column: each channel's lowest and highest value, the intervals
+// between frames, CRC failures, stray bytes, failsafe and silences. The
+// buckets double in width as the time span grows, so that memory stays the
+// same however long the source is, and no frame's value is lost to a sample.
+#ifndef LINKSCOPE_PLOT_PLOTDATA_H
+#define LINKSCOPE_PLOT_PLOTDATA_H
+
+#include "decode/channellist.h"
+#include "dump/framesink.h"
+
+#include <QElapsedTimer>
+#include <QPair>
+#include <QString>
+#include <QVector>
+
+#include <functional>
+
+struct PlotColumn
+{
+    int frames = 0;
+    int crcFailures = 0;
+    qint64 strayBytes = 0;
+    bool failsafe = false;
+    bool silence = false; // part of a time without frames for longer than silenceAfter
+    float intervalLow = 0, intervalHigh = 0; // ms, where intervals > 0
+    int intervals = 0;
+};
+
+struct ValueRange
+{
+    qint32 low = 0, high = 0;
+    bool seen = false;
+};
+
+class PlotData : public FrameSink
+{
+public:
+    static constexpr double silenceAfter = 0.5; // s
+
+    // columns: pixel columns of the time axis. from and to pick a window of
+    // it (NaN: open); warn is told of backward times once.
+    PlotData(int columns, const ChannelList &channels, double from, double to,
+             std::function<void(const QString &)> warn);
+
+    void take(const FrameReading &frame, double t) override;
+    void setStrayBytes(qint64 bytes) override;
+
+    // Whether frames had times: otherwise the axis counts frames.
+    bool timed() const { return isTimed; }
+    qint64 frames() const { return frameCount; }
+    qint64 framesDrawn() const { return drawnCount; }
+    // Frames per family, in the order first seen.
+    const QVector<QPair<QString, qint64>> &families() const { return perFamily; }
+    // Channel values are words as sent: the family has no µs scale.
+    bool words() const { return inWords; }
+    qint64 crcFailures() const { return crcFailureCount; }
+    qint64 strayBytes() const { return strayTotal; }
+    qint64 silences() const { return silenceCount; }
+
+    // The axis: from its start to its end, in s (or frames).
+    double axisStart() const;
+    double axisEnd() const;
+    // The span of the frames taken, first to last.
+    double firstX() const { return first; }
+    double lastX() const { return last; }
+    // Bucket i covers [axisStart() + i * bucketWidth(), + bucketWidth()).
+    double bucketWidth() const { return width; }
+    int bucketCount() const;
+    const QVector<PlotColumn> &columns() const { return buckets; }
+    // Channel numbers with at least one value, ascending, and the buckets of one.
+    QVector<int> channelsSeen() const;
+    const QVector<ValueRange> &channel(int number) const { return perChannel.at(number - 1); }
+
+private:
+    int bucketOf(double x);
+    void widen();
+    // Sets flag in the buckets from from to to, within the window.
+    void mark(double from, double to, bool PlotColumn::*flag);
+
+    const int count;
+    const ChannelList chosen;
+    const double windowFrom, windowTo;
+    std::function<void(const QString &)> warn;
+    QVector<PlotColumn> buckets;
+    QVector<QVector<ValueRange>> perChannel; // by channel number - 1; empty until seen
+    double origin = 0, width = 0;
+    bool wasFailsafe = false; // the last frame with a matching CRC
+    double lastGood = 0;
+    bool started = false, isTimed = false, inWords = false, unitKnown = false, warned = false;
+    double firstT = 0, first = 0, last = 0, previous = 0;
+    qint64 frameCount = 0, drawnCount = 0, crcFailureCount = 0, strayTotal = 0, strayNoted = 0, silenceCount = 0;
+    int lastBucket = -1;
+    QVector<QPair<QString, qint64>> perFamily;
+};
+
+#endif

@@ -1,0 +1,308 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// linkscope-plot run as a user runs it, offscreen: real capture files drawn
+// as PNG, SVG and PDF, the glitch, failsafe and silence looked for in the
+// picture's pixels, a live port, and the bad inputs people give it.
+#include "pty.h"
+
+#include "decode/encoders.h"
+
+#include <QImage>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+#include <QtTest>
+
+#include <csignal>
+
+class tst_Plot : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void glitchInAnHourShows();
+    void bandsShowWhereTheyHappened_data();
+    void bandsShowWhereTheyHappened();
+    void svgAndPdfHoldThePicture();
+    void portIsDrawnWhenCtrlCEndsTheRun();
+    void badInput_data();
+    void badInput();
+
+private:
+    QString path(const QString &name) const { return folder.filePath(name); }
+    QTemporaryDir folder;
+};
+
+namespace {
+
+// Where the picture's time axis lies in a 1600 pixel wide picture.
+constexpr int axisLeft = 120, axisRight = 1600 - 150;
+// The colours the picture gives the bands and channel 1.
+const QRgb failsafeColour = qRgb(255, 196, 196);
+const QRgb silenceColour = qRgb(196, 208, 232);
+const QRgb channelOneColour = qRgb(31, 119, 180);
+
+int run(const QStringList &arguments, QByteArray *errors = nullptr, const QByteArray &input = QByteArray())
+{
+    QProcess plot;
+    plot.start(QStringLiteral(LINKSCOPE_PLOT), arguments);
+    if (!input.isNull()) {
+        plot.write(input);
+        plot.closeWriteChannel();
+    }
+    plot.waitForFinished(60000);
+    if (errors)
+        *errors = plot.readAllStandardError();
+    return plot.exitStatus() == QProcess::NormalExit ? plot.exitCode() : -1;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray mpx(int channelOne)
+{
+    QVector<quint16> words(12, mpxWord(1500));
+    words[0] = mpxWord(channelOne);
+    return mpxFrame(words);
+}
+
+// linkscope-dump's JSON lines: HOTT at 100 frames/s for seconds, leaving
+// out those in a pause and marking failsafe ones.
+QByteArray jsonLines(double seconds, double pauseFrom, double pauseTo, double failsafeFrom, double failsafeTo)
+{
+    QByteArray text;
+    for (int i = 0; i < int(seconds * 100); ++i) {
+        const double t = i / 100.0;
+        if (t >= pauseFrom && t < pauseTo)
+            continue;
+        const QByteArray frame = hottFrame(QVector<quint16>(8, hottWord(1500)), t >= failsafeFrom && t < failsafeTo);
+        text += "{\"t\":" + QByteArray::number(t, 'f', 6) + ",\"family\":\"HOTT\",\"raw\":\"" + frame.toHex() + "\"}\n";
+    }
+    return text;
+}
+
+// The pixel columns of the time axis that hold colour anywhere from row
+// top to row bottom; the legend beside it is left out.
+QPair<int, int> columnsWith(const QImage &image, QRgb colour, int top, int bottom)
+{
+    int first = -1, last = -1;
+    for (int x = axisLeft; x <= axisRight; ++x) {
+        for (int y = top; y < bottom; ++y) {
+            if ((image.pixel(x, y) & 0xFFFFFF) == (colour & 0xFFFFFF)) {
+                if (first < 0)
+                    first = x;
+                last = x;
+                break;
+            }
+        }
+    }
+    return {first, last};
+}
+
+int columnAt(double fraction)
+{
+    return axisLeft + int(fraction * (axisRight - axisLeft));
+}
+
+} // namespace
+
+// One frame with channel 1 at 2000 µs among 360,000 at 1500 µs, an hour at
+// 100 frames/s, in a raw capture: the picture reaches up to it, in its column.
+void tst_Plot::glitchInAnHourShows()
+{
+    const int frames = 360000, glitchAt = 200000;
+    QByteArray steady, glitched;
+    const QByteArray normal = mpx(1500);
+    steady.reserve(frames * normal.size());
+    for (int i = 0; i < frames; ++i)
+        steady += normal;
+    glitched = steady;
+    glitched.replace(glitchAt * normal.size(), normal.size(), mpx(2000));
+    QVERIFY(writeFile(path("steady.bin"), steady));
+    QVERIFY(writeFile(path("glitch.bin"), glitched));
+    QByteArray errors;
+    QCOMPARE(run({path("steady.bin"), "--channels", "1"}, &errors), 0);
+    QCOMPARE(run({path("glitch.bin"), "--channels", "1"}, &errors), 0);
+    const QImage steadyImage(path("steady.png")), glitchImage(path("glitch.png"));
+    QCOMPARE(glitchImage.size(), QSize(1600, 900));
+
+    // The highest pixel of channel 1's line in each picture.
+    const auto highest = [](const QImage &image) {
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = axisLeft; x < axisRight; ++x) {
+                if ((image.pixel(x, y) & 0xFFFFFF) == (channelOneColour & 0xFFFFFF))
+                    return QPoint(x, y);
+            }
+        }
+        return QPoint(-1, -1);
+    };
+    const QPoint steadyTop = highest(steadyImage), glitchTop = highest(glitchImage);
+    QVERIFY2(steadyTop.y() > 200, qPrintable(QStringLiteral("steady line at row %1").arg(steadyTop.y())));
+    QVERIFY2(glitchTop.y() >= 0 && glitchTop.y() < 120,
+             qPrintable(QStringLiteral("glitch reaches row %1 only").arg(glitchTop.y())));
+    QVERIFY2(qAbs(glitchTop.x() - columnAt(double(glitchAt) / (frames - 1))) <= 3,
+             qPrintable(QStringLiteral("glitch in column %1").arg(glitchTop.x())));
+}
+
+void tst_Plot::bandsShowWhereTheyHappened_data()
+{
+    QTest::addColumn<QByteArray>("records");
+    QTest::addColumn<uint>("colour");
+    QTest::addColumn<double>("from"); // s, or < 0 where no band may show
+    QTest::addColumn<double>("to");
+    const double none = 1e9;
+    QTest::newRow("failsafe from 12 to 14 s") << jsonLines(20, none, none, 12, 14) << uint(failsafeColour) << 12.0 << 14.0;
+    QTest::newRow("no failsafe, no band") << jsonLines(20, none, none, none, none) << uint(failsafeColour) << -1.0 << -1.0;
+    QTest::newRow("silence from 8 to 9 s") << jsonLines(20, 8, 9, none, none) << uint(silenceColour) << 8.0 << 9.0;
+    QTest::newRow("a pause of 0.3 s is no silence") << jsonLines(20, 8, 8.3, none, none) << uint(silenceColour) << -1.0 << -1.0;
+}
+
+void tst_Plot::bandsShowWhereTheyHappened()
+{
+    QFETCH(QByteArray, records);
+    QFETCH(uint, colour);
+    QFETCH(double, from);
+    QFETCH(double, to);
+    QVERIFY(writeFile(path("run.jsonl"), records));
+    QByteArray errors;
+    QCOMPARE(run({path("run.jsonl"), "-o", path("run.png")}, &errors), 0);
+    const QImage image(path("run.png"));
+    const QPair<int, int> columns = columnsWith(image, colour, 0, image.height());
+    if (from < 0) {
+        QCOMPARE(columns.first, -1);
+        return;
+    }
+    // The times run from 0 to 19.99 s.
+    QVERIFY2(qAbs(columns.first - columnAt(from / 19.99)) <= 3, qPrintable(QString::number(columns.first)));
+    QVERIFY2(qAbs(columns.second - columnAt(to / 19.99)) <= 3, qPrintable(QString::number(columns.second)));
+}
+
+void tst_Plot::svgAndPdfHoldThePicture()
+{
+    QVERIFY(writeFile(path("damaged.jsonl"), jsonLines(5, 2, 3, 4, 5)));
+    QCOMPARE(run({path("damaged.jsonl"), "-o", path("run.svg")}), 0);
+    QFile svg(path("run.svg"));
+    QVERIFY(svg.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&svg);
+    QStringList texts;
+    QString root, title;
+    int shapes = 0;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (root.isEmpty())
+            root = xml.name().toString();
+        if (xml.name() == QLatin1String("title"))
+            title = xml.readElementText();
+        else if (xml.name() == QLatin1String("text"))
+            texts << xml.readElementText(QXmlStreamReader::IncludeChildElements).simplified();
+        else if (xml.name() == QLatin1String("path") || xml.name() == QLatin1String("polyline"))
+            ++shapes;
+    }
+    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    QCOMPARE(root, QStringLiteral("svg"));
+    QCOMPARE(title, QStringLiteral("damaged.jsonl — HOTT 400 — 400 frames — 5.0 s"));
+    QVERIFY(texts.contains(QStringLiteral("CRC failures")));
+    QVERIFY(texts.contains(QStringLiteral("failsafe")));
+    QVERIFY(shapes > 10);
+
+    QCOMPARE(run({path("damaged.jsonl"), "-o", path("run.pdf")}), 0);
+    QFile pdf(path("run.pdf"));
+    QVERIFY(pdf.open(QIODevice::ReadOnly));
+    const QByteArray bytes = pdf.readAll();
+    QVERIFY(bytes.startsWith("%PDF-"));
+    QVERIFY(bytes.trimmed().endsWith("%%EOF"));
+    const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
+    if (pdftotext.isEmpty())
+        QSKIP("pdftotext (poppler-utils) is not installed to read the PDF's text");
+    QProcess text;
+    text.start(pdftotext, {path("run.pdf"), "-"});
+    QVERIFY(text.waitForFinished(30000));
+    const QString words = QString::fromUtf8(text.readAllStandardOutput());
+    // Text that reads back says the glyphs were there to draw it.
+    QVERIFY2(words.contains(QStringLiteral("CRC failures")) && words.contains(QStringLiteral("interval (ms)")),
+             qPrintable(words));
+}
+
+// A port read until Ctrl-C: the run ends and the picture is drawn.
+void tst_Plot::portIsDrawnWhenCtrlCEndsTheRun()
+{
+    PseudoTerminal pty;
+    QVERIFY(pty.isValid());
+    QProcess plot;
+    plot.start(QStringLiteral(LINKSCOPE_PLOT), {pty.slavePath(), "-o", path("port.png"), "--duration", "60"});
+    QVERIFY(plot.waitForStarted());
+    // Bytes written once it holds the port are read. It inherits the test's
+    // own descriptor of the port, so the port is its own at the second.
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(plot.processId()));
+    const auto holdsPort = [&] {
+        const QStringList entries = fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+        return std::count_if(entries.cbegin(), entries.cend(), [&](const QString &fd) {
+                   return QFile::symLinkTarget(fds.filePath(fd)) == pty.slavePath();
+               }) >= 2;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(holdsPort(), 10000);
+    QByteArray frames;
+    for (int i = 0; i < 50; ++i)
+        frames += mpx(1000 + 10 * i);
+    QVERIFY(pty.write(frames));
+    ::kill(pid_t(plot.processId()), SIGINT);
+    QVERIFY(plot.waitForFinished(30000));
+    const QByteArray errors = plot.readAllStandardError();
+    QVERIFY2(errors.contains("port.png: 50 frames"), errors.constData());
+    QCOMPARE(plot.exitCode(), 0);
+    QCOMPARE(QImage(path("port.png")).size(), QSize(1600, 900));
+}
+
+void tst_Plot::badInput_data()
+{
+    QTest::addColumn<QByteArray>("content"); // of the source
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("said");
+    QTest::addColumn<bool>("drawn");
+    QByteArray backwards = "Time [s],Value,Parity Error,Framing Error\n";
+    const QByteArray frame = mpx(1500);
+    for (int i = 0; i < 3 * frame.size(); ++i) {
+        // The second frame's bytes are stamped before the first's.
+        const double t = (i / frame.size() == 1 ? 0.0005 : 1.0) + i * 0.0001;
+        backwards += QByteArray::number(t, 'f', 7) + ",0x" + QByteArray::number(quint8(frame.at(i % frame.size())), 16) + ",,\n";
+    }
+    QTest::newRow("empty source: empty axes") << QByteArray() << QStringList() << 1 << QByteArray("no frames") << true;
+    QTest::newRow("noise only: empty axes") << QByteArray(500, '\x00') << QStringList() << 1 << QByteArray("no frames") << true;
+    QTest::newRow("unknown suffix") << mpx(1500) << QStringList{"-o", "picture.gif"} << 2 << QByteArray("picture.gif")
+                                    << false;
+    QTest::newRow("folder that is not there") << mpx(1500) << QStringList{"-o", "/nonexistent/picture.png"} << 1
+                                              << QByteArray("cannot write /nonexistent/picture.png") << false;
+    QTest::newRow("full disk") << mpx(1500) << QStringList{"-o", "full.png"} << 1
+                               << QByteArray("cannot write full.png: No space left on device") << false;
+    QTest::newRow("times going backwards") << backwards << QStringList() << 0
+                                           << QByteArray("in file order") << true;
+    QTest::newRow("backward window") << mpx(1500) << QStringList{"--from", "5", "--to", "2"} << 2
+                                     << QByteArray("--from") << false;
+    QTest::newRow("bad channel list") << mpx(1500) << QStringList{"--channels", "4-1"} << 2
+                                      << QByteArray("runs backwards") << false;
+}
+
+void tst_Plot::badInput()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, options);
+    QFETCH(int, status);
+    QFETCH(QByteArray, said);
+    QFETCH(bool, drawn);
+    QDir::setCurrent(folder.path());
+    QFile::remove(path("source.png"));
+    QFile::link(QStringLiteral("/dev/full"), path("full.png"));
+    QVERIFY(writeFile(path("source.bin"), content));
+    QByteArray errors;
+    QCOMPARE(run(QStringList{path("source.bin")} + options, &errors), status);
+    QVERIFY2(errors.contains(said), errors.constData());
+    QCOMPARE(QImage(path("source.png")).size(), drawn ? QSize(1600, 900) : QSize(0, 0));
+}
+
+QTEST_GUILESS_MAIN(tst_Plot)
+#include "tst_plot.moc"
