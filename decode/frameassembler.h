@@ -7,12 +7,16 @@
 #include <QByteArray>
 #include <QVector>
 
+class FamilySet;
+struct FamilyDescriptor;
+
 struct AssembledFrame
 {
     QByteArray bytes;
     qint64 offset = 0; // of its first byte, counted from the start of the stream
     bool crcOk = false;
     bool failsafe = false; // a HoTT frame sent in failsafe, its CRC matching
+    const FamilyDescriptor *family = nullptr; // whose start, length and check it has
 };
 
 // A frame is taken where its CRC matches, or with a failed CRC where it
@@ -28,6 +32,11 @@ public:
     // A partial frame that has had no new byte for this long is dropped, so
     // that it cannot glue onto whatever arrives after a pause.
     static constexpr qint64 staleAfterMs = 50;
+
+    // Looks for the frames of families, which must outlive the assembler;
+    // by default those of the window's five.
+    FrameAssembler();
+    explicit FrameAssembler(const FamilySet &families);
 
     // Adds the bytes of one read and returns the frames they complete, in
     // order. alreadyShown says the read is itself one whole frame that its
@@ -59,6 +68,7 @@ private:
     int lengthAtSync(const int *lengths, int count) const;
     void dropKept();
 
+    const FamilySet *families;
     QByteArray kept;
     qint64 keptOffset = 0; // stream offset of kept's first byte
     int syncAt = -1;       // where in kept the last frame ended, if it did
