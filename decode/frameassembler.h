@@ -16,7 +16,10 @@ struct AssembledFrame
     qint64 offset = 0; // of its first byte, counted from the start of the stream
     bool crcOk = false;
     bool failsafe = false; // a HoTT frame sent in failsafe, its CRC matching
-    const FamilyDescriptor *family = nullptr; // whose start, length and check it has
+    // Whose start, length and check it has, by its place in allFamilies():
+    // a byte, so that the frames of a large read fit as many in as before.
+    quint8 familyIndex = 0;
+    const FamilyDescriptor *family() const;
 };
 
 // A frame is taken where its CRC matches, or with a failed CRC where it

@@ -310,7 +310,7 @@ void Session::show(const QVector<AssembledFrame> &found)
     for (const AssembledFrame &frame : found) {
         if (ended)
             return;
-        frame.family->read(frame.bytes.constData(), frame.bytes.size(), reading);
+        frame.family()->read(frame.bytes.constData(), frame.bytes.size(), reading);
         ++frames;
         countFamily(reading);
         crcFailures += !reading.crcOk;
