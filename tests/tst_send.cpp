@@ -599,7 +599,7 @@ void tst_Send::replayedText_data()
     QTest::newRow("jsonl after a blank line") << "\n" + record << 0 << frame << "frames sent: 1";
     QTest::newRow("jsonl broken on line 3") << "\n" + record + "{\"t\":0.2,\"raw\":\"a8\n" << 1 << QByteArray()
                                             << "line 3: ";
-    QTest::newRow("text in no form") << QByteArray("hello\nworld\n") << 1 << QByteArray() << "line 1: text in no form";
+    QTest::newRow("text in no form") << QByteArray("hello\nworld\n") << 1 << QByteArray() << "line 1: \"hello\" is text, but neither";
 }
 
 void tst_Send::replayedText()
