@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "decode/frameassembler.h"
 
-#include "decode/crc16.h"
+#include "decode/families/familyset.h"
 #include "decode/framing.h"
 
 #include <utility>
@@ -11,42 +11,72 @@ namespace {
 // What the bytes at data say about a frame starting there.
 struct Candidate
 {
-    int lengths[2];
+    int lengths[FamilySet::maxCandidates];
+    const FamilyDescriptor *families[FamilySet::maxCandidates];
     int count = 0;           // lengths, all there, that a frame starting here may have
     int good = 0;            // one of them whose CRC matches
+    const FamilyDescriptor *goodFamily = nullptr;
     bool incomplete = false; // bytes that have not come yet may still make a frame
 };
 
 // final: no more bytes are coming, so a frame that needs them is none.
 // Inlined: it runs for every position the stream is scanned at.
-[[gnu::always_inline]] inline Candidate candidateAt(const char *data, int available, bool final)
+[[gnu::always_inline]] inline Candidate candidateAt(const FamilySet &set, const char *data, int available,
+                                                   bool final)
 {
     Candidate c;
-    const int count = candidateFrameLengths(data, available, c.lengths);
-    c.incomplete = count < 0 && !final;
+    bool undecided = false;
+    const int count = set.candidates(data, available, c.lengths, c.families, undecided);
+    c.incomplete = undecided && !final;
     for (int i = 0; i < count; ++i) {
         const int length = c.lengths[i];
         if (length > available) {
             c.incomplete = c.incomplete || !final;
             continue;
         }
+        c.families[c.count] = c.families[i];
         c.lengths[c.count++] = length;
-        if (c.good == 0 && frameCrcMatches(data, length))
+        if (c.good == 0 && c.families[i]->check(data, length)) {
             c.good = length;
+            c.goodFamily = c.families[i];
+        }
     }
     return c;
 }
 
+// The family of a frame of length taken at c: one whose check passes, else
+// the first with that length.
+const FamilyDescriptor *familyOfLength(const Candidate &c, int length, const char *data)
+{
+    const FamilyDescriptor *first = nullptr;
+    for (int i = 0; i < c.count; ++i) {
+        if (c.lengths[i] != length)
+            continue;
+        if (c.families[i]->check(data, length))
+            return c.families[i];
+        first = first ? first : c.families[i];
+    }
+    return first;
+}
+
+quint8 familyIndexOf(const FamilyDescriptor *family)
+{
+    return quint8(allFamilies().indexOf(family));
+}
+
 // Where the first frame with a matching CRC starts at or after from, or -1.
 // Frames that end within the first checkedEnd bytes were looked at before.
-[[gnu::always_inline]] inline int nextFrameWithCrc(const char *data, int size, int from, int checkedEnd)
+[[gnu::always_inline]] inline int nextFrameWithCrc(const FamilySet &set, const char *data, int size, int from,
+                                                  int checkedEnd)
 {
     for (int pos = from; pos < size; ++pos) {
-        int lengths[2];
-        const int count = candidateFrameLengths(data + pos, size - pos, lengths);
+        int lengths[FamilySet::maxCandidates];
+        const FamilyDescriptor *families[FamilySet::maxCandidates];
+        bool undecided = false;
+        const int count = set.candidates(data + pos, size - pos, lengths, families, undecided);
         for (int i = 0; i < count; ++i) {
             const int end = pos + lengths[i];
-            if (end <= size && end > checkedEnd && frameCrcMatches(data + pos, lengths[i]))
+            if (end <= size && end > checkedEnd && families[i]->check(data + pos, lengths[i]))
                 return pos;
         }
     }
@@ -58,18 +88,19 @@ constexpr int notYetKnown = 0;
 // Where a frame with a matching CRC starts inside the span of a frame at pos
 // whose own CRC failed: then the failed one was cut short, and the good one
 // is the frame. -1 where none does, notYetKnown while one may still arrive.
-int goodFrameInside(const char *data, int size, int pos, int length, int checkedEnd, bool final)
+int goodFrameInside(const FamilySet &set, const char *data, int size, int pos, int length, int checkedEnd,
+                    bool final)
 {
     bool arriving = false;
     for (int q = pos + 1; q < pos + length; ++q) {
-        const Candidate inner = candidateAt(data + q, size - q, final);
+        const Candidate inner = candidateAt(set, data + q, size - q, final);
         if (inner.good > 0)
             return q;
         arriving = arriving || inner.incomplete;
     }
     // A frame still arriving would overlap any complete frame behind the
     // failed one, so one that is there already rules it out.
-    if (!arriving || nextFrameWithCrc(data, size, pos + length, checkedEnd) >= 0)
+    if (!arriving || nextFrameWithCrc(set, data, size, pos + length, checkedEnd) >= 0)
         return -1;
     return notYetKnown;
 }
@@ -80,17 +111,18 @@ int goodFrameInside(const char *data, int size, int pos, int length, int checked
 // a matching CRC in the chain counts. Returns the first frame's length, 0
 // where no chain starts, or -1 while bytes still to come may make one;
 // chain gets the lengths of its depth frames.
-int chainAt(const char *data, int size, int pos, int depth, int lastLength, bool final, int *chain)
+int chainAt(const FamilySet &set, const char *data, int size, int pos, int depth, int lastLength, bool final,
+            int *chain)
 {
     if (depth == 0)
         return 0;
     if (pos >= size)
         return final ? 0 : -1;
     // A frame longer than receivers send is never waited for.
-    const Candidate c = candidateAt(data + pos, size - pos, final);
+    const Candidate c = candidateAt(set, data + pos, size - pos, final);
     if (c.incomplete && size - pos < longestSentFrame)
         return -1;
-    int lengths[2];
+    int lengths[FamilySet::maxCandidates];
     int count = 0;
     if (c.good > 0) {
         lengths[count++] = c.good;
@@ -100,8 +132,10 @@ int chainAt(const char *data, int size, int pos, int depth, int lastLength, bool
             if (c.lengths[i] <= longestSentFrame)
                 lengths[count++] = c.lengths[i];
         }
-        if (count == 2 && lengths[1] == lastLength)
-            std::swap(lengths[0], lengths[1]);
+        for (int i = 1; i < count; ++i) {
+            if (lengths[i] == lastLength)
+                std::swap(lengths[0], lengths[i]);
+        }
     }
     bool unknown = false;
     for (int i = 0; i < count; ++i) {
@@ -109,7 +143,7 @@ int chainAt(const char *data, int size, int pos, int depth, int lastLength, bool
         // A good frame starting inside, or one that may when its bytes come.
         bool cut = false, arriving = false;
         for (int q = pos + 1; c.good == 0 && q < pos + length && !cut; ++q) {
-            const Candidate inner = candidateAt(data + q, size - q, final);
+            const Candidate inner = candidateAt(set, data + q, size - q, final);
             cut = inner.good > 0;
             arriving = arriving || (inner.incomplete && size - q < longestSentFrame);
         }
@@ -119,7 +153,7 @@ int chainAt(const char *data, int size, int pos, int depth, int lastLength, bool
             unknown = true;
             continue;
         }
-        const int rest = depth == 1 ? 0 : chainAt(data, size, pos + length, depth - 1, length, final, chain + 1);
+        const int rest = depth == 1 ? 0 : chainAt(set, data, size, pos + length, depth - 1, length, final, chain + 1);
         if (depth == 1 || rest > 0) {
             chain[0] = length;
             return length;
@@ -130,6 +164,15 @@ int chainAt(const char *data, int size, int pos, int depth, int lastLength, bool
 }
 
 } // namespace
+
+const FamilyDescriptor *AssembledFrame::family() const
+{
+    return allFamilies().at(familyIndex);
+}
+
+FrameAssembler::FrameAssembler() : families(&FamilySet::defaults()) {}
+
+FrameAssembler::FrameAssembler(const FamilySet &families) : families(&families) {}
 
 QVector<AssembledFrame> FrameAssembler::feed(const QByteArray &bytes, qint64 nowMs, bool alreadyShown)
 {
@@ -213,13 +256,14 @@ void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)
     const int checkedBefore = checkedEnd;
     checkedEnd = 0;
     while (pos < size) {
-        const Candidate here = candidateAt(data + pos, size - pos, final);
+        const Candidate here = candidateAt(*families, data + pos, size - pos, final);
         int take = here.good;
         if (take == 0 && !here.incomplete && pos == syncAt) {
             // In step with the stream, but the CRC fails: a damaged frame,
             // unless it was cut short and a good frame starts inside it.
             const int length = lengthAtSync(here.lengths, here.count);
-            const int inside = length > 0 ? goodFrameInside(data, size, pos, length, checkedBefore, final) : -1;
+            const int inside =
+                length > 0 ? goodFrameInside(*families, data, size, pos, length, checkedBefore, final) : -1;
             if (inside == notYetKnown) {
                 checkedEnd = size - pos;
                 break;
@@ -234,16 +278,18 @@ void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)
             // Out of step, as before the first good frame of a stream that
             // starts damaged: a chain of frames puts it in step.
             int chain[framesToSync];
-            const int chained = chainAt(data, size, pos, framesToSync, lastLength, final, chain);
+            const int chained = chainAt(*families, data, size, pos, framesToSync, lastLength, final, chain);
             if (chained < 0)
                 break; // no frame with a matching CRC was looked for behind pos
             // The chain is taken whole, as it was found.
             for (int i = 0; chained > 0 && i < framesToSync; ++i) {
                 const int length = chain[i];
-                const bool good = frameCrcMatches(data + pos, length);
+                const FamilyDescriptor *family =
+                    familyOfLength(candidateAt(*families, data + pos, size - pos, final), length, data + pos);
+                const bool good = family->check(data + pos, length);
                 if (pos != shownAt || length != shownLength)
                     found.append({QByteArray(data + pos, length), keptOffset + pos, good,
-                                  good && isFailsafeFrame(data + pos, length)});
+                                  good && isFailsafeFrame(data + pos, length), familyIndexOf(family)});
                 pos += length;
                 syncAt = pos;
                 lastLength = length;
@@ -255,14 +301,15 @@ void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)
         if (take > 0) {
             if (pos != shownAt || take != shownLength)
                 found.append({QByteArray(data + pos, take), keptOffset + pos, here.good > 0,
-                              here.good > 0 && isFailsafeFrame(data + pos, take)});
+                              here.good > 0 && isFailsafeFrame(data + pos, take),
+                              familyIndexOf(here.good > 0 ? here.goodFamily : familyOfLength(here, take, data + pos))});
             pos += take;
             syncAt = pos;
             lastLength = take;
         } else if (here.incomplete) {
             // A frame that is still arriving must not hold back a complete
             // one behind it, as when noise looks like the start of a long frame.
-            const int next = nextFrameWithCrc(data, size, pos + 1, checkedBefore);
+            const int next = nextFrameWithCrc(*families, data, size, pos + 1, checkedBefore);
             if (next < 0) {
                 checkedEnd = size - pos;
                 break;

@@ -7,12 +7,19 @@
 #include <QByteArray>
 #include <QVector>
 
+class FamilySet;
+struct FamilyDescriptor;
+
 struct AssembledFrame
 {
     QByteArray bytes;
     qint64 offset = 0; // of its first byte, counted from the start of the stream
     bool crcOk = false;
     bool failsafe = false; // a HoTT frame sent in failsafe, its CRC matching
+    // Whose start, length and check it has, by its place in allFamilies():
+    // a byte, so that the frames of a large read fit as many in as before.
+    quint8 familyIndex = 0;
+    const FamilyDescriptor *family() const;
 };
 
 // A frame is taken where its CRC matches, or with a failed CRC where it
@@ -32,6 +39,11 @@ public:
     static constexpr qint64 staleAfterMs = 50;
     // Chained frames that put a stream in step without a matching CRC.
     static constexpr int framesToSync = 4;
+
+    // Looks for the frames of families, which must outlive the assembler;
+    // by default those of the window's five.
+    FrameAssembler();
+    explicit FrameAssembler(const FamilySet &families);
 
     // Adds the bytes of one read and returns the frames they complete, in
     // order. alreadyShown says the read is itself one whole frame that its
@@ -63,6 +75,7 @@ private:
     int lengthAtSync(const int *lengths, int count) const;
     void dropKept();
 
+    const FamilySet *families;
     QByteArray kept;
     qint64 keptOffset = 0; // stream offset of kept's first byte
     int syncAt = -1;       // where in kept the last frame ended, if it did

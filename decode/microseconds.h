@@ -6,6 +6,14 @@
 
 #include <QtGlobal>
 
+// The integer µs a family can carry, ends included.
+struct MicrosecondRange
+{
+    int lowest;
+    int highest;
+    bool contains(int us) const { return us >= lowest && us <= highest; }
+};
+
 // MPX and MPX_V2: the word's low 12 bits, 800 to 2200 µs.
 int mpxMicroseconds(quint16 word);
 // HoTT (SUMD): eighths of a µs.
@@ -26,6 +34,28 @@ struct FrameReading
     int channels = 0;
     int wire[maxChannels];
     int us[maxChannels];
+
+    // What only some families carry; noValue, -1 or nullptr where a frame
+    // carries none. The window's five carry none of it.
+    struct Link
+    {
+        int rssi1Dbm, rssi2Dbm, lq, snr, antenna, rfMode, txPowerMw, txPower, downRssiDbm, downLq, downSnr;
+    };
+    const char *type = nullptr; // the frame's type by name
+    int frameLost = -1;         // -1 where the family has no such flag, else 0 or 1
+    int rssi = noValue;         // as the frame gives it
+    int frameLosses = noValue;  // as counted by the receiver
+    bool hasLink = false;       // link has figures
+    Link link;
+
+    void clearExtras()
+    {
+        type = nullptr;
+        frameLost = -1;
+        rssi = frameLosses = noValue;
+        hasLink = false;
+        link = {noValue, noValue, noValue, noValue, noValue, noValue, noValue, noValue, noValue, noValue, noValue};
+    }
 };
 
 // Reads a whole frame of any family, failsafe HoTT frames included. Returns

@@ -2,6 +2,7 @@
 #include "dump/session.h"
 
 #include "cli/stopsignals.h"
+#include "decode/families/familyset.h"
 #include "decode/frameassembler.h"
 #include "decode/microseconds.h"
 #include "dump/framesink.h"
@@ -104,7 +105,7 @@ private:
     bool wallTimed() const { return live && (!reader || reader->form() == CaptureReader::Raw); }
     void show(const QVector<AssembledFrame> &frames);
     double frameTime(const AssembledFrame &frame) const;
-    void countFamily(const char *family);
+    void countFamily(const FrameReading &frame);
     void checkOutput();
     bool stopNow() const { return stopRequested() || ended; }
     // The run ended before its source did: what is kept is no stray bytes.
@@ -120,6 +121,7 @@ private:
     std::unique_ptr<FrameSink> ownView; // the live view
     FrameSink *view = nullptr;          // where frames go instead of records
     QStringList held;
+    FamilySet families;
     FrameAssembler assembler;
     QFile recording;
     QString lost;      // why the port went away
@@ -130,9 +132,12 @@ private:
     bool recordsWanted = false;
     bool ended = false;  // a limit was reached, or nothing is left to do
     bool failed = false;
-    qint64 frames = 0, crcFailures = 0, failsafeFrames = 0;
-    // Frames per family; the names are the reader's own constants.
+    qint64 frames = 0, crcFailures = 0, failsafeFrames = 0, lostFrames = 0;
+    bool frameLostFlags = false; // a family that flags lost frames was seen
+    // Frames per family, and per family and type; the names are the
+    // readers' own constants.
     QVector<QPair<const char *, qint64>> perFamily;
+    QVector<QPair<QPair<const char *, const char *>, qint64>> perType;
     bool timed = false; // a frame time is known
     qint64 gaps = 0;
     double firstAt = 0, lastAt = 0, shortest = 0, longest = 0;
@@ -157,7 +162,8 @@ private:
 };
 
 Session::Session(const DumpOptions &options)
-    : options(options), recordsWanted(!options.quiet && !options.watch)
+    : options(options), families(options.families), assembler(families),
+      recordsWanted(!options.quiet && !options.watch)
 {
     view = options.sink;
 }
@@ -222,15 +228,26 @@ bool Session::openRecording()
     return true;
 }
 
-void Session::countFamily(const char *family)
+void Session::countFamily(const FrameReading &frame)
 {
-    for (auto &entry : perFamily) {
-        if (entry.first == family) {
+    [&] {
+        for (auto &entry : perFamily) {
+            if (entry.first == frame.family) {
+                ++entry.second;
+                return;
+            }
+        }
+        perFamily.append({frame.family, 1});
+    }();
+    if (!frame.type)
+        return;
+    for (auto &entry : perType) {
+        if (entry.first.first == frame.family && entry.first.second == frame.type) {
             ++entry.second;
             return;
         }
     }
-    perFamily.append({family, 1});
+    perType.append({{frame.family, frame.type}, 1});
 }
 
 // The time a frame's last byte arrived: the time of the read that brought
@@ -249,7 +266,7 @@ double Session::frameTime(const AssembledFrame &frame) const
     double t = marks.isEmpty() ? 0.0 : marks.last().t;
     for (const ReadMark &mark : marks) {
         if (mark.end >= end) {
-            t = mark.t - (lineTimed ? double(mark.end - end) * 10.0 / options.baud : 0.0);
+            t = mark.t - (lineTimed ? double(mark.end - end) * options.line.bitsPerByte() / options.line.baud : 0.0);
             break;
         }
     }
@@ -284,12 +301,14 @@ void Session::show(const QVector<AssembledFrame> &found)
             durationOver = ended = true;
             return;
         }
-        readFrame(frame.bytes.constData(), frame.bytes.size(), reading);
+        frame.family()->read(frame.bytes.constData(), frame.bytes.size(), reading);
         ++frames;
-        countFamily(reading.family);
+        countFamily(reading);
         crcFailures += !reading.crcOk;
         // Only a frame whose CRC matches says anything about the receiver.
         failsafeFrames += reading.failsafe == 1 && reading.crcOk;
+        frameLostFlags = frameLostFlags || reading.frameLost >= 0;
+        lostFrames += reading.frameLost == 1 && reading.crcOk;
         if (!std::isnan(t)) {
             if (timed) {
                 const double gap = t - lastAt;
@@ -529,7 +548,10 @@ int Session::readPort(const QString &device)
         complain(QStringLiteral("cannot open %1: %2").arg(options.source, openFailureReason(port, device)));
         return 1;
     }
-    const QString failedSetting = applyLineSettings(port, options.baud);
+    QString warning;
+    const QString failedSetting = applyLineSettings(port, options.line, &warning);
+    if (!warning.isEmpty())
+        complain(warning);
     if (!failedSetting.isEmpty()) {
         complain(QStringLiteral("cannot set the %1 of %2: %3").arg(failedSetting, options.source, port.errorString()));
         return 1;
@@ -578,10 +600,19 @@ void Session::summarise()
     QString text = QStringLiteral("frames: %1").arg(frames);
     if (!families.isEmpty())
         text += QStringLiteral(" (%1)").arg(families.join(QStringLiteral(", ")));
-    text += QStringLiteral("\nCRC failures: %1\nfailsafe frames: %2\nstray bytes: %3\n")
-                .arg(crcFailures)
-                .arg(failsafeFrames)
-                .arg(assembler.strayBytes() + (cutShort() ? 0 : assembler.keptBytes()));
+    if (!perType.isEmpty()) {
+        QStringList types;
+        for (const auto &entry : qAsConst(perType))
+            types << QStringLiteral("%1 %2 %3")
+                         .arg(QLatin1String(entry.first.first), QLatin1String(entry.first.second))
+                         .arg(entry.second);
+        types.sort();
+        text += QStringLiteral("\nframe types: %1").arg(types.join(QStringLiteral(", ")));
+    }
+    text += QStringLiteral("\nCRC failures: %1\nfailsafe frames: %2\n").arg(crcFailures).arg(failsafeFrames);
+    if (frameLostFlags)
+        text += QStringLiteral("frames flagged lost: %1\n").arg(lostFrames);
+    text += QStringLiteral("stray bytes: %1\n").arg(assembler.strayBytes() + (cutShort() ? 0 : assembler.keptBytes()));
     // A frame a stop signal cut short is no stray bytes.
     if (stopRequested() && assembler.keptBytes() > 0)
         text += QStringLiteral("unfinished at the stop: %1 bytes\n").arg(assembler.keptBytes());
@@ -636,6 +667,11 @@ int Session::run()
         complain(QStringLiteral("will not record to %1: it is the source being read").arg(options.recordPath));
         return 2;
     }
+    // Only a line has settings for the families to agree on.
+    if (!options.lineConflict.isEmpty() && (source.kind == Source::Port || source.terminal)) {
+        complain(options.lineConflict);
+        return 2;
+    }
     if (options.inputGiven && (source.kind == Source::Port || source.terminal)) {
         complain(QStringLiteral("--input is for capture files and streams; %1 is a port").arg(options.source));
         return 2;
@@ -663,6 +699,9 @@ int Session::run()
     // Records already decoded get their moment after a stop signal too.
     writer = std::make_unique<RecordWriter>(options.format, *output, mayDrop, [this] { return lastRecordsOver(); },
                                             options.channels);
+    // The window's five carry no more than today's records hold.
+    for (const FamilyDescriptor *family : options.families)
+        writer->setFamilyFields(writer->familyFields() || !family->srxl);
     clock.start();
     int status = 0;
     switch (source.kind) {

@@ -14,16 +14,18 @@ struct SendOptions
 {
     QString target; // "-", or a serial port by name or path
     qint32 baud = 115200;
+    LineSettings line; // baud included; the family's own unless given
     bool quiet = false;
 
     // Generated frames (no --replay).
-    Family family = Family::Mpx;
+    const FamilyDescriptor *family = nullptr;
     QVector<int> wire; // one value per channel, as sent
     bool sweep = false;
     double sweepPeriod = 4;
 
     // Replay of a file instead.
     QString replayPath;
+    QVector<const FamilyDescriptor *> replayFamilies = defaultFamilies(); // the frames a raw capture holds
     CaptureReader::Input input = CaptureReader::Detect; // the replayed file's form
     double speed = 1;
     bool loop = false;

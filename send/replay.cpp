@@ -53,8 +53,9 @@ qint64 firstLine(const QByteArray &head, QByteArray &text)
 
 } // namespace
 
-RecordingReader::RecordingReader(const QString &path, CaptureReader::Input input, qint32 baud)
-    : path(path), input(input), together(1.5 * 10.0 / baud)
+RecordingReader::RecordingReader(const QString &path, CaptureReader::Input input, qint32 baud,
+                                 const QVector<const FamilyDescriptor *> &families)
+    : path(path), input(input), together(1.5 * 10.0 / baud), familySet(families), assembler(familySet)
 {
 }
 
@@ -74,7 +75,7 @@ bool RecordingReader::rewind()
     lineNumber = 0;
     reader.reset(new CaptureReader(input));
     unassembled.clear();
-    assembler = FrameAssembler();
+    assembler = FrameAssembler(familySet);
     unsent.clear();
     sent = 0;
     open = ReplayPiece();
@@ -251,9 +252,9 @@ double ReplaySource::Timeline::place(const ReplayPiece &piece, double rate, doub
     return due;
 }
 
-ReplaySource::ReplaySource(const QString &path, CaptureReader::Input input, qint32 baud, double rate, double speed,
-                           bool loop)
-    : reader(path, input, baud), rate(rate), speed(speed), loop(loop)
+ReplaySource::ReplaySource(const QString &path, CaptureReader::Input input, qint32 baud,
+                           const QVector<const FamilyDescriptor *> &families, double rate, double speed, bool loop)
+    : reader(path, input, baud, families), rate(rate), speed(speed), loop(loop)
 {
 }
 

@@ -6,6 +6,7 @@
 #define LINKSCOPE_SEND_REPLAY_H
 
 #include "decode/capturereader.h"
+#include "decode/families/familyset.h"
 #include "decode/frameassembler.h"
 #include "send/source.h"
 
@@ -37,7 +38,9 @@ struct ReplayPiece
 class RecordingReader
 {
 public:
-    RecordingReader(const QString &path, CaptureReader::Input input, qint32 baud);
+    // A raw capture or hex dump is cut into the frames of families.
+    RecordingReader(const QString &path, CaptureReader::Input input, qint32 baud,
+                    const QVector<const FamilyDescriptor *> &families);
     // From the start of the file again; false with error() set.
     bool rewind();
     // The next piece; false at the end or on an error (error() not empty).
@@ -67,6 +70,7 @@ private:
     qint64 lineNumber = 0;
     std::unique_ptr<CaptureReader> reader;
     QByteArray unassembled; // decoded bytes waiting for a whole read's worth
+    const FamilySet familySet;
     FrameAssembler assembler;
     QByteArray unsent;      // from stream offset sent on
     qint64 sent = 0;
@@ -83,8 +87,8 @@ private:
 class ReplaySource : public OutgoingSource
 {
 public:
-    ReplaySource(const QString &path, CaptureReader::Input input, qint32 baud, double rate, double speed,
-                 bool loop);
+    ReplaySource(const QString &path, CaptureReader::Input input, qint32 baud,
+                 const QVector<const FamilyDescriptor *> &families, double rate, double speed, bool loop);
     // Reads the file through once to check it and learn its pace (a pipe
     // is read only as it is sent); false with the reason.
     bool open(QString &error);

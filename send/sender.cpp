@@ -2,6 +2,7 @@
 #include "send/sender.h"
 
 #include "cli/stopsignals.h"
+#include "decode/families/familyset.h"
 #include "decode/frameassembler.h"
 #include "decode/microseconds.h"
 #include "send/generator.h"
@@ -65,8 +66,10 @@ private:
     // When the sender last was where it could send: the start, or the end
     // of the last write.
     Clock::time_point ready;
-    // What a replay sent, read back as linkscope-dump would read it.
-    FrameAssembler sentFrames;
+    // What a replay sent, read back as linkscope-dump would read it, in
+    // whichever family it is.
+    FamilySet everyFamily{allFamilies()};
+    FrameAssembler sentFrames{everyFamily};
     FrameReading reading;
 };
 
@@ -184,7 +187,7 @@ void Sender::countFrames(const QVector<AssembledFrame> &frames)
 {
     for (const AssembledFrame &frame : frames) {
         // Read as linkscope-dump reads it: Spektrum's failsafe is in its mode byte.
-        readFrame(frame.bytes.constData(), frame.bytes.size(), reading);
+        frame.family()->read(frame.bytes.constData(), frame.bytes.size(), reading);
         const bool inFailsafe = frame.crcOk && reading.failsafe == 1;
         live += frame.crcOk && !inFailsafe;
         failsafe += inFailsafe;
@@ -196,11 +199,11 @@ void Sender::warnIfTooFast()
 {
     const double period = source.secondsPerPiece();
     const double bytes = source.bytesPerPiece();
-    if (output.isPort() && bytes * 10 / options.baud > period)
+    if (output.isPort() && bytes * options.line.bitsPerByte() / options.baud > period)
         complain(QStringLiteral("%1 bytes every %2 ms are more than the %3 bytes a second that %4 baud carries "
-                                "(10 bits a byte); sending back to back")
-                     .arg(bytes, 0, 'g', 4).arg(period * 1000, 0, 'g', 4).arg(options.baud / 10.0, 0, 'g', 6)
-                     .arg(options.baud));
+                                "(%5 bits a byte); sending back to back")
+                     .arg(bytes, 0, 'g', 4).arg(period * 1000, 0, 'g', 4).arg(options.baud / double(options.line.bitsPerByte()), 0, 'g', 6)
+                     .arg(options.baud).arg(options.line.bitsPerByte()));
     if (options.chunk > 0 && std::ceil(bytes / options.chunk - 1) * options.chunkGap > period)
         complain(QStringLiteral("pieces of %1 %2 %3 ms apart take longer than the %4 ms between frames; sending "
                                 "back to back").arg(options.chunk)
@@ -279,8 +282,9 @@ int runSend(const SendOptions &options)
 {
     std::unique_ptr<OutgoingSource> source;
     if (!options.replayPath.isEmpty()) {
-        auto replay = std::make_unique<ReplaySource>(options.replayPath, options.input, options.baud, options.rate,
-                                                     options.speed, options.loop);
+        auto replay = std::make_unique<ReplaySource>(options.replayPath, options.input, options.baud,
+                                                     options.replayFamilies, options.rate, options.speed,
+                                                     options.loop);
         QString error;
         if (!replay->open(error)) {
             complain(error);
@@ -293,7 +297,7 @@ int runSend(const SendOptions &options)
 
     catchStopSignals();
     Output output;
-    if (!output.open(options.target, options.baud)) {
+    if (!output.open(options.target, options.line)) {
         complain(output.failure());
         return 1;
     }

@@ -1,0 +1,95 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "decode/families/familytable.h"
+
+#include "decode/families/units.h"
+
+#include <QRandomGenerator>
+
+namespace {
+
+// Built once, on first use, so that each unit fills its row by field name.
+const QVector<FamilyDescriptor> &rows()
+{
+    static const QVector<FamilyDescriptor> table{
+        mpxFamily(),  mpx2Family(), nordaxFamily(), hottFamily(),   spektrumFamily(), crsfFamily(),
+        ghstFamily(), ibusFamily(), fportFamily(),  fport2Family(), srxl2Family(),
+    };
+    return table;
+}
+
+} // namespace
+
+const QVector<const FamilyDescriptor *> &allFamilies()
+{
+    static const QVector<const FamilyDescriptor *> all = [] {
+        QVector<const FamilyDescriptor *> list;
+        for (const FamilyDescriptor &row : rows())
+            list << &row;
+        return list;
+    }();
+    return all;
+}
+
+const FamilyDescriptor *familyNamed(const QString &name)
+{
+    const QString lower = name.trimmed().toLower();
+    for (const FamilyDescriptor *family : allFamilies()) {
+        if (lower == QLatin1String(family->name) || lower == QString::fromLatin1(family->recordName).toLower())
+            return family;
+    }
+    return nullptr;
+}
+
+QVector<const FamilyDescriptor *> defaultFamilies()
+{
+    QVector<const FamilyDescriptor *> list;
+    for (const FamilyDescriptor *family : allFamilies()) {
+        if (family->srxl)
+            list << family;
+    }
+    return list;
+}
+
+QString familyNames()
+{
+    QStringList names;
+    for (const FamilyDescriptor *family : allFamilies())
+        names << QLatin1String(family->name);
+    return names.join(QStringLiteral(", "));
+}
+
+bool familiesFromList(const QString &list, QVector<const FamilyDescriptor *> &families, QString &error)
+{
+    families.clear();
+    const QStringList names = list.split(QLatin1Char(','));
+    for (const QString &name : names) {
+        const FamilyDescriptor *family = familyNamed(name);
+        if (!family) {
+            error = name.trimmed().isEmpty()
+                ? QStringLiteral("an empty family name in '%1'").arg(list)
+                : QStringLiteral("unknown family '%1' (%2)").arg(name.trimmed(), familyNames());
+            return false;
+        }
+        if (!families.contains(family))
+            families << family;
+    }
+    return true;
+}
+
+bool sharedLineSettings(const QVector<const FamilyDescriptor *> &families, LineSettings &line)
+{
+    if (families.isEmpty())
+        return false;
+    line = families.first()->line;
+    for (const FamilyDescriptor *family : families) {
+        if (family->line != line)
+            return false;
+    }
+    return true;
+}
+
+void flipBitAfter(QByteArray &frame, int first, QRandomGenerator &random)
+{
+    const int bit = int(random.bounded(quint32((frame.size() - first) * 8)));
+    frame[first + bit / 8] = char(quint8(frame[first + bit / 8]) ^ (1 << (bit % 8)));
+}

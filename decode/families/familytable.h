@@ -1,0 +1,97 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The protocol families the command-line programs read and send, one row
+// each: names, line settings, rate, how a frame is found, read, made and
+// damaged. Dump, send and --watch read this table; the window keeps its own.
+#ifndef LINKSCOPE_FAMILYTABLE_H
+#define LINKSCOPE_FAMILYTABLE_H
+
+#include "decode/families/linesettings.h"
+#include "decode/microseconds.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+class QRandomGenerator;
+
+// What a generated frame carries.
+struct FrameRequest
+{
+    QVector<int> wire;  // one value per channel, as sent
+    qint64 index = 0;   // the frame's number, for families whose frames take turns
+    bool failsafe = false;
+};
+
+struct FamilyDescriptor
+{
+    // How frames are told apart. Checksummed frames are found by start
+    // bytes, length and check; frames without a check (SBUS, DSM) will need
+    // the gaps between them and are framed elsewhere.
+    enum Framing { ByChecksum, ByGap };
+    // What a receiver of the family does when it loses the transmitter.
+    enum Failsafe { FlagsIt, FallsSilent };
+
+    const char *name = "";       // as --family takes it: "crsf"
+    const char *recordName = ""; // as records show it: "CRSF"
+    bool srxl = false;           // one of the five families the window shows
+    LineSettings line;
+    double periodMs = 10;   // between frames, as receivers send them
+    const char *periodNote = "";
+    Framing framing = ByChecksum;
+
+    // Frame finding: the bytes a frame may start with, and at data (which
+    // starts with one of them) the frame's length, 0 where none starts, or
+    // -1 while more bytes are needed to tell. check says a whole candidate
+    // passes its checksum.
+    QByteArray startBytes;
+    int (*frameLength)(const char *data, int available) = nullptr;
+    bool (*check)(const char *data, int length) = nullptr;
+    // Reads a whole frame that frameLength accepted, its check passed or not.
+    void (*read)(const char *data, int length, FrameReading &reading) = nullptr;
+
+    // Sending.
+    int fixedChannels = 0; // 0: as many as given, up to maxChannels
+    int defaultChannels = 8;
+    int maxChannels = 16;
+    int wireMax = 0xFFFF;  // largest value --wire takes
+    int (*channelWireMax)(int channel) = nullptr; // where channels differ
+    const char *wireNote = "";
+    // The µs a channel (0-based) can carry; lowest > highest where the
+    // family has no µs scale.
+    MicrosecondRange (*usRange)(int channel) = nullptr;
+    // The wire value for us, which lies in the range.
+    int (*wireFor)(int channel, int us) = nullptr;
+    QByteArray (*encode)(const FrameRequest &request) = nullptr;
+    // Damages a frame so that it is still found where it is and only its
+    // check fails.
+    void (*corrupt)(QByteArray &frame, QRandomGenerator &random) = nullptr;
+    Failsafe failsafe = FallsSilent;
+    const char *failsafeNote = "";
+    // A frame sent beside the channels every linkPeriodMs (CRSF's link
+    // statistics), also while in failsafe; none where 0.
+    double linkPeriodMs = 0;
+    QByteArray (*linkFrame)(bool failsafe) = nullptr;
+
+    bool hasMicroseconds() const { return usRange != nullptr; }
+    int wireLimit(int channel) const { return channelWireMax ? channelWireMax(channel) : wireMax; }
+};
+
+// Every family, the window's five first.
+const QVector<const FamilyDescriptor *> &allFamilies();
+// By --family name or record name, in any case; nullptr where none is.
+const FamilyDescriptor *familyNamed(const QString &name);
+// mpx, mpx2, nordax, hott, spektrum: what linkscope-dump reads by default.
+QVector<const FamilyDescriptor *> defaultFamilies();
+// "crsf, ghst, …" for messages and --help.
+QString familyNames();
+// A comma-separated list; on an unknown name returns false and says why.
+bool familiesFromList(const QString &list, QVector<const FamilyDescriptor *> &families, QString &error);
+// The line settings the families share, or false where they differ.
+bool sharedLineSettings(const QVector<const FamilyDescriptor *> &families, LineSettings &line);
+
+// Helpers the family units share.
+// The frame's byte at or after first with one bit flipped.
+void flipBitAfter(QByteArray &frame, int first, QRandomGenerator &random);
+
+#endif

@@ -1,0 +1,239 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// FrSky FPort (0x7E-delimited, byte-stuffed) and FPort2 (length first, no
+// delimiters): SBUS-style channels, flags and RSSI, and FrSky's sum.
+#include "decode/families/packing.h"
+#include "decode/families/units.h"
+
+#include <QRandomGenerator>
+
+namespace {
+
+constexpr quint8 delimiter = 0x7E;
+constexpr quint8 escape = 0x7D;
+constexpr quint8 controlLength = 0x19;
+constexpr quint8 downlinkLength = 0x08;
+constexpr int channelCount = 16;
+constexpr quint8 frameLostBit = 0x04;
+constexpr quint8 failsafeBit = 0x08;
+constexpr int longestContent = 1 + controlLength + 1;
+
+int sbusMicroseconds(int raw)
+{
+    return raw * 1000 / 1600 + 875;
+}
+
+// The bytes between the delimiters with the stuffing taken out, into
+// content; the frame's length on the wire, 0 where none starts, -1 while
+// more bytes are needed.
+int unstuff(const char *data, int available, quint8 *content, int &contentLength)
+{
+    contentLength = 0;
+    int want = longestContent;
+    int at = 1;
+    while (contentLength < want) {
+        if (at >= available)
+            return -1;
+        quint8 byte = quint8(data[at++]);
+        if (byte == delimiter)
+            return 0;
+        if (byte == escape) {
+            if (at >= available)
+                return -1;
+            byte = quint8(data[at++]);
+            if (byte != (delimiter ^ 0x20) && byte != (escape ^ 0x20))
+                return 0;
+            byte ^= 0x20;
+        }
+        if (contentLength == 0) {
+            if (byte != controlLength && byte != downlinkLength)
+                return 0;
+            want = 1 + byte + 1;
+        }
+        content[contentLength++] = byte;
+    }
+    if (at >= available)
+        return -1;
+    return quint8(data[at]) == delimiter ? at + 1 : 0;
+}
+
+int fportLength(const char *data, int available)
+{
+    quint8 content[longestContent];
+    int contentLength = 0;
+    return unstuff(data, available, content, contentLength);
+}
+
+bool fportCheck(const char *data, int length)
+{
+    quint8 content[longestContent];
+    int n = 0;
+    if (unstuff(data, length, content, n) != length)
+        return false;
+    return frskyChecksum(reinterpret_cast<const char *>(content), n - 1) == content[n - 1];
+}
+
+// Channels, flags and RSSI as both FPorts carry them.
+void readChannels(const char *body, int channels, FrameReading &reading)
+{
+    unpackLsbFirst(body, channels, 11, reading.wire);
+    reading.channels = channels;
+    for (int k = 0; k < channels; ++k)
+        reading.us[k] = sbusMicroseconds(reading.wire[k]);
+    const int packed = channels * 11 / 8;
+    const quint8 flags = quint8(body[packed]);
+    reading.frameLost = (flags & frameLostBit) != 0;
+    reading.failsafe = (flags & failsafeBit) != 0;
+    reading.rssi = quint8(body[packed + 1]);
+}
+
+void fportRead(const char *data, int length, FrameReading &reading)
+{
+    reading.clearExtras();
+    reading.family = "FPORT";
+    reading.failsafe = -1;
+    reading.channels = 0;
+    quint8 content[longestContent] = {};
+    int n = 0;
+    reading.crcOk = unstuff(data, length, content, n) == length
+        && frskyChecksum(reinterpret_cast<const char *>(content), n - 1) == content[n - 1];
+    const quint8 type = content[1];
+    if (type == 0x00 && content[0] == controlLength) {
+        reading.type = "CONTROL";
+        readChannels(reinterpret_cast<const char *>(content + 2), channelCount, reading);
+    } else if (type == 0x01) {
+        reading.type = "TELEMETRY_REQUEST";
+    } else {
+        reading.type = typeByteText(type);
+    }
+}
+
+// Content between the delimiters, stuffed, with the delimiters around it.
+QByteArray stuffed(const QByteArray &content)
+{
+    QByteArray frame(1, char(delimiter));
+    for (char byte : content) {
+        if (quint8(byte) == delimiter || quint8(byte) == escape)
+            frame.append(char(escape)).append(char(quint8(byte) ^ 0x20));
+        else
+            frame.append(byte);
+    }
+    return frame.append(char(delimiter));
+}
+
+// Channels padded to count with 1500 µs, flags and an RSSI of 100.
+void appendBody(QByteArray &out, const FrameRequest &request, int count)
+{
+    QVector<int> values = request.wire.mid(0, count);
+    while (values.size() < count)
+        values << 1000;
+    packLsbFirst(out, values, 11);
+    out.append(char(request.failsafe ? failsafeBit : 0)).append(char(100));
+}
+
+MicrosecondRange sbusRange(int)
+{
+    return {875, 2154};
+}
+
+int sbusWire(int, int us)
+{
+    return ceilingSteps(us - 875, 1600, 1000);
+}
+
+void fillSending(FamilyDescriptor &row)
+{
+    row.line = {115200, 8, 'N', 1};
+    row.periodMs = 9;
+    row.periodNote = "every 9 ms";
+    row.wireMax = 0x07FF;
+    row.usRange = sbusRange;
+    row.wireFor = sbusWire;
+    row.failsafe = FamilyDescriptor::FlagsIt;
+    row.failsafeNote = "flags bit 3";
+}
+
+// FPort2: length (of channels, flags and RSSI), type 0xFF, then those,
+// and the sum over type to RSSI.
+int fport2Channels(quint8 length)
+{
+    return length == 0x0D ? 8 : length == 0x18 ? 16 : length == 0x23 ? 24 : 0;
+}
+
+int fport2Length(const char *data, int available)
+{
+    if (available < 2)
+        return -1;
+    return quint8(data[1]) == 0xFF && fport2Channels(quint8(data[0])) ? quint8(data[0]) + 3 : 0;
+}
+
+bool fport2Check(const char *data, int length)
+{
+    return frskyChecksum(data + 1, length - 2) == quint8(data[length - 1]);
+}
+
+void fport2Read(const char *data, int length, FrameReading &reading)
+{
+    reading.clearExtras();
+    reading.family = "FPORT2";
+    reading.crcOk = fport2Check(data, length);
+    reading.type = "CONTROL";
+    readChannels(data + 2, fport2Channels(quint8(data[0])), reading);
+}
+
+} // namespace
+
+FamilyDescriptor fportFamily()
+{
+    FamilyDescriptor row;
+    row.name = "fport";
+    row.recordName = "FPORT";
+    fillSending(row);
+    row.startBytes = QByteArray(1, char(delimiter));
+    row.frameLength = fportLength;
+    row.check = fportCheck;
+    row.read = fportRead;
+    row.fixedChannels = row.defaultChannels = row.maxChannels = channelCount;
+    row.encode = [](const FrameRequest &request) {
+        QByteArray content;
+        content.append(char(controlLength)).append(char(0x00));
+        appendBody(content, request, channelCount);
+        content.append(char(frskyChecksum(content.constData(), content.size())));
+        return stuffed(content);
+    };
+    // A bit of the content flipped, then stuffed again: still one frame,
+    // whose sum fails.
+    row.corrupt = [](QByteArray &frame, QRandomGenerator &random) {
+        quint8 content[longestContent];
+        int n = 0;
+        unstuff(frame.constData(), frame.size(), content, n);
+        QByteArray body(reinterpret_cast<const char *>(content), n);
+        flipBitAfter(body, 1, random);
+        frame = stuffed(body);
+    };
+    return row;
+}
+
+FamilyDescriptor fport2Family()
+{
+    FamilyDescriptor row;
+    row.name = "fport2";
+    row.recordName = "FPORT2";
+    fillSending(row);
+    row.startBytes = QByteArray("\x0D\x18\x23", 3);
+    row.frameLength = fport2Length;
+    row.check = fport2Check;
+    row.read = fport2Read;
+    row.defaultChannels = channelCount;
+    row.maxChannels = 24;
+    row.encode = [](const FrameRequest &request) {
+        // The smallest frame that holds the channels: 8, 16 or 24.
+        const int count = request.wire.size() <= 8 ? 8 : request.wire.size() <= 16 ? 16 : 24;
+        QByteArray frame;
+        frame.append(char(count * 11 / 8 + 2)).append(char(0xFF));
+        appendBody(frame, request, count);
+        frame.append(char(frskyChecksum(frame.constData() + 1, frame.size() - 1)));
+        return frame;
+    };
+    row.corrupt = [](QByteArray &frame, QRandomGenerator &random) { flipBitAfter(frame, 2, random); };
+    return row;
+}

@@ -1,0 +1,31 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What several families share: checksums other than CRC-16, channels
+// packed LSB-first, FrSky's byte stuffing.
+#ifndef LINKSCOPE_FAMILYPACKING_H
+#define LINKSCOPE_FAMILYPACKING_H
+
+#include <QByteArray>
+#include <QVector>
+
+// CRC-8/DVB-S2: poly 0xD5, initial value 0, no reflection (CRSF, GHST).
+quint8 crc8DvbS2(const char *data, int count);
+// FrSky's sum: bytes added with the carry folded back in, then 0xFF less it.
+quint8 frskyChecksum(const char *data, int count);
+
+// count values of bits each, LSB first from data: read as one little-endian
+// integer, value i is bits bits·i to bits·i + bits − 1.
+void unpackLsbFirst(const char *data, int count, int bits, int *values);
+// The inverse: appends (count·bits + 7) / 8 bytes.
+void packLsbFirst(QByteArray &out, const QVector<int> &values, int bits);
+
+// "0x16" for a type byte that has no name.
+const char *typeByteText(quint8 type);
+// The smallest n with n × step / unit >= whole, for whole >= 0: the wire
+// value nearest a µs among those a truncating scale shows as it.
+inline int ceilingSteps(int whole, int unit, int step)
+{
+    return (whole * unit + step - 1) / step;
+}
+
+#endif
+
