@@ -17,6 +17,7 @@ struct AssembledFrame
     bool crcOk = false;
     bool failsafe = false; // a HoTT frame sent in failsafe, its CRC matching
     const FamilyDescriptor *family = nullptr; // whose start, length and check it has
+    int variant = 0; // the form its framing told, where the bytes alone may not: a bit of FamilyDescriptor::fits
 };
 
 // A frame is taken where its CRC matches, or with a failed CRC where it
