@@ -17,6 +17,15 @@
 
 namespace {
 
+// "CRSF 420000 8N1, …" for --help.
+QString familyLines()
+{
+    QStringList lines;
+    for (const FamilyDescriptor *family : allFamilies())
+        lines << QStringLiteral("%1 %2").arg(QLatin1String(family->name), family->line.text());
+    return lines.join(QStringLiteral(", "));
+}
+
 // The longest run a timer can measure: about 24 days.
 constexpr double longestDuration = 2147483.0;
 
@@ -96,8 +105,9 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Decodes the frames a radio-control receiver sends (MPX, MPX_V2, NORDAX, HOTT, SPEKTRUM): one record "
-        "per frame on standard output, a summary on standard error."));
+        "Decodes the frames a radio-control receiver sends (MPX, MPX_V2, NORDAX, HOTT, SPEKTRUM by default; CRSF, "
+        "GHST, IBUS, FPORT, FPORT2, SRXL2 with --family): one record per frame on standard output, a summary on "
+        "standard error."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("source"),
@@ -106,9 +116,20 @@ int main(int argc, char *argv[])
     const QCommandLineOption format({QStringLiteral("f"), QStringLiteral("format")},
                                     QStringLiteral("Record format: text, csv or jsonl (default text)."),
                                     QStringLiteral("format"), QStringLiteral("text"));
+    const QCommandLineOption family(QStringLiteral("family"),
+                                    QStringLiteral("The families to look for, comma-separated: %1 (default "
+                                                   "mpx,mpx2,nordax,hott,spektrum). Line defaults: %2.")
+                                        .arg(familyNames(), familyLines()),
+                                    QStringLiteral("list"));
     const QCommandLineOption baud({QStringLiteral("b"), QStringLiteral("baud")},
-                                  QStringLiteral("Baud rate of a serial port (default 115200)."),
-                                  QStringLiteral("rate"), QStringLiteral("115200"));
+                                  QStringLiteral("Baud rate of a serial port (default: the families' own; any rate "
+                                                 "the driver takes)."),
+                                  QStringLiteral("rate"));
+    const QCommandLineOption line(QStringLiteral("line"),
+                                  QStringLiteral("Data bits, parity and stop bits of a serial port, as 8N1, 8E2 or "
+                                                 "8O1 (default: the families' own). A pseudo-terminal keeps no "
+                                                 "parity: it is warned of, not refused."),
+                                  QStringLiteral("bits"));
     const QCommandLineOption write({QStringLiteral("w"), QStringLiteral("write")},
                                    QStringLiteral("Record every byte received, unchanged, to file."),
                                    QStringLiteral("file"));
@@ -130,7 +151,7 @@ int main(int argc, char *argv[])
                                                   "Keys: q quits, space pauses, r resets lowest, highest and counters."));
     const QCommandLineOption list(QStringLiteral("list-ports"),
                                   QStringLiteral("List the serial ports present, with description and USB ids."));
-    parser.addOptions({format, baud, write, force, quiet, count, duration, input, watch, list});
+    parser.addOptions({format, family, baud, line, write, force, quiet, count, duration, input, watch, list});
     if (!parser.parse(QCoreApplication::arguments()))
         usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
@@ -160,9 +181,34 @@ int main(int argc, char *argv[])
     else
         usageError(QStringLiteral("unknown format '%1' (text, csv or jsonl)").arg(name));
     bool ok = false;
-    options.baud = parser.value(baud).toInt(&ok);
-    if (!ok || options.baud <= 0)
-        usageError(QStringLiteral("bad baud rate '%1'").arg(parser.value(baud)));
+    if (parser.isSet(family)) {
+        QString error;
+        if (!familiesFromList(parser.value(family), options.families, error))
+            usageError(error);
+    }
+    options.line = options.families.first()->line;
+    for (const FamilyDescriptor *chosen : qAsConst(options.families)) {
+        if (chosen->line.baud != options.line.baud && !parser.isSet(baud))
+            options.lineConflict = QStringLiteral("%1 runs at %2 baud and %3 at %4; give --baud")
+                                       .arg(QLatin1String(options.families.first()->recordName))
+                                       .arg(options.line.baud)
+                                       .arg(QLatin1String(chosen->recordName))
+                                       .arg(chosen->line.baud);
+        else if (chosen->line.frameText() != options.line.frameText() && !parser.isSet(line))
+            options.lineConflict = QStringLiteral("%1 runs at %2 and %3 at %4; give --line")
+                                       .arg(QLatin1String(options.families.first()->recordName),
+                                            options.line.frameText(), QLatin1String(chosen->recordName),
+                                            chosen->line.frameText());
+    }
+    if (parser.isSet(baud)) {
+        options.line.baud = parser.value(baud).toInt(&ok);
+        if (!ok || options.line.baud <= 0)
+            usageError(QStringLiteral("bad baud rate '%1'").arg(parser.value(baud)));
+    }
+    if (parser.isSet(line) && !parseLineFrame(parser.value(line), options.line))
+        usageError(QStringLiteral("bad line settings '%1': give data bits 5-8, parity N, E or O, stop bits 1 or 2, "
+                                  "as 8N1 or 8E2").arg(parser.value(line)));
+    options.baud = options.line.baud;
     if (parser.isSet(count)) {
         options.count = parser.value(count).toLongLong(&ok);
         if (!ok || options.count <= 0)

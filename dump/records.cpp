@@ -54,6 +54,21 @@ void appendHex(std::string &out, const char *raw, int length)
     }
 }
 
+// The link figures by their record names, in order.
+struct LinkField
+{
+    const char *name;
+    int FrameReading::Link::*value;
+};
+const LinkField linkFields[] = {
+    {"rssi1_dbm", &FrameReading::Link::rssi1Dbm},   {"rssi2_dbm", &FrameReading::Link::rssi2Dbm},
+    {"lq", &FrameReading::Link::lq},                {"snr", &FrameReading::Link::snr},
+    {"antenna", &FrameReading::Link::antenna},      {"rf_mode", &FrameReading::Link::rfMode},
+    {"tx_power_mw", &FrameReading::Link::txPowerMw}, {"tx_power", &FrameReading::Link::txPower},
+    {"down_rssi_dbm", &FrameReading::Link::downRssiDbm}, {"down_lq", &FrameReading::Link::downLq},
+    {"down_snr", &FrameReading::Link::downSnr},
+};
+
 } // namespace
 
 RecordWriter::RecordWriter(Format format, OutputStream &out, bool mayDrop, std::function<bool()> giveUp)
@@ -89,6 +104,13 @@ void RecordWriter::header(int channels)
         return;
     }
     line += "t,offset,family,crc_ok,failsafe";
+    if (extraFields) {
+        line += ",type,frame_lost,rssi,frame_losses";
+        for (const LinkField &field : linkFields) {
+            line += ',';
+            line += field.name;
+        }
+    }
     for (const char *kind : {"us", "wire"}) {
         for (int i = 1; i <= channels; ++i) {
             line += ',';
@@ -97,6 +119,61 @@ void RecordWriter::header(int channels)
         }
     }
     line += ",raw\n";
+}
+
+// The fields only some families carry, where the frame has them: JSON
+// members, CSV cells (all, empty where missing) or text "name=value".
+void RecordWriter::extras(const FrameReading &frame)
+{
+    const auto field = [this](const char *name, const char *text, qint64 number, bool has, bool quoted = true) {
+        if (format == Csv) {
+            line += ',';
+            if (!has)
+                return;
+        } else if (!has) {
+            return;
+        } else {
+            line += format == Jsonl ? ",\"" : " ";
+            line += name;
+            line += format == Jsonl ? "\":" : "=";
+        }
+        if (text) {
+            if (format == Jsonl && quoted)
+                line += '"';
+            line += text;
+            if (format == Jsonl && quoted)
+                line += '"';
+        } else {
+            appendInt(line, number);
+        }
+    };
+    const char *lost = frame.frameLost < 0 ? nullptr : frame.frameLost ? "true" : "false";
+    field("type", frame.type, 0, frame.type != nullptr);
+    field("frame_lost", lost, 0, lost != nullptr, false);
+    field("rssi", nullptr, frame.rssi, frame.rssi != FrameReading::noValue);
+    field("frame_losses", nullptr, frame.frameLosses, frame.frameLosses != FrameReading::noValue);
+    if (format == Jsonl) {
+        if (!frame.hasLink)
+            return;
+        line += ",\"link\":{";
+        bool first = true;
+        for (const LinkField &entry : linkFields) {
+            const int value = frame.link.*entry.value;
+            if (value == FrameReading::noValue)
+                continue;
+            line += first ? "\"" : ",\"";
+            first = false;
+            line += entry.name;
+            line += "\":";
+            appendInt(line, value);
+        }
+        line += '}';
+        return;
+    }
+    for (const LinkField &entry : linkFields) {
+        const int value = frame.link.*entry.value;
+        field(entry.name, nullptr, value, frame.hasLink && value != FrameReading::noValue);
+    }
 }
 
 // A list of channel values: JSON array items, CSV cells up to columns, or
@@ -179,6 +256,8 @@ void RecordWriter::write(const FrameReading &frame, double t, qint64 offset, con
         line += frame.family;
         line += frame.crcOk ? "\",\"crc_ok\":true,\"failsafe\":" : "\",\"crc_ok\":false,\"failsafe\":";
         line += failsafe ? failsafe : "null";
+        if (extraFields)
+            extras(frame);
         line += ",\"us\":[";
         readings(frame, 0, "],\"wire\":[", "],\"raw\":\"", raw, length);
         line += "\"}\n";
@@ -196,6 +275,8 @@ void RecordWriter::write(const FrameReading &frame, double t, qint64 offset, con
         line += frame.crcOk ? ",true," : ",false,";
         if (failsafe)
             line += failsafe;
+        if (extraFields)
+            extras(frame);
         readings(frame, columns, "", ",", raw, length);
         line += '\n';
         break;
@@ -216,6 +297,8 @@ void RecordWriter::write(const FrameReading &frame, double t, qint64 offset, con
         appendPadded(line, frame.family, 18, false);
         appendPadded(line, frame.crcOk ? "OK" : "FALSE", 7, false);
         appendPadded(line, failsafe ? (frame.failsafe ? "FAILSAFE" : "no") : "-", 9, false);
+        if (extraFields)
+            extras(frame);
         line += " us";
         readings(frame, 0, " / wire", " / ", raw, length);
         line += '\n';

@@ -25,12 +25,17 @@ public:
 
     // t in seconds, or NaN where the source has no time, as a file has not.
     void write(const FrameReading &frame, double t, qint64 offset, const char *raw, int length);
+    // Records carry the fields only some families have (type, frame_lost,
+    // rssi, frame_losses, link); a CSV header names them all.
+    void setFamilyFields(bool on) { extraFields = on; }
+    bool familyFields() const { return extraFields; }
     // Hands the records written so far to the output. False once the output
     // can take no more, as when a pipe was closed.
     bool flush();
 
 private:
     void header(int channels);
+    void extras(const FrameReading &frame);
     void values(const int *list, int count, int columns);
     void readings(const FrameReading &frame, int columns, const char *beforeWire, const char *beforeHex,
                   const char *raw, int length);
@@ -42,6 +47,7 @@ private:
     std::string line;
     qint64 records = 0; // in line
     int columns = -1;   // channel columns in the header written last; none yet
+    bool extraFields = false;
 };
 
 #endif

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dump/session.h"
 
+#include "decode/families/familyset.h"
 #include "decode/frameassembler.h"
 #include "decode/microseconds.h"
 #include "dump/output.h"
@@ -129,7 +130,7 @@ private:
     bool take(const char *data, int size, qint64 fromMs, qint64 toMs);
     void show(const QVector<AssembledFrame> &frames);
     double frameTime(const AssembledFrame &frame) const;
-    void countFamily(const char *family);
+    void countFamily(const FrameReading &frame);
     void checkOutput();
     bool stopNow() const { return stopRequested || ended; }
     bool lastRecordsOver() const { return stopRequested && msSinceStop() > lastRecordsMs; }
@@ -142,6 +143,7 @@ private:
     std::unique_ptr<CaptureReader> reader;
     std::unique_ptr<WatchView> view;
     QStringList held;
+    FamilySet families;
     FrameAssembler assembler;
     QFile recording;
     QString lost;      // why the port went away
@@ -152,9 +154,12 @@ private:
     bool recordsWanted = false;
     bool ended = false;  // a limit was reached, or nothing is left to do
     bool failed = false;
-    qint64 frames = 0, crcFailures = 0, failsafeFrames = 0;
-    // Frames per family; the names are the reader's own constants.
+    qint64 frames = 0, crcFailures = 0, failsafeFrames = 0, lostFrames = 0;
+    bool frameLostFlags = false; // a family that flags lost frames was seen
+    // Frames per family, and per family and type; the names are the
+    // readers' own constants.
     QVector<QPair<const char *, qint64>> perFamily;
+    QVector<QPair<QPair<const char *, const char *>, qint64>> perType;
     bool timed = false; // a frame time is known
     qint64 gaps = 0;
     double firstAt = 0, lastAt = 0, shortest = 0, longest = 0;
@@ -174,7 +179,8 @@ private:
 };
 
 Session::Session(const DumpOptions &options)
-    : options(options), recordsWanted(!options.quiet && !options.watch)
+    : options(options), families(options.families), assembler(families),
+      recordsWanted(!options.quiet && !options.watch)
 {
 }
 
@@ -237,15 +243,26 @@ bool Session::openRecording()
     return true;
 }
 
-void Session::countFamily(const char *family)
+void Session::countFamily(const FrameReading &frame)
 {
-    for (auto &entry : perFamily) {
-        if (entry.first == family) {
+    [&] {
+        for (auto &entry : perFamily) {
+            if (entry.first == frame.family) {
+                ++entry.second;
+                return;
+            }
+        }
+        perFamily.append({frame.family, 1});
+    }();
+    if (!frame.type)
+        return;
+    for (auto &entry : perType) {
+        if (entry.first.first == frame.family && entry.first.second == frame.type) {
             ++entry.second;
             return;
         }
     }
-    perFamily.append({family, 1});
+    perType.append({{frame.family, frame.type}, 1});
 }
 
 // The time a frame's last byte arrived: the time of the read that brought
@@ -264,7 +281,7 @@ double Session::frameTime(const AssembledFrame &frame) const
     double t = marks.isEmpty() ? 0.0 : marks.last().t;
     for (const ReadMark &mark : marks) {
         if (mark.end >= end) {
-            t = mark.t - (lineTimed ? double(mark.end - end) * 10.0 / options.baud : 0.0);
+            t = mark.t - (lineTimed ? double(mark.end - end) * options.line.bitsPerByte() / options.line.baud : 0.0);
             break;
         }
     }
@@ -293,12 +310,14 @@ void Session::show(const QVector<AssembledFrame> &found)
     for (const AssembledFrame &frame : found) {
         if (ended)
             return;
-        readFrame(frame.bytes.constData(), frame.bytes.size(), reading);
+        frame.family->read(frame.bytes.constData(), frame.bytes.size(), reading);
         ++frames;
-        countFamily(reading.family);
+        countFamily(reading);
         crcFailures += !reading.crcOk;
         // Only a frame whose CRC matches says anything about the receiver.
         failsafeFrames += reading.failsafe == 1 && reading.crcOk;
+        frameLostFlags = frameLostFlags || reading.frameLost >= 0;
+        lostFrames += reading.frameLost == 1 && reading.crcOk;
         const double t = frameTime(frame);
         if (!std::isnan(t)) {
             if (timed) {
@@ -493,7 +512,10 @@ int Session::readPort(const QString &device)
         complain(QStringLiteral("cannot open %1: %2").arg(options.source, openFailureReason(port, device)));
         return 1;
     }
-    const QString failedSetting = applyLineSettings(port, options.baud);
+    QString warning;
+    const QString failedSetting = applyLineSettings(port, options.line, &warning);
+    if (!warning.isEmpty())
+        complain(warning);
     if (!failedSetting.isEmpty()) {
         complain(QStringLiteral("cannot set the %1 of %2: %3").arg(failedSetting, options.source, port.errorString()));
         return 1;
@@ -542,10 +564,19 @@ void Session::summarise()
     QString text = QStringLiteral("frames: %1").arg(frames);
     if (!families.isEmpty())
         text += QStringLiteral(" (%1)").arg(families.join(QStringLiteral(", ")));
-    text += QStringLiteral("\nCRC failures: %1\nfailsafe frames: %2\nstray bytes: %3\n")
-                .arg(crcFailures)
-                .arg(failsafeFrames)
-                .arg(assembler.strayBytes() + assembler.keptBytes());
+    if (!perType.isEmpty()) {
+        QStringList types;
+        for (const auto &entry : qAsConst(perType))
+            types << QStringLiteral("%1 %2 %3")
+                         .arg(QLatin1String(entry.first.first), QLatin1String(entry.first.second))
+                         .arg(entry.second);
+        types.sort();
+        text += QStringLiteral("\nframe types: %1").arg(types.join(QStringLiteral(", ")));
+    }
+    text += QStringLiteral("\nCRC failures: %1\nfailsafe frames: %2\n").arg(crcFailures).arg(failsafeFrames);
+    if (frameLostFlags)
+        text += QStringLiteral("frames flagged lost: %1\n").arg(lostFrames);
+    text += QStringLiteral("stray bytes: %1\n").arg(assembler.strayBytes() + assembler.keptBytes());
     if (output->droppedRecords() > 0)
         text += QStringLiteral("records dropped: output too slow (%1 records)\n").arg(output->droppedRecords());
     if (reader && reader->form() != CaptureReader::Undecided)
@@ -589,6 +620,11 @@ int Session::run()
         complain(QStringLiteral("will not record to %1: it is the source being read").arg(options.recordPath));
         return 2;
     }
+    // Only a line has settings for the families to agree on.
+    if (!options.lineConflict.isEmpty() && (source.kind == Source::Port || source.terminal)) {
+        complain(options.lineConflict);
+        return 2;
+    }
     if (options.inputGiven && (source.kind == Source::Port || source.terminal)) {
         complain(QStringLiteral("--input is for capture files and streams; %1 is a port").arg(options.source));
         return 2;
@@ -613,6 +649,9 @@ int Session::run()
     const bool mayDrop = source.terminal || source.kind == Source::Port;
     output = std::make_unique<OutputStream>(STDOUT_FILENO, mayDrop);
     writer = std::make_unique<RecordWriter>(options.format, *output, mayDrop, [] { return stopRequested != 0; });
+    // The window's five carry no more than today's records hold.
+    for (const FamilyDescriptor *family : options.families)
+        writer->setFamilyFields(writer->familyFields() || !family->srxl);
     clock.start();
     int status = 0;
     switch (source.kind) {

@@ -6,6 +6,7 @@
 #define LINKSCOPE_DUMP_SESSION_H
 
 #include "decode/capturereader.h"
+#include "decode/families/familytable.h"
 #include "dump/records.h"
 
 #include <QString>
@@ -15,6 +16,9 @@ struct DumpOptions
     QString source;        // "-", a file, a stream, or a serial port by name or path
     QByteArray sourcePath; // the source's name as given, byte for byte
     qint32 baud = 115200;
+    QVector<const FamilyDescriptor *> families = defaultFamilies();
+    LineSettings line;    // baud included, for a port or terminal
+    QString lineConflict; // why the families agree on no line settings, where they do not
     RecordWriter::Format format = RecordWriter::Text;
     QString recordPath;     // --write
     QByteArray recordBytes; // its name as given, byte for byte

@@ -2,7 +2,34 @@
 #include "dump/watchfigures.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+
+namespace {
+
+// "LQ 100 %  RSSI -45/-47 dBm  SNR 9 dB  250 mW", of what the frame gives.
+std::string linkText(const FrameReading::Link &link)
+{
+    const int none = FrameReading::noValue;
+    std::string text;
+    char part[64];
+    const auto add = [&](int length) { text += (text.empty() ? "" : "  ") + std::string(part, std::size_t(length)); };
+    if (link.lq != none)
+        add(std::snprintf(part, sizeof part, "LQ %d %%", link.lq));
+    if (link.rssi1Dbm != none && link.rssi2Dbm != none)
+        add(std::snprintf(part, sizeof part, "RSSI %d/%d dBm", link.rssi1Dbm, link.rssi2Dbm));
+    else if (link.rssi1Dbm != none)
+        add(std::snprintf(part, sizeof part, "RSSI %d dBm", link.rssi1Dbm));
+    if (link.snr != none)
+        add(std::snprintf(part, sizeof part, "SNR %d dB", link.snr));
+    if (link.txPowerMw != none)
+        add(std::snprintf(part, sizeof part, "%d mW", link.txPowerMw));
+    else if (link.txPower != none)
+        add(std::snprintf(part, sizeof part, "power %d", link.txPower));
+    return text;
+}
+
+} // namespace
 
 void WatchFigures::add(const FrameReading &frame, double t)
 {
@@ -18,6 +45,13 @@ void WatchFigures::add(const FrameReading &frame, double t)
         // A damaged frame says nothing about the channels or the receiver.
         return;
     }
+    if (frame.hasLink)
+        link = linkText(frame.link);
+    if (frame.frameLost >= 0)
+        lostFrames = std::max<qint64>(lostFrames, 0) + frame.frameLost;
+    // Link statistics carry no channels and say nothing of failsafe.
+    if (frame.channels == 0 && frame.failsafe < 0)
+        return;
     inFailsafe = frame.failsafe == 1;
     failsafeFrames += inFailsafe;
 
@@ -54,6 +88,7 @@ void WatchFigures::add(const FrameReading &frame, double t)
 void WatchFigures::reset(qint64 strayBytes)
 {
     crcFailures = failsafeFrames = 0;
+    lostFrames = lostFrames < 0 ? -1 : 0;
     failedAt.clear();
     strayBefore = strayBytes;
     // The values standing now are the first seen from here on.
@@ -93,6 +128,8 @@ WatchSnapshot WatchFigures::snapshot(double now, qint64 strayBytes) const
     view.strayBytes = strayBytes - strayBefore;
     view.failsafeFrames = failsafeFrames;
     view.failsafe = inFailsafe;
+    view.link = link;
+    view.lostFrames = lostFrames;
     if (now - lastAt >= silenceAfter)
         view.silentFor = now - lastAt;
     if (newest < 0)

@@ -32,6 +32,8 @@ struct WatchSnapshot
     double intervalMin = -1, intervalMean = -1, intervalMax = -1; // ms; < 0: too few frames
     qint64 crcFailures = 0, crcFailuresRecent = 0, strayBytes = 0, failsafeFrames = 0;
     bool failsafe = false;
+    std::string link;       // the newest link figures, where the family sends them
+    qint64 lostFrames = -1; // frames flagged lost; -1 where no family flags them
     double silentFor = -1; // seconds without a frame, once that is long enough to say
     bool paused = false;
     std::vector<WatchChannel> channels;
@@ -69,7 +71,8 @@ private:
     int newest = -1;
     std::deque<double> lastSecond; // frame times
     std::deque<double> failedAt;   // CRC failures over the last ten seconds
-    qint64 crcFailures = 0, failsafeFrames = 0, strayBefore = 0;
+    qint64 crcFailures = 0, failsafeFrames = 0, strayBefore = 0, lostFrames = -1;
+    std::string link;
     double lastAt = 0;
     bool inFailsafe = false;
 };

@@ -81,9 +81,15 @@ std::vector<std::string> header(const WatchSnapshot &view, int width)
           format("up %ld:%02ld:%02ld", seconds / 3600, seconds / 60 % 60, seconds % 60)},
          width, lines);
     flow({format("%d frames/s", view.framesLastSecond), interval}, width, lines);
-    flow({format("CRC failures %lld (%lld in 10 s)", view.crcFailures, view.crcFailuresRecent),
-          format("stray bytes %lld", view.strayBytes), format("failsafe frames %lld", view.failsafeFrames)},
-         width, lines);
+    std::vector<std::string> counts{format("CRC failures %lld (%lld in 10 s)", view.crcFailures,
+                                           view.crcFailuresRecent),
+                                    format("stray bytes %lld", view.strayBytes),
+                                    format("failsafe frames %lld", view.failsafeFrames)};
+    if (view.lostFrames >= 0)
+        counts.push_back(format("frames lost %lld", view.lostFrames));
+    if (!view.link.empty())
+        flow({view.link}, width, lines);
+    flow(counts, width, lines);
     return lines;
 }
 

@@ -5,18 +5,6 @@
 
 #include <cmath>
 
-namespace {
-
-QVector<quint16> words(const QVector<int> &values)
-{
-    QVector<quint16> result;
-    for (int value : values)
-        result << quint16(value);
-    return result;
-}
-
-} // namespace
-
 FrameGenerator::FrameGenerator(const SendOptions &options) : options(options), random(options.seed) {}
 
 bool FrameGenerator::next(Outgoing &out)
@@ -25,10 +13,19 @@ bool FrameGenerator::next(Outgoing &out)
     // that they cannot drift.
     const double t = double(index) / options.rate;
     const bool failsafe = options.failsafeAfter >= 0 && t >= options.failsafeAfter;
-    if (failsafe && options.family != Family::Hott && options.family != Family::Spektrum) {
-        // These receivers have no failsafe flag: they stop sending.
+    const FamilyDescriptor &family = *options.family;
+    if (failsafe && family.failsafe == FamilyDescriptor::FallsSilent) {
+        // These receivers have no failsafe flag: they stop sending channels.
+        // CRSF's link statistics go on, saying LQ 0.
         out.bytes.clear();
         out.due = Outgoing::never;
+        if (family.linkFrame) {
+            nextLinkAt = qMax(nextLinkAt, options.failsafeAfter);
+            out.bytes = family.linkFrame(true);
+            out.due = nextLinkAt;
+            out.kind = Outgoing::Failsafe;
+            nextLinkAt += family.linkPeriodMs / 1000;
+        }
         return true;
     }
     out.bytes = frame(index, t, failsafe);
@@ -37,6 +34,12 @@ bool FrameGenerator::next(Outgoing &out)
     if (options.corrupt > 0 && random.generateDouble() < options.corrupt) {
         damage(out.bytes);
         out.kind = Outgoing::Damaged;
+    }
+    // The link frame rides behind the channel frame it falls due with.
+    if (family.linkFrame && t >= nextLinkAt) {
+        out.bytes += family.linkFrame(false);
+        while (nextLinkAt <= t)
+            nextLinkAt += family.linkPeriodMs / 1000;
     }
     ++index;
     return true;
@@ -62,41 +65,22 @@ QVector<int> FrameGenerator::valuesAt(double t) const
     for (int channel = 0; channel < values.size(); ++channel) {
         double phase = t / options.sweepPeriod - channel / 16.0;
         phase -= std::floor(phase);
-        values[channel] = sweepWire(options.family, phase < 0.5 ? 2 * phase : 2 - 2 * phase);
+        values[channel] = sweepWire(*options.family, channel, phase < 0.5 ? 2 * phase : 2 - 2 * phase);
     }
     return values;
 }
 
 QByteArray FrameGenerator::frame(qint64 index, double t, bool failsafe) const
 {
-    const QVector<int> values = valuesAt(t);
-    switch (options.family) {
-    case Family::Mpx:
-    case Family::MpxV2:
-        return mpxFrame(words(values));
-    case Family::Nordax:
-        return nordaxFrame(0, words(values));
-    case Family::Hott:
-        return hottFrame(words(values), failsafe);
-    case Family::Spektrum:
-        break;
-    }
-    // More channels than a frame holds: frames take turns, the first
-    // seven channels and then the rest, so that each goes every second frame.
-    QVector<quint16> carried;
-    const int first = values.size() > spektrumWordsPerFrame && index % 2 ? spektrumWordsPerFrame : 0;
-    for (int id = first; id < values.size() && carried.size() < spektrumWordsPerFrame; ++id)
-        carried << spektrumWord(id, values[id]);
-    while (carried.size() < spektrumWordsPerFrame)
-        carried << spektrumUnusedWord;
-    return spektrumFrame(failsafe ? 0 : spektrumSignalBit, carried);
+    FrameRequest request;
+    request.wire = valuesAt(t);
+    request.index = index;
+    request.failsafe = failsafe;
+    return options.family->encode(request);
 }
 
-// One bit after the bytes that tell a frame's family and length, so that the
-// frame is still found where it is and only its CRC fails.
+// Only the check fails: the frame is still found where it is.
 void FrameGenerator::damage(QByteArray &frame)
 {
-    const int first = options.family == Family::Hott ? 3 : options.family == Family::Nordax ? 2 : 1;
-    const int bit = int(random.bounded(quint32((frame.size() - first) * 8)));
-    frame[first + bit / 8] = char(quint8(frame[first + bit / 8]) ^ (1 << (bit % 8)));
+    options.family->corrupt(frame, random);
 }

@@ -28,6 +28,7 @@ private:
     const SendOptions &options;
     qint64 index = 0;
     QRandomGenerator random;
+    double nextLinkAt = 0; // when the family's link frame goes next
 };
 
 #endif

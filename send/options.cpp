@@ -61,13 +61,13 @@ qint64 readWhole(const QString &option, const QString &text, qint64 lowest, qint
 }
 
 // --us or --wire: one value per channel, from channel 1 on.
-QVector<int> readChannels(const FamilyTraits &family, const QString &list, bool microseconds)
+QVector<int> readChannels(const FamilyDescriptor &family, const QString &list, bool microseconds)
 {
     const QStringList items = list.split(QLatin1Char(','));
     const int most = family.fixedChannels ? family.fixedChannels : family.maxChannels;
     if (items.size() > most)
         usageError(QStringLiteral("%1 carries %2%3 channels; %4 values given")
-                       .arg(QLatin1String(family.name), family.fixedChannels ? QString() : QStringLiteral("at most "))
+                       .arg(QLatin1String(family.recordName), family.fixedChannels ? QString() : QStringLiteral("at most "))
                        .arg(most).arg(items.size()));
     QVector<int> wire;
     for (int channel = 0; channel < items.size(); ++channel) {
@@ -76,14 +76,16 @@ QVector<int> readChannels(const FamilyTraits &family, const QString &list, bool 
         if (!ok)
             usageError(QStringLiteral("channel %1: '%2' is no whole number%3")
                            .arg(channel + 1).arg(items[channel], microseconds ? QStringLiteral(" of µs") : QString()));
-        int lowest = 0, highest = family.wireMax;
-        if (microseconds)
-            microsecondRange(family.family, channel, lowest, highest);
+        int lowest = 0, highest = family.wireLimit(channel);
+        if (microseconds) {
+            lowest = family.usRange(channel).lowest;
+            highest = family.usRange(channel).highest;
+        }
         if (value < lowest || value > highest)
             usageError(QStringLiteral("channel %1: %2%3 lies outside %4's range, %5 to %6%3")
                            .arg(channel + 1).arg(value).arg(microseconds ? QStringLiteral(" µs") : QString())
-                           .arg(QLatin1String(family.name)).arg(lowest).arg(highest));
-        wire << (microseconds ? wireFor(family.family, value) : value);
+                           .arg(QLatin1String(family.recordName)).arg(lowest).arg(highest));
+        wire << (microseconds ? family.wireFor(channel, value) : value);
     }
     return wire;
 }
@@ -91,13 +93,50 @@ QVector<int> readChannels(const FamilyTraits &family, const QString &list, bool 
 QString rateDefaults()
 {
     QStringList rates;
-    for (Family family : {Family::Mpx, Family::MpxV2, Family::Nordax, Family::Hott, Family::Spektrum}) {
-        const FamilyTraits &traits = traitsOf(family);
+    for (const FamilyDescriptor *family : allFamilies())
         rates << QStringLiteral("%1 %2 (%3)")
-                     .arg(QLatin1String(traits.name), number(std::round(traits.defaultRate * 100) / 100),
-                          QLatin1String(traits.rateNote));
-    }
+                     .arg(QLatin1String(family->recordName), number(std::round(100000 / family->periodMs) / 100),
+                          QLatin1String(family->periodNote));
     return rates.join(QStringLiteral(", "));
+}
+
+// "MPX and MPX_V2 800-2199, …": each family's µs range, channel 1's and,
+// where it differs, the last channel's.
+QString rangeList()
+{
+    QStringList ranges;
+    for (const FamilyDescriptor *family : allFamilies()) {
+        if (!family->hasMicroseconds())
+            continue;
+        const MicrosecondRange first = family->usRange(0);
+        const MicrosecondRange last = family->usRange(family->maxChannels - 1);
+        QString text = QStringLiteral("%1 %2-%3").arg(QLatin1String(family->recordName)).arg(first.lowest).arg(first.highest);
+        if (last.lowest != first.lowest || last.highest != first.highest)
+            text += QStringLiteral(" (channel %1: %2-%3)").arg(family->maxChannels).arg(last.lowest).arg(last.highest);
+        ranges << text;
+    }
+    return ranges.join(QStringLiteral(", "));
+}
+
+QString failsafeList()
+{
+    QStringList notes;
+    for (const FamilyDescriptor *family : allFamilies())
+        notes << QStringLiteral("%1 %2").arg(QLatin1String(family->recordName), QLatin1String(family->failsafeNote));
+    return notes.join(QStringLiteral("; "));
+}
+
+QString channelList()
+{
+    QStringList fixed, free;
+    for (const FamilyDescriptor *family : allFamilies()) {
+        if (family->fixedChannels)
+            fixed << QStringLiteral("%1 %2").arg(QLatin1String(family->recordName)).arg(family->fixedChannels);
+        else
+            free << QStringLiteral("%1 1-%2 (default %3)").arg(QLatin1String(family->recordName))
+                        .arg(family->maxChannels).arg(family->defaultChannels);
+    }
+    return QStringLiteral("%1; always: %2").arg(free.join(QStringLiteral(", ")), fixed.join(QStringLiteral(", ")));
 }
 
 } // namespace
@@ -106,31 +145,31 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Sends radio-control receiver frames (MPX, MPX_V2, NORDAX, HOTT, SPEKTRUM) onto a serial port or standard "
-        "output, as a receiver would: the channel values you choose or a sweep, at the family's rate, with "
+        "Sends radio-control receiver frames (MPX, MPX_V2, NORDAX, HOTT, SPEKTRUM, CRSF, GHST, IBUS, FPORT, FPORT2, "
+        "SRXL2) onto a serial port or standard output, as a receiver would: the channel values you choose or a sweep, at the family's rate, with "
         "failsafe, dropouts, damaged frames and cut-up writes on demand; or replays a recorded session."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("target"),
                                  QStringLiteral("A serial port (ttyUSB0 or /dev/ttyUSB0), or - for standard output."));
     const QCommandLineOption family({QStringLiteral("f"), QStringLiteral("family")},
-                                    QStringLiteral("mpx, mpx2, nordax, hott or spektrum (or MPX_V2 and so on, in any "
-                                                   "case)."),
+                                    QStringLiteral("%1 (or MPX_V2 and so on, in any case).").arg(familyNames()),
                                     QStringLiteral("family"));
     const QCommandLineOption us(QStringLiteral("us"),
                                 QStringLiteral("Channel 1, 2, ... in µs; channels not given are 1500 (NORDAX: word "
-                                               "2432). MPX and MPX_V2 take 800-2199, HOTT 0-8191, SPEKTRUM 916-2083 "
-                                               "(channel 1 917-2083)."),
+                                               "2432). Ranges: %1. GHST's aux channels (5 on) step by 4 µs.")
+                                    .arg(rangeList()),
                                 QStringLiteral("V1,V2,..."));
     const QCommandLineOption wire(QStringLiteral("wire"),
-                                  QStringLiteral("The channel values as sent instead: 16-bit words, for SPEKTRUM the "
-                                                 "11-bit position. A 0 goes as the zero word, which carries no value. "
-                                                 "NORDAX takes --wire only."),
+                                  QStringLiteral("The channel values as sent instead: 16-bit words; SPEKTRUM, CRSF, "
+                                                 "FPORT and FPORT2 the 11-bit value, IBUS 12 bits, GHST 12 bits for "
+                                                 "channels 1-4 and 8 for the rest. A 0 goes as the zero word, which "
+                                                 "carries no value in the window's families. NORDAX takes --wire "
+                                                 "only."),
                                   QStringLiteral("W1,W2,..."));
     const QCommandLineOption channels({QStringLiteral("c"), QStringLiteral("channels")},
-                                      QStringLiteral("Channels a frame carries: HOTT 1-32, SPEKTRUM 1-12 (default: "
-                                                     "the values given, else HOTT 8, SPEKTRUM 7). MPX has 12, MPX_V2 "
-                                                     "16, NORDAX 12."),
+                                      QStringLiteral("Channels the frames carry (default: the values given, else "
+                                                     "the family's default): %1.").arg(channelList()),
                                       QStringLiteral("n"));
     const QCommandLineOption sweep(QStringLiteral("sweep"),
                                    QStringLiteral("Move every channel in a triangle between 1000 and 2000 µs (NORDAX: "
@@ -139,15 +178,16 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
                                    QStringLiteral("seconds"));
     const QCommandLineOption rate({QStringLiteral("r"), QStringLiteral("rate")},
                                   QStringLiteral("Frames per second. Default: %1; a replay's records without times "
-                                                 "100.").arg(rateDefaults()),
+                                                 "100. CRSF, GHST and IBUS receivers vary: give the rate of yours.")
+                                      .arg(rateDefaults()),
                                   QStringLiteral("hz"));
     const QCommandLineOption count({QStringLiteral("n"), QStringLiteral("count")},
                                    QStringLiteral("Stop after this many frames sent."), QStringLiteral("frames"));
     const QCommandLineOption duration({QStringLiteral("d"), QStringLiteral("duration")},
                                       QStringLiteral("Stop after this many seconds."), QStringLiteral("seconds"));
     const QCommandLineOption failsafe(QStringLiteral("failsafe-after"),
-                                      QStringLiteral("Live frames for this long, then failsafe: HOTT status 0x81, "
-                                                     "SPEKTRUM mode bit 1 clear; MPX, MPX_V2 and NORDAX fall silent."),
+                                      QStringLiteral("Live frames for this long, then failsafe: %1.")
+                                          .arg(failsafeList()),
                                       QStringLiteral("seconds"));
     const QCommandLineOption dropoutEvery(QStringLiteral("dropout-every"),
                                           QStringLiteral("Send nothing for --dropout-for every this many seconds."),
@@ -156,8 +196,9 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
                                         QStringLiteral("How long each dropout lasts (default 500)."),
                                         QStringLiteral("ms"));
     const QCommandLineOption corrupt(QStringLiteral("corrupt"),
-                                     QStringLiteral("Share (0-1) of the frames that get one bit flipped after the type "
-                                                    "byte, so that their CRC fails."),
+                                     QStringLiteral("Share (0-1) of the frames that get one bit flipped after the bytes "
+                                                    "that tell their family and length, so that their CRC or "
+                                                    "checksum fails."),
                                      QStringLiteral("share"));
     const QCommandLineOption chunk(QStringLiteral("chunk"),
                                    QStringLiteral("Write each frame in pieces of this many bytes."),
@@ -185,12 +226,17 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
                                    QStringLiteral("factor"));
     const QCommandLineOption loop(QStringLiteral("loop"), QStringLiteral("Replay the file again and again."));
     const QCommandLineOption baud({QStringLiteral("b"), QStringLiteral("baud")},
-                                  QStringLiteral("Baud rate of the port (default 115200); always 8N1."),
+                                  QStringLiteral("Baud rate of the port (default: the family's, 115200 for a "
+                                                 "replay); any rate the driver takes."),
                                   QStringLiteral("rate"));
+    const QCommandLineOption line(QStringLiteral("line"),
+                                  QStringLiteral("Data bits, parity and stop bits of the port, as 8N1, 8E2 or 8O1 "
+                                                 "(default: the family's, 8N1 for a replay)."),
+                                  QStringLiteral("bits"));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("No summary on standard error."));
     parser.addOptions({family, us, wire, channels, sweep, rate, count, duration, failsafe, dropoutEvery, dropoutFor,
-                       corrupt, chunk, chunkGap, seed, replay, input, speed, loop, baud, quiet});
+                       corrupt, chunk, chunkGap, seed, replay, input, speed, loop, baud, line, quiet});
 
     // --sweep takes its period only as --sweep=seconds, as optional values go.
     QStringList arguments = givenArguments;
@@ -245,26 +291,28 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
         options.rate = 100;
     } else {
         if (!parser.isSet(family))
-            usageError(QStringLiteral("give --family (mpx, mpx2, nordax, hott or spektrum), or --replay with a file"));
-        if (!familyFromName(parser.value(family), options.family))
-            usageError(QStringLiteral("unknown family '%1' (mpx, mpx2, nordax, hott or spektrum)")
-                           .arg(parser.value(family)));
-        const FamilyTraits &traits = traitsOf(options.family);
-        options.rate = traits.defaultRate;
+            usageError(QStringLiteral("give --family (%1), or --replay with a file").arg(familyNames()));
+        options.family = familyNamed(parser.value(family));
+        if (!options.family)
+            usageError(QStringLiteral("unknown family '%1' (%2)").arg(parser.value(family), familyNames()));
+        const FamilyDescriptor &traits = *options.family;
+        options.rate = 1000 / traits.periodMs;
+        options.line = traits.line;
         if (parser.isSet(us) && parser.isSet(wire))
             usageError(QStringLiteral("give --us or --wire, not both"));
         if (parser.isSet(sweep) && (parser.isSet(us) || parser.isSet(wire)))
             usageError(QStringLiteral("--sweep sets every channel; give no --us or --wire with it"));
-        if (parser.isSet(us) && !hasMicroseconds(options.family))
-            usageError(QStringLiteral("NORDAX has no public µs scale; give its words with --wire"));
+        if (parser.isSet(us) && !traits.hasMicroseconds())
+            usageError(QStringLiteral("%1 has no public µs scale; give its words with --wire")
+                           .arg(QLatin1String(traits.recordName)));
         if (parser.isSet(us) || parser.isSet(wire))
             options.wire = readChannels(traits, parser.value(parser.isSet(us) ? us : wire), parser.isSet(us));
 
         int channelCount = traits.fixedChannels;
         if (parser.isSet(channels)) {
             if (traits.fixedChannels)
-                usageError(QStringLiteral("%1 always carries %2 channels; --channels is for HOTT and SPEKTRUM")
-                               .arg(QLatin1String(traits.name)).arg(traits.fixedChannels));
+                usageError(QStringLiteral("%1 always carries %2 channels; --channels is for the families whose "
+                                          "count varies").arg(QLatin1String(traits.recordName)).arg(traits.fixedChannels));
             channelCount = int(readWhole(QStringLiteral("channels"), parser.value(channels), 1, traits.maxChannels,
                                          "channels"));
             if (options.wire.size() > channelCount)
@@ -273,9 +321,8 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
         } else if (!channelCount) {
             channelCount = options.wire.isEmpty() ? traits.defaultChannels : options.wire.size();
         }
-        const int centre = hasMicroseconds(options.family) ? wireFor(options.family, 1500) : 2432;
         while (options.wire.size() < channelCount)
-            options.wire << centre;
+            options.wire << centreWire(traits, options.wire.size());
 
         if (parser.isSet(sweep)) {
             options.sweep = true;
@@ -317,7 +364,11 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
     else
         options.seed = QRandomGenerator::system()->generate();
     if (parser.isSet(baud))
-        options.baud = qint32(readWhole(QStringLiteral("baud"), parser.value(baud), 1, 0x7FFFFFFF, "baud"));
+        options.line.baud = qint32(readWhole(QStringLiteral("baud"), parser.value(baud), 1, 0x7FFFFFFF, "baud"));
+    if (parser.isSet(line) && !parseLineFrame(parser.value(line), options.line))
+        usageError(QStringLiteral("--line takes data bits 5-8, parity N, E or O and stop bits 1 or 2, as 8N1 or "
+                                  "8E2, not '%1'").arg(parser.value(line)));
+    options.baud = options.line.baud;
     options.quiet = parser.isSet(quiet);
     return options;
 }

@@ -14,10 +14,11 @@ struct SendOptions
 {
     QString target; // "-", or a serial port by name or path
     qint32 baud = 115200;
+    LineSettings line; // baud included; the family's own unless given
     bool quiet = false;
 
     // Generated frames (no --replay).
-    Family family = Family::Mpx;
+    const FamilyDescriptor *family = nullptr;
     QVector<int> wire; // one value per channel, as sent
     bool sweep = false;
     double sweepPeriod = 4;

@@ -36,7 +36,7 @@ void guardStandardOutput()
     ::open("/dev/null", O_WRONLY | O_CLOEXEC);
 }
 
-bool Output::open(const QString &name, qint32 baud)
+bool Output::open(const QString &name, const LineSettings &line)
 {
     target = name;
     if (name == QLatin1String("-")) {
@@ -71,7 +71,10 @@ bool Output::open(const QString &name, qint32 baud)
             why += QStringLiteral("; give - and redirect standard output to write anywhere else");
         return false;
     }
-    const QString failedSetting = applyLineSettings(port, baud);
+    QString warning;
+    const QString failedSetting = applyLineSettings(port, line, &warning);
+    if (!warning.isEmpty())
+        std::fprintf(stderr, "linkscope-send: %s\n", qPrintable(warning));
     if (!failedSetting.isEmpty()) {
         why = QStringLiteral("cannot set the %1 of %2: %3").arg(failedSetting, name, port.errorString());
         port.close();
@@ -142,7 +145,7 @@ void Output::drain()
     if (!isPort() || ::ioctl(fd, TIOCOUTQ, &queued) != 0)
         return;
     // A second more than the queued bytes need at the baud rate.
-    const qint64 timeoutMs = 1000 + qint64(queued) * 10000 / port.baudRate();
+    const qint64 timeoutMs = 1000 + qint64(queued) * 12000 / port.baudRate();
     QElapsedTimer waited;
     waited.start();
     while (::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0 && waited.elapsed() < timeoutMs) {

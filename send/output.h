@@ -4,6 +4,8 @@
 #ifndef LINKSCOPE_SEND_OUTPUT_H
 #define LINKSCOPE_SEND_OUTPUT_H
 
+#include "decode/families/linesettings.h"
+
 #include <QSerialPort>
 #include <QString>
 
@@ -24,7 +26,7 @@ public:
     };
 
     // Opens the target ("-" or a port); false with the reason in failure().
-    bool open(const QString &target, qint32 baud);
+    bool open(const QString &target, const LineSettings &line);
     bool isPort() const { return port.isOpen(); }
     int descriptor() const { return fd; }
 

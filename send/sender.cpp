@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "send/sender.h"
 
+#include "decode/families/familyset.h"
 #include "decode/frameassembler.h"
 #include "decode/microseconds.h"
 #include "send/generator.h"
@@ -60,8 +61,10 @@ private:
 
     qint64 pieces = 0, live = 0, failsafe = 0, damaged = 0, dropped = 0;
     double lastDue = 0; // of the last piece sent
-    // What a replay sent, read back as linkscope-dump would read it.
-    FrameAssembler sentFrames;
+    // What a replay sent, read back as linkscope-dump would read it, in
+    // whichever family it is.
+    FamilySet everyFamily{allFamilies()};
+    FrameAssembler sentFrames{everyFamily};
     FrameReading reading;
 };
 
@@ -166,7 +169,7 @@ void Sender::countFrames(const QVector<AssembledFrame> &frames)
 {
     for (const AssembledFrame &frame : frames) {
         // Read as linkscope-dump reads it: Spektrum's failsafe is in its mode byte.
-        readFrame(frame.bytes.constData(), frame.bytes.size(), reading);
+        frame.family->read(frame.bytes.constData(), frame.bytes.size(), reading);
         const bool inFailsafe = frame.crcOk && reading.failsafe == 1;
         live += frame.crcOk && !inFailsafe;
         failsafe += inFailsafe;
@@ -178,11 +181,11 @@ void Sender::warnIfTooFast()
 {
     const double period = source.secondsPerPiece();
     const double bytes = source.bytesPerPiece();
-    if (output.isPort() && bytes * 10 / options.baud > period)
+    if (output.isPort() && bytes * options.line.bitsPerByte() / options.baud > period)
         complain(QStringLiteral("%1 bytes every %2 ms are more than the %3 bytes a second that %4 baud carries "
-                                "(10 bits a byte); sending back to back")
+                                "(%5 bits a byte); sending back to back")
                      .arg(bytes, 0, 'g', 4).arg(period * 1000, 0, 'g', 4).arg(options.baud / 10.0, 0, 'g', 6)
-                     .arg(options.baud));
+                     .arg(options.baud).arg(options.line.bitsPerByte()));
     if (options.chunk > 0 && std::ceil(bytes / options.chunk - 1) * options.chunkGap > period)
         complain(QStringLiteral("pieces of %1 bytes %2 ms apart take longer than the %3 ms between frames; sending "
                                 "back to back").arg(options.chunk).arg(options.chunkGap * 1000, 0, 'g', 4)
@@ -254,7 +257,7 @@ int runSend(const SendOptions &options)
 
     holdStopSignals();
     Output output;
-    if (!output.open(options.target, options.baud)) {
+    if (!output.open(options.target, options.line)) {
         complain(output.failure());
         return 1;
     }
