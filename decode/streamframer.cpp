@@ -285,13 +285,12 @@ qint64 StreamFramer::strayBytes() const
     return strayBetween + qMax<qint64>(0, until - coveredTo);
 }
 
-bool StreamFramer::framedWithoutTimes() const
+qint64 StreamFramer::framedWithoutTimes() const
 {
-    for (const auto &framer : gapFramers) {
-        if (framer->framedWithoutTimes())
-            return true;
-    }
-    return false;
+    qint64 frames = 0;
+    for (const auto &framer : gapFramers)
+        frames += framer->framedWithoutTimes();
+    return frames;
 }
 
 void readAssembled(const AssembledFrame &frame, FrameReading &reading)

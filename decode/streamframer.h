@@ -35,8 +35,8 @@ public:
     qint64 settled() const { return keptOffset; }
     qint64 bytesFed() const { return keptOffset + kept.size(); }
     qint64 strayBytes() const { return stray; }
-    // Frames were taken by the rules alone, without a quiet to start them.
-    bool framedWithoutTimes() const { return untimedFrames > 0; }
+    // Frames taken by the rules alone, without a quiet to start them.
+    qint64 framedWithoutTimes() const { return untimedFrames; }
 
 private:
     void scan(QVector<AssembledFrame> &found, bool final);
@@ -77,8 +77,8 @@ public:
     int keptBytes() const { return int(bytesFed() - settled()); }
     qint64 bytesFed() const { return fed; }
     qint64 strayBytes() const;
-    // Some frames of a family without a checksum were found without times.
-    bool framedWithoutTimes() const;
+    // Frames of families without a checksum found without a quiet before them.
+    qint64 framedWithoutTimes() const;
     bool findsByGap() const { return !gapFramers.empty(); }
 
 private:

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dump/session.h"
 
-#include "decode/families/familyset.h"
-#include "decode/frameassembler.h"
+#include "decode/streamframer.h"
 #include "decode/microseconds.h"
 #include "dump/output.h"
 #include "dump/source.h"
@@ -127,7 +126,7 @@ private:
     void stopWatching();
     bool read(const char *data, int size);
     bool takeDecoded(bool atEnd);
-    bool take(const char *data, int size, qint64 fromMs, qint64 toMs);
+    bool take(const char *data, int size, qint64 fromMs, qint64 toMs, double quietMs = -1);
     void show(const QVector<AssembledFrame> &frames);
     double frameTime(const AssembledFrame &frame) const;
     void countFamily(const FrameReading &frame);
@@ -143,8 +142,7 @@ private:
     std::unique_ptr<CaptureReader> reader;
     std::unique_ptr<WatchView> view;
     QStringList held;
-    FamilySet families;
-    FrameAssembler assembler;
+    StreamFramer assembler;
     QFile recording;
     QString lost;      // why the port went away
     QString lastError; // why the capture could not be read to its end
@@ -175,11 +173,25 @@ private:
     qint64 timesFrom = 0;
     bool capturedTimes = false;
     double firstByteAt = 0, lastByteAt = 0;
+    double lastCapturedAt = std::numeric_limits<double>::quiet_NaN();
+    double lastReadAt = 0; // of a line's read, in seconds
+    // A byte's time on the line, in ms.
+    double byteMs() const { return options.line.bitsPerByte() * 1000.0 / options.line.baud; }
+    // The shortest quiet that starts a frame of the families looked for; 0 where none does.
+    double shortestGapMs() const
+    {
+        double shortest = 0;
+        for (const FamilyDescriptor *family : options.families) {
+            if (family->gapMs > 0 && (shortest == 0 || family->gapMs < shortest))
+                shortest = family->gapMs;
+        }
+        return shortest;
+    }
     FrameReading reading;
 };
 
 Session::Session(const DumpOptions &options)
-    : options(options), families(options.families), assembler(families),
+    : options(options), assembler(options.families),
       recordsWanted(!options.quiet && !options.watch)
 {
 }
@@ -310,7 +322,7 @@ void Session::show(const QVector<AssembledFrame> &found)
     for (const AssembledFrame &frame : found) {
         if (ended)
             return;
-        frame.family->read(frame.bytes.constData(), frame.bytes.size(), reading);
+        readAssembled(frame, reading);
         ++frames;
         countFamily(reading);
         crcFailures += !reading.crcOk;
@@ -373,11 +385,20 @@ bool Session::takeDecoded(bool atEnd)
         byteTimes += times;
         lastByteAt = times.last();
         const auto ms = [&](int i) { return qint64(std::floor((times.at(i) - firstByteAt) * 1000)); };
+        // The line's quiet before byte i: the time since the byte before
+        // less that byte's own time on the line.
+        const auto quiet = [&](int i) {
+            const double before = i > 0 ? times.at(i - 1) : lastCapturedAt;
+            return std::isnan(before) ? -1.0 : (times.at(i) - before) * 1000 - byteMs();
+        };
+        const double shortestGap = shortestGapMs();
         for (int from = 0, to = 1; more && from < bytes.size(); from = to++) {
-            while (to < bytes.size() && ms(to) - ms(to - 1) <= FrameAssembler::staleAfterMs)
+            while (to < bytes.size() && ms(to) - ms(to - 1) <= StreamFramer::staleAfterMs
+                   && !(shortestGap > 0 && quiet(to) >= shortestGap))
                 ++to;
-            more = take(bytes.constData() + from, to - from, ms(from), ms(to - 1));
+            more = take(bytes.constData() + from, to - from, ms(from), ms(to - 1), quiet(from));
         }
+        lastCapturedAt = times.last();
     }
     if (more && reader->failed()) {
         lastError = QStringLiteral("%1: %2").arg(options.source, reader->errorString());
@@ -388,7 +409,7 @@ bool Session::takeDecoded(bool atEnd)
 }
 
 // Bytes that arrived from fromMs to toMs. Returns false when the run should end.
-bool Session::take(const char *data, int size, qint64 fromMs, qint64 toMs)
+bool Session::take(const char *data, int size, qint64 fromMs, qint64 toMs, double quietMs)
 {
     if (recording.isOpen() && recording.write(data, size) != size) {
         complain(QStringLiteral("cannot write %1: %2").arg(options.recordPath, recording.errorString()));
@@ -396,7 +417,14 @@ bool Session::take(const char *data, int size, qint64 fromMs, qint64 toMs)
         return false;
     }
     if (live && !capturedTimes) {
-        marks.append({assembler.bytesFed() + size, double(clock.nsecsElapsed()) / 1e9});
+        const double now = double(clock.nsecsElapsed()) / 1e9;
+        // On a line, the quiet before a read is at most the time since the
+        // one before less the time its bytes took: where that is long, a
+        // frame without a checksum may start here.
+        if (lineTimed && !marks.isEmpty())
+            quietMs = (now - lastReadAt) * 1000 - double(size) * byteMs();
+        lastReadAt = now;
+        marks.append({assembler.bytesFed() + size, now});
         // However long this program took to read them, the bytes were on
         // their way: only the settle timer, which sees no byte waiting,
         // tells a pause on the line.
@@ -404,7 +432,7 @@ bool Session::take(const char *data, int size, qint64 fromMs, qint64 toMs)
     } else {
         show(assembler.dropStale(fromMs));
     }
-    show(assembler.feed(QByteArray::fromRawData(data, size), toMs));
+    show(assembler.feed(QByteArray::fromRawData(data, size), toMs, quietMs));
     if (view)
         view->setStrayBytes(assembler.strayBytes());
     // Frames still to come end after the bytes the assembler keeps.
@@ -577,6 +605,9 @@ void Session::summarise()
     if (frameLostFlags)
         text += QStringLiteral("frames flagged lost: %1\n").arg(lostFrames);
     text += QStringLiteral("stray bytes: %1\n").arg(assembler.strayBytes() + assembler.keptBytes());
+    if (assembler.framedWithoutTimes() > 0)
+        text += QStringLiteral("framed without byte times: %1 frames, by their period and rules\n")
+                    .arg(assembler.framedWithoutTimes());
     if (output->droppedRecords() > 0)
         text += QStringLiteral("records dropped: output too slow (%1 records)\n").arg(output->droppedRecords());
     if (reader && reader->form() != CaptureReader::Undecided)
@@ -652,6 +683,10 @@ int Session::run()
     // The window's five carry no more than today's records hold.
     for (const FamilyDescriptor *family : options.families)
         writer->setFamilyFields(writer->familyFields() || !family->srxl);
+    for (const FamilyDescriptor *family : options.families) {
+        if (family->framing == FamilyDescriptor::ByGap)
+            writer->setGapFields(true);
+    }
     clock.start();
     int status = 0;
     switch (source.kind) {

@@ -310,7 +310,7 @@ void tst_Send::usageErrors_data()
     QTest::newRow("no target") << QStringList{"-f", "mpx"} << 2 << "no target";
     QTest::newRow("empty target") << QStringList{"-f", "mpx", ""} << 2 << "the target is empty";
     QTest::newRow("no family") << QStringList{"-"} << 2 << "give --family";
-    QTest::newRow("unknown family") << QStringList{"-f", "sbus", "-"} << 2 << "unknown family 'sbus'";
+    QTest::newRow("unknown family") << QStringList{"-f", "xbus", "-"} << 2 << "unknown family 'xbus'";
     QTest::newRow("us out of range") << (mpx + QStringList{"--us", "1500,2200"}) << 2
                                      << "channel 2: 2200 µs lies outside MPX's range, 800 to 2199 µs";
     QTest::newRow("SPEKTRUM channel 1 at 916")

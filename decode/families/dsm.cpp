@@ -163,7 +163,10 @@ int dsmPosition(int us)
 QByteArray dsmFrame(const FrameRequest &request)
 {
     const int form = request.variant == dsm1024 ? dsm1024 : dsm2048;
-    const QVector<int> &values = request.wire;
+    // Receivers fill all seven words: fewer channels are padded at the centre.
+    QVector<int> values = request.wire;
+    while (values.size() < wordsPerFrame)
+        values << 1024;
     // More than seven channels take two frames; the second marks itself.
     const bool second = values.size() > wordsPerFrame && request.index % 2;
     QByteArray frame;
@@ -204,7 +207,7 @@ FamilyDescriptor dsmFamily()
     row.defaultChannels = wordsPerFrame;
     row.maxChannels = channelCount;
     row.wireMax = 0x07FF;
-    row.wireNote = "--dsm 1024 carries every second position";
+    row.wireNote = "--dsm 1024 carries every second position; fewer than 7 channels go padded to 7 at 1500 µs";
     row.usRange = [](int) { return MicrosecondRange{dsmMicroseconds(0), dsmMicroseconds(2047)}; };
     row.wireFor = [](int, int us) { return dsmPosition(us); };
     row.encode = dsmFrame;
