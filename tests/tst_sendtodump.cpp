@@ -21,6 +21,8 @@ class tst_SendToDump : public QObject
 private slots:
     void everyFrameComesBackAsSent_data();
     void everyFrameComesBackAsSent();
+    void tableFamiliesComeBackAsSent_data();
+    void tableFamiliesComeBackAsSent();
 };
 
 static bool holds(const QProcess &process, const QString &path)
@@ -141,6 +143,123 @@ void tst_SendToDump::everyFrameComesBackAsSent()
     }
     QVERIFY(records.isEmpty());
     QCOMPARE(damagedSeen > 0, damaged);
+}
+
+void tst_SendToDump::tableFamiliesComeBackAsSent_data()
+{
+    QTest::addColumn<QString>("family");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QVariantList>("us"); // per channel sent
+    QTest::addColumn<QString>("failsafe"); // flag, silent, or link (silent but for LQ 0)
+
+    const auto values = [](std::initializer_list<int> given) {
+        QVariantList list;
+        for (int value : given)
+            list << value;
+        return list;
+    };
+    // Each family at the ends of its range, cut into pieces, with damaged
+    // frames and into failsafe after 0.4 s.
+    const QStringList common{"-d", "0.8", "--failsafe-after", "0.4", "--corrupt", "0.2", "--seed", "3", "--chunk", "5",
+                             "--chunk-gap", "0.2"};
+    QTest::newRow("CRSF") << "crsf" << common << values({880, 2159, 987, 1500, 2011}) << "link";
+    QTest::newRow("GHST") << "ghst" << common << values({988, 2011, 1500, 1600, 988, 2008, 1500, 1504, 1200, 1300})
+                          << "silent";
+    QTest::newRow("IBUS 18 channels") << "ibus" << common
+                                      << values({1, 4095, 1000, 2000, 1500, 1500, 1500, 1500, 1500, 1500, 1500, 1500,
+                                                 1500, 1500, 1100, 4095, 1, 1900})
+                                      << "silent";
+    QTest::newRow("FPORT") << "fport" << common << values({875, 2154, 1000, 1500, 2000}) << "flag";
+    QTest::newRow("FPORT2 24 channels") << "fport2" << common
+                                        << values({875, 2154, 1000, 1500, 2000, 1500, 1500, 1500, 1500, 1500, 1500,
+                                                   1500, 1500, 1500, 1500, 1500, 1500, 1500, 1500, 1500, 1500, 1500,
+                                                   1500, 1234})
+                                        << "flag";
+    QTest::newRow("SRXL2") << "srxl2" << common << values({903, 2096, 1500, 1000, 2000, 1100}) << "flag";
+    QTest::newRow("SRXL2 swept, dropping out")
+        << "srxl2" << QStringList{"-d", "0.8", "--sweep=0.5", "--dropout-every", "0.3", "--dropout-for", "100"}
+        << QVariantList() << "none";
+}
+
+// The family's own line settings on both sides; every frame with a
+// matching check carries the µs sent, the damaged ones are FALSE, and
+// failsafe shows as the family shows it.
+void tst_SendToDump::tableFamiliesComeBackAsSent()
+{
+    QFETCH(QString, family);
+    QFETCH(QStringList, options);
+    QFETCH(QVariantList, us);
+    QFETCH(QString, failsafe);
+
+    PseudoTerminal sendSide, dumpSide;
+    PtyRelay relay(sendSide, dumpSide);
+    QProcess dump;
+    dump.start(QStringLiteral(LINKSCOPE_DUMP), {dumpSide.slavePath(), "--family", family, "--format", "jsonl"});
+    QVERIFY(dump.waitForStarted());
+    QTRY_VERIFY(holds(dump, dumpSide.slavePath()));
+    QStringList arguments{"--family", family};
+    if (!us.isEmpty()) {
+        QStringList given;
+        for (const QVariant &value : us)
+            given << value.toString();
+        arguments << "--us" << given.join(',');
+    }
+    QProcess send;
+    send.start(QStringLiteral(LINKSCOPE_SEND), arguments << options << sendSide.slavePath());
+    QTRY_VERIFY_WITH_TIMEOUT(send.state() == QProcess::NotRunning, 20000);
+    QCOMPARE(send.exitCode(), 0);
+    QTRY_VERIFY(waiting(sendSide.masterDescriptor()) == 0 && waiting(dumpSide.slaveFd()) == 0);
+    dump.terminate();
+    QVERIFY(dump.waitForFinished());
+    QCOMPARE(dump.exitCode(), 0);
+
+    const QString summary = QString::fromLocal8Bit(send.readAllStandardError());
+    const auto sent = [&](const char *kind) {
+        return QRegularExpression(QStringLiteral("%1 (\\d+)").arg(QLatin1String(kind))).match(summary).captured(1).toInt();
+    };
+    int live = 0, inFailsafe = 0, damaged = 0, lqZero = 0;
+    bool failsafeSeen = false;
+    QSet<int> seen;
+    for (const QByteArray &line : dump.readAllStandardOutput().split('\n')) {
+        const QJsonObject record = QJsonDocument::fromJson(line).object();
+        if (record.isEmpty())
+            continue;
+        QCOMPARE(record.value("family").toString(), family.toUpper());
+        if (!record.value("crc_ok").toBool()) {
+            ++damaged;
+            continue;
+        }
+        if (record.contains("link")) {
+            lqZero += record.value("link").toObject().value("lq").toInt(-1) == 0;
+            continue;
+        }
+        const bool flagged = record.value("failsafe").toBool(false);
+        // Once in failsafe, a receiver stays there.
+        QVERIFY(!failsafeSeen || flagged);
+        failsafeSeen = flagged;
+        live += !flagged;
+        inFailsafe += flagged;
+        // GHST's frames take turns with the aux channels.
+        const QJsonArray got = record.value("us").toArray();
+        for (int channel = 0; channel < qMin(us.size(), got.size()); ++channel) {
+            if (got[channel].isNull())
+                continue;
+            if (got[channel].toInt() != us[channel].toInt())
+                QFAIL(qPrintable(QStringLiteral("channel %1: %2 sent, %3 read").arg(channel + 1)
+                                     .arg(us[channel].toInt()).arg(got[channel].toInt())));
+            seen.insert(channel);
+        }
+    }
+    QCOMPARE(seen.size(), us.size());
+    QVERIFY(live > 10);
+    QCOMPARE(damaged, sent("damaged"));
+    if (failsafe == QLatin1String("flag")) {
+        QVERIFY(inFailsafe > 0);
+        QCOMPARE(live + inFailsafe + damaged, sent("frames sent:"));
+    } else {
+        QCOMPARE(inFailsafe, 0);
+    }
+    QCOMPARE(lqZero > 0, failsafe == QLatin1String("link"));
 }
 
 QTEST_GUILESS_MAIN(tst_SendToDump)
