@@ -190,6 +190,8 @@ StreamFramer::StreamFramer(const QVector<const FamilyDescriptor *> &families)
     }
 }
 
+StreamFramer::StreamFramer(StreamFramer &&other) noexcept = default;
+StreamFramer &StreamFramer::operator=(StreamFramer &&other) noexcept = default;
 StreamFramer::~StreamFramer() = default;
 
 qint64 StreamFramer::settled() const

@@ -65,6 +65,8 @@ public:
     static constexpr qint64 staleAfterMs = FrameAssembler::staleAfterMs;
 
     explicit StreamFramer(const QVector<const FamilyDescriptor *> &families);
+    StreamFramer(StreamFramer &&other) noexcept;
+    StreamFramer &operator=(StreamFramer &&other) noexcept;
     ~StreamFramer();
 
     // quietMs, where known, is how long the line was quiet before bytes.

@@ -3,6 +3,7 @@
 
 #include "decode/streamframer.h"
 #include "decode/microseconds.h"
+#include "dump/autodetect.h"
 #include "dump/output.h"
 #include "dump/source.h"
 #include "dump/watchview.h"
@@ -121,6 +122,7 @@ private:
     int readFile(int fd);
     int readStream(int fd);
     int readPort(const QString &device);
+    int findFamily(QSerialPort &port);
     bool runLoop(QEventLoop &loop, const std::function<bool()> &bytesWaiting);
     bool startWatching(QEventLoop &loop);
     void stopWatching();
@@ -142,6 +144,9 @@ private:
     std::unique_ptr<CaptureReader> reader;
     std::unique_ptr<WatchView> view;
     QStringList held;
+    // The families looked for and the line's settings: those --family auto found.
+    QVector<const FamilyDescriptor *> families;
+    LineSettings line;
     StreamFramer assembler;
     QFile recording;
     QString lost;      // why the port went away
@@ -176,12 +181,12 @@ private:
     double lastCapturedAt = std::numeric_limits<double>::quiet_NaN();
     double lastReadAt = 0; // of a line's read, in seconds
     // A byte's time on the line, in ms.
-    double byteMs() const { return options.line.bitsPerByte() * 1000.0 / options.line.baud; }
+    double byteMs() const { return line.bitsPerByte() * 1000.0 / line.baud; }
     // The shortest quiet that starts a frame of the families looked for; 0 where none does.
     double shortestGapMs() const
     {
         double shortest = 0;
-        for (const FamilyDescriptor *family : options.families) {
+        for (const FamilyDescriptor *family : families) {
             if (family->gapMs > 0 && (shortest == 0 || family->gapMs < shortest))
                 shortest = family->gapMs;
         }
@@ -191,7 +196,7 @@ private:
 };
 
 Session::Session(const DumpOptions &options)
-    : options(options), assembler(options.families),
+    : options(options), families(options.families), line(options.line), assembler(options.families),
       recordsWanted(!options.quiet && !options.watch)
 {
 }
@@ -293,7 +298,7 @@ double Session::frameTime(const AssembledFrame &frame) const
     double t = marks.isEmpty() ? 0.0 : marks.last().t;
     for (const ReadMark &mark : marks) {
         if (mark.end >= end) {
-            t = mark.t - (lineTimed ? double(mark.end - end) * options.line.bitsPerByte() / options.line.baud : 0.0);
+            t = mark.t - (lineTimed ? double(mark.end - end) * line.bitsPerByte() / line.baud : 0.0);
             break;
         }
     }
@@ -540,13 +545,19 @@ int Session::readPort(const QString &device)
         complain(QStringLiteral("cannot open %1: %2").arg(options.source, openFailureReason(port, device)));
         return 1;
     }
-    QString warning;
-    const QString failedSetting = applyLineSettings(port, options.line, &warning);
-    if (!warning.isEmpty())
-        complain(warning);
-    if (!failedSetting.isEmpty()) {
-        complain(QStringLiteral("cannot set the %1 of %2: %3").arg(failedSetting, options.source, port.errorString()));
-        return 1;
+    if (options.autoDetect) {
+        const int status = findFamily(port);
+        if (status != 0 || stopNow())
+            return status;
+    } else {
+        QString warning;
+        const QString failedSetting = applyLineSettings(port, options.line, &warning);
+        if (!warning.isEmpty())
+            complain(warning);
+        if (!failedSetting.isEmpty()) {
+            complain(QStringLiteral("cannot set the %1 of %2: %3").arg(failedSetting, options.source, port.errorString()));
+            return 1;
+        }
     }
 
     QEventLoop loop;
@@ -577,6 +588,99 @@ int Session::readPort(const QString &device)
         lost = QStringLiteral("lost %1: %2").arg(options.source, lostBecause);
         return 1;
     }
+    return 0;
+}
+
+// --family auto: each family's line settings in turn, until frames of one
+// family pass their checks at one of them; then the run goes on as if that
+// family had been asked for. Returns 0 when found or stopped, 1 when the
+// port failed.
+int Session::findFamily(QSerialPort &port)
+{
+    FamilyDetector detector;
+    QEventLoop loop;
+    QSocketNotifier wake(wakePipe[0], QSocketNotifier::Read);
+    QObject::connect(&wake, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
+    if (options.duration > 0)
+        QTimer::singleShot(qMax<qint64>(0, qint64(options.duration * 1000) - clock.elapsed()), &loop, [&] {
+            ended = true;
+            loop.quit();
+        });
+    QString failure, lostBecause;
+    bool parityWarned = false;
+    double lastReadAt = -1;
+    const auto listenAt = [&](int index) {
+        detector.listenAt(index);
+        QString warning;
+        const LineSettings &setting = detector.settings().at(index).line;
+        const QString failed = applyLineSettings(port, setting, &warning);
+        if (!failed.isEmpty()) {
+            failure = QStringLiteral("cannot set the %1 of %2 to %3: %4")
+                          .arg(failed, options.source, setting.text(), port.errorString());
+            loop.quit();
+        }
+        // A pseudo-terminal keeps no parity: said once, not at every round.
+        if (!warning.isEmpty() && !parityWarned) {
+            complain(warning);
+            parityWarned = true;
+        }
+        // What came at the setting before is no help at this one.
+        port.clear(QSerialPort::Input);
+        lastReadAt = -1;
+    };
+    QObject::connect(&port, &QSerialPort::readyRead, &loop, [&] {
+        const QByteArray bytes = port.readAll();
+        const double now = double(clock.nsecsElapsed()) / 1e6;
+        const LineSettings &setting = detector.settings().at(detector.listening()).line;
+        const double quiet = lastReadAt < 0 ? -1 : now - lastReadAt - bytes.size() * setting.bitsPerByte() * 1000.0 / setting.baud;
+        lastReadAt = now;
+        detector.feed(bytes, clock.elapsed(), quiet);
+        if (detector.found())
+            loop.quit();
+    });
+    QObject::connect(&port, &QSerialPort::errorOccurred, &loop, [&](QSerialPort::SerialPortError error) {
+        if (error == QSerialPort::ResourceError || (error == QSerialPort::ReadError && deviceHungUp(port))) {
+            lostBecause = deviceHungUp(port) ? hungUpReason() : port.errorString();
+            loop.quit();
+        }
+    });
+    bool nothingSaid = false;
+    QTimer step;
+    QObject::connect(&step, &QTimer::timeout, &loop, [&] {
+        if (detector.found()) {
+            loop.quit();
+            return;
+        }
+        const int next = (detector.listening() + 1) % detector.settings().size();
+        if (next == 0 && !nothingSaid) {
+            complain(QStringLiteral("no family found at %1; trying again").arg(detector.settingsText()));
+            nothingSaid = true;
+        }
+        listenAt(next);
+    });
+    listenAt(0);
+    step.start(FamilyDetector::listenMs);
+    if (failure.isEmpty() && !stopNow())
+        loop.exec();
+    step.stop();
+    QObject::disconnect(&port, nullptr, &loop, nullptr);
+    if (!failure.isEmpty()) {
+        complain(failure);
+        return 1;
+    }
+    if (!lostBecause.isEmpty()) {
+        lost = QStringLiteral("lost %1: %2").arg(options.source, lostBecause);
+        return 1;
+    }
+    const FamilyDescriptor *family = detector.found();
+    if (!family)
+        return 0;
+    line = detector.settings().at(detector.listening()).line;
+    families = {family};
+    assembler = StreamFramer(families);
+    writer->setFamilyFields(!family->srxl);
+    writer->setGapFields(family->framing == FamilyDescriptor::ByGap);
+    complain(QStringLiteral("found %1 at %2").arg(QLatin1String(family->recordName), line.text()));
     return 0;
 }
 

@@ -173,7 +173,9 @@ QByteArray dsmFrame(const FrameRequest &request)
     frame.append(char(0)).append(char(form == dsm1024 ? 0x01 : 0xB2));
     int words = 0;
     for (int id = second ? wordsPerFrame : 0; id < values.size() && words < wordsPerFrame; ++id, ++words) {
-        quint16 word = form == dsm1024 ? quint16(id << 10 | (values[id] >> 1 & 0x03FF))
+        // Rounded up, which truncation toward zero shows as the same µs
+        // where two positions do.
+        quint16 word = form == dsm1024 ? quint16(id << 10 | qMin((values[id] + 1) >> 1, 0x03FF))
                                        : quint16(id << 11 | (values[id] & 0x07FF));
         if (second && words == 0 && form == dsm2048)
             word |= pairBit;
