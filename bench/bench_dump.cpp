@@ -1,7 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // How fast linkscope-dump turns a capture into CSV: a 50 MB capture of mixed
 // frames with a little noise, and a 50 MB Saleae CSV export of the same
-// stream as a logic analyser writes it, each decoded to /dev/null, in MB/s.
+// stream as a logic analyser writes it, each decoded to /dev/null, in MB/s;
+// then a 50 MB capture of the families linkscope-dump reads with --family
+// (CRSF, GHST, IBUS, FPORT, FPORT2, SRXL2) with all of them looked for.
+// Where LINKSCOPE_DUMP_BEFORE names an earlier build of linkscope-dump, the
+// first capture is decoded with it too, in the same run, to compare.
+#include "decode/families/familytable.h"
 #include "packets.h"
 #include "streams.h"
 
@@ -59,19 +64,61 @@ int main(int argc, char *argv[])
     }
     exported.close();
 
-    for (const auto &[name, file, bytes] : {std::make_tuple("capture", capture.fileName(), written),
-                                            std::make_tuple("Saleae CSV export", exported.fileName(), exportedSize)}) {
+    // The families of --family: each frame's channels at random µs in their range.
+    QStringList names;
+    QVector<const FamilyDescriptor *> families;
+    for (const FamilyDescriptor *family : allFamilies()) {
+        if (!family->srxl) {
+            families << family;
+            names << QLatin1String(family->name);
+        }
+    }
+    QFile tableCapture(folder.filePath(QStringLiteral("families.bin")));
+    if (!tableCapture.open(QIODevice::WriteOnly))
+        return 1;
+    qint64 tableWritten = 0;
+    for (qint64 index = 0; tableWritten < size; ++index) {
+        const FamilyDescriptor &family = *families[int(random.bounded(families.size()))];
+        FrameRequest request;
+        request.index = index;
+        for (int k = 0; k < family.defaultChannels; ++k) {
+            const MicrosecondRange range = family.usRange(k);
+            request.wire << family.wireFor(k, range.lowest + int(random.bounded(range.highest - range.lowest + 1)));
+        }
+        block += family.encode(request);
+        if (random.bounded(50) == 0)
+            block += QByteArray(1 + int(random.bounded(8)), char(random.bounded(256)));
+        if (block.size() >= (1 << 20) || tableWritten + block.size() >= size) {
+            tableCapture.write(block);
+            tableWritten += block.size();
+            block.clear();
+        }
+    }
+    tableCapture.close();
+
+    const QString dumpNow = QStringLiteral(LINKSCOPE_DUMP);
+    const QString dumpBefore = qEnvironmentVariable("LINKSCOPE_DUMP_BEFORE");
+    const QStringList csv{QStringLiteral("--format"), QStringLiteral("csv")};
+    const QStringList everyNew{QStringLiteral("--family"), names.join(QLatin1Char(','))};
+    QVector<std::tuple<QString, QString, QString, QStringList, qint64>> runs;
+    if (!dumpBefore.isEmpty())
+        runs.append({QStringLiteral("capture, the build before"), dumpBefore, capture.fileName(), {}, written});
+    runs.append({QStringLiteral("capture"), dumpNow, capture.fileName(), {}, written});
+    runs.append({QStringLiteral("Saleae CSV export"), dumpNow, exported.fileName(), {}, exportedSize});
+    runs.append({QStringLiteral("--family ") + names.join(QLatin1Char(',')), dumpNow, tableCapture.fileName(),
+                 everyNew, tableWritten});
+    for (const auto &[name, program, file, options, bytes] : runs) {
         QProcess dump;
         dump.setStandardOutputFile(QProcess::nullDevice());
         dump.setStandardErrorFile(QProcess::nullDevice());
         QElapsedTimer clock;
         clock.start();
-        dump.start(QStringLiteral(LINKSCOPE_DUMP), {QStringLiteral("--format"), QStringLiteral("csv"), file});
+        dump.start(program, QStringList(csv) << options << file);
         if (!dump.waitForFinished(-1) || dump.exitCode() != 0)
             return 1;
         const double seconds = clock.nsecsElapsed() / 1e9;
-        std::printf("linkscope-dump --format csv, %s: %.1f MB in %.2f s, %.1f MB/s\n", name, bytes / 1e6, seconds,
-                    bytes / 1e6 / seconds);
+        std::printf("linkscope-dump --format csv, %s: %.1f MB in %.2f s, %.1f MB/s\n", qPrintable(name), bytes / 1e6,
+                    seconds, bytes / 1e6 / seconds);
     }
     return 0;
 }

@@ -4,16 +4,11 @@
 #ifndef LINKSCOPE_ENCODERS_H
 #define LINKSCOPE_ENCODERS_H
 
+#include "decode/microseconds.h"
+
 #include <QByteArray>
 #include <QVector>
 
-// The integer µs a family can carry, ends included.
-struct MicrosecondRange
-{
-    int lowest;
-    int highest;
-    bool contains(int us) const { return us >= lowest && us <= highest; }
-};
 
 // The zero word carries no value, so 800 µs goes as word 1.
 constexpr MicrosecondRange mpxRange{800, 2199};

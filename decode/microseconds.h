@@ -6,6 +6,14 @@
 
 #include <QtGlobal>
 
+// The integer µs a family can carry, ends included.
+struct MicrosecondRange
+{
+    int lowest;
+    int highest;
+    bool contains(int us) const { return us >= lowest && us <= highest; }
+};
+
 // MPX and MPX_V2: the word's low 12 bits, 800 to 2200 µs.
 int mpxMicroseconds(quint16 word);
 // HoTT (SUMD): eighths of a µs.

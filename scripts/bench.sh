@@ -20,6 +20,17 @@ LINKSCOPE_SKIP_HEAP_CHECK=1 build/bench/bench/bench_packets \
     --benchmark_repetitions=5 --benchmark_report_aggregates_only=true --benchmark_min_time=0.1 "$@"
 GLIBC_TUNABLES=glibc.malloc.tcache_count=0 build/bench/bench/bench_packets --benchmark_filter=NONE
 build/bench/bench/bench_line "${LINKSCOPE_LINE_SECONDS:-4}"
+# linkscope-dump as it was at LINKSCOPE_BENCH_BEFORE (default main), built
+# beside this one, so that bench_dump compares the two in the same run.
+before="${LINKSCOPE_BENCH_BEFORE:-main}"
+if git rev-parse -q --verify "$before^{commit}" >/dev/null; then
+    rm -rf build/bench-before-src && mkdir -p build/bench-before-src
+    git archive "$before" | tar -x -C build/bench-before-src
+    cmake -S build/bench-before-src -B build/bench-before -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+        -DLINKSCOPE_QT_MAJOR="$LINKSCOPE_QT_MAJOR"
+    cmake --build build/bench-before -j"$(nproc)" --target linkscope-dump
+    export LINKSCOPE_DUMP_BEFORE="$PWD/build/bench-before/linkscope-dump"
+fi
 build/bench/bench/bench_dump 50
 build/bench/bench/bench_capture 50
 build/bench/bench/bench_watch "${LINKSCOPE_LINE_SECONDS:-4}" 3

@@ -3,7 +3,8 @@
 # Installs what is missing, builds the fuzzers with clang and runs each for
 # the given number of seconds (default 60): the decoder on single chunks,
 # then the frame assembler on a stream cut into reads, then the capture file
-# reader on files of any form fed in blocks. Any finding fails.
+# reader on files of any form fed in blocks, then every family of the table
+# through the assembler. Any finding fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
@@ -12,8 +13,8 @@ ensure_packages "${BUILD_PACKAGES[@]}" clang libclang-rt-dev python3
 cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF -DLINKSCOPE_FUZZ=ON \
     -DLINKSCOPE_QT_MAJOR="$LINKSCOPE_QT_MAJOR" \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-cmake --build build/fuzz -j"$(nproc)" --target decode_fuzzer assembler_fuzzer capture_fuzzer
-mkdir -p build/fuzz/corpus build/fuzz/assembler-corpus build/fuzz/capture-corpus
+cmake --build build/fuzz -j"$(nproc)" --target decode_fuzzer assembler_fuzzer capture_fuzzer families_fuzzer
+mkdir -p build/fuzz/corpus build/fuzz/assembler-corpus build/fuzz/capture-corpus build/fuzz/families-corpus
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 build/fuzz/fuzz/decode_fuzzer -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
     -artifact_prefix=build/fuzz/ build/fuzz/corpus fuzz/corpus
@@ -65,3 +66,21 @@ PY
 # the memory limit catches any input that makes the reader ask for far more.
 build/fuzz/fuzz/capture_fuzzer -max_total_time="$seconds" -timeout=10 -print_final_stats=1 -max_len=12000 \
     -malloc_limit_mb=256 -artifact_prefix=build/fuzz/capture- build/fuzz/capture-corpus build/fuzz/capture-seeds
+# Every family of the table: seeds that look for each family alone and for
+# all of them (two mask bytes, a seed for the damage), then records as for
+# the assembler, whose bytes become channel values, in reads of 1 and 16.
+python3 - build/fuzz/families-seeds <<'PY'
+import os, random, sys
+dst = sys.argv[1]
+os.makedirs(dst, exist_ok=True)
+rng = random.Random(2)
+for mask in [1 << i for i in range(11)] + [0xFFFF]:
+    for size in (1, 16):
+        out = bytes([mask >> 8, mask & 0xFF, 7])
+        for _ in range(40):
+            kind = rng.choice((1, 1, 1, 0, 2, 3))
+            out += bytes([(size - 1) << 2 | kind]) + bytes(rng.randrange(256) for _ in range(80))
+        open(os.path.join(dst, "mask-%04x-%d" % (mask, size)), "wb").write(out)
+PY
+build/fuzz/fuzz/families_fuzzer -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
+    -artifact_prefix=build/fuzz/families- build/fuzz/families-corpus build/fuzz/families-seeds

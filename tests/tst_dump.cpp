@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // linkscope-dump run as a user runs it: on a capture file, on a live port
 // while recording, and with the mistakes people make on the command line.
+#include "decode/families/familytable.h"
 #include "packets.h"
 #include "pty.h"
 
@@ -27,12 +28,15 @@ private slots:
     void slowReaderCostsNoByte();
     void errorExits_data();
     void errorExits();
+    void familyFields_data();
+    void familyFields();
     void cleanupTestCase();
 
 private:
     QTemporaryDir folder;
     QByteArray latin1Name;
     std::unique_ptr<PseudoTerminal> terminal; // a standard output that is a terminal
+    PseudoTerminal port; // a port for the families to disagree on
 };
 
 // shellTail: words a shell adds after the arguments, such as redirections.
@@ -293,6 +297,19 @@ void tst_Dump::errorExits_data()
                                                          << "standard input is a capture file" << "<" + capture + toTerminal;
     QTest::newRow("watching without a terminal") << QStringList{"--watch", "-"} << 2 << "standard output is not one"
                                                  << QString();
+    QTest::newRow("unknown family") << QStringList{"--family", "crsf,sbux", capture} << 2
+                                    << "unknown family 'sbux' (mpx, mpx2, nordax, hott, spektrum, crsf" << QString();
+    QTest::newRow("empty family name") << QStringList{"--family", "crsf,", capture} << 2 << "an empty family name"
+                                       << QString();
+    QTest::newRow("bad line settings") << QStringList{"--line", "8Y1", capture} << 2 << "bad line settings '8Y1'"
+                                       << QString();
+    QTest::newRow("families at two bauds on a port") << QStringList{"--family", "crsf,ibus", "-d", "1",
+                                                                    port.slavePath()}
+                                                     << 2 << "CRSF runs at 420000 baud and IBUS at 115200; give --baud"
+                                                     << QString();
+    // The same families in a file: no line to agree on.
+    QTest::newRow("families at two bauds in a file") << QStringList{"--family", "crsf,ibus", capture} << 0
+                                                     << "frames: 0" << QString();
     QTest::newRow("name that is no UTF-8") << QStringList{} << 0 << "frames: 1"
                                            << QStringLiteral("\"$(printf '%1/caf\\351.bin')\"").arg(folder.path());
 }
@@ -311,6 +328,75 @@ void tst_Dump::errorExits()
     QFile existing(folder.filePath("existing.bin"));
     QVERIFY(existing.open(QIODevice::ReadOnly));
     QCOMPARE(existing.readAll(), QByteArray("keep me"));
+}
+
+void tst_Dump::familyFields_data()
+{
+    const FamilyDescriptor *crsf = familyNamed("crsf");
+    const FamilyDescriptor *fport = familyNamed("fport");
+    FrameRequest request;
+    request.wire = QVector<int>(16, 992);
+    const QByteArray channels = crsf->encode(request);
+    const QByteArray link = crsf->linkFrame(false);
+    request.wire = QVector<int>(16, 1000);
+    request.failsafe = true;
+    const QByteArray failsafe = fport->encode(request);
+    const QString capture = writeFile(folder.filePath("families.bin"), channels + link + failsafe);
+    const QString channelsHex = QString::fromLatin1(channels.toHex()), linkHex = QString::fromLatin1(link.toHex()),
+                  failsafeHex = QString::fromLatin1(failsafe.toHex());
+    const QString centre = QStringLiteral("1500,").repeated(15) + "1500";
+    QString columns;
+    for (const char *kind : {"us", "wire"}) {
+        for (int i = 1; i <= 16; ++i)
+            columns += QStringLiteral(",%1%2").arg(QLatin1String(kind)).arg(i);
+    }
+
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("capture");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("jsonl") << "jsonl" << capture << QStringList{
+        "{\"t\":null,\"offset\":0,\"family\":\"CRSF\",\"crc_ok\":true,\"failsafe\":null,\"type\":\"RC_CHANNELS\","
+        "\"us\":[" + centre + "],\"wire\":[" + QStringLiteral("992,").repeated(15) + "992],\"raw\":\"" + channelsHex + "\"}",
+        "{\"t\":null,\"offset\":26,\"family\":\"CRSF\",\"crc_ok\":true,\"failsafe\":null,\"type\":\"LINK_STATISTICS\","
+        "\"link\":{\"rssi1_dbm\":-45,\"rssi2_dbm\":-47,\"lq\":100,\"snr\":9,\"antenna\":0,\"rf_mode\":4,"
+        "\"tx_power_mw\":250,\"tx_power\":7,\"down_rssi_dbm\":-50,\"down_lq\":100,\"down_snr\":8},\"us\":[],\"wire\":[],"
+        "\"raw\":\"" + linkHex + "\"}",
+        "{\"t\":null,\"offset\":40,\"family\":\"FPORT\",\"crc_ok\":true,\"failsafe\":true,\"type\":\"CONTROL\","
+        "\"frame_lost\":false,\"rssi\":100,\"us\":[" + centre + "],\"wire\":[" + QStringLiteral("1000,").repeated(15)
+            + "1000],\"raw\":\"" + failsafeHex + "\"}"};
+    const QString linkCells = ",LINK_STATISTICS,,,,-45,-47,100,9,0,4,250,7,-50,100,8";
+    QTest::newRow("csv") << "csv" << capture << QStringList{
+        "t,offset,family,crc_ok,failsafe,type,frame_lost,rssi,frame_losses,rssi1_dbm,rssi2_dbm,lq,snr,antenna,"
+        "rf_mode,tx_power_mw,tx_power,down_rssi_dbm,down_lq,down_snr" + columns + ",raw",
+        ",0,CRSF,true,,RC_CHANNELS" + QString(",").repeated(14) + "," + centre + "," + QStringLiteral("992,").repeated(15)
+            + "992," + channelsHex,
+        ",26,CRSF,true," + linkCells + QString(",").repeated(32) + "," + linkHex,
+        ",40,FPORT,true,true,CONTROL,false,100" + QString(",").repeated(12) + "," + centre + ","
+            + QStringLiteral("1000,").repeated(15) + "1000," + failsafeHex};
+    QTest::newRow("text") << "text" << capture << QStringList{};
+}
+
+// Records of the families that carry more than channels hold it in every
+// format: type, frame_lost, rssi and the link figures.
+void tst_Dump::familyFields()
+{
+    QFETCH(QString, format);
+    QFETCH(QString, capture);
+    QFETCH(QStringList, expected);
+    int status = -1;
+    QByteArray errors;
+    const QString out = QString::fromUtf8(run({"--family", "crsf,fport", "--format", format, capture}, &status, &errors));
+    QCOMPARE(status, 0);
+    QVERIFY2(errors.contains("frame types: CRSF LINK_STATISTICS 1, CRSF RC_CHANNELS 1, FPORT CONTROL 1"),
+             errors.constData());
+    if (format == QLatin1String("text")) {
+        QVERIFY2(out.contains("type=LINK_STATISTICS rssi1_dbm=-45 rssi2_dbm=-47 lq=100 snr=9"), qPrintable(out));
+        QVERIFY2(out.contains("FAILSAFE  type=CONTROL frame_lost=false rssi=100 us  1500"), qPrintable(out));
+        return;
+    }
+    QStringList lines = out.split('\n');
+    QCOMPARE(lines.takeLast(), QString());
+    QCOMPARE(lines, expected);
 }
 
 void tst_Dump::cleanupTestCase()

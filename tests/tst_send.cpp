@@ -311,6 +311,17 @@ void tst_Send::usageErrors_data()
     QTest::newRow("empty target") << QStringList{"-f", "mpx", ""} << 2 << "the target is empty";
     QTest::newRow("no family") << QStringList{"-"} << 2 << "give --family";
     QTest::newRow("unknown family") << QStringList{"-f", "xbus", "-"} << 2 << "unknown family 'xbus'";
+    QTest::newRow("CRSF us below its range") << QStringList{"-f", "crsf", "--us", "879", "-"} << 2
+                                             << "channel 1: 879 µs lies outside CRSF's range, 880 to 2159 µs";
+    QTest::newRow("GHST aux above its range") << QStringList{"-f", "ghst", "--us", "1500,1500,1500,1500,2011", "-"}
+                                              << 2 << "channel 5: 2011 µs lies outside GHST's range, 988 to 2008 µs";
+    QTest::newRow("GHST aux wire above 8 bits") << QStringList{"-f", "ghst", "--wire", "4095,1,1,1,256", "-"} << 2
+                                                << "channel 5: 256 lies outside GHST's range, 0 to 255";
+    QTest::newRow("IBUS 19 channels") << QStringList{"-f", "ibus", "-c", "19", "-"} << 2 << "lies outside 1 to 18";
+    QTest::newRow("FPORT's channels are fixed") << QStringList{"-f", "fport", "-c", "8", "-"} << 2
+                                                << "FPORT always carries 16 channels";
+    QTest::newRow("bad line settings") << QStringList{"-f", "crsf", "--line", "8N", "-"} << 2
+                                       << "--line takes data bits 5-8";
     QTest::newRow("us out of range") << (mpx + QStringList{"--us", "1500,2200"}) << 2
                                      << "channel 2: 2200 µs lies outside MPX's range, 800 to 2199 µs";
     QTest::newRow("SPEKTRUM channel 1 at 916")

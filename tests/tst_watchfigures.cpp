@@ -2,7 +2,9 @@
 // The live view's figures: frame rate and intervals over the last second,
 // CRC failures over ten, silence, and the channels' values with their
 // lowest and highest.
+#include "decode/families/familytable.h"
 #include "dump/watchfigures.h"
+#include "dump/watchlayout.h"
 #include "packets.h"
 
 #include <QtTest>
@@ -17,6 +19,7 @@ private slots:
     void linkFigures_data();
     void linkFigures();
     void channels();
+    void linkQualityAndLostFrames();
 };
 
 namespace {
@@ -132,6 +135,55 @@ void tst_WatchFigures::channels()
     QCOMPARE(QVector<int>({view.scaleLow, view.scaleHigh, view.scaleMark}), QVector<int>({2000, 2600, WatchChannel::none}));
     QCOMPARE(shown(1), QVector<int>({WatchChannel::none, WatchChannel::none, WatchChannel::none, false}));
     QCOMPARE(view.channels.size(), std::size_t(12));
+}
+
+// CRSF's link statistics go in the header, and leave the channels as they
+// stand; FPORT2's lost frames are counted and its failsafe flag raises the banner.
+void tst_WatchFigures::linkQualityAndLostFrames()
+{
+    const FamilyDescriptor *crsf = familyNamed("crsf");
+    const FamilyDescriptor *fport = familyNamed("fport2");
+    const auto readingOf = [](const FamilyDescriptor *family, const QByteArray &frame) {
+        FrameReading read;
+        family->read(frame.constData(), frame.size(), read);
+        return read;
+    };
+    FrameRequest request;
+    request.wire = QVector<int>(16, 992);
+    WatchFigures figures;
+    figures.add(readingOf(crsf, crsf->encode(request)), 0.01);
+    figures.add(readingOf(crsf, crsf->linkFrame(false)), 0.02);
+    WatchSnapshot view = figures.snapshot(0.03, 0);
+    QCOMPARE(view.link, std::string("LQ 100 %  RSSI -45/-47 dBm  SNR 9 dB  250 mW"));
+    QCOMPARE(view.lostFrames, qint64(-1));
+    QCOMPARE(view.channels.size(), std::size_t(16));
+    QVERIFY(view.channels[0].carried);
+    QCOMPARE(view.channels[0].value, 1500);
+    const std::vector<WatchLine> lines = layOutWatch(view, 80, 30);
+    QVERIFY(std::any_of(lines.cbegin(), lines.cend(),
+                        [](const WatchLine &line) { return line.text.find("LQ 100 %  RSSI") == 0; }));
+    figures.add(readingOf(crsf, crsf->linkFrame(true)), 0.04);
+    QCOMPARE(figures.snapshot(0.05, 0).link.substr(0, 6), std::string("LQ 0 %"));
+
+    request.wire = QVector<int>(16, 1000);
+    QByteArray lost = fport->encode(request);
+    // Flags (byte 24): frame lost; the sum grows by 4, its complement
+    // shrinks by 4.
+    lost[24] = char(0x04);
+    lost[26] = char(quint8(lost[26]) - 4);
+    QVERIFY(readingOf(fport, lost).crcOk);
+    figures.add(readingOf(fport, lost), 0.06);
+    figures.add(readingOf(fport, lost), 0.07);
+    QCOMPARE(figures.snapshot(0.08, 0).lostFrames, qint64(2));
+    QVERIFY(!figures.failsafe());
+    request.failsafe = true;
+    figures.add(readingOf(fport, fport->encode(request)), 0.09);
+    view = figures.snapshot(0.1, 0);
+    QVERIFY(view.failsafe);
+    const std::vector<WatchLine> banner = layOutWatch(view, 80, 30);
+    QVERIFY(std::any_of(banner.cbegin(), banner.cend(), [](const WatchLine &line) {
+        return line.text.find("frames lost 2") != std::string::npos;
+    }));
 }
 
 QTEST_GUILESS_MAIN(tst_WatchFigures)

@@ -5,7 +5,6 @@
 #ifndef LINKSCOPE_FAMILYTABLE_H
 #define LINKSCOPE_FAMILYTABLE_H
 
-#include "decode/encoders.h"
 #include "decode/families/linesettings.h"
 #include "decode/microseconds.h"
 

@@ -4,6 +4,7 @@
 // channels, command 1 failsafe channels; other types are named.
 #include "decode/crc16.h"
 #include "decode/families/packing.h"
+#include "decode/encoders.h"
 #include "decode/families/units.h"
 
 #include <QRandomGenerator>

@@ -1,0 +1,182 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Every family of the table through the frame assembler: a stream of good
+// frames (encoded from the fuzzer's channel values), frames cut short,
+// damaged ones and noise, looked for with a chosen set of families, fed in
+// reads of any size. What must hold: every frame is of a chosen family, has
+// the length its family gives and lies where the stream has it, its check
+// verdict is right, a failed one starts where the frame before it ended, no
+// byte is lost or counted twice, and every good frame planted is found
+// unless bytes that pass a check by coincidence overlap it. Every frame,
+// and the raw input wherever a family would take it, is read too.
+#include "decode/families/familyset.h"
+#include "decode/frameassembler.h"
+
+#include <QRandomGenerator>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+[[noreturn]] void fail(const char *what)
+{
+    std::fprintf(stderr, "invariant broken: %s\n", what);
+    std::abort();
+}
+
+struct Input
+{
+    const uint8_t *data;
+    size_t size;
+    size_t at = 0;
+    bool more() const { return at < size; }
+    quint8 next() { return at < size ? data[at++] : 0; }
+};
+
+const FamilyDescriptor &pick(const QVector<const FamilyDescriptor *> &families, Input &in)
+{
+    return *families[in.next() % families.size()];
+}
+
+QByteArray goodFrame(const FamilyDescriptor &family, Input &in)
+{
+    FrameRequest request;
+    request.index = in.next();
+    request.failsafe = in.next() & 1;
+    const int channels = family.fixedChannels ? family.fixedChannels : 1 + in.next() % family.maxChannels;
+    for (int k = 0; k < channels; ++k) {
+        const int raw = in.next() << 8 | in.next();
+        if (family.hasMicroseconds()) {
+            const MicrosecondRange range = family.usRange(k);
+            request.wire << family.wireFor(k, range.lowest + raw % (range.highest - range.lowest + 1));
+        } else {
+            request.wire << raw;
+        }
+    }
+    return family.encode(request);
+}
+
+struct Span
+{
+    qint64 offset;
+    int length;
+    bool overlaps(qint64 at, int size) const { return at < offset + length && offset < at + size; }
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QVector<const FamilyDescriptor *> &all = allFamilies();
+    FrameReading reading;
+    // The raw input as a frame of each family that would take it.
+    for (const FamilyDescriptor *family : all) {
+        const char *bytes = reinterpret_cast<const char *>(data);
+        if (size > 0 && family->startBytes.contains(bytes[0]) && family->frameLength(bytes, int(size)) == int(size)) {
+            family->read(bytes, int(size), reading);
+            if (reading.channels < 0 || reading.channels > FrameReading::maxChannels)
+                fail("a frame reads with a channel count out of bounds");
+        }
+    }
+
+    // The first bytes choose the families looked for; at least one.
+    Input in{data, size};
+    const quint16 mask = quint16(in.next() << 8 | in.next());
+    QVector<const FamilyDescriptor *> chosen;
+    for (int i = 0; i < all.size(); ++i) {
+        if (mask & (1 << i))
+            chosen << all[i];
+    }
+    if (chosen.isEmpty())
+        chosen = all;
+    const FamilySet set(chosen);
+    FrameAssembler assembler(set);
+    QRandomGenerator random(in.next());
+
+    QByteArray stream, pending;
+    QVector<Span> planted;
+    QVector<AssembledFrame> frames;
+    const auto deliver = [&](int readSize, bool everything) {
+        while (pending.size() >= readSize || (everything && !pending.isEmpty())) {
+            const QByteArray read = pending.left(readSize);
+            pending.remove(0, read.size());
+            frames += assembler.feed(read);
+        }
+    };
+    while (in.more()) {
+        const quint8 op = in.next();
+        QByteArray bytes;
+        switch (op & 3) {
+        case 0:
+            for (int n = 1 + in.next() % 32; n > 0; --n)
+                bytes.append(char(in.next()));
+            break;
+        case 1:
+            bytes = goodFrame(pick(chosen, in), in);
+            planted.append({stream.size(), int(bytes.size())});
+            break;
+        case 2:
+            bytes = goodFrame(pick(chosen, in), in);
+            bytes.truncate(1 + in.next() % (bytes.size() - 1));
+            break;
+        default: {
+            const FamilyDescriptor &family = pick(chosen, in);
+            bytes = goodFrame(family, in);
+            family.corrupt(bytes, random);
+            break;
+        }
+        }
+        stream += bytes;
+        pending += bytes;
+        deliver(1 + (op >> 2), false);
+    }
+    deliver(1, true);
+    frames += assembler.flush();
+    if (assembler.keptBytes() != 0)
+        fail("bytes are kept after the stream ended");
+
+    QVector<Span> coincidences;
+    for (const AssembledFrame &frame : qAsConst(frames)) {
+        const bool isPlanted = std::any_of(planted.cbegin(), planted.cend(), [&](const Span &s) {
+            return s.offset == frame.offset && s.length == frame.bytes.size();
+        });
+        if (frame.crcOk && !isPlanted)
+            coincidences.append({frame.offset, int(frame.bytes.size())});
+    }
+    const auto excused = [&](const Span &s) {
+        return std::any_of(coincidences.cbegin(), coincidences.cend(),
+                           [&](const Span &c) { return c.overlaps(s.offset, s.length); });
+    };
+
+    qint64 framed = 0;
+    qint64 previousEnd = -1;
+    for (const AssembledFrame &frame : qAsConst(frames)) {
+        if (!frame.family || !chosen.contains(frame.family))
+            fail("a frame is of no family looked for");
+        const char *bytes = frame.bytes.constData();
+        if (frame.bytes.isEmpty() || frame.family->frameLength(bytes, frame.bytes.size()) != frame.bytes.size())
+            fail("a frame has not its family's length");
+        if (frame.offset < previousEnd || stream.mid(int(frame.offset), frame.bytes.size()) != frame.bytes)
+            fail("a frame is not where the stream has it");
+        if (frame.crcOk != frame.family->check(bytes, frame.bytes.size()))
+            fail("a frame's check verdict is wrong");
+        if (!frame.crcOk && frame.offset != previousEnd)
+            fail("a frame with a failed check does not start where the last one ended");
+        frame.family->read(bytes, frame.bytes.size(), reading);
+        if (reading.crcOk != frame.crcOk)
+            fail("reading a frame gives another check verdict");
+        previousEnd = frame.offset + frame.bytes.size();
+        framed += frame.bytes.size();
+    }
+    if (framed + assembler.strayBytes() != stream.size())
+        fail("bytes were lost or counted twice");
+    for (const Span &s : qAsConst(planted)) {
+        const bool found = std::any_of(frames.cbegin(), frames.cend(), [&](const AssembledFrame &frame) {
+            return frame.offset == s.offset && frame.bytes.size() == s.length && frame.crcOk;
+        });
+        if (!found && !excused(s))
+            fail("a good frame was lost");
+    }
+    return 0;
+}
