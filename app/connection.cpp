@@ -45,8 +45,8 @@ void LinkScope::openPort()
     const QString device = portDevicePath(name);
     serialPort->setPortName(device);
     if (!serialPort->open(QIODevice::ReadWrite)) {
-        showPortMessage(QStringLiteral("Could not open %1: %2").arg(name, openFailureReason(*serialPort, device)),
-                        name);
+        const QString reason = openFailureReason(*serialPort, device, PortList::ShownByCaller);
+        showPortMessage(QStringLiteral("Could not open %1: %2").arg(name, reason), name);
         return;
     }
     const QString failedSetting = applyLineSettings(*serialPort);

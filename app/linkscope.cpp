@@ -2,6 +2,7 @@
 // The window: its parts, and what it does with each read of the port.
 #include "app/linkscope.h"
 
+#include "decode/microseconds.h"
 #include "display/cellimages.h"
 #include "display/decodedtable.h"
 #include "display/paintpacer.h"
@@ -70,13 +71,25 @@ void LinkScope::receiveChunk(const QByteArray &chunk, bool gathered)
     apply(readPolicy.read(chunk, linkClock.isValid() ? linkClock.elapsed() : 0, gathered));
 }
 
+namespace {
+
+// Read as linkscope-dump reads it, so that both count the same frames as
+// failsafe: a HoTT failsafe frame never gets here, a Spektrum one does.
+bool sentInFailsafe(const QByteArray &frame)
+{
+    FrameReading reading;
+    return readFrame(frame.constData(), frame.size(), reading) && reading.failsafe == 1;
+}
+
+} // namespace
+
 void LinkScope::apply(const QVector<ReadStep> &steps)
 {
     for (const ReadStep &step : steps) {
         if (!step.bytes.isEmpty())
             processChunk(step.bytes);
         switch (step.count) {
-        case ReadStep::CrcOk: health.frameShown(true); break;
+        case ReadStep::CrcOk: health.frameShown(true, sentInFailsafe(step.bytes)); break;
         case ReadStep::CrcFalse: health.frameShown(false); break;
         case ReadStep::Failsafe: health.failsafeFrame(); break;
         case ReadStep::NotCounted: break;

@@ -93,7 +93,17 @@ int goodFrameInside(const FamilySet &set, const char *data, int size, int pos, i
     return notYetKnown;
 }
 
+quint8 familyIndexOf(const FamilyDescriptor *family)
+{
+    return quint8(allFamilies().indexOf(family));
+}
+
 } // namespace
+
+const FamilyDescriptor *AssembledFrame::family() const
+{
+    return allFamilies().at(familyIndex);
+}
 
 FrameAssembler::FrameAssembler() : families(&FamilySet::defaults()) {}
 
@@ -205,7 +215,7 @@ void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)
             if (pos != shownAt || take != shownLength)
                 found.append({QByteArray(data + pos, take), keptOffset + pos, here.good > 0,
                               here.good > 0 && isFailsafeFrame(data + pos, take),
-                              here.good > 0 ? here.goodFamily : familyOfLength(here, take)});
+                              familyIndexOf(here.good > 0 ? here.goodFamily : familyOfLength(here, take))});
             pos += take;
             syncAt = pos;
             lastLength = take;

@@ -16,8 +16,12 @@ struct AssembledFrame
     qint64 offset = 0; // of its first byte, counted from the start of the stream
     bool crcOk = false;
     bool failsafe = false; // a HoTT frame sent in failsafe, its CRC matching
-    const FamilyDescriptor *family = nullptr; // whose start, length and check it has
-    int variant = 0; // the form its framing told, where the bytes alone may not: a bit of FamilyDescriptor::fits
+    // Whose start, length and check it has, by its place in allFamilies():
+    // a byte, so that the frames of a large read fit as many in as before.
+    quint8 familyIndex = 0;
+    const FamilyDescriptor *family() const;
+    // The form its framing told, where the bytes alone may not: a bit of FamilyDescriptor::fits.
+    quint8 variant = 0;
 };
 
 // A frame is taken where its CRC matches, or with a failed CRC where it

@@ -12,7 +12,10 @@ constexpr int agreeFramesAfterGap = 2;
 
 } // namespace
 
-GapFramer::GapFramer(const FamilyDescriptor &family) : family(family) {}
+GapFramer::GapFramer(const FamilyDescriptor &family)
+    : family(family), familyIndex(quint8(allFamilies().indexOf(&family)))
+{
+}
 
 void GapFramer::feed(const char *data, int size, double quietMs, QVector<AssembledFrame> &found)
 {
@@ -85,8 +88,8 @@ void GapFramer::take(const char *data, int pos, unsigned frameForm, QVector<Asse
     frame.bytes = QByteArray(data + pos, family.frameBytes);
     frame.offset = keptOffset + pos;
     frame.crcOk = true;
-    frame.family = &family;
-    frame.variant = int(frameForm);
+    frame.familyIndex = familyIndex;
+    frame.variant = quint8(frameForm);
     found.append(frame);
 }
 
@@ -297,11 +300,9 @@ qint64 StreamFramer::framedWithoutTimes() const
 
 void readAssembled(const AssembledFrame &frame, FrameReading &reading)
 {
-    const FamilyDescriptor *family = frame.family;
-    if (family && family->readVariant)
+    const FamilyDescriptor *family = frame.family();
+    if (family->readVariant)
         family->readVariant(frame.bytes.constData(), frame.bytes.size(), frame.variant, reading);
-    else if (family)
-        family->read(frame.bytes.constData(), frame.bytes.size(), reading);
     else
-        readFrame(frame.bytes.constData(), frame.bytes.size(), reading);
+        family->read(frame.bytes.constData(), frame.bytes.size(), reading);
 }

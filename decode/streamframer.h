@@ -48,6 +48,7 @@ private:
     void take(const char *data, int pos, unsigned form, QVector<AssembledFrame> &found);
 
     const FamilyDescriptor &family;
+    const quint8 familyIndex;
     QByteArray kept;
     qint64 keptOffset = 0;
     std::vector<qint64> gaps; // stream offsets of bytes after a quiet line, rising

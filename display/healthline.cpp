@@ -24,8 +24,9 @@ void HealthLine::setLine(const QString &newAlert, const QString &newFigures)
     setText(line);
     setToolTip(QStringLiteral(
         "<p>%1</p><p>Since the port was opened: frames shown with CRC OK and with CRC FALSE, frames per "
-        "second over the last second, stray bytes that belonged to no frame, and HoTT failsafe frames, "
-        "which are counted but not shown.</p>").arg(line.toHtmlEscaped()));
+        "second over the last second, stray bytes that belonged to no frame, and failsafe frames: HoTT's, "
+        "which are counted but not shown, and Spektrum's, which are shown and counted among OK as well."
+        "</p>").arg(line.toHtmlEscaped()));
     updateGeometry();
     update();
 }

@@ -6,14 +6,18 @@ LinkHealth::LinkHealth(qint64 startMs)
     samples.append({startMs, 0});
 }
 
-void LinkHealth::frameShown(bool crcOk)
+void LinkHealth::frameShown(bool crcOk, bool failsafeSent)
 {
+    ++frames;
     ++(crcOk ? ok : bad);
-    inFailsafe = false;
+    inFailsafe = crcOk && failsafeSent;
+    if (inFailsafe)
+        ++failsafe;
 }
 
 void LinkHealth::failsafeFrame()
 {
+    ++frames;
     ++failsafe;
     inFailsafe = true;
 }
@@ -25,7 +29,7 @@ QString LinkHealth::alert() const
 
 QString LinkHealth::figures(qint64 nowMs, qint64 strayBytes)
 {
-    const qint64 total = ok + bad + failsafe;
+    const qint64 total = frames;
     samples.append({nowMs, total});
     while (samples.size() > 2 && samples.at(1).ms <= nowMs - 1000)
         samples.removeFirst();

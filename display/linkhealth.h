@@ -12,7 +12,10 @@ class LinkHealth
 public:
     explicit LinkHealth(qint64 startMs = 0);
 
-    void frameShown(bool crcOk);
+    // A frame the window shows; failsafe where its CRC matched and it says
+    // the receiver sent it in failsafe (Spektrum's mode byte), which counts
+    // it among the failsafe frames as well.
+    void frameShown(bool crcOk, bool failsafe = false);
     // A HoTT failsafe frame: its CRC matched, but the window does not show it.
     void failsafeFrame();
     // The port was closed: the counts stand, but nothing is known of the
@@ -36,6 +39,8 @@ private:
         qint64 frames;
     };
     qint64 ok = 0, bad = 0, failsafe = 0;
+    // Every frame once, for the rate: a shown failsafe frame is in ok too.
+    qint64 frames = 0;
     bool inFailsafe = false;
     // Frame totals as the line was last written, reaching back a second.
     QVector<Sample> samples;

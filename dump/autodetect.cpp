@@ -44,9 +44,9 @@ void FamilyDetector::feed(const QByteArray &bytes, qint64 nowMs, double quietMs)
     for (const AssembledFrame &frame : framer->feed(bytes, nowMs, quietMs)) {
         if (!frame.crcOk)
             continue;
-        auto it = std::find_if(passed.begin(), passed.end(), [&](const auto &entry) { return entry.first == frame.family; });
+        auto it = std::find_if(passed.begin(), passed.end(), [&](const auto &entry) { return entry.first == frame.family(); });
         if (it == passed.end())
-            passed.append({frame.family, 1});
+            passed.append({frame.family(), 1});
         else
             ++it->second;
     }

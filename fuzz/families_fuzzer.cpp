@@ -158,18 +158,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     qint64 framed = 0;
     qint64 previousEnd = -1;
     for (const AssembledFrame &frame : qAsConst(frames)) {
-        if (!frame.family || !chosen.contains(frame.family))
+        if (!frame.family() || !chosen.contains(frame.family()))
             fail("a frame is of no family looked for");
         const char *bytes = frame.bytes.constData();
-        if (frame.bytes.isEmpty() || frame.family->frameLength(bytes, frame.bytes.size()) != frame.bytes.size())
+        if (frame.bytes.isEmpty() || frame.family()->frameLength(bytes, frame.bytes.size()) != frame.bytes.size())
             fail("a frame has not its family's length");
         if (frame.offset < previousEnd || stream.mid(int(frame.offset), frame.bytes.size()) != frame.bytes)
             fail("a frame is not where the stream has it");
-        if (frame.crcOk != frame.family->check(bytes, frame.bytes.size()))
+        if (frame.crcOk != frame.family()->check(bytes, frame.bytes.size()))
             fail("a frame's check verdict is wrong");
         if (!frame.crcOk && frame.offset != previousEnd)
             fail("a frame with a failed check does not start where the last one ended");
-        frame.family->read(bytes, frame.bytes.size(), reading);
+        frame.family()->read(bytes, frame.bytes.size(), reading);
         if (reading.crcOk != frame.crcOk)
             fail("reading a frame gives another check verdict");
         previousEnd = frame.offset + frame.bytes.size();

@@ -89,12 +89,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FrameReading reading;
     qint64 framed = 0, previousEnd = 0;
     for (const AssembledFrame &frame : qAsConst(frames)) {
-        if (!frame.family || !chosen.contains(frame.family))
+        if (!frame.family() || !chosen.contains(frame.family()))
             fail("a frame is of no family looked for");
         if (stream.mid(int(frame.offset), frame.bytes.size()) != frame.bytes)
             fail("a frame is not where the stream has it");
-        if (frame.family->framing == FamilyDescriptor::ByGap) {
-            if (frame.bytes.size() != frame.family->frameBytes || !frame.family->fits(frame.bytes.constData()))
+        if (frame.family()->framing == FamilyDescriptor::ByGap) {
+            if (frame.bytes.size() != frame.family()->frameBytes || !frame.family()->fits(frame.bytes.constData()))
                 fail("a frame without a checksum breaks its family's rules");
         }
         if (chosen.size() == 1 && frame.offset < previousEnd)

@@ -153,7 +153,10 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
     parser.addPositionalArgument(QStringLiteral("target"),
                                  QStringLiteral("A serial port (ttyUSB0 or /dev/ttyUSB0), or - for standard output."));
     const QCommandLineOption family({QStringLiteral("f"), QStringLiteral("family")},
-                                    QStringLiteral("%1 (or MPX_V2 and so on, in any case).").arg(familyNames()),
+                                    QStringLiteral("%1 (or MPX_V2 and so on, in any case). With --replay, the "
+                                                   "families a raw capture or hex dump holds, comma-separated, so "
+                                                   "that it goes frame by frame at their line settings (default "
+                                                   "the window's five).").arg(familyNames()),
                                     QStringLiteral("family"));
     const QCommandLineOption us(QStringLiteral("us"),
                                 QStringLiteral("Channel 1, 2, ... in µs; channels not given are 1500 (NORDAX: word "
@@ -286,13 +289,22 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
         options.replayPath = parser.value(replay);
         if (options.replayPath.isEmpty())
             usageError(QStringLiteral("--replay needs a file name"));
-        for (const QCommandLineOption *own : {&family, &us, &wire, &channels, &sweep, &failsafe, &corrupt, &dsm}) {
+        for (const QCommandLineOption *own : {&us, &wire, &channels, &sweep, &failsafe, &corrupt, &dsm}) {
             if (parser.isSet(*own))
                 usageError(QStringLiteral("--%1 shapes generated frames; --replay sends the file's as they are")
                                .arg(own->names().last()));
         }
         if (parser.isSet(input) && !CaptureReader::inputFromName(parser.value(input), options.input))
             usageError(QStringLiteral("unknown input form '%1' (raw, hex or saleae)").arg(parser.value(input)));
+        // Which families a raw capture or hex dump holds, to send it frame by
+        // frame, and the line they run at.
+        if (parser.isSet(family)) {
+            QString error;
+            if (!familiesFromList(parser.value(family), options.replayFamilies, error))
+                usageError(error);
+            if (!sharedLineSettings(options.replayFamilies, options.line) && !parser.isSet(baud) && !parser.isSet(line))
+                usageError(QStringLiteral("the families given run at different line settings; give --baud and --line"));
+        }
         options.loop = parser.isSet(loop);
         if (parser.isSet(speed))
             options.speed = readNumber(QStringLiteral("speed"), parser.value(speed), 0.001, true, 1000, "times");

@@ -26,6 +26,7 @@ struct SendOptions
 
     // Replay of a file instead.
     QString replayPath;
+    QVector<const FamilyDescriptor *> replayFamilies = defaultFamilies(); // the frames a raw capture holds
     CaptureReader::Input input = CaptureReader::Detect; // the replayed file's form
     double speed = 1;
     bool loop = false;

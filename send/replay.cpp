@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "send/replay.h"
 
+#include "decode/families/familyset.h"
 #include "decode/frameassembler.h"
 
 #include <QFile>
@@ -30,12 +31,13 @@ bool startsWithJsonObject(const QByteArray &text)
 
 } // namespace
 
-Recording piecesOfCapture(const QByteArray &capture)
+Recording piecesOfCapture(const QByteArray &capture, const QVector<const FamilyDescriptor *> &families)
 {
     // Fed in the reads linkscope-dump makes of a file, so that both find the
     // same frames.
     constexpr int readSize = 1 << 16;
-    FrameAssembler assembler;
+    const FamilySet set(families);
+    FrameAssembler assembler(set);
     QVector<AssembledFrame> frames;
     for (int at = 0; at < capture.size(); at += readSize) {
         const int size = qMin(readSize, capture.size() - at);
@@ -96,7 +98,8 @@ Recording piecesOfTimedBytes(const QByteArray &bytes, const QVector<double> &tim
     return pieces;
 }
 
-bool readRecording(const QString &path, CaptureReader::Input input, qint32 baud, Recording &pieces,
+bool readRecording(const QString &path, CaptureReader::Input input, qint32 baud,
+                   const QVector<const FamilyDescriptor *> &families, Recording &pieces,
                    QString &error)
 {
     QFile file(path);
@@ -121,7 +124,8 @@ bool readRecording(const QString &path, CaptureReader::Input input, qint32 baud,
             return false;
         }
         const QByteArray bytes = reader.takeBytes();
-        pieces = reader.hasTimes() ? piecesOfTimedBytes(bytes, reader.takeTimes(), baud) : piecesOfCapture(bytes);
+        pieces = reader.hasTimes() ? piecesOfTimedBytes(bytes, reader.takeTimes(), baud)
+                                     : piecesOfCapture(bytes, families);
     }
     if (pieces.isEmpty()) {
         error = QStringLiteral("%1 holds nothing to send").arg(path);

@@ -6,6 +6,7 @@
 #define LINKSCOPE_SEND_REPLAY_H
 
 #include "decode/capturereader.h"
+#include "decode/families/familytable.h"
 #include "send/source.h"
 
 #include <QString>
@@ -25,7 +26,7 @@ using Recording = QVector<ReplayPiece>;
 
 // A raw capture: each frame as linkscope-dump finds it, with the stray bytes
 // before it; stray bytes after the last frame come last.
-Recording piecesOfCapture(const QByteArray &capture);
+Recording piecesOfCapture(const QByteArray &capture, const QVector<const FamilyDescriptor *> &families);
 // Bytes that each have a time, as a logic analyser's export gives them:
 // bytes that follow each other within a byte time and a half at baud go as
 // one piece, at the time of its first byte, so that the gaps between them
@@ -35,7 +36,8 @@ Recording piecesOfTimedBytes(const QByteArray &bytes, const QVector<double> &tim
 bool piecesOfJsonLines(const QByteArray &text, Recording &pieces, QString &error);
 // linkscope-dump's JSON lines, told by the first line, or a capture in any
 // form the capture reader knows (raw bytes, hex dumps, Saleae CSV).
-bool readRecording(const QString &path, CaptureReader::Input input, qint32 baud, Recording &pieces,
+bool readRecording(const QString &path, CaptureReader::Input input, qint32 baud,
+                   const QVector<const FamilyDescriptor *> &families, Recording &pieces,
                    QString &error);
 
 // Timed pieces keep their spacing, divided by speed; a piece without a time

@@ -169,7 +169,7 @@ void Sender::countFrames(const QVector<AssembledFrame> &frames)
 {
     for (const AssembledFrame &frame : frames) {
         // Read as linkscope-dump reads it: Spektrum's failsafe is in its mode byte.
-        frame.family->read(frame.bytes.constData(), frame.bytes.size(), reading);
+        frame.family()->read(frame.bytes.constData(), frame.bytes.size(), reading);
         const bool inFailsafe = frame.crcOk && reading.failsafe == 1;
         live += frame.crcOk && !inFailsafe;
         failsafe += inFailsafe;
@@ -246,7 +246,7 @@ int runSend(const SendOptions &options)
     std::unique_ptr<OutgoingSource> source;
     if (!options.replayPath.isEmpty()) {
         QString error;
-        if (!readRecording(options.replayPath, options.input, options.baud, recording, error)) {
+        if (!readRecording(options.replayPath, options.input, options.baud, options.replayFamilies, recording, error)) {
             complain(error);
             return 1;
         }

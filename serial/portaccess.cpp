@@ -80,8 +80,12 @@ QString portDevicePath(const QString &name)
     return canonical.isEmpty() ? path : canonical;
 }
 
-QString openFailureReason(const QSerialPort &port, const QString &devicePath)
+QString openFailureReason(const QSerialPort &port, const QString &devicePath, PortList portList)
 {
+    // A mistyped or unplugged port: the names that exist are what helps.
+    if (port.error() == QSerialPort::DeviceNotFoundError && portList == PortList::Hint)
+        return port.errorString() + portListHint();
+
     const QByteArray node = QFile::encodeName(devicePath);
     // Only the node itself tells whether joining a group would help; asked
     // for the effective user, the one that opens it.
@@ -101,6 +105,11 @@ QString openFailureReason(const QSerialPort &port, const QString &devicePath)
         holder = openFileHolder(devicePath);
     }
     return QStringLiteral("the port is in use by ") + (holder.isEmpty() ? QStringLiteral("another program") : holder);
+}
+
+QString portListHint()
+{
+    return QStringLiteral(" (linkscope-dump --list-ports lists the ports present)");
 }
 
 QString notAPortReason()

@@ -15,8 +15,13 @@ QString portDevicePath(const QString &name);
 // Why port, opened at devicePath, failed to open: "the port is in use by
 // linkscope (pid 1234)" when another program holds it, the system's reason
 // with the dialout hint when the device node is closed to this user, or the
-// system's reason alone.
-QString openFailureReason(const QSerialPort &port, const QString &devicePath);
+// system's reason alone. Where no such device exists, the reason ends in
+// portListHint(), unless the caller lists the ports itself, as the window's
+// selector does.
+enum class PortList { Hint, ShownByCaller };
+QString openFailureReason(const QSerialPort &port, const QString &devicePath, PortList portList = PortList::Hint);
+// " (linkscope-dump --list-ports lists the ports present)"
+QString portListHint();
 // The reason given for a device that is no terminal, such as a FIFO.
 QString notAPortReason();
 

@@ -269,6 +269,10 @@ void tst_Dump::errorExits_data()
     QTest::newRow("unknown option") << QStringList{"--colour", capture} << 2 << "colour" << QString();
     QTest::newRow("missing port") << QStringList{"/dev/linkscope-no-such-port"} << 1
                                   << "cannot open /dev/linkscope-no-such-port: No such file" << QString();
+    QTest::newRow("missing port by its bare name")
+        << QStringList{"linkscope-no-such-port"} << 1
+        << "cannot open linkscope-no-such-port: No such file or directory (linkscope-dump --list-ports lists the "
+           "ports present)" << QString();
     QTest::newRow("recording over a file") << QStringList{capture, "--write", existing} << 1 << "--force" << QString();
     QTest::newRow("endless duration") << QStringList{capture, "--duration", "inf"} << 2 << "bad duration" << QString();
     QTest::newRow("duration no timer holds") << QStringList{capture, "-d", "3e6"} << 2 << "to 2147483" << QString();

@@ -24,6 +24,8 @@ private slots:
     void framesAcrossReads();
     void randomBytesAddNoFrame();
     void failsafeFramesAreCountedNotShown();
+    void spektrumFailsafeIsCountedAndShown_data();
+    void spektrumFailsafeIsCountedAndShown();
     void partialFrameIsDroppedAfterAPause();
 
 private:
@@ -160,6 +162,63 @@ void tst_Reassembly::failsafeFramesAreCountedNotShown()
     QCOMPARE(ui.twSrxlInput->rowCount(), 0);
     QTRY_VERIFY(LinkScopeProbe::healthLabel(*window)->text().startsWith("RECEIVER IN FAILSAFE"));
     QVERIFY(LinkScopeProbe::healthLabel(*window)->text().endsWith("failsafe 2"));
+}
+
+void tst_Reassembly::spektrumFailsafeIsCountedAndShown_data()
+{
+    // One read each: two frames in it take the way of frames found in a
+    // stream, as split ones do, without a pause that could settle them.
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<int>("ok");
+    QTest::addColumn<int>("bad");
+    QTest::addColumn<int>("failsafe");
+    QTest::addColumn<bool>("alert");
+    QTest::addColumn<QByteArray>("last"); // the frame listed last
+
+    QVector<quint16> ids;
+    for (int id = 0; id < 7; ++id)
+        ids << spektrumWord(id, 1024);
+    // Bit 1 of the mode byte clear is failsafe.
+    const QByteArray failsafe = spektrum(ids, 0x00), live = spektrum(ids, 0x02);
+    const QByteArray wrongType = spektrum(ids, 0x00, 0xA2);
+    const QByteArray hottFailsafe = withCrc(fromHex("A8 81 02 2E E0 22 60"));
+    QTest::newRow("failsafe frame") << failsafe << 1 << 0 << 1 << true << failsafe;
+    QTest::newRow("live frame") << live << 1 << 0 << 0 << false << live;
+    QTest::newRow("two 0xA2 failsafe frames") << wrongType + wrongType << 2 << 0 << 2 << true << wrongType;
+    QTest::newRow("failsafe, then live") << failsafe + live << 2 << 0 << 1 << false << live;
+    QTest::newRow("HoTT failsafe, then Spektrum failsafe") << hottFailsafe + failsafe << 1 << 0 << 2
+                                                           << true << failsafe;
+    QTest::newRow("failsafe with a bad CRC") << corrupted(wrongType) << 0 << 1 << 0 << false
+                                             << corrupted(wrongType);
+}
+
+// As linkscope-dump counts them: Spektrum frames whose mode byte says
+// failsafe are shown as before, and counted and announced as failsafe.
+void tst_Reassembly::spektrumFailsafeIsCountedAndShown()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(int, ok);
+    QFETCH(int, bad);
+    QFETCH(int, failsafe);
+    QFETCH(bool, alert);
+    QFETCH(QByteArray, last);
+
+    QVERIFY(deliver(*window, *pty, stream));
+
+    const LinkHealth &health = LinkScopeProbe::health(*window);
+    QCOMPARE(health.framesOk(), ok);
+    QCOMPARE(health.framesFalse(), bad);
+    QCOMPARE(health.failsafeFrames(), failsafe);
+    QStringList lastListed;
+    for (char c : last)
+        lastListed << hexByteText(quint8(c));
+    QCOMPARE(cellTexts(LinkScopeProbe::ui(*window).twDataInput), lastListed);
+    QLabel *line = LinkScopeProbe::healthLabel(*window);
+    const QString end = failsafe > 0 ? QStringLiteral(" · failsafe %1").arg(failsafe) : QStringLiteral(" B");
+    QTRY_VERIFY2(line->text().contains(QStringLiteral("OK %1 · FALSE %2 · ").arg(ok).arg(bad))
+                     && line->text().endsWith(end),
+                 qPrintable(line->text()));
+    QCOMPARE(line->text().startsWith(QStringLiteral("RECEIVER IN FAILSAFE · ")), alert);
 }
 
 void tst_Reassembly::partialFrameIsDroppedAfterAPause()

@@ -347,10 +347,17 @@ void tst_Send::usageErrors_data()
     QTest::newRow("replay in an unknown form") << QStringList{"--replay", "x", "--input", "pcap", "-"} << 2
                                                << "unknown input form 'pcap'";
     QTest::newRow("replay without a name") << QStringList{"--replay", "", "-"} << 2 << "--replay needs a file name";
-    QTest::newRow("replay with a family") << QStringList{"--replay", "x", "-f", "mpx", "-"} << 2
-                                          << "--family shapes generated frames";
+    // --family names what a replayed capture holds.
+    QTest::newRow("replay with an unknown family") << QStringList{"--replay", "x", "-f", "sbux", "-"} << 2
+                                                   << "unknown family 'sbux'";
+    QTest::newRow("replay with families at two lines") << QStringList{"--replay", "x", "-f", "crsf,ibus", "-"} << 2
+                                                       << "run at different line settings";
     QTest::newRow("missing port") << QStringList{"-f", "mpx", "/dev/linkscope-no-such-port"} << 1
-                                  << "cannot open /dev/linkscope-no-such-port: No such file";
+                                  << "cannot open /dev/linkscope-no-such-port: No such file or directory "
+                                     "(linkscope-dump --list-ports lists the ports present)";
+    QTest::newRow("missing port by its bare name") << QStringList{"-f", "mpx", "linkscope-no-such-port"} << 1
+                                                   << "cannot open linkscope-no-such-port: No such file or directory "
+                                                      "(linkscope-dump --list-ports lists the ports present)";
     QTest::newRow("a file for a port") << QStringList{"-f", "mpx", QStringLiteral(LINKSCOPE_SEND)} << 1
                                        << "it is a file, not a serial port";
     QTest::newRow("missing replay") << QStringList{"--replay", "/nonexistent.bin", "-"} << 1
