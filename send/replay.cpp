@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "send/replay.h"
 
-#include "decode/families/familyset.h"
-#include "decode/frameassembler.h"
+#include "decode/streamframer.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -36,8 +35,7 @@ Recording piecesOfCapture(const QByteArray &capture, const QVector<const FamilyD
     // Fed in the reads linkscope-dump makes of a file, so that both find the
     // same frames.
     constexpr int readSize = 1 << 16;
-    const FamilySet set(families);
-    FrameAssembler assembler(set);
+    StreamFramer assembler(families);
     QVector<AssembledFrame> frames;
     for (int at = 0; at < capture.size(); at += readSize) {
         const int size = qMin(readSize, capture.size() - at);
@@ -49,6 +47,9 @@ Recording piecesOfCapture(const QByteArray &capture, const QVector<const FamilyD
     qint64 sent = 0;
     for (const AssembledFrame &frame : qAsConst(frames)) {
         const qint64 end = frame.offset + frame.bytes.size();
+        // Frames of families of both kinds may overlap: each byte goes once.
+        if (end <= sent)
+            continue;
         pieces.append({capture.mid(int(sent), int(end - sent)), ReplayPiece::unknown});
         sent = end;
     }
