@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 class CaptureLines
@@ -33,6 +34,7 @@ public:
     qint64 inputRead = 0;
     qint64 leftOut = 0; // rows left out for a line error
     qint64 skipped = 0; // rows that hold no data
+    QStringList warnings; // each names its line
     QString what;
     qint64 brokenLine = 0; // the line finish() blames
 };

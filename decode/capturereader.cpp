@@ -18,14 +18,56 @@ constexpr int detectWindow = 4096;
 constexpr int longestRecord = 4096;
 const char byteOrderMark[] = "\xEF\xBB\xBF";
 
-bool hasNonText(const char *p, const char *end)
+// Whether [p, end) holds a byte that is no text, with text in UTF-8 (as a
+// CSV header or title may have it). A character cut by end is text unless
+// complete says that nothing follows. Raw frames begin with a byte that
+// starts no UTF-8 character.
+bool hasNonUtf8Text(const char *p, const char *end, bool complete)
 {
-    for (; p < end; ++p) {
-        const quint8 c = quint8(*p);
-        if ((c < 0x20 || c > 0x7E) && c != '\t' && c != '\n' && c != '\r')
+    while (p < end) {
+        const quint8 b = quint8(*p);
+        if (b < 0x80) {
+            if ((b < 0x20 || b == 0x7F) && b != '\t' && b != '\n' && b != '\r')
+                return true;
+            ++p;
+            continue;
+        }
+        const int follow = b >= 0xC2 && b <= 0xDF ? 1 : b >= 0xE0 && b <= 0xEF ? 2 : b >= 0xF0 && b <= 0xF4 ? 3 : -1;
+        if (follow < 0)
             return true;
+        for (int i = 1; i <= follow; ++i) {
+            if (p + i >= end)
+                return complete;
+            if ((quint8(p[i]) & 0xC0) != 0x80)
+                return true;
+        }
+        p += follow + 1;
     }
     return false;
+}
+
+// A line ends at '\n', '\r\n' or a lone '\r', as old Mac exports end theirs.
+const char *lineEnd(const char *p, const char *end)
+{
+    auto newline = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
+    auto cr = static_cast<const char *>(std::memchr(p, '\r', size_t((newline ? newline : end) - p)));
+    return cr ? cr : newline;
+}
+
+const char *nextLine(const char *eol, const char *end)
+{
+    return *eol == '\r' && eol + 1 < end && eol[1] == '\n' ? eol + 2 : eol + 1;
+}
+
+// Lines that may stand before a CSV header, as a title or a blank line.
+constexpr int linesBeforeHeader = 3;
+
+// "unsigned char capture_bin[] = {", the line xxd -i opens its array with.
+bool isArrayStart(const char *p, const char *end)
+{
+    while (end > p && (end[-1] == ' ' || end[-1] == '\t'))
+        --end;
+    return end > p && end[-1] == '{' && std::memchr(p, '[', size_t(end - p)) && std::memchr(p, '=', size_t(end - p));
 }
 
 bool isBlankLine(const char *p, const char *end)
@@ -80,6 +122,7 @@ QString CaptureReader::formName(Form form)
     case HexPairs: return QStringLiteral("hex pairs");
     case Xxd: return QStringLiteral("xxd dump");
     case HexdumpC: return QStringLiteral("hexdump -C dump");
+    case XxdInclude: return QStringLiteral("xxd -i dump");
     }
     return QStringLiteral("not yet known");
 }
@@ -99,10 +142,9 @@ bool CaptureReader::feed(const char *data, int size)
             data = head.constData();
             size = int(head.size());
         }
-        Form form;
-        int textStart;
-        if (decide(data, size, false, form, textStart))
-            start(form, data, size, textStart);
+        Detection d;
+        if (decide(data, size, false, d))
+            start(d, data, size);
         else if (head.isEmpty())
             head = QByteArray(data, size);
         if (decided != Undecided || failed())
@@ -117,10 +159,9 @@ bool CaptureReader::finish()
         return !failed();
     ended = true;
     if (decided == Undecided) {
-        Form form;
-        int textStart;
-        decide(head.constData(), int(head.size()), true, form, textStart);
-        start(form, head.constData(), int(head.size()), textStart);
+        Detection d;
+        decide(head.constData(), int(head.size()), true, d);
+        start(d, head.constData(), int(head.size()));
         head = QByteArray();
     }
     if (failed() || !lines)
@@ -140,11 +181,10 @@ bool CaptureReader::finish()
 
 bool CaptureReader::readAll(const QByteArray &contents)
 {
-    Form form;
-    int textStart;
+    Detection d;
     // A raw file is handed back as it is, without a copy.
     if (decided == Undecided && head.isEmpty() && !ended
-        && decide(contents.constData(), int(contents.size()), true, form, textStart) && form == Raw) {
+        && decide(contents.constData(), int(contents.size()), true, d) && d.form == Raw) {
         decided = Raw;
         rawBytes = contents;
     } else {
@@ -173,6 +213,14 @@ qint64 CaptureReader::leftOutBytes() const
     return lines ? lines->leftOut : 0;
 }
 
+QStringList CaptureReader::takeWarnings()
+{
+    QStringList taken;
+    if (lines)
+        taken.swap(lines->warnings);
+    return taken;
+}
+
 qint64 CaptureReader::skippedRows() const
 {
     return lines ? lines->skipped : 0;
@@ -183,6 +231,8 @@ QString CaptureReader::errorString() const
     if (!failed())
         return QString();
     static const char *const inputNames[] = {"", "raw", "hex", "saleae"};
+    if (decided == Undecided && input == Detect)
+        return QStringLiteral("line %1: %2").arg(errorAt).arg(errorWhat);
     const QString form = decided != Undecided ? formName(decided) : QStringLiteral("Saleae CSV");
     const QString how = forced() ? QStringLiteral("as the input was given as %1").arg(QLatin1String(inputNames[input]))
                                  : QStringLiteral("recognised by its content");
@@ -195,94 +245,100 @@ void CaptureReader::fail(qint64 line, const QString &what)
     errorWhat = what;
 }
 
-// Decides the form once no byte still to come could change the answer: a
-// CSV header on the first line settles it at once; otherwise a hex dump must
-// look like one on its first line that is not blank and be plain text
-// through the window.
-bool CaptureReader::decide(const char *p, int n, bool atEnd, Form &form, int &textStart) const
+// Decides the form once no byte still to come could change the answer. Raw
+// frames start with a byte that is no text, and the text forms with text:
+// a byte that is no text before the form is known settles it as raw at once.
+// A CSV header may follow blank and title lines; a hex dump must look like
+// one on its first line that is not blank and be plain text through the
+// window. Text that is neither is no capture: its first line is named.
+bool CaptureReader::decide(const char *p, int n, bool atEnd, Detection &d) const
 {
-    form = Undecided;
-    textStart = 0;
+    d = Detection();
     if (input == ForceRaw) {
-        form = Raw;
+        d.form = Raw;
         return true;
     }
     const int bomBytes = qMin(n, 3);
     if (std::memcmp(p, byteOrderMark, size_t(bomBytes)) == 0) {
         if (bomBytes < 3 && !atEnd)
             return false;
-        textStart = bomBytes == 3 ? 3 : 0;
+        d.textStart = bomBytes == 3 ? 3 : 0;
     }
-    const char *window = p + textStart;
-    const bool windowFull = n - textStart >= detectWindow;
-    const char *windowEnd = window + qMin(n - textStart, detectWindow);
+    const char *window = p + d.textStart;
+    const bool windowFull = n - d.textStart >= detectWindow;
+    const char *windowEnd = window + qMin(n - d.textStart, detectWindow);
     const bool seenAll = atEnd || windowFull;
-
-    auto firstEnd = static_cast<const char *>(std::memchr(window, '\n', size_t(windowEnd - window)));
-    if (!firstEnd && atEnd && !windowFull)
-        firstEnd = windowEnd;
-    // Until line 1 is whole it may still turn out to be a header.
-    if (!firstEnd && !windowFull)
-        return false;
-    if (firstEnd && input != ForceHex) {
-        const SaleaeHeader header = saleaeHeader(window, firstEnd);
-        if (header != SaleaeHeader::None) {
-            form = header == SaleaeHeader::TimeValue ? SaleaeTimeValue : SaleaeNameType;
-            return true;
-        }
-    }
-    if (input == ForceSaleae)
-        return true; // and no form: the header is missing
-    if (input == Detect && hasNonText(window, windowEnd)) {
-        form = Raw;
-        textStart = 0;
+    const auto raw = [&] {
+        d.form = Raw;
+        d.textStart = 0;
         return true;
-    }
+    };
 
-    const char *line = window;
-    const char *lineEnd = nullptr;
-    bool lineKnown = false;
-    while (line < windowEnd) {
-        auto newline = static_cast<const char *>(std::memchr(line, '\n', size_t(windowEnd - line)));
-        const char *end = newline ? newline : windowEnd;
-        if (!isBlankLine(line, end)) {
-            lineEnd = end;
-            lineKnown = newline || seenAll;
-            break;
-        }
-        line = newline ? newline + 1 : windowEnd;
-    }
-    if (!lineEnd) {
-        if (!seenAll)
+    const char *first = nullptr, *firstEnd = nullptr;
+    qint64 firstNumber = 0, number = 0;
+    int nonBlank = 0;
+    for (const char *line = window; line < windowEnd && nonBlank <= linesBeforeHeader;) {
+        const char *eol = lineEnd(line, windowEnd);
+        const char *stop = eol ? eol : windowEnd;
+        if (input == Detect && hasNonUtf8Text(line, stop, eol || seenAll))
+            return raw();
+        if (!eol && !seenAll)
             return false;
-        form = input == ForceHex ? HexPairs : Raw;
-        textStart = input == ForceHex ? textStart : 0;
+        ++number;
+        if (!isBlankLine(line, stop)) {
+            const SaleaeHeader header = input != ForceHex ? saleaeHeader(line, stop) : SaleaeHeader::None;
+            if (header != SaleaeHeader::None) {
+                d.form = header == SaleaeHeader::TimeValue ? SaleaeTimeValue : SaleaeNameType;
+                d.textStart = int(line - p);
+                d.linesBefore = number - 1;
+                return true;
+            }
+            if (!first) {
+                first = line;
+                firstEnd = stop;
+                firstNumber = number;
+            }
+            ++nonBlank;
+        }
+        line = eol ? nextLine(eol, windowEnd) : windowEnd;
+    }
+    if (input == ForceSaleae) {
+        if (!seenAll && nonBlank <= linesBeforeHeader)
+            return false;
+        d.badLine = qMax<qint64>(firstNumber, 1);
+        d.bad = QStringLiteral("not a Saleae async-serial header (\"Time [s],Value,Parity Error,Framing Error\" "
+                               "or \"name,type,start_time,duration,data\")");
         return true;
     }
-    if (!lineKnown)
-        return false;
-    const Form hex = hexDumpForm(line, lineEnd);
-    if (input == ForceHex) {
-        form = hex == Undecided ? HexPairs : hex;
-        return true;
-    }
-    if (hex == Undecided) {
-        form = Raw;
-        textStart = 0;
-        return true;
-    }
+    if (input == Detect && hasNonUtf8Text(window, windowEnd, atEnd && !windowFull))
+        return raw();
     if (!seenAll)
         return false;
-    form = hex;
+    if (!first) {
+        if (input != ForceHex)
+            return raw();
+        d.form = HexPairs;
+        return true;
+    }
+    const Form hex = isArrayStart(first, firstEnd) ? XxdInclude : hexDumpForm(first, firstEnd);
+    if (hex != Undecided || input == ForceHex) {
+        d.form = hex == Undecided ? HexPairs : hex;
+        return true;
+    }
+    d.badLine = firstNumber;
+    d.bad = QStringLiteral("%1 is text, but neither a Saleae CSV header nor a hex dump line (give --input raw to "
+                           "read the file as raw bytes)")
+                .arg(quoteText(first, firstEnd));
     return true;
 }
 
-void CaptureReader::start(Form form, const char *data, int size, int textStart)
+void CaptureReader::start(const Detection &d, const char *data, int size)
 {
+    const Form form = d.form;
+    const int textStart = d.textStart;
     decided = form;
     if (form == Undecided) {
-        fail(1, QStringLiteral("not a Saleae async-serial header (\"Time [s],Value,Parity Error,Framing Error\" "
-                               "or \"name,type,start_time,duration,data\")"));
+        fail(d.badLine, d.bad);
     } else if (form == Raw) {
         rawBytes.append(data, size);
     } else {
@@ -291,6 +347,7 @@ void CaptureReader::start(Form form, const char *data, int size, int textStart)
         else
             lines = makeHexDumpLines(form);
         offset = textStart;
+        lineNumber = d.linesBefore;
         readText(data + textStart, size - textStart);
     }
 }
@@ -299,29 +356,36 @@ void CaptureReader::readText(const char *data, int size)
 {
     const char *p = data;
     const char *end = data + size;
+    // The '\n' of a "\r\n" that the block boundary split.
+    if (afterCr && p < end && *p == '\n') {
+        ++p;
+        ++offset;
+    }
+    afterCr = false;
     while (p < end && !failed()) {
-        auto newline = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
-        if (!newline) {
+        const char *eol = lineEnd(p, end);
+        if (!eol) {
             carry.append(p, int(end - p));
             offset += end - p;
             return;
         }
-        offset += newline + 1 - p;
+        const char *next = nextLine(eol, end);
+        afterCr = *eol == '\r' && next == end;
+        offset += next - p;
         if (carry.isEmpty()) {
-            takeLine(p, newline);
+            takeLine(p, eol);
         } else {
-            carry.append(p, int(newline - p));
+            carry.append(p, int(eol - p));
             takeLine(carry.constData(), carry.constData() + carry.size());
             carry.resize(0);
         }
-        p = newline + 1;
+        p = next;
     }
 }
 
 void CaptureReader::takeLine(const char *begin, const char *end)
 {
     ++lineNumber;
-    lines->lineNumber = lineNumber;
     lines->inputRead = offset;
     const bool continued = !record.isEmpty();
     if (continued) {
@@ -332,6 +396,8 @@ void CaptureReader::takeLine(const char *begin, const char *end)
     } else {
         recordLine = lineNumber;
     }
+    // A record over several lines is named by its first.
+    lines->lineNumber = recordLine;
     const CaptureLines::Outcome outcome = lines->line(begin, end);
     if (outcome == CaptureLines::Broken) {
         fail(recordLine, lines->what);

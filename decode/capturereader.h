@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <memory>
@@ -30,6 +31,7 @@ public:
         HexPairs,        // "A8 01 08", "a80108", "0xA8, 0x01", xxd -p, xxd -i
         Xxd,
         HexdumpC,
+        XxdInclude, // xxd -i: a C array with its declaration lines
     };
 
     explicit CaptureReader(Input input = Detect);
@@ -60,6 +62,9 @@ public:
     bool hasTimes() const { return decided == SaleaeTimeValue || decided == SaleaeNameType; }
     // CSV rows left out for a parity or framing error, one byte each.
     qint64 leftOutBytes() const;
+    // What was read but is worth a word, such as CSV times that ran
+    // backwards, each naming its line; taken once.
+    QStringList takeWarnings();
     // CSV rows that hold no data byte (other record types).
     qint64 skippedRows() const;
 
@@ -70,10 +75,17 @@ public:
     QString errorString() const;
 
 private:
-    // False while bytes still to come could change the answer; a form of
-    // Undecided then means the forced CSV header is missing.
-    bool decide(const char *data, int size, bool atEnd, Form &form, int &textStart) const;
-    void start(Form form, const char *data, int size, int textStart);
+    struct Detection
+    {
+        Form form = Undecided;
+        int textStart = 0;      // where the form's text begins, after a byte order mark
+        qint64 linesBefore = 0; // title and blank lines before a CSV header
+        qint64 badLine = 0;     // with form Undecided: the line that is no form, and why
+        QString bad;
+    };
+    // False while bytes still to come could change the answer.
+    bool decide(const char *data, int size, bool atEnd, Detection &d) const;
+    void start(const Detection &d, const char *data, int size);
     void readText(const char *data, int size);
     void takeLine(const char *begin, const char *end);
     void fail(qint64 line, const QString &what);
@@ -91,6 +103,7 @@ private:
     qint64 errorAt = 0;
     QString errorWhat;
     bool ended = false;
+    bool afterCr = false; // the last block ended in a '\r'
 };
 
 #endif

@@ -4,6 +4,8 @@
 #include "decode/families/familyset.h"
 #include "decode/framing.h"
 
+#include <utility>
+
 namespace {
 
 // What the bytes at data say about a frame starting there.
@@ -42,14 +44,24 @@ struct Candidate
     return c;
 }
 
-// The family of a frame taken at its length without a matching check.
-const FamilyDescriptor *familyOfLength(const Candidate &c, int length)
+// The family of a frame of length taken at c: one whose check passes, else
+// the first with that length.
+const FamilyDescriptor *familyOfLength(const Candidate &c, int length, const char *data)
 {
+    const FamilyDescriptor *first = nullptr;
     for (int i = 0; i < c.count; ++i) {
-        if (c.lengths[i] == length)
+        if (c.lengths[i] != length)
+            continue;
+        if (c.families[i]->check(data, length))
             return c.families[i];
+        first = first ? first : c.families[i];
     }
-    return nullptr;
+    return first;
+}
+
+quint8 familyIndexOf(const FamilyDescriptor *family)
+{
+    return quint8(allFamilies().indexOf(family));
 }
 
 // Where the first frame with a matching CRC starts at or after from, or -1.
@@ -93,9 +105,62 @@ int goodFrameInside(const FamilySet &set, const char *data, int size, int pos, i
     return notYetKnown;
 }
 
-quint8 familyIndexOf(const FamilyDescriptor *family)
+// Whether frames with a failed CRC chain from data on: depth more of them,
+// each starting where the one before ended, no longer than receivers send,
+// and with no frame with a matching CRC starting inside one. A frame with
+// a matching CRC in the chain counts. Returns the first frame's length, 0
+// where no chain starts, or -1 while bytes still to come may make one;
+// chain gets the lengths of its depth frames.
+int chainAt(const FamilySet &set, const char *data, int size, int pos, int depth, int lastLength, bool final,
+            int *chain)
 {
-    return quint8(allFamilies().indexOf(family));
+    if (depth == 0)
+        return 0;
+    if (pos >= size)
+        return final ? 0 : -1;
+    // A frame longer than receivers send is never waited for.
+    const Candidate c = candidateAt(set, data + pos, size - pos, final);
+    if (c.incomplete && size - pos < longestSentFrame)
+        return -1;
+    int lengths[FamilySet::maxCandidates];
+    int count = 0;
+    if (c.good > 0) {
+        lengths[count++] = c.good;
+    } else {
+        // The length the stream has been using is tried first.
+        for (int i = 0; i < c.count; ++i) {
+            if (c.lengths[i] <= longestSentFrame)
+                lengths[count++] = c.lengths[i];
+        }
+        for (int i = 1; i < count; ++i) {
+            if (lengths[i] == lastLength)
+                std::swap(lengths[0], lengths[i]);
+        }
+    }
+    bool unknown = false;
+    for (int i = 0; i < count; ++i) {
+        const int length = lengths[i];
+        // A good frame starting inside, or one that may when its bytes come.
+        bool cut = false, arriving = false;
+        for (int q = pos + 1; c.good == 0 && q < pos + length && !cut; ++q) {
+            const Candidate inner = candidateAt(set, data + q, size - q, final);
+            cut = inner.good > 0;
+            arriving = arriving || (inner.incomplete && size - q < longestSentFrame);
+        }
+        if (cut)
+            continue;
+        if (arriving) {
+            unknown = true;
+            continue;
+        }
+        const int rest = depth == 1 ? 0 : chainAt(set, data, size, pos + length, depth - 1, length, final, chain + 1);
+        if (depth == 1 || rest > 0) {
+            chain[0] = length;
+            return length;
+        }
+        unknown = unknown || rest < 0;
+    }
+    return unknown ? -1 : 0;
 }
 
 } // namespace
@@ -209,13 +274,35 @@ void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)
                 continue;
             }
             take = length;
+        } else if (take == 0 && !here.incomplete && here.count > 0) {
+            // Out of step, as before the first good frame of a stream that
+            // starts damaged: a chain of frames puts it in step.
+            int chain[framesToSync];
+            const int chained = chainAt(*families, data, size, pos, framesToSync, lastLength, final, chain);
+            if (chained < 0)
+                break; // no frame with a matching CRC was looked for behind pos
+            // The chain is taken whole, as it was found.
+            for (int i = 0; chained > 0 && i < framesToSync; ++i) {
+                const int length = chain[i];
+                const FamilyDescriptor *family =
+                    familyOfLength(candidateAt(*families, data + pos, size - pos, final), length, data + pos);
+                const bool good = family->check(data + pos, length);
+                if (pos != shownAt || length != shownLength)
+                    found.append({QByteArray(data + pos, length), keptOffset + pos, good,
+                                  good && isFailsafeFrame(data + pos, length), familyIndexOf(family)});
+                pos += length;
+                syncAt = pos;
+                lastLength = length;
+            }
+            if (chained > 0)
+                continue;
         }
 
         if (take > 0) {
             if (pos != shownAt || take != shownLength)
                 found.append({QByteArray(data + pos, take), keptOffset + pos, here.good > 0,
                               here.good > 0 && isFailsafeFrame(data + pos, take),
-                              familyIndexOf(here.good > 0 ? here.goodFamily : familyOfLength(here, take))});
+                              familyIndexOf(here.good > 0 ? here.goodFamily : familyOfLength(here, take, data + pos))});
             pos += take;
             syncAt = pos;
             lastLength = take;

@@ -27,16 +27,20 @@ struct AssembledFrame
 // A frame is taken where its CRC matches, or with a failed CRC where it
 // starts exactly where the frame before it ended, is no longer than
 // receivers send, and no frame with a matching CRC starts inside it, so that
-// random bytes pass only by a CRC coincidence and a frame cut short never
-// hides the good one after it. Bytes that no frame can use are dropped and
-// counted; what is kept is always shorter than a damaged frame and the
-// longest frame together.
+// a frame cut short never hides the good one after it. Out of step, as when
+// a stream starts with damaged frames, a failed frame is taken only at the
+// head of a chain of framesToSync such frames, each starting where the one
+// before ended: random bytes then pass as a frame well under once per MB.
+// Bytes that no frame can use are dropped and counted; what is kept is
+// always shorter than a damaged frame and the longest frame together.
 class FrameAssembler
 {
 public:
     // A partial frame that has had no new byte for this long is dropped, so
     // that it cannot glue onto whatever arrives after a pause.
     static constexpr qint64 staleAfterMs = 50;
+    // Chained frames that put a stream in step without a matching CRC.
+    static constexpr int framesToSync = 4;
 
     // Looks for the frames of families, which must outlive the assembler;
     // by default those of the window's five.

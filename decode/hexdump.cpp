@@ -50,6 +50,8 @@ private:
         what = text;
         return Broken;
     }
+    Outcome decodeLine(const char *begin, const char *p, const char *end);
+    Outcome arrayLine(const char *p, const char *e);
     Outcome pairs(const char *p, const char *e);
     Outcome offsetLine(const char *p, const char *e);
     bool hexToken(const char *begin, const char *end);
@@ -62,7 +64,9 @@ private:
     qint64 expected = -1; // the offset the next line must have
     QByteArray lastLine;  // what a '*' repeats
     qint64 repeatLine = 0; // of a '*' waiting for the offset after the repeat
-    bool closed = false;   // hexdump -C's line with the length alone came
+    bool closed = false;   // hexdump -C's line with the length alone came, or xxd -i's "};"
+    bool opened = false;   // xxd -i's declaration line came
+    bool lengthGiven = false;
 };
 
 CaptureLines::Outcome HexDumpLines::line(const char *begin, const char *end)
@@ -74,13 +78,63 @@ CaptureLines::Outcome HexDumpLines::line(const char *begin, const char *end)
         ++p;
     if (p == end)
         return Taken;
-    if (closed)
+    // A broken line gives no byte, not even those before its fault.
+    const int before = bytes.size();
+    const Outcome outcome = decodeLine(begin, p, end);
+    if (outcome == Broken)
+        bytes.resize(before);
+    return outcome;
+}
+
+CaptureLines::Outcome HexDumpLines::decodeLine(const char *begin, const char *p, const char *end)
+{
+    if (closed && !(form == CaptureReader::XxdInclude && !lengthGiven && end - p > 8 && !std::memcmp(p, "unsigned", 8)))
         return fault(QStringLiteral("a line after the one that gives the dump's length"));
+    if (form == CaptureReader::XxdInclude)
+        return arrayLine(p, end);
+    if (end - p == 1 && *p == '*') {
+        if (form == CaptureReader::HexPairs)
+            return fault(QStringLiteral("'*' stands for lines left out as repeats of the line before, and a dump "
+                                        "without offsets cannot tell how many: make it again with od -v or "
+                                        "hexdump -v"));
+        return repeat();
+    }
     if (form == CaptureReader::HexPairs)
         return pairs(p, end);
-    if (end - p == 1 && *p == '*')
-        return repeat();
     return offsetLine(begin, end);
+}
+
+// xxd -i: "unsigned char name[] = {", lines of "0xa8, 0x01,", "};" and
+// "unsigned int name_len = 42;", whose length is checked.
+CaptureLines::Outcome HexDumpLines::arrayLine(const char *p, const char *e)
+{
+    if (!opened) {
+        opened = true;
+        return Taken; // the declaration, which told the form
+    }
+    if (!closed) {
+        if (*p != '}')
+            return pairs(p, e);
+        closed = true;
+        return Taken;
+    }
+    const char *equals = static_cast<const char *>(std::memchr(p, '=', size_t(e - p)));
+    qint64 length = -1;
+    if (equals) {
+        const char *q = equals + 1;
+        while (q < e && isBlank(*q))
+            ++q;
+        for (length = 0; q < e && *q >= '0' && *q <= '9' && length < (qint64(1) << 50); ++q)
+            length = length * 10 + (*q - '0');
+        if (q == e || *q != ';')
+            length = -1;
+    }
+    if (length < 0)
+        return fault(QStringLiteral("not the \"unsigned int name_len = length;\" line that ends xxd -i's dump"));
+    if (length != produced)
+        return fault(QStringLiteral("the dump gives its length as %1 bytes, but holds %2").arg(length).arg(produced));
+    lengthGiven = true;
+    return Taken;
 }
 
 // One token of pairs: "a8", "a801082f" or "0xA8".
@@ -265,6 +319,11 @@ CaptureLines::Outcome HexDumpLines::repeat()
 
 bool HexDumpLines::finish()
 {
+    if (form == CaptureReader::XxdInclude && !closed) {
+        what = QStringLiteral("the dump ends before the \"};\" that closes xxd -i's array");
+        brokenLine = lineNumber;
+        return false;
+    }
     if (!repeatLine)
         return true;
     what = QStringLiteral("'*' is not followed by the offset of the line after the repeat");

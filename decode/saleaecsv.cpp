@@ -38,7 +38,7 @@ enum { QuoteOpen = -1, TextAfterQuote = -2 };
 // Splits one record into fields, keeping the first max of them, and returns
 // how many it has (or QuoteOpen, TextAfterQuote). A quoted field loses its
 // quotes; one with doubled quotes is copied into scratch without them.
-int splitRecord(const char *p, const char *e, Field *fields, int max, std::string &scratch)
+int splitRecord(const char *p, const char *e, char separator, Field *fields, int max, std::string &scratch)
 {
     if (p < e && e[-1] == '\r')
         --e;
@@ -48,7 +48,7 @@ int splitRecord(const char *p, const char *e, Field *fields, int max, std::strin
     for (;;) {
         Field field;
         const char *q = p;
-        while (q < e && isBlank(*q))
+        while (q < e && isBlank(*q) && *q != separator)
             ++q;
         if (q < e && *q == '"') {
             ++q;
@@ -70,12 +70,12 @@ int splitRecord(const char *p, const char *e, Field *fields, int max, std::strin
                 field = {q, close, true};
             }
             p = close + 1;
-            while (p < e && isBlank(*p))
+            while (p < e && isBlank(*p) && *p != separator)
                 ++p;
-            if (p < e && *p != ',')
+            if (p < e && *p != separator)
                 return TextAfterQuote;
         } else {
-            auto comma = static_cast<const char *>(std::memchr(p, ',', size_t(e - p)));
+            auto comma = static_cast<const char *>(std::memchr(p, separator, size_t(e - p)));
             field = {p, comma ? comma : e, false};
             p = field.end;
         }
@@ -128,6 +128,7 @@ bool isEmpty(const Field &field)
 // Where the columns the rows are read by stand.
 struct Columns
 {
+    char separator = ',';
     int count = 0;
     int time = -1;
     int value = -1;
@@ -136,13 +137,14 @@ struct Columns
     int errorCount = 0;
 };
 
-SaleaeHeader readHeader(const char *begin, const char *end, Columns &columns)
+SaleaeHeader readHeaderWith(char separator, const char *begin, const char *end, Columns &columns)
 {
     Field fields[maxColumns];
     std::string scratch;
-    const int n = splitRecord(begin, end, fields, maxColumns, scratch);
+    const int n = splitRecord(begin, end, separator, fields, maxColumns, scratch);
     if (n > maxColumns)
         return SaleaeHeader::None;
+    columns.separator = separator;
     static const char *const timeValue[] = {"time [s]", "value", "parity error", "framing error"};
     static const char *const nameType[] = {"name", "type", "start_time", "duration", "data"};
     SaleaeHeader header = SaleaeHeader::None;
@@ -179,6 +181,18 @@ SaleaeHeader readHeader(const char *begin, const char *end, Columns &columns)
     return header;
 }
 
+// The separators Saleae Logic writes: ',' and, for other locales, ';' or a tab.
+SaleaeHeader readHeader(const char *begin, const char *end, Columns &columns)
+{
+    for (char separator : {',', ';', '\t'}) {
+        columns = Columns();
+        const SaleaeHeader header = readHeaderWith(separator, begin, end, columns);
+        if (header != SaleaeHeader::None)
+            return header;
+    }
+    return SaleaeHeader::None;
+}
+
 int digitValue(char c, int base)
 {
     int value = 99;
@@ -193,8 +207,11 @@ class SaleaeCsvLines : public CaptureLines
 {
 public:
     Outcome line(const char *begin, const char *end) override;
+    bool finish() override;
 
 private:
+    // Names at most this many lines whose time runs backwards, then counts them.
+    static constexpr int backwardsNamed = 3;
     Outcome fault(const QString &text)
     {
         what = text;
@@ -204,6 +221,9 @@ private:
     int readCharacter(const char *begin, const char *end, const char *fieldBegin, const char *fieldEnd);
 
     bool haveHeader = false;
+    double lastSeconds = 0;
+    bool timed = false;
+    qint64 backwards = 0;
     Columns columns;
     Field fields[maxColumns];
     std::string scratch;
@@ -219,7 +239,7 @@ CaptureLines::Outcome SaleaeCsvLines::line(const char *begin, const char *end)
         haveHeader = readHeader(begin, end, columns) != SaleaeHeader::None;
         return haveHeader ? Taken : fault(QStringLiteral("not a Saleae async-serial header"));
     }
-    const int n = splitRecord(begin, end, fields, maxColumns, scratch);
+    const int n = splitRecord(begin, end, columns.separator, fields, maxColumns, scratch);
     if (n == QuoteOpen)
         return Unfinished;
     if (n == TextAfterQuote)
@@ -242,6 +262,14 @@ CaptureLines::Outcome SaleaeCsvLines::line(const char *begin, const char *end)
     trim(tb, te);
     if (tb < te && *tb == '+')
         ++tb;
+    // Where ',' separates nothing, it may be a decimal comma.
+    char copy[64];
+    if (columns.separator != ',' && te - tb < qint64(sizeof copy) && std::memchr(tb, ',', size_t(te - tb))) {
+        for (qint64 i = 0; i < te - tb; ++i)
+            copy[i] = tb[i] == ',' ? '.' : tb[i];
+        te = copy + (te - tb);
+        tb = copy;
+    }
     double seconds = 0;
     const std::from_chars_result read = std::from_chars(tb, te, seconds);
     if (tb == te || read.ec != std::errc() || read.ptr != te || !std::isfinite(seconds))
@@ -250,9 +278,30 @@ CaptureLines::Outcome SaleaeCsvLines::line(const char *begin, const char *end)
     const int value = readByte(fields[columns.value]);
     if (value < 0)
         return Broken;
+    // Times run forward: one that goes back is held at the one before, so
+    // that the capture is read in file order.
+    if (timed && seconds < lastSeconds) {
+        if (++backwards <= backwardsNamed)
+            warnings.append(QStringLiteral("line %1: time %2 s is before the row before it (%3 s); taken as %3 s, "
+                                           "in file order")
+                                .arg(lineNumber)
+                                .arg(seconds, 0, 'f', 9)
+                                .arg(lastSeconds, 0, 'f', 9));
+        seconds = lastSeconds;
+    }
+    lastSeconds = seconds;
+    timed = true;
     bytes.append(char(value));
     times.append(seconds);
     return Taken;
+}
+
+bool SaleaeCsvLines::finish()
+{
+    if (backwards > backwardsNamed)
+        warnings.append(QStringLiteral("times ran backwards on %1 lines in all; each was taken as the time before it")
+                            .arg(backwards));
+    return true;
 }
 
 // A byte as hex (0xA8), decimal (168), binary (0b10101000) or a character,

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -26,8 +27,8 @@ QString familyLines()
     return lines.join(QStringLiteral(", "));
 }
 
-// The longest run a timer can measure: about 24 days.
-constexpr double longestDuration = 2147483.0;
+// The longest run, as linkscope-send takes it: about 116 days.
+constexpr double longestDuration = 1e7;
 
 [[noreturn]] void usageError(const QString &text)
 {
@@ -35,9 +36,14 @@ constexpr double longestDuration = 2147483.0;
     std::exit(2);
 }
 
+// One tab-separated line a port, for scripts; the header goes to standard
+// output only on a terminal, and to standard error otherwise.
 void listPorts()
 {
     const auto ports = QSerialPortInfo::availablePorts();
+    std::fprintf(::isatty(STDOUT_FILENO) ? stdout : stderr, "device\tdescription\tUSB vendor:product\n");
+    if (ports.isEmpty())
+        std::fprintf(stderr, "linkscope-dump: no serial ports found\n");
     for (const QSerialPortInfo &info : ports) {
         QString ids;
         if (info.hasVendorIdentifier() && info.hasProductIdentifier())
@@ -143,7 +149,9 @@ int main(int argc, char *argv[])
     const QCommandLineOption count({QStringLiteral("n"), QStringLiteral("count")},
                                    QStringLiteral("Stop after this many frames."), QStringLiteral("frames"));
     const QCommandLineOption duration({QStringLiteral("d"), QStringLiteral("duration")},
-                                      QStringLiteral("Stop after this many seconds (at most 2147483, 24 days)."),
+                                      QStringLiteral("Stop after this many seconds (more than 0, at most 10000000): of the "
+                                                     "run for a port or stream, of the capture's own times for a "
+                                                     "capture file."),
                                       QStringLiteral("seconds"));
     const QCommandLineOption input(QStringLiteral("input"),
                                    QStringLiteral("Read a capture file as raw bytes, a hex dump or a Saleae CSV "
@@ -163,7 +171,13 @@ int main(int argc, char *argv[])
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();
     if (parser.isSet(list)) {
+        if (!parser.positionalArguments().isEmpty())
+            usageError(QStringLiteral("--list-ports takes no source"));
         listPorts();
+        if (std::fflush(stdout) != 0 && errno != EPIPE) {
+            std::fprintf(stderr, "linkscope-dump: cannot write the list: %s\n", std::strerror(errno));
+            return 1;
+        }
         return 0;
     }
 
@@ -230,8 +244,8 @@ int main(int argc, char *argv[])
     if (parser.isSet(duration)) {
         options.duration = parser.value(duration).toDouble(&ok);
         // NaN fails every comparison, so it is refused with the rest.
-        if (!ok || !(options.duration >= 0.001 && options.duration <= longestDuration))
-            usageError(QStringLiteral("bad duration '%1': give seconds, from 0.001 to %2 (24 days)")
+        if (!ok || !(options.duration > 0 && options.duration <= longestDuration))
+            usageError(QStringLiteral("bad duration '%1': give seconds, more than 0 and at most %2")
                            .arg(parser.value(duration))
                            .arg(longestDuration, 0, 'f', 0));
     }

@@ -40,6 +40,7 @@ struct OutputStream::Shared
     State state = Open;
     int error = 0;
     qint64 dropped = 0;
+    qint64 cut = 0; // records a stop signal kept from being written
 
     void run();
     bool writeAll(const std::string &text, const std::function<bool()> &giveUp = {});
@@ -142,7 +143,7 @@ bool OutputStream::put(std::string &&text, qint64 records, bool waitForRoom, con
         if (shared->writeAll(text, giveUp))
             return true;
         if (errno == EINTR)
-            shared->dropped += records;
+            shared->cut += records;
         else
             shared->failed();
         return false;
@@ -156,7 +157,8 @@ bool OutputStream::put(std::string &&text, qint64 records, bool waitForRoom, con
     if (shared->state != Open)
         return false;
     if (!fits()) {
-        shared->dropped += records;
+        // Where the source waits for the reader, only a stop gives up.
+        (waitForRoom ? shared->cut : shared->dropped) += records;
         return false;
     }
     shared->queuedBytes += text.size();
@@ -174,8 +176,8 @@ bool OutputStream::drain(const std::function<bool()> &giveUp)
     if (done())
         return shared->state == Open;
     for (const Shared::Block &block : shared->queue)
-        shared->dropped += block.records;
-    shared->dropped += shared->inFlightRecords;
+        shared->cut += block.records;
+    shared->cut += shared->inFlightRecords;
     shared->inFlightRecords = 0;
     shared->queue.clear();
     shared->queuedBytes = 0;
@@ -198,4 +200,10 @@ qint64 OutputStream::droppedRecords() const
 {
     std::lock_guard<std::mutex> guard(shared->lock);
     return shared->dropped;
+}
+
+qint64 OutputStream::cutRecords() const
+{
+    std::lock_guard<std::mutex> guard(shared->lock);
+    return shared->cut;
 }

@@ -26,18 +26,21 @@ public:
 
     // Queues text that holds records. With waitForRoom, waits while the
     // queue is full, as nothing may be lost when the source can wait too,
-    // unless giveUp says to stop; without, text that does not fit is dropped
-    // and its records counted. Returns whether the text was queued.
+    // unless giveUp says to stop (its records then count as cut); without,
+    // text that does not fit is dropped and its records counted. Returns whether the text was queued.
     bool put(std::string &&text, qint64 records, bool waitForRoom, const std::function<bool()> &giveUp);
     // Waits until all queued text is written or the output failed; if giveUp
-    // says to stop first, what is left counts as dropped. Returns whether
+    // says to stop first, what is left counts as cut. Returns whether
     // everything was written.
     bool drain(const std::function<bool()> &giveUp);
 
     State state() const;
     // Why the output failed, as the system says it.
     QString errorText() const;
+    // Records lost because the reader kept up too slowly.
     qint64 droppedRecords() const;
+    // Records a stop signal cut off before they were written.
+    qint64 cutRecords() const;
 
 private:
     struct Shared;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dump/session.h"
 
+#include "cli/stopsignals.h"
 #include "decode/streamframer.h"
 #include "decode/microseconds.h"
 #include "dump/autodetect.h"
@@ -33,9 +34,6 @@
 
 namespace {
 
-volatile std::sig_atomic_t stopRequested = 0;
-int wakePipe[2] = {-1, -1};
-
 // After a stop signal, records still on their way get this long, and what
 // is said on standard error until the later mark.
 constexpr qint64 lastRecordsMs = 400;
@@ -50,33 +48,6 @@ qint64 msSinceStop()
     return since.elapsed();
 }
 
-void onStopSignal(int)
-{
-    stopRequested = 1;
-    if (wakePipe[1] >= 0) {
-        const char byte = 0;
-        [[maybe_unused]] const ssize_t written = ::write(wakePipe[1], &byte, 1);
-    }
-}
-
-// Ctrl-C and SIGTERM end the run as the end of the source would; a blocking
-// read returns at once. A closed output pipe is noticed on writing instead.
-void catchStopSignals()
-{
-    if (::pipe(wakePipe) == 0) {
-        ::fcntl(wakePipe[0], F_SETFD, FD_CLOEXEC);
-        ::fcntl(wakePipe[1], F_SETFD, FD_CLOEXEC);
-    }
-    struct sigaction action = {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-    // A terminal that closes ends the run as Ctrl-C would.
-    ::sigaction(SIGHUP, &action, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
-}
-
 // Writes text to standard error. Once a stop signal came, a terminal that
 // takes nothing (paused with Ctrl-S) gets a moment, not the run's end.
 void tell(const QByteArray &text)
@@ -84,13 +55,13 @@ void tell(const QByteArray &text)
     const char *at = text.constData();
     qint64 left = text.size();
     while (left > 0) {
-        if (stopRequested) {
+        if (stopRequested()) {
             pollfd room{STDERR_FILENO, POLLOUT, 0};
             if (::poll(&room, 1, int(qMax<qint64>(0, lastWordsMs - msSinceStop()))) <= 0)
                 return;
         }
         // Small pieces, so that a terminal with a little room takes them.
-        const ssize_t n = ::write(STDERR_FILENO, at, size_t(stopRequested ? qMin<qint64>(left, 64) : left));
+        const ssize_t n = ::write(STDERR_FILENO, at, size_t(stopRequested() ? qMin<qint64>(left, 64) : left));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -128,13 +99,20 @@ private:
     void stopWatching();
     bool read(const char *data, int size);
     bool takeDecoded(bool atEnd);
-    bool take(const char *data, int size, qint64 fromMs, qint64 toMs, double quietMs = -1);
+    bool take(const char *data, int size, qint64 fromMs, qint64 toMs, double arrivedAt = -1,
+              double quietMs = -1);
+    bool takeHeldBack(const QByteArray &bytes);
+    // Whether the wall clock times the bytes: a port, or raw bytes from a
+    // stream. A capture's text forms are timed by the capture or not at all.
+    bool wallTimed() const { return live && (!reader || reader->form() == CaptureReader::Raw); }
     void show(const QVector<AssembledFrame> &frames);
     double frameTime(const AssembledFrame &frame) const;
     void countFamily(const FrameReading &frame);
     void checkOutput();
-    bool stopNow() const { return stopRequested || ended; }
-    bool lastRecordsOver() const { return stopRequested && msSinceStop() > lastRecordsMs; }
+    bool stopNow() const { return stopRequested() || ended; }
+    // The run ended before its source did: what is kept is no stray bytes.
+    bool cutShort() const { return stopRequested() || ended; }
+    bool lastRecordsOver() const { return stopRequested() && msSinceStop() > lastRecordsMs; }
     void summarise();
 
     const DumpOptions &options;
@@ -192,6 +170,11 @@ private:
         }
         return shortest;
     }
+    // Blocks of a stream the capture reader holds while it tells the form:
+    // how long each is and when it arrived.
+    QVector<QPair<int, double>> heldBlocks;
+    bool durationOver = false; // a capture's own times passed --duration
+    bool durationOnCapture = false;
     FrameReading reading;
 };
 
@@ -327,6 +310,12 @@ void Session::show(const QVector<AssembledFrame> &found)
     for (const AssembledFrame &frame : found) {
         if (ended)
             return;
+        const double t = frameTime(frame);
+        // A capture's --duration is measured in its own times.
+        if (!live && options.duration > 0 && t > options.duration) {
+            durationOver = ended = true;
+            return;
+        }
         readAssembled(frame, reading);
         ++frames;
         countFamily(reading);
@@ -335,7 +324,6 @@ void Session::show(const QVector<AssembledFrame> &found)
         failsafeFrames += reading.failsafe == 1 && reading.crcOk;
         frameLostFlags = frameLostFlags || reading.frameLost >= 0;
         lostFrames += reading.frameLost == 1 && reading.crcOk;
-        const double t = frameTime(frame);
         if (!std::isnan(t)) {
             if (timed) {
                 const double gap = t - lastAt;
@@ -365,8 +353,30 @@ bool Session::read(const char *data, int size)
         const qint64 now = live ? clock.elapsed() : 0;
         return take(data, size, now, now);
     }
+    const bool undecided = reader->form() == CaptureReader::Undecided;
     reader->feed(data, size);
+    if (live && undecided)
+        heldBlocks.append({size, double(clock.nsecsElapsed()) / 1e9});
     return takeDecoded(false);
+}
+
+// Raw bytes the capture reader held back while it told the form: each block
+// is taken with the time it arrived, not the time the form was known.
+bool Session::takeHeldBack(const QByteArray &bytes)
+{
+    int from = 0;
+    for (const auto &block : qAsConst(heldBlocks)) {
+        const int size = qMin(block.first, int(bytes.size()) - from);
+        const qint64 ms = qint64(block.second * 1000);
+        if (size > 0 && !take(bytes.constData() + from, size, ms, ms, block.second))
+            return false;
+        from += qMax(size, 0);
+    }
+    heldBlocks.clear();
+    if (from >= bytes.size())
+        return true;
+    const qint64 now = clock.elapsed();
+    return take(bytes.constData() + from, int(bytes.size()) - from, now, now);
 }
 
 // The bytes the capture reader has decoded. Where the capture tells the
@@ -378,9 +388,16 @@ bool Session::takeDecoded(bool atEnd)
         reader->finish();
     const QByteArray bytes = reader->takeBytes();
     const QVector<double> times = reader->takeTimes();
+    for (const QString &warning : reader->takeWarnings())
+        complain(QStringLiteral("%1: %2").arg(options.source, warning));
     bool more = true;
-    if (times.isEmpty()) {
-        const qint64 now = live ? clock.elapsed() : 0;
+    if (reader->form() != CaptureReader::Undecided && !wallTimed())
+        heldBlocks.clear();
+    if (times.isEmpty() && !heldBlocks.isEmpty()) {
+        more = bytes.isEmpty() || takeHeldBack(bytes);
+    } else if (times.isEmpty()) {
+        // A hex dump tells no times: only its end settles a partial frame.
+        const qint64 now = wallTimed() ? clock.elapsed() : 0;
         more = bytes.isEmpty() || take(bytes.constData(), bytes.size(), now, now);
     } else {
         if (!capturedTimes) {
@@ -401,7 +418,7 @@ bool Session::takeDecoded(bool atEnd)
             while (to < bytes.size() && ms(to) - ms(to - 1) <= StreamFramer::staleAfterMs
                    && !(shortestGap > 0 && quiet(to) >= shortestGap))
                 ++to;
-            more = take(bytes.constData() + from, to - from, ms(from), ms(to - 1), quiet(from));
+            more = take(bytes.constData() + from, to - from, ms(from), ms(to - 1), -1, quiet(from));
         }
         lastCapturedAt = times.last();
     }
@@ -414,15 +431,15 @@ bool Session::takeDecoded(bool atEnd)
 }
 
 // Bytes that arrived from fromMs to toMs. Returns false when the run should end.
-bool Session::take(const char *data, int size, qint64 fromMs, qint64 toMs, double quietMs)
+bool Session::take(const char *data, int size, qint64 fromMs, qint64 toMs, double arrivedAt, double quietMs)
 {
     if (recording.isOpen() && recording.write(data, size) != size) {
         complain(QStringLiteral("cannot write %1: %2").arg(options.recordPath, recording.errorString()));
         failed = true;
         return false;
     }
-    if (live && !capturedTimes) {
-        const double now = double(clock.nsecsElapsed()) / 1e9;
+    if (wallTimed()) {
+        const double now = arrivedAt >= 0 ? arrivedAt : double(clock.nsecsElapsed()) / 1e9;
         // On a line, the quiet before a read is at most the time since the
         // one before less the time its bytes took: where that is long, a
         // frame without a checksum may start here.
@@ -437,7 +454,11 @@ bool Session::take(const char *data, int size, qint64 fromMs, qint64 toMs, doubl
     } else {
         show(assembler.dropStale(fromMs));
     }
-    show(assembler.feed(QByteArray::fromRawData(data, size), toMs, quietMs));
+    // The bytes run from fromMs to toMs with no pause in them: the first
+    // byte's time decides whether what was kept went stale, and the last
+    // byte's time is when the assembler last heard of the stream.
+    show(assembler.feed(QByteArray::fromRawData(data, size), fromMs, quietMs));
+    assembler.stillArriving(toMs);
     if (view)
         view->setStrayBytes(assembler.strayBytes());
     // Frames still to come end after the bytes the assembler keeps.
@@ -483,13 +504,26 @@ int Session::readFile(int fd)
 // waits to be read.
 bool Session::runLoop(QEventLoop &loop, const std::function<bool()> &bytesWaiting)
 {
-    QSocketNotifier wake(wakePipe[0], QSocketNotifier::Read);
+    QSocketNotifier wake(stopWakeDescriptor(), QSocketNotifier::Read);
     QObject::connect(&wake, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
+    // A run longer than a timer holds (about 24 days) is timed in parts.
+    QTimer limit;
+    limit.setSingleShot(true);
+    const auto armLimit = [&] {
+        const qint64 left = qint64(std::ceil(options.duration * 1000)) - clock.elapsed();
+        if (left <= 0)
+            loop.quit();
+        else
+            limit.start(int(qMin<qint64>(left, qint64(1) << 30)));
+    };
+    QObject::connect(&limit, &QTimer::timeout, &loop, armLimit);
     if (options.duration > 0)
-        QTimer::singleShot(qint64(options.duration * 1000), &loop, &QEventLoop::quit);
+        armLimit();
     QTimer settle;
     QObject::connect(&settle, &QTimer::timeout, &loop, [&] {
-        if (bytesWaiting())
+        // A capture's partial frame is settled by the capture's own times
+        // or its end, never by how fast a pipe brings it.
+        if (!wallTimed() || bytesWaiting())
             return;
         show(assembler.dropStale(clock.elapsed()));
         if (view)
@@ -599,7 +633,7 @@ int Session::findFamily(QSerialPort &port)
 {
     FamilyDetector detector;
     QEventLoop loop;
-    QSocketNotifier wake(wakePipe[0], QSocketNotifier::Read);
+    QSocketNotifier wake(stopWakeDescriptor(), QSocketNotifier::Read);
     QObject::connect(&wake, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
     if (options.duration > 0)
         QTimer::singleShot(qMax<qint64>(0, qint64(options.duration * 1000) - clock.elapsed()), &loop, [&] {
@@ -686,8 +720,8 @@ int Session::findFamily(QSerialPort &port)
 
 void Session::summarise()
 {
-    // Whoever closed the output (| head) wants no more of it.
-    if (options.quiet || output->state() == OutputStream::PipeClosed)
+    // Standard error still takes the summary when standard output was closed (| head).
+    if (options.quiet)
         return;
     QStringList families;
     for (const auto &entry : qAsConst(perFamily))
@@ -708,12 +742,19 @@ void Session::summarise()
     text += QStringLiteral("\nCRC failures: %1\nfailsafe frames: %2\n").arg(crcFailures).arg(failsafeFrames);
     if (frameLostFlags)
         text += QStringLiteral("frames flagged lost: %1\n").arg(lostFrames);
-    text += QStringLiteral("stray bytes: %1\n").arg(assembler.strayBytes() + assembler.keptBytes());
+    text += QStringLiteral("stray bytes: %1\n").arg(assembler.strayBytes() + (cutShort() ? 0 : assembler.keptBytes()));
+    // A frame a stop signal cut short is no stray bytes.
+    if (stopRequested() && assembler.keptBytes() > 0)
+        text += QStringLiteral("unfinished at the stop: %1 bytes\n").arg(assembler.keptBytes());
     if (assembler.framedWithoutTimes() > 0)
         text += QStringLiteral("framed without byte times: %1 frames, by their period and rules\n")
                     .arg(assembler.framedWithoutTimes());
     if (output->droppedRecords() > 0)
         text += QStringLiteral("records dropped: output too slow (%1 records)\n").arg(output->droppedRecords());
+    if (output->cutRecords() > 0)
+        text += QStringLiteral("records not written: cut off by the stop (%1 records)\n").arg(output->cutRecords());
+    if (durationOver)
+        text += QStringLiteral("stopped at --duration %1 s of the capture's time\n").arg(options.duration);
     if (reader && reader->form() != CaptureReader::Undecided)
         text += QStringLiteral("read as: %1%2\n")
                     .arg(reader->formName(), reader->forced() ? QStringLiteral(" (as --input says)") : QString());
@@ -722,9 +763,10 @@ void Session::summarise()
     // The rate while frames came, as the intervals between them tell it.
     if (gaps > 0) {
         const double seconds = lastAt - firstAt;
+        // Under 10 s, to the millisecond: 3 frames over 20 ms is no "0.0 s".
         text += QStringLiteral("frame rate: %1/s over %2 s\n")
                     .arg(seconds > 0 ? double(gaps) / seconds : 0.0, 0, 'f', 1)
-                    .arg(seconds, 0, 'f', 1);
+                    .arg(seconds, 0, 'f', seconds < 10 ? 3 : 1);
         text += QStringLiteral("interval between frames: min %1 / mean %2 / max %3 ms\n")
                     .arg(shortest * 1000, 0, 'f', 1)
                     .arg(seconds * 1000 / double(gaps), 0, 'f', 1)
@@ -739,6 +781,9 @@ int Session::run()
 {
     catchStopSignals();
     const Source source = openSource(options.source, options.sourcePath, options.stdinClosed);
+    // Stopped while waiting for a FIFO's writer: nothing came, nothing failed.
+    if (source.kind == Source::Invalid && source.interrupted)
+        return 0;
     if (source.kind == Source::Invalid) {
         complain(source.error);
         return 1;
@@ -775,6 +820,7 @@ int Session::run()
         return 1;
 
     live = source.kind != Source::File;
+    durationOnCapture = !live && options.duration > 0;
     lineTimed = source.kind == Source::Port || source.terminal;
     // What comes from a port or terminal is the line's own bytes.
     if (source.kind != Source::Port && !source.terminal)
@@ -783,7 +829,8 @@ int Session::run()
     // records wait for nobody there; other sources wait for the reader.
     const bool mayDrop = source.terminal || source.kind == Source::Port;
     output = std::make_unique<OutputStream>(STDOUT_FILENO, mayDrop);
-    writer = std::make_unique<RecordWriter>(options.format, *output, mayDrop, [] { return stopRequested != 0; });
+    // Records already decoded get their moment after a stop signal too.
+    writer = std::make_unique<RecordWriter>(options.format, *output, mayDrop, [this] { return lastRecordsOver(); });
     // The window's five carry no more than today's records hold.
     for (const FamilyDescriptor *family : options.families)
         writer->setFamilyFields(writer->familyFields() || !family->srxl);
@@ -804,8 +851,10 @@ int Session::run()
     // A source that could not be opened or read has said why; the records
     // it gave still go out.
     const bool summed = status == 0 || !lost.isEmpty();
-    // Frames the end of the bytes settles, as when a damaged frame came last.
-    show(assembler.flush());
+    // Frames the end of the bytes settles, as when a damaged frame came
+    // last; a stop signal or a limit leaves the partial frame it cut unsettled.
+    if (!cutShort())
+        show(assembler.flush());
     if (recordsWanted) {
         writer->flush();
         output->drain([this] { return lastRecordsOver(); });
@@ -817,6 +866,9 @@ int Session::run()
     }
     if (summed)
         summarise();
+    if (durationOnCapture && !capturedTimes && frames > 0)
+        complain(QStringLiteral("--duration was not applied: %1 holds no times (only a Saleae CSV export does)")
+                     .arg(options.source));
     // Said last, where a person looks first.
     if (!lost.isEmpty())
         complain(lost);

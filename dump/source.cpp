@@ -96,7 +96,13 @@ Source openSource(const QString &name, const QByteArray &path, bool stdinClosed)
         port.inode = info.st_ino;
         return port;
     }
+    // A FIFO opens once a writer comes; a stop signal ends the wait.
     const int fd = ::open(target.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && errno == EINTR) {
+        Source stopped;
+        stopped.interrupted = true;
+        return stopped;
+    }
     if (fd < 0)
         return invalid(QStringLiteral("cannot open %1: %2").arg(name, systemError(errno)));
     if (::fstat(fd, &info) != 0) {

@@ -19,6 +19,7 @@ struct Source
     dev_t device = 0;       // the file it is, to tell it from the recording
     ino_t inode = 0;
     QString error;          // Invalid: what is wrong, in a user's words
+    bool interrupted = false; // Invalid: a stop signal came while it opened
 };
 
 // name as shown, path its bytes as given: "-" for standard input, a file, a

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Builds a stream from good frames, frames cut short, damaged frames and
-// noise, feeds it to the frame assembler in reads of any size, and checks
+// noise, feeds it to the frame assembler in reads of any size, each byte a
+// millisecond after the one before (so that a read of over 50 bytes spans
+// more than the 50 ms after which a partial frame goes stale), and checks
 // what must hold whatever arrives: every frame has its family's length and
 // lies where the stream has it, its CRC matches unless it starts right where
-// the frame before it ended, no byte is lost or counted twice, and what is
-// kept stays bounded. Above all, every good frame planted is found, unless
+// the frame before it ended or heads a chain of framesToSync frames, no byte
+// is lost or counted twice, and what is kept stays bounded. Above all, every good frame planted is found, unless
 // bytes happen to form a frame with a matching CRC over it: the fuzzer can
 // even plant one inside another's channel words, which then misleads the
 // search as any frame with a matching CRC would.
@@ -102,7 +104,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         while (pending.size() >= readSize || (all && !pending.isEmpty())) {
             const QByteArray read = pending.left(readSize);
             pending.remove(0, read.size());
-            frames += assembler.feed(read);
+            // As a capture's bytes are fed: the first byte's time, then the last's.
+            const qint64 firstMs = assembler.bytesFed();
+            frames += assembler.feed(read, firstMs);
+            assembler.stillArriving(firstMs + read.size() - 1);
             if (assembler.keptBytes() >= longestFrame + longestSentFrame)
                 fail("the kept bytes exceed a damaged frame and the longest frame together");
         }
@@ -154,17 +159,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                            [&](const Span &c) { return c.overlaps(s.offset, s.length); });
     };
 
+    // How many frames from index i on follow each other without a gap.
+    const auto chainFrom = [&](int i) {
+        int n = 1;
+        while (i + n < frames.size()
+               && frames.at(i + n).offset == frames.at(i + n - 1).offset + frames.at(i + n - 1).bytes.size())
+            ++n;
+        return n;
+    };
     qint64 framed = 0;
     qint64 previousEnd = -1;
-    for (const AssembledFrame &frame : qAsConst(frames)) {
+    for (int i = 0; i < frames.size(); ++i) {
+        const AssembledFrame &frame = frames.at(i);
         if (frame.bytes.isEmpty() || !lengthFits(frame.bytes))
             fail("a frame has no family's length");
         if (frame.offset < previousEnd || stream.mid(int(frame.offset), frame.bytes.size()) != frame.bytes)
             fail("a frame is not where the stream has it");
         if (frame.crcOk != frameCrcMatches(frame.bytes.constData(), frame.bytes.size()))
             fail("a frame's CRC verdict is wrong");
-        if (!frame.crcOk && frame.offset != previousEnd)
-            fail("a frame with a failed CRC does not start where the last one ended");
+        if (!frame.crcOk && frame.offset != previousEnd && chainFrom(i) < FrameAssembler::framesToSync)
+            fail("a frame with a failed CRC neither starts where the last one ended nor heads a chain");
         if (!frame.crcOk && frame.bytes.size() > longestSentFrame)
             fail("a frame with a failed CRC is longer than receivers send");
         if (frame.failsafe && !frame.crcOk)

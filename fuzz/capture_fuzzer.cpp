@@ -2,8 +2,9 @@
 // Feeds arbitrary files to the capture reader, whole and cut into blocks, and
 // checks what must hold whatever a file holds: it turns into bytes or into an
 // error on one of its lines, the same however it arrives; the bytes stay within
-// a bound set by the file's size; a CSV gives one time per byte and other forms
-// none; and a file taken as raw comes out unchanged.
+// a bound set by the file's size; a CSV gives one time per byte, never
+// running backwards, and other forms none; a file taken as raw comes out
+// unchanged; and text is never taken for raw bytes unless asked to be.
 #include "decode/capturereader.h"
 
 #include <cstdio>
@@ -73,7 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!(cut == all))
         fail("the file read in blocks reads differently");
 
-    const qint64 lines = contents.count('\n') + 1;
+    // '\r' alone ends a line too.
+    const qint64 lines = contents.count('\n') + contents.count('\r') + 1;
     if (ok == whole.failed() || ok != all.error.isEmpty())
         fail("the verdict and the error disagree");
     if (!ok && (all.errorLine < 1 || all.errorLine > lines))
@@ -86,6 +88,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         fail("more rows than lines");
     if (all.form == CaptureReader::Raw && all.bytes != contents)
         fail("a raw file came out changed");
+    for (int i = 1; i < all.times.size(); ++i) {
+        if (all.times.at(i) < all.times.at(i - 1))
+            fail("a time runs backwards");
+    }
+    if (input == CaptureReader::Detect && all.form == CaptureReader::Raw) {
+        bool text = true, blank = true;
+        for (const char c : contents) {
+            const quint8 b = quint8(c);
+            text = text && ((b >= 0x20 && b < 0x7F) || c == '\t' || c == '\n' || c == '\r');
+            blank = blank && (c == ' ' || c == '\t' || c == '\n' || c == '\r');
+        }
+        if (text && !blank)
+            fail("text was taken for raw bytes");
+    }
     // Only a hex dump's '*' can give more bytes than the file has.
     const bool repeats = all.form == CaptureReader::Xxd || all.form == CaptureReader::HexdumpC;
     if (all.bytes.size() > (repeats ? 17 * qint64(contents.size()) + 65536 : qint64(contents.size())))

@@ -51,6 +51,15 @@ for size in (1, 8, 64):
         else:
             out += op + frame() + bytes([rng.randrange(256), rng.randrange(256)])
     open(os.path.join(dst, "stream-%d" % size), "wb").write(out)
+# A stream that starts with damaged frames, then good ones.
+for size in (1, 64):
+    out = b""
+    for i in range(12):
+        kind = 3 if i < 6 else 1
+        out += bytes([(size - 1) << 2 | kind]) + frame()
+        if kind == 3:
+            out += bytes([rng.randrange(256), rng.randrange(256)])
+    open(os.path.join(dst, "damaged-start-%d" % size), "wb").write(out)
 PY
 build/fuzz/fuzz/assembler_fuzzer -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
     -artifact_prefix=build/fuzz/assembler- build/fuzz/assembler-corpus build/fuzz/assembler-seeds

@@ -20,9 +20,15 @@ constexpr double longestSeconds = 1e7;
     std::exit(2);
 }
 
+// Whole numbers with their thousands apart (10,000,000), never 1e+07.
 QString number(double value)
 {
-    return QString::number(value, 'g', 10);
+    if (value != std::floor(value) || std::fabs(value) >= 1e15)
+        return QString::number(value, 'g', 10);
+    QString digits = QString::number(qint64(std::fabs(value)));
+    for (int at = digits.size() - 3; at > 0; at -= 3)
+        digits.insert(at, QLatin1Char(','));
+    return value < 0 ? QLatin1Char('-') + digits : digits;
 }
 
 // " of seconds" for "a number of seconds", or nothing without a unit.
@@ -56,7 +62,7 @@ qint64 readWhole(const QString &option, const QString &text, qint64 lowest, qint
         usageError(QStringLiteral("--%1 takes a whole number%2, not '%3'").arg(option, unitText(" of ", unit), text));
     if (value < lowest || value > highest)
         usageError(QStringLiteral("--%1 %2 lies outside %3 to %4%5")
-                       .arg(option, text).arg(lowest).arg(highest).arg(unitText(" ", unit)));
+                       .arg(option, text, number(double(lowest)), number(double(highest)), unitText(" ", unit)));
     return value;
 }
 
@@ -167,8 +173,8 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
                                   QStringLiteral("The channel values as sent instead: 16-bit words; SPEKTRUM, CRSF, "
                                                  "FPORT and FPORT2 the 11-bit value, IBUS 12 bits, GHST 12 bits for "
                                                  "channels 1-4 and 8 for the rest. A 0 goes as the zero word, which "
-                                                 "carries no value in the window's families. NORDAX takes --wire "
-                                                 "only."),
+                                                 "carries no value, on the window's families but SPEKTRUM channels 2 "
+                                                 "and up, where it is position 0. NORDAX takes --wire only."),
                                   QStringLiteral("W1,W2,..."));
     const QCommandLineOption channels({QStringLiteral("c"), QStringLiteral("channels")},
                                       QStringLiteral("Channels the frames carry (default: the values given, else "
@@ -177,12 +183,17 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
     const QCommandLineOption sweep(QStringLiteral("sweep"),
                                    QStringLiteral("Move every channel in a triangle between 1000 and 2000 µs (NORDAX: "
                                                   "words 1 to 4863), each a 16th of the period behind the one "
-                                                  "before. The period is 4 s unless given as --sweep=seconds."),
+                                                  "before. The period is 4 s unless given as --sweep=seconds "
+                                                  "(0.01 to 10,000,000)."),
                                    QStringLiteral("seconds"));
     const QCommandLineOption rate({QStringLiteral("r"), QStringLiteral("rate")},
-                                  QStringLiteral("Frames per second. Default: %1; a replay's records without times "
-                                                 "100. CRSF, GHST and IBUS receivers vary: give the rate of yours.")
-                                      .arg(rateDefaults()),
+                                  QStringLiteral("Frames per second, or max: the frames of the default rate, sent "
+                                                 "without waiting (at once to a file or pipe, as fast as the line "
+                                                 "takes them to a port). Default: %1; a replay's records without "
+                                                 "times 100. CRSF, GHST and IBUS receivers vary: give the rate of "
+                                                 "yours. Frames that fall due while the sender cannot run (a "
+                                                 "stopped process, a busy machine) are skipped and counted, not "
+                                                 "sent in a burst.").arg(rateDefaults()),
                                   QStringLiteral("hz"));
     const QCommandLineOption count({QStringLiteral("n"), QStringLiteral("count")},
                                    QStringLiteral("Stop after this many frames sent."), QStringLiteral("frames"));
@@ -200,11 +211,13 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
                                         QStringLiteral("ms"));
     const QCommandLineOption corrupt(QStringLiteral("corrupt"),
                                      QStringLiteral("Share (0-1) of the frames that get one bit flipped after the bytes "
-                                                    "that tell their family and length, so that their CRC or "
-                                                    "checksum fails. SBUS and DSM have no checksum, and a flipped "
-                                                    "value bit cannot be told from a real value: SBUS frames get an "
-                                                    "end byte SBUS never sends, DSM frames a channel id out of "
-                                                    "range."),
+                                                    "that tell their family and length (HOTT: type, status and count; "
+                                                    "NORDAX: the first two; MPX, MPX_V2, SPEKTRUM: the first; CRSF, "
+                                                    "FPORT2, IBUS: two; GHST, SRXL2: three; FPORT: its content, "
+                                                    "stuffed again), so that their CRC or checksum fails. SBUS and DSM have no checksum, and "
+                                                    "a flipped value bit cannot be told from a real value: SBUS "
+                                                    "frames get an end byte SBUS never sends, DSM frames a channel "
+                                                    "id out of range."),
                                      QStringLiteral("share"));
     const QCommandLineOption dsm(QStringLiteral("dsm"),
                                  QStringLiteral("DSM's form: 2048 (default; DSMX, 11-bit positions, every 11 ms) or "
@@ -218,14 +231,14 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
                                       QStringLiteral("Time between the pieces of a frame (default 1)."),
                                       QStringLiteral("ms"));
     const QCommandLineOption seed(QStringLiteral("seed"),
-                                  QStringLiteral("Makes the random choices repeatable; the summary names the seed "
-                                                 "used."),
+                                  QStringLiteral("Makes the random choices repeatable; the summary of a run that "
+                                                 "damages frames names the seed used."),
                                   QStringLiteral("n"));
     const QCommandLineOption replay(QStringLiteral("replay"),
                                     QStringLiteral("Send what a file holds: a raw capture (linkscope-dump --write) "
                                                    "or a hex dump frame by frame at --rate, linkscope-dump's jsonl "
-                                                   "records at their times, or a Saleae CSV export at its own byte "
-                                                   "timing."),
+                                                   "records at their times (blank lines skipped), or a Saleae CSV "
+                                                   "export at its own byte timing. The file is read as it is sent."),
                                     QStringLiteral("file"));
     const QCommandLineOption input(QStringLiteral("input"),
                                    QStringLiteral("Read the --replay file as raw bytes, a hex dump or a Saleae CSV "
@@ -257,7 +270,7 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
     }
     if (!parser.parse(arguments))
         usageError(parser.errorText());
-    if (parser.isSet(QStringLiteral("help"))) {
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
         QString help = parser.helpText();
         help.replace(QLatin1String("--sweep <seconds>  "), QLatin1String("--sweep[=<seconds>]"));
         std::fputs(qPrintable(help), stdout);
@@ -357,26 +370,29 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
 
         if (parser.isSet(sweep)) {
             options.sweep = true;
-            options.sweepPeriod = readNumber(QStringLiteral("sweep"), parser.value(sweep), 0, false, longestSeconds,
-                                             "s");
+            // Shorter than a frame period would be no sweep one could see.
+            options.sweepPeriod = readNumber(QStringLiteral("sweep"), parser.value(sweep), 0.01, true,
+                                             longestSeconds, "seconds");
         }
         if (parser.isSet(failsafe))
             options.failsafeAfter = readNumber(QStringLiteral("failsafe-after"), parser.value(failsafe), 0, true,
-                                               longestSeconds, "s");
+                                               longestSeconds, "seconds");
         if (parser.isSet(corrupt))
             options.corrupt = readNumber(QStringLiteral("corrupt"), parser.value(corrupt), 0, true, 1, "");
     }
 
-    if (parser.isSet(rate))
+    if (parser.isSet(rate) && parser.value(rate).trimmed() == QLatin1String("max"))
+        options.unpaced = true;
+    else if (parser.isSet(rate))
         options.rate = readNumber(QStringLiteral("rate"), parser.value(rate), 0.001, true, 1e6, "frames per second");
     if (parser.isSet(count))
         options.count = readWhole(QStringLiteral("count"), parser.value(count), 1, Q_INT64_C(1) << 62, "frames");
     if (parser.isSet(duration))
         options.duration = readNumber(QStringLiteral("duration"), parser.value(duration), 0, false, longestSeconds,
-                                      "s");
+                                      "seconds");
     if (parser.isSet(dropoutEvery)) {
         options.dropoutEvery = readNumber(QStringLiteral("dropout-every"), parser.value(dropoutEvery), 0, false,
-                                          longestSeconds, "s");
+                                          longestSeconds, "seconds");
         if (parser.isSet(dropoutFor))
             options.dropoutFor = readNumber(QStringLiteral("dropout-for"), parser.value(dropoutFor), 0, false,
                                             longestSeconds * 1000, "ms") / 1000;

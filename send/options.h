@@ -32,6 +32,9 @@ struct SendOptions
     bool loop = false;
 
     double rate = 0; // frames per second, the family's own unless given
+    // --rate max: the frames of the schedule at the default rate, sent
+    // without waiting for it.
+    bool unpaced = false;
     qint64 count = -1;
     double duration = -1;
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "send/output.h"
 
-#include "send/stopsignals.h"
+#include "cli/stopsignals.h"
 #include "serial/linesettings.h"
 #include "serial/portaccess.h"
 
@@ -18,7 +18,8 @@
 
 namespace {
 
-constexpr qint64 giveUpAfterMs = 1000;
+// After a stop, what the line has not taken by then is given up.
+constexpr qint64 giveUpAfterMs = 100;
 bool standardOutputClosed = false;
 
 QString systemText(int error)
@@ -86,32 +87,35 @@ bool Output::open(const QString &name, const LineSettings &line)
 
 Output::Result Output::write(const char *data, int size, const std::function<bool()> &stopping, int &written)
 {
-    QElapsedTimer sinceProgress;
-    sinceProgress.start();
+    QElapsedTimer sinceStop;
     written = 0;
     while (written < size) {
         // The line takes bytes at its pace; only a run that should end
         // anyway stops waiting for it. Waiting for room first keeps a write
-        // from blocking, with the stop signals held, on a reader that stopped.
-        qint64 waitMs = 100;
+        // from blocking on a reader that stopped.
+        pollfd ready{fd, POLLOUT, 0};
+        int events = 0;
         if (stopping()) {
-            waitMs = giveUpAfterMs - sinceProgress.elapsed();
+            if (!sinceStop.isValid())
+                sinceStop.start();
+            const qint64 waitMs = giveUpAfterMs - sinceStop.elapsed();
             if (waitMs <= 0) {
-                why = QStringLiteral("%1 took no byte for %2 s").arg(target).arg(giveUpAfterMs / 1000);
+                why = QStringLiteral("%1 did not take the frame within %2 ms of the stop").arg(target)
+                          .arg(giveUpAfterMs);
                 return GaveUp;
             }
+            events = ::poll(&ready, 1, int(waitMs));
+        } else {
+            events = pollOrStop(&ready, 1, 100000000);
         }
-        pollfd ready{fd, POLLOUT, 0};
-        if (waitForEvents(&ready, 1, waitMs * 1000000) <= 0)
+        if (events <= 0)
             continue;
         // A pipe with room takes this much at once.
         const ssize_t n = ::write(fd, data + written, size_t(qMin(size - written, PIPE_BUF)));
-        if (n > 0) {
+        if (n > 0)
             written += int(n);
-            sinceProgress.restart();
-        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+        else if (n < 0 && errno != EAGAIN && errno != EINTR)
             return fail(errno);
-        }
     }
     return Written;
 }
@@ -148,9 +152,10 @@ void Output::drain()
     const qint64 timeoutMs = 1000 + qint64(queued) * 12000 / port.baudRate();
     QElapsedTimer waited;
     waited.start();
-    while (::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0 && waited.elapsed() < timeoutMs) {
-        pollfd none{-1, 0, 0};
-        waitForEvents(&none, 1, 2000000);
+    // A stop leaves the line what it takes in giveUpAfterMs.
+    while (::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0 && waited.elapsed() < timeoutMs
+           && !(stopRequested() && waited.elapsed() > giveUpAfterMs)) {
+        ::poll(nullptr, 0, 2);
     }
 }
 

@@ -22,7 +22,7 @@ public:
         Written,
         Closed,    // the reader of standard output went away: end quietly
         Failed,    // said in failure()
-        GaveUp,    // a stop was asked for and the line took no byte for a second: said
+        GaveUp,    // a stop was asked for and the line did not take the rest in 100 ms: said
     };
 
     // Opens the target ("-" or a port); false with the reason in failure().
@@ -31,7 +31,7 @@ public:
     int descriptor() const { return fd; }
 
     // Writes all of size bytes, waiting as long as the line takes them.
-    // Once stopping() says yes, a line that takes nothing for a second is
+    // Once stopping() says yes, what the line has not taken 100 ms later is
     // given up; written tells how far it got.
     Result write(const char *data, int size, const std::function<bool()> &stopping, int &written);
     // The device went away or standard output was closed, as poll() told

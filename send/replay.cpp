@@ -1,15 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "send/replay.h"
 
-#include "decode/streamframer.h"
-
-#include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include <cmath>
 
 namespace {
+
+// The reads linkscope-dump makes of a file, so that both find the same frames.
+constexpr int readSize = 1 << 16;
+// The start of a raw capture read ahead to learn its pace.
+constexpr qint64 rawSample = 1 << 20;
+// A longer line is no record linkscope-dump writes.
+constexpr qint64 longestLine = 1 << 20;
 
 bool isHex(const QString &text)
 {
@@ -22,117 +27,208 @@ bool isHex(const QString &text)
     return true;
 }
 
-bool startsWithJsonObject(const QByteArray &text)
+// Text as people and programs write it: no control bytes but tab and line ends.
+bool isText(const QByteArray &bytes)
 {
-    const QByteArray first = text.left(text.indexOf('\n')).trimmed();
-    return first.startsWith('{') && QJsonDocument::fromJson(first).isObject();
+    for (char c : bytes) {
+        const quint8 byte = quint8(c);
+        if ((byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r') || byte == 0x7F)
+            return false;
+    }
+    return !bytes.isEmpty();
+}
+
+// The number (from 1) and text of the first line that is not blank, or 0.
+qint64 firstLine(const QByteArray &head, QByteArray &text)
+{
+    qint64 number = 0;
+    for (const QByteArray &line : head.split('\n')) {
+        ++number;
+        text = line.trimmed();
+        if (!text.isEmpty())
+            return number;
+    }
+    return 0;
 }
 
 } // namespace
 
-Recording piecesOfCapture(const QByteArray &capture, const QVector<const FamilyDescriptor *> &families)
+RecordingReader::RecordingReader(const QString &path, CaptureReader::Input input, qint32 baud,
+                                 const QVector<const FamilyDescriptor *> &families)
+    : path(path), input(input), together(1.5 * 10.0 / baud), familySet(families), assembler(familySet)
 {
-    // Fed in the reads linkscope-dump makes of a file, so that both find the
-    // same frames.
-    constexpr int readSize = 1 << 16;
-    StreamFramer assembler(families);
-    QVector<AssembledFrame> frames;
-    for (int at = 0; at < capture.size(); at += readSize) {
-        const int size = qMin(readSize, capture.size() - at);
-        frames += assembler.feed(QByteArray::fromRawData(capture.constData() + at, size));
-    }
-    frames += assembler.flush();
-
-    Recording pieces;
-    qint64 sent = 0;
-    for (const AssembledFrame &frame : qAsConst(frames)) {
-        const qint64 end = frame.offset + frame.bytes.size();
-        // Frames of families of both kinds may overlap: each byte goes once.
-        if (end <= sent)
-            continue;
-        pieces.append({capture.mid(int(sent), int(end - sent)), ReplayPiece::unknown});
-        sent = end;
-    }
-    if (sent < capture.size())
-        pieces.append({capture.mid(int(sent)), ReplayPiece::unknown});
-    return pieces;
 }
 
-bool piecesOfJsonLines(const QByteArray &text, Recording &pieces, QString &error)
+bool RecordingReader::fail(const QString &text)
 {
-    const QList<QByteArray> lines = text.split('\n');
-    for (int i = 0; i < lines.size(); ++i) {
-        const QByteArray line = lines[i].trimmed();
+    why = text;
+    return false;
+}
+
+bool RecordingReader::rewind()
+{
+    file.close();
+    file.setFileName(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+    ended = false;
+    lineNumber = 0;
+    reader.reset(new CaptureReader(input));
+    unassembled.clear();
+    assembler = FrameAssembler(familySet);
+    unsent.clear();
+    sent = 0;
+    open = ReplayPiece();
+    ready.clear();
+    why.clear();
+    json = false;
+    if (input != CaptureReader::Detect)
+        return true;
+    // Blank lines before the first record are no bytes to send.
+    const QByteArray head = file.peek(readSize);
+    QByteArray first;
+    const qint64 line = firstLine(head, first);
+    if (!isText(head))
+        return true;
+    if (line == 0 && file.size() <= head.size())
+        return fail(QStringLiteral("%1 holds nothing to send: blank lines only").arg(path));
+    json = first.startsWith('{');
+    if (json)
+        return true;
+    // Text in no form the reader knows is no capture either.
+    CaptureReader probe(input);
+    probe.feed(head.constData(), head.size());
+    if (file.size() <= head.size())
+        probe.finish();
+    if (probe.form() == CaptureReader::Raw)
+        return fail(QStringLiteral("%1, line %2: text in no form linkscope-send replays (jsonl records, a hex dump "
+                                   "or a Saleae CSV export); give --input raw to send it as it is")
+                        .arg(path).arg(qMax<qint64>(line, 1)));
+    return true;
+}
+
+bool RecordingReader::next(ReplayPiece &piece)
+{
+    while (ready.empty()) {
+        if (!why.isEmpty() || ended || !(json ? fillJson() : fillCapture()))
+            return false;
+    }
+    piece = std::move(ready.front());
+    ready.pop_front();
+    return true;
+}
+
+bool RecordingReader::fillJson()
+{
+    while (ready.empty()) {
+        const QByteArray read = file.readLine(longestLine + 1);
+        if (read.isEmpty()) {
+            if (file.error() != QFileDevice::NoError)
+                return fail(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+            ended = true;
+            return true;
+        }
+        ++lineNumber;
+        const auto failHere = [&](const QString &what) {
+            return fail(QStringLiteral("%1, line %2: %3").arg(path).arg(lineNumber).arg(what));
+        };
+        if (read.size() > longestLine)
+            return failHere(QStringLiteral("longer than any record (1 MiB)"));
+        const QByteArray line = read.trimmed();
         if (line.isEmpty())
             continue;
-        const auto fail = [&](const QString &why) {
-            error = QStringLiteral("line %1: %2").arg(i + 1).arg(why);
-            return false;
-        };
         QJsonParseError parseError;
         const QJsonDocument document = QJsonDocument::fromJson(line, &parseError);
         if (!document.isObject())
-            return fail(parseError.error != QJsonParseError::NoError ? parseError.errorString()
-                                                                       : QStringLiteral("not a JSON object"));
+            return failHere(parseError.error != QJsonParseError::NoError ? parseError.errorString()
+                                                                          : QStringLiteral("not a JSON object"));
         const QJsonObject record = document.object();
         const QString raw = record.value(QLatin1String("raw")).toString();
         if (raw.isEmpty() || !isHex(raw))
-            return fail(QStringLiteral("no \"raw\" bytes in hexadecimal"));
+            return failHere(QStringLiteral("no \"raw\" bytes in hexadecimal"));
         const QJsonValue t = record.value(QLatin1String("t"));
         // Bytes that waited when linkscope-dump started have times before it.
         if (!t.isNull() && !t.isUndefined() && (!t.isDouble() || !std::isfinite(t.toDouble())))
-            return fail(QStringLiteral("\"t\" is no time in seconds"));
-        pieces.append({QByteArray::fromHex(raw.toLatin1()), t.isDouble() ? t.toDouble() : ReplayPiece::unknown});
+            return failHere(QStringLiteral("\"t\" is no time in seconds"));
+        ready.push_back({QByteArray::fromHex(raw.toLatin1()), t.isDouble() ? t.toDouble() : ReplayPiece::unknown});
     }
     return true;
 }
 
-Recording piecesOfTimedBytes(const QByteArray &bytes, const QVector<double> &times, qint32 baud)
+bool RecordingReader::fillCapture()
 {
-    const double together = 1.5 * 10.0 / baud;
-    Recording pieces;
-    for (int from = 0, to = 1; from < bytes.size(); from = to++) {
-        while (to < bytes.size() && times.at(to) - times.at(to - 1) <= together)
-            ++to;
-        pieces.append({bytes.mid(from, to - from), times.at(from)});
-    }
-    return pieces;
+    QByteArray block(readSize, Qt::Uninitialized);
+    const qint64 size = file.read(block.data(), readSize);
+    if (size < 0)
+        return fail(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+    const bool atEnd = size == 0;
+    if (!(atEnd ? reader->finish() : reader->feed(block.constData(), int(size))))
+        return fail(QStringLiteral("%1: %2").arg(path, reader->errorString()));
+    takeDecoded(atEnd);
+    ended = atEnd;
+    return true;
 }
 
-bool readRecording(const QString &path, CaptureReader::Input input, qint32 baud,
-                   const QVector<const FamilyDescriptor *> &families, Recording &pieces,
-                   QString &error)
+void RecordingReader::takeDecoded(bool atEnd)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    const QByteArray content = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    if (input == CaptureReader::Detect && startsWithJsonObject(content)) {
-        if (!piecesOfJsonLines(content, pieces, error)) {
-            error = QStringLiteral("%1, %2").arg(path, error);
-            return false;
-        }
+    if (reader->hasTimes()) {
+        const QByteArray bytes = reader->takeBytes();
+        group(bytes, reader->takeTimes(), atEnd);
     } else {
-        CaptureReader reader(input);
-        if (!reader.readAll(content)) {
-            error = QStringLiteral("%1: %2").arg(path, reader.errorString());
-            return false;
+        assemble(reader->takeBytes(), atEnd);
+    }
+}
+
+void RecordingReader::assemble(const QByteArray &bytes, bool atEnd)
+{
+    unassembled += bytes;
+    int from = 0; // in unsent, of stream offset sent
+    const auto take = [&](qint64 end) {
+        const int size = int(end - sent);
+        ready.push_back({unsent.mid(from, size), ReplayPiece::unknown});
+        from += size;
+        sent = end;
+    };
+    const auto takeFrames = [&](const QVector<AssembledFrame> &frames) {
+        for (const AssembledFrame &frame : frames)
+            take(qMax(sent, frame.offset + frame.bytes.size()));
+    };
+    int at = 0;
+    while (unassembled.size() - at >= readSize || (atEnd && at < unassembled.size())) {
+        const QByteArray read = unassembled.mid(at, readSize);
+        at += read.size();
+        unsent += read;
+        takeFrames(assembler.feed(read));
+        // Bytes no frame can use any more go in parts, never all at once.
+        const qint64 settled = assembler.bytesFed() - assembler.keptBytes();
+        while (settled - sent >= RecordingReader::longestPiece)
+            take(sent + RecordingReader::longestPiece);
+    }
+    unassembled.remove(0, at);
+    if (atEnd) {
+        takeFrames(assembler.flush());
+        while (from < unsent.size())
+            take(sent + qMin(unsent.size() - from, RecordingReader::longestPiece));
+    }
+    unsent.remove(0, from);
+}
+
+void RecordingReader::group(const QByteArray &bytes, const QVector<double> &times, bool atEnd)
+{
+    for (int i = 0; i < bytes.size(); ++i) {
+        if (!open.bytes.isEmpty() && (times.at(i) - openLast > together || open.bytes.size() >= longestPiece)) {
+            ready.push_back(std::move(open));
+            open = ReplayPiece();
         }
-        const QByteArray bytes = reader.takeBytes();
-        pieces = reader.hasTimes() ? piecesOfTimedBytes(bytes, reader.takeTimes(), baud)
-                                     : piecesOfCapture(bytes, families);
+        if (open.bytes.isEmpty())
+            open.t = times.at(i);
+        open.bytes += bytes.at(i);
+        openLast = times.at(i);
     }
-    if (pieces.isEmpty()) {
-        error = QStringLiteral("%1 holds nothing to send").arg(path);
-        return false;
+    if (atEnd && !open.bytes.isEmpty()) {
+        ready.push_back(std::move(open));
+        open = ReplayPiece();
     }
-    return true;
 }
 
 double ReplaySource::Timeline::place(const ReplayPiece &piece, double rate, double speed)
@@ -156,38 +252,75 @@ double ReplaySource::Timeline::place(const ReplayPiece &piece, double rate, doub
     return due;
 }
 
-ReplaySource::ReplaySource(const Recording &pieces, double rate, double speed, bool loop)
-    : pieces(pieces), rate(rate), speed(speed), loop(loop)
+ReplaySource::ReplaySource(const QString &path, CaptureReader::Input input, qint32 baud,
+                           const QVector<const FamilyDescriptor *> &families, double rate, double speed, bool loop)
+    : reader(path, input, baud, families), rate(rate), speed(speed), loop(loop)
 {
+}
+
+bool ReplaySource::open(QString &error)
+{
+    // A pipe is read once, as it is sent.
+    if (!QFileInfo(reader.fileName()).isFile()) {
+        if (loop) {
+            error = QStringLiteral("--loop reads %1 again and again, which a pipe cannot be").arg(reader.fileName());
+            return false;
+        }
+        if (reader.rewind())
+            return true;
+        error = reader.error();
+        return false;
+    }
     Timeline pass;
     double last = 0;
-    for (const ReplayPiece &piece : pieces) {
+    ReplayPiece piece;
+    bool fine = reader.rewind();
+    // Raw bytes cannot be broken and have no times: their start tells
+    // their pace, and a file of any size starts at once.
+    while (fine && !(reader.isRaw() && passBytes >= rawSample) && reader.next(piece)) {
         last = pass.place(piece, rate, speed);
         passBytes += piece.bytes.size();
+        ++passPieces;
+    }
+    fine = fine && reader.error().isEmpty() && reader.rewind();
+    if (!fine) {
+        error = reader.error();
+        return false;
+    }
+    if (passPieces == 0) {
+        error = QStringLiteral("%1 holds nothing to send").arg(reader.fileName());
+        return false;
     }
     passSeconds = last + 1 / rate;
+    return true;
 }
 
 bool ReplaySource::next(Outgoing &out)
 {
-    if (at == pieces.size()) {
-        if (!loop)
+    ReplayPiece piece;
+    if (!reader.next(piece)) {
+        if (!loop || !reader.error().isEmpty() || !reader.rewind() || !reader.next(piece))
             return false;
-        at = 0;
+        timeline.newPass();
     }
-    const ReplayPiece &piece = pieces[at++];
     out.bytes = piece.bytes;
     out.due = timeline.place(piece, rate, speed);
     out.kind = Outgoing::Replayed;
     return true;
 }
 
+QString ReplaySource::error() const
+{
+    return reader.error();
+}
+
+// A pipe, not read ahead, is taken as paced by the rate.
 double ReplaySource::bytesPerPiece() const
 {
-    return double(passBytes) / pieces.size();
+    return passPieces ? double(passBytes) / passPieces : 0;
 }
 
 double ReplaySource::secondsPerPiece() const
 {
-    return passSeconds / pieces.size();
+    return passPieces ? passSeconds / passPieces : 1 / rate;
 }

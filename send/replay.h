@@ -1,19 +1,23 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// A recorded session played back: a list of pieces to send, each with the
-// time it arrived where the recording tells it. Any reader that yields such
-// pieces can feed the replay.
+// A recorded session played back: the file read piece by piece as it is
+// sent, each piece with the time it arrived where the recording tells it, so
+// that memory stays bounded whatever the file's size.
 #ifndef LINKSCOPE_SEND_REPLAY_H
 #define LINKSCOPE_SEND_REPLAY_H
 
 #include "decode/capturereader.h"
-#include "decode/families/familytable.h"
+#include "decode/families/familyset.h"
+#include "decode/frameassembler.h"
 #include "send/source.h"
 
+#include <QFile>
 #include <QString>
 #include <QVector>
 
 #include <cmath>
+#include <deque>
 #include <limits>
+#include <memory>
 
 struct ReplayPiece
 {
@@ -22,53 +26,96 @@ struct ReplayPiece
     double t = unknown; // seconds into the recording
     bool timed() const { return !std::isnan(t); }
 };
-using Recording = QVector<ReplayPiece>;
 
-// A raw capture: each frame as linkscope-dump finds it, with the stray bytes
-// before it; stray bytes after the last frame come last.
-Recording piecesOfCapture(const QByteArray &capture, const QVector<const FamilyDescriptor *> &families);
-// Bytes that each have a time, as a logic analyser's export gives them:
-// bytes that follow each other within a byte time and a half at baud go as
-// one piece, at the time of its first byte, so that the gaps between them
-// come out as they were.
-Recording piecesOfTimedBytes(const QByteArray &bytes, const QVector<double> &times, qint32 baud);
-// linkscope-dump's JSON lines: each record's raw bytes at its t.
-bool piecesOfJsonLines(const QByteArray &text, Recording &pieces, QString &error);
-// linkscope-dump's JSON lines, told by the first line, or a capture in any
-// form the capture reader knows (raw bytes, hex dumps, Saleae CSV).
-bool readRecording(const QString &path, CaptureReader::Input input, qint32 baud,
-                   const QVector<const FamilyDescriptor *> &families, Recording &pieces,
-                   QString &error);
+// Reads a recording from its start, one piece at a time:
+// - a raw capture or hex dump: each frame as linkscope-dump finds it, with
+//   the stray bytes before it; long runs of stray bytes go in parts;
+// - a logic analyser's export, whose bytes each have a time: bytes that
+//   follow each other within a byte time and a half at baud go as one piece,
+//   at the time of its first byte, so that the gaps come out as they were;
+// - linkscope-dump's JSON lines (told by the first line that is not blank):
+//   each record's raw bytes at its t.
+class RecordingReader
+{
+public:
+    // A raw capture or hex dump is cut into the frames of families.
+    RecordingReader(const QString &path, CaptureReader::Input input, qint32 baud,
+                    const QVector<const FamilyDescriptor *> &families);
+    // From the start of the file again; false with error() set.
+    bool rewind();
+    // The next piece; false at the end or on an error (error() not empty).
+    bool next(ReplayPiece &piece);
+    QString error() const { return why; }
+    QString fileName() const { return path; }
+    // Raw bytes, as far as read: every piece untimed, none ever broken.
+    bool isRaw() const { return !json && reader && reader->form() == CaptureReader::Raw; }
+
+    // The longest piece a run of stray bytes or of timed bytes makes.
+    static constexpr int longestPiece = 1 << 16;
+
+private:
+    bool fill();
+    bool fillJson();
+    bool fillCapture();
+    void takeDecoded(bool atEnd);
+    void assemble(const QByteArray &bytes, bool atEnd);
+    void group(const QByteArray &bytes, const QVector<double> &times, bool atEnd);
+    bool fail(const QString &text);
+
+    const QString path;
+    const CaptureReader::Input input;
+    const double together; // seconds between bytes of one timed piece
+    QFile file;
+    bool json = false, ended = false;
+    qint64 lineNumber = 0;
+    std::unique_ptr<CaptureReader> reader;
+    QByteArray unassembled; // decoded bytes waiting for a whole read's worth
+    const FamilySet familySet;
+    FrameAssembler assembler;
+    QByteArray unsent;      // from stream offset sent on
+    qint64 sent = 0;
+    ReplayPiece open;       // timed bytes still gathering
+    double openLast = 0;    // time of its last byte
+    std::deque<ReplayPiece> ready;
+    QString why;
+};
 
 // Timed pieces keep their spacing, divided by speed; a piece without a time
-// comes 1/rate after the one before. The first piece is due at once.
+// comes 1/rate after the one before. The first piece is due at once, and
+// every pass of a loop begins a period after the last piece of the one
+// before, so that a loop takes at least one period.
 class ReplaySource : public OutgoingSource
 {
 public:
-    ReplaySource(const Recording &pieces, double rate, double speed, bool loop);
+    ReplaySource(const QString &path, CaptureReader::Input input, qint32 baud,
+                 const QVector<const FamilyDescriptor *> &families, double rate, double speed, bool loop);
+    // Reads the file through once to check it and learn its pace (a pipe
+    // is read only as it is sent); false with the reason.
+    bool open(QString &error);
 
     bool next(Outgoing &out) override;
     double bytesPerPiece() const override;
     double secondsPerPiece() const override;
+    QString error() const override;
 
 private:
     // When each piece is due, one after another.
     struct Timeline
     {
         double place(const ReplayPiece &piece, double rate, double speed);
+        void newPass() { anchorT = ReplayPiece::unknown; }
 
         bool started = false;
         double lastDue = 0, lastT = ReplayPiece::unknown;
         double anchorDue = 0, anchorT = ReplayPiece::unknown; // where the run of timed pieces began
     };
 
-    const Recording &pieces;
+    RecordingReader reader;
     const double rate, speed;
     const bool loop;
-    int at = 0;
     Timeline timeline;
+    qint64 passPieces = 0, passBytes = 0;
     double passSeconds = 0; // one pass, up to where the next would begin
-    qint64 passBytes = 0;
 };
 
 #endif

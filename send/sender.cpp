@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "send/sender.h"
 
+#include "cli/stopsignals.h"
 #include "decode/families/familyset.h"
 #include "decode/frameassembler.h"
 #include "decode/microseconds.h"
 #include "send/generator.h"
 #include "send/output.h"
 #include "send/replay.h"
-#include "send/stopsignals.h"
 
 #include <algorithm>
 #include <chrono>
@@ -43,7 +43,8 @@ public:
 private:
     enum Wake { Due, Stop, Lost };
     Clock::time_point at(double seconds) const;
-    Wake waitUntil(Clock::time_point deadline, bool stoppable);
+    Wake waitUntil(Clock::time_point deadline);
+    bool isLate(double due) const;
     bool inDropout(double due) const;
     bool runIsOver() const;
     End endFrom(Output::Result result);
@@ -59,8 +60,12 @@ private:
     Output::Result lostAs = Output::Written;
     QString why;
 
-    qint64 pieces = 0, live = 0, failsafe = 0, damaged = 0, dropped = 0;
-    double lastDue = 0; // of the last piece sent
+    qint64 pieces = 0, live = 0, failsafe = 0, damaged = 0, dropped = 0, late = 0;
+    // The run of sending: from the first write to the end of the last.
+    Clock::time_point firstSent, lastSent;
+    // When the sender last was where it could send: the start, or the end
+    // of the last write.
+    Clock::time_point ready;
     // What a replay sent, read back as linkscope-dump would read it, in
     // whichever family it is.
     FamilySet everyFamily{allFamilies()};
@@ -76,10 +81,10 @@ Clock::time_point Sender::at(double seconds) const
     return start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
 
-Sender::Wake Sender::waitUntil(Clock::time_point deadline, bool stoppable)
+Sender::Wake Sender::waitUntil(Clock::time_point deadline)
 {
     for (;;) {
-        if (stoppable && stopRequested())
+        if (stopRequested())
             return Stop;
         const Clock::time_point now = Clock::now();
         if (now >= deadline)
@@ -88,11 +93,21 @@ Sender::Wake Sender::waitUntil(Clock::time_point deadline, bool stoppable)
             ? -1 : std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now).count();
         // No events asked for: poll() tells a hang-up or an error all the same.
         pollfd watch{output.descriptor(), 0, 0};
-        if (waitForEvents(&watch, 1, left) > 0 && watch.revents) {
+        if (pollOrStop(&watch, 1, left) > 0) {
             lostAs = output.lost(watch.revents);
             return Lost;
         }
     }
+}
+
+// A frame is late when the sender could not run for a while after it fell
+// due, as under SIGSTOP or on a busy machine: a receiver never sends the
+// frames it missed in a burst. A line that takes its time is no reason, as
+// the sender was writing meanwhile.
+bool Sender::isLate(double due) const
+{
+    const auto slack = std::chrono::duration<double>(std::max(3 * source.secondsPerPiece(), 0.1));
+    return Clock::now() - std::max(at(due), ready) > slack;
 }
 
 // From every dropoutEvery seconds on, for dropoutFor; a nanosecond's
@@ -114,15 +129,18 @@ Sender::End Sender::endFrom(Output::Result result)
     return result == Output::Closed ? Quiet : Failed;
 }
 
-// The whole piece, in chunks where asked; a stop waits until it is out.
+// The whole piece, in chunks where asked; after a stop the chunks left go
+// without their gaps, so that the frame is out at once.
 Sender::End Sender::send(const Outgoing &piece)
 {
     const Clock::time_point began = Clock::now();
+    if (pieces == 0)
+        firstSent = began;
     const int step = options.chunk > 0 ? options.chunk : piece.bytes.size();
     for (int done = 0, part = 0; done < piece.bytes.size(); done += step, ++part) {
         if (part > 0) {
             const auto gap = std::chrono::duration<double>(options.chunkGap * part);
-            if (waitUntil(began + std::chrono::duration_cast<Clock::duration>(gap), false) == Lost)
+            if (waitUntil(began + std::chrono::duration_cast<Clock::duration>(gap)) == Lost)
                 return endFrom(lostAs);
         }
         int written = 0;
@@ -142,7 +160,7 @@ Sender::End Sender::send(const Outgoing &piece)
             return endFrom(result);
     }
     ++pieces;
-    lastDue = piece.due;
+    lastSent = Clock::now();
     count(piece);
     return Done;
 }
@@ -184,18 +202,21 @@ void Sender::warnIfTooFast()
     if (output.isPort() && bytes * options.line.bitsPerByte() / options.baud > period)
         complain(QStringLiteral("%1 bytes every %2 ms are more than the %3 bytes a second that %4 baud carries "
                                 "(%5 bits a byte); sending back to back")
-                     .arg(bytes, 0, 'g', 4).arg(period * 1000, 0, 'g', 4).arg(options.baud / 10.0, 0, 'g', 6)
+                     .arg(bytes, 0, 'g', 4).arg(period * 1000, 0, 'g', 4).arg(options.baud / double(options.line.bitsPerByte()), 0, 'g', 6)
                      .arg(options.baud).arg(options.line.bitsPerByte()));
     if (options.chunk > 0 && std::ceil(bytes / options.chunk - 1) * options.chunkGap > period)
-        complain(QStringLiteral("pieces of %1 bytes %2 ms apart take longer than the %3 ms between frames; sending "
-                                "back to back").arg(options.chunk).arg(options.chunkGap * 1000, 0, 'g', 4)
-                     .arg(period * 1000, 0, 'g', 4));
+        complain(QStringLiteral("pieces of %1 %2 %3 ms apart take longer than the %4 ms between frames; sending "
+                                "back to back").arg(options.chunk)
+                     .arg(options.chunk == 1 ? QStringLiteral("byte") : QStringLiteral("bytes"))
+                     .arg(options.chunkGap * 1000, 0, 'g', 4).arg(period * 1000, 0, 'g', 4));
 }
 
 Sender::End Sender::run()
 {
-    warnIfTooFast();
-    start = Clock::now();
+    // --rate max asks for no pace, so none is too fast.
+    if (!options.unpaced)
+        warnIfTooFast();
+    start = ready = Clock::now();
     Outgoing piece;
     while (!stopRequested() && source.next(piece)) {
         const bool beyondEnd = options.duration >= 0 && piece.due >= options.duration;
@@ -203,14 +224,26 @@ Sender::End Sender::run()
             ++dropped;
             continue;
         }
-        const Wake wake = waitUntil(at(beyondEnd ? options.duration : piece.due), true);
+        // Unpaced, nothing more comes where the schedule says never.
+        if (options.unpaced && (beyondEnd || piece.due == Outgoing::never))
+            break;
+        const Wake wake = options.unpaced ? Due : waitUntil(at(beyondEnd ? options.duration : piece.due));
         if (wake == Lost)
             return endFrom(lostAs);
         if (wake == Stop || beyondEnd)
             break;
+        if (!options.unpaced && isLate(piece.due)) {
+            ++late;
+            continue;
+        }
         const End end = send(piece);
+        ready = Clock::now();
         if (end != Done || pieces == options.count || runIsOver())
             return end;
+    }
+    if (!stopRequested() && !source.error().isEmpty()) {
+        why = source.error();
+        return Failed;
     }
     return Done;
 }
@@ -220,20 +253,25 @@ void Sender::summarise(bool replay)
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (replay)
         countFrames(sentFrames.flush());
-    std::fprintf(stderr, "frames sent: %lld (live %lld, failsafe %lld, damaged %lld)\n", live + failsafe + damaged,
-                 live, failsafe, damaged);
+    const qint64 frames = live + failsafe + damaged;
+    std::fprintf(stderr, "frames sent: %lld (live %lld, failsafe %lld, damaged %lld)\n", frames, live, failsafe,
+                 damaged);
     if (replay)
         std::fprintf(stderr, "pieces sent: %lld, stray bytes among them: %lld\n", pieces,
                      sentFrames.strayBytes() + sentFrames.keptBytes());
     if (dropped > 0)
         std::fprintf(stderr, "frames dropped out: %lld\n", dropped);
+    if (late > 0)
+        std::fprintf(stderr, "frames skipped: %lld (late)\n", late);
     std::fprintf(stderr, "time: %.3f s\n", seconds);
-    // Over the whole run: silence, dropouts and a line that took its time
-    // all count. The last frame holds the line for its period too, or n
-    // frames on time would read as n over n - 1 periods.
-    const double span = pieces > 0 ? std::max(seconds, lastDue + source.secondsPerPiece()) : seconds;
-    if (span > 0)
-        std::fprintf(stderr, "rate achieved: %.2f frames/s\n", double(live + failsafe + damaged) / span);
+    // While sending only: silence after failsafe or at the end is no
+    // slowness. Paced, the last frame holds the line for its period too, or
+    // n frames on time would read as n over n - 1 periods.
+    double sending = std::chrono::duration<double>(lastSent - firstSent).count();
+    if (!options.unpaced)
+        sending += source.secondsPerPiece();
+    if (frames > 0 && sending > 0)
+        std::fprintf(stderr, "rate while sending: %.2f frames/s\n", double(frames) / sending);
     if (options.corrupt > 0)
         std::fprintf(stderr, "seed: %u\n", options.seed);
 }
@@ -242,20 +280,22 @@ void Sender::summarise(bool replay)
 
 int runSend(const SendOptions &options)
 {
-    Recording recording;
     std::unique_ptr<OutgoingSource> source;
     if (!options.replayPath.isEmpty()) {
+        auto replay = std::make_unique<ReplaySource>(options.replayPath, options.input, options.baud,
+                                                     options.replayFamilies, options.rate, options.speed,
+                                                     options.loop);
         QString error;
-        if (!readRecording(options.replayPath, options.input, options.baud, options.replayFamilies, recording, error)) {
+        if (!replay->open(error)) {
             complain(error);
             return 1;
         }
-        source.reset(new ReplaySource(recording, options.rate, options.speed, options.loop));
+        source = std::move(replay);
     } else {
         source.reset(new FrameGenerator(options));
     }
 
-    holdStopSignals();
+    catchStopSignals();
     Output output;
     if (!output.open(options.target, options.line)) {
         complain(output.failure());

@@ -5,6 +5,7 @@
 #define LINKSCOPE_SEND_SOURCE_H
 
 #include <QByteArray>
+#include <QString>
 
 #include <limits>
 
@@ -30,6 +31,8 @@ public:
     // keep up: bytes in a piece, and seconds from one piece to the next.
     virtual double bytesPerPiece() const = 0;
     virtual double secondsPerPiece() const = 0;
+    // Why next() returned false before the end, or nothing.
+    virtual QString error() const { return QString(); }
 };
 
 #endif

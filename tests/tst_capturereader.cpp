@@ -67,6 +67,11 @@ private slots:
     void brokenFiles_data();
     void brokenFiles();
     void inputNames();
+    void brokenLineGivesNoByte_data();
+    void brokenLineGivesNoByte();
+    void decidesAsSoonAsItCan_data();
+    void decidesAsSoonAsItCan();
+    void backwardTimesNamed();
 };
 
 void tst_CaptureReader::shortFiles_data()
@@ -137,8 +142,25 @@ void tst_CaptureReader::shortFiles_data()
     const QByteArray hexLooking = QByteArray("a8 01\n").repeated(500);
     QTest::newRow("raw, starts with hex-looking lines") << detect << hexLooking + frameBytes << CaptureReader::Raw
         << hexLooking + frameBytes << Times() << qint64(0);
-    QTest::newRow("text that is no dump") << detect << QByteArray("hello\n") << CaptureReader::Raw
-        << QByteArray("hello\n") << Times() << qint64(0);
+    QTest::newRow("blank first line") << detect << "\n \n" + timeValue + "0.00452588,0xA8,,\n0.00461268,0x01,,\n"
+        << CaptureReader::SaleaeTimeValue << a801 << t12 << qint64(0);
+    QTest::newRow("title line in UTF-8") << detect << "Messung \xC3\xBC" "ber UART\n" + nameType
+        + "a,data,0.00452588,0,0xA8\na,data,0.00461268,0,1\n" << CaptureReader::SaleaeNameType << a801 << t12 << qint64(0);
+    QTest::newRow("';' and decimal commas") << detect
+        << QByteArray("Time [s];Value;Parity Error;Framing Error\n0,00452588;0xA8;;\n0,00461268;0x01;;\n")
+        << CaptureReader::SaleaeTimeValue << a801 << t12 << qint64(0);
+    QTest::newRow("tab separated") << detect
+        << QByteArray("name\ttype\tstart_time\tduration\tdata\na\tdata\t0.00452588\t0\t0xA8\n"
+                      "a\tdata\t0.00461268\t0\t1\n")
+        << CaptureReader::SaleaeNameType << a801 << t12 << qint64(0);
+    QTest::newRow("CR-only line ends") << detect
+        << QByteArray(timeValue).replace('\n', '\r') + "0.00452588,0xA8,,\r0.00461268,0x01,,\r"
+        << CaptureReader::SaleaeTimeValue << a801 << t12 << qint64(0);
+    QTest::newRow("times running backwards held") << detect << timeValue + "0.00461268,0xA8,,\n0.00452588,0x01,,\n"
+        << CaptureReader::SaleaeTimeValue << a801 << Times{0.00461268, 0.00461268} << qint64(0);
+    QTest::newRow("xxd -i with its declaration") << detect
+        << QByteArray("unsigned char cap_bin[] = {\n  0xa8, 0x01, 0x08, 0x2f, 0x50\n};\nunsigned int cap_bin_len = 5;\n")
+        << CaptureReader::XxdInclude << frameBytes << Times() << qint64(0);
     QTest::newRow("empty") << detect << QByteArray() << CaptureReader::Raw << QByteArray() << Times() << qint64(0);
 }
 
@@ -169,6 +191,8 @@ void tst_CaptureReader::realTools_data()
     QTest::newRow("xxd") << "xxd" << QStringList() << CaptureReader::Xxd << 0;
     QTest::newRow("xxd -p") << "xxd" << QStringList{"-p"} << CaptureReader::HexPairs << 0;
     QTest::newRow("xxd -i") << "xxd" << QStringList{"-i"} << CaptureReader::HexPairs << 0;
+    QTest::newRow("xxd -i of a file") << "xxd" << QStringList{"-i", "FILE"} << CaptureReader::XxdInclude << 0;
+    QTest::newRow("od -An -v -tx1") << "od" << QStringList{"-An", "-v", "-tx1"} << CaptureReader::HexPairs << 0;
     QTest::newRow("xxd -u -g1 -c8") << "xxd" << QStringList{"-u", "-g1", "-c8"} << CaptureReader::Xxd << 0;
     QTest::newRow("xxd -a (repeats)") << "xxd" << QStringList{"-a"} << CaptureReader::Xxd << 0;
     QTest::newRow("xxd -s 5") << "xxd" << QStringList{"-s", "5"} << CaptureReader::Xxd << 5;
@@ -191,7 +215,11 @@ void tst_CaptureReader::realTools()
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(sample) == sample.size());
     file.close();
     QProcess process;
-    process.setStandardInputFile(file.fileName()); // xxd -i names no array when it reads standard input
+    // xxd -i names no array when it reads standard input.
+    if (arguments.contains(QStringLiteral("FILE")))
+        arguments.replaceInStrings(QStringLiteral("FILE"), file.fileName());
+    else
+        process.setStandardInputFile(file.fileName());
     process.start(tool, arguments);
     QVERIFY2(process.waitForFinished(30000), qPrintable(tool + QStringLiteral(" did not run: ") + process.errorString()));
     QCOMPARE(process.exitCode(), 0);
@@ -235,6 +263,15 @@ void tst_CaptureReader::brokenFiles_data()
         << "line 2: text after a closing quote" + csv;
     QTest::newRow("quote not closed") << detect << timeValue + "0.1,1,,\n0.2,\"1,,\n0.3,1,,\n" << qint64(3)
         << "line 3: a quoted field opened on this line is not closed" + csv;
+    QTest::newRow("text in no form") << detect << QByteArray("\nhello\n") << qint64(2)
+        << "line 2: \"hello\" is text, but neither a Saleae CSV header nor a hex dump line (give --input raw to read "
+           "the file as raw bytes)";
+    QTest::newRow("od's '*' without offsets") << detect << QByteArray(" a8 01\n*\n") << qint64(2)
+        << "line 2: '*' stands for lines left out as repeats of the line before, and a dump without offsets cannot "
+           "tell how many: make it again with od -v or hexdump -v" + pairs;
+    QTest::newRow("xxd -i length wrong") << detect
+        << QByteArray("unsigned char c[] = {\n  0xa8, 0x01\n};\nunsigned int c_len = 3;\n") << qint64(4)
+        << "line 4: the dump gives its length as 3 bytes, but holds 2 (read as xxd -i dump, recognised by its content)";
     QTest::newRow("forced Saleae, no header") << CaptureReader::ForceSaleae << QByteArray("a8 01\n") << qint64(1)
         << "line 1: not a Saleae async-serial header (\"Time [s],Value,Parity Error,Framing Error\" or "
            "\"name,type,start_time,duration,data\") (read as Saleae CSV, as the input was given as saleae)";
@@ -285,6 +322,71 @@ void tst_CaptureReader::brokenFiles()
         QCOMPARE(decoded.error, error);
         QCOMPARE(decoded.errorLine, line);
     }
+}
+
+void tst_CaptureReader::brokenLineGivesNoByte_data()
+{
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<QByteArray>("before"); // the bytes of the lines before the broken one
+    QTest::newRow("pairs") << QByteArray("A8 01\nA8 01 0 2F\n") << QByteArray("\xA8\x01");
+    QTest::newRow("xxd") << QByteArray("00000000: a801  ..\n00000002: a801 0  ...\n") << QByteArray("\xA8\x01");
+    QTest::newRow("hexdump -C") << QByteArray("00000000  a8 01  |..|\n00000002  a8 01 1  |..|\n")
+                                << QByteArray("\xA8\x01");
+}
+
+void tst_CaptureReader::brokenLineGivesNoByte()
+{
+    QFETCH(QByteArray, contents);
+    QFETCH(QByteArray, before);
+    for (int block : {0, 3}) {
+        const Decoded decoded = decode(contents, block);
+        QCOMPARE(decoded.errorLine, qint64(2));
+        QCOMPARE(decoded.bytes.toHex(' '), before.toHex(' '));
+    }
+}
+
+// Fed piece by piece as a pipe brings it, the form is known once the bytes
+// so far can be told apart, not after a window of 4 KB.
+void tst_CaptureReader::decidesAsSoonAsItCan_data()
+{
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<int>("needed"); // bytes after which the form is known
+    QTest::addColumn<CaptureReader::Form>("form");
+    QTest::newRow("raw frame") << frameBytes << 1 << CaptureReader::Raw;
+    QTest::newRow("raw, joined mid-frame at text") << QByteArray("AB\x01\x02") << 3 << CaptureReader::Raw;
+    QTest::newRow("CSV header") << timeValue + "0.1,0xA8,,\n" << int(timeValue.size()) << CaptureReader::SaleaeTimeValue;
+    QTest::newRow("CSV after a title line") << "title\r\n" + nameType << int(nameType.size()) + 7
+                                            << CaptureReader::SaleaeNameType;
+}
+
+void tst_CaptureReader::decidesAsSoonAsItCan()
+{
+    QFETCH(QByteArray, contents);
+    QFETCH(int, needed);
+    QFETCH(CaptureReader::Form, form);
+    CaptureReader reader;
+    for (int i = 0; i < needed; ++i) {
+        QCOMPARE(reader.form(), CaptureReader::Undecided);
+        QVERIFY(reader.feed(contents.constData() + i, 1));
+    }
+    QCOMPARE(reader.form(), form);
+    if (form == CaptureReader::Raw)
+        QCOMPARE(reader.takeBytes(), contents.left(needed));
+}
+
+void tst_CaptureReader::backwardTimesNamed()
+{
+    QByteArray csv = timeValue;
+    for (int line = 2; line <= 9; ++line)
+        csv += QByteArray::number(line % 2 ? 0.1 : 0.2) + ",0xA8,,\n";
+    CaptureReader reader;
+    QVERIFY(reader.readAll(csv));
+    const QStringList warnings = reader.takeWarnings();
+    QCOMPARE(warnings.size(), 4);
+    QCOMPARE(warnings.first(), QStringLiteral("line 3: time 0.100000000 s is before the row before it (0.200000000 s); "
+                                              "taken as 0.200000000 s, in file order"));
+    QVERIFY(warnings.at(2).startsWith(QStringLiteral("line 7: ")));
+    QCOMPARE(warnings.last(), QStringLiteral("times ran backwards on 4 lines in all; each was taken as the time before it"));
 }
 
 void tst_CaptureReader::inputNames()

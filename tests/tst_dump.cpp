@@ -26,6 +26,12 @@ private slots:
     void csvExportKeepsByteTimes();
     void liveRunRecordsWhatArrived();
     void slowReaderCostsNoByte();
+    void capturesKeepEveryFrame_data();
+    void capturesKeepEveryFrame();
+    void rawPipeDecodedAsItComes();
+    void summaryOutlivesClosedOutput();
+    void stopsQuietly_data();
+    void stopsQuietly();
     void errorExits_data();
     void errorExits();
     void familyFields_data();
@@ -111,6 +117,149 @@ void tst_Dump::captureFileGivesOneRecordPerFrame()
     QCOMPARE(got, expected);
     QVERIFY2(errors.contains("stray bytes: 12"), errors.constData());
     QVERIFY2(errors.contains("failsafe frames: 1"), errors.constData());
+}
+
+// HOTT frames of 21 bytes, one each 10 ms at 115200 baud, as a Saleae CSV
+// export in either header form.
+static QByteArray csvOf(int frames, bool nameType, int firstBackwards = -1)
+{
+    QByteArray csv = nameType ? "name,type,start_time,duration,data\n" : "Time [s],Value,Parity Error,Framing Error\n";
+    for (int f = 0; f < frames; ++f) {
+        const QByteArray frame = hott(QVector<quint16>(8, quint16(11000 + f)));
+        for (int k = 0; k < frame.size(); ++k) {
+            const double t = 0.001 + (f == firstBackwards ? -0.005 : f * 0.010) + k * 10 / 115200.0;
+            const QByteArray byte = "0x" + QByteArray::number(quint8(frame.at(k)), 16);
+            csv += nameType ? "\"Async Serial\",\"data\"," + QByteArray::number(t, 'f', 9) + ",8.68e-05," + byte + '\n'
+                            : QByteArray::number(t, 'f', 9) + ',' + byte + ",,\n";
+        }
+    }
+    return csv;
+}
+
+// Whatever the blocks a capture is read in, and however slowly a pipe
+// brings it, the capture's own times alone settle a partial frame.
+void tst_Dump::capturesKeepEveryFrame_data()
+{
+    QTest::addColumn<QByteArray>("capture");
+    QTest::addColumn<int>("frames");
+    QTest::addColumn<int>("piece"); // bytes a pipe brings each 60 ms; 0 for a file
+    QTest::newRow("CSV over many read blocks") << csvOf(2000, false) << 2000 << 0;
+    QTest::newRow("name,type CSV over many read blocks") << csvOf(2000, true) << 2000 << 0;
+    QTest::newRow("CSV piped slowly") << csvOf(12, false) << 12 << 300;
+    QByteArray frames;
+    for (int f = 0; f < 150; ++f)
+        frames += hott(QVector<quint16>(8, quint16(11000 + f)));
+    QByteArray hex = frames.toHex();
+    for (int at = 60; at < hex.size(); at += 61)
+        hex.insert(at, '\n');
+    QTest::newRow("hex dump piped slowly") << hex << 150 << 300;
+}
+
+void tst_Dump::capturesKeepEveryFrame()
+{
+    QFETCH(QByteArray, capture);
+    QFETCH(int, frames);
+    QFETCH(int, piece);
+    QProcess dump;
+    if (piece == 0) {
+        dump.start(QStringLiteral(LINKSCOPE_DUMP), {writeFile(folder.filePath("many.csv"), capture)});
+        dump.closeWriteChannel();
+    } else {
+        dump.start(QStringLiteral(LINKSCOPE_DUMP), {"-"});
+        QVERIFY(dump.waitForStarted());
+        for (int at = 0; at < capture.size(); at += piece) {
+            dump.write(capture.mid(at, piece));
+            QVERIFY(dump.waitForBytesWritten());
+            QTest::qWait(60); // the pace of the pipe, not a wait for a result
+        }
+        dump.closeWriteChannel();
+    }
+    QVERIFY(dump.waitForFinished(60000));
+    QCOMPARE(dump.exitCode(), 0);
+    const QByteArray errors = dump.readAllStandardError();
+    QVERIFY2(errors.contains(QStringLiteral("frames: %1 (HOTT %1)\n").arg(frames).toLatin1())
+                 && errors.contains("stray bytes: 0\n"),
+             errors.constData());
+    if (piece == 0)
+        QVERIFY2(errors.contains("max 10.0 ms"), errors.constData());
+}
+
+// Raw frames from a pipe are decoded as they come, each with its own time.
+void tst_Dump::rawPipeDecodedAsItComes()
+{
+    QProcess dump;
+    dump.start(QStringLiteral(LINKSCOPE_DUMP), {"-", "--format", "csv"});
+    QVERIFY(dump.waitForStarted());
+    QByteArray out;
+    for (int i = 0; i < 2; ++i) {
+        dump.write(hott(QVector<quint16>(8, quint16(12000 + i))));
+        QTRY_VERIFY_WITH_TIMEOUT((out += dump.readAllStandardOutput()).count('\n') == 2 + i, 10000);
+        QTest::qWait(100); // the frames' pace
+    }
+    dump.closeWriteChannel();
+    QVERIFY(dump.waitForFinished());
+    const QList<QByteArray> lines = out.split('\n');
+    QVERIFY2(lines.at(2).split(',').at(0).toDouble() - lines.at(1).split(',').at(0).toDouble() > 0.05, out.constData());
+}
+
+void tst_Dump::summaryOutlivesClosedOutput()
+{
+    QByteArray frames;
+    for (int f = 0; f < 3000; ++f)
+        frames += hott(QVector<quint16>(8, quint16(11000 + f)));
+    int status = -1;
+    QByteArray errors;
+    run({writeFile(folder.filePath("head.bin"), frames)}, &status, &errors, QStringLiteral("| head -1 >/dev/null"));
+    QCOMPARE(status, 0);
+    QVERIFY2(errors.contains("frames: ") && errors.contains("stray bytes: 0"), errors.constData());
+}
+
+// A stop signal while a FIFO waits for its writer, or while a frame is
+// half there, is a stop like any other: no error, and no stray bytes.
+void tst_Dump::stopsQuietly_data()
+{
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<QByteArray>("said");
+    // A capture, so that no pause of the pipe's settles the partial frame.
+    const QByteArray csv = csvOf(2, false);
+    int cut = int(csv.size());
+    for (int row = 0; row < 11; ++row)
+        cut = int(csv.lastIndexOf('\n', cut - 2)) + 1;
+    QTest::newRow("FIFO without a writer") << QByteArray() << QByteArray();
+    QTest::newRow("partial frame") << csv.left(cut) << QByteArray("stray bytes: 0\nunfinished at the stop: 10 bytes\n");
+}
+
+void tst_Dump::stopsQuietly()
+{
+    QFETCH(QByteArray, sent);
+    QFETCH(QByteArray, said);
+    const QString fifo = folder.filePath(QStringLiteral("stop-%1").arg(QTest::currentDataTag()).replace(' ', '-'));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QProcess dump;
+    dump.start(QStringLiteral(LINKSCOPE_DUMP), {fifo, "--format", "jsonl"});
+    QVERIFY(dump.waitForStarted());
+    // Blocked in opening the FIFO: the stop signals are caught by then.
+    const QString wchan = QStringLiteral("/proc/%1/wchan").arg(dump.processId());
+    const auto waitsForWriter = [&] {
+        QFile file(wchan);
+        return file.open(QIODevice::ReadOnly) && file.readAll().contains("partner");
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(waitsForWriter(), 10000);
+    int writer = -1;
+    if (!sent.isEmpty()) {
+        writer = ::open(QFile::encodeName(fifo).constData(), O_WRONLY);
+        QVERIFY(writer >= 0 && ::write(writer, sent.constData(), size_t(sent.size())) == sent.size());
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += dump.readAllStandardOutput()).count('\n') == 1, 10000);
+    }
+    dump.terminate();
+    QVERIFY(dump.waitForFinished(10000));
+    if (writer >= 0)
+        ::close(writer);
+    QCOMPARE(dump.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(dump.exitCode(), 0);
+    const QByteArray errors = dump.readAllStandardError();
+    QVERIFY2(said.isEmpty() ? errors.isEmpty() : errors.contains(said), errors.constData());
 }
 
 void tst_Dump::csvExportKeepsByteTimes()
@@ -275,7 +424,20 @@ void tst_Dump::errorExits_data()
            "ports present)" << QString();
     QTest::newRow("recording over a file") << QStringList{capture, "--write", existing} << 1 << "--force" << QString();
     QTest::newRow("endless duration") << QStringList{capture, "--duration", "inf"} << 2 << "bad duration" << QString();
-    QTest::newRow("duration no timer holds") << QStringList{capture, "-d", "3e6"} << 2 << "to 2147483" << QString();
+    QTest::newRow("duration beyond send's limit") << QStringList{capture, "-d", "2e7"} << 2
+                                                  << "more than 0 and at most 10000000" << QString();
+    QTest::newRow("ports listed with a source") << QStringList{"--list-ports", capture} << 2 << "takes no source"
+                                                << QString();
+    QTest::newRow("text in no capture form") << QStringList{writeFile(folder.filePath("notes.txt"), "\nmy notes\n")}
+                                             << 1 << "notes.txt: line 2: \"my notes\" is text, but neither" << QString();
+    const QString threeFrames = writeFile(folder.filePath("three.csv"), csvOf(3, false));
+    QTest::newRow("rate over 20 ms") << QStringList{threeFrames} << 0 << "frame rate: 100.0/s over 0.020 s" << QString();
+    QTest::newRow("duration in a capture's times") << QStringList{writeFile(folder.filePath("ten.csv"), csvOf(10, true)),
+                                                                  "-d", "0.035"}
+                                                   << 0 << "frames: 4 (HOTT 4)" << QString();
+    QTest::newRow("times running backwards") << QStringList{writeFile(folder.filePath("back.csv"), csvOf(3, false, 1))}
+                                             << 0 << "back.csv: line 23: time -0.004000000 s is before the row before it (0.002736111 s)"
+                                             << QString();
     QTest::newRow("duration not a number") << QStringList{capture, "-d", "nan"} << 2 << "bad duration" << QString();
     QTest::newRow("recording without a name") << QStringList{capture, "--write", ""} << 2 << "needs a file name" << QString();
     QTest::newRow("recording over its own source") << QStringList{existing, "--write", existing, "--force"} << 2
