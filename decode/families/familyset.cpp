@@ -3,7 +3,7 @@
 
 FamilySet::FamilySet(const QVector<const FamilyDescriptor *> &families) : chosen(families)
 {
-    slotTable.resize(1);
+    slotList.resize(1);
     for (int byte = 0; byte < 256; ++byte) {
         Slot slot;
         // Table order, so that where two families share a start byte the
@@ -15,8 +15,8 @@ FamilySet::FamilySet(const QVector<const FamilyDescriptor *> &families) : chosen
         }
         byteSlot[byte] = 0;
         if (slot.count > 0) {
-            byteSlot[byte] = quint8(slotTable.size());
-            slotTable << slot;
+            byteSlot[byte] = quint8(slotList.size());
+            slotList << slot;
         }
     }
 }

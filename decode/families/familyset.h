@@ -29,7 +29,7 @@ public:
             undecided = true;
             return 0;
         }
-        const Slot &slot = slotTable[byteSlot[quint8(data[0])]];
+        const Slot &slot = slotList[byteSlot[quint8(data[0])]];
         int count = 0;
         for (int i = 0; i < slot.count; ++i) {
             const int length = slot.families[i]->frameLength(data, available);
@@ -51,8 +51,8 @@ private:
     };
 
     QVector<const FamilyDescriptor *> chosen;
-    quint8 byteSlot[256]; // into slotTable; slot 0 holds no family
-    QVector<Slot> slotTable;
+    quint8 byteSlot[256]; // into slotList; slot 0 holds no family
+    QVector<Slot> slotList;
 };
 
 #endif
