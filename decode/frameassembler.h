@@ -20,6 +20,8 @@ struct AssembledFrame
     // a byte, so that the frames of a large read fit as many in as before.
     quint8 familyIndex = 0;
     const FamilyDescriptor *family() const;
+    // The form its framing told, where the bytes alone may not: a bit of FamilyDescriptor::fits.
+    quint8 variant = 0;
 };
 
 // A frame is taken where its CRC matches, or with a failed CRC where it

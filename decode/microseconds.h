@@ -47,6 +47,18 @@ struct FrameReading
     int frameLosses = noValue;  // as counted by the receiver
     bool hasLink = false;       // link has figures
     Link link;
+    // SBUS: its two digital channels, 0 or 1; -1 where none.
+    int ch17 = -1, ch18 = -1;
+    // DSM: the form (1024 or 2048, 0 where none), the header bytes, and a
+    // VTX frame's settings.
+    struct Vtx
+    {
+        int band, channel, power, region, pit;
+    };
+    int format = 0;
+    int fades = noValue, system = noValue;
+    bool hasVtx = false;
+    Vtx vtx;
 
     void clearExtras()
     {
@@ -55,6 +67,11 @@ struct FrameReading
         rssi = frameLosses = noValue;
         hasLink = false;
         link = {noValue, noValue, noValue, noValue, noValue, noValue, noValue, noValue, noValue, noValue, noValue};
+        ch17 = ch18 = -1;
+        format = 0;
+        fades = system = noValue;
+        hasVtx = false;
+        vtx = {noValue, noValue, noValue, noValue, noValue};
     }
 };
 

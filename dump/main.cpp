@@ -125,7 +125,11 @@ int main(int argc, char *argv[])
                                     QStringLiteral("format"), QStringLiteral("text"));
     const QCommandLineOption family(QStringLiteral("family"),
                                     QStringLiteral("The families to look for, comma-separated: %1 (default "
-                                                   "mpx,mpx2,nordax,hott,spektrum). Line defaults: %2.")
+                                                   "mpx,mpx2,nordax,hott,spektrum). Line defaults: %2. auto, on a "
+                                                   "port, tries 420000 8N1, 416666 8N1, 115200 8N1 and 100000 8E2 "
+                                                   "in turn, about 300 ms each, until one family's frames come, "
+                                                   "says which on standard error and goes on with it; a capture is "
+                                                   "read for every family.")
                                         .arg(familyNames(), familyLines()),
                                     QStringLiteral("list"));
     const QCommandLineOption baud({QStringLiteral("b"), QStringLiteral("baud")},
@@ -200,13 +204,22 @@ int main(int argc, char *argv[])
     else
         usageError(QStringLiteral("unknown format '%1' (text, csv or jsonl)").arg(name));
     bool ok = false;
-    if (parser.isSet(family)) {
+    options.autoDetect = parser.value(family).trimmed().toLower() == QLatin1String("auto");
+    if (options.autoDetect) {
+        if (parser.isSet(baud) || parser.isSet(line))
+            usageError(QStringLiteral("--family auto tries every family's line settings itself; give no --baud or "
+                                      "--line with it"));
+        // A capture has no line settings to try: it is read for every family.
+        options.families = allFamilies();
+    } else if (parser.isSet(family)) {
         QString error;
         if (!familiesFromList(parser.value(family), options.families, error))
             usageError(error);
     }
     options.line = options.families.first()->line;
     for (const FamilyDescriptor *chosen : qAsConst(options.families)) {
+        if (options.autoDetect)
+            break;
         if (chosen->line.baud != options.line.baud && !parser.isSet(baud))
             options.lineConflict = QStringLiteral("%1 runs at %2 baud and %3 at %4; give --baud")
                                        .arg(QLatin1String(options.families.first()->recordName))

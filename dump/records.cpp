@@ -116,6 +116,8 @@ void RecordWriter::header(int channels)
             line += ',';
             line += field.name;
         }
+        if (gapFields)
+            line += ",ch17,ch18,format,fades,system,vtx_band,vtx_channel,vtx_power,vtx_region,vtx_pit";
     }
     for (const char *kind : {"us", "wire"}) {
         for (int i = 1; i <= channels; ++i) {
@@ -158,7 +160,21 @@ void RecordWriter::extras(const FrameReading &frame)
     field("frame_lost", lost, 0, lost != nullptr, false);
     field("rssi", nullptr, frame.rssi, frame.rssi != FrameReading::noValue);
     field("frame_losses", nullptr, frame.frameLosses, frame.frameLosses != FrameReading::noValue);
+    const auto gapExtras = [&] {
+        field("ch17", nullptr, frame.ch17, frame.ch17 >= 0);
+        field("ch18", nullptr, frame.ch18, frame.ch18 >= 0);
+        field("format", nullptr, frame.format, frame.format > 0);
+        field("fades", nullptr, frame.fades, frame.fades != FrameReading::noValue);
+        field("system", nullptr, frame.system, frame.system != FrameReading::noValue);
+        field("vtx_band", nullptr, frame.vtx.band, frame.hasVtx);
+        field("vtx_channel", nullptr, frame.vtx.channel, frame.hasVtx);
+        field("vtx_power", nullptr, frame.vtx.power, frame.hasVtx);
+        field("vtx_region", nullptr, frame.vtx.region, frame.hasVtx);
+        field("vtx_pit", nullptr, frame.vtx.pit, frame.hasVtx);
+    };
     if (format == Jsonl) {
+        if (gapFields)
+            gapExtras();
         if (!frame.hasLink)
             return;
         line += ",\"link\":{";
@@ -180,6 +196,8 @@ void RecordWriter::extras(const FrameReading &frame)
         const int value = frame.link.*entry.value;
         field(entry.name, nullptr, value, frame.hasLink && value != FrameReading::noValue);
     }
+    if (gapFields)
+        gapExtras();
 }
 
 // A list of channel values: JSON array items, CSV cells up to columns, or

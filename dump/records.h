@@ -33,6 +33,9 @@ public:
     // rssi, frame_losses, link); a CSV header names them all.
     void setFamilyFields(bool on) { extraFields = on; }
     bool familyFields() const { return extraFields; }
+    // Records carry SBUS's and DSM's fields too (ch17, ch18, format, fades,
+    // system, vtx_*); a CSV header names them.
+    void setGapFields(bool on) { gapFields = on; }
     // Hands the records written so far to the output. False once the output
     // can take no more, as when a pipe was closed.
     bool flush();
@@ -53,6 +56,7 @@ private:
     qint64 records = 0; // in line
     int columns = -1;   // channel columns in the header written last; none yet
     bool extraFields = false;
+    bool gapFields = false;
 };
 
 #endif

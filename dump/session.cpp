@@ -2,9 +2,9 @@
 #include "dump/session.h"
 
 #include "cli/stopsignals.h"
-#include "decode/families/familyset.h"
-#include "decode/frameassembler.h"
+#include "decode/streamframer.h"
 #include "decode/microseconds.h"
+#include "dump/autodetect.h"
 #include "dump/framesink.h"
 #include "dump/output.h"
 #include "dump/source.h"
@@ -93,12 +93,14 @@ private:
     int readFile(int fd);
     int readStream(int fd);
     int readPort(const QString &device);
+    int findFamily(QSerialPort &port);
     bool runLoop(QEventLoop &loop, const std::function<bool()> &bytesWaiting);
     bool startWatching(QEventLoop &loop);
     void stopWatching();
     bool read(const char *data, int size);
     bool takeDecoded(bool atEnd);
-    bool take(const char *data, int size, qint64 fromMs, qint64 toMs, double arrivedAt = -1);
+    bool take(const char *data, int size, qint64 fromMs, qint64 toMs, double arrivedAt = -1,
+              double quietMs = -1);
     bool takeHeldBack(const QByteArray &bytes);
     // Whether the wall clock times the bytes: a port, or raw bytes from a
     // stream. A capture's text forms are timed by the capture or not at all.
@@ -121,8 +123,10 @@ private:
     std::unique_ptr<FrameSink> ownView; // the live view
     FrameSink *view = nullptr;          // where frames go instead of records
     QStringList held;
-    FamilySet families;
-    FrameAssembler assembler;
+    // The families looked for and the line's settings: those --family auto found.
+    QVector<const FamilyDescriptor *> families;
+    LineSettings line;
+    StreamFramer assembler;
     QFile recording;
     QString lost;      // why the port went away
     QString lastError; // why the capture could not be read to its end
@@ -153,6 +157,20 @@ private:
     qint64 timesFrom = 0;
     bool capturedTimes = false;
     double firstByteAt = 0, lastByteAt = 0;
+    double lastCapturedAt = std::numeric_limits<double>::quiet_NaN();
+    double lastReadAt = 0; // of a line's read, in seconds
+    // A byte's time on the line, in ms.
+    double byteMs() const { return line.bitsPerByte() * 1000.0 / line.baud; }
+    // The shortest quiet that starts a frame of the families looked for; 0 where none does.
+    double shortestGapMs() const
+    {
+        double shortest = 0;
+        for (const FamilyDescriptor *family : families) {
+            if (family->gapMs > 0 && (shortest == 0 || family->gapMs < shortest))
+                shortest = family->gapMs;
+        }
+        return shortest;
+    }
     // Blocks of a stream the capture reader holds while it tells the form:
     // how long each is and when it arrived.
     QVector<QPair<int, double>> heldBlocks;
@@ -162,7 +180,7 @@ private:
 };
 
 Session::Session(const DumpOptions &options)
-    : options(options), families(options.families), assembler(families),
+    : options(options), families(options.families), line(options.line), assembler(options.families),
       recordsWanted(!options.quiet && !options.watch)
 {
     view = options.sink;
@@ -266,7 +284,7 @@ double Session::frameTime(const AssembledFrame &frame) const
     double t = marks.isEmpty() ? 0.0 : marks.last().t;
     for (const ReadMark &mark : marks) {
         if (mark.end >= end) {
-            t = mark.t - (lineTimed ? double(mark.end - end) * options.line.bitsPerByte() / options.line.baud : 0.0);
+            t = mark.t - (lineTimed ? double(mark.end - end) * line.bitsPerByte() / line.baud : 0.0);
             break;
         }
     }
@@ -301,7 +319,7 @@ void Session::show(const QVector<AssembledFrame> &found)
             durationOver = ended = true;
             return;
         }
-        frame.family()->read(frame.bytes.constData(), frame.bytes.size(), reading);
+        readAssembled(frame, reading);
         ++frames;
         countFamily(reading);
         crcFailures += !reading.crcOk;
@@ -392,11 +410,20 @@ bool Session::takeDecoded(bool atEnd)
         byteTimes += times;
         lastByteAt = times.last();
         const auto ms = [&](int i) { return qint64(std::floor((times.at(i) - firstByteAt) * 1000)); };
+        // The line's quiet before byte i: the time since the byte before
+        // less that byte's own time on the line.
+        const auto quiet = [&](int i) {
+            const double before = i > 0 ? times.at(i - 1) : lastCapturedAt;
+            return std::isnan(before) ? -1.0 : (times.at(i) - before) * 1000 - byteMs();
+        };
+        const double shortestGap = shortestGapMs();
         for (int from = 0, to = 1; more && from < bytes.size(); from = to++) {
-            while (to < bytes.size() && ms(to) - ms(to - 1) <= FrameAssembler::staleAfterMs)
+            while (to < bytes.size() && ms(to) - ms(to - 1) <= StreamFramer::staleAfterMs
+                   && !(shortestGap > 0 && quiet(to) >= shortestGap))
                 ++to;
-            more = take(bytes.constData() + from, to - from, ms(from), ms(to - 1));
+            more = take(bytes.constData() + from, to - from, ms(from), ms(to - 1), -1, quiet(from));
         }
+        lastCapturedAt = times.last();
     }
     if (more && reader->failed()) {
         lastError = QStringLiteral("%1: %2").arg(options.source, reader->errorString());
@@ -407,7 +434,7 @@ bool Session::takeDecoded(bool atEnd)
 }
 
 // Bytes that arrived from fromMs to toMs. Returns false when the run should end.
-bool Session::take(const char *data, int size, qint64 fromMs, qint64 toMs, double arrivedAt)
+bool Session::take(const char *data, int size, qint64 fromMs, qint64 toMs, double arrivedAt, double quietMs)
 {
     if (recording.isOpen() && recording.write(data, size) != size) {
         complain(QStringLiteral("cannot write %1: %2").arg(options.recordPath, recording.errorString()));
@@ -415,7 +442,14 @@ bool Session::take(const char *data, int size, qint64 fromMs, qint64 toMs, doubl
         return false;
     }
     if (wallTimed()) {
-        marks.append({assembler.bytesFed() + size, arrivedAt >= 0 ? arrivedAt : double(clock.nsecsElapsed()) / 1e9});
+        const double now = arrivedAt >= 0 ? arrivedAt : double(clock.nsecsElapsed()) / 1e9;
+        // On a line, the quiet before a read is at most the time since the
+        // one before less the time its bytes took: where that is long, a
+        // frame without a checksum may start here.
+        if (lineTimed && !marks.isEmpty())
+            quietMs = (now - lastReadAt) * 1000 - double(size) * byteMs();
+        lastReadAt = now;
+        marks.append({assembler.bytesFed() + size, now});
         // However long this program took to read them, the bytes were on
         // their way: only the settle timer, which sees no byte waiting,
         // tells a pause on the line.
@@ -426,7 +460,7 @@ bool Session::take(const char *data, int size, qint64 fromMs, qint64 toMs, doubl
     // The bytes run from fromMs to toMs with no pause in them: the first
     // byte's time decides whether what was kept went stale, and the last
     // byte's time is when the assembler last heard of the stream.
-    show(assembler.feed(QByteArray::fromRawData(data, size), fromMs));
+    show(assembler.feed(QByteArray::fromRawData(data, size), fromMs, quietMs));
     assembler.stillArriving(toMs);
     if (view)
         view->setStrayBytes(assembler.strayBytes());
@@ -548,13 +582,19 @@ int Session::readPort(const QString &device)
         complain(QStringLiteral("cannot open %1: %2").arg(options.source, openFailureReason(port, device)));
         return 1;
     }
-    QString warning;
-    const QString failedSetting = applyLineSettings(port, options.line, &warning);
-    if (!warning.isEmpty())
-        complain(warning);
-    if (!failedSetting.isEmpty()) {
-        complain(QStringLiteral("cannot set the %1 of %2: %3").arg(failedSetting, options.source, port.errorString()));
-        return 1;
+    if (options.autoDetect) {
+        const int status = findFamily(port);
+        if (status != 0 || stopNow())
+            return status;
+    } else {
+        QString warning;
+        const QString failedSetting = applyLineSettings(port, options.line, &warning);
+        if (!warning.isEmpty())
+            complain(warning);
+        if (!failedSetting.isEmpty()) {
+            complain(QStringLiteral("cannot set the %1 of %2: %3").arg(failedSetting, options.source, port.errorString()));
+            return 1;
+        }
     }
 
     QEventLoop loop;
@@ -588,6 +628,99 @@ int Session::readPort(const QString &device)
     return 0;
 }
 
+// --family auto: each family's line settings in turn, until frames of one
+// family pass their checks at one of them; then the run goes on as if that
+// family had been asked for. Returns 0 when found or stopped, 1 when the
+// port failed.
+int Session::findFamily(QSerialPort &port)
+{
+    FamilyDetector detector;
+    QEventLoop loop;
+    QSocketNotifier wake(stopWakeDescriptor(), QSocketNotifier::Read);
+    QObject::connect(&wake, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
+    if (options.duration > 0)
+        QTimer::singleShot(qMax<qint64>(0, qint64(options.duration * 1000) - clock.elapsed()), &loop, [&] {
+            ended = true;
+            loop.quit();
+        });
+    QString failure, lostBecause;
+    bool parityWarned = false;
+    double lastReadAt = -1;
+    const auto listenAt = [&](int index) {
+        detector.listenAt(index);
+        QString warning;
+        const LineSettings &setting = detector.settings().at(index).line;
+        const QString failed = applyLineSettings(port, setting, &warning);
+        if (!failed.isEmpty()) {
+            failure = QStringLiteral("cannot set the %1 of %2 to %3: %4")
+                          .arg(failed, options.source, setting.text(), port.errorString());
+            loop.quit();
+        }
+        // A pseudo-terminal keeps no parity: said once, not at every round.
+        if (!warning.isEmpty() && !parityWarned) {
+            complain(warning);
+            parityWarned = true;
+        }
+        // What came at the setting before is no help at this one.
+        port.clear(QSerialPort::Input);
+        lastReadAt = -1;
+    };
+    QObject::connect(&port, &QSerialPort::readyRead, &loop, [&] {
+        const QByteArray bytes = port.readAll();
+        const double now = double(clock.nsecsElapsed()) / 1e6;
+        const LineSettings &setting = detector.settings().at(detector.listening()).line;
+        const double quiet = lastReadAt < 0 ? -1 : now - lastReadAt - bytes.size() * setting.bitsPerByte() * 1000.0 / setting.baud;
+        lastReadAt = now;
+        detector.feed(bytes, clock.elapsed(), quiet);
+        if (detector.found())
+            loop.quit();
+    });
+    QObject::connect(&port, &QSerialPort::errorOccurred, &loop, [&](QSerialPort::SerialPortError error) {
+        if (error == QSerialPort::ResourceError || (error == QSerialPort::ReadError && deviceHungUp(port))) {
+            lostBecause = deviceHungUp(port) ? hungUpReason() : port.errorString();
+            loop.quit();
+        }
+    });
+    bool nothingSaid = false;
+    QTimer step;
+    QObject::connect(&step, &QTimer::timeout, &loop, [&] {
+        if (detector.found()) {
+            loop.quit();
+            return;
+        }
+        const int next = (detector.listening() + 1) % detector.settings().size();
+        if (next == 0 && !nothingSaid) {
+            complain(QStringLiteral("no family found at %1; trying again").arg(detector.settingsText()));
+            nothingSaid = true;
+        }
+        listenAt(next);
+    });
+    listenAt(0);
+    step.start(FamilyDetector::listenMs);
+    if (failure.isEmpty() && !stopNow())
+        loop.exec();
+    step.stop();
+    QObject::disconnect(&port, nullptr, &loop, nullptr);
+    if (!failure.isEmpty()) {
+        complain(failure);
+        return 1;
+    }
+    if (!lostBecause.isEmpty()) {
+        lost = QStringLiteral("lost %1: %2").arg(options.source, lostBecause);
+        return 1;
+    }
+    const FamilyDescriptor *family = detector.found();
+    if (!family)
+        return 0;
+    line = detector.settings().at(detector.listening()).line;
+    families = {family};
+    assembler = StreamFramer(families);
+    writer->setFamilyFields(!family->srxl);
+    writer->setGapFields(family->framing == FamilyDescriptor::ByGap);
+    complain(QStringLiteral("found %1 at %2").arg(QLatin1String(family->recordName), line.text()));
+    return 0;
+}
+
 void Session::summarise()
 {
     // Standard error still takes the summary when standard output was closed (| head).
@@ -616,6 +749,9 @@ void Session::summarise()
     // A frame a stop signal cut short is no stray bytes.
     if (stopRequested() && assembler.keptBytes() > 0)
         text += QStringLiteral("unfinished at the stop: %1 bytes\n").arg(assembler.keptBytes());
+    if (assembler.framedWithoutTimes() > 0)
+        text += QStringLiteral("framed without byte times: %1 frames, by their period and rules\n")
+                    .arg(assembler.framedWithoutTimes());
     if (output->droppedRecords() > 0)
         text += QStringLiteral("records dropped: output too slow (%1 records)\n").arg(output->droppedRecords());
     if (output->cutRecords() > 0)
@@ -702,6 +838,10 @@ int Session::run()
     // The window's five carry no more than today's records hold.
     for (const FamilyDescriptor *family : options.families)
         writer->setFamilyFields(writer->familyFields() || !family->srxl);
+    for (const FamilyDescriptor *family : options.families) {
+        if (family->framing == FamilyDescriptor::ByGap)
+            writer->setGapFields(true);
+    }
     clock.start();
     int status = 0;
     switch (source.kind) {

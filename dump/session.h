@@ -36,6 +36,7 @@ struct DumpOptions
     CaptureReader::Input input = CaptureReader::Detect; // how a capture file or stream is read
     bool inputGiven = false;
     bool watch = false;    // a live view in the terminal instead of records
+    bool autoDetect = false; // --family auto: try each family's line settings on a port
     qint64 count = -1;     // stop after this many frames
     double duration = -1;  // stop after this many seconds
     ChannelList channels;  // the channels the records show

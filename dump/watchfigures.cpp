@@ -47,8 +47,10 @@ void WatchFigures::add(const FrameReading &frame, double t)
     }
     if (frame.hasLink)
         link = linkText(frame.link);
-    if (frame.frameLost >= 0)
+    if (frame.frameLost >= 0) {
         lostFrames = std::max<qint64>(lostFrames, 0) + frame.frameLost;
+        ++flaggingFrames;
+    }
     // Link statistics carry no channels and say nothing of failsafe.
     if (frame.channels == 0 && frame.failsafe < 0)
         return;
@@ -89,6 +91,7 @@ void WatchFigures::reset(qint64 strayBytes)
 {
     crcFailures = failsafeFrames = 0;
     lostFrames = lostFrames < 0 ? -1 : 0;
+    flaggingFrames = 0;
     failedAt.clear();
     strayBefore = strayBytes;
     // The values standing now are the first seen from here on.
@@ -130,6 +133,7 @@ WatchSnapshot WatchFigures::snapshot(double now, qint64 strayBytes) const
     view.failsafe = inFailsafe;
     view.link = link;
     view.lostFrames = lostFrames;
+    view.flaggingFrames = flaggingFrames;
     if (now - lastAt >= silenceAfter)
         view.silentFor = now - lastAt;
     if (newest < 0)

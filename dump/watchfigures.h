@@ -36,6 +36,7 @@ struct WatchSnapshot
     bool failsafe = false;
     std::string link;       // the newest link figures, where the family sends them
     qint64 lostFrames = -1; // frames flagged lost; -1 where no family flags them
+    qint64 flaggingFrames = 0; // frames of families that flag lost ones, for the rate
     double silentFor = -1; // seconds without a frame, once that is long enough to say
     bool paused = false;
     std::vector<WatchChannel> channels;
@@ -76,7 +77,7 @@ private:
     int newest = -1;
     std::deque<double> lastSecond; // frame times
     std::deque<double> failedAt;   // CRC failures over the last ten seconds
-    qint64 crcFailures = 0, failsafeFrames = 0, strayBefore = 0, lostFrames = -1;
+    qint64 crcFailures = 0, failsafeFrames = 0, strayBefore = 0, lostFrames = -1, flaggingFrames = 0;
     std::string link;
     double lastAt = 0;
     bool inFailsafe = false;

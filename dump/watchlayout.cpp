@@ -86,7 +86,10 @@ std::vector<std::string> header(const WatchSnapshot &view, int width)
                                     format("stray bytes %lld", view.strayBytes),
                                     format("failsafe frames %lld", view.failsafeFrames)};
     if (view.lostFrames >= 0)
-        counts.push_back(format("frames lost %lld", view.lostFrames));
+        counts.push_back(view.flaggingFrames > 0
+                             ? format("frames lost %lld (%.1f %%)", view.lostFrames,
+                                      100.0 * double(view.lostFrames) / double(view.flaggingFrames))
+                             : format("frames lost %lld", view.lostFrames));
     if (!view.link.empty())
         flow({view.link}, width, lines);
     flow(counts, width, lines);

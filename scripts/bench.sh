@@ -35,6 +35,7 @@ if git rev-parse -q --verify "$before^{commit}" >/dev/null; then
     export LINKSCOPE_DUMP_BEFORE="$PWD/build/bench-before/linkscope-dump"
 fi
 build/bench/bench/bench_dump 50
+build/bench/bench/bench_gapframing 50
 build/bench/bench/bench_capture 50
 build/bench/bench/bench_watch "${LINKSCOPE_LINE_SECONDS:-4}" 3
 build/bench/bench/bench_plot

@@ -4,7 +4,8 @@
 # the given number of seconds (default 60): the decoder on single chunks,
 # then the frame assembler on a stream cut into reads, then the capture file
 # reader on files of any form fed in blocks, then every family of the table
-# through the assembler. Any finding fails.
+# through the assembler, then SBUS and DSM through the stream framer. Any
+# finding fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
@@ -13,8 +14,10 @@ ensure_packages "${BUILD_PACKAGES[@]}" clang libclang-rt-dev python3
 cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF -DLINKSCOPE_FUZZ=ON \
     -DLINKSCOPE_QT_MAJOR="$LINKSCOPE_QT_MAJOR" \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-cmake --build build/fuzz -j"$(nproc)" --target decode_fuzzer assembler_fuzzer capture_fuzzer families_fuzzer
-mkdir -p build/fuzz/corpus build/fuzz/assembler-corpus build/fuzz/capture-corpus build/fuzz/families-corpus
+cmake --build build/fuzz -j"$(nproc)" --target decode_fuzzer assembler_fuzzer capture_fuzzer families_fuzzer \
+    gapframing_fuzzer
+mkdir -p build/fuzz/corpus build/fuzz/assembler-corpus build/fuzz/capture-corpus build/fuzz/families-corpus \
+    build/fuzz/gapframing-corpus
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 build/fuzz/fuzz/decode_fuzzer -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
     -artifact_prefix=build/fuzz/ build/fuzz/corpus fuzz/corpus
@@ -93,3 +96,20 @@ for mask in [1 << i for i in range(11)] + [0xFFFF]:
 PY
 build/fuzz/fuzz/families_fuzzer -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
     -artifact_prefix=build/fuzz/families- build/fuzz/families-corpus build/fuzz/families-seeds
+# SBUS and DSM: the first byte picks the families (bit 7 adds CRSF), then
+# records of an operation byte (low two bits: noise, good, damaged, cut;
+# bit 2: a quiet line before), a family byte and the bytes that make it.
+python3 - build/fuzz/gapframing-seeds <<'PY'
+import os, random, sys
+dst = sys.argv[1]
+os.makedirs(dst, exist_ok=True)
+rng = random.Random(3)
+for choice in (1, 2, 3, 0x83):
+    out = bytes([choice, 7])
+    for _ in range(60):
+        op = rng.choice((1, 1, 1, 5, 5, 0, 2, 3))
+        out += bytes([op, rng.randrange(2)]) + bytes(rng.randrange(256) for _ in range(40))
+    open(os.path.join(dst, "choice-%02x" % choice), "wb").write(out)
+PY
+build/fuzz/fuzz/gapframing_fuzzer -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
+    -artifact_prefix=build/fuzz/gapframing- build/fuzz/gapframing-corpus build/fuzz/gapframing-seeds

@@ -76,6 +76,7 @@ QByteArray FrameGenerator::frame(qint64 index, double t, bool failsafe) const
     request.wire = valuesAt(t);
     request.index = index;
     request.failsafe = failsafe;
+    request.variant = options.variant;
     return options.family->encode(request);
 }
 

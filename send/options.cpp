@@ -214,8 +214,16 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
                                                     "that tell their family and length (HOTT: type, status and count; "
                                                     "NORDAX: the first two; MPX, MPX_V2, SPEKTRUM: the first; CRSF, "
                                                     "FPORT2, IBUS: two; GHST, SRXL2: three; FPORT: its content, "
-                                                    "stuffed again), so that their CRC or checksum fails."),
+                                                    "stuffed again), so that their CRC or checksum fails. SBUS and DSM have no checksum, and "
+                                                    "a flipped value bit cannot be told from a real value: SBUS "
+                                                    "frames get an end byte SBUS never sends, DSM frames a channel "
+                                                    "id out of range."),
                                      QStringLiteral("share"));
+    const QCommandLineOption dsm(QStringLiteral("dsm"),
+                                 QStringLiteral("DSM's form: 2048 (default; DSMX, 11-bit positions, every 11 ms) or "
+                                                "1024 (DSM2, 10-bit positions, every 22 ms). More than 7 channels "
+                                                "take two frames in turn."),
+                                 QStringLiteral("form"));
     const QCommandLineOption chunk(QStringLiteral("chunk"),
                                    QStringLiteral("Write each frame in pieces of this many bytes."),
                                    QStringLiteral("bytes"));
@@ -252,7 +260,7 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("No summary on standard error."));
     parser.addOptions({family, us, wire, channels, sweep, rate, count, duration, failsafe, dropoutEvery, dropoutFor,
-                       corrupt, chunk, chunkGap, seed, replay, input, speed, loop, baud, line, quiet});
+                       corrupt, dsm, chunk, chunkGap, seed, replay, input, speed, loop, baud, line, quiet});
 
     // --sweep takes its period only as --sweep=seconds, as optional values go.
     QStringList arguments = givenArguments;
@@ -294,7 +302,7 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
         options.replayPath = parser.value(replay);
         if (options.replayPath.isEmpty())
             usageError(QStringLiteral("--replay needs a file name"));
-        for (const QCommandLineOption *own : {&us, &wire, &channels, &sweep, &failsafe, &corrupt}) {
+        for (const QCommandLineOption *own : {&us, &wire, &channels, &sweep, &failsafe, &corrupt, &dsm}) {
             if (parser.isSet(*own))
                 usageError(QStringLiteral("--%1 shapes generated frames; --replay sends the file's as they are")
                                .arg(own->names().last()));
@@ -323,6 +331,17 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
         const FamilyDescriptor &traits = *options.family;
         options.rate = 1000 / traits.periodMs;
         options.line = traits.line;
+        if (parser.isSet(dsm)) {
+            if (options.family != familyNamed(QStringLiteral("dsm")))
+                usageError(QStringLiteral("--dsm applies to --family dsm only"));
+            const QString form = parser.value(dsm);
+            if (form != QLatin1String("1024") && form != QLatin1String("2048"))
+                usageError(QStringLiteral("bad DSM form '%1': give 1024 or 2048").arg(form));
+            options.variant = form.toInt();
+            // DSM2's 1024 form goes every 22 ms.
+            if (options.variant == 1024)
+                options.rate = 1000.0 / 22;
+        }
         if (parser.isSet(us) && parser.isSet(wire))
             usageError(QStringLiteral("give --us or --wire, not both"));
         if (parser.isSet(sweep) && (parser.isSet(us) || parser.isSet(wire)))

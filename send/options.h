@@ -22,6 +22,7 @@ struct SendOptions
     QVector<int> wire; // one value per channel, as sent
     bool sweep = false;
     double sweepPeriod = 4;
+    int variant = 0; // the family's form, where it has several (--dsm)
 
     // Replay of a file instead.
     QString replayPath;

@@ -55,7 +55,7 @@ qint64 firstLine(const QByteArray &head, QByteArray &text)
 
 RecordingReader::RecordingReader(const QString &path, CaptureReader::Input input, qint32 baud,
                                  const QVector<const FamilyDescriptor *> &families)
-    : path(path), input(input), together(1.5 * 10.0 / baud), familySet(families), assembler(familySet)
+    : path(path), input(input), together(1.5 * 10.0 / baud), familyList(families), assembler(families)
 {
 }
 
@@ -75,7 +75,7 @@ bool RecordingReader::rewind()
     lineNumber = 0;
     reader.reset(new CaptureReader(input));
     unassembled.clear();
-    assembler = FrameAssembler(familySet);
+    assembler = StreamFramer(familyList);
     unsent.clear();
     sent = 0;
     open = ReplayPiece();
@@ -190,8 +190,11 @@ void RecordingReader::assemble(const QByteArray &bytes, bool atEnd)
         sent = end;
     };
     const auto takeFrames = [&](const QVector<AssembledFrame> &frames) {
-        for (const AssembledFrame &frame : frames)
-            take(qMax(sent, frame.offset + frame.bytes.size()));
+        // Frames of families of both kinds may overlap: each byte goes once.
+        for (const AssembledFrame &frame : frames) {
+            if (frame.offset + frame.bytes.size() > sent)
+                take(frame.offset + frame.bytes.size());
+        }
     };
     int at = 0;
     while (unassembled.size() - at >= readSize || (atEnd && at < unassembled.size())) {

@@ -6,8 +6,7 @@
 #define LINKSCOPE_SEND_REPLAY_H
 
 #include "decode/capturereader.h"
-#include "decode/families/familyset.h"
-#include "decode/frameassembler.h"
+#include "decode/streamframer.h"
 #include "send/source.h"
 
 #include <QFile>
@@ -70,8 +69,8 @@ private:
     qint64 lineNumber = 0;
     std::unique_ptr<CaptureReader> reader;
     QByteArray unassembled; // decoded bytes waiting for a whole read's worth
-    const FamilySet familySet;
-    FrameAssembler assembler;
+    const QVector<const FamilyDescriptor *> familyList;
+    StreamFramer assembler; // SBUS and DSM too, as linkscope-dump finds them
     QByteArray unsent;      // from stream offset sent on
     qint64 sent = 0;
     ReplayPiece open;       // timed bytes still gathering

@@ -2,7 +2,7 @@
 #include "send/sender.h"
 
 #include "cli/stopsignals.h"
-#include "decode/families/familyset.h"
+#include "decode/streamframer.h"
 #include "decode/frameassembler.h"
 #include "decode/microseconds.h"
 #include "send/generator.h"
@@ -17,6 +17,18 @@
 #include <poll.h>
 
 namespace {
+
+// Every family with a checksum, and those without one that a replay names:
+// SBUS and DSM are only looked for where they are expected.
+QVector<const FamilyDescriptor *> countedFamilies(const SendOptions &options)
+{
+    QVector<const FamilyDescriptor *> families;
+    for (const FamilyDescriptor *family : allFamilies()) {
+        if (family->framing == FamilyDescriptor::ByChecksum || options.replayFamilies.contains(family))
+            families << family;
+    }
+    return families;
+}
 
 using Clock = std::chrono::steady_clock;
 
@@ -68,8 +80,7 @@ private:
     Clock::time_point ready;
     // What a replay sent, read back as linkscope-dump would read it, in
     // whichever family it is.
-    FamilySet everyFamily{allFamilies()};
-    FrameAssembler sentFrames{everyFamily};
+    StreamFramer sentFrames{countedFamilies(options)};
     FrameReading reading;
 };
 
@@ -187,7 +198,7 @@ void Sender::countFrames(const QVector<AssembledFrame> &frames)
 {
     for (const AssembledFrame &frame : frames) {
         // Read as linkscope-dump reads it: Spektrum's failsafe is in its mode byte.
-        frame.family()->read(frame.bytes.constData(), frame.bytes.size(), reading);
+        readAssembled(frame, reading);
         const bool inFailsafe = frame.crcOk && reading.failsafe == 1;
         live += frame.crcOk && !inFailsafe;
         failsafe += inFailsafe;

@@ -232,6 +232,9 @@ void tst_Families::roundTrip_data()
     QTest::addColumn<QString>("family");
     QTest::addColumn<bool>("failsafe");
     for (const FamilyDescriptor *family : allFamilies()) {
+        // Found without a checksum: tst_gapframing has them.
+        if (family->framing == FamilyDescriptor::ByGap)
+            continue;
         QTest::newRow(family->name) << family->name << false;
         if (family->failsafe == FamilyDescriptor::FlagsIt)
             QTest::newRow(qPrintable(QStringLiteral("%1 failsafe").arg(family->name))) << family->name << true;
@@ -290,8 +293,10 @@ void tst_Families::roundTrip()
 void tst_Families::damaged_data()
 {
     QTest::addColumn<QString>("family");
-    for (const FamilyDescriptor *family : allFamilies())
-        QTest::newRow(family->name) << family->name;
+    for (const FamilyDescriptor *family : allFamilies()) {
+        if (family->framing == FamilyDescriptor::ByChecksum)
+            QTest::newRow(family->name) << family->name;
+    }
 }
 
 // A damaged frame right after a good one is FALSE, of its family; alone, in

@@ -93,6 +93,9 @@ void tst_LineSettings::programs_data()
                                         << false;
     QTest::newRow("dump --line 8E2 --baud 100000") << dump << QStringList{"--line", "8E2", "--baud", "100000"}
                                                    << 100000 << 2 << true;
+    QTest::newRow("dump --family sbus") << dump << QStringList{"--family", "sbus"} << 100000 << 2 << true;
+    QTest::newRow("dump --family dsm") << dump << QStringList{"--family", "dsm"} << 115200 << 1 << false;
+    QTest::newRow("send --family sbus") << send << QStringList{"--family", "sbus", "-d", "2"} << 100000 << 2 << true;
     QTest::newRow("send --family ghst") << send << QStringList{"--family", "ghst", "-d", "2"} << 420000 << 1 << false;
     QTest::newRow("send --family ibus --line 8N2") << send << QStringList{"--family", "ibus", "--line", "8N2", "-d", "2"}
                                                    << 115200 << 2 << false;

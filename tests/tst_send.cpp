@@ -339,7 +339,7 @@ void tst_Send::usageErrors_data()
     QTest::newRow("no target") << QStringList{"-f", "mpx"} << 2 << "no target";
     QTest::newRow("empty target") << QStringList{"-f", "mpx", ""} << 2 << "the target is empty";
     QTest::newRow("no family") << QStringList{"-"} << 2 << "give --family";
-    QTest::newRow("unknown family") << QStringList{"-f", "sbus", "-"} << 2 << "unknown family 'sbus'";
+    QTest::newRow("unknown family") << QStringList{"-f", "xbus", "-"} << 2 << "unknown family 'xbus'";
     QTest::newRow("CRSF us below its range") << QStringList{"-f", "crsf", "--us", "879", "-"} << 2
                                              << "channel 1: 879 µs lies outside CRSF's range, 880 to 2159 µs";
     QTest::newRow("GHST aux above its range") << QStringList{"-f", "ghst", "--us", "1500,1500,1500,1500,2011", "-"}

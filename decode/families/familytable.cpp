@@ -12,7 +12,8 @@ const QVector<FamilyDescriptor> &rows()
 {
     static const QVector<FamilyDescriptor> table{
         mpxFamily(),  mpx2Family(), nordaxFamily(), hottFamily(),   spektrumFamily(), crsfFamily(),
-        ghstFamily(), ibusFamily(), fportFamily(),  fport2Family(), srxl2Family(),
+        ghstFamily(), ibusFamily(), fportFamily(),  fport2Family(), srxl2Family(),     sbusFamily(),
+        dsmFamily(),
     };
     return table;
 }

@@ -21,6 +21,7 @@ struct FrameRequest
     QVector<int> wire;  // one value per channel, as sent
     qint64 index = 0;   // the frame's number, for families whose frames take turns
     bool failsafe = false;
+    int variant = 0;    // the form, where a family has several (DSM: 1024 or 2048); 0 its default
 };
 
 struct FamilyDescriptor
@@ -72,6 +73,20 @@ struct FamilyDescriptor
     // statistics), also while in failsafe; none where 0.
     double linkPeriodMs = 0;
     QByteArray (*linkFrame)(bool failsafe) = nullptr;
+
+    // Framing without a checksum (ByGap): frames of frameBytes, after a
+    // line quiet for at least gapMs where byte times are known. fits gives
+    // the forms (a bit each) a frame at data may be read in, 0 where it
+    // breaks the family's rules. agree, where set, tells the form that
+    // frames back to back agree on (0 none); without it, a frame is trusted
+    // untimed where another frame's start byte follows it.
+    int frameBytes = 0;
+    double gapMs = 0;
+    unsigned (*fits)(const char *data) = nullptr;
+    unsigned (*agree)(const char *const *frames, int count, unsigned forms) = nullptr;
+    int agreeFrames = 0;   // frames agree looks at without times
+    // Reads a frame in the form its framing told (a bit of fits).
+    void (*readVariant)(const char *data, int length, int variant, FrameReading &reading) = nullptr;
 
     bool hasMicroseconds() const { return usRange != nullptr; }
     int wireLimit(int channel) const { return channelWireMax ? channelWireMax(channel) : wireMax; }

@@ -16,5 +16,7 @@ FamilyDescriptor ibusFamily();
 FamilyDescriptor fportFamily();
 FamilyDescriptor fport2Family();
 FamilyDescriptor srxl2Family();
+FamilyDescriptor sbusFamily();
+FamilyDescriptor dsmFamily();
 
 #endif

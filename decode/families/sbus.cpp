@@ -1,0 +1,99 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SBUS (Futaba, FrSky, many ExpressLRS receivers): 0x0F, sixteen 11-bit
+// channels LSB-first, a flags byte and an end byte, and no checksum, so
+// frames are found by the quiet before them or by their 25-byte period.
+#include "decode/families/packing.h"
+#include "decode/families/units.h"
+
+#include <QRandomGenerator>
+
+namespace {
+
+constexpr quint8 header = 0x0F;
+constexpr int frameBytes = 25;
+constexpr int channelCount = 16;
+constexpr int flagsAt = 23;
+constexpr int endAt = 24;
+constexpr quint8 ch17Bit = 0x01;
+constexpr quint8 ch18Bit = 0x02;
+constexpr quint8 frameLostBit = 0x04;
+constexpr quint8 failsafeBit = 0x08;
+
+// 0x00, or SBUS2's 0x04, 0x14, 0x24 and 0x34.
+bool isEndByte(quint8 byte)
+{
+    return byte == 0x00 || (byte & 0xCF) == 0x04;
+}
+
+unsigned sbusFits(const char *data)
+{
+    return quint8(data[0]) == header && (quint8(data[flagsAt]) & 0xF0) == 0 && isEndByte(quint8(data[endAt])) ? 1u : 0u;
+}
+
+void sbusRead(const char *data, int length, FrameReading &reading)
+{
+    reading.clearExtras();
+    reading.family = "SBUS";
+    // No checksum: a frame its framing took is as good as SBUS tells.
+    reading.crcOk = length == frameBytes && sbusFits(data);
+    reading.channels = 0;
+    reading.failsafe = -1;
+    if (length != frameBytes)
+        return;
+    unpackLsbFirst(data + 1, channelCount, 11, reading.wire);
+    reading.channels = channelCount;
+    for (int k = 0; k < channelCount; ++k)
+        reading.us[k] = reading.wire[k] * 1000 / 1600 + 875;
+    const quint8 flags = quint8(data[flagsAt]);
+    reading.ch17 = (flags & ch17Bit) != 0;
+    reading.ch18 = (flags & ch18Bit) != 0;
+    reading.frameLost = (flags & frameLostBit) != 0;
+    reading.failsafe = (flags & failsafeBit) != 0;
+}
+
+} // namespace
+
+FamilyDescriptor sbusFamily()
+{
+    FamilyDescriptor row;
+    row.name = "sbus";
+    row.recordName = "SBUS";
+    row.line = {100000, 8, 'E', 2};
+    row.periodMs = 14;
+    row.periodNote = "every 14 ms (Futaba); FrSky every 9 ms";
+    row.framing = FamilyDescriptor::ByGap;
+    row.startBytes = QByteArray(1, char(header));
+    row.frameBytes = frameBytes;
+    row.gapMs = 2;
+    row.fits = sbusFits;
+    row.frameLength = [](const char *data, int available) {
+        return available < 1 ? -1 : quint8(data[0]) == header ? frameBytes : 0;
+    };
+    row.check = [](const char *data, int length) { return length == frameBytes && sbusFits(data) != 0; };
+    row.read = sbusRead;
+    row.fixedChannels = row.defaultChannels = row.maxChannels = channelCount;
+    row.wireMax = 0x07FF;
+    row.usRange = [](int) { return MicrosecondRange{875, 2154}; };
+    row.wireFor = [](int, int us) { return ceilingSteps(us - 875, 1600, 1000); };
+    row.encode = [](const FrameRequest &request) {
+        QByteArray frame(1, char(header));
+        QVector<int> values = request.wire.mid(0, channelCount);
+        while (values.size() < channelCount)
+            values << 1000;
+        packLsbFirst(frame, values, 11);
+        frame.append(char(request.failsafe ? failsafeBit | frameLostBit : 0)).append(char(0x00));
+        return frame;
+    };
+    // A flipped value bit cannot be told from a real value; an end byte SBUS
+    // never sends can.
+    row.corrupt = [](QByteArray &frame, QRandomGenerator &random) {
+        quint8 end;
+        do
+            end = quint8(random.bounded(256));
+        while (isEndByte(end));
+        frame[endAt] = char(end);
+    };
+    row.failsafe = FamilyDescriptor::FlagsIt;
+    row.failsafeNote = "flags bits 2 and 3 (frame lost, failsafe)";
+    return row;
+}

@@ -1,0 +1,111 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Families without a checksum (SBUS, DSM), alone or with others, through
+// the stream framer: good frames, damaged ones, frames cut short and noise,
+// fed in reads of any size with a quiet line before some of them. What
+// must hold: every frame is of a chosen family and lies where the stream
+// has it, one without a checksum keeps its family's rules and, with one
+// family looked for, no two overlap and no byte is lost or counted twice;
+// nothing is kept after the end, and every frame reads within bounds.
+#include "decode/microseconds.h"
+#include "decode/streamframer.h"
+
+#include <QRandomGenerator>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+[[noreturn]] void fail(const char *what)
+{
+    std::fprintf(stderr, "invariant broken: %s\n", what);
+    std::abort();
+}
+
+struct Input
+{
+    const uint8_t *data;
+    size_t size;
+    size_t at = 0;
+    bool more() const { return at < size; }
+    quint8 next() { return at < size ? data[at++] : 0; }
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    Input in{data, size};
+    QVector<const FamilyDescriptor *> gapFamilies, chosen;
+    for (const FamilyDescriptor *family : allFamilies()) {
+        if (family->framing == FamilyDescriptor::ByGap)
+            gapFamilies << family;
+    }
+    const quint8 choice = in.next();
+    for (int i = 0; i < gapFamilies.size(); ++i) {
+        if (choice & (1 << i))
+            chosen << gapFamilies[i];
+    }
+    if (chosen.isEmpty())
+        chosen << gapFamilies[choice % gapFamilies.size()];
+    // With a family that has a checksum too, as an every-family run has.
+    if (choice & 0x80)
+        chosen << familyNamed(QStringLiteral("crsf"));
+    StreamFramer framer(chosen);
+    QRandomGenerator random(in.next());
+
+    QByteArray stream;
+    QVector<AssembledFrame> frames;
+    while (in.more()) {
+        const quint8 op = in.next();
+        const FamilyDescriptor &family = *chosen[in.next() % chosen.size()];
+        QByteArray bytes;
+        if ((op & 3) == 0) {
+            for (int n = 1 + in.next() % 40; n > 0; --n)
+                bytes.append(char(in.next()));
+        } else {
+            FrameRequest request;
+            request.index = in.next();
+            request.failsafe = in.next() & 1;
+            request.variant = in.next() & 1 ? 1024 : 2048;
+            const int channels = family.fixedChannels ? family.fixedChannels : 1 + in.next() % family.maxChannels;
+            for (int k = 0; k < channels; ++k)
+                request.wire << ((in.next() << 8 | in.next()) & family.wireMax);
+            bytes = family.encode(request);
+            if ((op & 3) == 2)
+                family.corrupt(bytes, random);
+            else if ((op & 3) == 3)
+                bytes.truncate(1 + in.next() % (bytes.size() - 1));
+        }
+        stream += bytes;
+        const double quiet = op & 4 ? double(in.next() % 8) : -1;
+        const qint64 now = qint64(in.next() % 4) * 30;
+        frames += framer.feed(bytes, now, quiet);
+    }
+    frames += framer.flush();
+    if (framer.keptBytes() != 0)
+        fail("bytes are kept after the stream ended");
+
+    FrameReading reading;
+    qint64 framed = 0, previousEnd = 0;
+    for (const AssembledFrame &frame : qAsConst(frames)) {
+        if (!frame.family() || !chosen.contains(frame.family()))
+            fail("a frame is of no family looked for");
+        if (stream.mid(int(frame.offset), frame.bytes.size()) != frame.bytes)
+            fail("a frame is not where the stream has it");
+        if (frame.family()->framing == FamilyDescriptor::ByGap) {
+            if (frame.bytes.size() != frame.family()->frameBytes || !frame.family()->fits(frame.bytes.constData()))
+                fail("a frame without a checksum breaks its family's rules");
+        }
+        if (chosen.size() == 1 && frame.offset < previousEnd)
+            fail("two frames overlap");
+        previousEnd = frame.offset + frame.bytes.size();
+        framed += frame.bytes.size();
+        readAssembled(frame, reading);
+        if (reading.channels < 0 || reading.channels > FrameReading::maxChannels)
+            fail("a frame reads with a channel count out of bounds");
+    }
+    if (chosen.size() == 1 && framed + framer.strayBytes() != stream.size())
+        fail("bytes were lost or counted twice");
+    return 0;
+}

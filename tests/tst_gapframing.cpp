@@ -1,0 +1,336 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SBUS and DSM, which carry no checksum: frames written from the published
+// facts read as they should, DSM's form is told by its ids, frames are
+// found by the quiet before them or by their period and rules, damaged
+// frames are stray bytes, and random bytes pass for frames hardly ever.
+#include "decode/families/dsm.h"
+#include "decode/microseconds.h"
+#include "decode/streamframer.h"
+
+#include <QRandomGenerator>
+#include <QtTest>
+
+class tst_GapFraming : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void handWritten_data();
+    void handWritten();
+    void dsmForm_data();
+    void dsmForm();
+    void framing_data();
+    void framing();
+    void damaged_data();
+    void damaged();
+    void randomBytes();
+};
+
+namespace {
+
+// Sixteen 11-bit channels written bit by bit, LSB first.
+QByteArray sbus(const QVector<int> &channels, quint8 flags, quint8 end = 0x00)
+{
+    QByteArray frame(25, 0);
+    frame[0] = 0x0F;
+    for (int i = 0; i < 16; ++i) {
+        for (int b = 0; b < 11; ++b) {
+            if (channels.value(i, 1000) >> b & 1)
+                frame[1 + (i * 11 + b) / 8] = char(quint8(frame[1 + (i * 11 + b) / 8]) | 1 << ((i * 11 + b) % 8));
+        }
+    }
+    frame[23] = char(flags);
+    frame[24] = char(end);
+    return frame;
+}
+
+QByteArray dsm(quint8 fades, quint8 system, const QVector<int> &words)
+{
+    QByteArray frame;
+    frame.append(char(fades)).append(char(system));
+    for (int i = 0; i < 7; ++i) {
+        const int word = words.value(i, 0xFFFF);
+        frame.append(char(word >> 8)).append(char(word & 0xFF));
+    }
+    return frame;
+}
+
+QVector<int> words2048(int firstId, const QVector<int> &positions)
+{
+    QVector<int> words;
+    for (int i = 0; i < positions.size(); ++i)
+        words << ((firstId + i) << 11 | positions[i]);
+    return words;
+}
+
+QVector<int> words1024(const QVector<int> &positions)
+{
+    QVector<int> words;
+    for (int i = 0; i < positions.size(); ++i)
+        words << (i << 10 | positions[i]);
+    return words;
+}
+
+const FamilyDescriptor *sbusRow()
+{
+    return familyNamed(QStringLiteral("sbus"));
+}
+
+const FamilyDescriptor *dsmRow()
+{
+    return familyNamed(QStringLiteral("dsm"));
+}
+
+// The frames of family in reads; quiet[i] is the quiet before read i (-1
+// unknown).
+QVector<AssembledFrame> framesIn(const FamilyDescriptor *family, const QVector<QByteArray> &reads,
+                                 const QVector<double> &quiet = {})
+{
+    StreamFramer framer({family});
+    QVector<AssembledFrame> found;
+    for (int i = 0; i < reads.size(); ++i)
+        found += framer.feed(reads[i], 0, quiet.value(i, -1));
+    found += framer.flush();
+    return found;
+}
+
+QByteArray noise(QRandomGenerator &random, int size)
+{
+    QByteArray bytes(size, 0);
+    for (char &byte : bytes)
+        byte = char(random.bounded(256));
+    return bytes;
+}
+
+} // namespace
+
+void tst_GapFraming::handWritten_data()
+{
+    QTest::addColumn<QString>("family");
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QVector<int>>("us"); // -1 for a channel without value
+    QTest::addColumn<QVector<int>>("flags"); // failsafe, frame lost, ch17, ch18 (SBUS); fades, system (DSM)
+
+    QTest::newRow("SBUS 200, 1000, 1800") << "sbus" << sbus({200, 1000, 1800}, 0x00) << 0
+                                          << QVector<int>{1000, 1500, 2000, 1500} << QVector<int>{0, 0, 0, 0};
+    QTest::newRow("SBUS 0 and 2047, ch17") << "sbus" << sbus({0, 2047}, 0x01) << 0 << QVector<int>{875, 2154}
+                                           << QVector<int>{0, 0, 1, 0};
+    QTest::newRow("SBUS failsafe and frame lost") << "sbus" << sbus({}, 0x0C) << 0 << QVector<int>{1500}
+                                                  << QVector<int>{1, 1, 0, 0};
+    QTest::newRow("SBUS2 end byte 0x24, ch18, frame lost") << "sbus" << sbus({}, 0x06, 0x24) << 0
+                                                           << QVector<int>{1500} << QVector<int>{0, 1, 0, 1};
+    // (1874 - 1024)·1000/1700 = 500; (174 - 1024)·1000/1700 = -500;
+    // 0 and 2047 truncate toward zero, -602.35 and 601.76, and so does 1023: -0.59.
+    QTest::newRow("DSM 2048, internal DSMX 11 ms")
+        << "dsm" << dsm(3, 0xB2, words2048(0, {1024, 1874, 174, 0, 2047, 1025, 1023})) << 2048
+        << QVector<int>{1500, 2000, 1000, 898, 2101, 1500, 1500, -1} << QVector<int>{3, 0xB2};
+    QTest::newRow("DSM 1024, satellite fades 0x0102")
+        << "dsm" << dsm(1, 2, words1024({512, 937, 87, 0, 1023, 512, 512})) << 1024
+        << QVector<int>{1500, 2000, 1000, 898, 2101, 1500, 1500} << QVector<int>{0x0102, FrameReading::noValue};
+}
+
+// Each frame, repeated as a receiver sends it, is found without times and
+// read as the facts say.
+void tst_GapFraming::handWritten()
+{
+    QFETCH(QString, family);
+    QFETCH(QByteArray, frame);
+    QFETCH(int, format);
+    QFETCH(QVector<int>, us);
+    QFETCH(QVector<int>, flags);
+
+    const FamilyDescriptor *row = familyNamed(family);
+    const QVector<AssembledFrame> found = framesIn(row, {frame.repeated(6)});
+    QCOMPARE(found.size(), 6);
+    for (const AssembledFrame &assembled : found) {
+        QCOMPARE(assembled.bytes, frame);
+        FrameReading reading;
+        readAssembled(assembled, reading);
+        QCOMPARE(QString::fromLatin1(reading.family), family.toUpper());
+        QCOMPARE(reading.format, format);
+        QVector<int> got;
+        for (int k = 0; k < us.size(); ++k)
+            got << (k < reading.channels && reading.us[k] != FrameReading::noValue ? reading.us[k] : -1);
+        QCOMPARE(got, us);
+        if (format == 0)
+            QCOMPARE((QVector<int>{reading.failsafe, reading.frameLost, reading.ch17, reading.ch18}), flags);
+        else
+            QCOMPARE((QVector<int>{reading.fades, reading.system}), flags);
+    }
+}
+
+void tst_GapFraming::dsmForm_data()
+{
+    QTest::addColumn<QVector<QByteArray>>("frames"); // sent in turn, over and over
+    QTest::addColumn<int>("format");                 // 0: no frame may be taken
+    QTest::addColumn<int>("channels");               // carried, over all frames
+
+    const QVector<int> seven{100, 300, 500, 700, 900, 1100, 1300};
+    QTest::newRow("2048, seven channels") << QVector<QByteArray>{dsm(0, 0xB2, words2048(0, seven))} << 2048 << 7;
+    // The second frame of a pair marks its first word with bit 15.
+    QVector<int> second = words2048(7, {200, 400, 600, 800, 1000});
+    second[0] |= 0x8000;
+    QTest::newRow("2048, twelve channels in pairs")
+        << QVector<QByteArray>{dsm(0, 0xA2, words2048(0, seven)), dsm(0, 0xA2, second)} << 2048 << 12;
+    // Read as 2048, these ids are 0, 0, 1, 1, 2, 2, 3: a set, but named twice.
+    QTest::newRow("1024, seven channels") << QVector<QByteArray>{dsm(0, 0x01, words1024({50, 150, 250, 350, 450, 550, 650}))}
+                                          << 1024 << 7;
+    // Read as 1024, the ids are 0, 3, 4, 7, 8, 11: each once, but no set.
+    QTest::newRow("2048, six channels, whose ids read as 1024 are no set")
+        << QVector<QByteArray>{dsm(0, 0x12, words2048(0, {100, 1100, 100, 1100, 100, 1100}))} << 2048 << 6;
+    QTest::newRow("four ids are too few") << QVector<QByteArray>{dsm(0, 0xB2, words2048(0, {1, 2, 3, 4}))} << 0 << 0;
+    QTest::newRow("an id beyond eleven") << QVector<QByteArray>{dsm(0, 0xB2, words2048(6, {1, 2, 3, 4, 5, 6, 7}))}
+                                         << 0 << 0;
+    QTest::newRow("ids that leave a hole") << QVector<QByteArray>{dsm(0, 0xB2, {0 << 11, 1 << 11, 2 << 11, 3 << 11, 4 << 11, 6 << 11})}
+                                           << 0 << 0;
+}
+
+// The form is the one whose ids make a set, each named once, over frames.
+void tst_GapFraming::dsmForm()
+{
+    QFETCH(QVector<QByteArray>, frames);
+    QFETCH(int, format);
+    QFETCH(int, channels);
+
+    QByteArray stream;
+    for (int i = 0; i < 8; ++i)
+        stream += frames[i % frames.size()];
+    const QVector<AssembledFrame> found = framesIn(dsmRow(), {stream});
+    QCOMPARE(found.size(), format ? 8 : 0);
+    QSet<int> carried;
+    for (const AssembledFrame &frame : found) {
+        FrameReading reading;
+        readAssembled(frame, reading);
+        QCOMPARE(reading.format, format);
+        for (int k = 0; k < reading.channels; ++k) {
+            if (reading.us[k] != FrameReading::noValue)
+                carried << k;
+        }
+    }
+    QCOMPARE(carried.size(), channels);
+}
+
+void tst_GapFraming::framing_data()
+{
+    QTest::addColumn<QString>("family");
+    QTest::addColumn<bool>("timed");   // each frame its own read, after a quiet line
+    QTest::addColumn<bool>("between"); // bytes between the frames
+    QTest::addColumn<int>("expected"); // of 40 frames
+
+    for (const char *family : {"sbus", "dsm"}) {
+        QTest::newRow(qPrintable(QStringLiteral("%1 back to back, no times").arg(family))) << family << false << false << 40;
+        QTest::newRow(qPrintable(QStringLiteral("%1 back to back, timed").arg(family))) << family << true << false << 40;
+        QTest::newRow(qPrintable(QStringLiteral("%1 bytes between, timed").arg(family))) << family << true << true << 40;
+        // Without times nothing says where frames start between the bytes.
+        QTest::newRow(qPrintable(QStringLiteral("%1 bytes between, no times").arg(family))) << family << false << true << 0;
+    }
+}
+
+// Frames back to back are found by their period in reads of any size;
+// frames with bytes between them only where the quiet before each is known.
+void tst_GapFraming::framing()
+{
+    QFETCH(QString, family);
+    QFETCH(bool, timed);
+    QFETCH(bool, between);
+    QFETCH(int, expected);
+
+    const FamilyDescriptor *row = familyNamed(family);
+    QRandomGenerator random(34);
+    QVector<QByteArray> frames;
+    QByteArray stream;
+    QVector<QByteArray> reads;
+    QVector<double> quiet;
+    for (int i = 0; i < 40; ++i) {
+        FrameRequest request;
+        request.index = i;
+        for (int k = 0; k < 12; ++k)
+            request.wire << int(random.bounded(2048));
+        frames << row->encode(request);
+        // Bytes no frame starts with, that keep no frame's rules.
+        QByteArray after = between ? QByteArray(3 + i % 5, char(0xFD)) : QByteArray();
+        reads << frames.last() + after;
+        quiet << (timed ? row->gapMs : -1.0);
+        stream += reads.last();
+    }
+    if (!timed) {
+        // Reads of any size, without times.
+        reads.clear();
+        for (int at = 0; at < stream.size();) {
+            const int size = 1 + int(random.bounded(40));
+            reads << stream.mid(at, size);
+            at += size;
+        }
+    }
+    const QVector<AssembledFrame> found = framesIn(row, reads, quiet);
+    QCOMPARE(found.size(), expected);
+    for (const AssembledFrame &frame : found) {
+        QVERIFY(frames.contains(frame.bytes));
+        QCOMPARE(stream.mid(int(frame.offset), frame.bytes.size()), frame.bytes);
+    }
+}
+
+void tst_GapFraming::damaged_data()
+{
+    QTest::addColumn<QString>("family");
+    QTest::addColumn<int>("variant");
+    QTest::newRow("sbus") << "sbus" << 0;
+    QTest::newRow("dsm 2048") << "dsm" << 2048;
+    QTest::newRow("dsm 1024") << "dsm" << 1024;
+}
+
+// A damaged frame amid good ones is stray bytes; the frames around it are
+// still found.
+void tst_GapFraming::damaged()
+{
+    QFETCH(QString, family);
+    QFETCH(int, variant);
+    const FamilyDescriptor *row = familyNamed(family);
+    QRandomGenerator random(35);
+    for (int i = 0; i < 30; ++i) {
+        QByteArray stream;
+        QByteArray bad;
+        for (int k = 0; k < 12; ++k) {
+            FrameRequest request;
+            request.variant = variant;
+            request.wire = QVector<int>(7, int(random.bounded(2048)));
+            QByteArray frame = row->encode(request);
+            if (k == 6) {
+                row->corrupt(frame, random);
+                bad = frame;
+            }
+            stream += frame;
+        }
+        QCOMPARE(row->fits(bad.constData()), 0u);
+        StreamFramer framer({row});
+        QVector<AssembledFrame> found = framer.feed(stream);
+        found += framer.flush();
+        QCOMPARE(found.size(), 11);
+        QCOMPARE(framer.strayBytes(), qint64(bad.size()));
+        for (const AssembledFrame &frame : found)
+            QVERIFY(frame.bytes != bad);
+    }
+}
+
+// Random bytes pass for at most one SBUS or DSM frame a MB, however read.
+void tst_GapFraming::randomBytes()
+{
+    QRandomGenerator random(36);
+    const int megabytes = 4;
+    const QByteArray bytes = noise(random, megabytes << 20);
+    int falseFrames = 0;
+    for (const FamilyDescriptor *row : {sbusRow(), dsmRow()}) {
+        const QVector<AssembledFrame> found = framesIn(row, {bytes});
+        falseFrames += found.size();
+        for (const AssembledFrame &frame : found) {
+            FrameReading reading;
+            readAssembled(frame, reading);
+            QVERIFY(reading.channels <= FrameReading::maxChannels);
+        }
+    }
+    QVERIFY2(falseFrames <= megabytes, qPrintable(QString::number(falseFrames)));
+}
+
+QTEST_GUILESS_MAIN(tst_GapFraming)
+#include "tst_gapframing.moc"

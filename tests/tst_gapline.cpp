@@ -1,0 +1,256 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SBUS and DSM on real pseudo-terminals: linkscope-send into one and
+// linkscope-dump from another bring back the µs sent, and --family auto
+// finds every family on a line that carries frames only at the family's
+// own settings, as a receiver at the wrong baud gives noise.
+#include "relay.h"
+
+#include "decode/families/familytable.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QThread>
+#include <QtTest>
+
+#include <asm/termbits.h>
+#include <atomic>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+class tst_GapLine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void sendToDump_data();
+    void sendToDump();
+    void autoFamily_data();
+    void autoFamily();
+};
+
+namespace {
+
+bool holds(const QProcess &process, const QString &path)
+{
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(process.processId()));
+    const QStringList entries = fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    return std::any_of(entries.cbegin(), entries.cend(),
+                       [&](const QString &fd) { return QFile::symLinkTarget(fds.filePath(fd)) == path; });
+}
+
+int waiting(int fd)
+{
+    int bytes = 0;
+    return ::ioctl(fd, FIONREAD, &bytes) == 0 ? bytes : -1;
+}
+
+// A receiver of family on the master side: from startAfterMs on, its frames
+// while the slave's speed and stop bits are the family's, else what a UART
+// makes of them at another speed: noise. nullptr: noise at every setting.
+class LineAwareReceiver : public QThread
+{
+public:
+    LineAwareReceiver(PseudoTerminal &pty, const FamilyDescriptor *family, int startAfterMs)
+        : pty(pty), family(family), startAfterMs(startAfterMs)
+    {
+        ::fcntl(pty.masterDescriptor(), F_SETFL, ::fcntl(pty.masterDescriptor(), F_GETFL) | O_NONBLOCK);
+    }
+    ~LineAwareReceiver() override
+    {
+        stopping = true;
+        wait();
+    }
+    // Since the clock started, when the first frame went; -1 before.
+    qint64 firstFrameAt() const { return firstFrame; }
+    QElapsedTimer clock;
+
+protected:
+    void run() override
+    {
+        QRandomGenerator random(34);
+        qint64 index = 0;
+        while (!stopping) {
+            struct termios2 settings;
+            if (::ioctl(pty.slaveFd(), TCGETS2, &settings) != 0)
+                return;
+            const int stopBits = settings.c_cflag & CSTOPB ? 2 : 1;
+            const bool matches = family && int(settings.c_ospeed) == family->line.baud
+                && stopBits == family->line.stopBits;
+            QByteArray bytes;
+            int sleepMs = 5;
+            if (clock.elapsed() < startAfterMs) {
+                // Not powered yet: a quiet line.
+            } else if (matches) {
+                FrameRequest request;
+                request.index = index++;
+                for (int k = 0; k < family->defaultChannels; ++k)
+                    request.wire << (family->hasMicroseconds() ? family->wireFor(k, 1500) : 2432);
+                bytes = family->encode(request);
+                sleepMs = int(family->periodMs);
+                if (firstFrame < 0)
+                    firstFrame = clock.elapsed();
+            } else {
+                bytes.resize(int(settings.c_ospeed / 10 * sleepMs / 1000));
+                for (char &byte : bytes)
+                    byte = char(random.bounded(256));
+            }
+            [[maybe_unused]] const ssize_t n = ::write(pty.masterDescriptor(), bytes.constData(), size_t(bytes.size()));
+            QThread::msleep(qMax(1, sleepMs));
+        }
+    }
+
+private:
+    PseudoTerminal &pty;
+    const FamilyDescriptor *family;
+    const int startAfterMs;
+    std::atomic<bool> stopping{false};
+    std::atomic<qint64> firstFrame{-1};
+};
+
+} // namespace
+
+void tst_GapLine::sendToDump_data()
+{
+    QTest::addColumn<QString>("family");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QStringList>("us");
+    QTest::addColumn<int>("format");
+    const QStringList twelve{"898", "2101", "1000", "1500", "2000", "1200", "1300", "1400", "1600", "1700", "1800", "1900"};
+    QTest::newRow("SBUS, failsafe, damaged")
+        << "sbus" << QStringList{"--failsafe-after", "0.4", "--corrupt", "0.2"}
+        << QStringList{"875", "2154", "1000", "1500", "2000"} << 0;
+    QTest::newRow("DSM 2048, twelve channels in pairs, damaged")
+        << "dsm" << QStringList{"--corrupt", "0.1"} << twelve << 2048;
+    QTest::newRow("DSM 1024, seven channels") << "dsm" << QStringList{"--dsm", "1024"}
+                                              << QStringList{"898", "2101", "1000", "1500", "2000", "1200", "1300"} << 1024;
+}
+
+// The family's own line settings on both sides, 100000 8E2 (a pty keeps no
+// parity) or 115200 8N1; every frame taken carries the µs sent, damaged
+// frames are stray bytes, and SBUS flags its failsafe.
+void tst_GapLine::sendToDump()
+{
+    QFETCH(QString, family);
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, us);
+    QFETCH(int, format);
+
+    PseudoTerminal sendSide, dumpSide;
+    PtyRelay relay(sendSide, dumpSide);
+    QProcess dump;
+    dump.start(QStringLiteral(LINKSCOPE_DUMP), {dumpSide.slavePath(), "--family", family, "--format", "jsonl"});
+    QVERIFY(dump.waitForStarted());
+    QTRY_VERIFY(holds(dump, dumpSide.slavePath()));
+    QProcess send;
+    send.start(QStringLiteral(LINKSCOPE_SEND), QStringList{"--family", family, "--us", us.join(','), "-d", "0.8",
+                                                            "--seed", "3"}
+                                                   << options << sendSide.slavePath());
+    QTRY_VERIFY_WITH_TIMEOUT(send.state() == QProcess::NotRunning, 20000);
+    QCOMPARE(send.exitCode(), 0);
+    QTRY_VERIFY(waiting(sendSide.masterDescriptor()) == 0 && waiting(dumpSide.slaveFd()) == 0);
+    // Both ends at the family's speed and stop bits.
+    struct termios2 settings;
+    QCOMPARE(::ioctl(dumpSide.slaveFd(), TCGETS2, &settings), 0);
+    const FamilyDescriptor *row = familyNamed(family);
+    QCOMPARE(int(settings.c_ospeed), row->line.baud);
+    QCOMPARE(settings.c_cflag & CSTOPB ? 2 : 1, row->line.stopBits);
+    dump.terminate();
+    QVERIFY(dump.waitForFinished());
+    QCOMPARE(dump.exitCode(), 0);
+
+    const QString summary = QString::fromLocal8Bit(send.readAllStandardError());
+    const auto sent = [&](const char *kind) {
+        return QRegularExpression(QStringLiteral("%1 (\\d+)").arg(QLatin1String(kind))).match(summary).captured(1).toInt();
+    };
+    int records = 0, inFailsafe = 0;
+    QSet<int> seen;
+    for (const QByteArray &line : dump.readAllStandardOutput().split('\n')) {
+        const QJsonObject record = QJsonDocument::fromJson(line).object();
+        if (record.isEmpty())
+            continue;
+        ++records;
+        QCOMPARE(record.value("family").toString(), family.toUpper());
+        QCOMPARE(record.value("format").toInt(), format);
+        inFailsafe += record.value("failsafe").toBool(false);
+        const QJsonArray got = record.value("us").toArray();
+        for (int channel = 0; channel < qMin(us.size(), got.size()); ++channel) {
+            if (got[channel].isNull())
+                continue;
+            if (got[channel].toInt() != us[channel].toInt())
+                QFAIL(qPrintable(QStringLiteral("channel %1: %2 sent, %3 read").arg(channel + 1).arg(us[channel])
+                                     .arg(got[channel].toInt())));
+            seen.insert(channel);
+        }
+    }
+    QCOMPARE(seen.size(), us.size());
+    // SBUS goes on in failsafe; DSM falls silent.
+    // No damaged frame is taken; on a busy machine, where read times say
+    // little, a DSM frame right after a damaged one may go with it.
+    QVERIFY(records <= sent("frames sent:") - sent("damaged"));
+    QVERIFY(records >= sent("frames sent:") - 2 * sent("damaged"));
+    if (family == QLatin1String("sbus"))
+        QCOMPARE(records, sent("frames sent:") - sent("damaged"));
+    QCOMPARE(inFailsafe > 0, family == QLatin1String("sbus"));
+}
+
+void tst_GapLine::autoFamily_data()
+{
+    QTest::addColumn<QString>("family"); // empty: noise only
+    for (const char *name : {"crsf", "ghst", "ibus", "fport", "fport2", "srxl2", "sbus", "dsm", "hott"})
+        QTest::newRow(name) << name;
+    QTest::newRow("noise at every setting") << "";
+}
+
+// Frames start 0.7 s into the rounds; the family is named with its
+// settings within 2 s of them, and records follow. Noise alone is never
+// taken for a family.
+void tst_GapLine::autoFamily()
+{
+    QFETCH(QString, family);
+    const FamilyDescriptor *row = family.isEmpty() ? nullptr : familyNamed(family);
+    PseudoTerminal pty;
+    LineAwareReceiver receiver(pty, row, 700);
+    QProcess dump;
+    dump.start(QStringLiteral(LINKSCOPE_DUMP), {pty.slavePath(), "--family", "auto", "--format", "jsonl"});
+    QVERIFY(dump.waitForStarted());
+    receiver.clock.start();
+    receiver.start();
+    QByteArray errors;
+    QElapsedTimer sinceFrames;
+    if (!row) {
+        // Two full rounds and more.
+        QTest::qWait(3500);
+        errors = dump.readAllStandardError();
+        QCOMPARE(errors.count("no family found at 420000 8N1, 416666 8N1, 115200 8N1 or 100000 8E2; trying again"), 1);
+        QVERIFY2(!errors.contains("linkscope-dump: found "), errors.constData());
+        QVERIFY(dump.readAllStandardOutput().isEmpty());
+        dump.terminate();
+        QVERIFY(dump.waitForFinished());
+        return;
+    }
+    const QByteArray expected = QStringLiteral("found %1 at %2").arg(QLatin1String(row->recordName), row->line.text()).toUtf8();
+    QTRY_VERIFY_WITH_TIMEOUT((errors += dump.readAllStandardError()).contains(expected), 15000);
+    const qint64 foundAt = receiver.clock.elapsed();
+    const qint64 latency = foundAt - 700;
+    qInfo("%s found %lld ms after its frames started", row->recordName, latency);
+    QVERIFY2(latency < 2000, qPrintable(QString::number(latency)));
+    QByteArray records;
+    QTRY_VERIFY_WITH_TIMEOUT((records += dump.readAllStandardOutput()).count('\n') >= 3, 10000);
+    for (const QByteArray &line : records.split('\n')) {
+        const QJsonObject record = QJsonDocument::fromJson(line).object();
+        if (!record.isEmpty())
+            QCOMPARE(record.value("family").toString(), QString::fromLatin1(row->recordName));
+    }
+    dump.terminate();
+    QVERIFY(dump.waitForFinished());
+    QCOMPARE(dump.exitCode(), 0);
+}
+
+QTEST_GUILESS_MAIN(tst_GapLine)
+#include "tst_gapline.moc"
