@@ -51,6 +51,7 @@ private:
     void count(const Outgoing &piece);
     void countFrames(const QVector<AssembledFrame> &frames);
     void warnIfTooFast();
+    void tellWarnings();
 
     const SendOptions &options;
     OutgoingSource &source;
@@ -208,6 +209,12 @@ void Sender::warnIfTooFast()
                      .arg(options.chunkGap * 1000, 0, 'g', 4).arg(period * 1000, 0, 'g', 4));
 }
 
+void Sender::tellWarnings()
+{
+    for (const QString &warning : source.takeWarnings())
+        complain(warning);
+}
+
 Sender::End Sender::run()
 {
     // --rate max asks for no pace, so none is too fast.
@@ -216,6 +223,7 @@ Sender::End Sender::run()
     start = ready = Clock::now();
     Outgoing piece;
     while (!stopRequested() && source.next(piece)) {
+        tellWarnings();
         const bool beyondEnd = options.duration >= 0 && piece.due >= options.duration;
         if (!beyondEnd && inDropout(piece.due)) {
             ++dropped;
@@ -238,6 +246,7 @@ Sender::End Sender::run()
         if (end != Done || pieces == options.count || runIsOver())
             return end;
     }
+    tellWarnings();
     if (!stopRequested() && !source.error().isEmpty()) {
         why = source.error();
         return Failed;

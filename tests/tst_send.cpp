@@ -577,31 +577,50 @@ void tst_Send::loopTakesAPeriod()
 void tst_Send::replayedText_data()
 {
     QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<bool>("piped"); // through standard input, as --replay -
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("sent");
     QTest::addColumn<QString>("said");
     const QByteArray frame = packets::hott({12000});
     const QByteArray record = "{\"t\":0.1,\"raw\":\"" + frame.toHex() + "\"}\n";
-    QTest::newRow("jsonl after a blank line") << "\n" + record << 0 << frame << "frames sent: 1";
-    QTest::newRow("jsonl broken on line 3") << "\n" + record + "{\"t\":0.2,\"raw\":\"a8\n" << 1 << QByteArray()
+    QTest::newRow("jsonl after a blank line") << "\n" + record << false << 0 << frame << "frames sent: 1";
+    QTest::newRow("jsonl broken on line 3") << "\n" + record + "{\"t\":0.2,\"raw\":\"a8\n" << false << 1 << QByteArray()
                                             << "line 3: ";
-    QTest::newRow("text in no form") << QByteArray("hello\nworld\n") << 1 << QByteArray() << "line 1: \"hello\" is text, but neither";
+    QTest::newRow("text in no form") << QByteArray("hello\nworld\n") << false << 1 << QByteArray()
+                                     << "line 1: \"hello\" is text, but neither";
+    QTest::newRow("empty file") << QByteArray() << false << 1 << QByteArray() << "holds nothing to send";
+    QTest::newRow("empty pipe") << QByteArray() << true << 1 << QByteArray()
+                                << "standard input holds nothing to send";
+    QTest::newRow("jsonl piped") << record << true << 0 << frame << "frames sent: 1";
+    const QByteArray backwards("Time [s],Value,Parity Error,Framing Error\n0.1,0x01,,\n0.05,0x02,,\n0.2,0x03,,\n");
+    const QString warned = "line 3: time 0.050000000 s is before the row before it (0.100000000 s)";
+    QTest::newRow("CSV times backwards") << backwards << false << 0 << QByteArray("\x01\x02\x03")
+                                         << "text: " + warned;
+    QTest::newRow("CSV times backwards piped") << backwards << true << 0 << QByteArray("\x01\x02\x03")
+                                               << "standard input: " + warned;
 }
 
 void tst_Send::replayedText()
 {
     QFETCH(QByteArray, contents);
+    QFETCH(bool, piped);
     QFETCH(int, status);
     QFETCH(QByteArray, sent);
     QFETCH(QString, said);
     QFile file(folder.filePath("text"));
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size());
     file.close();
-    int got = -1;
-    QByteArray errors;
-    QCOMPARE(run({"--replay", file.fileName(), "-"}, &got, &errors), sent);
-    QCOMPARE(got, status);
+    QProcess send;
+    if (piped)
+        send.setStandardInputFile(file.fileName());
+    send.start(QStringLiteral(LINKSCOPE_SEND), {"--replay", piped ? "-" : file.fileName(), "-"});
+    QVERIFY(send.waitForFinished(30000));
+    QCOMPARE(send.readAllStandardOutput(), sent);
+    QCOMPARE(send.exitCode(), status);
+    const QByteArray errors = send.readAllStandardError();
     QVERIFY2(QString::fromUtf8(errors).contains(said), errors.constData());
+    // Once, though a file is read through before it is sent.
+    QCOMPARE(QString::fromUtf8(errors).count(said), 1);
 }
 
 void tst_Send::replaysAFileOver2GiB()
