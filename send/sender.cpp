@@ -29,7 +29,7 @@ class Sender
 public:
     enum End {
         Done,
-        Quiet, // standard output was closed: nothing more to say
+        Quiet, // standard output was closed: no error to tell
         Failed,
     };
 
@@ -311,9 +311,8 @@ int runSend(const SendOptions &options)
     if (end == Sender::Done)
         output.drain();
     output.close();
-    // Whoever closed standard output wants no more of it.
-    if (end == Sender::Quiet)
-        return 0;
+    // Whoever closed standard output wants no error, but the summary still
+    // tells what went out, as linkscope-dump's does.
     if (!options.quiet)
         sender.summarise(!options.replayPath.isEmpty());
     if (end == Sender::Failed) {

@@ -454,26 +454,29 @@ void tst_Send::stopsPromptly_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<bool>("unreadPipe"); // else /dev/null, which takes all at once
+    QTest::addColumn<bool>("readerCloses"); // the pipe's reader goes away, where no signal comes
 
     QFile capture(folder.filePath("stop.bin"));
     QVERIFY(capture.open(QIODevice::WriteOnly));
     capture.write(packets::hott({12000}).repeated(50));
     capture.close();
     const QStringList behind{"-r", "1000000", "-"};
-    QTest::newRow("behind schedule") << (QStringList{"-f", "hott"} + behind) << false;
+    QTest::newRow("behind schedule") << (QStringList{"-f", "hott"} + behind) << false << false;
     QTest::newRow("looping replay behind schedule") << (QStringList{"--replay", capture.fileName(), "--loop"} + behind)
-                                                    << false;
-    QTest::newRow("into a pipe nobody reads") << (QStringList{"-f", "hott"} + behind) << true;
+                                                    << false << false;
+    QTest::newRow("into a pipe nobody reads") << (QStringList{"-f", "hott"} + behind) << true << false;
+    QTest::newRow("into a pipe its reader closes") << (QStringList{"-f", "hott"} + behind) << true << true;
 }
 
 void tst_Send::stopsPromptly()
 {
     QFETCH(QStringList, arguments);
     QFETCH(bool, unreadPipe);
+    QFETCH(bool, readerCloses);
 
     int ends[2] = {-1, -1};
     if (unreadPipe)
-        QVERIFY(::pipe(ends) == 0);
+        QVERIFY(::pipe2(ends, O_CLOEXEC) == 0); // the child holds no read end of its own
     else
         ends[1] = ::open("/dev/null", O_WRONLY);
     QTemporaryFile errors;
@@ -488,11 +491,14 @@ void tst_Send::stopsPromptly()
 
     QElapsedTimer sinceStop;
     sinceStop.start();
-    ::kill(send.pid, SIGTERM);
+    if (readerCloses)
+        ::close(ends[0]);
+    else
+        ::kill(send.pid, SIGTERM);
     QTRY_VERIFY_WITH_TIMEOUT(send.ended(), 10000);
     // 100 ms is the aim; a busy machine gets a generous margin.
     QVERIFY2(sinceStop.elapsed() < 2000, qPrintable(QString::number(sinceStop.elapsed())));
-    if (unreadPipe)
+    if (unreadPipe && !readerCloses)
         ::close(ends[0]);
     QVERIFY(WIFEXITED(send.status));
     QCOMPARE(WEXITSTATUS(send.status), 0);
