@@ -222,7 +222,13 @@ Sender::End Sender::run()
         warnIfTooFast();
     start = ready = Clock::now();
     Outgoing piece;
-    while (!stopRequested() && source.next(piece)) {
+    for (;;) {
+        // Time spent waiting for a pipe's input is no stall of the sender:
+        // what comes late goes as soon as it is here.
+        const Clock::time_point asked = Clock::now();
+        if (stopRequested() || !source.next(piece))
+            break;
+        ready += Clock::now() - asked;
         tellWarnings();
         const bool beyondEnd = options.duration >= 0 && piece.due >= options.duration;
         if (!beyondEnd && inDropout(piece.due)) {

@@ -45,6 +45,7 @@ private slots:
     void replayedText_data();
     void replayedText();
     void replaysAFileOver2GiB();
+    void replaysASlowPipeWhole();
 
 private:
     QTemporaryDir folder;
@@ -644,6 +645,27 @@ void tst_Send::replaysAFileOver2GiB()
     // Bytes no frame can use go in bounded pieces, the first at once.
     QCOMPARE(stream, QByteArray(3 << 16, '\0'));
     QVERIFY2(errors.contains("pieces sent: 3,"), errors.constData());
+}
+
+void tst_Send::replaysASlowPipeWhole()
+{
+    const int records = 2000;
+    QFile file(folder.filePath("slow.jsonl"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    for (int i = 0; i < records; ++i)
+        file.write("{\"t\":" + QByteArray::number(i * 0.0005) + ",\"raw\":\"" + packets::hott({12000}).toHex() + "\"}\n");
+    file.close();
+    // A slow writer: the last quarter comes after its records fell due.
+    QProcess writer, send;
+    writer.setStandardOutputProcess(&send);
+    writer.start(QStringLiteral("sh"), {"-c", "head -n 1500 \"$0\"; sleep 1; tail -n +1501 \"$0\"", file.fileName()});
+    send.start(QStringLiteral(LINKSCOPE_SEND), {"--replay", "-", "-"});
+    QVERIFY(send.waitForFinished(30000));
+    QCOMPARE(send.exitCode(), 0);
+    const QByteArray errors = send.readAllStandardError();
+    QCOMPARE(framesIn(send.readAllStandardOutput()).size(), records);
+    QVERIFY2(!errors.contains("late"), errors.constData());
+    QVERIFY(writer.waitForFinished(10000));
 }
 
 QTEST_GUILESS_MAIN(tst_Send)
