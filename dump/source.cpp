@@ -82,7 +82,9 @@ Source openSource(const QString &name, const QByteArray &path, bool stdinClosed)
                 return port;
             }
         } else {
-            return invalid(QStringLiteral("cannot open %1: %2").arg(name, systemError(error)));
+            // A port named by its full path is as likely mistyped or unplugged.
+            const QString hint = error == ENOENT && path.startsWith("/dev/") ? portListHint() : QString();
+            return invalid(QStringLiteral("cannot open %1: %2%3").arg(name, systemError(error), hint));
         }
     }
     if (S_ISDIR(info.st_mode))

@@ -238,7 +238,8 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
                                     QStringLiteral("Send what a file holds: a raw capture (linkscope-dump --write) "
                                                    "or a hex dump frame by frame at --rate, linkscope-dump's jsonl "
                                                    "records at their times (blank lines skipped), or a Saleae CSV "
-                                                   "export at its own byte timing. The file is read as it is sent."),
+                                                   "export at its own byte timing. The file (- for standard input) is read as it "
+                                                   "is sent."),
                                     QStringLiteral("file"));
     const QCommandLineOption input(QStringLiteral("input"),
                                    QStringLiteral("Read the --replay file as raw bytes, a hex dump or a Saleae CSV "

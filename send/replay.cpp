@@ -6,6 +6,7 @@
 #include <QJsonObject>
 
 #include <cmath>
+#include <unistd.h>
 
 namespace {
 
@@ -55,7 +56,8 @@ qint64 firstLine(const QByteArray &head, QByteArray &text)
 
 RecordingReader::RecordingReader(const QString &path, CaptureReader::Input input, qint32 baud,
                                  const QVector<const FamilyDescriptor *> &families)
-    : path(path), input(input), together(1.5 * 10.0 / baud), familyList(families), assembler(families)
+    : path(path), name(path == QLatin1String("-") ? QStringLiteral("standard input") : path), input(input),
+      together(1.5 * 10.0 / baud), familyList(families), assembler(families)
 {
 }
 
@@ -69,14 +71,17 @@ bool RecordingReader::rewind()
 {
     file.close();
     file.setFileName(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+    const bool opened = path == QLatin1String("-") ? file.open(STDIN_FILENO, QIODevice::ReadOnly)
+                                                   : file.open(QIODevice::ReadOnly);
+    if (!opened)
+        return fail(QStringLiteral("cannot read %1: %2").arg(name, file.errorString()));
     ended = false;
     lineNumber = 0;
     reader.reset(new CaptureReader(input));
     unassembled.clear();
     assembler = StreamFramer(familyList);
     unsent.clear();
+    warnings.clear();
     sent = 0;
     open = ReplayPiece();
     ready.clear();
@@ -91,7 +96,7 @@ bool RecordingReader::rewind()
     if (!isText(head))
         return true;
     if (line == 0 && file.size() <= head.size())
-        return fail(QStringLiteral("%1 holds nothing to send: blank lines only").arg(path));
+        return fail(QStringLiteral("%1 holds nothing to send: blank lines only").arg(name));
     json = first.startsWith('{');
     if (json)
         return true;
@@ -103,7 +108,7 @@ bool RecordingReader::rewind()
     if (probe.form() == CaptureReader::Raw)
         return fail(QStringLiteral("%1, line %2: text in no form linkscope-send replays (jsonl records, a hex dump "
                                    "or a Saleae CSV export); give --input raw to send it as it is")
-                        .arg(path).arg(qMax<qint64>(line, 1)));
+                        .arg(name).arg(qMax<qint64>(line, 1)));
     return true;
 }
 
@@ -124,13 +129,13 @@ bool RecordingReader::fillJson()
         const QByteArray read = file.readLine(longestLine + 1);
         if (read.isEmpty()) {
             if (file.error() != QFileDevice::NoError)
-                return fail(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+                return fail(QStringLiteral("cannot read %1: %2").arg(name, file.errorString()));
             ended = true;
             return true;
         }
         ++lineNumber;
         const auto failHere = [&](const QString &what) {
-            return fail(QStringLiteral("%1, line %2: %3").arg(path).arg(lineNumber).arg(what));
+            return fail(QStringLiteral("%1, line %2: %3").arg(name).arg(lineNumber).arg(what));
         };
         if (read.size() > longestLine)
             return failHere(QStringLiteral("longer than any record (1 MiB)"));
@@ -160,13 +165,22 @@ bool RecordingReader::fillCapture()
     QByteArray block(readSize, Qt::Uninitialized);
     const qint64 size = file.read(block.data(), readSize);
     if (size < 0)
-        return fail(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+        return fail(QStringLiteral("cannot read %1: %2").arg(name, file.errorString()));
     const bool atEnd = size == 0;
     if (!(atEnd ? reader->finish() : reader->feed(block.constData(), int(size))))
-        return fail(QStringLiteral("%1: %2").arg(path, reader->errorString()));
+        return fail(QStringLiteral("%1: %2").arg(name, reader->errorString()));
+    for (const QString &warning : reader->takeWarnings())
+        warnings.append(QStringLiteral("%1: %2").arg(name, warning));
     takeDecoded(atEnd);
     ended = atEnd;
     return true;
+}
+
+QStringList RecordingReader::takeWarnings()
+{
+    QStringList taken;
+    taken.swap(warnings);
+    return taken;
 }
 
 void RecordingReader::takeDecoded(bool atEnd)
@@ -264,9 +278,9 @@ ReplaySource::ReplaySource(const QString &path, CaptureReader::Input input, qint
 bool ReplaySource::open(QString &error)
 {
     // A pipe is read once, as it is sent.
-    if (!QFileInfo(reader.fileName()).isFile()) {
+    if (reader.fileName() == QLatin1String("-") || !QFileInfo(reader.fileName()).isFile()) {
         if (loop) {
-            error = QStringLiteral("--loop reads %1 again and again, which a pipe cannot be").arg(reader.fileName());
+            error = QStringLiteral("--loop reads %1 again and again, which a pipe cannot be").arg(reader.shownName());
             return false;
         }
         if (reader.rewind())
@@ -285,13 +299,15 @@ bool ReplaySource::open(QString &error)
         passBytes += piece.bytes.size();
         ++passPieces;
     }
+    checkWarnings = reader.takeWarnings();
+    checked = true;
     fine = fine && reader.error().isEmpty() && reader.rewind();
     if (!fine) {
         error = reader.error();
         return false;
     }
     if (passPieces == 0) {
-        error = QStringLiteral("%1 holds nothing to send").arg(reader.fileName());
+        error = QStringLiteral("%1 holds nothing to send").arg(reader.shownName());
         return false;
     }
     passSeconds = last + 1 / rate;
@@ -302,6 +318,11 @@ bool ReplaySource::next(Outgoing &out)
 {
     ReplayPiece piece;
     if (!reader.next(piece)) {
+        // A file that holds nothing was refused in open(); a pipe tells only now.
+        if (given == 0 && reader.error().isEmpty()) {
+            empty = QStringLiteral("%1 holds nothing to send").arg(reader.shownName());
+            return false;
+        }
         if (!loop || !reader.error().isEmpty() || !reader.rewind() || !reader.next(piece))
             return false;
         timeline.newPass();
@@ -309,12 +330,24 @@ bool ReplaySource::next(Outgoing &out)
     out.bytes = piece.bytes;
     out.due = timeline.place(piece, rate, speed);
     out.kind = Outgoing::Replayed;
+    ++given;
     return true;
 }
 
 QString ReplaySource::error() const
 {
-    return reader.error();
+    return empty.isEmpty() ? reader.error() : empty;
+}
+
+QStringList ReplaySource::takeWarnings()
+{
+    // A file's warnings came in the check, and come again with every pass.
+    if (!checked)
+        return reader.takeWarnings();
+    reader.takeWarnings();
+    QStringList taken;
+    taken.swap(checkWarnings);
+    return taken;
 }
 
 // A pipe, not read ahead, is taken as paced by the rate.

@@ -34,6 +34,7 @@ struct ReplayPiece
 //   at the time of its first byte, so that the gaps come out as they were;
 // - linkscope-dump's JSON lines (told by the first line that is not blank):
 //   each record's raw bytes at its t.
+// "-" is standard input.
 class RecordingReader
 {
 public:
@@ -46,6 +47,10 @@ public:
     bool next(ReplayPiece &piece);
     QString error() const { return why; }
     QString fileName() const { return path; }
+    QString shownName() const { return name; }
+    // What the capture reader found worth a word since the last take, each
+    // after the file's name.
+    QStringList takeWarnings();
     // Raw bytes, as far as read: every piece untimed, none ever broken.
     bool isRaw() const { return !json && reader && reader->form() == CaptureReader::Raw; }
 
@@ -61,7 +66,7 @@ private:
     void group(const QByteArray &bytes, const QVector<double> &times, bool atEnd);
     bool fail(const QString &text);
 
-    const QString path;
+    const QString path, name;
     const CaptureReader::Input input;
     const double together; // seconds between bytes of one timed piece
     QFile file;
@@ -76,6 +81,7 @@ private:
     ReplayPiece open;       // timed bytes still gathering
     double openLast = 0;    // time of its last byte
     std::deque<ReplayPiece> ready;
+    QStringList warnings;
     QString why;
 };
 
@@ -96,6 +102,7 @@ public:
     double bytesPerPiece() const override;
     double secondsPerPiece() const override;
     QString error() const override;
+    QStringList takeWarnings() override;
 
 private:
     // When each piece is due, one after another.
@@ -114,6 +121,10 @@ private:
     const bool loop;
     Timeline timeline;
     qint64 passPieces = 0, passBytes = 0;
+    bool checked = false; // read through once in open(): its warnings are told once
+    QStringList checkWarnings;
+    qint64 given = 0;
+    QString empty; // a pipe that ended before its first piece
     double passSeconds = 0; // one pass, up to where the next would begin
 };
 

@@ -42,7 +42,7 @@ class Sender
 public:
     enum End {
         Done,
-        Quiet, // standard output was closed: nothing more to say
+        Quiet, // standard output was closed: no error to tell
         Failed,
     };
 
@@ -64,6 +64,7 @@ private:
     void count(const Outgoing &piece);
     void countFrames(const QVector<AssembledFrame> &frames);
     void warnIfTooFast();
+    void tellWarnings();
 
     const SendOptions &options;
     OutgoingSource &source;
@@ -222,6 +223,12 @@ void Sender::warnIfTooFast()
                      .arg(options.chunkGap * 1000, 0, 'g', 4).arg(period * 1000, 0, 'g', 4));
 }
 
+void Sender::tellWarnings()
+{
+    for (const QString &warning : source.takeWarnings())
+        complain(warning);
+}
+
 Sender::End Sender::run()
 {
     // --rate max asks for no pace, so none is too fast.
@@ -229,7 +236,14 @@ Sender::End Sender::run()
         warnIfTooFast();
     start = ready = Clock::now();
     Outgoing piece;
-    while (!stopRequested() && source.next(piece)) {
+    for (;;) {
+        // Time spent waiting for a pipe's input is no stall of the sender:
+        // what comes late goes as soon as it is here.
+        const Clock::time_point asked = Clock::now();
+        if (stopRequested() || !source.next(piece))
+            break;
+        ready += Clock::now() - asked;
+        tellWarnings();
         const bool beyondEnd = options.duration >= 0 && piece.due >= options.duration;
         if (!beyondEnd && inDropout(piece.due)) {
             ++dropped;
@@ -252,6 +266,7 @@ Sender::End Sender::run()
         if (end != Done || pieces == options.count || runIsOver())
             return end;
     }
+    tellWarnings();
     if (!stopRequested() && !source.error().isEmpty()) {
         why = source.error();
         return Failed;
@@ -317,9 +332,8 @@ int runSend(const SendOptions &options)
     if (end == Sender::Done)
         output.drain();
     output.close();
-    // Whoever closed standard output wants no more of it.
-    if (end == Sender::Quiet)
-        return 0;
+    // Whoever closed standard output wants no error, but the summary still
+    // tells what went out, as linkscope-dump's does.
     if (!options.quiet)
         sender.summarise(!options.replayPath.isEmpty());
     if (end == Sender::Failed) {

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <limits>
 
@@ -33,6 +34,9 @@ public:
     virtual double secondsPerPiece() const = 0;
     // Why next() returned false before the end, or nothing.
     virtual QString error() const { return QString(); }
+    // What was read but is worth a word (a recording's times that ran
+    // backwards, each naming its line); taken once.
+    virtual QStringList takeWarnings() { return QStringList(); }
 };
 
 #endif

@@ -449,7 +449,8 @@ void tst_Dump::errorExits_data()
     QTest::newRow("unknown format") << QStringList{"-f", "xml", capture} << 2 << "xml" << QString();
     QTest::newRow("unknown option") << QStringList{"--colour", capture} << 2 << "colour" << QString();
     QTest::newRow("missing port") << QStringList{"/dev/linkscope-no-such-port"} << 1
-                                  << "cannot open /dev/linkscope-no-such-port: No such file" << QString();
+                                  << "cannot open /dev/linkscope-no-such-port: No such file or directory (linkscope-dump "
+                                     "--list-ports lists the ports present)" << QString();
     QTest::newRow("missing port by its bare name")
         << QStringList{"linkscope-no-such-port"} << 1
         << "cannot open linkscope-no-such-port: No such file or directory (linkscope-dump --list-ports lists the "

@@ -45,6 +45,7 @@ private slots:
     void replayedText_data();
     void replayedText();
     void replaysAFileOver2GiB();
+    void replaysASlowPipeWhole();
 
 private:
     QTemporaryDir folder;
@@ -468,26 +469,29 @@ void tst_Send::stopsPromptly_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<bool>("unreadPipe"); // else /dev/null, which takes all at once
+    QTest::addColumn<bool>("readerCloses"); // the pipe's reader goes away, where no signal comes
 
     QFile capture(folder.filePath("stop.bin"));
     QVERIFY(capture.open(QIODevice::WriteOnly));
     capture.write(packets::hott({12000}).repeated(50));
     capture.close();
     const QStringList behind{"-r", "1000000", "-"};
-    QTest::newRow("behind schedule") << (QStringList{"-f", "hott"} + behind) << false;
+    QTest::newRow("behind schedule") << (QStringList{"-f", "hott"} + behind) << false << false;
     QTest::newRow("looping replay behind schedule") << (QStringList{"--replay", capture.fileName(), "--loop"} + behind)
-                                                    << false;
-    QTest::newRow("into a pipe nobody reads") << (QStringList{"-f", "hott"} + behind) << true;
+                                                    << false << false;
+    QTest::newRow("into a pipe nobody reads") << (QStringList{"-f", "hott"} + behind) << true << false;
+    QTest::newRow("into a pipe its reader closes") << (QStringList{"-f", "hott"} + behind) << true << true;
 }
 
 void tst_Send::stopsPromptly()
 {
     QFETCH(QStringList, arguments);
     QFETCH(bool, unreadPipe);
+    QFETCH(bool, readerCloses);
 
     int ends[2] = {-1, -1};
     if (unreadPipe)
-        QVERIFY(::pipe(ends) == 0);
+        QVERIFY(::pipe2(ends, O_CLOEXEC) == 0); // the child holds no read end of its own
     else
         ends[1] = ::open("/dev/null", O_WRONLY);
     QTemporaryFile errors;
@@ -502,11 +506,14 @@ void tst_Send::stopsPromptly()
 
     QElapsedTimer sinceStop;
     sinceStop.start();
-    ::kill(send.pid, SIGTERM);
+    if (readerCloses)
+        ::close(ends[0]);
+    else
+        ::kill(send.pid, SIGTERM);
     QTRY_VERIFY_WITH_TIMEOUT(send.ended(), 10000);
     // 100 ms is the aim; a busy machine gets a generous margin.
     QVERIFY2(sinceStop.elapsed() < 2000, qPrintable(QString::number(sinceStop.elapsed())));
-    if (unreadPipe)
+    if (unreadPipe && !readerCloses)
         ::close(ends[0]);
     QVERIFY(WIFEXITED(send.status));
     QCOMPARE(WEXITSTATUS(send.status), 0);
@@ -591,31 +598,50 @@ void tst_Send::loopTakesAPeriod()
 void tst_Send::replayedText_data()
 {
     QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<bool>("piped"); // through standard input, as --replay -
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("sent");
     QTest::addColumn<QString>("said");
     const QByteArray frame = packets::hott({12000});
     const QByteArray record = "{\"t\":0.1,\"raw\":\"" + frame.toHex() + "\"}\n";
-    QTest::newRow("jsonl after a blank line") << "\n" + record << 0 << frame << "frames sent: 1";
-    QTest::newRow("jsonl broken on line 3") << "\n" + record + "{\"t\":0.2,\"raw\":\"a8\n" << 1 << QByteArray()
+    QTest::newRow("jsonl after a blank line") << "\n" + record << false << 0 << frame << "frames sent: 1";
+    QTest::newRow("jsonl broken on line 3") << "\n" + record + "{\"t\":0.2,\"raw\":\"a8\n" << false << 1 << QByteArray()
                                             << "line 3: ";
-    QTest::newRow("text in no form") << QByteArray("hello\nworld\n") << 1 << QByteArray() << "line 1: \"hello\" is text, but neither";
+    QTest::newRow("text in no form") << QByteArray("hello\nworld\n") << false << 1 << QByteArray()
+                                     << "line 1: \"hello\" is text, but neither";
+    QTest::newRow("empty file") << QByteArray() << false << 1 << QByteArray() << "holds nothing to send";
+    QTest::newRow("empty pipe") << QByteArray() << true << 1 << QByteArray()
+                                << "standard input holds nothing to send";
+    QTest::newRow("jsonl piped") << record << true << 0 << frame << "frames sent: 1";
+    const QByteArray backwards("Time [s],Value,Parity Error,Framing Error\n0.1,0x01,,\n0.05,0x02,,\n0.2,0x03,,\n");
+    const QString warned = "line 3: time 0.050000000 s is before the row before it (0.100000000 s)";
+    QTest::newRow("CSV times backwards") << backwards << false << 0 << QByteArray("\x01\x02\x03")
+                                         << "text: " + warned;
+    QTest::newRow("CSV times backwards piped") << backwards << true << 0 << QByteArray("\x01\x02\x03")
+                                               << "standard input: " + warned;
 }
 
 void tst_Send::replayedText()
 {
     QFETCH(QByteArray, contents);
+    QFETCH(bool, piped);
     QFETCH(int, status);
     QFETCH(QByteArray, sent);
     QFETCH(QString, said);
     QFile file(folder.filePath("text"));
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size());
     file.close();
-    int got = -1;
-    QByteArray errors;
-    QCOMPARE(run({"--replay", file.fileName(), "-"}, &got, &errors), sent);
-    QCOMPARE(got, status);
+    QProcess send;
+    if (piped)
+        send.setStandardInputFile(file.fileName());
+    send.start(QStringLiteral(LINKSCOPE_SEND), {"--replay", piped ? "-" : file.fileName(), "-"});
+    QVERIFY(send.waitForFinished(30000));
+    QCOMPARE(send.readAllStandardOutput(), sent);
+    QCOMPARE(send.exitCode(), status);
+    const QByteArray errors = send.readAllStandardError();
     QVERIFY2(QString::fromUtf8(errors).contains(said), errors.constData());
+    // Once, though a file is read through before it is sent.
+    QCOMPARE(QString::fromUtf8(errors).count(said), 1);
 }
 
 void tst_Send::replaysAFileOver2GiB()
@@ -633,6 +659,27 @@ void tst_Send::replaysAFileOver2GiB()
     // Bytes no frame can use go in bounded pieces, the first at once.
     QCOMPARE(stream, QByteArray(3 << 16, '\0'));
     QVERIFY2(errors.contains("pieces sent: 3,"), errors.constData());
+}
+
+void tst_Send::replaysASlowPipeWhole()
+{
+    const int records = 2000;
+    QFile file(folder.filePath("slow.jsonl"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    for (int i = 0; i < records; ++i)
+        file.write("{\"t\":" + QByteArray::number(i * 0.0005) + ",\"raw\":\"" + packets::hott({12000}).toHex() + "\"}\n");
+    file.close();
+    // A slow writer: the last quarter comes after its records fell due.
+    QProcess writer, send;
+    writer.setStandardOutputProcess(&send);
+    writer.start(QStringLiteral("sh"), {"-c", "head -n 1500 \"$0\"; sleep 1; tail -n +1501 \"$0\"", file.fileName()});
+    send.start(QStringLiteral(LINKSCOPE_SEND), {"--replay", "-", "-"});
+    QVERIFY(send.waitForFinished(30000));
+    QCOMPARE(send.exitCode(), 0);
+    const QByteArray errors = send.readAllStandardError();
+    QCOMPARE(framesIn(send.readAllStandardOutput()).size(), records);
+    QVERIFY2(!errors.contains("late"), errors.constData());
+    QVERIFY(writer.waitForFinished(10000));
 }
 
 QTEST_GUILESS_MAIN(tst_Send)
