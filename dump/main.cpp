@@ -2,6 +2,7 @@
 // linkscope-dump: decodes the receiver frames of a serial port, a capture
 // file or standard input into text, CSV or JSON lines, or shows them live.
 #include "dump/session.h"
+#include "dump/sourceoptions.h"
 #include "dump/watchview.h"
 
 #include <QCommandLineParser>
@@ -18,18 +19,6 @@
 #include <unistd.h>
 
 namespace {
-
-// "CRSF 420000 8N1, …" for --help.
-QString familyLines()
-{
-    QStringList lines;
-    for (const FamilyDescriptor *family : allFamilies())
-        lines << QStringLiteral("%1 %2").arg(QLatin1String(family->name), family->line.text());
-    return lines.join(QStringLiteral(", "));
-}
-
-// The longest run, as linkscope-send takes it: about 116 days.
-constexpr double longestDuration = 1e7;
 
 [[noreturn]] void usageError(const QString &text)
 {
@@ -123,24 +112,6 @@ int main(int argc, char *argv[])
     const QCommandLineOption format({QStringLiteral("f"), QStringLiteral("format")},
                                     QStringLiteral("Record format: text, csv or jsonl (default text)."),
                                     QStringLiteral("format"), QStringLiteral("text"));
-    const QCommandLineOption family(QStringLiteral("family"),
-                                    QStringLiteral("The families to look for, comma-separated: %1 (default "
-                                                   "mpx,mpx2,nordax,hott,spektrum). Line defaults: %2. auto, on a "
-                                                   "port, tries 420000 8N1, 416666 8N1, 115200 8N1 and 100000 8E2 "
-                                                   "in turn, about 300 ms each, until one family's frames come, "
-                                                   "says which on standard error and goes on with it; a capture is "
-                                                   "read for every family.")
-                                        .arg(familyNames(), familyLines()),
-                                    QStringLiteral("list"));
-    const QCommandLineOption baud({QStringLiteral("b"), QStringLiteral("baud")},
-                                  QStringLiteral("Baud rate of a serial port (default: the families' own; any rate "
-                                                 "the driver takes)."),
-                                  QStringLiteral("rate"));
-    const QCommandLineOption line(QStringLiteral("line"),
-                                  QStringLiteral("Data bits, parity and stop bits of a serial port, as 8N1, 8E2 or "
-                                                 "8O1 (default: the families' own). A pseudo-terminal keeps no "
-                                                 "parity: it is warned of, not refused."),
-                                  QStringLiteral("bits"));
     const QCommandLineOption write({QStringLiteral("w"), QStringLiteral("write")},
                                    QStringLiteral("Record every byte received, unchanged, to file."),
                                    QStringLiteral("file"));
@@ -149,15 +120,6 @@ int main(int argc, char *argv[])
                                    QStringLiteral("Print no records and no summary (to record only)."));
     const QCommandLineOption count({QStringLiteral("n"), QStringLiteral("count")},
                                    QStringLiteral("Stop after this many frames."), QStringLiteral("frames"));
-    const QCommandLineOption duration({QStringLiteral("d"), QStringLiteral("duration")},
-                                      QStringLiteral("Stop after this many seconds (more than 0, at most 10000000): of the "
-                                                     "run for a port or stream, of the capture's own times for a "
-                                                     "capture file."),
-                                      QStringLiteral("seconds"));
-    const QCommandLineOption input(QStringLiteral("input"),
-                                   QStringLiteral("Read a capture file as raw bytes, a hex dump or a Saleae CSV "
-                                                  "export: raw, hex or saleae (default: told by its content)."),
-                                   QStringLiteral("form"));
     const QCommandLineOption watch(QStringLiteral("watch"),
                                    QStringLiteral("Instead of records, show a live view of the channels, the link and "
                                                   "failsafe in the terminal (a port, or - fed by a pipe or terminal). "
@@ -168,7 +130,9 @@ int main(int argc, char *argv[])
                                       QStringLiteral("list"));
     const QCommandLineOption list(QStringLiteral("list-ports"),
                                   QStringLiteral("List the serial ports present, with description and USB ids."));
-    parser.addOptions({format, family, baud, line, write, force, quiet, count, duration, input, watch, channels, list});
+    const SourceOptions reading;
+    parser.addOptions(reading.options());
+    parser.addOptions({format, write, force, quiet, count, watch, channels, list});
     if (!parser.parse(QCoreApplication::arguments()))
         usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
@@ -203,74 +167,26 @@ int main(int argc, char *argv[])
         options.format = RecordWriter::Jsonl;
     else
         usageError(QStringLiteral("unknown format '%1' (text, csv or jsonl)").arg(name));
+    QString error;
+    if (!reading.apply(parser, options, error))
+        usageError(error);
     bool ok = false;
-    options.autoDetect = parser.value(family).trimmed().toLower() == QLatin1String("auto");
-    if (options.autoDetect) {
-        if (parser.isSet(baud) || parser.isSet(line))
-            usageError(QStringLiteral("--family auto tries every family's line settings itself; give no --baud or "
-                                      "--line with it"));
-        // A capture has no line settings to try: it is read for every family.
-        options.families = allFamilies();
-    } else if (parser.isSet(family)) {
-        QString error;
-        if (!familiesFromList(parser.value(family), options.families, error))
-            usageError(error);
-    }
-    options.line = options.families.first()->line;
-    for (const FamilyDescriptor *chosen : qAsConst(options.families)) {
-        if (options.autoDetect)
-            break;
-        if (chosen->line.baud != options.line.baud && !parser.isSet(baud))
-            options.lineConflict = QStringLiteral("%1 runs at %2 baud and %3 at %4; give --baud")
-                                       .arg(QLatin1String(options.families.first()->recordName))
-                                       .arg(options.line.baud)
-                                       .arg(QLatin1String(chosen->recordName))
-                                       .arg(chosen->line.baud);
-        else if (chosen->line.frameText() != options.line.frameText() && !parser.isSet(line))
-            options.lineConflict = QStringLiteral("%1 runs at %2 and %3 at %4; give --line")
-                                       .arg(QLatin1String(options.families.first()->recordName),
-                                            options.line.frameText(), QLatin1String(chosen->recordName),
-                                            chosen->line.frameText());
-    }
-    if (parser.isSet(baud)) {
-        options.line.baud = parser.value(baud).toInt(&ok);
-        if (!ok || options.line.baud <= 0)
-            usageError(QStringLiteral("bad baud rate '%1'").arg(parser.value(baud)));
-    }
-    if (parser.isSet(line) && !parseLineFrame(parser.value(line), options.line))
-        usageError(QStringLiteral("bad line settings '%1': give data bits 5-8, parity N, E or O, stop bits 1 or 2, "
-                                  "as 8N1 or 8E2").arg(parser.value(line)));
-    options.baud = options.line.baud;
     if (parser.isSet(count)) {
         options.count = parser.value(count).toLongLong(&ok);
         if (!ok || options.count <= 0)
             usageError(QStringLiteral("bad frame count '%1'").arg(parser.value(count)));
     }
-    if (parser.isSet(duration)) {
-        options.duration = parser.value(duration).toDouble(&ok);
-        // NaN fails every comparison, so it is refused with the rest.
-        if (!ok || !(options.duration > 0 && options.duration <= longestDuration))
-            usageError(QStringLiteral("bad duration '%1': give seconds, more than 0 and at most %2")
-                           .arg(parser.value(duration))
-                           .arg(longestDuration, 0, 'f', 0));
-    }
     if (parser.isSet(write) && parser.value(write).isEmpty())
         usageError(QStringLiteral("--write needs a file name"));
     options.recordBytes = argumentBytes(parser.value(write), argc, argv);
     options.recordPath = shownName(parser.value(write));
-    if (parser.isSet(input) && !CaptureReader::inputFromName(parser.value(input), options.input))
-        usageError(QStringLiteral("unknown input form '%1' (raw, hex or saleae)").arg(parser.value(input)));
-    options.inputGiven = parser.isSet(input);
     options.stdinClosed = stdinClosed;
     options.stdoutClosed = stdoutClosed;
     options.force = parser.isSet(force);
     options.quiet = parser.isSet(quiet);
     options.watch = parser.isSet(watch);
-    if (parser.isSet(channels)) {
-        QString error;
-        if (!ChannelList::parse(parser.value(channels), options.channels, error))
-            usageError(error);
-    }
+    if (parser.isSet(channels) && !ChannelList::parse(parser.value(channels), options.channels, error))
+        usageError(error);
     options.makeWatchView = [&options](const QString &source, const QElapsedTimer &clock) {
         return std::unique_ptr<FrameSink>(std::make_unique<WatchView>(source, clock, options.channels));
     };

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dump/output.h"
 
+#include "cli/stopsignals.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -8,6 +11,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <poll.h>
 #include <pthread.h>
 #include <thread>
 #include <unistd.h>
@@ -92,7 +96,17 @@ bool OutputStream::Shared::writeAll(const std::string &text, const std::function
             errno = EINTR;
             return false;
         }
-        const ssize_t n = ::write(fd, at, left);
+        // After a stop, a reader that takes nothing must not hold the run:
+        // wait for room in short steps, so that giveUp is asked again, and
+        // write no more than a pipe with any room takes without blocking.
+        std::size_t piece = left;
+        if (stopRequested()) {
+            pollfd room{fd, POLLOUT, 0};
+            if (::poll(&room, 1, 50) == 0)
+                continue;
+            piece = std::min<std::size_t>(left, 512);
+        }
+        const ssize_t n = ::write(fd, at, piece);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {

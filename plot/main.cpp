@@ -3,6 +3,7 @@
 // input or a serial port as one picture over time (PNG, SVG or PDF),
 // without a display.
 #include "dump/session.h"
+#include "dump/sourceoptions.h"
 #include "plot/jsonlines.h"
 #include "plot/picture.h"
 #include "plot/plotdata.h"
@@ -21,8 +22,6 @@
 #include <unistd.h>
 
 namespace {
-
-constexpr double longestDuration = 2147483.0;
 
 [[noreturn]] void usageError(const QString &text)
 {
@@ -137,18 +136,10 @@ int main(int argc, char *argv[])
     const QCommandLineOption to(QStringLiteral("to"),
                                 QStringLiteral("End the picture this many seconds after the first frame."),
                                 QStringLiteral("s"));
-    const QCommandLineOption baud({QStringLiteral("b"), QStringLiteral("baud")},
-                                  QStringLiteral("Baud rate of a serial port (default 115200)."),
-                                  QStringLiteral("rate"), QStringLiteral("115200"));
-    const QCommandLineOption duration({QStringLiteral("d"), QStringLiteral("duration")},
-                                      QStringLiteral("Read a port or stream for this many seconds; Ctrl-C ends "
-                                                     "sooner and still draws."),
-                                      QStringLiteral("seconds"));
-    const QCommandLineOption input(QStringLiteral("input"),
-                                   QStringLiteral("Read a capture file as raw bytes, a hex dump or a Saleae CSV "
-                                                  "export: raw, hex or saleae (default: told by its content)."),
-                                   QStringLiteral("form"));
-    parser.addOptions({output, size, channels, from, to, baud, duration, input});
+    parser.addOptions({output, size, channels, from, to});
+    // Sources are read as linkscope-dump reads them, with the same words.
+    const SourceOptions reading;
+    parser.addOptions(reading.options());
     if (!parser.parse(QCoreApplication::arguments()))
         usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
@@ -195,31 +186,17 @@ int main(int argc, char *argv[])
             usageError(QStringLiteral("bad size '%1': give WxH in pixels, from 400x300 to 20000x20000")
                            .arg(parser.value(size)));
     }
+    QString error;
     ChannelList chosen;
-    if (parser.isSet(channels)) {
-        QString error;
-        if (!ChannelList::parse(parser.value(channels), chosen, error))
-            usageError(error);
-    }
+    if (parser.isSet(channels) && !ChannelList::parse(parser.value(channels), chosen, error))
+        usageError(error);
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double windowFrom = parser.isSet(from) ? seconds(parser, from) : nan;
     const double windowTo = parser.isSet(to) ? seconds(parser, to) : nan;
     if (windowFrom >= windowTo)
         usageError(QStringLiteral("--from must come before --to"));
-    bool ok = false;
-    options.baud = parser.value(baud).toInt(&ok);
-    if (!ok || options.baud <= 0)
-        usageError(QStringLiteral("bad baud rate '%1'").arg(parser.value(baud)));
-    if (parser.isSet(duration)) {
-        options.duration = parser.value(duration).toDouble(&ok);
-        if (!ok || !(options.duration >= 0.001 && options.duration <= longestDuration))
-            usageError(QStringLiteral("bad duration '%1': give seconds, from 0.001 to %2 (24 days)")
-                           .arg(parser.value(duration))
-                           .arg(longestDuration, 0, 'f', 0));
-    }
-    if (parser.isSet(input) && !CaptureReader::inputFromName(parser.value(input), options.input))
-        usageError(QStringLiteral("unknown input form '%1' (raw, hex or saleae)").arg(parser.value(input)));
-    options.inputGiven = parser.isSet(input);
+    if (!reading.apply(parser, options, error))
+        usageError(error);
 
     // Said before a long run, not after it.
     const QFileInfo target(path);
@@ -248,7 +225,6 @@ int main(int argc, char *argv[])
     const bool regular = options.source != QLatin1String("-") && ::stat(options.sourcePath.constData(), &info) == 0
                          && S_ISREG(info.st_mode);
     if (regular && !options.inputGiven && looksLikeJsonLines(options.sourcePath)) {
-        QString error;
         if (!readJsonLines(options.sourcePath, options.source, progress, error)) {
             say(error);
             status = 1;
@@ -270,7 +246,6 @@ int main(int argc, char *argv[])
                                    families.isEmpty() ? QStringLiteral("no family") : families.join(QStringLiteral(", ")))
                               .arg(data.frames())
                               .arg(spanText(data));
-    QString error;
     if (!drawPicture(data, title, pictureSize, format, path, path, error)) {
         say(error);
         return 1;

@@ -34,6 +34,7 @@ private slots:
     void summaryOutlivesClosedOutput();
     void stopsQuietly_data();
     void stopsQuietly();
+    void stopsWhileOutputIsBlocked();
     void errorExits_data();
     void errorExits();
     void familyFields_data();
@@ -262,6 +263,39 @@ void tst_Dump::stopsQuietly()
     QCOMPARE(dump.exitCode(), 0);
     const QByteArray errors = dump.readAllStandardError();
     QVERIFY2(said.isEmpty() ? errors.isEmpty() : errors.contains(said), errors.constData());
+}
+
+// A reader that never takes another byte leaves the run blocked in a write;
+// a stop signal must still end it within the moment records are given.
+void tst_Dump::stopsWhileOutputIsBlocked()
+{
+    QByteArray capture;
+    for (int f = 0; f < 20000; ++f)
+        capture += hott(QVector<quint16>(8, quint16(11000 + f % 1000)));
+    const QString fifo = folder.filePath(QStringLiteral("never-read"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+    QVERIFY(reader >= 0);
+    QProcess dump;
+    dump.setStandardOutputFile(fifo);
+    dump.start(QStringLiteral(LINKSCOPE_DUMP), {writeFile(folder.filePath("big.bin"), capture), "--format", "jsonl"});
+    QVERIFY(dump.waitForStarted());
+    const QString wchan = QStringLiteral("/proc/%1/wchan").arg(dump.processId());
+    const auto blockedInWrite = [&] {
+        QFile file(wchan);
+        return file.open(QIODevice::ReadOnly) && file.readAll().contains("pipe_write");
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(blockedInWrite(), 10000);
+    QElapsedTimer stopping;
+    stopping.start();
+    dump.terminate();
+    QVERIFY(dump.waitForFinished(10000));
+    const qint64 tookMs = stopping.elapsed();
+    ::close(reader);
+    QCOMPARE(dump.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(tookMs < 3000, qPrintable(QString::number(tookMs)));
+    const QByteArray errors = dump.readAllStandardError();
+    QVERIFY2(errors.contains("cut off by the stop"), errors.constData());
 }
 
 void tst_Dump::csvExportKeepsByteTimes()

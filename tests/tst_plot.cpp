@@ -5,6 +5,7 @@
 #include "pty.h"
 
 #include "decode/encoders.h"
+#include "decode/families/familytable.h"
 
 #include <QImage>
 #include <QProcess>
@@ -285,6 +286,15 @@ void tst_Plot::badInput_data()
                                      << QByteArray("--from") << false;
     QTest::newRow("bad channel list") << mpx(1500) << QStringList{"--channels", "4-1"} << 2
                                       << QByteArray("runs backwards") << false;
+    // Families are chosen with linkscope-dump's own option.
+    FrameRequest request;
+    request.wire = QVector<int>(16, 992);
+    const QByteArray crsf = familyNamed(QStringLiteral("crsf"))->encode(request).repeated(3);
+    QTest::newRow("CRSF without --family: empty axes") << crsf << QStringList() << 1 << QByteArray("no frames") << true;
+    QTest::newRow("CRSF with --family crsf") << crsf << QStringList{"--family", "crsf"} << 0
+                                             << QByteArray("source.png: 3 frames") << true;
+    QTest::newRow("unknown family") << mpx(1500) << QStringList{"--family", "xbus"} << 2 << QByteArray("xbus")
+                                    << false;
 }
 
 void tst_Plot::badInput()

@@ -1,0 +1,115 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "dump/sourceoptions.h"
+
+#include <QCommandLineParser>
+#include <QStringList>
+
+namespace {
+
+// The longest run, as linkscope-send takes it: about 116 days.
+constexpr double longestDuration = 1e7;
+
+// "CRSF 420000 8N1, …" for --help.
+QString familyLines()
+{
+    QStringList lines;
+    for (const FamilyDescriptor *family : allFamilies())
+        lines << QStringLiteral("%1 %2").arg(QLatin1String(family->name), family->line.text());
+    return lines.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+SourceOptions::SourceOptions()
+    : family(QStringLiteral("family"),
+             QStringLiteral("The families to look for, comma-separated: %1 (default mpx,mpx2,nordax,hott,spektrum). "
+                            "Line defaults: %2. auto, on a port, tries 420000 8N1, 416666 8N1, 115200 8N1 and "
+                            "100000 8E2 in turn, about 300 ms each, until one family's frames come, says which on "
+                            "standard error and goes on with it; a capture is read for every family.")
+                 .arg(familyNames(), familyLines()),
+             QStringLiteral("list")),
+      baud({QStringLiteral("b"), QStringLiteral("baud")},
+           QStringLiteral("Baud rate of a serial port (default: the families' own; any rate the driver takes)."),
+           QStringLiteral("rate")),
+      line(QStringLiteral("line"),
+           QStringLiteral("Data bits, parity and stop bits of a serial port, as 8N1, 8E2 or 8O1 (default: the "
+                          "families' own). A pseudo-terminal keeps no parity: it is warned of, not refused."),
+           QStringLiteral("bits")),
+      duration({QStringLiteral("d"), QStringLiteral("duration")},
+               QStringLiteral("Stop after this many seconds (more than 0, at most 10000000): of the run for a port "
+                              "or stream, of the capture's own times for a capture file."),
+               QStringLiteral("seconds")),
+      input(QStringLiteral("input"),
+            QStringLiteral("Read a capture file as raw bytes, a hex dump or a Saleae CSV export: raw, hex or saleae "
+                           "(default: told by its content)."),
+            QStringLiteral("form"))
+{
+}
+
+QList<QCommandLineOption> SourceOptions::options() const
+{
+    return {family, baud, line, duration, input};
+}
+
+bool SourceOptions::apply(const QCommandLineParser &parser, DumpOptions &options, QString &error) const
+{
+    bool ok = false;
+    options.autoDetect = parser.value(family).trimmed().toLower() == QLatin1String("auto");
+    if (options.autoDetect) {
+        if (parser.isSet(baud) || parser.isSet(line)) {
+            error = QStringLiteral("--family auto tries every family's line settings itself; give no --baud or "
+                                   "--line with it");
+            return false;
+        }
+        // A capture has no line settings to try: it is read for every family.
+        options.families = allFamilies();
+    } else if (parser.isSet(family) && !familiesFromList(parser.value(family), options.families, error)) {
+        return false;
+    }
+    options.line = options.families.first()->line;
+    for (const FamilyDescriptor *chosen : qAsConst(options.families)) {
+        if (options.autoDetect)
+            break;
+        if (chosen->line.baud != options.line.baud && !parser.isSet(baud))
+            options.lineConflict = QStringLiteral("%1 runs at %2 baud and %3 at %4; give --baud")
+                                       .arg(QLatin1String(options.families.first()->recordName))
+                                       .arg(options.line.baud)
+                                       .arg(QLatin1String(chosen->recordName))
+                                       .arg(chosen->line.baud);
+        else if (chosen->line.frameText() != options.line.frameText() && !parser.isSet(line))
+            options.lineConflict = QStringLiteral("%1 runs at %2 and %3 at %4; give --line")
+                                       .arg(QLatin1String(options.families.first()->recordName),
+                                            options.line.frameText(), QLatin1String(chosen->recordName),
+                                            chosen->line.frameText());
+    }
+    if (parser.isSet(baud)) {
+        options.line.baud = parser.value(baud).toInt(&ok);
+        if (!ok || options.line.baud <= 0) {
+            error = QStringLiteral("bad baud rate '%1'").arg(parser.value(baud));
+            return false;
+        }
+    }
+    if (parser.isSet(line) && !parseLineFrame(parser.value(line), options.line)) {
+        error = QStringLiteral("bad line settings '%1': give data bits 5-8, parity N, E or O, stop bits 1 or 2, as "
+                               "8N1 or 8E2")
+                    .arg(parser.value(line));
+        return false;
+    }
+    options.baud = options.line.baud;
+    if (parser.isSet(duration)) {
+        options.duration = parser.value(duration).toDouble(&ok);
+        // NaN fails every comparison, so it is refused with the rest.
+        if (!ok || !(options.duration > 0 && options.duration <= longestDuration)) {
+            error = QStringLiteral("bad duration '%1': give seconds, more than 0 and at most %2")
+                        .arg(parser.value(duration))
+                        .arg(longestDuration, 0, 'f', 0);
+            return false;
+        }
+    }
+    if (parser.isSet(input) && !CaptureReader::inputFromName(parser.value(input), options.input)) {
+        error = QStringLiteral("unknown input form '%1' (raw, hex or saleae)").arg(parser.value(input));
+        return false;
+    }
+    options.inputGiven = parser.isSet(input);
+    return true;
+}

@@ -1,0 +1,32 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The options that say how a source is read (which families, the line
+// settings, the capture form, how long), shared by every program that reads
+// as linkscope-dump does, so that they take the same words.
+#ifndef LINKSCOPE_DUMP_SOURCEOPTIONS_H
+#define LINKSCOPE_DUMP_SOURCEOPTIONS_H
+
+#include "dump/session.h"
+
+#include <QCommandLineOption>
+#include <QList>
+
+class QCommandLineParser;
+
+class SourceOptions
+{
+public:
+    SourceOptions();
+
+    QList<QCommandLineOption> options() const;
+    // Fills the reading part of options; false with a usage error in error.
+    bool apply(const QCommandLineParser &parser, DumpOptions &options, QString &error) const;
+
+private:
+    QCommandLineOption family;
+    QCommandLineOption baud;
+    QCommandLineOption line;
+    QCommandLineOption duration;
+    QCommandLineOption input;
+};
+
+#endif
