@@ -2,6 +2,7 @@
 #include "plot/jsonlines.h"
 
 #include "cli/stopsignals.h"
+#include "decode/families/familytable.h"
 #include "decode/microseconds.h"
 #include "dump/framesink.h"
 
@@ -11,6 +12,42 @@
 
 #include <cmath>
 #include <limits>
+
+namespace {
+
+// A record's raw frame, read by the family it names; the window's five are
+// told by their own bytes, as linkscope-dump tells them.
+bool readRecord(const QByteArray &raw, const QJsonObject &record, FrameReading &reading)
+{
+    const FamilyDescriptor *family = familyNamed(record.value(QLatin1String("family")).toString());
+    if (!family || family->srxl || !family->frameLength || family->frameLength(raw.constData(), raw.size()) != raw.size())
+        return readFrame(raw.constData(), raw.size(), reading);
+    reading = FrameReading();
+    if (family->readVariant && family->fits) {
+        // Of the forms the frame fits, the one the record was read in.
+        const unsigned forms = family->fits(raw.constData());
+        const int format = record.value(QLatin1String("format")).toInt();
+        bool read = false;
+        for (unsigned form = 1; form != 0 && form <= forms; form <<= 1) {
+            if (!(forms & form))
+                continue;
+            FrameReading candidate;
+            family->readVariant(raw.constData(), raw.size(), int(form), candidate);
+            if (!read || candidate.format == format) {
+                reading = candidate;
+                read = true;
+            }
+        }
+        if (!read)
+            return false;
+    } else {
+        family->read(raw.constData(), raw.size(), reading);
+    }
+    reading.crcOk = !family->check || family->check(raw.constData(), raw.size());
+    return true;
+}
+
+} // namespace
 
 bool looksLikeJsonLines(const QByteArray &path)
 {
@@ -59,7 +96,7 @@ bool readJsonLines(const QByteArray &path, const QString &name, FrameSink &sink,
         const QJsonValue t = record.value(QLatin1String("t"));
         if (!t.isNull() && !t.isUndefined() && (!t.isDouble() || !std::isfinite(t.toDouble())))
             return fail(QStringLiteral("\"t\" is no time in seconds"));
-        if (!readFrame(raw.constData(), raw.size(), reading))
+        if (!readRecord(raw, record, reading))
             return fail(QStringLiteral("\"raw\" holds no frame of a known family"));
         sink.take(reading, t.isDouble() ? t.toDouble() : std::numeric_limits<double>::quiet_NaN());
     }

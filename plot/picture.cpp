@@ -43,6 +43,7 @@ const QColor failsafeColour(255, 196, 196);
 const QColor silenceColour(196, 208, 232);
 const QColor crcColour(200, 0, 0);
 const QColor strayColour(230, 140, 0);
+const QColor lostColour(120, 60, 160);
 const QColor intervalColour(40, 40, 40);
 
 QColor channelColour(int number)
@@ -246,23 +247,29 @@ QChart *eventsPanel(const PlotData &data)
     QChart *chart = newChart();
     QValueAxis *x = timeAxis(data, true);
     auto *y = new QCategoryAxis;
-    y->setRange(0, 2);
+    y->setRange(0, 3);
     y->append(QStringLiteral("stray bytes"), 1);
-    y->append(QStringLiteral("CRC failures"), 2);
+    y->append(QStringLiteral("frames lost"), 2);
+    y->append(QStringLiteral("CRC failures"), 3);
     y->setLabelsPosition(QCategoryAxis::AxisLabelsPositionCenter);
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);
-    attach(chart, bands(data, [](const PlotColumn &c) { return c.silence; }, 0, 2, silenceColour,
+    attach(chart, bands(data, [](const PlotColumn &c) { return c.silence; }, 0, 3, silenceColour,
                         QStringLiteral("silence")),
            x, y);
     QAreaSeries *stray = bands(data, [](const PlotColumn &c) { return c.strayBytes > 0; }, 0.2, 0.8, strayColour,
                                QStringLiteral("stray bytes"));
-    QAreaSeries *failures = bands(data, [](const PlotColumn &c) { return c.crcFailures > 0; }, 1.2, 1.8,
+    // Lost frames as the family flags them (FPORT, SBUS, SRXL2); none for families without the flag.
+    QAreaSeries *lost = bands(data, [](const PlotColumn &c) { return c.framesLost > 0; }, 1.2, 1.8, lostColour,
+                              QStringLiteral("frames lost"));
+    QAreaSeries *failures = bands(data, [](const PlotColumn &c) { return c.crcFailures > 0; }, 2.2, 2.8,
                                   crcColour, QStringLiteral("CRC failures"));
     attach(chart, stray, x, y);
+    attach(chart, lost, x, y);
     attach(chart, failures, x, y);
     // The rows' own labels name the ticks; the legend names the silence band.
-    for (QAbstractSeries *series : {static_cast<QAbstractSeries *>(stray), static_cast<QAbstractSeries *>(failures)}) {
+    for (QAbstractSeries *series : {static_cast<QAbstractSeries *>(stray), static_cast<QAbstractSeries *>(lost),
+                                    static_cast<QAbstractSeries *>(failures)}) {
         for (QLegendMarker *marker : chart->legend()->markers(series))
             marker->setVisible(false);
     }
@@ -303,7 +310,9 @@ bool drawPicture(const PlotData &data, const QString &title, const QSize &size, 
     QGraphicsScene scene(QRectF(QPointF(0, 0), size));
     scene.setBackgroundBrush(Qt::white);
     const int height = size.height(), right = size.width() - rightMargin;
-    const int channelsEnd = int(height * 0.58), intervalEnd = int(height * 0.80);
+    // The events' three rows keep room for their names in a small picture.
+    const int intervalEnd = qMin(int(height * 0.80), height - bottomHeight - 8 - 3 * 26);
+    const int channelsEnd = qMin(int(height * 0.58), intervalEnd - 90);
     const struct
     {
         QChart *chart;

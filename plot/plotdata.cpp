@@ -12,6 +12,7 @@ void merge(PlotColumn &into, const PlotColumn &from)
 {
     into.frames += from.frames;
     into.crcFailures += from.crcFailures;
+    into.framesLost += from.framesLost;
     into.strayBytes += from.strayBytes;
     into.failsafe = into.failsafe || from.failsafe;
     into.silence = into.silence || from.silence;
@@ -169,6 +170,8 @@ void PlotData::take(const FrameReading &frame, double t)
     if (wasFailsafe)
         mark(lastGood, x, &PlotColumn::failsafe);
     buckets[lastBucket].failsafe = buckets[lastBucket].failsafe || frame.failsafe == 1;
+    if (frame.frameLost == 1)
+        ++buckets[lastBucket].framesLost;
     wasFailsafe = frame.failsafe == 1;
     lastGood = x;
     // NORDAX has no public scale: its words are drawn as sent, and the

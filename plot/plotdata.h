@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What linkscope-plot draws, gathered frame by frame into one bucket per
 // pixel column: each channel's lowest and highest value, the intervals
-// between frames, CRC failures, stray bytes, failsafe and silences. The
+// between frames, CRC failures, lost frames, stray bytes, failsafe and silences. The
 // buckets double in width as the time span grows, so that memory stays the
 // same however long the source is, and no frame's value is lost to a sample.
 #ifndef LINKSCOPE_PLOT_PLOTDATA_H
@@ -21,6 +21,7 @@ struct PlotColumn
 {
     int frames = 0;
     int crcFailures = 0;
+    int framesLost = 0; // frames whose family flags a lost frame
     qint64 strayBytes = 0;
     bool failsafe = false;
     bool silence = false; // part of a time without frames for longer than silenceAfter

@@ -41,6 +41,7 @@ constexpr int axisLeft = 120, axisRight = 1600 - 150;
 // The colours the picture gives the bands and channel 1.
 const QRgb failsafeColour = qRgb(255, 196, 196);
 const QRgb silenceColour = qRgb(196, 208, 232);
+const QRgb lostColour = qRgb(120, 60, 160);
 const QRgb channelOneColour = qRgb(31, 119, 180);
 
 int run(const QStringList &arguments, QByteArray *errors = nullptr, const QByteArray &input = QByteArray())
@@ -70,17 +71,27 @@ QByteArray mpx(int channelOne)
     return mpxFrame(words);
 }
 
-// linkscope-dump's JSON lines: HOTT at 100 frames/s for seconds, leaving
-// out those in a pause and marking failsafe ones.
-QByteArray jsonLines(double seconds, double pauseFrom, double pauseTo, double failsafeFrom, double failsafeTo)
+// linkscope-dump's JSON lines: HOTT (or another family of the table) at
+// 100 frames/s for seconds, leaving out those in a pause and marking
+// failsafe ones.
+QByteArray jsonLines(double seconds, double pauseFrom, double pauseTo, double failsafeFrom, double failsafeTo,
+                     const char *family = "HOTT")
 {
     QByteArray text;
     for (int i = 0; i < int(seconds * 100); ++i) {
         const double t = i / 100.0;
         if (t >= pauseFrom && t < pauseTo)
             continue;
-        const QByteArray frame = hottFrame(QVector<quint16>(8, hottWord(1500)), t >= failsafeFrom && t < failsafeTo);
-        text += "{\"t\":" + QByteArray::number(t, 'f', 6) + ",\"family\":\"HOTT\",\"raw\":\"" + frame.toHex() + "\"}\n";
+        const bool failsafe = t >= failsafeFrom && t < failsafeTo;
+        QByteArray frame = hottFrame(QVector<quint16>(8, hottWord(1500)), failsafe);
+        if (qstrcmp(family, "HOTT") != 0) {
+            FrameRequest request;
+            request.wire = QVector<int>(16, 992);
+            request.failsafe = failsafe;
+            frame = familyNamed(QLatin1String(family))->encode(request);
+        }
+        text += "{\"t\":" + QByteArray::number(t, 'f', 6) + ",\"family\":\"" + family + "\",\"raw\":\""
+                + frame.toHex() + "\"}\n";
     }
     return text;
 }
@@ -158,6 +169,10 @@ void tst_Plot::bandsShowWhereTheyHappened_data()
     QTest::newRow("failsafe from 12 to 14 s") << jsonLines(20, none, none, 12, 14) << uint(failsafeColour) << 12.0 << 14.0;
     QTest::newRow("no failsafe, no band") << jsonLines(20, none, none, none, none) << uint(failsafeColour) << -1.0 << -1.0;
     QTest::newRow("silence from 8 to 9 s") << jsonLines(20, 8, 9, none, none) << uint(silenceColour) << 8.0 << 9.0;
+    // SBUS sets its frame-lost bit with failsafe; lost frames are ticks of their own.
+    QTest::newRow("SBUS frames lost from 5 to 7 s") << jsonLines(20, none, none, 5, 7, "SBUS") << uint(lostColour)
+                                                    << 5.0 << 7.0;
+    QTest::newRow("HOTT has no lost frames") << jsonLines(20, none, none, 5, 7) << uint(lostColour) << -1.0 << -1.0;
     QTest::newRow("a pause of 0.3 s is no silence") << jsonLines(20, 8, 8.3, none, none) << uint(silenceColour) << -1.0 << -1.0;
 }
 
