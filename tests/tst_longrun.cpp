@@ -73,7 +73,9 @@ void tst_LongRun::memoryStaysFlat()
     QSKIP("the sanitizer's allocator keeps freed memory in quarantine; LeakSanitizer checks for leaks at exit");
 #else
     QVERIFY2(qAbs(heapGrowth) < 1024 * 1024, qPrintable(QString::number(heapGrowth)));
-    QVERIFY2(qAbs(residentGrowth) < 1024 * 1024, qPrintable(QString::number(residentGrowth)));
+    // Resident memory may also shrink, as the kernel takes back pages of the
+    // shared libraries that were not touched since; only growth is a leak.
+    QVERIFY2(residentGrowth < 1024 * 1024, qPrintable(QString::number(residentGrowth)));
 #endif
 }
 
