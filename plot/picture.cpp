@@ -91,6 +91,9 @@ QAreaSeries *bands(const PlotData &data, const std::function<bool(const PlotColu
     lower->append(start, low);
     lower->append(end, low);
     auto *area = new QAreaSeries(upper, lower);
+    // The area does not own its edges: they go with it.
+    upper->setParent(area);
+    lower->setParent(area);
     area->setName(name);
     area->setPen(Qt::NoPen);
     area->setBrush(colour);
