@@ -120,7 +120,7 @@ int chainAt(const FamilySet &set, const char *data, int size, int pos, int depth
         return final ? 0 : -1;
     // A frame longer than receivers send is never waited for.
     const Candidate c = candidateAt(set, data + pos, size - pos, final);
-    if (c.incomplete && size - pos < longestSentFrame)
+    if (c.incomplete && size - pos < set.longestSent())
         return -1;
     int lengths[FamilySet::maxCandidates];
     int count = 0;
@@ -129,7 +129,7 @@ int chainAt(const FamilySet &set, const char *data, int size, int pos, int depth
     } else {
         // The length the stream has been using is tried first.
         for (int i = 0; i < c.count; ++i) {
-            if (c.lengths[i] <= longestSentFrame)
+            if (c.lengths[i] <= set.longestSent())
                 lengths[count++] = c.lengths[i];
         }
         for (int i = 1; i < count; ++i) {
@@ -145,7 +145,7 @@ int chainAt(const FamilySet &set, const char *data, int size, int pos, int depth
         for (int q = pos + 1; c.good == 0 && q < pos + length && !cut; ++q) {
             const Candidate inner = candidateAt(set, data + q, size - q, final);
             cut = inner.good > 0;
-            arriving = arriving || (inner.incomplete && size - q < longestSentFrame);
+            arriving = arriving || (inner.incomplete && size - q < set.longestSent());
         }
         if (cut)
             continue;
@@ -245,7 +245,7 @@ int FrameAssembler::lengthAtSync(const int *lengths, int count) const
         if (lengths[i] == lastLength)
             length = lengths[i];
     }
-    return length <= longestSentFrame ? length : 0;
+    return length <= families->longestSent() ? length : 0;
 }
 
 void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)

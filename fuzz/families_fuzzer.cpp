@@ -155,9 +155,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                            [&](const Span &c) { return c.overlaps(s.offset, s.length); });
     };
 
+    // How many frames from index i on follow each other without a gap.
+    const auto chainFrom = [&](int i) {
+        int n = 1;
+        while (i + n < frames.size()
+               && frames.at(i + n).offset == frames.at(i + n - 1).offset + frames.at(i + n - 1).bytes.size())
+            ++n;
+        return n;
+    };
     qint64 framed = 0;
     qint64 previousEnd = -1;
-    for (const AssembledFrame &frame : qAsConst(frames)) {
+    for (int i = 0; i < frames.size(); ++i) {
+        const AssembledFrame &frame = frames.at(i);
         if (!frame.family() || !chosen.contains(frame.family()))
             fail("a frame is of no family looked for");
         const char *bytes = frame.bytes.constData();
@@ -167,8 +176,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             fail("a frame is not where the stream has it");
         if (frame.crcOk != frame.family()->check(bytes, frame.bytes.size()))
             fail("a frame's check verdict is wrong");
-        if (!frame.crcOk && frame.offset != previousEnd)
-            fail("a frame with a failed check does not start where the last one ended");
+        // Damaged frames count before the first good one only as a chain.
+        if (!frame.crcOk && frame.offset != previousEnd && chainFrom(i) < FrameAssembler::framesToSync)
+            fail("a frame with a failed check neither starts where the last one ended nor heads a chain");
         frame.family()->read(bytes, frame.bytes.size(), reading);
         if (reading.crcOk != frame.crcOk)
             fail("reading a frame gives another check verdict");

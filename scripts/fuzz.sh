@@ -94,6 +94,8 @@ for mask in [1 << i for i in range(11)] + [0xFFFF]:
             out += bytes([(size - 1) << 2 | kind]) + bytes(rng.randrange(256) for _ in range(80))
         open(os.path.join(dst, "mask-%04x-%d" % (mask, size)), "wb").write(out)
 PY
+# Inputs that once broke a rule, run first every time.
+cp fuzz/families-regressions/* build/fuzz/families-seeds/
 build/fuzz/fuzz/families_fuzzer -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
     -artifact_prefix=build/fuzz/families- build/fuzz/families-corpus build/fuzz/families-seeds
 # SBUS and DSM: the first byte picks the families (bit 7 adds CRSF), then

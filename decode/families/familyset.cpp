@@ -3,6 +3,8 @@
 
 FamilySet::FamilySet(const QVector<const FamilyDescriptor *> &families) : chosen(families)
 {
+    for (const FamilyDescriptor *family : families)
+        longest = qMax(longest, family->longestSent);
     slotList.resize(1);
     for (int byte = 0; byte < 256; ++byte) {
         Slot slot;

@@ -5,6 +5,7 @@
 #define LINKSCOPE_FAMILYSET_H
 
 #include "decode/families/familytable.h"
+#include "decode/framing.h"
 
 class FamilySet
 {
@@ -17,6 +18,8 @@ public:
     static const FamilySet &defaults();
 
     const QVector<const FamilyDescriptor *> &families() const { return chosen; }
+    // The longest frame any of the families sends.
+    int longestSent() const { return longest; }
 
     // The lengths a frame starting at data may have, each with its family,
     // in table order; undecided is set where a family needs more bytes to
@@ -51,6 +54,7 @@ private:
     };
 
     QVector<const FamilyDescriptor *> chosen;
+    int longest = longestSentFrame;
     quint8 byteSlot[256]; // into slotList; slot 0 holds no family
     QVector<Slot> slotList;
 };

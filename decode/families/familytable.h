@@ -48,6 +48,10 @@ struct FamilyDescriptor
     QByteArray startBytes;
     int (*frameLength)(const char *data, int available) = nullptr;
     bool (*check)(const char *data, int length) = nullptr;
+    // The longest frame receivers send, where it is longer than the
+    // window's families' (SRXL2's 80 bytes): a damaged frame is only ever
+    // taken, and a candidate waited for, up to this length.
+    int longestSent = 0;
     // Reads a whole frame that frameLength accepted, its check passed or not.
     void (*read)(const char *data, int length, FrameReading &reading) = nullptr;
 

@@ -97,6 +97,7 @@ FamilyDescriptor srxl2Family()
     row.periodNote = "every 11 ms";
     row.startBytes = QByteArray(1, char(startByte));
     row.frameLength = srxl2Length;
+    row.longestSent = longestPacket;
     row.check = frameCrcMatches;
     row.read = srxl2Read;
     row.defaultChannels = 8;
