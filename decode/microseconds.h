@@ -30,8 +30,12 @@ struct FrameReading
 
     const char *family = nullptr; // as the window names it
     bool crcOk = false;
+    // False where the family carries no checksum (SBUS, DSM): crcOk then
+    // says only that the frame keeps the family's rules.
+    bool hasCheck = true;
     int failsafe = -1; // -1 where the family carries no such flag, else 0 or 1
     int channels = 0;
+    int droppedChannels = 0; // values the frame carried beyond the channels a family has
     int wire[maxChannels];
     int us[maxChannels];
 
@@ -62,6 +66,8 @@ struct FrameReading
 
     void clearExtras()
     {
+        hasCheck = true;
+        droppedChannels = 0;
         type = nullptr;
         frameLost = -1;
         rssi = frameLosses = noValue;

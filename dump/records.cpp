@@ -99,7 +99,7 @@ void RecordWriter::header(int channels)
         appendPadded(line, "offset", 10, true);
         line += "  ";
         appendPadded(line, "family", 18, false);
-        appendPadded(line, "crc", 7, false);
+        appendPadded(line, "crc", 9, false);
         appendPadded(line, "failsafe", 9, false);
         line += " us (µs) / wire (as sent) / raw frame";
         if (!chosen.all()) {
@@ -111,7 +111,7 @@ void RecordWriter::header(int channels)
     }
     line += "t,offset,family,crc_ok,failsafe";
     if (extraFields) {
-        line += ",type,frame_lost,rssi,frame_losses";
+        line += ",type,frame_lost,rssi,frame_losses,channels_dropped";
         for (const LinkField &field : linkFields) {
             line += ',';
             line += field.name;
@@ -160,6 +160,8 @@ void RecordWriter::extras(const FrameReading &frame)
     field("frame_lost", lost, 0, lost != nullptr, false);
     field("rssi", nullptr, frame.rssi, frame.rssi != FrameReading::noValue);
     field("frame_losses", nullptr, frame.frameLosses, frame.frameLosses != FrameReading::noValue);
+    // Values a frame carried for channels its family does not have (CRSF's 0x17 past channel 24).
+    field("channels_dropped", nullptr, frame.droppedChannels, frame.droppedChannels > 0);
     const auto gapExtras = [&] {
         field("ch17", nullptr, frame.ch17, frame.ch17 >= 0);
         field("ch18", nullptr, frame.ch18, frame.ch18 >= 0);
@@ -281,6 +283,10 @@ void RecordWriter::readings(const FrameReading &frame, int columns, const char *
 void RecordWriter::write(const FrameReading &frame, double t, qint64 offset, const char *raw, int length)
 {
     const char *failsafe = frame.failsafe < 0 ? nullptr : frame.failsafe ? "true" : "false";
+    // SBUS and DSM carry no checksum: a frame that keeps their rules has
+    // none to pass, and says so with null.
+    const bool noCheck = !frame.hasCheck && frame.crcOk;
+    const char *crc = noCheck ? "null" : frame.crcOk ? "true" : "false";
     switch (format) {
     case Jsonl:
         line += "{\"t\":";
@@ -292,7 +298,9 @@ void RecordWriter::write(const FrameReading &frame, double t, qint64 offset, con
         appendInt(line, offset);
         line += ",\"family\":\"";
         line += frame.family;
-        line += frame.crcOk ? "\",\"crc_ok\":true,\"failsafe\":" : "\",\"crc_ok\":false,\"failsafe\":";
+        line += "\",\"crc_ok\":";
+        line += crc;
+        line += ",\"failsafe\":";
         line += failsafe ? failsafe : "null";
         if (!chosen.all()) {
             line += ",\"channels\":[";
@@ -319,7 +327,10 @@ void RecordWriter::write(const FrameReading &frame, double t, qint64 offset, con
         appendInt(line, offset);
         line += ',';
         line += frame.family;
-        line += frame.crcOk ? ",true," : ",false,";
+        line += ',';
+        if (!noCheck)
+            line += crc;
+        line += ',';
         if (failsafe)
             line += failsafe;
         if (extraFields)
@@ -342,7 +353,7 @@ void RecordWriter::write(const FrameReading &frame, double t, qint64 offset, con
         appendPadded(line, cell, 10, true);
         line += "  ";
         appendPadded(line, frame.family, 18, false);
-        appendPadded(line, frame.crcOk ? "OK" : "FALSE", 7, false);
+        appendPadded(line, noCheck ? "no check" : frame.crcOk ? "OK" : "FALSE", 9, false);
         appendPadded(line, failsafe ? (frame.failsafe ? "FAILSAFE" : "no") : "-", 9, false);
         if (extraFields)
             extras(frame);

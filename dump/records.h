@@ -30,7 +30,7 @@ public:
     // t in seconds, or NaN where the source has no time, as a file has not.
     void write(const FrameReading &frame, double t, qint64 offset, const char *raw, int length);
     // Records carry the fields only some families have (type, frame_lost,
-    // rssi, frame_losses, link); a CSV header names them all.
+    // rssi, frame_losses, channels_dropped, link); a CSV header names them all.
     void setFamilyFields(bool on) { extraFields = on; }
     bool familyFields() const { return extraFields; }
     // Records carry SBUS's and DSM's fields too (ch17, ch18, format, fades,

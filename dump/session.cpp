@@ -137,6 +137,7 @@ private:
     bool ended = false;  // a limit was reached, or nothing is left to do
     bool failed = false;
     qint64 frames = 0, crcFailures = 0, failsafeFrames = 0, lostFrames = 0;
+    qint64 uncheckedFrames = 0; // SBUS and DSM carry no check to fail
     bool frameLostFlags = false; // a family that flags lost frames was seen
     // Frames per family, and per family and type; the names are the
     // readers' own constants.
@@ -323,6 +324,7 @@ void Session::show(const QVector<AssembledFrame> &found)
         ++frames;
         countFamily(reading);
         crcFailures += !reading.crcOk;
+        uncheckedFrames += reading.crcOk && !reading.hasCheck;
         // Only a frame whose CRC matches says anything about the receiver.
         failsafeFrames += reading.failsafe == 1 && reading.crcOk;
         frameLostFlags = frameLostFlags || reading.frameLost >= 0;
@@ -742,7 +744,12 @@ void Session::summarise()
         types.sort();
         text += QStringLiteral("\nframe types: %1").arg(types.join(QStringLiteral(", ")));
     }
-    text += QStringLiteral("\nCRC failures: %1\nfailsafe frames: %2\n").arg(crcFailures).arg(failsafeFrames);
+    text += QStringLiteral("\nCRC failures: %1").arg(crcFailures);
+    if (uncheckedFrames > 0)
+        text += QStringLiteral(" (%1 %2 without a check: SBUS and DSM carry none)")
+                    .arg(uncheckedFrames)
+                    .arg(uncheckedFrames == 1 ? QStringLiteral("frame") : QStringLiteral("frames"));
+    text += QStringLiteral("\nfailsafe frames: %1\n").arg(failsafeFrames);
     if (frameLostFlags)
         text += QStringLiteral("frames flagged lost: %1\n").arg(lostFrames);
     text += QStringLiteral("stray bytes: %1\n").arg(assembler.strayBytes() + (cutShort() ? 0 : assembler.keptBytes()));

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -51,11 +52,14 @@ void WatchFigures::add(const FrameReading &frame, double t)
         lostFrames = std::max<qint64>(lostFrames, 0) + frame.frameLost;
         ++flaggingFrames;
     }
-    // Link statistics carry no channels and say nothing of failsafe.
-    if (frame.channels == 0 && frame.failsafe < 0)
-        return;
-    inFailsafe = frame.failsafe == 1;
-    failsafeFrames += inFailsafe;
+    // A frame that tells failsafe sets it, link statistics by their LQ; one
+    // that carries channels without telling ends it, as a receiver that
+    // falls silent in failsafe sends channels only outside it.
+    if (frame.failsafe >= 0)
+        inFailsafe = frame.failsafe == 1;
+    else if (frame.channels > 0)
+        inFailsafe = false;
+    failsafeFrames += frame.failsafe == 1;
 
     int at = 0;
     while (at < int(families.size()) && families[std::size_t(at)].name != frame.family)
@@ -66,7 +70,11 @@ void WatchFigures::add(const FrameReading &frame, double t)
         families.push_back({frame.family, words, WatchChannel::none, WatchChannel::none, 0, {}});
     }
     newest = at;
+    // Link statistics leave the channels as they stand.
+    if (frame.channels == 0)
+        return;
     Family &family = families[std::size_t(at)];
+    family.channelsAt = t;
     if (int(family.channels.size()) < frame.channels)
         family.channels.resize(std::size_t(frame.channels));
     const int *values = family.words ? frame.wire : frame.us;
@@ -77,6 +85,7 @@ void WatchFigures::add(const FrameReading &frame, double t)
         if (!channel.carried)
             continue;
         channel.value = value;
+        channel.seenAt = t;
         channel.low = channel.low == WatchChannel::none ? value : std::min(channel.low, value);
         channel.high = channel.high == WatchChannel::none ? value : std::max(channel.high, value);
         family.shown = std::max(family.shown, k + 1);
@@ -130,7 +139,8 @@ WatchSnapshot WatchFigures::snapshot(double now, qint64 strayBytes) const
     view.crcFailuresRecent = failedAt.cend() - std::upper_bound(failedAt.cbegin(), failedAt.cend(), now - recentFailures);
     view.strayBytes = strayBytes - strayBefore;
     view.failsafeFrames = failsafeFrames;
-    view.failsafe = inFailsafe;
+    view.failsafe = failsafe(now);
+    view.channelsStoppedFor = channelsStoppedFor(now);
     view.link = link;
     view.lostFrames = lostFrames;
     view.flaggingFrames = flaggingFrames;
@@ -155,7 +165,41 @@ WatchSnapshot WatchFigures::snapshot(double now, qint64 strayBytes) const
         if (!chosen.contains(k + 1))
             continue;
         view.channels.push_back(family.channels[std::size_t(k)]);
-        view.channels.back().number = k + 1;
+        WatchChannel &shown = view.channels.back();
+        shown.number = k + 1;
+        // A channel no frame carried for a while dims, as when its frames stopped.
+        shown.carried = shown.carried && now - shown.seenAt < silenceAfter;
     }
     return view;
+}
+
+double WatchFigures::channelsStoppedFor(double now) const
+{
+    if (newest < 0)
+        return -1;
+    const double since = families[std::size_t(newest)].channelsAt;
+    // Only while other frames still come: without any, the silence says it.
+    if (since < 0 || lastAt <= since || now - lastAt >= silenceAfter || now - since < silenceAfter)
+        return -1;
+    return now - since;
+}
+
+bool WatchFigures::failsafe(double now) const
+{
+    return inFailsafe || channelsStoppedFor(now) >= stoppedIsFailsafe;
+}
+
+double WatchFigures::nextChangeAfter(double now) const
+{
+    double next = std::numeric_limits<double>::infinity();
+    const auto consider = [&](double at) {
+        if (at > now)
+            next = std::min(next, at);
+    };
+    consider(lastAt + silenceAfter);
+    if (newest >= 0 && families[std::size_t(newest)].channelsAt >= 0) {
+        consider(families[std::size_t(newest)].channelsAt + silenceAfter);
+        consider(families[std::size_t(newest)].channelsAt + stoppedIsFailsafe);
+    }
+    return next;
 }

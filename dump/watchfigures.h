@@ -17,8 +17,9 @@ struct WatchChannel
     static constexpr int none = FrameReading::noValue;
     int value = none; // the last one seen
     int low = none, high = none;
-    bool carried = false; // by the newest frame of its family
+    bool carried = false; // by the newest frame of its family, and within silenceAfter
     int number = 0;       // counted from 1; 0: its place in the list tells
+    double seenAt = 0;    // when a frame last carried it
 };
 
 // The view at one moment, all the drawing needs.
@@ -38,6 +39,10 @@ struct WatchSnapshot
     qint64 lostFrames = -1; // frames flagged lost; -1 where no family flags them
     qint64 flaggingFrames = 0; // frames of families that flag lost ones, for the rate
     double silentFor = -1; // seconds without a frame, once that is long enough to say
+    // Seconds since the family's last frame with channels, while its other
+    // frames (CRSF's link statistics) still come: a receiver that stopped
+    // sending channels.
+    double channelsStoppedFor = -1;
     bool paused = false;
     std::vector<WatchChannel> channels;
 };
@@ -47,6 +52,9 @@ class WatchFigures
 public:
     static constexpr double silenceAfter = 0.5; // s
     static constexpr double recentFailures = 10; // s
+    // Channel frames stopped this long while other frames come: a receiver
+    // in failsafe that says so by falling silent (CRSF, GHST).
+    static constexpr double stoppedIsFailsafe = 1; // s
 
     // t: when the frame's last byte arrived, in s since the start.
     void add(const FrameReading &frame, double t);
@@ -57,8 +65,16 @@ public:
     void reset(qint64 strayBytes);
     WatchSnapshot snapshot(double now, qint64 strayBytes) const;
 
-    // Whether the newest frame with a matching CRC is a failsafe frame.
-    bool failsafe() const { return inFailsafe; }
+    // Whether the receiver is in failsafe at now: the newest frame with a
+    // matching CRC that tells says so (a flag, or link statistics with LQ
+    // 0), or the channel frames stopped for stoppedIsFailsafe while others
+    // still come.
+    bool failsafe(double now) const;
+    // As the snapshot's channelsStoppedFor.
+    double channelsStoppedFor(double now) const;
+    // When the next change that time alone brings falls after now (silence,
+    // channels that stop, failsafe); infinity where none.
+    double nextChangeAfter(double now) const;
     // When the last frame arrived; 0, the start, before the first.
     double lastFrameAt() const { return lastAt; }
 
@@ -70,6 +86,7 @@ private:
         int spanLow, spanHigh; // of the words seen, where the family has no µs scale
         int shown = 0;        // channels up to the highest that ever had a value
         std::vector<WatchChannel> channels;
+        double channelsAt = -1; // the last frame with channels; none yet
     };
 
     std::vector<Family> families;

@@ -160,6 +160,9 @@ std::vector<WatchLine> layOutWatch(const WatchSnapshot &view, int width, int hei
     std::vector<WatchLine> banners;
     if (view.failsafe)
         banners.push_back(banner("RECEIVER IN FAILSAFE", WatchLine::Failsafe, width));
+    if (view.channelsStoppedFor >= 0)
+        banners.push_back(banner(format("CHANNELS STOPPED %.1f s AGO", view.channelsStoppedFor), WatchLine::Silence,
+                                 width));
     if (view.silentFor >= 0)
         banners.push_back(banner(format("NO FRAMES FOR %.1f s", view.silentFor), WatchLine::Silence, width));
     if (view.paused)

@@ -168,7 +168,8 @@ void WatchView::stop()
 void WatchView::take(const FrameReading &frame, double t)
 {
     figures.add(frame, t);
-    if (figures.failsafe() != failsafeShown || silenceShown)
+    const double at = now();
+    if (figures.failsafe(at) != failsafeShown || (figures.channelsStoppedFor(at) >= 0) != stoppedShown || silenceShown)
         drawSoon();
 }
 
@@ -236,8 +237,9 @@ void WatchView::onTick()
     if (paused)
         return;
     const double t = now();
-    const bool silenceBegins = !silenceShown && t - figures.lastFrameAt() >= WatchFigures::silenceAfter;
-    if (changePending || silenceBegins || t - drawnAt >= redrawMs / 1000.0 - 0.005)
+    // Silence, channels that stop and the failsafe they mean begin with time alone.
+    const bool timeTells = figures.nextChangeAfter(drawnAt) <= t;
+    if (changePending || timeTells || t - drawnAt >= redrawMs / 1000.0 - 0.005)
         draw();
     else
         schedule(t);
@@ -246,8 +248,7 @@ void WatchView::onTick()
 void WatchView::schedule(double t)
 {
     double next = drawnAt + redrawMs / 1000.0 - t;
-    if (!silenceShown)
-        next = std::min(next, figures.lastFrameAt() + WatchFigures::silenceAfter - t);
+    next = std::min(next, figures.nextChangeAfter(drawnAt) - t);
     tick.start(std::max(1, int(std::ceil(next * 1000))));
 }
 
@@ -257,6 +258,7 @@ void WatchView::draw()
     WatchSnapshot view = figures.snapshot(t, stray);
     view.source = source;
     failsafeShown = view.failsafe;
+    stoppedShown = view.channelsStoppedFor >= 0;
     silenceShown = view.silentFor >= 0;
     painter.show(std::move(view));
     drawnAt = t;

@@ -67,6 +67,7 @@ private:
     bool changePending = false;
     bool failsafeShown = false;
     bool silenceShown = false;
+    bool stoppedShown = false; // the banner of channels that stopped
     bool started = false;
     // Where keys come from another terminal than the drawing's, its settings.
     termios keysModes = {};

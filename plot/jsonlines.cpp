@@ -20,8 +20,11 @@ namespace {
 bool readRecord(const QByteArray &raw, const QJsonObject &record, FrameReading &reading)
 {
     const FamilyDescriptor *family = familyNamed(record.value(QLatin1String("family")).toString());
-    if (!family || family->srxl || !family->frameLength || family->frameLength(raw.constData(), raw.size()) != raw.size())
+    if (!family || family->srxl || !family->frameLength || family->frameLength(raw.constData(), raw.size()) != raw.size()) {
+        // Nothing of the record before may stay: an SBUS record's missing check among them.
+        reading.clearExtras();
         return readFrame(raw.constData(), raw.size(), reading);
+    }
     reading = FrameReading();
     if (family->readVariant && family->fits) {
         // Of the forms the frame fits, the one the record was read in.

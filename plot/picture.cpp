@@ -45,6 +45,8 @@ const QColor crcColour(200, 0, 0);
 const QColor strayColour(230, 140, 0);
 const QColor lostColour(120, 60, 160);
 const QColor intervalColour(40, 40, 40);
+const QColor linkQualityColour(0, 130, 60);
+const QColor rssiColour(200, 110, 0);
 
 QColor channelColour(int number)
 {
@@ -245,6 +247,72 @@ QChart *intervalPanel(const PlotData &data)
     return chart;
 }
 
+// One value's lowest and highest in each bucket, as one line.
+QLineSeries *rangeLine(const PlotData &data, const QVector<ValueRange> &ranges, const QColor &colour)
+{
+    auto *line = new QLineSeries;
+    QPen pen(colour);
+    pen.setWidth(2);
+    line->setPen(pen);
+    QVector<QPointF> points;
+    for (int i = 0, count = qMin(data.bucketCount(), int(ranges.size())); i < count; ++i) {
+        const ValueRange &range = ranges.at(i);
+        if (!range.seen)
+            continue;
+        const double at = centre(data, i);
+        const bool lowFirst = points.isEmpty() || std::abs(points.last().y() - range.low) <= std::abs(points.last().y() - range.high);
+        points.append(QPointF(at, lowFirst ? range.low : range.high));
+        if (range.high != range.low)
+            points.append(QPointF(at, lowFirst ? range.high : range.low));
+    }
+    line->replace(points);
+    return line;
+}
+
+// CRSF's and GHST's own view of the link: uplink LQ (%) on the left, RSSI
+// (dBm) on the right, each axis in its line's colour, over the failsafe band.
+QChart *linkPanel(const PlotData &data)
+{
+    QChart *chart = newChart();
+    chart->legend()->hide();
+    QValueAxis *x = timeAxis(data, false);
+    auto *quality = new QValueAxis;
+    // 0 and 100 % inside the lane, where their labels show.
+    quality->setRange(-12, 112);
+    quality->setTickType(QValueAxis::TicksDynamic);
+    quality->setTickAnchor(0);
+    quality->setTickInterval(50);
+    quality->setLabelFormat(QStringLiteral("%.0f"));
+    quality->setTitleText(QStringLiteral("LQ (%)"));
+    auto *rssi = new QValueAxis;
+    int low = -110, high = -30;
+    bool any = false;
+    for (const ValueRange &range : data.rssi()) {
+        if (range.seen) {
+            low = any ? qMin(low, int(range.low)) : int(range.low);
+            high = any ? qMax(high, int(range.high)) : int(range.high);
+            any = true;
+        }
+    }
+    const int room = qMax(10, (high - low) / 5);
+    niceTicks(rssi, low - room, high + room, 3);
+    rssi->setLabelFormat(QStringLiteral("%.0f"));
+    rssi->setTitleText(QStringLiteral("RSSI (dBm)"));
+    for (const auto &axis : {qMakePair(quality, linkQualityColour), qMakePair(rssi, rssiColour)}) {
+        axis.first->setLabelsColor(axis.second);
+        axis.first->setTitleBrush(axis.second);
+    }
+    chart->addAxis(x, Qt::AlignBottom);
+    chart->addAxis(quality, Qt::AlignLeft);
+    chart->addAxis(rssi, Qt::AlignRight);
+    attach(chart, bands(data, [](const PlotColumn &c) { return c.failsafe; }, -12, 112, failsafeColour,
+                        QStringLiteral("failsafe")),
+           x, quality);
+    attach(chart, rangeLine(data, data.rssi(), rssiColour), x, rssi);
+    attach(chart, rangeLine(data, data.linkQuality(), linkQualityColour), x, quality);
+    return chart;
+}
+
 QChart *eventsPanel(const PlotData &data)
 {
     QChart *chart = newChart();
@@ -314,17 +382,23 @@ bool drawPicture(const PlotData &data, const QString &title, const QSize &size, 
     scene.setBackgroundBrush(Qt::white);
     const int height = size.height(), right = size.width() - rightMargin;
     // The events' three rows keep room for their names in a small picture.
-    const int intervalEnd = qMin(int(height * 0.80), height - bottomHeight - 8 - 3 * 26);
-    const int channelsEnd = qMin(int(height * 0.58), intervalEnd - 90);
-    const struct
+    const int eventsTop = qMin(int(height * 0.80), height - bottomHeight - 8 - 3 * 26);
+    // CRSF and GHST report their link: a lane of its own above the events.
+    const int linkHeight = data.reportsLink() ? qMax(72, int(height * 0.15)) : 0;
+    const int intervalEnd = eventsTop - linkHeight;
+    const int channelsEnd = qMin(int(height * (linkHeight > 0 ? 0.48 : 0.58)), intervalEnd - 90);
+    struct Panel
     {
         QChart *chart;
         int top, plotTop, plotBottom, bottom;
-    } panels[] = {
+    };
+    QVector<Panel> panels{
         {channelsPanel(data), 0, titleHeight, channelsEnd - 8, channelsEnd},
         {intervalPanel(data), channelsEnd, channelsEnd + 8, intervalEnd - 8, intervalEnd},
-        {eventsPanel(data), intervalEnd, intervalEnd + 8, height - bottomHeight, height},
     };
+    if (linkHeight > 0)
+        panels.append({linkPanel(data), intervalEnd, intervalEnd + 8, eventsTop - 8, eventsTop});
+    panels.append({eventsPanel(data), eventsTop, eventsTop + 8, height - bottomHeight, height});
     for (const auto &panel : panels) {
         scene.addItem(panel.chart);
         panel.chart->setPlotArea(QRectF(leftEdge, panel.plotTop - panel.top, right - leftEdge,
@@ -343,6 +417,13 @@ bool drawPicture(const PlotData &data, const QString &title, const QSize &size, 
     heading->setPos(qMax(0.0, (size.width() - heading->boundingRect().width()) / 2), 12);
     scene.addItem(heading);
     // The charts lay themselves out on posted events.
+    if (linkHeight > 0 && data.linkQuality().isEmpty() && data.rssi().isEmpty()) {
+        auto *note = new QGraphicsSimpleTextItem(QStringLiteral("no link statistics in the source"));
+        note->setBrush(Qt::darkGray);
+        note->setPos((leftEdge + right - note->boundingRect().width()) / 2,
+                     (panels[2].plotTop + panels[2].plotBottom - note->boundingRect().height()) / 2);
+        scene.addItem(note);
+    }
     if (!data.timed() && data.frames() > 0) {
         auto *note = new QGraphicsSimpleTextItem(QStringLiteral("the source tells no times, so no intervals"));
         note->setBrush(Qt::darkGray);
@@ -351,7 +432,7 @@ bool drawPicture(const PlotData &data, const QString &title, const QSize &size, 
         scene.addItem(note);
     }
     QCoreApplication::processEvents();
-    for (int i : {0, 2}) {
+    for (int i : {0, int(panels.size()) - 1}) {
         QLegend *legend = panels[i].chart->legend();
         legend->detachFromChart();
         legend->setAlignment(Qt::AlignRight);

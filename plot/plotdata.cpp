@@ -32,6 +32,28 @@ void merge(ValueRange &into, const ValueRange &from)
     into.seen = true;
 }
 
+void add(ValueRange &range, int value)
+{
+    range.low = range.seen ? qMin(range.low, value) : value;
+    range.high = range.seen ? qMax(range.high, value) : value;
+    range.seen = true;
+}
+
+// Two buckets into one, over the first half; the rest emptied.
+void halve(QVector<ValueRange> &ranges, int count)
+{
+    if (ranges.isEmpty())
+        return;
+    const int half = (count + 1) / 2;
+    for (int i = 0; i < half; ++i) {
+        ValueRange joined = ranges.at(2 * i);
+        if (2 * i + 1 < count)
+            merge(joined, ranges.at(2 * i + 1));
+        ranges[i] = joined;
+    }
+    std::fill(ranges.begin() + half, ranges.end(), ValueRange());
+}
+
 } // namespace
 
 PlotData::PlotData(int columns, const ChannelList &channels, double from, double to,
@@ -74,6 +96,8 @@ void PlotData::widen()
         }
         std::fill(ranges.begin() + half, ranges.end(), ValueRange());
     }
+    for (QVector<ValueRange> &ranges : perLink)
+        halve(ranges, count);
     width *= 2;
     lastBucket /= 2;
 }
@@ -105,6 +129,7 @@ void PlotData::take(const FrameReading &frame, double t)
     }
     if (!known)
         perFamily.append({QString::fromLatin1(frame.family), 1});
+    linkFamily = linkFamily || std::strcmp(frame.family, "CRSF") == 0 || std::strcmp(frame.family, "GHST") == 0;
 
     if (!started) {
         started = true;
@@ -174,6 +199,19 @@ void PlotData::take(const FrameReading &frame, double t)
         ++buckets[lastBucket].framesLost;
     wasFailsafe = frame.failsafe == 1;
     lastGood = x;
+    if (frame.hasLink) {
+        const FrameReading::Link &link = frame.link;
+        // Flight controllers take the RSSI of the antenna in use.
+        const int rssi = link.antenna == 1 && link.rssi2Dbm != FrameReading::noValue ? link.rssi2Dbm : link.rssi1Dbm;
+        const int values[2] = {link.lq, rssi};
+        for (int i = 0; i < 2; ++i) {
+            if (values[i] == FrameReading::noValue)
+                continue;
+            if (perLink[i].isEmpty())
+                perLink[i].resize(count);
+            add(perLink[i][lastBucket], values[i]);
+        }
+    }
     // NORDAX has no public scale: its words are drawn as sent, and the
     // first frame with a matching CRC picks the unit.
     const bool frameInWords = std::strcmp(frame.family, "NORDAX") == 0;

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What linkscope-plot draws, gathered frame by frame into one bucket per
 // pixel column: each channel's lowest and highest value, the intervals
-// between frames, CRC failures, lost frames, stray bytes, failsafe and silences. The
+// between frames, CRC failures, lost frames, stray bytes, failsafe, silences
+// and, where the family sends them, the link's quality and RSSI. The
 // buckets double in width as the time span grows, so that memory stays the
 // same however long the source is, and no frame's value is lost to a sample.
 #ifndef LINKSCOPE_PLOT_PLOTDATA_H
@@ -73,6 +74,12 @@ public:
     // Channel numbers with at least one value, ascending, and the buckets of one.
     QVector<int> channelsSeen() const;
     const QVector<ValueRange> &channel(int number) const { return perChannel.at(number - 1); }
+    // Whether frames of a family that reports its link (CRSF, GHST) came,
+    // and the link figures' buckets: uplink LQ in %, RSSI in dBm (of the
+    // antenna in use). Empty until a frame gave them.
+    bool reportsLink() const { return linkFamily; }
+    const QVector<ValueRange> &linkQuality() const { return perLink[0]; }
+    const QVector<ValueRange> &rssi() const { return perLink[1]; }
 
 private:
     int bucketOf(double x);
@@ -86,6 +93,8 @@ private:
     std::function<void(const QString &)> warn;
     QVector<PlotColumn> buckets;
     QVector<QVector<ValueRange>> perChannel; // by channel number - 1; empty until seen
+    QVector<ValueRange> perLink[2];          // LQ and RSSI, as perChannel
+    bool linkFamily = false;
     double origin = 0, width = 0;
     bool wasFailsafe = false; // the last frame with a matching CRC
     double lastGood = 0;

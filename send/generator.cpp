@@ -9,11 +9,20 @@ FrameGenerator::FrameGenerator(const SendOptions &options) : options(options), r
 
 bool FrameGenerator::next(Outgoing &out)
 {
+    const FamilyDescriptor &family = *options.family;
+    // A frame of its own, as linkscope-dump counts it, so that the frames
+    // sent and --count agree with what is read.
+    if (linkDue >= 0) {
+        out.bytes = family.linkFrame(false);
+        out.due = linkDue;
+        out.kind = Outgoing::Live;
+        linkDue = -1;
+        return true;
+    }
     // Times come from the frame's number, never from a sum of periods, so
     // that they cannot drift.
     const double t = double(index) / options.rate;
     const bool failsafe = options.failsafeAfter >= 0 && t >= options.failsafeAfter;
-    const FamilyDescriptor &family = *options.family;
     if (failsafe && family.failsafe == FamilyDescriptor::FallsSilent) {
         // These receivers have no failsafe flag: they stop sending channels.
         // CRSF's link statistics go on, saying LQ 0.
@@ -35,9 +44,9 @@ bool FrameGenerator::next(Outgoing &out)
         damage(out.bytes);
         out.kind = Outgoing::Damaged;
     }
-    // The link frame rides behind the channel frame it falls due with.
+    // The link frame goes right behind the channel frame it falls due with.
     if (family.linkFrame && t >= nextLinkAt) {
-        out.bytes += family.linkFrame(false);
+        linkDue = t;
         while (nextLinkAt <= t)
             nextLinkAt += family.linkPeriodMs / 1000;
     }

@@ -29,6 +29,7 @@ private:
     qint64 index = 0;
     QRandomGenerator random;
     double nextLinkAt = 0; // when the family's link frame goes next
+    double linkDue = -1;   // a link frame waits to go, due then; none where < 0
 };
 
 #endif

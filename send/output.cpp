@@ -143,11 +143,13 @@ Output::Result Output::fail(int error)
     return Failed;
 }
 
-void Output::drain()
+Output::Drained Output::drain()
 {
+    Drained result;
     int queued = 0;
-    if (!isPort() || ::ioctl(fd, TIOCOUTQ, &queued) != 0)
-        return;
+    if (!isPort() || ::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0)
+        return result;
+    result.waited = true;
     // A second more than the queued bytes need at the baud rate.
     const qint64 timeoutMs = 1000 + qint64(queued) * 12000 / port.baudRate();
     QElapsedTimer waited;
@@ -157,6 +159,8 @@ void Output::drain()
            && !(stopRequested() && waited.elapsed() > giveUpAfterMs)) {
         ::poll(nullptr, 0, 2);
     }
+    result.left = qMax(queued, 0);
+    return result;
 }
 
 void Output::close()

@@ -37,9 +37,15 @@ public:
     // The device went away or standard output was closed, as poll() told
     // by revents; Closed or Failed.
     Result lost(short revents);
+    struct Drained
+    {
+        bool waited = false; // bytes were still queued, and the port was waited for
+        int left = 0;        // bytes the port had not sent when the wait ended
+    };
     // Waits, a little longer than the baud rate needs, until what was
-    // written has left the port, so that closing it loses nothing.
-    void drain();
+    // written has left the port, so that closing it loses nothing. A
+    // pseudo-terminal on a recent kernel tells no queue: nothing is waited for.
+    Drained drain();
     void close();
 
     QString failure() const { return why; }

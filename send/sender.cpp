@@ -49,6 +49,8 @@ public:
     Sender(const SendOptions &options, OutgoingSource &source, Output &output)
         : options(options), source(source), output(output) {}
     End run();
+    // What the port still held at the end, once it was waited for.
+    void drained(const Output::Drained &port);
     void summarise(bool replay);
     QString failure() const { return why; }
 
@@ -79,6 +81,10 @@ private:
     // When the sender last was where it could send: the start, or the end
     // of the last write.
     Clock::time_point ready;
+    // The line stopped taking bytes this long before the end (s), or held
+    // this many unsent at the end: what was sent may never have been read.
+    double stalledFor = -1;
+    int unsent = 0;
     // What a replay sent, read back as linkscope-dump would read it, in
     // whichever family it is.
     StreamFramer sentFrames{countedFamilies(options)};
@@ -162,6 +168,7 @@ Sender::End Sender::send(const Outgoing &piece)
         if (result == Output::GaveUp && done + written == 0) {
             // Nothing of this frame went out: the run ends before it.
             complain(output.failure() + QStringLiteral("; stopped before the next frame"));
+            stalledFor = std::chrono::duration<double>(Clock::now() - (pieces > 0 ? lastSent : began)).count();
             return Done;
         }
         if (result == Output::GaveUp) {
@@ -274,6 +281,14 @@ Sender::End Sender::run()
     return Done;
 }
 
+void Sender::drained(const Output::Drained &port)
+{
+    unsent = port.left;
+    // The frames went out only now that the port has sent them.
+    if (port.waited && port.left == 0 && pieces > 0)
+        lastSent = Clock::now();
+}
+
 void Sender::summarise(bool replay)
 {
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
@@ -296,7 +311,14 @@ void Sender::summarise(bool replay)
     double sending = std::chrono::duration<double>(lastSent - firstSent).count();
     if (!options.unpaced)
         sending += source.secondsPerPiece();
-    if (frames > 0 && sending > 0)
+    // Frames that went into a buffer nobody empties have no rate to tell.
+    if (frames > 0 && unsent > 0)
+        std::fprintf(stderr, "rate while sending: not known: %d %s still waited to go out at the end, so the frames "
+                     "may not have been read (is anything reading the line?)\n", unsent, unsent == 1 ? "byte" : "bytes");
+    else if (frames > 0 && stalledFor >= 0)
+        std::fprintf(stderr, "rate while sending: not known: the line took nothing for the last %.3f s, so the frames "
+                     "may not have been read (is anything reading it?)\n", stalledFor);
+    else if (frames > 0 && sending > 0)
         std::fprintf(stderr, "rate while sending: %.2f frames/s\n", double(frames) / sending);
     if (options.corrupt > 0)
         std::fprintf(stderr, "seed: %u\n", options.seed);
@@ -330,7 +352,7 @@ int runSend(const SendOptions &options)
     Sender sender(options, *source, output);
     const Sender::End end = sender.run();
     if (end == Sender::Done)
-        output.drain();
+        sender.drained(output.drain());
     output.close();
     // Whoever closed standard output wants no error, but the summary still
     // tells what went out, as linkscope-dump's does.

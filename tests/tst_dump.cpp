@@ -2,6 +2,7 @@
 // linkscope-dump run as a user runs it: on a capture file, on a live port
 // while recording, and with the mistakes people make on the command line.
 #include "decode/families/familytable.h"
+#include "decode/families/packing.h"
 #include "packets.h"
 #include "pty.h"
 
@@ -39,6 +40,8 @@ private slots:
     void errorExits();
     void familyFields_data();
     void familyFields();
+    void recordsSayWhatFramesLack_data();
+    void recordsSayWhatFramesLack();
     void cleanupTestCase();
 
 private:
@@ -441,9 +444,9 @@ void tst_Dump::channelsPickColumns_data()
     QTest::addColumn<QStringList>("records");
     // Channel 4 is chosen but the frame has three: it shows without a value.
     QTest::newRow("text") << "text"
-                          << QStringList{"         t     offset  family            crc    failsafe  us (µs) / wire (as "
+                          << QStringList{"         t     offset  family            crc      failsafe  us (µs) / wire (as "
                                          "sent) / raw frame; channels 1,3-4",
-                                         "         -          0  HOTT              OK     no        us  1500  1875     - "
+                                         "         -          0  HOTT              OK       no        us  1500  1875     - "
                                          "/ wire 12000 15000     - / a801032ee022603a9889e5"};
     QTest::newRow("csv") << "csv"
                          << QStringList{"t,offset,family,crc_ok,failsafe,us1,us3,us4,wire1,wire3,wire4,raw",
@@ -590,21 +593,21 @@ void tst_Dump::familyFields_data()
     QTest::newRow("jsonl") << "jsonl" << capture << QStringList{
         "{\"t\":null,\"offset\":0,\"family\":\"CRSF\",\"crc_ok\":true,\"failsafe\":null,\"type\":\"RC_CHANNELS\","
         "\"us\":[" + centre + "],\"wire\":[" + QStringLiteral("992,").repeated(15) + "992],\"raw\":\"" + channelsHex + "\"}",
-        "{\"t\":null,\"offset\":26,\"family\":\"CRSF\",\"crc_ok\":true,\"failsafe\":null,\"type\":\"LINK_STATISTICS\","
+        "{\"t\":null,\"offset\":26,\"family\":\"CRSF\",\"crc_ok\":true,\"failsafe\":false,\"type\":\"LINK_STATISTICS\","
         "\"link\":{\"rssi1_dbm\":-45,\"rssi2_dbm\":-47,\"lq\":100,\"snr\":9,\"antenna\":0,\"rf_mode\":4,"
         "\"tx_power_mw\":250,\"tx_power\":7,\"down_rssi_dbm\":-50,\"down_lq\":100,\"down_snr\":8},\"us\":[],\"wire\":[],"
         "\"raw\":\"" + linkHex + "\"}",
         "{\"t\":null,\"offset\":40,\"family\":\"FPORT\",\"crc_ok\":true,\"failsafe\":true,\"type\":\"CONTROL\","
         "\"frame_lost\":false,\"rssi\":100,\"us\":[" + centre + "],\"wire\":[" + QStringLiteral("1000,").repeated(15)
             + "1000],\"raw\":\"" + failsafeHex + "\"}"};
-    const QString linkCells = ",LINK_STATISTICS,,,,-45,-47,100,9,0,4,250,7,-50,100,8";
+    const QString linkCells = "false,LINK_STATISTICS,,,,,-45,-47,100,9,0,4,250,7,-50,100,8";
     QTest::newRow("csv") << "csv" << capture << QStringList{
-        "t,offset,family,crc_ok,failsafe,type,frame_lost,rssi,frame_losses,rssi1_dbm,rssi2_dbm,lq,snr,antenna,"
+        "t,offset,family,crc_ok,failsafe,type,frame_lost,rssi,frame_losses,channels_dropped,rssi1_dbm,rssi2_dbm,lq,snr,antenna,"
         "rf_mode,tx_power_mw,tx_power,down_rssi_dbm,down_lq,down_snr" + columns + ",raw",
-        ",0,CRSF,true,,RC_CHANNELS" + QString(",").repeated(14) + "," + centre + "," + QStringLiteral("992,").repeated(15)
+        ",0,CRSF,true,,RC_CHANNELS" + QString(",").repeated(15) + "," + centre + "," + QStringLiteral("992,").repeated(15)
             + "992," + channelsHex,
         ",26,CRSF,true," + linkCells + QString(",").repeated(32) + "," + linkHex,
-        ",40,FPORT,true,true,CONTROL,false,100" + QString(",").repeated(12) + "," + centre + ","
+        ",40,FPORT,true,true,CONTROL,false,100" + QString(",").repeated(13) + "," + centre + ","
             + QStringLiteral("1000,").repeated(15) + "1000," + failsafeHex};
     QTest::newRow("text") << "text" << capture << QStringList{};
 }
@@ -630,6 +633,68 @@ void tst_Dump::familyFields()
     QStringList lines = out.split('\n');
     QCOMPARE(lines.takeLast(), QString());
     QCOMPARE(lines, expected);
+}
+
+void tst_Dump::recordsSayWhatFramesLack_data()
+{
+    QTest::addColumn<QString>("family");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QByteArray>("capture");
+    QTest::addColumn<QString>("record"); // found in the first record
+    QTest::addColumn<QString>("summary");
+
+    FrameRequest request;
+    request.wire = QVector<int>(16, 1000);
+    const QByteArray sbus = familyNamed("sbus")->encode(request).repeated(3);
+    QByteArray dsm;
+    request.wire = QVector<int>(7, 1024);
+    for (int i = 0; i < 6; ++i)
+        dsm += familyNamed("dsm")->encode(request);
+    // SBUS and DSM carry no check: none passed, none failed.
+    const QString sbusSummary = "CRC failures: 0 (3 frames without a check: SBUS and DSM carry none)";
+    QTest::newRow("SBUS jsonl") << "sbus" << "jsonl" << sbus << "\"family\":\"SBUS\",\"crc_ok\":null,\"failsafe\":false,"
+                                << sbusSummary;
+    QTest::newRow("SBUS csv") << "sbus" << "csv" << sbus << ",0,SBUS,,false," << sbusSummary;
+    QTest::newRow("SBUS text") << "sbus" << "text" << sbus << "SBUS              no check no        " << sbusSummary;
+    QTest::newRow("DSM jsonl") << "dsm" << "jsonl" << dsm << "\"family\":\"DSM\",\"crc_ok\":null,"
+                               << "CRC failures: 0 (6 frames without a check: SBUS and DSM carry none)";
+    // A subset of channels from channel 32 on, at 13 bits: 35 values, none
+    // for a channel CRSF has.
+    QByteArray subset("\xC8\x3D\x17\xFF");
+    subset += QByteArray(58, '\x55');
+    subset += char(crc8DvbS2(subset.constData() + 2, subset.size() - 2));
+    QTest::newRow("CRSF subset past channel 24") << "crsf" << "jsonl" << subset
+                                                 << "\"type\":\"SUBSET_RC_CHANNELS\",\"channels_dropped\":35,\"us\":[],"
+                                                 << "CRC failures: 0\n";
+    // From channel 21 on, at 10 bits: 8 values, of which 4 for channels CRSF has.
+    QByteArray partly("\xC8\x0D\x17\x14");
+    partly += QByteArray(10, '\x00');
+    partly += char(crc8DvbS2(partly.constData() + 2, partly.size() - 2));
+    QTest::newRow("CRSF subset from channel 21")
+        << "crsf" << "jsonl" << partly
+        << "\"channels_dropped\":4,\"us\":[" + QStringLiteral("null,").repeated(20) + "988,988,988,988],"
+        << "CRC failures: 0\n";
+}
+
+// What a record cannot say, it says so: no check for SBUS and DSM, the
+// values of channels a frame carries beyond those its family has.
+void tst_Dump::recordsSayWhatFramesLack()
+{
+    QFETCH(QString, family);
+    QFETCH(QString, format);
+    QFETCH(QByteArray, capture);
+    QFETCH(QString, record);
+    QFETCH(QString, summary);
+    int status = -1;
+    QByteArray errors;
+    const QString file = writeFile(folder.filePath("lack.bin"), capture);
+    const QStringList lines = QString::fromUtf8(run({"--family", family, "--format", format, file}, &status, &errors))
+                                  .split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(status, 0);
+    // Text and CSV begin with a header.
+    const int first = format == QLatin1String("jsonl") ? 0 : 1;
+    QVERIFY2(lines.size() > first && lines.at(first).contains(record), qPrintable(lines.join('\n')));
+    QVERIFY2(errors.contains(summary.toUtf8()), errors.constData());
 }
 
 void tst_Dump::cleanupTestCase()

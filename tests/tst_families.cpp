@@ -150,14 +150,19 @@ void tst_Families::handWritten_data()
         << crsf(0x17, char(0x22) + packed({0, 1024, 2047}, 11)) << "CRSF" << "SUBSET_RC_CHANNELS"
         << QVector<int>{-1, -1, 988, 1500, 2011} << -1 << -1 << -1;
     QTest::newRow("CRSF link statistics") << crsf(0x14, QByteArray("\x2D\x2F\x64\xF7\x01\x04\x07\x32\x63\x08", 10))
-                                          << "CRSF" << "LINK_STATISTICS" << QVector<int>{} << -1 << -1 << 100;
+                                          << "CRSF" << "LINK_STATISTICS" << QVector<int>{} << 0 << -1 << 100;
+    // A receiver in failsafe sends these alone, with LQ 0.
+    QTest::newRow("CRSF link statistics, LQ 0") << crsf(0x14, QByteArray("\x2D\x2F\x00\xF7\x01\x04\x07\x32\x63\x08", 10))
+                                                << "CRSF" << "LINK_STATISTICS" << QVector<int>{} << 1 << -1 << 0;
     QTest::newRow("GHST 0x30") << ghst(0x30, {0, 2048, 4095, 2048}, QByteArray("\x00\x80\xFF\x80", 4)) << "GHST"
                                << "RC_5TO8" << QVector<int>{988, 1500, 2011, 1500, 988, 1500, 2008, 1500} << -1 << -1 << -1;
     QTest::newRow("GHST 0x11 older scaling, aux 9-12")
         << ghst(0x11, {2000, 2000, 2000, 2000}, QByteArray("\x64\x64\x64\x64", 4)) << "GHST" << "RC_9TO12_OLD"
         << QVector<int>{1505, 1505, 1505, 1505, -1, -1, -1, -1, 1380} << -1 << -1 << -1;
     QTest::newRow("GHST 0x33 link") << ghst(0x33, {2048, 2048, 2048, 2048}, QByteArray("\x5A\x30\x02\x03", 4)) << "GHST"
-                                    << "RC_RSSI" << QVector<int>{1500} << -1 << -1 << 90;
+                                    << "RC_RSSI" << QVector<int>{1500} << 0 << -1 << 90;
+    QTest::newRow("GHST 0x13 link, LQ 0") << ghst(0x13, {2000, 2000, 2000, 2000}, QByteArray("\x00\x70\x02\x03", 4))
+                                          << "GHST" << "RC_RSSI_OLD" << QVector<int>{1505} << 1 << -1 << 0;
     QTest::newRow("IBUS 14 channels") << ibus({1000, 1500, 2000, 1500, 1500, 1500, 1500, 1500, 1500, 1500, 1500, 1500,
                                                1500, 1500})
                                       << "IBUS" << "" << QVector<int>{1000, 1500, 2000} << -1 << -1 << -1;

@@ -6,6 +6,7 @@
 
 #include "decode/encoders.h"
 #include "decode/families/familytable.h"
+#include "decode/families/packing.h"
 
 #include <QImage>
 #include <QProcess>
@@ -24,6 +25,8 @@ private slots:
     void glitchInAnHourShows();
     void bandsShowWhereTheyHappened_data();
     void bandsShowWhereTheyHappened();
+    void linkLaneForCrsfAndGhst_data();
+    void linkLaneForCrsfAndGhst();
     void svgAndPdfHoldThePicture();
     void portIsDrawnWhenCtrlCEndsTheRun();
     void badInput_data();
@@ -71,27 +74,49 @@ QByteArray mpx(int channelOne)
     return mpxFrame(words);
 }
 
+// GHST's frame of link figures: four primaries at 1500 µs, then LQ, RSSI,
+// RF mode and power.
+QByteArray ghstLink(int lq)
+{
+    QByteArray frame("\x82\x0C\x33");
+    packLsbFirst(frame, {2048, 2048, 2048, 2048}, 12);
+    frame += char(lq) + QByteArray("\x46\x02\x03");
+    return frame + char(crc8DvbS2(frame.constData() + 2, frame.size() - 2));
+}
+
 // linkscope-dump's JSON lines: HOTT (or another family of the table) at
 // 100 frames/s for seconds, leaving out those in a pause and marking
-// failsafe ones.
+// failsafe ones. CRSF and GHST send their link figures ten times a second,
+// and in failsafe nothing else, with LQ 0.
 QByteArray jsonLines(double seconds, double pauseFrom, double pauseTo, double failsafeFrom, double failsafeTo,
                      const char *family = "HOTT")
 {
     QByteArray text;
+    const auto record = [&](double t, const QByteArray &frame) {
+        text += "{\"t\":" + QByteArray::number(t, 'f', 6) + ",\"family\":\"" + family + "\",\"raw\":\""
+                + frame.toHex() + "\"}\n";
+    };
+    const bool ghst = qstrcmp(family, "GHST") == 0;
+    const FamilyDescriptor *row = familyNamed(QLatin1String(family));
     for (int i = 0; i < int(seconds * 100); ++i) {
         const double t = i / 100.0;
         if (t >= pauseFrom && t < pauseTo)
             continue;
         const bool failsafe = t >= failsafeFrom && t < failsafeTo;
+        if (ghst || row->linkFrame) {
+            if (i % 10 == 0)
+                record(t, ghst ? ghstLink(failsafe ? 0 : 90) : row->linkFrame(failsafe));
+            if (failsafe)
+                continue;
+        }
         QByteArray frame = hottFrame(QVector<quint16>(8, hottWord(1500)), failsafe);
         if (qstrcmp(family, "HOTT") != 0) {
             FrameRequest request;
             request.wire = QVector<int>(16, 992);
             request.failsafe = failsafe;
-            frame = familyNamed(QLatin1String(family))->encode(request);
+            frame = row->encode(request);
         }
-        text += "{\"t\":" + QByteArray::number(t, 'f', 6) + ",\"family\":\"" + family + "\",\"raw\":\""
-                + frame.toHex() + "\"}\n";
+        record(t, frame);
     }
     return text;
 }
@@ -173,6 +198,11 @@ void tst_Plot::bandsShowWhereTheyHappened_data()
     QTest::newRow("SBUS frames lost from 5 to 7 s") << jsonLines(20, none, none, 5, 7, "SBUS") << uint(lostColour)
                                                     << 5.0 << 7.0;
     QTest::newRow("HOTT has no lost frames") << jsonLines(20, none, none, 5, 7) << uint(lostColour) << -1.0 << -1.0;
+    // Their receivers fall silent but for link statistics that say LQ 0.
+    QTest::newRow("CRSF LQ 0 from 12 to 14 s") << jsonLines(20, none, none, 12, 14, "CRSF") << uint(failsafeColour)
+                                               << 12.0 << 14.0;
+    QTest::newRow("GHST LQ 0 from 3 to 9 s") << jsonLines(20, none, none, 3, 9, "GHST") << uint(failsafeColour)
+                                             << 3.0 << 9.0;
     QTest::newRow("a pause of 0.3 s is no silence") << jsonLines(20, 8, 8.3, none, none) << uint(silenceColour) << -1.0 << -1.0;
 }
 
@@ -194,6 +224,53 @@ void tst_Plot::bandsShowWhereTheyHappened()
     // The times run from 0 to 19.99 s.
     QVERIFY2(qAbs(columns.first - columnAt(from / 19.99)) <= 3, qPrintable(QString::number(columns.first)));
     QVERIFY2(qAbs(columns.second - columnAt(to / 19.99)) <= 3, qPrintable(QString::number(columns.second)));
+}
+
+void tst_Plot::linkLaneForCrsfAndGhst_data()
+{
+    QTest::addColumn<QByteArray>("family");
+    QTest::addColumn<bool>("lane");
+    QTest::newRow("CRSF") << QByteArray("CRSF") << true;
+    QTest::newRow("GHST") << QByteArray("GHST") << true;
+    QTest::newRow("HOTT has none") << QByteArray("HOTT") << false;
+}
+
+// CRSF and GHST get a lane with uplink LQ and RSSI, under the interval:
+// LQ drops to 0 where the receiver is in failsafe, RSSI runs on.
+void tst_Plot::linkLaneForCrsfAndGhst()
+{
+    QFETCH(QByteArray, family);
+    QFETCH(bool, lane);
+    QVERIFY(writeFile(path("link.jsonl"), jsonLines(20, 1e9, 1e9, 12, 14, family.constData())));
+    QByteArray errors;
+    QCOMPARE(run({path("link.jsonl"), "-o", path("link.png")}, &errors), 0);
+    const QImage image(path("link.png"));
+    const QRgb qualityColour = qRgb(0, 130, 60), rssiColour = qRgb(200, 110, 0);
+    // The highest row of a colour in a column.
+    const auto topOf = [&](QRgb colour, int x) {
+        for (int y = 0; y < image.height(); ++y) {
+            if ((image.pixel(x, y) & 0xFFFFFF) == (colour & 0xFFFFFF))
+                return y;
+        }
+        return -1;
+    };
+    const int before = columnAt(5 / 19.99), during = columnAt(13 / 19.99), after = columnAt(17 / 19.99);
+    if (!lane) {
+        QCOMPARE(columnsWith(image, qualityColour, 0, image.height()).first, -1);
+        QCOMPARE(columnsWith(image, rssiColour, 0, image.height()).first, -1);
+        return;
+    }
+    const QPair<int, int> quality = columnsWith(image, qualityColour, 0, image.height());
+    QVERIFY2(quality.first <= columnAt(0.01) && quality.second >= columnAt(0.99),
+             qPrintable(QStringLiteral("LQ from %1 to %2").arg(quality.first).arg(quality.second)));
+    QVERIFY(topOf(rssiColour, during) > 0);
+    // Below the channels and the interval, above the events.
+    QVERIFY2(topOf(qualityColour, before) > 600 && topOf(qualityColour, before) < 760,
+             qPrintable(QString::number(topOf(qualityColour, before))));
+    // LQ 0 lies lower than LQ 90 or 100, by most of the lane.
+    QVERIFY2(topOf(qualityColour, during) - topOf(qualityColour, before) > 50,
+             qPrintable(QStringLiteral("%1 %2").arg(topOf(qualityColour, during)).arg(topOf(qualityColour, before))));
+    QCOMPARE(topOf(qualityColour, after), topOf(qualityColour, before));
 }
 
 void tst_Plot::svgAndPdfHoldThePicture()

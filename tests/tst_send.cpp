@@ -38,6 +38,7 @@ private slots:
     void stopsPromptly_data();
     void stopsPromptly();
     void skipsFramesMissedInAStall();
+    void noRateForFramesNobodyRead();
     void rateMaxSendsAtOnce_data();
     void rateMaxSendsAtOnce();
     void loopTakesAPeriod_data();
@@ -544,6 +545,43 @@ void tst_Send::skipsFramesMissedInAStall()
     // A second's frames fell due in the stall: skipped, not sent in a burst.
     QVERIFY2(skipped >= 60 && sent <= 240, summary.constData());
     QCOMPARE(sent + skipped, 300);
+}
+
+// Into a pseudo-terminal nobody reads, the frames go into its buffer until
+// it is full: no rate is told for them, only that they may not have been read.
+void tst_Send::noRateForFramesNobodyRead()
+{
+    PseudoTerminal pty;
+    QProcess send;
+    send.start(QStringLiteral(LINKSCOPE_SEND), {"-f", "crsf", "--rate", "max", pty.slavePath()});
+    QVERIFY(send.waitForStarted());
+    // Full once the sender, which at --rate max sleeps only while the line
+    // takes nothing, sleeps and has written nothing more over several looks:
+    // a pseudo-terminal holds up a writer for a moment now and then.
+    const auto proc = [&](const char *file) {
+        QFile entry(QStringLiteral("/proc/%1/%2").arg(send.processId()).arg(QLatin1String(file)));
+        return entry.open(QIODevice::ReadOnly) ? entry.readAll() : QByteArray();
+    };
+    QByteArray before;
+    int still = 0;
+    const auto full = [&] {
+        const QByteArray stat = proc("stat");
+        const bool sleeping = stat.mid(stat.lastIndexOf(')') + 2, 1) == "S";
+        const QByteArray io = proc("io");
+        const QByteArray written = io.mid(io.indexOf("wchar:")).split('\n').first();
+        still = sleeping && !written.isEmpty() && written == before ? still + 1 : 0;
+        before = written;
+        return still >= 6;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(full(), 10000);
+    ::kill(pid_t(send.processId()), SIGTERM);
+    QVERIFY(send.waitForFinished(10000));
+    QCOMPARE(send.exitCode(), 0);
+    const QByteArray summary = send.readAllStandardError();
+    QVERIFY2(summary.contains("rate while sending: not known: the line took nothing for the last")
+                 && summary.contains("may not have been read"),
+             summary.constData());
+    QVERIFY2(!summary.contains("frames/s"), summary.constData());
 }
 
 void tst_Send::rateMaxSendsAtOnce_data()

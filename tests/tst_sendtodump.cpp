@@ -23,6 +23,8 @@ private slots:
     void everyFrameComesBackAsSent();
     void tableFamiliesComeBackAsSent_data();
     void tableFamiliesComeBackAsSent();
+    void summariesAgree_data();
+    void summariesAgree();
 };
 
 static bool holds(const QProcess &process, const QString &path)
@@ -262,6 +264,56 @@ void tst_SendToDump::tableFamiliesComeBackAsSent()
         QCOMPARE(inFailsafe, 0);
     }
     QCOMPARE(lqZero > 0, failsafe == QLatin1String("link"));
+}
+
+void tst_SendToDump::summariesAgree_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("frames");   // sent, as both count them
+    QTest::addColumn<int>("failsafe"); // of them, failsafe frames
+    // CRSF's link statistics are frames of their own, in failsafe with LQ 0.
+    QTest::newRow("CRSF into failsafe, some damaged")
+        << QStringList{"-f", "crsf", "-d", "5", "--failsafe-after", "2", "--corrupt", "0.1", "--seed", "5"} << 351 << 31;
+    QTest::newRow("CRSF, a count of 100") << QStringList{"-f", "crsf", "-n", "100"} << 100 << 0;
+    QTest::newRow("FPORT into failsafe") << QStringList{"-f", "fport", "-d", "1", "--failsafe-after", "0.5"} << 112 << 56;
+    QTest::newRow("GHST falls silent") << QStringList{"-f", "ghst", "-d", "1", "--failsafe-after", "0.5"} << 125 << 0;
+}
+
+// What linkscope-send says it sent is what linkscope-dump counts in it:
+// frames, failsafe frames and damaged ones.
+void tst_SendToDump::summariesAgree()
+{
+    QFETCH(QStringList, arguments);
+    QProcess send;
+    send.start(QStringLiteral(LINKSCOPE_SEND), arguments << "--rate" << "max" << "-");
+    QVERIFY(send.waitForFinished(30000));
+    QCOMPARE(send.exitCode(), 0);
+    const QByteArray capture = send.readAllStandardOutput();
+    const QString sent = QString::fromLocal8Bit(send.readAllStandardError());
+
+    QProcess dump;
+    dump.start(QStringLiteral(LINKSCOPE_DUMP), {"--family", arguments.at(1), "--format", "jsonl", "-"});
+    dump.write(capture);
+    dump.closeWriteChannel();
+    QVERIFY(dump.waitForFinished(30000));
+    QCOMPARE(dump.exitCode(), 0);
+    int frames = 0, failsafe = 0, damaged = 0;
+    for (const QByteArray &line : dump.readAllStandardOutput().split('\n')) {
+        const QJsonObject record = QJsonDocument::fromJson(line).object();
+        if (record.isEmpty())
+            continue;
+        ++frames;
+        failsafe += record.value("failsafe").toBool();
+        damaged += !record.value("crc_ok").toBool();
+    }
+    const auto said = [&](const char *what) {
+        return QRegularExpression(QStringLiteral("%1 (\\d+)").arg(QLatin1String(what))).match(sent).captured(1).toInt();
+    };
+    QTEST(said("frames sent:"), "frames");
+    QTEST(frames, "frames");
+    QTEST(said("failsafe"), "failsafe");
+    QTEST(failsafe, "failsafe");
+    QCOMPARE(damaged, said("damaged"));
 }
 
 QTEST_GUILESS_MAIN(tst_SendToDump)

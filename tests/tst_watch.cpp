@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // linkscope-dump --watch in a real terminal: tmux runs it in a shell on a
 // pseudo-terminal that the test feeds, and the screen is read back.
+#include "decode/families/familytable.h"
 #include "packets.h"
 #include "pty.h"
 
@@ -119,6 +120,7 @@ private slots:
     void initTestCase();
     void showsTheValuesAndTheBanners();
     void pausesFitsAndGivesTheTerminalBack();
+    void crsfFailsafeShows();
 
 private:
     QTemporaryDir folder;
@@ -245,6 +247,85 @@ void tst_Watch::pausesFitsAndGivesTheTerminalBack()
     // The shell reads lines and echoes them as before.
     terminal.type(QStringLiteral("stty -g | cmp -s - '%1' && echo restored-$((6 * 7))").arg(folder.filePath("modes")));
     QTRY_VERIFY_WITH_TIMEOUT(terminal.screen().contains("restored-42"), deadlineMs);
+}
+
+// A CRSF receiver in failsafe stops its channel frames and sends link
+// statistics with LQ 0 on: the banner shows, the channels dim and the
+// view says how long ago they stopped; channels coming back end it.
+void tst_Watch::crsfFailsafeShows()
+{
+    PseudoTerminal line;
+    Terminal terminal(80, 30);
+    terminal.type(QStringLiteral("'%1' --watch --family crsf %2; echo status=$?")
+                      .arg(QStringLiteral(LINKSCOPE_DUMP), line.slavePath()));
+    QTRY_VERIFY_WITH_TIMEOUT(terminal.screen().contains("no frame yet"), deadlineMs);
+
+    const FamilyDescriptor *crsf = familyNamed(QStringLiteral("crsf"));
+    FrameRequest request;
+    request.wire = QVector<int>(16, 992);
+    bool failsafe = false;
+    int tick = 0;
+    QTimer receiver;
+    QObject::connect(&receiver, &QTimer::timeout, [&] {
+        if (!failsafe)
+            QVERIFY(line.write(crsf->encode(request)));
+        if (tick++ % 5 == 0)
+            QVERIFY(line.write(crsf->linkFrame(failsafe)));
+    });
+    receiver.start(20);
+    // Channel lines drawn with the terminal's dim attribute. tmux gives an
+    // attribute where it changes, so it is followed line by line.
+    const auto dimmedChannels = [&] {
+        static const QRegularExpression attributes(QStringLiteral("\\x1b\\[([0-9;]*)m"));
+        int dimmed = 0;
+        bool dim = false;
+        for (QString text : terminal.tmux({"capture-pane", "-e", "-p", "-t", "watch"}).split('\n')) {
+            QRegularExpressionMatch match;
+            while ((match = attributes.match(text)).hasMatch() && match.capturedStart() == 0) {
+                for (const QString &code : match.captured(1).split(';')) {
+                    if (code.isEmpty() || code == "0" || code == "22")
+                        dim = false;
+                    else if (code == "2")
+                        dim = true;
+                }
+                text.remove(0, match.capturedLength());
+            }
+            dimmed += dim && channels(text).size() == 1;
+            // Any change later in the line holds for the next.
+            for (auto it = attributes.globalMatch(text); it.hasNext();) {
+                for (const QString &code : it.next().captured(1).split(';'))
+                    dim = code == "2" || (dim && !code.isEmpty() && code != "0" && code != "22");
+            }
+        }
+        return dimmed;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(values(terminal.screen()) == repeated(16, "1500")
+                                 && terminal.screen().contains("LQ 100 %"),
+                             deadlineMs);
+    QVERIFY(!terminal.screen().contains("FAILSAFE"));
+    QCOMPARE(dimmedChannels(), 0);
+
+    failsafe = true;
+    static const QRegularExpression stopped(QStringLiteral("CHANNELS STOPPED (\\d+\\.\\d) s AGO"));
+    QRegularExpressionMatch said;
+    QString screen;
+    QTRY_VERIFY_WITH_TIMEOUT((said = stopped.match(screen = terminal.screen())).hasMatch()
+                                 && said.captured(1).toDouble() >= 1.0,
+                             deadlineMs);
+    QVERIFY2(screen.contains("RECEIVER IN FAILSAFE") && screen.contains("LQ 0 %") && !screen.contains("NO FRAMES"),
+             qPrintable(screen));
+    QCOMPARE(values(screen), repeated(16, "1500"));
+    QTRY_COMPARE_WITH_TIMEOUT(dimmedChannels(), 16, deadlineMs);
+
+    failsafe = false;
+    QTRY_VERIFY_WITH_TIMEOUT(!(screen = terminal.screen()).contains("FAILSAFE") && !screen.contains("STOPPED"),
+                             deadlineMs);
+    QTRY_COMPARE_WITH_TIMEOUT(dimmedChannels(), 0, deadlineMs);
+    receiver.stop();
+    terminal.press("q");
+    QTRY_VERIFY_WITH_TIMEOUT(terminal.screen().contains("status=0"), deadlineMs);
+    QVERIFY2(terminal.screen().contains(QRegularExpression(QStringLiteral("failsafe frames: [1-9]"))),
+             qPrintable(terminal.screen()));
 }
 
 QTEST_GUILESS_MAIN(tst_Watch)

@@ -20,6 +20,8 @@ private slots:
     void linkFigures();
     void channels();
     void linkQualityAndLostFrames();
+    void channelsStopWhileLinkGoesOn_data();
+    void channelsStopWhileLinkGoesOn();
 };
 
 namespace {
@@ -186,7 +188,7 @@ void tst_WatchFigures::linkQualityAndLostFrames()
     figures.add(readingOf(fport, lost), 0.06);
     figures.add(readingOf(fport, lost), 0.07);
     QCOMPARE(figures.snapshot(0.08, 0).lostFrames, qint64(2));
-    QVERIFY(!figures.failsafe());
+    QVERIFY(!figures.failsafe(0.08));
     request.failsafe = true;
     figures.add(readingOf(fport, fport->encode(request)), 0.09);
     view = figures.snapshot(0.1, 0);
@@ -196,6 +198,77 @@ void tst_WatchFigures::linkQualityAndLostFrames()
         // Two of the three frames that can flag a loss did.
         return line.text.find("frames lost 2 (66.7 %)") != std::string::npos;
     }));
+}
+
+void tst_WatchFigures::channelsStopWhileLinkGoesOn_data()
+{
+    QTest::addColumn<bool>("lqZero");       // the link statistics after the stop say LQ 0
+    QTest::addColumn<double>("now");        // channel frames stopped at 2 s
+    QTest::addColumn<bool>("resumed");      // a channel frame came again just before now
+    QTest::addColumn<bool>("failsafe");
+    QTest::addColumn<bool>("stopSaid"); // how long ago the channels stopped
+    QTest::newRow("LQ 0: failsafe at once") << true << 2.2 << false << true << false;
+    QTest::newRow("LQ 0, channels gone 1.5 s") << true << 3.5 << false << true << true;
+    QTest::newRow("LQ 100, channels gone 0.7 s") << false << 2.7 << false << false << true;
+    QTest::newRow("LQ 100, channels gone a second") << false << 3.05 << false << true << true;
+    QTest::newRow("channels back") << true << 3.5 << true << false << false;
+}
+
+// A CRSF receiver in failsafe stops its channel frames and goes on sending
+// link statistics: the view says failsafe, dims the channels and says how
+// long ago they stopped.
+void tst_WatchFigures::channelsStopWhileLinkGoesOn()
+{
+    QFETCH(bool, lqZero);
+    QFETCH(double, now);
+    QFETCH(bool, resumed);
+    const FamilyDescriptor *crsf = familyNamed("crsf");
+    const auto readingOf = [crsf](const QByteArray &frame) {
+        FrameReading read;
+        crsf->read(frame.constData(), frame.size(), read);
+        return read;
+    };
+    FrameRequest request;
+    request.wire = QVector<int>(16, 992);
+    const FrameReading channels = readingOf(crsf->encode(request));
+    const FrameReading linkUp = readingOf(crsf->linkFrame(false));
+    const FrameReading linkDown = readingOf(crsf->linkFrame(true));
+    const double lastChannels = 2 - 1.0 / 150;
+    QCOMPARE(linkDown.failsafe, 1);
+    QCOMPARE(linkUp.failsafe, 0);
+    WatchFigures figures;
+    for (const double t : every(0, 2, 1.0 / 150))
+        figures.add(channels, t);
+    for (const double t : every(0.05, now, 0.1))
+        figures.add(t < 2 || !lqZero ? linkUp : linkDown, t);
+    if (resumed)
+        figures.add(channels, now - 0.001);
+
+    const WatchSnapshot view = figures.snapshot(now, 0);
+    QTEST(view.failsafe, "failsafe");
+    QTEST(figures.failsafe(now), "failsafe");
+    QFETCH(bool, stopSaid);
+    const double stoppedFor = stopSaid ? now - lastChannels : -1;
+    QVERIFY2(qAbs(view.channelsStoppedFor - stoppedFor) < 1e-6, qPrintable(QString::number(view.channelsStoppedFor)));
+    QCOMPARE(view.silentFor, -1.0);
+    QCOMPARE(view.channels.size(), std::size_t(16));
+    // Dimmed once no frame carried them for half a second.
+    QCOMPARE(view.channels[0].carried, now - (resumed ? now - 0.001 : lastChannels) < WatchFigures::silenceAfter);
+    QCOMPARE(view.channels[15].value, 1500);
+
+    QStringList banners;
+    for (const WatchLine &line : layOutWatch(view, 80, 30)) {
+        if (line.style >= WatchLine::Failsafe)
+            banners << QString::fromStdString(line.text).trimmed();
+    }
+    QStringList expected;
+    if (view.failsafe)
+        expected << "RECEIVER IN FAILSAFE";
+    if (stopSaid)
+        expected << QStringLiteral("CHANNELS STOPPED %1 s AGO").arg(stoppedFor, 0, 'f', 1);
+    QCOMPARE(banners, expected);
+    // Each link statistics frame with LQ 0 is a failsafe frame.
+    QCOMPARE(view.failsafeFrames, qint64(lqZero ? every(0.05, now, 0.1).size() - 20 : 0));
 }
 
 QTEST_GUILESS_MAIN(tst_WatchFigures)

@@ -14,6 +14,7 @@ constexpr quint8 rcChannelsType = 0x16;
 constexpr quint8 subsetType = 0x17;
 constexpr quint8 linkStatisticsType = 0x14;
 constexpr int channelCount = 16;
+constexpr int subsetChannels = 24;
 constexpr int channelBytes = 22;
 constexpr int linkBytes = 10;
 
@@ -44,14 +45,19 @@ void readSubset(const char *payload, int length, FrameReading &reading)
     const int first = config & 0x1F;
     const int resolution = (config >> 5) & 0x03;
     const int bits = 10 + resolution;
-    // The packed bytes: the length less type, config and CRC.
-    const int count = qMin(((length - 3) * 8) / bits, FrameReading::maxChannels - first);
+    // The packed bytes: the length less type, config and CRC; a 62-byte
+    // frame holds at most 47 values of 10 bits.
+    const int count = ((length - 3) * 8) / bits;
     int raw[64];
     unpackLsbFirst(payload + 1, qMin(count, 64), bits, raw);
-    reading.channels = first + qMin(count, 64);
+    // The first channel's five bits reach 32, beyond the 24 channels CRSF
+    // has: values for channels past 24 are dropped, and counted.
+    const int kept = qBound(0, subsetChannels - first, count);
+    reading.droppedChannels = count - kept;
+    reading.channels = kept > 0 ? first + kept : 0;
     for (int k = 0; k < reading.channels; ++k)
         reading.wire[k] = reading.us[k] = FrameReading::noValue;
-    for (int k = 0; k < qMin(count, 64); ++k) {
+    for (int k = 0; k < kept; ++k) {
         reading.wire[first + k] = raw[k];
         reading.us[first + k] = (raw[k] >> resolution) + 988;
     }
@@ -97,6 +103,8 @@ void crsfRead(const char *data, int length, FrameReading &reading)
     } else if (type == linkStatisticsType && payloadLength == linkBytes) {
         reading.type = "LINK_STATISTICS";
         readLink(payload, reading);
+        // A receiver in failsafe sends no channels, only these with LQ 0.
+        reading.failsafe = reading.link.lq == 0;
     } else {
         reading.type = typeByteText(type);
     }

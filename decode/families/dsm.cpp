@@ -96,6 +96,7 @@ void readDsm(const char *data, int length, int form, FrameReading &reading)
 {
     reading.clearExtras();
     reading.family = "DSM";
+    reading.hasCheck = false;
     reading.channels = 0;
     reading.failsafe = -1;
     reading.crcOk = length == frameBytes && dsmFits(data) != 0;

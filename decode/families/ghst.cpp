@@ -67,6 +67,8 @@ void ghstRead(const char *data, int length, FrameReading &reading)
         reading.link.rssi1Dbm = -int(quint8(aux[1]));
         reading.link.rfMode = quint8(aux[2]);
         reading.link.txPower = quint8(aux[3]);
+        // As CRSF's link statistics: LQ 0 is a receiver in failsafe.
+        reading.failsafe = reading.link.lq == 0;
         return;
     }
     const int first = primaries + 4 * group;

@@ -34,6 +34,7 @@ void sbusRead(const char *data, int length, FrameReading &reading)
 {
     reading.clearExtras();
     reading.family = "SBUS";
+    reading.hasCheck = false;
     // No checksum: a frame its framing took is as good as SBUS tells.
     reading.crcOk = length == frameBytes && sbusFits(data);
     reading.channels = 0;
