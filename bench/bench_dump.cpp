@@ -3,7 +3,8 @@
 // frames with a little noise, and a 50 MB Saleae CSV export of the same
 // stream as a logic analyser writes it, each decoded to /dev/null, in MB/s;
 // then a 50 MB capture of the families linkscope-dump reads with --family
-// (CRSF, GHST, IBUS, FPORT, FPORT2, SRXL2) with all of them looked for.
+// (CRSF, GHST, IBUS, FPORT, FPORT2, SRXL2) with all of them looked for, and
+// the first capture with --family auto, which looks before it reads.
 // Where LINKSCOPE_DUMP_BEFORE names an earlier build of linkscope-dump, the
 // first capture is decoded with it too, in the same run, to compare.
 #include "decode/families/familytable.h"
@@ -105,6 +106,8 @@ int main(int argc, char *argv[])
         runs.append({QStringLiteral("capture, the build before"), dumpBefore, capture.fileName(), {}, written});
     runs.append({QStringLiteral("capture"), dumpNow, capture.fileName(), {}, written});
     runs.append({QStringLiteral("Saleae CSV export"), dumpNow, exported.fileName(), {}, exportedSize});
+    runs.append({QStringLiteral("capture, --family auto"), dumpNow, capture.fileName(),
+                 {QStringLiteral("--family"), QStringLiteral("auto")}, written});
     runs.append({QStringLiteral("--family ") + names.join(QLatin1Char(',')), dumpNow, tableCapture.fileName(),
                  everyNew, tableWritten});
     for (const auto &[name, program, file, options, bytes] : runs) {

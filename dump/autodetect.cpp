@@ -1,23 +1,32 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dump/autodetect.h"
 
+#include <algorithm>
+
 namespace {
 
 // TBS's figure for the families that ExpressLRS runs at 420000.
 constexpr qint32 tbsBaud = 416666;
 constexpr qint32 expressLrsBaud = 420000;
+// FastSBUS: SBUS at twice the speed, which flight controllers scan for too.
+constexpr qint32 sbusBaud = 100000;
+constexpr qint32 fastSbusBaud = 200000;
 
 } // namespace
 
 FamilyDetector::FamilyDetector()
 {
-    // The table's own settings, fastest first, with TBS's figure after 420000.
+    // The table's own settings, fastest first, with the other figures
+    // receivers use for the same frames.
     for (const FamilyDescriptor *family : allFamilies()) {
         QVector<LineSettings> lines{family->line};
+        LineSettings other = family->line;
         if (family->line.baud == expressLrsBaud) {
-            LineSettings tbs = family->line;
-            tbs.baud = tbsBaud;
-            lines << tbs;
+            other.baud = tbsBaud;
+            lines << other;
+        } else if (family->line.baud == sbusBaud && family->line.parity == 'E') {
+            other.baud = fastSbusBaud;
+            lines << other;
         }
         for (const LineSettings &line : lines) {
             auto it = std::find_if(tried.begin(), tried.end(), [&](const Setting &s) { return s.line == line; });
@@ -29,42 +38,6 @@ FamilyDetector::FamilyDetector()
     }
     std::stable_sort(tried.begin(), tried.end(),
                      [](const Setting &a, const Setting &b) { return a.line.baud > b.line.baud; });
-    listenAt(0);
-}
-
-void FamilyDetector::listenAt(int index)
-{
-    at = index;
-    framer = std::make_unique<StreamFramer>(tried.at(index).families);
-    passed.clear();
-}
-
-void FamilyDetector::feed(const QByteArray &bytes, qint64 nowMs, double quietMs)
-{
-    for (const AssembledFrame &frame : framer->feed(bytes, nowMs, quietMs)) {
-        if (!frame.crcOk)
-            continue;
-        auto it = std::find_if(passed.begin(), passed.end(), [&](const auto &entry) { return entry.first == frame.family(); });
-        if (it == passed.end())
-            passed.append({frame.family(), 1});
-        else
-            ++it->second;
-    }
-}
-
-const FamilyDescriptor *FamilyDetector::found() const
-{
-    // Noise passes a CRC-8 now and then, a few times a second on a busy
-    // line; five frames of one family in a listening time it does not.
-    const FamilyDescriptor *best = nullptr;
-    int most = framesToFind - 1;
-    for (const auto &entry : passed) {
-        if (entry.second > most) {
-            best = entry.first;
-            most = entry.second;
-        }
-    }
-    return best;
 }
 
 QString FamilyDetector::settingsText() const

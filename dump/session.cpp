@@ -2,6 +2,7 @@
 #include "dump/session.h"
 
 #include "cli/stopsignals.h"
+#include "decode/familyfinder.h"
 #include "decode/streamframer.h"
 #include "decode/microseconds.h"
 #include "dump/autodetect.h"
@@ -38,6 +39,10 @@ namespace {
 // is said on standard error until the later mark.
 constexpr qint64 lastRecordsMs = 400;
 constexpr qint64 lastWordsMs = 800;
+// What --family auto keeps of a capture while it looks for the family, to
+// read it again once found; a capture's byte times take eight times more.
+constexpr qint64 keptWhileLooking = 32 << 20;
+constexpr qint64 keptWhileLookingTimed = 4 << 20;
 
 // Since the run noticed a stop signal.
 qint64 msSinceStop()
@@ -102,6 +107,20 @@ private:
     bool take(const char *data, int size, qint64 fromMs, qint64 toMs, double arrivedAt = -1,
               double quietMs = -1);
     bool takeHeldBack(const QByteArray &bytes);
+    // --family auto: bytes are kept and looked through until a family is
+    // found, then read again as that family's from the first kept.
+    void startLooking(const QVector<const FamilyDescriptor *> &candidates);
+    bool look(const char *data, int size, qint64 fromMs, qint64 toMs, double arrivedAt, double quietMs);
+    bool lockOn();
+    bool readLookedAgain();
+    QString noFramesText() const;
+    // Bytes read, and those of them in no frame; --family auto counts what it
+    // looked through without finding a family as such.
+    qint64 bytesRead() const { return offsetBase + (finder ? lookedBytes : assembler.bytesFed()); }
+    qint64 unframedBytes() const
+    {
+        return finder ? offsetBase + lookedBytes : assembler.strayBytes() + (cutShort() ? 0 : assembler.keptBytes());
+    }
     // Whether the wall clock times the bytes: a port, or raw bytes from a
     // stream. A capture's text forms are timed by the capture or not at all.
     bool wallTimed() const { return live && (!reader || reader->form() == CaptureReader::Raw); }
@@ -178,6 +197,23 @@ private:
     bool durationOver = false; // a capture's own times passed --duration
     bool durationOnCapture = false;
     FrameReading reading;
+    // --family auto, while the family is not known.
+    struct Looked
+    {
+        QByteArray bytes;
+        qint64 fromMs, toMs;
+        double arrivedAt, quietMs;
+    };
+    std::unique_ptr<FamilyFinder> finder;
+    QVector<Looked> looked; // since the first byte kept
+    qint64 lookedBytes = 0;
+    double lookedLastAt = -1;
+    bool onPort = false;
+    bool readAgainLater = false; // once the live view has started
+    bool readingAgain = false;
+    // Bytes before the first the records count from: read at other line
+    // settings, or beyond what a capture keeps while looking.
+    qint64 offsetBase = 0, triedBytes = 0, notKeptBytes = 0;
 };
 
 Session::Session(const DumpOptions &options)
@@ -277,7 +313,7 @@ double Session::frameTime(const AssembledFrame &frame) const
 {
     const qint64 end = frame.offset + frame.bytes.size();
     if (capturedTimes) {
-        const qint64 last = end - 1 - timesFrom;
+        const qint64 last = offsetBase + end - 1 - timesFrom;
         return last >= 0 && last < byteTimes.size() ? byteTimes.at(int(last)) - firstByteAt : lastByteAt - firstByteAt;
     }
     if (!live || (reader && reader->form() != CaptureReader::Raw))
@@ -344,7 +380,7 @@ void Session::show(const QVector<AssembledFrame> &found)
         if (view)
             view->take(reading, t);
         else if (recordsWanted)
-            writer->write(reading, t, frame.offset, frame.bytes.constData(), frame.bytes.size());
+            writer->write(reading, t, offsetBase + frame.offset, frame.bytes.constData(), frame.bytes.size());
         if (frames == options.count)
             ended = true;
     }
@@ -438,11 +474,14 @@ bool Session::takeDecoded(bool atEnd)
 // Bytes that arrived from fromMs to toMs. Returns false when the run should end.
 bool Session::take(const char *data, int size, qint64 fromMs, qint64 toMs, double arrivedAt, double quietMs)
 {
-    if (recording.isOpen() && recording.write(data, size) != size) {
+    // Bytes read again once the family is found were recorded when they came.
+    if (!readingAgain && recording.isOpen() && recording.write(data, size) != size) {
         complain(QStringLiteral("cannot write %1: %2").arg(options.recordPath, recording.errorString()));
         failed = true;
         return false;
     }
+    if (finder)
+        return look(data, size, fromMs, toMs, arrivedAt, quietMs);
     if (wallTimed()) {
         const double now = arrivedAt >= 0 ? arrivedAt : double(clock.nsecsElapsed()) / 1e9;
         // On a line, the quiet before a read is at most the time since the
@@ -472,7 +511,7 @@ bool Session::take(const char *data, int size, qint64 fromMs, qint64 toMs, doubl
     while (done < marks.size() - 1 && marks.at(done).end <= keptFrom)
         ++done;
     marks.remove(0, done);
-    const int timesDone = int(qBound<qint64>(0, keptFrom - timesFrom, byteTimes.size()));
+    const int timesDone = int(qBound<qint64>(0, offsetBase + keptFrom - timesFrom, byteTimes.size()));
     byteTimes.remove(0, timesDone);
     timesFrom += timesDone;
     // A person watching a live source sees each read's frames at once.
@@ -480,6 +519,137 @@ bool Session::take(const char *data, int size, qint64 fromMs, qint64 toMs, doubl
         writer->flush();
     checkOutput();
     return !stopNow();
+}
+
+// Bytes of --family auto while the family is not known: recorded already,
+// looked through, and kept to be read again once it is.
+bool Session::look(const char *data, int size, qint64 fromMs, qint64 toMs, double arrivedAt, double quietMs)
+{
+    Looked chunk{QByteArray(data, size), fromMs, toMs, arrivedAt, quietMs};
+    if (wallTimed() && chunk.arrivedAt < 0)
+        chunk.arrivedAt = double(clock.nsecsElapsed()) / 1e9;
+    QVector<double> times;
+    double quiet = quietMs;
+    if (onPort) {
+        // As take() times them: the read's time, less the bytes after each
+        // at the line's pace, and the quiet before them likewise.
+        times.resize(size);
+        for (int i = 0; i < size; ++i)
+            times[i] = chunk.arrivedAt - (size - 1 - i) * byteMs() / 1000;
+        quiet = lookedLastAt < 0 ? -1 : (chunk.arrivedAt - lookedLastAt) * 1000 - size * byteMs();
+        lookedLastAt = chunk.arrivedAt;
+    } else if (capturedTimes) {
+        times = byteTimes.mid(int(offsetBase + lookedBytes - timesFrom), size);
+        for (double &t : times)
+            t -= firstByteAt;
+    }
+    finder->feed(chunk.bytes, times, fromMs, quiet);
+    looked.append(std::move(chunk));
+    lookedBytes += size;
+    if (finder->found())
+        return lockOn();
+    // A long capture without frames is not kept whole: the oldest goes.
+    const qint64 most = capturedTimes ? keptWhileLookingTimed : keptWhileLooking;
+    int gone = 0;
+    qint64 goneBytes = 0;
+    while (gone < looked.size() - 1 && lookedBytes - goneBytes > most)
+        goneBytes += looked.at(gone++).bytes.size();
+    if (gone > 0) {
+        looked.remove(0, gone);
+        lookedBytes -= goneBytes;
+        offsetBase += goneBytes;
+        notKeptBytes += goneBytes;
+        const int timesGone = int(qBound<qint64>(0, offsetBase - timesFrom, byteTimes.size()));
+        byteTimes.remove(0, timesGone);
+        timesFrom += timesGone;
+    }
+    return !stopNow();
+}
+
+void Session::startLooking(const QVector<const FamilyDescriptor *> &candidates)
+{
+    // What came at another line setting is no help at this one.
+    offsetBase += lookedBytes;
+    triedBytes += lookedBytes;
+    looked.clear();
+    lookedBytes = 0;
+    lookedLastAt = -1;
+    finder = std::make_unique<FamilyFinder>(candidates);
+}
+
+// The family is known: from now on it alone is read, from the first byte kept.
+bool Session::lockOn()
+{
+    families = finder->families();
+    if (!onPort)
+        line = families.first()->line;
+    assembler = StreamFramer(families);
+    bool familyFields = false, gapFields = false;
+    for (const FamilyDescriptor *family : qAsConst(families)) {
+        familyFields = familyFields || !family->srxl;
+        gapFields = gapFields || family->framing == FamilyDescriptor::ByGap;
+    }
+    writer->setFamilyFields(familyFields);
+    writer->setGapFields(gapFields);
+    const QString where = onPort ? line.text()
+        : std::isnan(finder->time()) ? QStringLiteral("offset %1").arg(finder->offset())
+                                     : QStringLiteral("%1 s").arg(finder->time(), 0, 'f', 6);
+    complain(QStringLiteral("found %1 at %2%3")
+                 .arg(finder->name(), where,
+                      families.size() > 1 ? QStringLiteral("; reading the window's five families") : QString()));
+    finder.reset();
+    // The live view, once it has started, shows the frames that decided.
+    if (options.watch && !view) {
+        readAgainLater = true;
+        return !stopNow();
+    }
+    return readLookedAgain();
+}
+
+bool Session::readLookedAgain()
+{
+    readAgainLater = false;
+    const QVector<Looked> kept = std::move(looked);
+    looked.clear();
+    lookedBytes = 0;
+    readingAgain = true;
+    bool more = true;
+    for (const Looked &chunk : kept) {
+        more = take(chunk.bytes.constData(), int(chunk.bytes.size()), chunk.fromMs, chunk.toMs, chunk.arrivedAt,
+                    chunk.quietMs);
+        if (!more)
+            break;
+    }
+    readingAgain = false;
+    return more;
+}
+
+// Bytes came, but no frame: why, and what to try.
+QString Session::noFramesText() const
+{
+    if (finder && onPort)
+        return QStringLiteral("no family found in %1 bytes at %2").arg(offsetBase + lookedBytes)
+            .arg(FamilyDetector().settingsText());
+    if (finder) {
+        QString text = QStringLiteral("no family found in %1 bytes: no family gave %2 good frames in a row")
+                           .arg(offsetBase + lookedBytes)
+                           .arg(FamilyFinder::framesInRow);
+        const QString run = finder->longestRun();
+        if (!run.isEmpty())
+            text += QStringLiteral(" (the longest run: %1)").arg(run);
+        return text;
+    }
+    QStringList names;
+    for (const FamilyDescriptor *family : families)
+        names << QLatin1String(family->recordName);
+    const QString last = names.takeLast();
+    const QString looked = names.isEmpty() ? last : names.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
+    return QStringLiteral("no frames of %1 in %2 bytes%3; --family auto %4")
+        .arg(looked)
+        .arg(assembler.bytesFed())
+        .arg(onPort ? QStringLiteral(" at ") + line.text() : QString(),
+             onPort ? QStringLiteral("tries every family's line settings until one family's frames come")
+                    : QStringLiteral("finds which family they are"));
 }
 
 int Session::readFile(int fd)
@@ -542,7 +712,8 @@ bool Session::runLoop(QEventLoop &loop, const std::function<bool()> &bytesWaitin
     settle.start(int(FrameAssembler::staleAfterMs / 2));
     if (!startWatching(loop))
         return false;
-    if (!stopNow())
+    const bool more = !readAgainLater || readLookedAgain();
+    if (more && !stopNow())
         loop.exec();
     return true;
 }
@@ -630,13 +801,14 @@ int Session::readPort(const QString &device)
     return 0;
 }
 
-// --family auto: each family's line settings in turn, until frames of one
-// family pass their checks at one of them; then the run goes on as if that
-// family had been asked for. Returns 0 when found or stopped, 1 when the
+// --family auto: each family's line settings in turn, until one family's
+// frames come in a row at one of them; then the run goes on as if that
+// family had been asked for, from the first byte read at that setting.
+// Every byte read is recorded. Returns 0 when found or stopped, 1 when the
 // port failed.
 int Session::findFamily(QSerialPort &port)
 {
-    FamilyDetector detector;
+    const FamilyDetector detector;
     QEventLoop loop;
     QSocketNotifier wake(stopWakeDescriptor(), QSocketNotifier::Read);
     QObject::connect(&wake, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
@@ -647,15 +819,22 @@ int Session::findFamily(QSerialPort &port)
         });
     QString failure, lostBecause;
     bool parityWarned = false;
-    double lastReadAt = -1;
+    int listening = 0;
+    const auto readWaiting = [&] {
+        const QByteArray bytes = port.readAll();
+        if (!bytes.isEmpty() && !take(bytes.constData(), int(bytes.size()), clock.elapsed(), clock.elapsed()))
+            loop.quit();
+        if (!finder)
+            loop.quit();
+    };
     const auto listenAt = [&](int index) {
-        detector.listenAt(index);
+        listening = index;
         QString warning;
-        const LineSettings &setting = detector.settings().at(index).line;
-        const QString failed = applyLineSettings(port, setting, &warning);
+        const FamilyDetector::Setting &setting = detector.settings().at(index);
+        const QString failed = applyLineSettings(port, setting.line, &warning);
         if (!failed.isEmpty()) {
             failure = QStringLiteral("cannot set the %1 of %2 to %3: %4")
-                          .arg(failed, options.source, setting.text(), port.errorString());
+                          .arg(failed, options.source, setting.line.text(), port.errorString());
             loop.quit();
         }
         // A pseudo-terminal keeps no parity: said once, not at every round.
@@ -663,20 +842,10 @@ int Session::findFamily(QSerialPort &port)
             complain(warning);
             parityWarned = true;
         }
-        // What came at the setting before is no help at this one.
-        port.clear(QSerialPort::Input);
-        lastReadAt = -1;
+        line = setting.line;
+        startLooking(setting.families);
     };
-    QObject::connect(&port, &QSerialPort::readyRead, &loop, [&] {
-        const QByteArray bytes = port.readAll();
-        const double now = double(clock.nsecsElapsed()) / 1e6;
-        const LineSettings &setting = detector.settings().at(detector.listening()).line;
-        const double quiet = lastReadAt < 0 ? -1 : now - lastReadAt - bytes.size() * setting.bitsPerByte() * 1000.0 / setting.baud;
-        lastReadAt = now;
-        detector.feed(bytes, clock.elapsed(), quiet);
-        if (detector.found())
-            loop.quit();
-    });
+    QObject::connect(&port, &QSerialPort::readyRead, &loop, readWaiting);
     QObject::connect(&port, &QSerialPort::errorOccurred, &loop, [&](QSerialPort::SerialPortError error) {
         if (error == QSerialPort::ResourceError || (error == QSerialPort::ReadError && deviceHungUp(port))) {
             lostBecause = deviceHungUp(port) ? hungUpReason() : port.errorString();
@@ -686,11 +855,11 @@ int Session::findFamily(QSerialPort &port)
     bool nothingSaid = false;
     QTimer step;
     QObject::connect(&step, &QTimer::timeout, &loop, [&] {
-        if (detector.found()) {
-            loop.quit();
+        // What came at this setting is looked through as such before the next.
+        readWaiting();
+        if (!finder || stopNow())
             return;
-        }
-        const int next = (detector.listening() + 1) % detector.settings().size();
+        const int next = (listening + 1) % detector.settings().size();
         if (next == 0 && !nothingSaid) {
             complain(QStringLiteral("no family found at %1; trying again").arg(detector.settingsText()));
             nothingSaid = true;
@@ -711,15 +880,6 @@ int Session::findFamily(QSerialPort &port)
         lost = QStringLiteral("lost %1: %2").arg(options.source, lostBecause);
         return 1;
     }
-    const FamilyDescriptor *family = detector.found();
-    if (!family)
-        return 0;
-    line = detector.settings().at(detector.listening()).line;
-    families = {family};
-    assembler = StreamFramer(families);
-    writer->setFamilyFields(!family->srxl);
-    writer->setGapFields(family->framing == FamilyDescriptor::ByGap);
-    complain(QStringLiteral("found %1 at %2").arg(QLatin1String(family->recordName), line.text()));
     return 0;
 }
 
@@ -752,7 +912,13 @@ void Session::summarise()
     text += QStringLiteral("\nfailsafe frames: %1\n").arg(failsafeFrames);
     if (frameLostFlags)
         text += QStringLiteral("frames flagged lost: %1\n").arg(lostFrames);
-    text += QStringLiteral("stray bytes: %1\n").arg(assembler.strayBytes() + (cutShort() ? 0 : assembler.keptBytes()));
+    text += QStringLiteral("stray bytes: %1\n").arg(unframedBytes());
+    // Bytes that --family auto read but records do not count from.
+    if (!finder && triedBytes > 0)
+        text += QStringLiteral("read at other line settings while looking for the family: %1 bytes\n").arg(triedBytes);
+    if (!finder && notKeptBytes > 0)
+        text += QStringLiteral("read while looking for the family and not kept to read again: %1 bytes\n")
+                    .arg(notKeptBytes);
     // A frame a stop signal cut short is no stray bytes.
     if (stopRequested() && assembler.keptBytes() > 0)
         text += QStringLiteral("unfinished at the stop: %1 bytes\n").arg(assembler.keptBytes());
@@ -850,6 +1016,10 @@ int Session::run()
             writer->setGapFields(true);
     }
     clock.start();
+    onPort = source.kind == Source::Port;
+    // A capture is looked through for every family; a port at each setting in turn.
+    if (options.autoDetect && !onPort)
+        startLooking(options.families);
     int status = 0;
     switch (source.kind) {
     case Source::File: status = readFile(source.fd); break;
@@ -864,8 +1034,15 @@ int Session::run()
     const bool summed = status == 0 || !lost.isEmpty();
     // Frames the end of the bytes settles, as when a damaged frame came
     // last; a stop signal or a limit leaves the partial frame it cut unsettled.
+    if (finder && !cutShort()) {
+        finder->finish();
+        if (finder->found())
+            lockOn();
+    }
     if (!cutShort())
         show(assembler.flush());
+    if (view)
+        view->setStrayBytes(unframedBytes());
     if (recordsWanted) {
         writer->flush();
         output->drain([this] { return lastRecordsOver(); });
@@ -877,6 +1054,11 @@ int Session::run()
     }
     if (summed)
         summarise();
+    // Bytes came, but nothing of the families looked for: a failure, not a
+    // quiet success, and the way out is named.
+    const bool noFrames = summed && frames == 0 && bytesRead() > 0 && !durationOver;
+    if (noFrames)
+        complain(noFramesText());
     if (durationOnCapture && !capturedTimes && frames > 0)
         complain(QStringLiteral("--duration was not applied: %1 holds no times (only a Saleae CSV export does)")
                      .arg(options.source));
@@ -885,7 +1067,8 @@ int Session::run()
         complain(lost);
     if (!lastError.isEmpty())
         complain(lastError);
-    return status != 0 ? status : failed ? 1 : 0;
+    // The picture decides for itself what a run without frames is.
+    return status != 0 ? status : failed || (noFrames && !options.sink) ? 1 : 0;
 }
 
 } // namespace

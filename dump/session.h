@@ -48,8 +48,9 @@ struct DumpOptions
 };
 
 // Runs until the source ends, a limit is reached or a signal arrives, and
-// returns the exit status: 0, 1 when something failed or the device went
-// away, or 2 when the recording would overwrite the source, --input was
+// returns the exit status: 0, 1 when something failed, the device went
+// away, or bytes came but no frame of the families looked for (unless a
+// sink takes the frames: it decides), or 2 when the recording would overwrite the source, --input was
 // given for a port, or the live view is asked of a capture file.
 int runDump(const DumpOptions &options);
 

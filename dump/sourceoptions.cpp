@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dump/sourceoptions.h"
 
+#include "decode/familyfinder.h"
+#include "dump/autodetect.h"
+
 #include <QCommandLineParser>
 #include <QStringList>
 
@@ -23,10 +26,12 @@ QString familyLines()
 SourceOptions::SourceOptions()
     : family(QStringLiteral("family"),
              QStringLiteral("The families to look for, comma-separated: %1 (default mpx,mpx2,nordax,hott,spektrum). "
-                            "Line defaults: %2. auto, on a port, tries 420000 8N1, 416666 8N1, 115200 8N1 and "
-                            "100000 8E2 in turn, about 300 ms each, until one family's frames come, says which on "
-                            "standard error and goes on with it; a capture is read for every family.")
-                 .arg(familyNames(), familyLines()),
+                            "Line defaults: %2. auto reads until %3 good frames of one family come in a row (the "
+                            "default five count as one), says which on standard error, and reads that family "
+                            "alone from the first byte; on a port it tries %4 in turn, about 300 ms each.")
+                 .arg(familyNames(), familyLines())
+                 .arg(FamilyFinder::framesInRow)
+                 .arg(FamilyDetector().settingsText()),
              QStringLiteral("list")),
       baud({QStringLiteral("b"), QStringLiteral("baud")},
            QStringLiteral("Baud rate of a serial port (default: the families' own; any rate the driver takes)."),

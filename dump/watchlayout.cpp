@@ -77,7 +77,13 @@ std::vector<std::string> header(const WatchSnapshot &view, int width)
         interval = format("interval min %.1f mean %.1f max %.1f ms", view.intervalMin, view.intervalMean,
                           view.intervalMax);
     std::vector<std::string> lines;
-    flow({view.source, view.family.empty() ? std::string("no frame yet") : view.family,
+    // Bytes that keep coming without a frame are of another family, or at
+    // other line settings, more often than noise.
+    std::string family = view.family;
+    if (family.empty())
+        family = view.strayBytes >= 256 ? format("no frame in %lld bytes: try --family auto", view.strayBytes)
+                                        : std::string("no frame yet");
+    flow({view.source, family,
           format("up %ld:%02ld:%02ld", seconds / 3600, seconds / 60 % 60, seconds % 60)},
          width, lines);
     flow({format("%d frames/s", view.framesLastSecond), interval}, width, lines);

@@ -4,8 +4,8 @@
 # the given number of seconds (default 60): the decoder on single chunks,
 # then the frame assembler on a stream cut into reads, then the capture file
 # reader on files of any form fed in blocks, then every family of the table
-# through the assembler, then SBUS and DSM through the stream framer. Any
-# finding fails.
+# through the assembler, then SBUS and DSM through the stream framer, then
+# --family auto's finder over every family. Any finding fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
@@ -15,9 +15,9 @@ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF -
     -DLINKSCOPE_QT_MAJOR="$LINKSCOPE_QT_MAJOR" \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 cmake --build build/fuzz -j"$(nproc)" --target decode_fuzzer assembler_fuzzer capture_fuzzer families_fuzzer \
-    gapframing_fuzzer
+    gapframing_fuzzer familyfinder_fuzzer
 mkdir -p build/fuzz/corpus build/fuzz/assembler-corpus build/fuzz/capture-corpus build/fuzz/families-corpus \
-    build/fuzz/gapframing-corpus
+    build/fuzz/gapframing-corpus build/fuzz/familyfinder-corpus
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 build/fuzz/fuzz/decode_fuzzer -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
     -artifact_prefix=build/fuzz/ build/fuzz/corpus fuzz/corpus
@@ -115,3 +115,22 @@ for choice in (1, 2, 3, 0x83):
 PY
 build/fuzz/fuzz/gapframing_fuzzer -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
     -artifact_prefix=build/fuzz/gapframing- build/fuzz/gapframing-corpus build/fuzz/gapframing-seeds
+# The finder: a read size, whether bytes have times and a seed for the
+# damage, then records of an operation byte (low two bits: noise, good,
+# damaged, cut; the rest: the pause after it in ms), a family byte and the
+# bytes that make it. Each family in a row, after noise, with and without times.
+python3 - build/fuzz/familyfinder-seeds <<'PY'
+import os, random, sys
+dst = sys.argv[1]
+os.makedirs(dst, exist_ok=True)
+rng = random.Random(4)
+for family in range(13):
+    for timed in (0, 1):
+        out = bytes([rng.randrange(64), timed, 7])
+        out += bytes([0, family, 30]) + bytes(rng.randrange(256) for _ in range(30))
+        for i in range(8):
+            out += bytes([(5 << 2) | rng.choice((1, 1, 1, 2)), family]) + bytes(rng.randrange(256) for _ in range(70))
+        open(os.path.join(dst, "family-%02d-%d" % (family, timed)), "wb").write(out)
+PY
+build/fuzz/fuzz/familyfinder_fuzzer -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
+    -artifact_prefix=build/fuzz/familyfinder- build/fuzz/familyfinder-corpus build/fuzz/familyfinder-seeds

@@ -161,8 +161,9 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
     const QCommandLineOption family({QStringLiteral("f"), QStringLiteral("family")},
                                     QStringLiteral("%1 (or MPX_V2 and so on, in any case). With --replay, the "
                                                    "families a raw capture or hex dump holds, comma-separated, so "
-                                                   "that it goes frame by frame at their line settings (default "
-                                                   "the window's five).").arg(familyNames()),
+                                                   "that it goes frame by frame at their line settings (default, "
+                                                   "or auto: the family found as linkscope-dump --family auto "
+                                                   "finds it, the window's five where none is).").arg(familyNames()),
                                     QStringLiteral("family"));
     const QCommandLineOption us(QStringLiteral("us"),
                                 QStringLiteral("Channel 1, 2, ... in µs; channels not given are 1500 (NORDAX: word "
@@ -312,7 +313,9 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
             usageError(QStringLiteral("unknown input form '%1' (raw, hex or saleae)").arg(parser.value(input)));
         // Which families a raw capture or hex dump holds, to send it frame by
         // frame, and the line they run at.
-        if (parser.isSet(family)) {
+        options.findReplayFamily = !parser.isSet(family) || parser.value(family).trimmed().toLower() == QLatin1String("auto");
+        options.lineGiven = parser.isSet(baud) || parser.isSet(line);
+        if (!options.findReplayFamily) {
             QString error;
             if (!familiesFromList(parser.value(family), options.replayFamilies, error))
                 usageError(error);

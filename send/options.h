@@ -27,6 +27,8 @@ struct SendOptions
     // Replay of a file instead.
     QString replayPath;
     QVector<const FamilyDescriptor *> replayFamilies = defaultFamilies(); // the frames a raw capture holds
+    bool findReplayFamily = false; // no --family (or auto): found as linkscope-dump --family auto finds it
+    bool lineGiven = false;        // --baud or --line: the port keeps them whatever is found
     CaptureReader::Input input = CaptureReader::Detect; // the replayed file's form
     double speed = 1;
     bool loop = false;

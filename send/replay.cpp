@@ -55,9 +55,9 @@ qint64 firstLine(const QByteArray &head, QByteArray &text)
 } // namespace
 
 RecordingReader::RecordingReader(const QString &path, CaptureReader::Input input, qint32 baud,
-                                 const QVector<const FamilyDescriptor *> &families)
+                                 const QVector<const FamilyDescriptor *> &families, bool findFamily)
     : path(path), name(path == QLatin1String("-") ? QStringLiteral("standard input") : path), input(input),
-      together(1.5 * 10.0 / baud), familyList(families), assembler(families)
+      together(1.5 * 10.0 / baud), familyList(families), assembler(families), findFamily(findFamily)
 {
 }
 
@@ -80,6 +80,11 @@ bool RecordingReader::rewind()
     reader.reset(new CaptureReader(input));
     unassembled.clear();
     assembler = StreamFramer(familyList);
+    // Looked for once: every pass reads with what the first found.
+    finder.reset();
+    if (findFamily && !decided)
+        finder = std::make_unique<FamilyFinder>(allFamilies());
+    lookedAt.clear();
     unsent.clear();
     warnings.clear();
     sent = 0;
@@ -186,14 +191,67 @@ QStringList RecordingReader::takeWarnings()
 void RecordingReader::takeDecoded(bool atEnd)
 {
     if (reader->hasTimes()) {
+        // A capture with times goes by them, whatever its family.
+        finder.reset();
         const QByteArray bytes = reader->takeBytes();
         group(bytes, reader->takeTimes(), atEnd);
     } else {
+        cutIntoFrames = cutIntoFrames || reader->form() != CaptureReader::Undecided;
         assemble(reader->takeBytes(), atEnd);
     }
 }
 
+bool RecordingReader::settleFamily()
+{
+    while (finder && why.isEmpty() && !ended && !json) {
+        if (!fillCapture())
+            return false;
+    }
+    return why.isEmpty();
+}
+
+// The start of the capture, up to longestLook, is looked through for the
+// family before any of it is cut into frames.
 void RecordingReader::assemble(const QByteArray &bytes, bool atEnd)
+{
+    if (!finder) {
+        assembleFound(bytes, atEnd);
+        return;
+    }
+    finder->feed(bytes);
+    lookedAt += bytes;
+    if (atEnd)
+        finder->finish();
+    if (!finder->found() && !atEnd && lookedAt.size() < longestLook)
+        return;
+    decide();
+    const QByteArray looked = std::move(lookedAt);
+    lookedAt.clear();
+    assembleFound(looked, atEnd);
+}
+
+void RecordingReader::decide()
+{
+    if (finder->found()) {
+        familyList = finder->families();
+        found = familyList.size() == 1 ? familyList.first() : nullptr;
+        foundSaid = QStringLiteral("found %1 at offset %2 of %3")
+                        .arg(finder->name())
+                        .arg(finder->offset())
+                        .arg(name);
+    } else {
+        foundSaid = QStringLiteral("no family found in %1 bytes of %2 (no family gave %3 good frames in a row); "
+                                   "it goes as the frames of the window's five families and stray bytes")
+                        .arg(finder->bytesSeen())
+                        .arg(name)
+                        .arg(FamilyFinder::framesInRow);
+    }
+    assembler = StreamFramer(familyList);
+    finder.reset();
+    decided = true;
+}
+
+void RecordingReader::assembleFound(const QByteArray &bytes, bool atEnd)
 {
     unassembled += bytes;
     int from = 0; // in unsent, of stream offset sent
@@ -270,20 +328,21 @@ double ReplaySource::Timeline::place(const ReplayPiece &piece, double rate, doub
 }
 
 ReplaySource::ReplaySource(const QString &path, CaptureReader::Input input, qint32 baud,
-                           const QVector<const FamilyDescriptor *> &families, double rate, double speed, bool loop)
-    : reader(path, input, baud, families), rate(rate), speed(speed), loop(loop)
+                           const QVector<const FamilyDescriptor *> &families, bool findFamily, double rate,
+                           double speed, bool loop)
+    : reader(path, input, baud, families, findFamily), rate(rate), speed(speed), loop(loop)
 {
 }
 
 bool ReplaySource::open(QString &error)
 {
-    // A pipe is read once, as it is sent.
+    // A pipe is read once, as it is sent: only as far as its family tells.
     if (reader.fileName() == QLatin1String("-") || !QFileInfo(reader.fileName()).isFile()) {
         if (loop) {
             error = QStringLiteral("--loop reads %1 again and again, which a pipe cannot be").arg(reader.shownName());
             return false;
         }
-        if (reader.rewind())
+        if (reader.rewind() && reader.settleFamily())
             return true;
         error = reader.error();
         return false;

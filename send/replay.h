@@ -6,6 +6,7 @@
 #define LINKSCOPE_SEND_REPLAY_H
 
 #include "decode/capturereader.h"
+#include "decode/familyfinder.h"
 #include "decode/streamframer.h"
 #include "send/source.h"
 
@@ -28,7 +29,9 @@ struct ReplayPiece
 
 // Reads a recording from its start, one piece at a time:
 // - a raw capture or hex dump: each frame as linkscope-dump finds it, with
-//   the stray bytes before it; long runs of stray bytes go in parts;
+//   the stray bytes before it; long runs of stray bytes go in parts. Where
+//   no family is named, the start is looked through for the family first,
+//   as linkscope-dump --family auto does;
 // - a logic analyser's export, whose bytes each have a time: bytes that
 //   follow each other within a byte time and a half at baud go as one piece,
 //   at the time of its first byte, so that the gaps come out as they were;
@@ -38,9 +41,10 @@ struct ReplayPiece
 class RecordingReader
 {
 public:
-    // A raw capture or hex dump is cut into the frames of families.
+    // A raw capture or hex dump is cut into the frames of families, or of
+    // the family found, where findFamily; families where none is.
     RecordingReader(const QString &path, CaptureReader::Input input, qint32 baud,
-                    const QVector<const FamilyDescriptor *> &families);
+                    const QVector<const FamilyDescriptor *> &families, bool findFamily = false);
     // From the start of the file again; false with error() set.
     bool rewind();
     // The next piece; false at the end or on an error (error() not empty).
@@ -53,6 +57,19 @@ public:
     QStringList takeWarnings();
     // Raw bytes, as far as read: every piece untimed, none ever broken.
     bool isRaw() const { return !json && reader && reader->form() == CaptureReader::Raw; }
+    // Cut into frames by families(), rather than sent by its records or times.
+    bool framed() const { return cutIntoFrames; }
+    // Reads ahead until the family is found or found to be none, where it
+    // is looked for; false on an error.
+    bool settleFamily();
+    const QVector<const FamilyDescriptor *> &families() const { return familyList; }
+    // The family found, where one was looked for and found.
+    const FamilyDescriptor *foundFamily() const { return found; }
+    // What looking for it found, to be said once; empty where nothing was looked for.
+    QString foundText() const { return foundSaid; }
+
+    // The most of a capture looked through for its family.
+    static constexpr int longestLook = 4 << 20;
 
     // The longest piece a run of stray bytes or of timed bytes makes.
     static constexpr int longestPiece = 1 << 16;
@@ -63,6 +80,8 @@ private:
     bool fillCapture();
     void takeDecoded(bool atEnd);
     void assemble(const QByteArray &bytes, bool atEnd);
+    void assembleFound(const QByteArray &bytes, bool atEnd);
+    void decide();
     void group(const QByteArray &bytes, const QVector<double> &times, bool atEnd);
     bool fail(const QString &text);
 
@@ -74,8 +93,15 @@ private:
     qint64 lineNumber = 0;
     std::unique_ptr<CaptureReader> reader;
     QByteArray unassembled; // decoded bytes waiting for a whole read's worth
-    const QVector<const FamilyDescriptor *> familyList;
+    QVector<const FamilyDescriptor *> familyList;
     StreamFramer assembler; // SBUS and DSM too, as linkscope-dump finds them
+    const bool findFamily;
+    bool decided = false;
+    bool cutIntoFrames = false; // known once the form is
+    std::unique_ptr<FamilyFinder> finder; // while looking
+    QByteArray lookedAt;                  // the bytes it looked through
+    const FamilyDescriptor *found = nullptr;
+    QString foundSaid;
     QByteArray unsent;      // from stream offset sent on
     qint64 sent = 0;
     ReplayPiece open;       // timed bytes still gathering
@@ -93,7 +119,8 @@ class ReplaySource : public OutgoingSource
 {
 public:
     ReplaySource(const QString &path, CaptureReader::Input input, qint32 baud,
-                 const QVector<const FamilyDescriptor *> &families, double rate, double speed, bool loop);
+                 const QVector<const FamilyDescriptor *> &families, bool findFamily, double rate, double speed,
+                 bool loop);
     // Reads the file through once to check it and learn its pace (a pipe
     // is read only as it is sent); false with the reason.
     bool open(QString &error);
@@ -103,6 +130,7 @@ public:
     double secondsPerPiece() const override;
     QString error() const override;
     QStringList takeWarnings() override;
+    const RecordingReader &recording() const { return reader; }
 
 private:
     // When each piece is due, one after another.

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <poll.h>
 
@@ -46,13 +47,18 @@ public:
         Failed,
     };
 
-    Sender(const SendOptions &options, OutgoingSource &source, Output &output)
-        : options(options), source(source), output(output) {}
+    // counted tells, once the first piece is read, the families a replay's
+    // frames are counted in.
+    Sender(const SendOptions &options, OutgoingSource &source, Output &output,
+           const std::function<QVector<const FamilyDescriptor *>()> &counted)
+        : options(options), source(source), output(output), counted(counted), sentFrames(countedFamilies(options)) {}
     End run();
     // What the port still held at the end, once it was waited for.
     void drained(const Output::Drained &port);
     void summarise(bool replay);
     QString failure() const { return why; }
+    qint64 framesSent() const { return live + failsafe + damaged; }
+    qint64 replayedBytes() const { return sentFrames.bytesFed(); }
 
 private:
     enum Wake { Due, Stop, Lost };
@@ -87,7 +93,9 @@ private:
     int unsent = 0;
     // What a replay sent, read back as linkscope-dump would read it, in
     // whichever family it is.
-    StreamFramer sentFrames{countedFamilies(options)};
+    const std::function<QVector<const FamilyDescriptor *>()> counted;
+    bool countingChosen = false;
+    StreamFramer sentFrames;
     FrameReading reading;
 };
 
@@ -197,6 +205,10 @@ void Sender::count(const Outgoing &piece)
         ++damaged;
         break;
     case Outgoing::Replayed:
+        if (!countingChosen) {
+            sentFrames = StreamFramer(counted());
+            countingChosen = true;
+        }
         countFrames(sentFrames.feed(piece.bytes));
         break;
     }
@@ -326,18 +338,32 @@ void Sender::summarise(bool replay)
 
 } // namespace
 
-int runSend(const SendOptions &options)
+int runSend(const SendOptions &given)
 {
+    SendOptions options = given;
     std::unique_ptr<OutgoingSource> source;
+    const RecordingReader *replayed = nullptr;
     if (!options.replayPath.isEmpty()) {
         auto replay = std::make_unique<ReplaySource>(options.replayPath, options.input, options.baud,
-                                                     options.replayFamilies, options.rate, options.speed,
-                                                     options.loop);
+                                                     options.replayFamilies, options.findReplayFamily,
+                                                     options.rate, options.speed, options.loop);
         QString error;
         if (!replay->open(error)) {
             complain(error);
             return 1;
         }
+        const RecordingReader &recording = replay->recording();
+        replayed = &recording;
+        // The family found sets the port's line, unless it was given.
+        const FamilyDescriptor *found = recording.foundFamily();
+        QString said = recording.foundText();
+        if (found && !options.lineGiven && options.target != QLatin1String("-")) {
+            options.line = found->line;
+            options.baud = found->line.baud;
+            said += QStringLiteral("; sending at %1").arg(found->line.text());
+        }
+        if (!said.isEmpty())
+            complain(said);
         source = std::move(replay);
     } else {
         source.reset(new FrameGenerator(options));
@@ -349,7 +375,12 @@ int runSend(const SendOptions &options)
         complain(output.failure());
         return 1;
     }
-    Sender sender(options, *source, output);
+    // A capture cut into frames counts them as they went, by the families it
+    // was cut by; records and timed bytes by every family, as dump finds them.
+    const auto counted = [&] {
+        return replayed && replayed->framed() ? replayed->families() : countedFamilies(options);
+    };
+    Sender sender(options, *source, output, counted);
     const Sender::End end = sender.run();
     if (end == Sender::Done)
         sender.drained(output.drain());
@@ -358,6 +389,18 @@ int runSend(const SendOptions &options)
     // tells what went out, as linkscope-dump's does.
     if (!options.quiet)
         sender.summarise(!options.replayPath.isEmpty());
+    // Bytes went, but no frame of the families named: say why.
+    if (replayed && replayed->framed() && !options.findReplayFamily && sender.framesSent() == 0
+        && sender.replayedBytes() > 0) {
+        QStringList names;
+        for (const FamilyDescriptor *family : replayed->families())
+            names << QLatin1String(family->recordName);
+        complain(QStringLiteral("no frames of %1 in %2 bytes of %3; --family auto finds which family they are")
+                     .arg(names.join(QStringLiteral(", ")))
+                     .arg(sender.replayedBytes())
+                     .arg(options.replayPath == QLatin1String("-") ? QStringLiteral("standard input")
+                                                                   : options.replayPath));
+    }
     if (end == Sender::Failed) {
         complain(sender.failure());
         return 1;

@@ -8,7 +8,10 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -42,6 +45,8 @@ private slots:
     void familyFields();
     void recordsSayWhatFramesLack_data();
     void recordsSayWhatFramesLack();
+    void autoOnCapture_data();
+    void autoOnCapture();
     void cleanupTestCase();
 
 private:
@@ -544,8 +549,9 @@ void tst_Dump::errorExits_data()
                                                      << 2 << "CRSF runs at 420000 baud and IBUS at 115200; give --baud"
                                                      << QString();
     // The same families in a file: no line to agree on.
-    QTest::newRow("families at two bauds in a file") << QStringList{"--family", "crsf,ibus", capture} << 0
-                                                     << "frames: 0" << QString();
+    QTest::newRow("families at two bauds in a file") << QStringList{"--family", "crsf,ibus", capture} << 1
+                                                     << "no frames of CRSF or IBUS in 27 bytes; --family auto finds "
+                                                        "which family they are" << QString();
     QTest::newRow("name that is no UTF-8") << QStringList{} << 0 << "frames: 1"
                                            << QStringLiteral("\"$(printf '%1/caf\\351.bin')\"").arg(folder.path());
 }
@@ -695,6 +701,68 @@ void tst_Dump::recordsSayWhatFramesLack()
     const int first = format == QLatin1String("jsonl") ? 0 : 1;
     QVERIFY2(lines.size() > first && lines.at(first).contains(record), qPrintable(lines.join('\n')));
     QVERIFY2(errors.contains(summary.toUtf8()), errors.constData());
+void tst_Dump::autoOnCapture_data()
+{
+    QTest::addColumn<QByteArray>("capture");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("said");
+    QTest::addColumn<int>("records");
+    QTest::addColumn<int>("firstOffset");
+    QRandomGenerator random(37);
+    // Noise without a byte a CRSF frame may start with, so that CRSF read
+    // alone from the start finds nothing in it.
+    QByteArray noise;
+    while (noise.size() < 2000) {
+        const char byte = char(random.bounded(256));
+        if (!QByteArray("\xC8\xEE\xEA\xEC\x00", 5).contains(byte))
+            noise += byte;
+    }
+    const FamilyDescriptor *crsf = familyNamed("crsf");
+    QByteArray frames;
+    for (int f = 0; f < 20; ++f) {
+        FrameRequest request;
+        request.wire = QVector<int>(16, 172 + 50 * f);
+        frames += f % 10 == 9 ? crsf->linkFrame(false) : crsf->encode(request);
+    }
+    QTest::newRow("CRSF after noise") << noise + frames << 0 << QStringList{"found CRSF at offset 2000\n"} << 20 << 2000;
+    const QByteArray mpxFrame = mpx(QVector<quint16>(12, 0x0800)), hottFrame = hott({12000, 8800});
+    QTest::newRow("the window's five as one")
+        << mpxFrame.repeated(3) + hottFrame.repeated(3) << 0
+        << QStringList{"found MPX, HOTT at offset 0; reading the window's five families"} << 6 << 0;
+    // The time of the first frame's last byte, from the first byte on.
+    QTest::newRow("a capture with times")
+        << csvOf(10, false) << 0 << QStringList{"found HOTT at 0.001736 s; reading the window's five families"} << 10
+        << 0;
+    QByteArray bytes(1 << 20, Qt::Uninitialized);
+    for (char &byte : bytes)
+        byte = char(random.bounded(256));
+    QTest::newRow("random bytes") << bytes << 1
+                                  << QStringList{"frames: 0\n", "\nfailsafe frames: 0\n", "stray bytes: 1048576\n",
+                                                 "no family found in 1048576 bytes"}
+                                  << 0 << -1;
+}
+
+// --family auto reads a capture until one family's frames come in a row,
+// then that family alone from the start; random bytes find none.
+void tst_Dump::autoOnCapture()
+{
+    QFETCH(QByteArray, capture);
+    QFETCH(int, status);
+    QFETCH(QStringList, said);
+    QFETCH(int, records);
+    QFETCH(int, firstOffset);
+    int got = -1;
+    QByteArray errors;
+    const QList<QByteArray> lines = run({"--family", "auto", "--format", "jsonl",
+                                         writeFile(folder.filePath("auto.bin"), capture)},
+                                        &got, &errors)
+                                        .split('\n');
+    QCOMPARE(got, status);
+    for (const QString &part : said)
+        QVERIFY2(QString::fromUtf8(errors).contains(part), errors.constData());
+    QCOMPARE(lines.size() - 1, records);
+    if (firstOffset >= 0)
+        QCOMPARE(QJsonDocument::fromJson(lines.first()).object().value("offset").toInt(), firstOffset);
 }
 
 void tst_Dump::cleanupTestCase()

@@ -2,7 +2,8 @@
 // SBUS and DSM on real pseudo-terminals: linkscope-send into one and
 // linkscope-dump from another bring back the µs sent, and --family auto
 // finds every family on a line that carries frames only at the family's
-// own settings, as a receiver at the wrong baud gives noise.
+// own settings, as a receiver at the wrong baud gives noise, and keeps what
+// it read before it found it.
 #include "relay.h"
 
 #include "decode/families/familytable.h"
@@ -12,8 +13,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMutex>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
@@ -32,6 +35,7 @@ private slots:
     void sendToDump();
     void autoFamily_data();
     void autoFamily();
+    void autoKeepsWhatDecided();
 };
 
 namespace {
@@ -52,20 +56,33 @@ int waiting(int fd)
 
 // A receiver of family on the master side: from startAfterMs on, its frames
 // while the slave's speed and stop bits are the family's, else what a UART
-// makes of them at another speed: noise. nullptr: noise at every setting.
+// makes of them at another speed: noise, at the line's pace or at noiseRate
+// bytes a second. nullptr: noise at every setting.
 class LineAwareReceiver : public QThread
 {
 public:
-    LineAwareReceiver(PseudoTerminal &pty, const FamilyDescriptor *family, int startAfterMs)
-        : pty(pty), family(family), startAfterMs(startAfterMs)
+    // baud: the receiver's, where it is not the family's own.
+    LineAwareReceiver(PseudoTerminal &pty, const FamilyDescriptor *family, int startAfterMs, int noiseRate = 0,
+                      int baud = 0)
+        : pty(pty), family(family), startAfterMs(startAfterMs), noiseRate(noiseRate),
+          baud(baud > 0 || !family ? baud : family->line.baud)
     {
         ::fcntl(pty.masterDescriptor(), F_SETFL, ::fcntl(pty.masterDescriptor(), F_GETFL) | O_NONBLOCK);
     }
-    ~LineAwareReceiver() override
+    ~LineAwareReceiver() override { stop(); }
+    void stop()
     {
         stopping = true;
         wait();
     }
+    // Every byte the line took, and the frames sent since the settings
+    // last turned to the family's.
+    QByteArray written() const
+    {
+        QMutexLocker lock(&mutex);
+        return all;
+    }
+    int framesAtMatch() const { return sinceMatch; }
     // Since the clock started, when the first frame went; -1 before.
     qint64 firstFrameAt() const { return firstFrame; }
     QElapsedTimer clock;
@@ -80,7 +97,7 @@ protected:
             if (::ioctl(pty.slaveFd(), TCGETS2, &settings) != 0)
                 return;
             const int stopBits = settings.c_cflag & CSTOPB ? 2 : 1;
-            const bool matches = family && int(settings.c_ospeed) == family->line.baud
+            const bool matches = family && int(settings.c_ospeed) == baud
                 && stopBits == family->line.stopBits;
             QByteArray bytes;
             int sleepMs = 5;
@@ -96,11 +113,18 @@ protected:
                 if (firstFrame < 0)
                     firstFrame = clock.elapsed();
             } else {
-                bytes.resize(int(settings.c_ospeed / 10 * sleepMs / 1000));
+                bytes.resize(int((noiseRate > 0 ? noiseRate : settings.c_ospeed / 10) * sleepMs / 1000));
                 for (char &byte : bytes)
                     byte = char(random.bounded(256));
+                sinceMatch = 0;
             }
-            [[maybe_unused]] const ssize_t n = ::write(pty.masterDescriptor(), bytes.constData(), size_t(bytes.size()));
+            const ssize_t n = ::write(pty.masterDescriptor(), bytes.constData(), size_t(bytes.size()));
+            if (n > 0) {
+                QMutexLocker lock(&mutex);
+                all.append(bytes.constData(), int(n));
+            }
+            if (matches && n == bytes.size())
+                ++sinceMatch;
             QThread::msleep(qMax(1, sleepMs));
         }
     }
@@ -109,6 +133,11 @@ private:
     PseudoTerminal &pty;
     const FamilyDescriptor *family;
     const int startAfterMs;
+    const int noiseRate;
+    const int baud;
+    mutable QMutex mutex;
+    QByteArray all;
+    std::atomic<int> sinceMatch{0};
     std::atomic<bool> stopping{false};
     std::atomic<qint64> firstFrame{-1};
 };
@@ -202,9 +231,14 @@ void tst_GapLine::sendToDump()
 void tst_GapLine::autoFamily_data()
 {
     QTest::addColumn<QString>("family"); // empty: noise only
+    QTest::addColumn<int>("baud");       // 0: the family's own
+    QTest::addColumn<int>("noiseRate");  // bytes a second; 0: the line's pace
     for (const char *name : {"crsf", "ghst", "ibus", "fport", "fport2", "srxl2", "sbus", "dsm", "hott"})
-        QTest::newRow(name) << name;
-    QTest::newRow("noise at every setting") << "";
+        QTest::newRow(name) << name << 0 << 0;
+    QTest::newRow("FastSBUS") << "sbus" << 200000 << 0;
+    QTest::newRow("noise at every setting") << "" << 0 << 0;
+    // Faster than any line: checksums pass by chance, frames in a row never.
+    QTest::newRow("noise at 2 MB/s") << "" << 0 << 2000000;
 }
 
 // Frames start 0.7 s into the rounds; the family is named with its
@@ -213,9 +247,14 @@ void tst_GapLine::autoFamily_data()
 void tst_GapLine::autoFamily()
 {
     QFETCH(QString, family);
+    QFETCH(int, baud);
+    QFETCH(int, noiseRate);
     const FamilyDescriptor *row = family.isEmpty() ? nullptr : familyNamed(family);
+    LineSettings line = row ? row->line : LineSettings();
+    if (baud > 0)
+        line.baud = baud;
     PseudoTerminal pty;
-    LineAwareReceiver receiver(pty, row, 700);
+    LineAwareReceiver receiver(pty, row, 700, noiseRate, baud);
     QProcess dump;
     dump.start(QStringLiteral(LINKSCOPE_DUMP), {pty.slavePath(), "--family", "auto", "--format", "jsonl"});
     QVERIFY(dump.waitForStarted());
@@ -227,14 +266,14 @@ void tst_GapLine::autoFamily()
         // Two full rounds and more.
         QTest::qWait(3500);
         errors = dump.readAllStandardError();
-        QCOMPARE(errors.count("no family found at 420000 8N1, 416666 8N1, 115200 8N1 or 100000 8E2; trying again"), 1);
         QVERIFY2(!errors.contains("linkscope-dump: found "), errors.constData());
+        QCOMPARE(errors.count("no family found at 420000 8N1, 416666 8N1, 200000 8E2, 115200 8N1 or 100000 8E2; trying again"), 1);
         QVERIFY(dump.readAllStandardOutput().isEmpty());
         dump.terminate();
         QVERIFY(dump.waitForFinished());
         return;
     }
-    const QByteArray expected = QStringLiteral("found %1 at %2").arg(QLatin1String(row->recordName), row->line.text()).toUtf8();
+    const QByteArray expected = QStringLiteral("found %1 at %2").arg(QLatin1String(row->recordName), line.text()).toUtf8();
     QTRY_VERIFY_WITH_TIMEOUT((errors += dump.readAllStandardError()).contains(expected), 15000);
     const qint64 foundAt = receiver.clock.elapsed();
     const qint64 latency = foundAt - 700;
@@ -250,6 +289,42 @@ void tst_GapLine::autoFamily()
     dump.terminate();
     QVERIFY(dump.waitForFinished());
     QCOMPARE(dump.exitCode(), 0);
+}
+
+// FPort found at 115200 after noise at the other settings: the recording
+// holds every byte the line brought, and the records every frame read at
+// the setting that found it, the five that decided among them.
+void tst_GapLine::autoKeepsWhatDecided()
+{
+    const QTemporaryDir folder;
+    const QString recording = folder.filePath(QStringLiteral("auto.bin"));
+    PseudoTerminal pty;
+    LineAwareReceiver receiver(pty, familyNamed("fport"), 0);
+    QProcess dump;
+    dump.start(QStringLiteral(LINKSCOPE_DUMP),
+               {pty.slavePath(), "--family", "auto", "--format", "jsonl", "--write", recording});
+    QVERIFY(dump.waitForStarted());
+    QTRY_VERIFY(holds(dump, pty.slavePath()));
+    receiver.clock.start();
+    receiver.start();
+    QByteArray errors, records;
+    QTRY_VERIFY_WITH_TIMEOUT((errors += dump.readAllStandardError()).contains("found FPORT at 115200 8N1"), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT((records += dump.readAllStandardOutput()).count('\n') >= 20, 10000);
+    receiver.stop();
+    QTRY_VERIFY_WITH_TIMEOUT(waiting(pty.slaveFd()) == 0, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(int((records += dump.readAllStandardOutput()).count('\n')), receiver.framesAtMatch(), 10000);
+    dump.terminate();
+    QVERIFY(dump.waitForFinished());
+    QCOMPARE(dump.exitCode(), 0);
+    QFile recorded(recording);
+    QVERIFY(recorded.open(QIODevice::ReadOnly));
+    const QByteArray written = receiver.written();
+    QCOMPARE(recorded.size(), qint64(written.size()));
+    QVERIFY(recorded.readAll() == written);
+    // Offsets count from the recording's first byte.
+    const QJsonObject first = QJsonDocument::fromJson(records.left(records.indexOf('\n'))).object();
+    const QByteArray raw = QByteArray::fromHex(first.value("raw").toString().toLatin1());
+    QCOMPARE(written.mid(first.value("offset").toInt(), raw.size()), raw);
 }
 
 QTEST_GUILESS_MAIN(tst_GapLine)

@@ -387,7 +387,11 @@ void tst_Plot::badInput_data()
     FrameRequest request;
     request.wire = QVector<int>(16, 992);
     const QByteArray crsf = familyNamed(QStringLiteral("crsf"))->encode(request).repeated(3);
-    QTest::newRow("CRSF without --family: empty axes") << crsf << QStringList() << 1 << QByteArray("no frames") << true;
+    // Bytes, but no frame of the families looked for: the way out is named.
+    QTest::newRow("CRSF without --family: empty axes")
+        << crsf << QStringList() << 1
+        << QByteArray("no frames of MPX, MPX_V2, NORDAX, HOTT or SPEKTRUM in 78 bytes; --family auto finds which "
+                      "family they are") << true;
     QTest::newRow("CRSF with --family crsf") << crsf << QStringList{"--family", "crsf"} << 0
                                              << QByteArray("source.png: 3 frames") << true;
     QTest::newRow("unknown family") << mpx(1500) << QStringList{"--family", "xbus"} << 2 << QByteArray("xbus")

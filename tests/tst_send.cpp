@@ -3,6 +3,7 @@
 // into a capture on standard output with failsafe and damage, replaying
 // files, and with the mistakes people make on the command line. What it sent
 // is read back with the project's frame assembler and decoders.
+#include "decode/families/familytable.h"
 #include "decode/frameassembler.h"
 #include "decode/microseconds.h"
 #include "packets.h"
@@ -10,9 +11,11 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <asm/termbits.h>
 #include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
@@ -47,6 +50,8 @@ private slots:
     void replayedText();
     void replaysAFileOver2GiB();
     void replaysASlowPipeWhole();
+    void replayFindsItsFamily_data();
+    void replayFindsItsFamily();
 
 private:
     QTemporaryDir folder;
@@ -718,6 +723,84 @@ void tst_Send::replaysASlowPipeWhole()
     QCOMPARE(framesIn(send.readAllStandardOutput()).size(), records);
     QVERIFY2(!errors.contains("late"), errors.constData());
     QVERIFY(writer.waitForFinished(10000));
+}
+
+void tst_Send::replayFindsItsFamily_data()
+{
+    QTest::addColumn<QByteArray>("capture");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("target"); // "-", "pipe" (- fed from the file), or "port"
+    QTest::addColumn<QStringList>("said");
+    const FamilyDescriptor *crsf = familyNamed("crsf");
+    QByteArray frames;
+    for (int f = 0; f < 20; ++f) {
+        FrameRequest request;
+        request.wire = QVector<int>(16, 172 + 50 * f);
+        frames += f % 10 == 9 ? crsf->linkFrame(false) : crsf->encode(request);
+    }
+    const QStringList sentAsFrames{"frames sent: 20 (live 20", "pieces sent: 20, stray bytes among them: 0"};
+    QTest::newRow("CRSF") << frames << QStringList{} << "-"
+                          << QStringList{"found CRSF at offset 0 of " + folder.filePath("replayed")} + sentAsFrames;
+    QTest::newRow("CRSF piped") << frames << QStringList{"-f", "auto"} << "pipe"
+                                << QStringList{"found CRSF at offset 0 of standard input"} + sentAsFrames;
+    // Slow enough to see the line's settings while it sends.
+    QTest::newRow("CRSF onto a port at its line") << frames << QStringList{"-r", "50"} << "port"
+                                                  << QStringList{"; sending at 420000 8N1"} + sentAsFrames;
+    // Named wrong: one piece, no frames, and the way out.
+    QTest::newRow("CRSF named HOTT") << frames << QStringList{"-f", "hott"} << "-"
+                                     << QStringList{"frames sent: 0 (", "pieces sent: 1,",
+                                                    "no frames of HOTT in " + QString::number(frames.size())
+                                                        + " bytes of " + folder.filePath("replayed")
+                                                        + "; --family auto finds which family they are"};
+    QRandomGenerator random(15);
+    QByteArray noise(1 << 16, Qt::Uninitialized);
+    for (char &byte : noise)
+        byte = char(random.bounded(256));
+    QTest::newRow("random bytes") << noise << QStringList{} << "-"
+                                  << QStringList{"no family found in 65536 bytes of " + folder.filePath("replayed"),
+                                                 "frames sent: 0 ("};
+}
+
+// A raw capture replayed without a family goes frame by frame as the
+// family linkscope-dump --family auto finds, at its line settings, and the
+// summary counts what went as frames.
+void tst_Send::replayFindsItsFamily()
+{
+    QFETCH(QByteArray, capture);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, target);
+    QFETCH(QStringList, said);
+    QFile file(folder.filePath("replayed"));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(capture) == capture.size());
+    file.close();
+    PseudoTerminal pty;
+    QProcess send;
+    if (target == QLatin1String("pipe"))
+        send.setStandardInputFile(file.fileName());
+    if (!arguments.contains("-r"))
+        arguments << "-r" << "1000";
+    send.start(QStringLiteral(LINKSCOPE_SEND),
+               arguments << "--replay" << (target == QLatin1String("pipe") ? "-" : file.fileName())
+                         << (target == QLatin1String("port") ? pty.slavePath() : "-"));
+    QByteArray sent;
+    // The port's settings are put back as it closes.
+    int fastest = 0;
+    const auto sending = [&] {
+        struct termios2 settings;
+        if (::ioctl(pty.slaveFd(), TCGETS2, &settings) == 0)
+            fastest = qMax(fastest, int(settings.c_ospeed));
+        sent += target == QLatin1String("port") ? pty.read() : send.readAllStandardOutput();
+        return send.state() == QProcess::NotRunning;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(sending(), 20000);
+    sent += target == QLatin1String("port") ? pty.read() : send.readAllStandardOutput();
+    QCOMPARE(send.exitCode(), 0);
+    QCOMPARE(sent, capture);
+    const QString errors = QString::fromUtf8(send.readAllStandardError());
+    for (const QString &part : said)
+        QVERIFY2(errors.contains(part), qPrintable(errors));
+    if (target == QLatin1String("port"))
+        QCOMPARE(fastest, 420000);
 }
 
 QTEST_GUILESS_MAIN(tst_Send)

@@ -139,6 +139,12 @@ void tst_Watch::showsTheValuesAndTheBanners()
     QTRY_VERIFY_WITH_TIMEOUT(terminal.screen().contains("no frame yet"), deadlineMs);
     QVERIFY(terminal.alternateScreen());
 
+    // CRSF frames are no frames of the families looked for: the way out is named.
+    FrameRequest request;
+    request.wire = QVector<int>(16, 992);
+    QVERIFY(line.write(familyNamed("crsf")->encode(request).repeated(12)));
+    QTRY_VERIFY_WITH_TIMEOUT(terminal.screen().contains("no frame in 312 bytes: try --family auto"), deadlineMs);
+
     // Channel 1 of HOTT goes from 1000 to 1500 µs: lowest 1000, highest 1500.
     QVERIFY(line.write(hott({8000, 12000, 16000, 9872, 13000, 10000, 14400, 8800})));
     QVERIFY(line.write(hott({12000, 12000, 16000, 9872, 13000, 10000, 14400, 8800})));
