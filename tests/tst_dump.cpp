@@ -701,6 +701,8 @@ void tst_Dump::recordsSayWhatFramesLack()
     const int first = format == QLatin1String("jsonl") ? 0 : 1;
     QVERIFY2(lines.size() > first && lines.at(first).contains(record), qPrintable(lines.join('\n')));
     QVERIFY2(errors.contains(summary.toUtf8()), errors.constData());
+}
+
 void tst_Dump::autoOnCapture_data()
 {
     QTest::addColumn<QByteArray>("capture");
