@@ -579,7 +579,8 @@ int Session::readPort(const QString &device)
     QSerialPort port;
     port.setPortName(device);
     if (!port.open(QIODevice::ReadOnly)) {
-        complain(QStringLiteral("cannot open %1: %2").arg(options.source, openFailureReason(port, device)));
+        complain(QStringLiteral("cannot open %1: %2")
+                     .arg(options.source, openFailureReason(port, device, portListFor(options.source))));
         return 1;
     }
     if (options.autoDetect) {
@@ -588,7 +589,7 @@ int Session::readPort(const QString &device)
             return status;
     } else {
         QString warning;
-        const QString failedSetting = applyLineSettings(port, options.line, &warning);
+        const QString failedSetting = applyLineSettings(port, options.line, &warning, options.source);
         if (!warning.isEmpty())
             complain(warning);
         if (!failedSetting.isEmpty()) {
@@ -650,7 +651,7 @@ int Session::findFamily(QSerialPort &port)
         detector.listenAt(index);
         QString warning;
         const LineSettings &setting = detector.settings().at(index).line;
-        const QString failed = applyLineSettings(port, setting, &warning);
+        const QString failed = applyLineSettings(port, setting, &warning, options.source);
         if (!failed.isEmpty()) {
             failure = QStringLiteral("cannot set the %1 of %2 to %3: %4")
                           .arg(failed, options.source, setting.text(), port.errorString());
