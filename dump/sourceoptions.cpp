@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dump/sourceoptions.h"
 
+#include "cli/commandline.h"
+
 #include <QCommandLineParser>
 #include <QStringList>
 
@@ -21,21 +23,21 @@ QString familyLines()
 } // namespace
 
 SourceOptions::SourceOptions()
-    : family(QStringLiteral("family"),
+    : family(optionNames("family"),
              QStringLiteral("The families to look for, comma-separated: %1 (default mpx,mpx2,nordax,hott,spektrum). "
                             "Line defaults: %2. auto, on a port, tries 420000 8N1, 416666 8N1, 115200 8N1 and "
                             "100000 8E2 in turn, about 300 ms each, until one family's frames come, says which on "
                             "standard error and goes on with it; a capture is read for every family.")
                  .arg(familyNames(), familyLines()),
              QStringLiteral("list")),
-      baud({QStringLiteral("b"), QStringLiteral("baud")},
+      baud(optionNames("baud"),
            QStringLiteral("Baud rate of a serial port (default: the families' own; any rate the driver takes)."),
            QStringLiteral("rate")),
       line(QStringLiteral("line"),
            QStringLiteral("Data bits, parity and stop bits of a serial port, as 8N1, 8E2 or 8O1 (default: the "
                           "families' own). A pseudo-terminal keeps no parity: it is warned of, not refused."),
            QStringLiteral("bits")),
-      duration({QStringLiteral("d"), QStringLiteral("duration")},
+      duration(optionNames("duration"),
                QStringLiteral("Stop after this many seconds (more than 0, at most 10000000): of the run for a port "
                               "or stream, of the capture's own times for a capture file."),
                QStringLiteral("seconds")),

@@ -2,6 +2,7 @@
 // linkscope-plot: draws the frames of a capture, a jsonl file, standard
 // input or a serial port as one picture over time (PNG, SVG or PDF),
 // without a display.
+#include "cli/commandline.h"
 #include "dump/session.h"
 #include "dump/sourceoptions.h"
 #include "plot/jsonlines.h"
@@ -108,6 +109,7 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(quieterMessages);
+    keepArgumentBytes(argc, argv);
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("linkscope-plot"));
     QCoreApplication::setApplicationVersion(QStringLiteral(LINKSCOPE_VERSION));
@@ -121,13 +123,13 @@ int main(int argc, char *argv[])
     parser.addPositionalArgument(QStringLiteral("source"),
                                  QStringLiteral("A capture file (raw, hex dump or Saleae CSV), a linkscope-dump "
                                                 "--format jsonl file, - for standard input, or a serial port."));
-    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
+    const QCommandLineOption output(optionNames("output"),
                                     QStringLiteral("The picture: .png, .svg or .pdf (default: the source's name "
                                                    "with .png)."),
                                     QStringLiteral("file"));
     const QCommandLineOption size(QStringLiteral("size"), QStringLiteral("Picture size in pixels (default 1600x900)."),
                                   QStringLiteral("WxH"), QStringLiteral("1600x900"));
-    const QCommandLineOption channels(QStringLiteral("channels"),
+    const QCommandLineOption channels(optionNames("channels"),
                                       QStringLiteral("Draw only these channels, for example 1-4,7."),
                                       QStringLiteral("list"));
     const QCommandLineOption from(QStringLiteral("from"),
@@ -136,16 +138,20 @@ int main(int argc, char *argv[])
     const QCommandLineOption to(QStringLiteral("to"),
                                 QStringLiteral("End the picture this many seconds after the first frame."),
                                 QStringLiteral("s"));
-    parser.addOptions({output, size, channels, from, to});
     // Sources are read as linkscope-dump reads them, with the same words.
     const SourceOptions reading;
-    parser.addOptions(reading.options());
+    const QList<QCommandLineOption> taken = QList<QCommandLineOption>{output, size, channels, from, to}
+                                            + reading.options();
+    parser.addOptions(taken);
     if (!parser.parse(QCoreApplication::arguments()))
         usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(0);
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();
+    const QString repeated = repeatedOptionError(parser, taken);
+    if (!repeated.isEmpty())
+        usageError(repeated);
 
     const QStringList sources = parser.positionalArguments();
     if (sources.size() != 1)
@@ -154,23 +160,29 @@ int main(int argc, char *argv[])
         usageError(QStringLiteral("the source is an empty name"));
     DumpOptions options;
     options.source = sources.first();
-    options.sourcePath = QFile::encodeName(options.source);
+    options.sourcePath = argumentBytes(options.source);
     options.quiet = true;
 
-    QString path = parser.value(output);
-    if (parser.isSet(output) && path.isEmpty())
+    if (parser.isSet(output) && parser.value(output).isEmpty())
         usageError(QStringLiteral("-o needs a file name"));
-    if (path.isEmpty()) {
-        // Next to a capture file; for a port or standard input, here.
-        const QFileInfo info(options.source);
+    struct stat info;
+    const bool regular = options.source != QLatin1String("-") && ::stat(options.sourcePath.constData(), &info) == 0
+                         && S_ISREG(info.st_mode);
+    // The picture's name as the bytes given, or made from the source's:
+    // next to a capture file; for a port or standard input, here.
+    QByteArray target = argumentBytes(parser.value(output));
+    if (!parser.isSet(output)) {
+        const QByteArray &source = options.sourcePath;
+        const QByteArray base = source.mid(source.lastIndexOf('/') + 1);
         if (options.source == QLatin1String("-"))
-            path = QStringLiteral("stdin.png");
-        else if (info.isFile())
-            path = info.path() == QLatin1String(".") ? info.completeBaseName() + QStringLiteral(".png")
-                                                      : info.dir().filePath(info.completeBaseName() + QStringLiteral(".png"));
+            target = "stdin.png";
+        else if (regular)
+            target = source.left(source.lastIndexOf('/') + 1)
+                     + (base.lastIndexOf('.') > 0 ? base.left(base.lastIndexOf('.')) : base) + ".png";
         else
-            path = info.fileName() + QStringLiteral(".png");
+            target = base + ".png";
     }
+    const QString path = QFile::decodeName(target);
     PictureFormat format;
     if (!pictureFormatOf(path, format))
         usageError(QStringLiteral("cannot tell the picture's format from '%1': name it .png, .svg or .pdf").arg(path));
@@ -199,31 +211,29 @@ int main(int argc, char *argv[])
         usageError(error);
 
     // Said before a long run, not after it.
-    const QFileInfo target(path);
-    if (target.isDir()) {
+    struct stat targetInfo, folderInfo;
+    const bool exists = ::stat(target.constData(), &targetInfo) == 0;
+    if (exists && S_ISDIR(targetInfo.st_mode)) {
         say(QStringLiteral("cannot write %1: it is a directory").arg(path));
         return 1;
     }
-    if (!QFileInfo(target.absolutePath()).isDir() || ::access(QFile::encodeName(target.absolutePath()), W_OK) != 0
-        || (target.exists() && !target.isWritable())) {
+    const int slash = target.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : target.left(slash);
+    const bool inFolder = ::stat(folder.constData(), &folderInfo) == 0 && S_ISDIR(folderInfo.st_mode);
+    if (!inFolder || ::access(folder.constData(), W_OK) != 0 || (exists && ::access(target.constData(), W_OK) != 0)) {
         say(QStringLiteral("cannot write %1: %2")
-                .arg(path, target.exists() || QFileInfo(target.absolutePath()).isDir()
-                               ? QStringLiteral("permission denied")
-                               : QStringLiteral("no such directory")));
+                .arg(path, exists || inFolder ? QStringLiteral("permission denied") : QStringLiteral("no such directory")));
         return 1;
     }
-    struct stat sourceInfo, targetInfo;
-    if (::stat(options.sourcePath.constData(), &sourceInfo) == 0 && ::stat(QFile::encodeName(path), &targetInfo) == 0
-        && sourceInfo.st_dev == targetInfo.st_dev && sourceInfo.st_ino == targetInfo.st_ino)
+    struct stat sourceInfo;
+    if (exists && ::stat(options.sourcePath.constData(), &sourceInfo) == 0 && sourceInfo.st_dev == targetInfo.st_dev
+        && sourceInfo.st_ino == targetInfo.st_ino)
         usageError(QStringLiteral("will not draw over %1: it is the source").arg(path));
 
     PlotData data(plotColumns(pictureSize), chosen, windowFrom, windowTo, [](const QString &text) { say(text); });
     ProgressSink progress(data);
     int status = 0;
     QStringList families;
-    struct stat info;
-    const bool regular = options.source != QLatin1String("-") && ::stat(options.sourcePath.constData(), &info) == 0
-                         && S_ISREG(info.st_mode);
     if (regular && !options.inputGiven && looksLikeJsonLines(options.sourcePath)) {
         if (!readJsonLines(options.sourcePath, options.source, progress, error)) {
             say(error);
@@ -246,7 +256,7 @@ int main(int argc, char *argv[])
                                    families.isEmpty() ? QStringLiteral("no family") : families.join(QStringLiteral(", ")))
                               .arg(data.frames())
                               .arg(spanText(data));
-    if (!drawPicture(data, title, pictureSize, format, path, path, error)) {
+    if (!drawPicture(data, title, pictureSize, format, target, path, error)) {
         say(error);
         return 1;
     }

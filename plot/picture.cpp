@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "plot/picture.h"
 
+#include "cli/commandline.h"
 #include "plot/plotdata.h"
 
 #include <QAreaSeries>
@@ -336,7 +337,7 @@ int plotColumns(const QSize &size)
 }
 
 bool drawPicture(const PlotData &data, const QString &title, const QSize &size, PictureFormat format,
-                 const QString &path, const QString &name, QString &error)
+                 const QByteArray &path, const QString &name, QString &error)
 {
     QGraphicsScene scene(QRectF(QPointF(0, 0), size));
     scene.setBackgroundBrush(Qt::white);
@@ -435,9 +436,10 @@ bool drawPicture(const PlotData &data, const QString &title, const QSize &size, 
         item->setZValue(1000);
     }
 
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        error = QStringLiteral("cannot write %1: %2").arg(name, file.errorString());
+    QFile file;
+    QString reason;
+    if (!openByBytes(file, path, QIODevice::WriteOnly | QIODevice::Truncate, reason)) {
+        error = QStringLiteral("cannot write %1: %2").arg(name, reason);
         return false;
     }
     bool written = true;
