@@ -16,9 +16,14 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <limits>
+#include <mutex>
+#include <thread>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,41 +40,67 @@ void say(const QString &text)
     std::fprintf(stderr, "linkscope-plot: %s\n", qPrintable(text));
 }
 
-// Hands frames on to the data, and says how far reading has come once it
-// takes longer than a second.
+// Hands frames on to the data and, on a terminal, says how far reading has
+// come: every second of a port or pipe being recorded (frames, seconds), and
+// of a capture file that takes longer than a second to read. A thread of its
+// own keeps time, so that the line moves while no frame comes.
 class ProgressSink : public FrameSink
 {
 public:
-    explicit ProgressSink(PlotData &data) : data(data) { clock.start(); }
+    ProgressSink(PlotData &data, bool live) : data(data), live(live)
+    {
+        clock.start();
+        if (::isatty(STDERR_FILENO) == 1)
+            ticker = std::thread([this] { tick(); });
+    }
     ~ProgressSink() override { finish(); }
 
     void take(const FrameReading &frame, double t) override
     {
         data.take(frame, t);
-        if ((data.frames() & 1023) == 0 && clock.elapsed() >= nextAt) {
-            nextAt = clock.elapsed() + 1000;
-            const QString text = QStringLiteral("reading: %1 frames").arg(data.frames());
-            if (terminal)
-                std::fprintf(stderr, "\rlinkscope-plot: %s", qPrintable(text));
-            else
-                say(text);
-            shown = true;
-        }
+        frames.store(data.frames(), std::memory_order_relaxed);
     }
     void setStrayBytes(qint64 bytes) override { data.setStrayBytes(bytes); }
     void finish()
     {
-        if (shown && terminal)
+        if (!ticker.joinable())
+            return;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            done = true;
+        }
+        wake.notify_all();
+        ticker.join();
+        if (shown)
             std::fputs("\n", stderr);
-        shown = false;
     }
 
 private:
+    void tick()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        while (!wake.wait_for(lock, std::chrono::seconds(1), [this] { return done; })) {
+            const qint64 count = frames.load(std::memory_order_relaxed);
+            const double seconds = clock.elapsed() / 1000.0;
+            if (live)
+                std::fprintf(stderr, "\rlinkscope-plot: recording: %lld frames, %.0f s ", static_cast<long long>(count),
+                             seconds);
+            else
+                std::fprintf(stderr, "\rlinkscope-plot: reading: %lld frames ", static_cast<long long>(count));
+            std::fflush(stderr);
+            shown = true;
+        }
+    }
+
     PlotData &data;
+    const bool live;
     QElapsedTimer clock;
-    qint64 nextAt = 1000;
-    bool shown = false;
-    const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    std::atomic<qint64> frames{0};
+    std::thread ticker;
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool done = false;
+    bool shown = false; // written by the ticker, read once it has ended
 };
 
 QString spanText(const PlotData &data)
@@ -231,7 +262,7 @@ int main(int argc, char *argv[])
         usageError(QStringLiteral("will not draw over %1: it is the source").arg(path));
 
     PlotData data(plotColumns(pictureSize), chosen, windowFrom, windowTo, [](const QString &text) { say(text); });
-    ProgressSink progress(data);
+    ProgressSink progress(data, !regular);
     int status = 0;
     QStringList families;
     if (regular && !options.inputGiven && looksLikeJsonLines(options.sourcePath)) {

@@ -31,6 +31,8 @@ private slots:
     void linesBreakWhereValuesStop_data();
     void linesBreakWhereValuesStop();
     void portIsDrawnWhenCtrlCEndsTheRun();
+    void recordingShowsProgressOnATerminal_data();
+    void recordingShowsProgressOnATerminal();
     void badInput_data();
     void badInput();
 
@@ -404,6 +406,50 @@ void tst_Plot::portIsDrawnWhenCtrlCEndsTheRun()
     QVERIFY2(errors.contains("port.png: 50 frames"), errors.constData());
     QCOMPARE(plot.exitCode(), 0);
     QCOMPARE(QImage(path("port.png")).size(), QSize(1600, 900));
+}
+
+// While a port is recorded, a terminal on standard error sees the frames
+// and seconds so far, line over line; a file sees no such lines.
+void tst_Plot::recordingShowsProgressOnATerminal_data()
+{
+    QTest::addColumn<bool>("terminal");
+    QTest::newRow("standard error a terminal") << true;
+    QTest::newRow("standard error a file") << false;
+}
+
+void tst_Plot::recordingShowsProgressOnATerminal()
+{
+    QFETCH(bool, terminal);
+    PseudoTerminal port, errorTerminal;
+    QVERIFY(port.isValid() && errorTerminal.isValid());
+    QProcess plot;
+    plot.setStandardErrorFile(terminal ? errorTerminal.slavePath() : path("errors.txt"));
+    plot.start(QStringLiteral(LINKSCOPE_PLOT), {port.slavePath(), "-o", path("progress.png"), "--duration", "60"});
+    QVERIFY(plot.waitForStarted());
+    QByteArray said;
+    QElapsedTimer sending;
+    sending.start();
+    // Frames keep coming for 2.5 s, the progress ticking every second meanwhile.
+    while (sending.elapsed() < 2500) {
+        QVERIFY(port.write(mpx(1500)));
+        said += errorTerminal.read(20);
+    }
+    ::kill(pid_t(plot.processId()), SIGINT);
+    QVERIFY(plot.waitForFinished(30000));
+    QCOMPARE(plot.exitCode(), 0);
+    said += errorTerminal.read(200);
+    if (!terminal) {
+        QFile file(path("errors.txt"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        said = file.readAll();
+        QVERIFY2(!said.contains("recording"), said.constData());
+        QVERIFY2(said.contains("progress.png: "), said.constData());
+        return;
+    }
+    const QRegularExpression progress(QStringLiteral("\\rlinkscope-plot: recording: ([1-9][0-9]*) frames, ([0-9]+) s"));
+    const QRegularExpressionMatch match = progress.match(QString::fromUtf8(said));
+    QVERIFY2(match.hasMatch() && match.captured(2).toInt() >= 1, said.constData());
+    QVERIFY2(said.contains("progress.png: "), said.constData());
 }
 
 void tst_Plot::badInput_data()
