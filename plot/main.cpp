@@ -71,8 +71,9 @@ public:
         }
         wake.notify_all();
         ticker.join();
+        // The summary takes the progress line's place.
         if (shown)
-            std::fputs("\n", stderr);
+            std::fputs("\033[K", stderr);
     }
 
 private:
@@ -82,11 +83,13 @@ private:
         while (!wake.wait_for(lock, std::chrono::seconds(1), [this] { return done; })) {
             const qint64 count = frames.load(std::memory_order_relaxed);
             const double seconds = clock.elapsed() / 1000.0;
+            // The cursor goes back to the line's start, so that a message
+            // said meanwhile writes over the progress, not after it.
             if (live)
-                std::fprintf(stderr, "\rlinkscope-plot: recording: %lld frames, %.0f s ", static_cast<long long>(count),
-                             seconds);
+                std::fprintf(stderr, "linkscope-plot: recording: %lld frames, %.0f s\033[K\r",
+                             static_cast<long long>(count), seconds);
             else
-                std::fprintf(stderr, "\rlinkscope-plot: reading: %lld frames ", static_cast<long long>(count));
+                std::fprintf(stderr, "linkscope-plot: reading: %lld frames\033[K\r", static_cast<long long>(count));
             std::fflush(stderr);
             shown = true;
         }

@@ -409,7 +409,7 @@ void tst_Plot::portIsDrawnWhenCtrlCEndsTheRun()
 }
 
 // While a port is recorded, a terminal on standard error sees the frames
-// and seconds so far, line over line; a file sees no such lines.
+// and seconds so far, each over the last; a file sees no such lines.
 void tst_Plot::recordingShowsProgressOnATerminal_data()
 {
     QTest::addColumn<bool>("terminal");
@@ -446,7 +446,8 @@ void tst_Plot::recordingShowsProgressOnATerminal()
         QVERIFY2(said.contains("progress.png: "), said.constData());
         return;
     }
-    const QRegularExpression progress(QStringLiteral("\\rlinkscope-plot: recording: ([1-9][0-9]*) frames, ([0-9]+) s"));
+    const QRegularExpression progress(
+        QStringLiteral("linkscope-plot: recording: ([1-9][0-9]*) frames, ([0-9]+) s\033\\[K\r"));
     const QRegularExpressionMatch match = progress.match(QString::fromUtf8(said));
     QVERIFY2(match.hasMatch() && match.captured(2).toInt() >= 1, said.constData());
     QVERIFY2(said.contains("progress.png: "), said.constData());
