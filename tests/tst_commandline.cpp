@@ -7,12 +7,15 @@
 #include "decode/families/familytable.h"
 #include "pty.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
