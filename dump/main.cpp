@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // linkscope-dump: decodes the receiver frames of a serial port, a capture
 // file or standard input into text, CSV or JSON lines, or shows them live.
+#include "cli/commandline.h"
 #include "dump/session.h"
 #include "dump/sourceoptions.h"
 #include "dump/watchview.h"
@@ -59,26 +60,6 @@ bool startedClosed(int fd)
     return true;
 }
 
-// The bytes of the argument that the parser read as value: names are used
-// as given, even where they are no valid text in the locale's encoding.
-QByteArray argumentBytes(const QString &value, int argc, char *argv[])
-{
-    // A whole argument, the value of --option=value, or of -ovalue.
-    for (int form = 0; form < 3; ++form) {
-        for (int i = 1; i < argc; ++i) {
-            QByteArray candidate(argv[i]);
-            if (form == 1)
-                candidate = candidate.startsWith("--") && candidate.contains('=') ? candidate.mid(candidate.indexOf('=') + 1)
-                                                                                  : QByteArray();
-            else if (form == 2)
-                candidate = candidate.startsWith('-') && !candidate.startsWith("--") ? candidate.mid(2) : QByteArray();
-            if (!candidate.isEmpty() && QFile::decodeName(candidate) == value)
-                return candidate;
-        }
-    }
-    return QFile::encodeName(value);
-}
-
 // A name as messages show it: one of thousands of characters only in part.
 QString shownName(const QString &name)
 {
@@ -95,50 +76,67 @@ int main(int argc, char *argv[])
     const bool stdinClosed = startedClosed(STDIN_FILENO);
     const bool stdoutClosed = startedClosed(STDOUT_FILENO);
     startedClosed(STDERR_FILENO);
+    keepArgumentBytes(argc, argv);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("linkscope-dump"));
     QCoreApplication::setApplicationVersion(QStringLiteral(LINKSCOPE_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Decodes the frames a radio-control receiver sends (MPX, MPX_V2, NORDAX, HOTT, SPEKTRUM by default; CRSF, "
-        "GHST, IBUS, FPORT, FPORT2, SRXL2 with --family): one record per frame on standard output, a summary on "
-        "standard error."));
+    QStringList windowFive, others;
+    for (const FamilyDescriptor *family : allFamilies())
+        (family->srxl ? windowFive : others) << QLatin1String(family->recordName);
+    parser.setApplicationDescription(
+        QStringLiteral("Decodes the frames a radio-control receiver sends (%1 by default; %2 with --family): one "
+                       "record per frame on standard output, a summary on standard error.")
+            .arg(windowFive.join(QStringLiteral(", ")), others.join(QStringLiteral(", "))));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("source"),
                                  QStringLiteral("A serial port (ttyUSB0 or /dev/ttyUSB0), a capture file, a FIFO or "
                                                 "other stream, or - for standard input."));
-    const QCommandLineOption format({QStringLiteral("f"), QStringLiteral("format")},
+    const QCommandLineOption format(QStringLiteral("format"),
                                     QStringLiteral("Record format: text, csv or jsonl (default text)."),
                                     QStringLiteral("format"), QStringLiteral("text"));
-    const QCommandLineOption write({QStringLiteral("w"), QStringLiteral("write")},
+    const QCommandLineOption write(optionNames("write"),
                                    QStringLiteral("Record every byte received, unchanged, to file."),
                                    QStringLiteral("file"));
     const QCommandLineOption force(QStringLiteral("force"), QStringLiteral("Let --write overwrite an existing file (never the source)."));
-    const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
+    const QCommandLineOption quiet(optionNames("quiet"),
                                    QStringLiteral("Print no records and no summary (to record only)."));
-    const QCommandLineOption count({QStringLiteral("n"), QStringLiteral("count")},
+    const QCommandLineOption count(optionNames("count"),
                                    QStringLiteral("Stop after this many frames."), QStringLiteral("frames"));
     const QCommandLineOption watch(QStringLiteral("watch"),
                                    QStringLiteral("Instead of records, show a live view of the channels, the link and "
                                                   "failsafe in the terminal (a port, or - fed by a pipe or terminal). "
                                                   "Keys: q quits, space pauses, r resets lowest, highest and counters."));
-    const QCommandLineOption channels(QStringLiteral("channels"),
+    const QCommandLineOption channels(optionNames("channels"),
                                       QStringLiteral("Show only these channels in the records and the live view, "
                                                      "for example 1-4,7."),
                                       QStringLiteral("list"));
     const QCommandLineOption list(QStringLiteral("list-ports"),
                                   QStringLiteral("List the serial ports present, with description and USB ids."));
     const SourceOptions reading;
-    parser.addOptions(reading.options());
-    parser.addOptions({format, write, force, quiet, count, watch, channels, list});
+    const QList<QCommandLineOption> taken = reading.options()
+                                            + QList<QCommandLineOption>{format, write, force, quiet, count, watch,
+                                                                        channels, list};
+    parser.addOptions(taken);
     if (!parser.parse(QCoreApplication::arguments()))
         usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(0);
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();
+    // -f was --format here before it meant --family in every program.
+    if (parser.optionNames().contains(QStringLiteral("f"))) {
+        for (const QString &value : parser.values(QStringLiteral("f"))) {
+            if (QStringList{"text", "csv", "jsonl"}.contains(value))
+                usageError(QStringLiteral("-f is --family, as in linkscope-send and linkscope-plot; give --format %1 "
+                                          "for the record format").arg(value));
+        }
+    }
+    const QString repeated = repeatedOptionError(parser, taken);
+    if (!repeated.isEmpty())
+        usageError(repeated);
     if (parser.isSet(list)) {
         if (!parser.positionalArguments().isEmpty())
             usageError(QStringLiteral("--list-ports takes no source"));
@@ -156,7 +154,7 @@ int main(int argc, char *argv[])
         usageError(sources.isEmpty() ? QStringLiteral("no source given") : QStringLiteral("give exactly one source"));
     if (sources.first().isEmpty())
         usageError(QStringLiteral("the source is an empty name"));
-    options.sourcePath = argumentBytes(sources.first(), argc, argv);
+    options.sourcePath = argumentBytes(sources.first());
     options.source = shownName(sources.first());
     const QString name = parser.value(format);
     if (name == QLatin1String("text"))
@@ -178,7 +176,7 @@ int main(int argc, char *argv[])
     }
     if (parser.isSet(write) && parser.value(write).isEmpty())
         usageError(QStringLiteral("--write needs a file name"));
-    options.recordBytes = argumentBytes(parser.value(write), argc, argv);
+    options.recordBytes = argumentBytes(parser.value(write));
     options.recordPath = shownName(parser.value(write));
     options.stdinClosed = stdinClosed;
     options.stdoutClosed = stdoutClosed;

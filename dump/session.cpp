@@ -752,7 +752,8 @@ int Session::readPort(const QString &device)
     QSerialPort port;
     port.setPortName(device);
     if (!port.open(QIODevice::ReadOnly)) {
-        complain(QStringLiteral("cannot open %1: %2").arg(options.source, openFailureReason(port, device)));
+        complain(QStringLiteral("cannot open %1: %2")
+                     .arg(options.source, openFailureReason(port, device, portListFor(options.source))));
         return 1;
     }
     if (options.autoDetect) {
@@ -761,7 +762,7 @@ int Session::readPort(const QString &device)
             return status;
     } else {
         QString warning;
-        const QString failedSetting = applyLineSettings(port, options.line, &warning);
+        const QString failedSetting = applyLineSettings(port, options.line, &warning, options.source);
         if (!warning.isEmpty())
             complain(warning);
         if (!failedSetting.isEmpty()) {
@@ -831,7 +832,7 @@ int Session::findFamily(QSerialPort &port)
         listening = index;
         QString warning;
         const FamilyDetector::Setting &setting = detector.settings().at(index);
-        const QString failed = applyLineSettings(port, setting.line, &warning);
+        const QString failed = applyLineSettings(port, setting.line, &warning, options.source);
         if (!failed.isEmpty()) {
             failure = QStringLiteral("cannot set the %1 of %2 to %3: %4")
                           .arg(failed, options.source, setting.line.text(), port.errorString());

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dump/sourceoptions.h"
 
+#include "cli/commandline.h"
 #include "decode/familyfinder.h"
 #include "dump/autodetect.h"
 
@@ -24,7 +25,7 @@ QString familyLines()
 } // namespace
 
 SourceOptions::SourceOptions()
-    : family(QStringLiteral("family"),
+    : family(optionNames("family"),
              QStringLiteral("The families to look for, comma-separated: %1 (default mpx,mpx2,nordax,hott,spektrum). "
                             "Line defaults: %2. auto reads until %3 good frames of one family come in a row (the "
                             "default five count as one), says which on standard error, and reads that family "
@@ -33,14 +34,14 @@ SourceOptions::SourceOptions()
                  .arg(FamilyFinder::framesInRow)
                  .arg(FamilyDetector().settingsText()),
              QStringLiteral("list")),
-      baud({QStringLiteral("b"), QStringLiteral("baud")},
+      baud(optionNames("baud"),
            QStringLiteral("Baud rate of a serial port (default: the families' own; any rate the driver takes)."),
            QStringLiteral("rate")),
       line(QStringLiteral("line"),
            QStringLiteral("Data bits, parity and stop bits of a serial port, as 8N1, 8E2 or 8O1 (default: the "
                           "families' own). A pseudo-terminal keeps no parity: it is warned of, not refused."),
            QStringLiteral("bits")),
-      duration({QStringLiteral("d"), QStringLiteral("duration")},
+      duration(optionNames("duration"),
                QStringLiteral("Stop after this many seconds (more than 0, at most 10000000): of the run for a port "
                               "or stream, of the capture's own times for a capture file."),
                QStringLiteral("seconds")),

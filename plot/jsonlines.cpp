@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "plot/jsonlines.h"
 
+#include "cli/commandline.h"
 #include "cli/stopsignals.h"
 #include "decode/families/familytable.h"
 #include "decode/microseconds.h"
@@ -54,8 +55,9 @@ bool readRecord(const QByteArray &raw, const QJsonObject &record, FrameReading &
 
 bool looksLikeJsonLines(const QByteArray &path)
 {
-    QFile file(QFile::decodeName(path));
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    QString reason;
+    if (!openByBytes(file, path, QIODevice::ReadOnly, reason))
         return false;
     for (int i = 0; i < 16 && !file.atEnd(); ++i) {
         const QByteArray line = file.readLine(1 << 16).trimmed();
@@ -68,9 +70,10 @@ bool looksLikeJsonLines(const QByteArray &path)
 
 bool readJsonLines(const QByteArray &path, const QString &name, FrameSink &sink, QString &error)
 {
-    QFile file(QFile::decodeName(path));
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("cannot read %1: %2").arg(name, file.errorString());
+    QFile file;
+    QString reason;
+    if (!openByBytes(file, path, QIODevice::ReadOnly, reason)) {
+        error = QStringLiteral("cannot read %1: %2").arg(name, reason);
         return false;
     }
     FrameReading reading;

@@ -2,6 +2,7 @@
 // linkscope-plot: draws the frames of a capture, a jsonl file, standard
 // input or a serial port as one picture over time (PNG, SVG or PDF),
 // without a display.
+#include "cli/commandline.h"
 #include "dump/session.h"
 #include "dump/sourceoptions.h"
 #include "plot/jsonlines.h"
@@ -15,9 +16,14 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <limits>
+#include <mutex>
+#include <thread>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,41 +40,70 @@ void say(const QString &text)
     std::fprintf(stderr, "linkscope-plot: %s\n", qPrintable(text));
 }
 
-// Hands frames on to the data, and says how far reading has come once it
-// takes longer than a second.
+// Hands frames on to the data and, on a terminal, says how far reading has
+// come: every second of a port or pipe being recorded (frames, seconds), and
+// of a capture file that takes longer than a second to read. A thread of its
+// own keeps time, so that the line moves while no frame comes.
 class ProgressSink : public FrameSink
 {
 public:
-    explicit ProgressSink(PlotData &data) : data(data) { clock.start(); }
+    ProgressSink(PlotData &data, bool live) : data(data), live(live)
+    {
+        clock.start();
+        if (::isatty(STDERR_FILENO) == 1)
+            ticker = std::thread([this] { tick(); });
+    }
     ~ProgressSink() override { finish(); }
 
     void take(const FrameReading &frame, double t) override
     {
         data.take(frame, t);
-        if ((data.frames() & 1023) == 0 && clock.elapsed() >= nextAt) {
-            nextAt = clock.elapsed() + 1000;
-            const QString text = QStringLiteral("reading: %1 frames").arg(data.frames());
-            if (terminal)
-                std::fprintf(stderr, "\rlinkscope-plot: %s", qPrintable(text));
-            else
-                say(text);
-            shown = true;
-        }
+        frames.store(data.frames(), std::memory_order_relaxed);
     }
     void setStrayBytes(qint64 bytes) override { data.setStrayBytes(bytes); }
     void finish()
     {
-        if (shown && terminal)
-            std::fputs("\n", stderr);
-        shown = false;
+        if (!ticker.joinable())
+            return;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            done = true;
+        }
+        wake.notify_all();
+        ticker.join();
+        // The summary takes the progress line's place.
+        if (shown)
+            std::fputs("\033[K", stderr);
     }
 
 private:
+    void tick()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        while (!wake.wait_for(lock, std::chrono::seconds(1), [this] { return done; })) {
+            const qint64 count = frames.load(std::memory_order_relaxed);
+            const double seconds = clock.elapsed() / 1000.0;
+            // The cursor goes back to the line's start, so that a message
+            // said meanwhile writes over the progress, not after it.
+            if (live)
+                std::fprintf(stderr, "linkscope-plot: recording: %lld frames, %.0f s\033[K\r",
+                             static_cast<long long>(count), seconds);
+            else
+                std::fprintf(stderr, "linkscope-plot: reading: %lld frames\033[K\r", static_cast<long long>(count));
+            std::fflush(stderr);
+            shown = true;
+        }
+    }
+
     PlotData &data;
+    const bool live;
     QElapsedTimer clock;
-    qint64 nextAt = 1000;
-    bool shown = false;
-    const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    std::atomic<qint64> frames{0};
+    std::thread ticker;
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool done = false;
+    bool shown = false; // written by the ticker, read once it has ended
 };
 
 QString spanText(const PlotData &data)
@@ -108,6 +143,7 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(quieterMessages);
+    keepArgumentBytes(argc, argv);
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("linkscope-plot"));
     QCoreApplication::setApplicationVersion(QStringLiteral(LINKSCOPE_VERSION));
@@ -121,13 +157,13 @@ int main(int argc, char *argv[])
     parser.addPositionalArgument(QStringLiteral("source"),
                                  QStringLiteral("A capture file (raw, hex dump or Saleae CSV), a linkscope-dump "
                                                 "--format jsonl file, - for standard input, or a serial port."));
-    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
+    const QCommandLineOption output(optionNames("output"),
                                     QStringLiteral("The picture: .png, .svg or .pdf (default: the source's name "
                                                    "with .png)."),
                                     QStringLiteral("file"));
     const QCommandLineOption size(QStringLiteral("size"), QStringLiteral("Picture size in pixels (default 1600x900)."),
                                   QStringLiteral("WxH"), QStringLiteral("1600x900"));
-    const QCommandLineOption channels(QStringLiteral("channels"),
+    const QCommandLineOption channels(optionNames("channels"),
                                       QStringLiteral("Draw only these channels, for example 1-4,7."),
                                       QStringLiteral("list"));
     const QCommandLineOption from(QStringLiteral("from"),
@@ -136,16 +172,20 @@ int main(int argc, char *argv[])
     const QCommandLineOption to(QStringLiteral("to"),
                                 QStringLiteral("End the picture this many seconds after the first frame."),
                                 QStringLiteral("s"));
-    parser.addOptions({output, size, channels, from, to});
     // Sources are read as linkscope-dump reads them, with the same words.
     const SourceOptions reading;
-    parser.addOptions(reading.options());
+    const QList<QCommandLineOption> taken = QList<QCommandLineOption>{output, size, channels, from, to}
+                                            + reading.options();
+    parser.addOptions(taken);
     if (!parser.parse(QCoreApplication::arguments()))
         usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(0);
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();
+    const QString repeated = repeatedOptionError(parser, taken);
+    if (!repeated.isEmpty())
+        usageError(repeated);
 
     const QStringList sources = parser.positionalArguments();
     if (sources.size() != 1)
@@ -154,23 +194,29 @@ int main(int argc, char *argv[])
         usageError(QStringLiteral("the source is an empty name"));
     DumpOptions options;
     options.source = sources.first();
-    options.sourcePath = QFile::encodeName(options.source);
+    options.sourcePath = argumentBytes(options.source);
     options.quiet = true;
 
-    QString path = parser.value(output);
-    if (parser.isSet(output) && path.isEmpty())
+    if (parser.isSet(output) && parser.value(output).isEmpty())
         usageError(QStringLiteral("-o needs a file name"));
-    if (path.isEmpty()) {
-        // Next to a capture file; for a port or standard input, here.
-        const QFileInfo info(options.source);
+    struct stat info;
+    const bool regular = options.source != QLatin1String("-") && ::stat(options.sourcePath.constData(), &info) == 0
+                         && S_ISREG(info.st_mode);
+    // The picture's name as the bytes given, or made from the source's:
+    // next to a capture file; for a port or standard input, here.
+    QByteArray target = argumentBytes(parser.value(output));
+    if (!parser.isSet(output)) {
+        const QByteArray &source = options.sourcePath;
+        const QByteArray base = source.mid(source.lastIndexOf('/') + 1);
         if (options.source == QLatin1String("-"))
-            path = QStringLiteral("stdin.png");
-        else if (info.isFile())
-            path = info.path() == QLatin1String(".") ? info.completeBaseName() + QStringLiteral(".png")
-                                                      : info.dir().filePath(info.completeBaseName() + QStringLiteral(".png"));
+            target = "stdin.png";
+        else if (regular)
+            target = source.left(source.lastIndexOf('/') + 1)
+                     + (base.lastIndexOf('.') > 0 ? base.left(base.lastIndexOf('.')) : base) + ".png";
         else
-            path = info.fileName() + QStringLiteral(".png");
+            target = base + ".png";
     }
+    const QString path = QFile::decodeName(target);
     PictureFormat format;
     if (!pictureFormatOf(path, format))
         usageError(QStringLiteral("cannot tell the picture's format from '%1': name it .png, .svg or .pdf").arg(path));
@@ -199,31 +245,29 @@ int main(int argc, char *argv[])
         usageError(error);
 
     // Said before a long run, not after it.
-    const QFileInfo target(path);
-    if (target.isDir()) {
+    struct stat targetInfo, folderInfo;
+    const bool exists = ::stat(target.constData(), &targetInfo) == 0;
+    if (exists && S_ISDIR(targetInfo.st_mode)) {
         say(QStringLiteral("cannot write %1: it is a directory").arg(path));
         return 1;
     }
-    if (!QFileInfo(target.absolutePath()).isDir() || ::access(QFile::encodeName(target.absolutePath()), W_OK) != 0
-        || (target.exists() && !target.isWritable())) {
+    const int slash = target.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : target.left(slash);
+    const bool inFolder = ::stat(folder.constData(), &folderInfo) == 0 && S_ISDIR(folderInfo.st_mode);
+    if (!inFolder || ::access(folder.constData(), W_OK) != 0 || (exists && ::access(target.constData(), W_OK) != 0)) {
         say(QStringLiteral("cannot write %1: %2")
-                .arg(path, target.exists() || QFileInfo(target.absolutePath()).isDir()
-                               ? QStringLiteral("permission denied")
-                               : QStringLiteral("no such directory")));
+                .arg(path, exists || inFolder ? QStringLiteral("permission denied") : QStringLiteral("no such directory")));
         return 1;
     }
-    struct stat sourceInfo, targetInfo;
-    if (::stat(options.sourcePath.constData(), &sourceInfo) == 0 && ::stat(QFile::encodeName(path), &targetInfo) == 0
-        && sourceInfo.st_dev == targetInfo.st_dev && sourceInfo.st_ino == targetInfo.st_ino)
+    struct stat sourceInfo;
+    if (exists && ::stat(options.sourcePath.constData(), &sourceInfo) == 0 && sourceInfo.st_dev == targetInfo.st_dev
+        && sourceInfo.st_ino == targetInfo.st_ino)
         usageError(QStringLiteral("will not draw over %1: it is the source").arg(path));
 
     PlotData data(plotColumns(pictureSize), chosen, windowFrom, windowTo, [](const QString &text) { say(text); });
-    ProgressSink progress(data);
+    ProgressSink progress(data, !regular);
     int status = 0;
     QStringList families;
-    struct stat info;
-    const bool regular = options.source != QLatin1String("-") && ::stat(options.sourcePath.constData(), &info) == 0
-                         && S_ISREG(info.st_mode);
     if (regular && !options.inputGiven && looksLikeJsonLines(options.sourcePath)) {
         if (!readJsonLines(options.sourcePath, options.source, progress, error)) {
             say(error);
@@ -246,7 +290,7 @@ int main(int argc, char *argv[])
                                    families.isEmpty() ? QStringLiteral("no family") : families.join(QStringLiteral(", ")))
                               .arg(data.frames())
                               .arg(spanText(data));
-    if (!drawPicture(data, title, pictureSize, format, path, path, error)) {
+    if (!drawPicture(data, title, pictureSize, format, target, path, error)) {
         say(error);
         return 1;
     }

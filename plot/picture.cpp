@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "plot/picture.h"
 
+#include "cli/commandline.h"
 #include "plot/plotdata.h"
 
 #include <QAreaSeries>
@@ -11,6 +12,7 @@
 #include <QFile>
 #include <QFontMetricsF>
 #include <QGraphicsLayout>
+#include <QGraphicsPathItem>
 #include <QGraphicsScene>
 #include <QGraphicsSimpleTextItem>
 #include <QLegend>
@@ -18,6 +20,7 @@
 #include <QImage>
 #include <QLineSeries>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPdfWriter>
 #include <QScatterSeries>
 #include <QSvgGenerator>
@@ -121,6 +124,7 @@ void niceTicks(QValueAxis *axis, double low, double high, int ticks)
     const double step = niceStep(high - low, ticks);
     axis->setTickAnchor(std::ceil(low / step) * step);
     axis->setTickInterval(step);
+    axis->setProperty("ticks", ticks);
 }
 
 QValueAxis *timeAxis(const PlotData &data, bool labelled)
@@ -150,7 +154,14 @@ QChart *newChart()
     return chart;
 }
 
-QChart *channelsPanel(const PlotData &data)
+// A channel's line in the axes' values, with a break at every gap.
+struct ChannelLine
+{
+    QLineSeries *series;
+    QPainterPath path;
+};
+
+QChart *channelsPanel(const PlotData &data, QVector<ChannelLine> &lines)
 {
     QChart *chart = newChart();
     QValueAxis *x = timeAxis(data, false);
@@ -182,13 +193,17 @@ QChart *channelsPanel(const PlotData &data)
            x, y);
     const int count = data.bucketCount();
     for (int number : numbers) {
+        // The series gives the legend its entry; the line itself is a path
+        // drawn over the laid-out chart, since a series cannot break.
         auto *line = new QLineSeries;
         line->setName(QString::number(number));
         QPen pen(channelColour(number));
         pen.setWidth(1);
         line->setPen(pen);
+        attach(chart, line, x, y);
+        QPainterPath path;
         const QVector<ValueRange> &ranges = data.channel(number);
-        QVector<QPointF> points;
+        bool lone = false; // the stretch so far is one point
         double previous = 0;
         for (int i = 0; i < count; ++i) {
             const ValueRange &range = ranges.at(i);
@@ -197,14 +212,25 @@ QChart *channelsPanel(const PlotData &data)
             const double at = centre(data, i);
             // The end nearer the line so far comes first, so that the
             // column's stroke from lowest to highest adds no false slope.
-            const bool lowFirst = points.isEmpty() || std::abs(previous - range.low) <= std::abs(previous - range.high);
-            points.append(QPointF(at, lowFirst ? range.low : range.high));
+            const bool starts = path.elementCount() == 0 || range.gapBefore;
+            const bool lowFirst = starts || std::abs(previous - range.low) <= std::abs(previous - range.high);
+            const QPointF near(at, lowFirst ? range.low : range.high), far(at, lowFirst ? range.high : range.low);
+            if (starts) {
+                // A lone value shows as a dash across its column, not as nothing.
+                if (lone)
+                    path.lineTo(path.currentPosition() + QPointF(data.bucketWidth() / 2, 0));
+                path.moveTo(near);
+            } else {
+                path.lineTo(near);
+            }
+            lone = starts && range.high == range.low;
             if (range.high != range.low)
-                points.append(QPointF(at, lowFirst ? range.high : range.low));
-            previous = points.last().y();
+                path.lineTo(far);
+            previous = far.y();
         }
-        line->replace(points);
-        attach(chart, line, x, y);
+        if (lone)
+            path.lineTo(path.currentPosition() + QPointF(data.bucketWidth() / 2, 0));
+        lines.append({line, path});
     }
     return chart;
 }
@@ -225,6 +251,8 @@ QChart *intervalPanel(const PlotData &data)
     niceTicks(y, 0, highest > 0 ? highest * 1.08 : 1, 4);
     y->setLabelFormat(QStringLiteral("%.4g"));
     y->setTitleText(QStringLiteral("interval (ms)"));
+    y->setProperty("shortTitle", QStringLiteral("ms"));
+    y->setProperty("mayRise", true);
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);
     auto *points = new QScatterSeries;
@@ -335,6 +363,7 @@ QChart *eventsPanel(const PlotData &data)
                               QStringLiteral("frames lost"));
     QAreaSeries *failures = bands(data, [](const PlotColumn &c) { return c.crcFailures > 0; }, 2.2, 2.8,
                                   crcColour, QStringLiteral("CRC failures"));
+    chart->setBackgroundVisible(false);
     attach(chart, stray, x, y);
     attach(chart, lost, x, y);
     attach(chart, failures, x, y);
@@ -376,7 +405,7 @@ int plotColumns(const QSize &size)
 }
 
 bool drawPicture(const PlotData &data, const QString &title, const QSize &size, PictureFormat format,
-                 const QString &path, const QString &name, QString &error)
+                 const QByteArray &path, const QString &name, QString &error)
 {
     QGraphicsScene scene(QRectF(QPointF(0, 0), size));
     scene.setBackgroundBrush(Qt::white);
@@ -387,19 +416,52 @@ bool drawPicture(const PlotData &data, const QString &title, const QSize &size, 
     const int linkHeight = data.reportsLink() ? qMax(72, int(height * 0.15)) : 0;
     const int intervalEnd = eventsTop - linkHeight;
     const int channelsEnd = qMin(int(height * (linkHeight > 0 ? 0.48 : 0.58)), intervalEnd - 90);
+    QVector<ChannelLine> lines;
     struct Panel
     {
         QChart *chart;
         int top, plotTop, plotBottom, bottom;
     };
     QVector<Panel> panels{
-        {channelsPanel(data), 0, titleHeight, channelsEnd - 8, channelsEnd},
+        {channelsPanel(data, lines), 0, titleHeight, channelsEnd - 8, channelsEnd},
         {intervalPanel(data), channelsEnd, channelsEnd + 8, intervalEnd - 8, intervalEnd},
     };
     if (linkHeight > 0)
         panels.append({linkPanel(data), intervalEnd, intervalEnd + 8, eventsTop - 8, eventsTop});
-    panels.append({eventsPanel(data), eventsTop, eventsTop + 8, height - bottomHeight, height});
+    // Qt Charts gives axes at most a share of their chart's height, so the
+    // events' chart reaches up behind the others, see-through, to keep
+    // room for the time axis's labels and title in a low picture.
+    panels.append({eventsPanel(data), 0, eventsTop + 8, height - bottomHeight, height});
     for (const auto &panel : panels) {
+        const qreal room = panel.plotBottom - panel.plotTop;
+        // Qt Charts gives each label of a side axis the panel's height shared
+        // among them, cuts a label with too little to "…", and leaves out
+        // one that would reach past an end: a low panel takes fewer ticks,
+        // and an axis free to rise (the intervals') rises to show its top one.
+        for (QAbstractAxis *axis : panel.chart->axes(Qt::Vertical)) {
+            auto *values = qobject_cast<QValueAxis *>(axis);
+            if (!values)
+                continue;
+            const double low = values->min(), high = values->max();
+            for (int ticks = axis->property("ticks").toInt(); ticks >= 1; --ticks) {
+                const double step = niceStep(high - low, ticks);
+                const double top = std::floor(high / step) * step;
+                if ((top - std::ceil(low / step) * step) / step + 1 > room / 28 && ticks > 1)
+                    continue;
+                niceTicks(values, low, high, ticks);
+                constexpr double clear = 12; // px between the top label and the top
+                if (axis->property("mayRise").toBool() && (high - top) / (high - low) * room < clear && room > clear)
+                    values->setMax(qMax(high, (top * room - clear * low) / (room - clear)));
+                break;
+            }
+        }
+        // A side title longer than its panel is high ends in "…": the short one goes instead.
+        for (QAbstractAxis *axis : panel.chart->axes(Qt::Vertical)) {
+            const QString shorter = axis->property("shortTitle").toString();
+            if (!shorter.isEmpty()
+                && QFontMetricsF(axis->titleFont()).boundingRect(axis->titleText()).width() > room)
+                axis->setTitleText(shorter);
+        }
         scene.addItem(panel.chart);
         panel.chart->setPlotArea(QRectF(leftEdge, panel.plotTop - panel.top, right - leftEdge,
                                         panel.plotBottom - panel.plotTop));
@@ -445,10 +507,20 @@ bool drawPicture(const PlotData &data, const QString &title, const QSize &size, 
         legend->update();
     }
     QCoreApplication::processEvents();
+    // The lines go where the laid-out axes put their values.
+    for (const ChannelLine &line : qAsConst(lines)) {
+        const QPointF origin = panels[0].chart->mapToPosition(QPointF(0, 0), line.series);
+        const QPointF unit = panels[0].chart->mapToPosition(QPointF(1, 1), line.series) - origin;
+        auto *item = new QGraphicsPathItem(line.path * QTransform(unit.x(), 0, 0, unit.y(), origin.x(), origin.y()),
+                                           panels[0].chart);
+        item->setPen(line.series->pen());
+        item->setZValue(1000);
+    }
 
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        error = QStringLiteral("cannot write %1: %2").arg(name, file.errorString());
+    QFile file;
+    QString reason;
+    if (!openByBytes(file, path, QIODevice::WriteOnly | QIODevice::Truncate, reason)) {
+        error = QStringLiteral("cannot write %1: %2").arg(name, reason);
         return false;
     }
     bool written = true;

@@ -6,6 +6,7 @@
 #ifndef LINKSCOPE_PLOT_PICTURE_H
 #define LINKSCOPE_PLOT_PICTURE_H
 
+#include <QByteArray>
 #include <QSize>
 #include <QString>
 
@@ -20,9 +21,9 @@ bool pictureFormatOf(const QString &path, PictureFormat &format);
 // buckets as the data should gather.
 int plotColumns(const QSize &size);
 
-// Draws data under title and writes it to path (shown as name in messages).
-// False, with why in error, where the file cannot be written.
+// Draws data under title and writes it to the file path's bytes name (shown
+// as name in messages). False, with why in error, where it cannot be written.
 bool drawPicture(const PlotData &data, const QString &title, const QSize &size, PictureFormat format,
-                 const QString &path, const QString &name, QString &error);
+                 const QByteArray &path, const QString &name, QString &error);
 
 #endif

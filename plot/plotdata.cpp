@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -27,6 +28,8 @@ void merge(ValueRange &into, const ValueRange &from)
 {
     if (!from.seen)
         return;
+    if (!into.seen)
+        into.gapBefore = from.gapBefore;
     into.low = into.seen ? qMin(into.low, from.low) : from.low;
     into.high = into.seen ? qMax(into.high, from.high) : from.high;
     into.seen = true;
@@ -59,7 +62,8 @@ void halve(QVector<ValueRange> &ranges, int count)
 PlotData::PlotData(int columns, const ChannelList &channels, double from, double to,
                    std::function<void(const QString &)> warn)
     : count(qMax(2, columns)), chosen(channels), windowFrom(from), windowTo(to), warn(std::move(warn)),
-      buckets(count), perChannel(FrameReading::maxChannels)
+      buckets(count), perChannel(FrameReading::maxChannels),
+      lastValueAt(FrameReading::maxChannels, std::numeric_limits<double>::quiet_NaN())
 {
     origin = std::isnan(from) ? 0 : from;
 }
@@ -229,6 +233,11 @@ void PlotData::take(const FrameReading &frame, double t)
         if (ranges.isEmpty())
             ranges.resize(count);
         ValueRange &range = ranges[lastBucket];
+        // A silence, or a failsafe in which the family's channel frames stop
+        // while others still come, is no motion: the line breaks there.
+        if (!range.seen)
+            range.gapBefore = isTimed && x - lastValueAt.at(k) > silenceAfter;
+        lastValueAt[k] = x;
         range.low = range.seen ? qMin(range.low, values[k]) : values[k];
         range.high = range.seen ? qMax(range.high, values[k]) : values[k];
         range.seen = true;

@@ -34,6 +34,9 @@ struct ValueRange
 {
     qint32 low = 0, high = 0;
     bool seen = false;
+    // The channel had no value for longer than silenceAfter before this
+    // bucket's first one: its line breaks here.
+    bool gapBefore = false;
 };
 
 class PlotData : public FrameSink
@@ -95,6 +98,7 @@ private:
     QVector<QVector<ValueRange>> perChannel; // by channel number - 1; empty until seen
     QVector<ValueRange> perLink[2];          // LQ and RSSI, as perChannel
     bool linkFamily = false;
+    QVector<double> lastValueAt;             // by channel number - 1; NaN until seen
     double origin = 0, width = 0;
     bool wasFailsafe = false; // the last frame with a matching CRC
     double lastGood = 0;

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "send/options.h"
 
+#include "cli/commandline.h"
+#include "decode/channellist.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QRandomGenerator>
@@ -96,6 +99,15 @@ QVector<int> readChannels(const FamilyDescriptor &family, const QString &list, b
     return wire;
 }
 
+// "MPX, MPX_V2, …" for --help: every family of the table.
+QString recordNames()
+{
+    QStringList names;
+    for (const FamilyDescriptor *family : allFamilies())
+        names << QLatin1String(family->recordName);
+    return names.join(QStringLiteral(", "));
+}
+
 QString rateDefaults()
 {
     QStringList rates;
@@ -151,14 +163,14 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Sends radio-control receiver frames (MPX, MPX_V2, NORDAX, HOTT, SPEKTRUM, CRSF, GHST, IBUS, FPORT, FPORT2, "
-        "SRXL2) onto a serial port or standard output, as a receiver would: the channel values you choose or a sweep, at the family's rate, with "
-        "failsafe, dropouts, damaged frames and cut-up writes on demand; or replays a recorded session."));
+        "Sends radio-control receiver frames (%1) onto a serial port or standard output, as a receiver would: the "
+        "channel values you choose or a sweep, at the family's rate, with failsafe, dropouts, damaged frames and cut-up "
+        "writes on demand; or replays a recorded session.").arg(recordNames()));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("target"),
                                  QStringLiteral("A serial port (ttyUSB0 or /dev/ttyUSB0), or - for standard output."));
-    const QCommandLineOption family({QStringLiteral("f"), QStringLiteral("family")},
+    const QCommandLineOption family(optionNames("family"),
                                     QStringLiteral("%1 (or MPX_V2 and so on, in any case). With --replay, the "
                                                    "families a raw capture or hex dump holds, comma-separated, so "
                                                    "that it goes frame by frame at their line settings (default, "
@@ -177,17 +189,18 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
                                                  "carries no value, on the window's families but SPEKTRUM channels 2 "
                                                  "and up, where it is position 0. NORDAX takes --wire only."),
                                   QStringLiteral("W1,W2,..."));
-    const QCommandLineOption channels({QStringLiteral("c"), QStringLiteral("channels")},
-                                      QStringLiteral("Channels the frames carry (default: the values given, else "
-                                                     "the family's default): %1.").arg(channelList()),
-                                      QStringLiteral("n"));
+    const QCommandLineOption channels(optionNames("channels"),
+                                      QStringLiteral("Channels the frames carry, as 1-16 or 16: a frame carries its "
+                                                     "channels from 1 on, up to the highest listed (default: the "
+                                                     "values given, else the family's default): %1.").arg(channelList()),
+                                      QStringLiteral("list"));
     const QCommandLineOption sweep(QStringLiteral("sweep"),
                                    QStringLiteral("Move every channel in a triangle between 1000 and 2000 µs (NORDAX: "
                                                   "words 1 to 4863), each a 16th of the period behind the one "
                                                   "before. The period is 4 s unless given as --sweep=seconds "
                                                   "(0.01 to 10,000,000)."),
                                    QStringLiteral("seconds"));
-    const QCommandLineOption rate({QStringLiteral("r"), QStringLiteral("rate")},
+    const QCommandLineOption rate(optionNames("rate"),
                                   QStringLiteral("Frames per second, or max: the frames of the default rate, sent "
                                                  "without waiting (at once to a file or pipe, as fast as the line "
                                                  "takes them to a port). Default: %1; a replay's records without "
@@ -196,9 +209,9 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
                                                  "stopped process, a busy machine) are skipped and counted, not "
                                                  "sent in a burst.").arg(rateDefaults()),
                                   QStringLiteral("hz"));
-    const QCommandLineOption count({QStringLiteral("n"), QStringLiteral("count")},
+    const QCommandLineOption count(optionNames("count"),
                                    QStringLiteral("Stop after this many frames sent."), QStringLiteral("frames"));
-    const QCommandLineOption duration({QStringLiteral("d"), QStringLiteral("duration")},
+    const QCommandLineOption duration(optionNames("duration"),
                                       QStringLiteral("Stop after this many seconds."), QStringLiteral("seconds"));
     const QCommandLineOption failsafe(QStringLiteral("failsafe-after"),
                                       QStringLiteral("Live frames for this long, then failsafe: %1.")
@@ -251,7 +264,7 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
                                                   "(default 1)."),
                                    QStringLiteral("factor"));
     const QCommandLineOption loop(QStringLiteral("loop"), QStringLiteral("Replay the file again and again."));
-    const QCommandLineOption baud({QStringLiteral("b"), QStringLiteral("baud")},
+    const QCommandLineOption baud(optionNames("baud"),
                                   QStringLiteral("Baud rate of the port (default: the family's, 115200 for a "
                                                  "replay); any rate the driver takes."),
                                   QStringLiteral("rate"));
@@ -259,10 +272,12 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
                                   QStringLiteral("Data bits, parity and stop bits of the port, as 8N1, 8E2 or 8O1 "
                                                  "(default: the family's, 8N1 for a replay)."),
                                   QStringLiteral("bits"));
-    const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
+    const QCommandLineOption quiet(optionNames("quiet"),
                                    QStringLiteral("No summary on standard error."));
-    parser.addOptions({family, us, wire, channels, sweep, rate, count, duration, failsafe, dropoutEvery, dropoutFor,
-                       corrupt, dsm, chunk, chunkGap, seed, replay, input, speed, loop, baud, line, quiet});
+    const QList<QCommandLineOption> taken{family, us, wire, channels, sweep, rate, count, duration, failsafe,
+                                          dropoutEvery, dropoutFor, corrupt, dsm, chunk, chunkGap, seed, replay,
+                                          input, speed, loop, baud, line, quiet};
+    parser.addOptions(taken);
 
     // --sweep takes its period only as --sweep=seconds, as optional values go.
     QStringList arguments = givenArguments;
@@ -280,6 +295,9 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
     }
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();
+    const QString repeated = repeatedOptionError(parser, taken);
+    if (!repeated.isEmpty())
+        usageError(repeated);
 
     SendOptions options;
     const QStringList targets = parser.positionalArguments();
@@ -361,8 +379,14 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
             if (traits.fixedChannels)
                 usageError(QStringLiteral("%1 always carries %2 channels; --channels is for the families whose "
                                           "count varies").arg(QLatin1String(traits.recordName)).arg(traits.fixedChannels));
-            channelCount = int(readWhole(QStringLiteral("channels"), parser.value(channels), 1, traits.maxChannels,
-                                         "channels"));
+            ChannelList listed;
+            QString error;
+            if (!ChannelList::parse(parser.value(channels), listed, error))
+                usageError(QStringLiteral("--channels: %1").arg(error));
+            channelCount = listed.chosen().last();
+            if (channelCount > traits.maxChannels)
+                usageError(QStringLiteral("--channels %1 lies outside 1 to %2 channels")
+                               .arg(parser.value(channels)).arg(traits.maxChannels));
             if (options.wire.size() > channelCount)
                 usageError(QStringLiteral("--channels %1, but %2 values given").arg(channelCount)
                                .arg(options.wire.size()));

@@ -66,14 +66,14 @@ bool Output::open(const QString &name, const LineSettings &line)
     }
     port.setPortName(device);
     if (!port.open(QIODevice::WriteOnly)) {
-        const QString reason = openFailureReason(port, device);
+        const QString reason = openFailureReason(port, device, portListFor(name));
         why = QStringLiteral("cannot open %1: %2").arg(name, reason);
         if (reason == notAPortReason())
             why += QStringLiteral("; give - and redirect standard output to write anywhere else");
         return false;
     }
     QString warning;
-    const QString failedSetting = applyLineSettings(port, line, &warning);
+    const QString failedSetting = applyLineSettings(port, line, &warning, name);
     if (!warning.isEmpty())
         std::fprintf(stderr, "linkscope-send: %s\n", qPrintable(warning));
     if (!failedSetting.isEmpty()) {

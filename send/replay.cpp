@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "send/replay.h"
 
-#include <QFileInfo>
+#include "cli/commandline.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include <cmath>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -70,11 +72,12 @@ bool RecordingReader::fail(const QString &text)
 bool RecordingReader::rewind()
 {
     file.close();
-    file.setFileName(path);
+    // The name's bytes as given, which need be no text in the locale's encoding.
+    QString reason;
     const bool opened = path == QLatin1String("-") ? file.open(STDIN_FILENO, QIODevice::ReadOnly)
-                                                   : file.open(QIODevice::ReadOnly);
+                                                   : openByBytes(file, argumentBytes(path), QIODevice::ReadOnly, reason);
     if (!opened)
-        return fail(QStringLiteral("cannot read %1: %2").arg(name, file.errorString()));
+        return fail(QStringLiteral("cannot read %1: %2").arg(name, reason.isEmpty() ? file.errorString() : reason));
     ended = false;
     lineNumber = 0;
     reader.reset(new CaptureReader(input));
@@ -337,7 +340,9 @@ ReplaySource::ReplaySource(const QString &path, CaptureReader::Input input, qint
 bool ReplaySource::open(QString &error)
 {
     // A pipe is read once, as it is sent: only as far as its family tells.
-    if (reader.fileName() == QLatin1String("-") || !QFileInfo(reader.fileName()).isFile()) {
+    struct stat info;
+    if (reader.fileName() == QLatin1String("-") || ::stat(argumentBytes(reader.fileName()).constData(), &info) != 0
+        || !S_ISREG(info.st_mode)) {
         if (loop) {
             error = QStringLiteral("--loop reads %1 again and again, which a pipe cannot be").arg(reader.shownName());
             return false;

@@ -30,7 +30,7 @@ bool isPseudoTerminal(const QSerialPort &port)
         && major(info.st_rdev) <= 143;
 }
 
-QString applyLineSettings(QSerialPort &port, const LineSettings &line, QString *warning)
+QString applyLineSettings(QSerialPort &port, const LineSettings &line, QString *warning, const QString &name)
 {
     if (!port.setBaudRate(line.baud, QSerialPort::AllDirections))
         return QStringLiteral("baud rate %1").arg(line.baud);
@@ -67,7 +67,7 @@ QString applyLineSettings(QSerialPort &port, const LineSettings &line, QString *
     if (warning)
         *warning = QStringLiteral("%1 is a pseudo-terminal, which keeps no parity and only its own data bits: "
                                   "%2 runs as %3")
-                       .arg(port.portName(), line.frameText())
+                       .arg(name.isEmpty() ? port.portName() : name, line.frameText())
                        .arg(QStringLiteral("%1%2%3")
                                 .arg((held.c_cflag & CSIZE) == CS8 ? 8 : (held.c_cflag & CSIZE) == CS7 ? 7
                                          : (held.c_cflag & CSIZE) == CS6                               ? 6

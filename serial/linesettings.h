@@ -17,8 +17,10 @@ QString applyLineSettings(QSerialPort &port, qint32 baudRate = 115200);
 
 // The same for any baud, data bits, parity and stop bits. A Linux
 // pseudo-terminal keeps no parity: there a parity it refuses is no failure,
-// and warning says so in one line.
-QString applyLineSettings(QSerialPort &port, const LineSettings &line, QString *warning);
+// and warning says so in one line, naming the port as name (as the user gave
+// it; the port's own name where empty).
+QString applyLineSettings(QSerialPort &port, const LineSettings &line, QString *warning,
+                          const QString &name = QString());
 
 // The port is a pseudo-terminal's slave, as tests and simulators use.
 bool isPseudoTerminal(const QSerialPort &port);

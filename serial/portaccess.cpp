@@ -75,7 +75,7 @@ QString openFileHolder(const QString &devicePath)
 
 QString portDevicePath(const QString &name)
 {
-    const QString path = name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
+    const QString path = name.contains(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
     const QString canonical = QFileInfo(path).canonicalFilePath();
     return canonical.isEmpty() ? path : canonical;
 }
@@ -105,6 +105,17 @@ QString openFailureReason(const QSerialPort &port, const QString &devicePath, Po
         holder = openFileHolder(devicePath);
     }
     return QStringLiteral("the port is in use by ") + (holder.isEmpty() ? QStringLiteral("another program") : holder);
+}
+
+PortList portListFor(const QString &name)
+{
+    if (name.contains(QLatin1Char('/')))
+        return name.startsWith(QLatin1String("/dev/")) ? PortList::Hint : PortList::NotLikeAPort;
+    for (const char *start : {"tty", "rfcomm", "cu."}) {
+        if (name.startsWith(QLatin1String(start)))
+            return PortList::Hint;
+    }
+    return PortList::NotLikeAPort;
 }
 
 QString portListHint()

@@ -8,8 +8,9 @@
 
 class QSerialPort;
 
-// The device a port name ("ttyUSB0" or a path) leads to, with symlinks
-// resolved, so that two names for one device share one lock.
+// The device a port name leads to, with symlinks resolved, so that two names
+// for one device share one lock: a bare name ("ttyUSB0") is looked up under
+// /dev, a name with a slash ("./0", "/dev/ttyUSB0") is the path given.
 QString portDevicePath(const QString &name);
 
 // Why port, opened at devicePath, failed to open: "the port is in use by
@@ -18,8 +19,12 @@ QString portDevicePath(const QString &name);
 // system's reason alone. Where no such device exists, the reason ends in
 // portListHint(), unless the caller lists the ports itself, as the window's
 // selector does.
-enum class PortList { Hint, ShownByCaller };
+enum class PortList { Hint, ShownByCaller, NotLikeAPort };
 QString openFailureReason(const QSerialPort &port, const QString &devicePath, PortList portList = PortList::Hint);
+// Hint for a name that looks like a port (ttyUSB0, rfcomm0, anything under
+// /dev/), NotLikeAPort for one that does not (nonexist.bin, ./capture), where
+// the list of ports would be no help.
+PortList portListFor(const QString &name);
 // " (linkscope-dump --list-ports lists the ports present)"
 QString portListHint();
 // The reason given for a device that is no terminal, such as a FIFO.

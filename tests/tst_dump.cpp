@@ -488,15 +488,20 @@ void tst_Dump::errorExits_data()
     QTest::addColumn<QString>("shellTail");
     QTest::newRow("no source") << QStringList{} << 2 << "no source" << QString();
     QTest::newRow("two sources") << QStringList{capture, capture} << 2 << "exactly one source" << QString();
-    QTest::newRow("unknown format") << QStringList{"-f", "xml", capture} << 2 << "xml" << QString();
+    QTest::newRow("unknown format") << QStringList{"--format", "xml", capture} << 2 << "unknown format 'xml'"
+                                    << QString();
     QTest::newRow("unknown option") << QStringList{"--colour", capture} << 2 << "colour" << QString();
     QTest::newRow("missing port") << QStringList{"/dev/linkscope-no-such-port"} << 1
                                   << "cannot open /dev/linkscope-no-such-port: No such file or directory (linkscope-dump "
                                      "--list-ports lists the ports present)" << QString();
     QTest::newRow("missing port by its bare name")
-        << QStringList{"linkscope-no-such-port"} << 1
-        << "cannot open linkscope-no-such-port: No such file or directory (linkscope-dump --list-ports lists the "
+        << QStringList{"ttylinkscope-no-such-port"} << 1
+        << "cannot open ttylinkscope-no-such-port: No such file or directory (linkscope-dump --list-ports lists the "
            "ports present)" << QString();
+    // A name that looks like no port gets no word on the list of ports.
+    QTest::newRow("missing file by its bare name") << QStringList{"nonexist.bin"} << 1
+                                                   << "cannot open nonexist.bin: No such file or directory\n"
+                                                   << QString();
     QTest::newRow("recording over a file") << QStringList{capture, "--write", existing} << 1 << "--force" << QString();
     QTest::newRow("endless duration") << QStringList{capture, "--duration", "inf"} << 2 << "bad duration" << QString();
     QTest::newRow("duration beyond send's limit") << QStringList{capture, "-d", "2e7"} << 2

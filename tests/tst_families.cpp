@@ -28,6 +28,8 @@ private slots:
     void windowFramingUnchanged();
     void lineFrame_data();
     void lineFrame();
+    void namesPeopleUse_data();
+    void namesPeopleUse();
 };
 
 namespace {
@@ -420,6 +422,27 @@ void tst_Families::lineFrame()
     QCOMPARE(ok, !read.isEmpty());
     if (ok)
         QCOMPARE(line.text(), QStringLiteral("420000 ") + read);
+}
+
+void tst_Families::namesPeopleUse_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("family"); // the record name; empty: none
+    QTest::newRow("hott") << "hott" << "HOTT";
+    QTest::newRow("record name MPX_V2") << "MPX_V2" << "MPX_V2";
+    QTest::newRow("sumd is HOTT") << "sumd" << "HOTT";
+    QTest::newRow("ELRS is CRSF") << " ELRS " << "CRSF";
+    QTest::newRow("srxl is SPEKTRUM") << "srxl" << "SPEKTRUM";
+    QTest::newRow("srxl2 stays SRXL2") << "srxl2" << "SRXL2";
+    QTest::newRow("xbus is none") << "xbus" << "";
+}
+
+void tst_Families::namesPeopleUse()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, family);
+    const FamilyDescriptor *found = familyNamed(name);
+    QCOMPARE(found ? QString::fromLatin1(found->recordName) : QString(), family);
 }
 
 QTEST_GUILESS_MAIN(tst_Families)

@@ -28,7 +28,13 @@ private slots:
     void linkLaneForCrsfAndGhst_data();
     void linkLaneForCrsfAndGhst();
     void svgAndPdfHoldThePicture();
+    void smallPicturesKeepTheirLabels_data();
+    void smallPicturesKeepTheirLabels();
+    void linesBreakWhereValuesStop_data();
+    void linesBreakWhereValuesStop();
     void portIsDrawnWhenCtrlCEndsTheRun();
+    void recordingShowsProgressOnATerminal_data();
+    void recordingShowsProgressOnATerminal();
     void badInput_data();
     void badInput();
 
@@ -119,6 +125,36 @@ QByteArray jsonLines(double seconds, double pauseFrom, double pauseTo, double fa
         record(t, frame);
     }
     return text;
+}
+
+// The texts of an SVG picture, as drawn.
+QStringList svgTexts(const QString &path)
+{
+    QFile svg(path);
+    QStringList texts;
+    if (!svg.open(QIODevice::ReadOnly))
+        return texts;
+    QXmlStreamReader xml(&svg);
+    while (!xml.atEnd()) {
+        if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QLatin1String("text"))
+            texts << xml.readElementText(QXmlStreamReader::IncludeChildElements).simplified();
+    }
+    return texts;
+}
+
+QByteArray record(double t, const char *family, const QByteArray &frame)
+{
+    return "{\"t\":" + QByteArray::number(t, 'f', 6) + ",\"family\":\"" + family + "\",\"raw\":\"" + frame.toHex()
+           + "\"}\n";
+}
+
+// CRSF's link statistics, with uplink quality lq.
+QByteArray crsfLink(int lq)
+{
+    QByteArray frame = QByteArray::fromHex("c80c14") + QByteArray("\x2D\x2F\x00\xF7\x01\x04\x07\x32\x63\x08", 10);
+    frame[5] = char(lq);
+    frame += char(crc8DvbS2(frame.constData() + 2, frame.size() - 2));
+    return frame;
 }
 
 // The pixel columns of the time axis that hold colour anywhere from row
@@ -325,6 +361,99 @@ void tst_Plot::svgAndPdfHoldThePicture()
              qPrintable(words));
 }
 
+// Qt Charts cuts labels it finds too little room for to "…": every size
+// from 640x480 up keeps the time axis's ticks and title, and the side
+// axes' labels.
+void tst_Plot::smallPicturesKeepTheirLabels_data()
+{
+    QTest::addColumn<QString>("size");
+    for (const char *size : {"1600x900", "1280x720", "1600x720", "1000x600", "640x480"})
+        QTest::newRow(size) << QString::fromLatin1(size);
+}
+
+void tst_Plot::smallPicturesKeepTheirLabels()
+{
+    QFETCH(QString, size);
+    if (qgetenv("QT_QPA_PLATFORM") == "minimal")
+        QSKIP("the minimal platform of the sanitized build measures text with made-up font metrics");
+    QVERIFY(writeFile(path("labels.jsonl"), jsonLines(20, 8, 9, 1e9, 1e9)));
+    QCOMPARE(run({path("labels.jsonl"), "--size", size, "-o", path("labels.svg")}), 0);
+    // The heading, last, may end in "…" when it is long.
+    QStringList texts = svgTexts(path("labels.svg"));
+    QVERIFY(!texts.isEmpty() && texts.last().startsWith(QLatin1String("labels.jsonl")));
+    texts.removeLast();
+    const QString all = texts.join(QLatin1Char('|'));
+    QVERIFY2(texts.contains(QStringLiteral("time (s from the first frame)")), qPrintable(all));
+    for (const char *tick : {"0", "4", "8", "12", "16"})
+        QVERIFY2(texts.contains(QLatin1String(tick)), qPrintable(all));
+    QVERIFY2(!all.contains(QChar(0x2026)), qPrintable(all));
+    // The channels' µs and the intervals' ms have labels too.
+    QVERIFY2(texts.contains(QStringLiteral("1500")), qPrintable(all));
+    QVERIFY2(texts.contains(QStringLiteral("500")) || texts.contains(QStringLiteral("1000")), qPrintable(all));
+}
+
+// Channel 1 goes from 1000 to 2000 µs across a time without its values:
+// where that time is a silence, no line crosses it, as if the stick had
+// moved.
+void tst_Plot::linesBreakWhereValuesStop_data()
+{
+    QTest::addColumn<QByteArray>("records");
+    QTest::addColumn<double>("from"); // s: no channel value in between
+    QTest::addColumn<double>("to");
+    QTest::addColumn<bool>("crossed");
+    const auto hott = [](double gapFrom, double gapTo) {
+        QByteArray text;
+        for (int i = 0; i < 2000; ++i) {
+            const double t = i / 100.0;
+            QVector<quint16> words(8, hottWord(1500));
+            words[0] = hottWord(t < gapFrom ? 1000 : 2000);
+            if (t < gapFrom || t >= gapTo)
+                text += record(t, "HOTT", hottFrame(words, false));
+        }
+        return text;
+    };
+    QTest::newRow("dropout of 0.7 s") << hott(8, 8.7) << 8.0 << 8.7 << false;
+    QTest::newRow("pause of 0.3 s: no silence") << hott(8, 8.3) << 8.0 << 8.3 << true;
+    // A CRSF receiver in failsafe stops its channel frames and goes on
+    // with link statistics: frames come, the channels' values do not.
+    QByteArray crsf;
+    for (int i = 0; i < 2000; ++i) {
+        const double t = i / 100.0;
+        FrameRequest request;
+        request.wire = QVector<int>(16, 992);
+        request.wire[0] = t < 8 ? 172 : 1811;
+        if (t < 8 || t >= 8.8)
+            crsf += record(t, "CRSF", familyNamed(QStringLiteral("crsf"))->encode(request));
+        crsf += record(t + 0.005, "CRSF", crsfLink(t < 8 || t >= 8.8 ? 100 : 0));
+    }
+    QTest::newRow("CRSF failsafe: link frames only for 0.8 s") << crsf << 8.0 << 8.8 << false;
+}
+
+void tst_Plot::linesBreakWhereValuesStop()
+{
+    QFETCH(QByteArray, records);
+    QFETCH(double, from);
+    QFETCH(double, to);
+    QFETCH(bool, crossed);
+    QVERIFY(writeFile(path("gap.jsonl"), records));
+    QByteArray errors;
+    QCOMPARE(run({path("gap.jsonl"), "--channels", "1", "-o", path("gap.png")}, &errors), 0);
+    const QImage image(path("gap.png"));
+    // The times run from 0 to 19.99 s (20.005 with CRSF's last link frame);
+    // the columns well inside the gap, in the channels' panel.
+    const double end = records.contains("CRSF") ? 19.995 : 19.99;
+    int lineColumns = 0;
+    for (int x = columnAt(from / end) + 3; x <= columnAt(to / end) - 3; ++x) {
+        for (int y = 0; y < image.height() / 2; ++y) {
+            if ((image.pixel(x, y) & 0xFFFFFF) == (channelOneColour & 0xFFFFFF)) {
+                ++lineColumns;
+                break;
+            }
+        }
+    }
+    QVERIFY2(crossed ? lineColumns > 0 : lineColumns == 0, qPrintable(QString::number(lineColumns)));
+}
+
 // A port read until Ctrl-C: the run ends and the picture is drawn.
 void tst_Plot::portIsDrawnWhenCtrlCEndsTheRun()
 {
@@ -353,6 +482,51 @@ void tst_Plot::portIsDrawnWhenCtrlCEndsTheRun()
     QVERIFY2(errors.contains("port.png: 50 frames"), errors.constData());
     QCOMPARE(plot.exitCode(), 0);
     QCOMPARE(QImage(path("port.png")).size(), QSize(1600, 900));
+}
+
+// While a port is recorded, a terminal on standard error sees the frames
+// and seconds so far, each over the last; a file sees no such lines.
+void tst_Plot::recordingShowsProgressOnATerminal_data()
+{
+    QTest::addColumn<bool>("terminal");
+    QTest::newRow("standard error a terminal") << true;
+    QTest::newRow("standard error a file") << false;
+}
+
+void tst_Plot::recordingShowsProgressOnATerminal()
+{
+    QFETCH(bool, terminal);
+    PseudoTerminal port, errorTerminal;
+    QVERIFY(port.isValid() && errorTerminal.isValid());
+    QProcess plot;
+    plot.setStandardErrorFile(terminal ? errorTerminal.slavePath() : path("errors.txt"));
+    plot.start(QStringLiteral(LINKSCOPE_PLOT), {port.slavePath(), "-o", path("progress.png"), "--duration", "60"});
+    QVERIFY(plot.waitForStarted());
+    QByteArray said;
+    QElapsedTimer sending;
+    sending.start();
+    // Frames keep coming for 2.5 s, the progress ticking every second meanwhile.
+    while (sending.elapsed() < 2500) {
+        QVERIFY(port.write(mpx(1500)));
+        said += errorTerminal.read(20);
+    }
+    ::kill(pid_t(plot.processId()), SIGINT);
+    QVERIFY(plot.waitForFinished(30000));
+    QCOMPARE(plot.exitCode(), 0);
+    said += errorTerminal.read(200);
+    if (!terminal) {
+        QFile file(path("errors.txt"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        said = file.readAll();
+        QVERIFY2(!said.contains("recording"), said.constData());
+        QVERIFY2(said.contains("progress.png: "), said.constData());
+        return;
+    }
+    const QRegularExpression progress(
+        QStringLiteral("linkscope-plot: recording: ([1-9][0-9]*) frames, ([0-9]+) s\033\\[K\r"));
+    const QRegularExpressionMatch match = progress.match(QString::fromUtf8(said));
+    QVERIFY2(match.hasMatch() && match.captured(2).toInt() >= 1, said.constData());
+    QVERIFY2(said.contains("progress.png: "), said.constData());
 }
 
 void tst_Plot::badInput_data()

@@ -400,9 +400,11 @@ void tst_Send::usageErrors_data()
     QTest::newRow("missing port") << QStringList{"-f", "mpx", "/dev/linkscope-no-such-port"} << 1
                                   << "cannot open /dev/linkscope-no-such-port: No such file or directory "
                                      "(linkscope-dump --list-ports lists the ports present)";
-    QTest::newRow("missing port by its bare name") << QStringList{"-f", "mpx", "linkscope-no-such-port"} << 1
-                                                   << "cannot open linkscope-no-such-port: No such file or directory "
+    QTest::newRow("missing port by its bare name") << QStringList{"-f", "mpx", "ttylinkscope-no-such-port"} << 1
+                                                   << "cannot open ttylinkscope-no-such-port: No such file or directory "
                                                       "(linkscope-dump --list-ports lists the ports present)";
+    QTest::newRow("missing file by its bare name") << QStringList{"-f", "mpx", "nonexist.bin"} << 1
+                                                   << "cannot open nonexist.bin: No such file or directory\n";
     QTest::newRow("a file for a port") << QStringList{"-f", "mpx", QStringLiteral(LINKSCOPE_SEND)} << 1
                                        << "it is a file, not a serial port";
     QTest::newRow("missing replay") << QStringList{"--replay", "/nonexistent.bin", "-"} << 1

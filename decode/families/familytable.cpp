@@ -33,7 +33,17 @@ const QVector<const FamilyDescriptor *> &allFamilies()
 
 const FamilyDescriptor *familyNamed(const QString &name)
 {
-    const QString lower = name.trimmed().toLower();
+    // The names people know these by: the protocol's own (SUMD), the
+    // firmware's (ExpressLRS) or the older one (Spektrum SRXL).
+    static const struct
+    {
+        const char *alias, *name;
+    } aliases[] = {{"sumd", "hott"}, {"elrs", "crsf"}, {"srxl", "spektrum"}};
+    QString lower = name.trimmed().toLower();
+    for (const auto &entry : aliases) {
+        if (lower == QLatin1String(entry.alias))
+            lower = QLatin1String(entry.name);
+    }
     for (const FamilyDescriptor *family : allFamilies()) {
         if (lower == QLatin1String(family->name) || lower == QString::fromLatin1(family->recordName).toLower())
             return family;

@@ -98,7 +98,8 @@ struct FamilyDescriptor
 
 // Every family, the window's five first.
 const QVector<const FamilyDescriptor *> &allFamilies();
-// By --family name or record name, in any case; nullptr where none is.
+// By --family name, record name or the alias people use (sumd, elrs, srxl),
+// in any case; nullptr where none is.
 const FamilyDescriptor *familyNamed(const QString &name);
 // mpx, mpx2, nordax, hott, spektrum: what linkscope-dump reads by default.
 QVector<const FamilyDescriptor *> defaultFamilies();
