@@ -34,8 +34,10 @@ void GapFramer::feed(const char *data, int size, double quietMs, QVector<Assembl
 {
     if (size <= 0)
         return;
-    if (quietMs >= family.gapMs)
+    if (quietMs >= family.gapMs) {
         gaps.push_back(bytesFed());
+        timed = true;
+    }
     kept.append(data, size);
     scan(found, false);
 }
@@ -55,6 +57,7 @@ void GapFramer::clear()
     syncAt = -1;
     misses = 0;
     slotFrame.clear();
+    lastFrame.clear();
 }
 
 bool GapFramer::gapAt(qint64 offset) const
@@ -117,6 +120,9 @@ GapFramer::Lock GapFramer::lockAt(int pos, bool final, int &score, int &run) con
         const int at = pos + i * n;
         if (size - at < n)
             return Lock{final ? noLock : needBytes};
+        // The cheaper test first.
+        if (i > 0 && family.follows && !family.follows(blocks[i - 1], data + at))
+            return Lock{noLock};
         forms &= family.fits(data + at);
         if (!forms || spansGap(at, n))
             return Lock{noLock};
@@ -135,17 +141,18 @@ GapFramer::Lock GapFramer::lockAt(int pos, bool final, int &score, int &run) con
                 return Lock{needBytes};
             break;
         }
-        const char *pair[2] = {blocks[run - 1], data + at};
-        if (!(family.fits(pair[1]) & lock.form) || spansGap(at, n)
-            || (family.ids && family.ids(pair[1], lock.form) & ~lock.ids) || !family.agree(pair, 2, lock.form))
+        const char *next = data + at;
+        if (!(family.fits(next) & lock.form) || spansGap(at, n)
+            || (family.ids && family.ids(next, lock.form) & ~lock.ids)
+            || (family.follows && !family.follows(blocks[run - 1], next)))
             break;
-        blocks[run] = pair[1];
+        blocks[run] = next;
     }
     score = family.alignment ? family.alignment(blocks, run, lock.form) : 0;
     return lock;
 }
 
-GapFramer::Lock GapFramer::bestLock(int from, int to, bool final) const
+GapFramer::Lock GapFramer::bestLock(int from, int to, bool fromFirst, bool final) const
 {
     const int size = kept.size();
     Lock best{noLock};
@@ -157,7 +164,7 @@ GapFramer::Lock GapFramer::bestLock(int from, int to, bool final) const
             continue;
         int score = 0, run = 0;
         const Lock lock = lockAt(pos, final, score, run);
-        if (lock.at == needBytes)
+        if (lock.at == needBytes || (fromFirst && pos == from && lock.at < 0))
             return lock;
         if (lock.at >= 0 && (score > bestScore || (score == bestScore && run > bestRun))) {
             best = lock;
@@ -168,7 +175,7 @@ GapFramer::Lock GapFramer::bestLock(int from, int to, bool final) const
     return best;
 }
 
-bool GapFramer::inStepFits(const char *frame) const
+bool GapFramer::keepsForm(const char *frame) const
 {
     return (family.fits(frame) & form) && !(family.ids && family.ids(frame, form) & ~streamIds);
 }
@@ -237,18 +244,22 @@ int GapFramer::followedByFrame(int pos, bool final) const
 void GapFramer::takeBefore(int pos, QVector<AssembledFrame> &found)
 {
     const int n = family.frameBytes;
-    int first = pos, missed = 0;
-    for (int at = pos - n; at >= takenEnd && missed < missesBeforeLost; at -= n) {
-        const bool fits = inStepFits(kept.constData() + at) && !spansGap(at, n);
-        first = fits ? at : first;
-        missed = fits ? 0 : missed + 1;
-    }
-    for (int at = first; at < pos; at += n) {
-        if (inStepFits(kept.constData() + at) && !spansGap(at, n)) {
-            take(at, form, found);
-            ++untimedFrames;
-            stray -= n;
+    const char *data = kept.constData();
+    std::vector<int> before;
+    const char *after = data + pos;
+    for (int at = pos - n, missed = 0; at >= takenEnd && missed < missesBeforeLost; at -= n) {
+        if (keepsForm(data + at) && (!family.follows || family.follows(data + at, after)) && !spansGap(at, n)) {
+            before.push_back(at);
+            after = data + at;
+            missed = 0;
+        } else {
+            ++missed;
         }
+    }
+    for (auto at = before.rbegin(); at != before.rend(); ++at) {
+        take(*at, form, found);
+        ++untimedFrames;
+        stray -= n;
     }
 }
 
@@ -261,6 +272,7 @@ void GapFramer::take(int pos, unsigned frameForm, QVector<AssembledFrame> &found
     frame.familyIndex = familyIndex;
     frame.variant = quint8(frameForm);
     takenEnd = pos + family.frameBytes;
+    lastFrame = frame.bytes;
     if (family.slotAt) {
         slotFrame = frame.bytes;
         nextSlot = 0;
@@ -291,7 +303,11 @@ bool GapFramer::stepByAgreement(int &pos, bool quietBefore, bool final, QVector<
     const char *data = kept.constData();
     const int n = family.frameBytes;
     const bool inStep = pos == syncAt;
-    if (form && (inStep || quietBefore) && inStepFits(data + pos)) {
+    // In step, a frame follows the one before (DSM: its header does); after
+    // a quiet line anything may have changed.
+    const bool follows = quietBefore || lastFrame.isEmpty() || !family.follows
+        || family.follows(lastFrame.constData(), data + pos);
+    if (form && (inStep || quietBefore) && follows && keepsForm(data + pos)) {
         take(pos, form, found);
         untimedFrames += !quietBefore;
         pos += n;
@@ -300,16 +316,20 @@ bool GapFramer::stepByAgreement(int &pos, bool quietBefore, bool final, QVector<
         return true;
     }
     if (inStep) {
-        // A frame that breaks the rules in step: damaged, or the stream
+        // A frame that breaks the rules in step: damaged; or the header
+        // moved on, where frames from here agree again; or the stream
         // slipped, where frames agree at another offset in this frame and
-        // none in step keeps the form over them.
-        Lock moved = bestLock(pos + 1, pos + n, final);
+        // show a frame's start better than those in step from the next on.
+        Lock moved = bestLock(pos, pos + n, false, final);
         if (moved.at == needBytes)
             return false;
-        for (int at = pos + n; moved.at >= 0 && at < moved.at + family.agreeFrames * n; at += n) {
-            if (kept.size() - at < n)
-                break;
-            if (inStepFits(data + at))
+        if (moved.at > pos) {
+            int score = 0, run = 0, stepScore = 0, stepRun = 0;
+            lockAt(moved.at, final, score, run);
+            const Lock step = lockAt(pos + n, final, stepScore, stepRun);
+            if (step.at == needBytes)
+                return false;
+            if (step.at >= 0 && (stepScore > score || (stepScore == score && stepRun >= run)))
                 moved.at = noLock;
         }
         if (moved.at >= 0) {
@@ -318,6 +338,7 @@ bool GapFramer::stepByAgreement(int &pos, bool quietBefore, bool final, QVector<
             form = moved.form;
             streamIds = moved.ids;
             misses = 0;
+            lastFrame.clear();
             return true;
         }
         stray += n;
@@ -326,11 +347,15 @@ bool GapFramer::stepByAgreement(int &pos, bool quietBefore, bool final, QVector<
         misses = syncAt < 0 ? 0 : misses;
         return true;
     }
-    if (family.fits(data + pos)) {
+    // Without a quiet line, frames whose headers do not follow are no
+    // stream; the cheaper test first.
+    const bool mayStart = quietBefore || !family.follows || kept.size() - pos < 2 * n
+        || family.follows(data + pos, data + pos + n);
+    if (mayStart && family.fits(data + pos)) {
         // After a quiet line a frame starts here; without one, at the
         // offset from here on that shows frames start best.
         const Lock lock = quietBefore ? agreementAt(pos, agreeFramesAfterGap, family.fits(data + pos), final)
-                                      : bestLock(pos, pos + n, final);
+                                      : bestLock(pos, pos + n, true, final);
         if (lock.at == needBytes)
             return false;
         if (lock.at >= 0) {
@@ -339,6 +364,7 @@ bool GapFramer::stepByAgreement(int &pos, bool quietBefore, bool final, QVector<
             form = lock.form;
             streamIds = lock.ids;
             misses = 0;
+            lastFrame.clear();
             if (!quietBefore)
                 takeBefore(pos, found);
             return true;
@@ -391,9 +417,10 @@ void GapFramer::scan(QVector<AssembledFrame> &found, bool final)
         stray += kept.size() - pos;
         pos = kept.size();
     }
-    // Until a stream is found, the bytes scanned are kept a while: frames in
-    // step before where it was found are taken then.
-    const int drop = syncAt >= 0 || !family.agree ? pos : qMin(pos, qMax(takenEnd, pos - lookbackFrames * n));
+    // Until a stream is found without times, the bytes scanned are kept a
+    // while: frames in step before where it was found are taken then.
+    const bool lookBack = family.agree && syncAt < 0 && !timed;
+    const int drop = lookBack ? qMin(pos, qMax(takenEnd, pos - lookbackFrames * n)) : pos;
     kept.remove(0, drop);
     keptOffset += drop;
     scanAt = pos - drop;

@@ -71,8 +71,9 @@ private:
     // agreeFrames frames back to back from pos; score: how well they show
     // that frames start there, run: how many frames go on in step.
     Lock lockAt(int pos, bool final, int &score, int &run) const;
-    // Of the offsets from, ..., to - 1, the one that shows frames start best.
-    Lock bestLock(int from, int to, bool final) const;
+    // Of the offsets from, ..., to - 1, the one that shows frames start
+    // best; fromFirst: none unless frames agree at from.
+    Lock bestLock(int from, int to, bool fromFirst, bool final) const;
     // Without times, an SBUS frame at pos was one where a frame that keeps
     // the rules starts after it and its slots, or a little later (noise or
     // damaged frames between). 1 yes, 0 no, -1 while bytes are missing.
@@ -80,7 +81,7 @@ private:
     // The bytes of slots after the frame at pos; -1 while bytes are missing.
     int slotRun(int pos, bool final) const;
     // The frame keeps the stream's form and names only its ids.
-    bool inStepFits(const char *frame) const;
+    bool keepsForm(const char *frame) const;
     void take(int pos, unsigned form, QVector<AssembledFrame> &found);
     // Frames in step before pos, back to the last frame taken, where a
     // stream was found at pos.
@@ -93,10 +94,12 @@ private:
     int scanAt = 0;           // in kept: where the scan goes on; before it, bytes kept to look back on
     int takenEnd = 0;         // in kept: the end of the last frame or slot taken
     std::vector<qint64> gaps; // stream offsets of bytes after a quiet line, rising
+    bool timed = false;       // a quiet line was ever seen
     int syncAt = -1;          // in kept: where the next frame starts, while in step
     unsigned form = 0;        // the form the stream agreed on (families with agree)
     quint32 streamIds = 0;    // the ids it agreed on
     int misses = 0;           // frames in step in a row that broke the rules
+    QByteArray lastFrame;     // the last frame taken, none where a lock came after it
     QByteArray slotFrame;     // the frame whose slots may come next (SBUS2)
     int nextSlot = 0;         // the lowest slot number still to come
     qint64 stray = 0;

@@ -286,6 +286,7 @@ FamilyDescriptor dsmFamily()
     row.agree = dsmAgree;
     row.alignment = dsmAlignment;
     row.ids = dsmIds;
+    row.follows = headerFollows;
     row.agreeFrames = 4;
     row.readVariant = [](const char *data, int length, int form, FrameReading &reading) {
         readDsm(data, length, unsigned(form) == dsmForm1024 ? dsm1024 : dsm2048, reading);

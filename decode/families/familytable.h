@@ -97,6 +97,9 @@ struct FamilyDescriptor
     // The channel ids a frame names in form, a bit each: a frame in step
     // names only ids the stream agreed on.
     quint32 (*ids)(const char *data, unsigned form) = nullptr;
+    // Whether after may come right after before in one stream (DSM: its
+    // header follows); frames in step must.
+    bool (*follows)(const char *before, const char *after) = nullptr;
     // Telemetry slots of slotBytes each that other devices send after a
     // frame (SBUS2): the slot's number (0-7) in the page the frame's end
     // byte asks for, where a slot of that page starts with first; else -1.
