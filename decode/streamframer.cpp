@@ -207,10 +207,10 @@ int GapFramer::followedByFrame(int pos, bool final) const
     const char *data = kept.constData();
     const int size = kept.size();
     const int n = family.frameBytes;
-    const int slots = slotRun(pos, final);
-    if (slots < 0)
+    const int slotted = slotRun(pos, final);
+    if (slotted < 0)
         return -1;
-    const int next = pos + n + slots;
+    const int next = pos + n + slotted;
     // A frame right after, or after damaged frames, each a frame's start
     // byte a frame after the one before. A capture may end in one.
     for (int at = next, frames = 0; frames <= mostFramesBetween; at += n, ++frames) {
