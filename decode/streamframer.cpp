@@ -177,7 +177,11 @@ GapFramer::Lock GapFramer::bestLock(int from, int to, bool fromFirst, bool final
 
 bool GapFramer::keepsForm(const char *frame) const
 {
-    return (family.fits(frame) & form) && !(family.ids && family.ids(frame, form) & ~streamIds);
+    if (!family.ids)
+        return family.fits(frame) & form;
+    // No ids where the frame breaks the form's rules.
+    const quint32 ids = family.ids(frame, form);
+    return ids && !(ids & ~streamIds);
 }
 
 int GapFramer::slotRun(int pos, bool final) const

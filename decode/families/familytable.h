@@ -94,8 +94,8 @@ struct FamilyDescriptor
     // the servo words, a steady header); without times the framer locks
     // where this is strongest.
     int (*alignment)(const char *const *frames, int count, unsigned form) = nullptr;
-    // The channel ids a frame names in form, a bit each: a frame in step
-    // names only ids the stream agreed on.
+    // The channel ids a frame names in form, a bit each, 0 where it breaks
+    // the form's rules: a frame in step names only ids the stream agreed on.
     quint32 (*ids)(const char *data, unsigned form) = nullptr;
     // Whether after may come right after before in one stream (DSM: its
     // header follows); frames in step must.
