@@ -51,8 +51,10 @@ struct FrameReading
     int frameLosses = noValue;  // as counted by the receiver
     bool hasLink = false;       // link has figures
     Link link;
-    // SBUS: its two digital channels, 0 or 1; -1 where none.
+    // SBUS: its two digital channels, 0 or 1; -1 where none. SBUS2: the
+    // page of telemetry slots (0-3) the end byte asks for; -1 where none.
     int ch17 = -1, ch18 = -1;
+    int sbus2Page = -1;
     // DSM: the form (1024 or 2048, 0 where none), the header bytes, and a
     // VTX frame's settings.
     struct Vtx
@@ -74,6 +76,7 @@ struct FrameReading
         hasLink = false;
         link = {noValue, noValue, noValue, noValue, noValue, noValue, noValue, noValue, noValue, noValue, noValue};
         ch17 = ch18 = -1;
+        sbus2Page = -1;
         format = 0;
         fades = system = noValue;
         hasVtx = false;

@@ -9,6 +9,19 @@ namespace {
 
 // With a quiet line before it, fewer frames back to back show a form.
 constexpr int agreeFramesAfterGap = 2;
+// Frames in step in a row that may break the rules before the stream is
+// looked for afresh.
+constexpr int missesBeforeLost = 8;
+// The frames over which a lock's offset is told from its neighbours'.
+constexpr int longestRun = 8;
+// Without times, how far after an SBUS frame a frame that keeps the rules
+// shows it was one: noise or damaged frames between them.
+constexpr int mostBytesBetween = 64;
+// ... or how many damaged frames between them.
+constexpr int mostFramesBetween = 8;
+// Without times, frames before where a stream is found that are still
+// taken in step.
+constexpr int lookbackFrames = 64;
 
 } // namespace
 
@@ -21,8 +34,10 @@ void GapFramer::feed(const char *data, int size, double quietMs, QVector<Assembl
 {
     if (size <= 0)
         return;
-    if (quietMs >= family.gapMs)
+    if (quietMs >= family.gapMs) {
         gaps.push_back(bytesFed());
+        timed = true;
+    }
     kept.append(data, size);
     scan(found, false);
 }
@@ -30,12 +45,7 @@ void GapFramer::feed(const char *data, int size, double quietMs, QVector<Assembl
 void GapFramer::flush(QVector<AssembledFrame> &found)
 {
     scan(found, true);
-    stray += kept.size();
-    keptOffset += kept.size();
-    kept.clear();
-    gaps.clear();
-    syncAt = -1;
-    onProbation = false;
+    clear();
 }
 
 void GapFramer::clear()
@@ -43,8 +53,11 @@ void GapFramer::clear()
     keptOffset += kept.size();
     kept.clear();
     gaps.clear();
+    scanAt = takenEnd = 0;
     syncAt = -1;
-    onProbation = false;
+    misses = 0;
+    slotFrame.clear();
+    lastFrame.clear();
 }
 
 bool GapFramer::gapAt(qint64 offset) const
@@ -58,10 +71,20 @@ qint64 GapFramer::nextGapFrom(qint64 offset) const
     return it == gaps.end() ? -1 : *it;
 }
 
-int GapFramer::agreementAt(const char *data, int size, int pos, int frames, unsigned forms, bool final) const
+bool GapFramer::spansGap(int pos, int bytes) const
 {
+    if (gaps.empty())
+        return false;
+    const qint64 gap = nextGapFrom(keptOffset + pos + 1);
+    return gap >= 0 && gap < keptOffset + pos + bytes;
+}
+
+GapFramer::Lock GapFramer::agreementAt(int pos, int frames, unsigned forms, bool final) const
+{
+    const char *data = kept.constData();
+    const int size = kept.size();
     const int n = family.frameBytes;
-    const char *blocks[16];
+    const char *blocks[16] = {};
     frames = qMin(frames, 16);
     int at = pos;
     for (int i = 0; i < frames; ++i) {
@@ -72,108 +95,341 @@ int GapFramer::agreementAt(const char *data, int size, int pos, int frames, unsi
                 at = int(gap - keptOffset);
         }
         if (size - at < n)
-            return final ? 0 : -1;
+            return Lock{final ? noLock : needBytes};
         forms &= family.fits(data + at);
-        if (!forms)
-            return 0;
+        if (!forms || spansGap(at, n))
+            return Lock{noLock};
         blocks[i] = data + at;
         at += n;
     }
-    return int(family.agree(blocks, frames, forms));
+    Lock lock{pos, family.agree(blocks, frames, forms)};
+    for (int i = 0; lock.form && family.ids && i < frames; ++i)
+        lock.ids |= family.ids(blocks[i], lock.form);
+    return lock.form ? lock : Lock{noLock};
 }
 
-void GapFramer::take(const char *data, int pos, unsigned frameForm, QVector<AssembledFrame> &found)
-{
-    AssembledFrame frame;
-    frame.bytes = QByteArray(data + pos, family.frameBytes);
-    frame.offset = keptOffset + pos;
-    frame.crcOk = true;
-    frame.familyIndex = familyIndex;
-    frame.variant = quint8(frameForm);
-    found.append(frame);
-}
-
-void GapFramer::scan(QVector<AssembledFrame> &found, bool final)
+GapFramer::Lock GapFramer::lockAt(int pos, bool final, int &score, int &run) const
 {
     const char *data = kept.constData();
     const int size = kept.size();
     const int n = family.frameBytes;
-    const bool byStart = family.agree == nullptr;
-    int pos = 0;
-    while (pos < size) {
-        if (size - pos < n)
+    const int frames = qMin(family.agreeFrames, longestRun);
+    const char *blocks[longestRun] = {};
+    unsigned forms = ~0u;
+    for (int i = 0; i < frames; ++i) {
+        const int at = pos + i * n;
+        if (size - at < n)
+            return Lock{final ? noLock : needBytes};
+        // The cheaper test first.
+        if (i > 0 && family.follows && !family.follows(blocks[i - 1], data + at))
+            return Lock{noLock};
+        forms &= family.fits(data + at);
+        if (!forms || spansGap(at, n))
+            return Lock{noLock};
+        blocks[i] = data + at;
+    }
+    Lock lock{pos, family.agree(blocks, frames, forms)};
+    if (!lock.form)
+        return Lock{noLock};
+    for (int i = 0; family.ids && i < frames; ++i)
+        lock.ids |= family.ids(blocks[i], lock.form);
+    // How long frames go on keeping the form, the ids and each other.
+    for (run = frames; run < longestRun; ++run) {
+        const int at = pos + run * n;
+        if (size - at < n) {
+            if (!final)
+                return Lock{needBytes};
             break;
-        const bool quietBefore = !gaps.empty() && gapAt(keptOffset + pos);
-        const unsigned forms = family.fits(data + pos) & (form ? form : ~0u);
-        if (byStart) {
-            if (forms) {
-                if (quietBefore) {
-                    take(data, pos, 0, found);
-                    pos += n;
-                    continue;
-                }
-                if (size - pos == n && !final)
-                    break;
-                if (size - pos == n || family.startBytes.contains(data[pos + n])) {
-                    take(data, pos, 0, found);
-                    ++untimedFrames;
-                    pos += n;
-                    continue;
-                }
-            }
-            ++stray;
-            ++pos;
-            continue;
         }
+        const char *next = data + at;
+        if (!(family.fits(next) & lock.form) || spansGap(at, n)
+            || (family.ids && family.ids(next, lock.form) & ~lock.ids)
+            || (family.follows && !family.follows(blocks[run - 1], next)))
+            break;
+        blocks[run] = next;
+    }
+    score = family.alignment ? family.alignment(blocks, run, lock.form) : 0;
+    return lock;
+}
 
-        const bool inStep = pos == syncAt;
-        if (forms && (inStep || (quietBefore && form))) {
-            take(data, pos, form, found);
+GapFramer::Lock GapFramer::bestLock(int from, int to, bool fromFirst, bool final) const
+{
+    const int size = kept.size();
+    Lock best{noLock};
+    int bestScore = -1, bestRun = 0;
+    for (int pos = from; pos < to; ++pos) {
+        if (size - pos < family.frameBytes)
+            return Lock{final ? best.at : needBytes, best.form, best.ids};
+        if (!family.fits(kept.constData() + pos))
+            continue;
+        int score = 0, run = 0;
+        const Lock lock = lockAt(pos, final, score, run);
+        if (lock.at == needBytes || (fromFirst && pos == from && lock.at < 0))
+            return lock;
+        if (lock.at >= 0 && (score > bestScore || (score == bestScore && run > bestRun))) {
+            best = lock;
+            bestScore = score;
+            bestRun = run;
+        }
+    }
+    return best;
+}
+
+bool GapFramer::keepsForm(const char *frame) const
+{
+    if (!family.ids)
+        return family.fits(frame) & form;
+    // No ids where the frame breaks the form's rules.
+    const quint32 ids = family.ids(frame, form);
+    return ids && !(ids & ~streamIds);
+}
+
+int GapFramer::slotRun(int pos, bool final) const
+{
+    if (!family.slotAt)
+        return 0;
+    const char *data = kept.constData();
+    const int size = kept.size();
+    const int after = pos + family.frameBytes;
+    int at = after;
+    for (int next = 0; at < size;) {
+        const int slot = family.slotAt(data + pos, quint8(data[at]));
+        if (slot < next)
+            break;
+        if (size - at < family.slotBytes)
+            return final ? at - after : -1;
+        if (spansGap(at, family.slotBytes))
+            break;
+        at += family.slotBytes;
+        next = slot + 1;
+    }
+    return at - after;
+}
+
+int GapFramer::followedByFrame(int pos, bool final) const
+{
+    const char *data = kept.constData();
+    const int size = kept.size();
+    const int n = family.frameBytes;
+    const int slotted = slotRun(pos, final);
+    if (slotted < 0)
+        return -1;
+    const int next = pos + n + slotted;
+    // A frame right after, or after damaged frames, each a frame's start
+    // byte a frame after the one before. A capture may end in one.
+    for (int at = next, frames = 0; frames <= mostFramesBetween; at += n, ++frames) {
+        if (at >= size)
+            return final ? 1 : -1;
+        if (!family.startBytes.contains(data[at]))
+            break;
+        if (size - at < n)
+            return final ? 1 : -1;
+        if (family.fits(data + at))
+            return 1;
+    }
+    // Or one after a few bytes of noise; or, where the data ends first, a
+    // frame's start byte.
+    for (int at = next + 1; at <= next + mostBytesBetween; ++at) {
+        if (size - at < n && !final)
+            return -1;
+        if (size - at < n) {
+            for (; at < size; ++at) {
+                if (family.startBytes.contains(data[at]))
+                    return 1;
+            }
+            return 0;
+        }
+        if (family.fits(data + at))
+            return 1;
+    }
+    return 0;
+}
+
+void GapFramer::takeBefore(int pos, QVector<AssembledFrame> &found)
+{
+    const int n = family.frameBytes;
+    const char *data = kept.constData();
+    std::vector<int> before;
+    const char *after = data + pos;
+    for (int at = pos - n, missed = 0; at >= takenEnd && missed < missesBeforeLost; at -= n) {
+        if (keepsForm(data + at) && (!family.follows || family.follows(data + at, after)) && !spansGap(at, n)) {
+            before.push_back(at);
+            after = data + at;
+            missed = 0;
+        } else {
+            ++missed;
+        }
+    }
+    for (auto at = before.rbegin(); at != before.rend(); ++at) {
+        take(*at, form, found);
+        ++untimedFrames;
+        stray -= n;
+    }
+}
+
+void GapFramer::take(int pos, unsigned frameForm, QVector<AssembledFrame> &found)
+{
+    AssembledFrame frame;
+    frame.bytes = QByteArray(kept.constData() + pos, family.frameBytes);
+    frame.offset = keptOffset + pos;
+    frame.crcOk = true;
+    frame.familyIndex = familyIndex;
+    frame.variant = quint8(frameForm);
+    takenEnd = pos + family.frameBytes;
+    lastFrame = frame.bytes;
+    if (family.slotAt) {
+        slotFrame = frame.bytes;
+        nextSlot = 0;
+    }
+    found.append(frame);
+}
+
+bool GapFramer::stepByStart(int &pos, bool quietBefore, bool final, QVector<AssembledFrame> &found)
+{
+    if (family.fits(kept.constData() + pos)) {
+        const int follows = quietBefore ? 1 : followedByFrame(pos, final);
+        if (follows < 0)
+            return false;
+        if (follows > 0) {
+            take(pos, 0, found);
             untimedFrames += !quietBefore;
-            pos += n;
-            syncAt = pos;
-            onProbation = false;
-            continue;
+            pos += family.frameBytes;
+            return true;
         }
-        const qint64 nextGap = gaps.empty() ? -1 : nextGapFrom(keptOffset + pos + 1);
-        if (inStep && nextGap >= 0 && nextGap - keptOffset < pos + n) {
-            // Bytes between frames: the next frame starts after the quiet.
-            const int to = int(nextGap - keptOffset);
-            stray += to - pos;
-            pos = to;
-            continue;
+    }
+    ++stray;
+    ++pos;
+    return true;
+}
+
+bool GapFramer::stepByAgreement(int &pos, bool quietBefore, bool final, QVector<AssembledFrame> &found)
+{
+    const char *data = kept.constData();
+    const int n = family.frameBytes;
+    const bool inStep = pos == syncAt;
+    // In step, a frame follows the one before (DSM: its header does); after
+    // a quiet line anything may have changed.
+    const bool follows = quietBefore || lastFrame.isEmpty() || !family.follows
+        || family.follows(lastFrame.constData(), data + pos);
+    if (form && (inStep || quietBefore) && follows && keepsForm(data + pos)) {
+        take(pos, form, found);
+        untimedFrames += !quietBefore;
+        pos += n;
+        syncAt = pos;
+        misses = 0;
+        return true;
+    }
+    if (inStep) {
+        // A frame that breaks the rules in step: damaged; or the header
+        // moved on, where frames from here agree again; or the stream
+        // slipped, where frames agree at another offset in this frame and
+        // show a frame's start better than those in step from the next on.
+        Lock moved = bestLock(pos, pos + n, false, final);
+        if (moved.at == needBytes)
+            return false;
+        if (moved.at > pos) {
+            int score = 0, run = 0, stepScore = 0, stepRun = 0;
+            lockAt(moved.at, final, score, run);
+            const Lock step = lockAt(pos + n, final, stepScore, stepRun);
+            if (step.at == needBytes)
+                return false;
+            if (step.at >= 0 && (stepScore > score || (stepScore == score && stepRun >= run)))
+                moved.at = noLock;
         }
-        if (inStep && !onProbation) {
-            // One frame that breaks the rules in a stream that keeps them:
-            // its bytes are stray, and the next frame is looked for in step.
-            stray += n;
-            pos += n;
-            syncAt = pos;
-            onProbation = true;
-            continue;
+        if (moved.at >= 0) {
+            stray += moved.at - pos;
+            pos = syncAt = moved.at;
+            form = moved.form;
+            streamIds = moved.ids;
+            misses = 0;
+            lastFrame.clear();
+            return true;
         }
-        if (forms) {
-            const int agreed = agreementAt(data, size, pos, quietBefore ? agreeFramesAfterGap : family.agreeFrames,
-                                           forms, final);
-            if (agreed < 0)
+        stray += n;
+        pos += n;
+        syncAt = ++misses < missesBeforeLost ? pos : -1;
+        misses = syncAt < 0 ? 0 : misses;
+        return true;
+    }
+    // Without a quiet line, frames whose headers do not follow are no
+    // stream; the cheaper test first.
+    const bool mayStart = quietBefore || !family.follows || kept.size() - pos < 2 * n
+        || family.follows(data + pos, data + pos + n);
+    if (mayStart && family.fits(data + pos)) {
+        // After a quiet line a frame starts here; without one, at the
+        // offset from here on that shows frames start best.
+        const Lock lock = quietBefore ? agreementAt(pos, agreeFramesAfterGap, family.fits(data + pos), final)
+                                      : bestLock(pos, pos + n, true, final);
+        if (lock.at == needBytes)
+            return false;
+        if (lock.at >= 0) {
+            stray += lock.at - pos;
+            pos = syncAt = lock.at;
+            form = lock.form;
+            streamIds = lock.ids;
+            misses = 0;
+            lastFrame.clear();
+            if (!quietBefore)
+                takeBefore(pos, found);
+            return true;
+        }
+    }
+    ++stray;
+    ++pos;
+    return true;
+}
+
+void GapFramer::scan(QVector<AssembledFrame> &found, bool final)
+{
+    const int n = family.frameBytes;
+    int pos = scanAt;
+    while (pos < kept.size()) {
+        const int size = kept.size();
+        const char *data = kept.constData();
+        // Telemetry slots after a frame, in rising order: slots, not stray.
+        if (!slotFrame.isEmpty()) {
+            const int slot = family.slotAt(slotFrame.constData(), quint8(data[pos]));
+            if (slot >= nextSlot && size - pos < family.slotBytes && !final)
                 break;
-            if (agreed > 0) {
-                form = unsigned(agreed);
-                syncAt = pos;
-                onProbation = false;
+            if (slot >= nextSlot && size - pos >= family.slotBytes && !spansGap(pos, family.slotBytes)) {
+                ++slotCount;
+                pos += family.slotBytes;
+                takenEnd = pos;
+                nextSlot = slot + 1;
                 continue;
             }
+            slotFrame.clear();
         }
-        ++stray;
-        ++pos;
+        if (size - pos < n)
+            break;
+        // A frame never spans a quiet line: the bytes before it are stray.
+        if (spansGap(pos, n)) {
+            const int to = int(nextGapFrom(keptOffset + pos + 1) - keptOffset);
+            stray += to - pos;
+            pos = to;
+            if (syncAt >= 0)
+                syncAt = pos;
+            continue;
+        }
+        const bool quietBefore = !gaps.empty() && gapAt(keptOffset + pos);
+        const bool went = family.agree ? stepByAgreement(pos, quietBefore, final, found)
+                                       : stepByStart(pos, quietBefore, final, found);
+        if (!went)
+            break;
     }
-    if (final && pos < size) {
-        stray += size - pos;
-        pos = size;
+    if (final && pos < kept.size()) {
+        stray += kept.size() - pos;
+        pos = kept.size();
     }
-    kept.remove(0, pos);
-    keptOffset += pos;
-    syncAt = syncAt >= pos ? syncAt - pos : -1;
+    // Until a stream is found without times, the bytes scanned are kept a
+    // while: frames in step before where it was found are taken then.
+    const bool lookBack = family.agree && syncAt < 0 && !timed;
+    const int drop = lookBack ? qMin(pos, qMax(takenEnd, pos - lookbackFrames * n)) : pos;
+    kept.remove(0, drop);
+    keptOffset += drop;
+    scanAt = pos - drop;
+    takenEnd = qMax(0, takenEnd - drop);
+    syncAt = syncAt >= drop ? syncAt - drop : -1;
     const auto firstKept = std::lower_bound(gaps.begin(), gaps.end(), keptOffset);
     gaps.erase(gaps.begin(), firstKept);
 }
@@ -287,7 +543,8 @@ void StreamFramer::clear()
 qint64 StreamFramer::strayBytes() const
 {
     const qint64 until = waiting.isEmpty() ? settled() : qMin(settled(), waiting.first().offset);
-    return strayBetween + qMax<qint64>(0, until - coveredTo);
+    // Telemetry slots lie between frames too, and are not stray.
+    return qMax<qint64>(0, strayBetween + qMax<qint64>(0, until - coveredTo) - telemetrySlotBytes());
 }
 
 qint64 StreamFramer::framedWithoutTimes() const
@@ -296,6 +553,22 @@ qint64 StreamFramer::framedWithoutTimes() const
     for (const auto &framer : gapFramers)
         frames += framer->framedWithoutTimes();
     return frames;
+}
+
+qint64 StreamFramer::telemetrySlots() const
+{
+    qint64 count = 0;
+    for (const auto &framer : gapFramers)
+        count += framer->telemetrySlots();
+    return count;
+}
+
+qint64 StreamFramer::telemetrySlotBytes() const
+{
+    qint64 bytes = 0;
+    for (const auto &framer : gapFramers)
+        bytes += framer->telemetrySlotBytes();
+    return bytes;
 }
 
 void readAssembled(const AssembledFrame &frame, FrameReading &reading)

@@ -16,10 +16,14 @@ struct FrameReading;
 // Frames of one family without a checksum. A frame of frameBytes is taken
 // where its bytes keep the family's rules and either the line was quiet
 // for gapMs before it, or, without times, what follows shows where frames
-// are: the next frame's start byte (SBUS), or agreeFrames frames back to
-// back whose ids agree on one form (DSM). Once a DSM stream is found, each
-// frame that keeps its form in step is taken; a frame that breaks the rules
-// is stray bytes, never a damaged frame: nothing can tell one.
+// are: a frame's start byte after it, or a frame that keeps the rules a
+// little later (SBUS); or agreeFrames frames back to back whose ids agree
+// on one form, at the offset that shows the frames' start best (DSM). A
+// frame never spans a quiet line. Once a DSM stream is found, each frame
+// in step that keeps its form and ids is taken; a frame that breaks them
+// is stray bytes, never a damaged frame: nothing can tell one. Where the
+// stream slipped, frames agree at another offset, and the framer moves
+// there. Telemetry slots after a frame (SBUS2) are counted as slots.
 class GapFramer
 {
 public:
@@ -37,26 +41,70 @@ public:
     qint64 strayBytes() const { return stray; }
     // Frames taken by the rules alone, without a quiet to start them.
     qint64 framedWithoutTimes() const { return untimedFrames; }
+    // Telemetry slots found after frames, and their bytes.
+    qint64 telemetrySlots() const { return slotCount; }
+    qint64 telemetrySlotBytes() const { return slotCount * family.slotBytes; }
 
 private:
+    // Where frames agree, the first at; or needBytes, noLock.
+    static constexpr int needBytes = -1;
+    static constexpr int noLock = -2;
+    struct Lock
+    {
+        int at = noLock;
+        unsigned form = 0;
+        quint32 ids = 0; // the ids the frames name
+    };
+
     void scan(QVector<AssembledFrame> &found, bool final);
+    // One step of the scan at pos, by start byte (SBUS) or by agreement
+    // (DSM); false while bytes are missing.
+    bool stepByStart(int &pos, bool quietBefore, bool final, QVector<AssembledFrame> &found);
+    bool stepByAgreement(int &pos, bool quietBefore, bool final, QVector<AssembledFrame> &found);
     bool gapAt(qint64 offset) const;
     qint64 nextGapFrom(qint64 offset) const;
-    // The form agreeFrames frames from pos agree on, 0 where they do not,
-    // -1 while bytes are missing.
-    int agreementAt(const char *data, int size, int pos, int frames, unsigned forms, bool final) const;
-    void take(const char *data, int pos, unsigned form, QVector<AssembledFrame> &found);
+    // A quiet line after the first of bytes from pos.
+    bool spansGap(int pos, int bytes) const;
+    // frames from pos, the next after a quiet line where one follows, in a
+    // form of forms.
+    Lock agreementAt(int pos, int frames, unsigned forms, bool final) const;
+    // agreeFrames frames back to back from pos; score: how well they show
+    // that frames start there, run: how many frames go on in step.
+    Lock lockAt(int pos, bool final, int &score, int &run) const;
+    // Of the offsets from, ..., to - 1, the one that shows frames start
+    // best; fromFirst: none unless frames agree at from.
+    Lock bestLock(int from, int to, bool fromFirst, bool final) const;
+    // Without times, an SBUS frame at pos was one where a frame that keeps
+    // the rules starts after it and its slots, or a little later (noise or
+    // damaged frames between). 1 yes, 0 no, -1 while bytes are missing.
+    int followedByFrame(int pos, bool final) const;
+    // The bytes of slots after the frame at pos; -1 while bytes are missing.
+    int slotRun(int pos, bool final) const;
+    // The frame keeps the stream's form and names only its ids.
+    bool keepsForm(const char *frame) const;
+    void take(int pos, unsigned form, QVector<AssembledFrame> &found);
+    // Frames in step before pos, back to the last frame taken, where a
+    // stream was found at pos.
+    void takeBefore(int pos, QVector<AssembledFrame> &found);
 
     const FamilyDescriptor &family;
     const quint8 familyIndex;
-    QByteArray kept;
+    QByteArray kept;          // bytes from keptOffset on
     qint64 keptOffset = 0;
+    int scanAt = 0;           // in kept: where the scan goes on; before it, bytes kept to look back on
+    int takenEnd = 0;         // in kept: the end of the last frame or slot taken
     std::vector<qint64> gaps; // stream offsets of bytes after a quiet line, rising
-    int syncAt = -1;          // in kept: where the last frame ended, if in step
+    bool timed = false;       // a quiet line was ever seen
+    int syncAt = -1;          // in kept: where the next frame starts, while in step
     unsigned form = 0;        // the form the stream agreed on (families with agree)
-    bool onProbation = false; // in step, after one frame that broke the rules
+    quint32 streamIds = 0;    // the ids it agreed on
+    int misses = 0;           // frames in step in a row that broke the rules
+    QByteArray lastFrame;     // the last frame taken, none where a lock came after it
+    QByteArray slotFrame;     // the frame whose slots may come next (SBUS2)
+    int nextSlot = 0;         // the lowest slot number still to come
     qint64 stray = 0;
     qint64 untimedFrames = 0;
+    qint64 slotCount = 0;
 };
 
 // The frame assembler's interface, over families of both kinds.
@@ -82,6 +130,9 @@ public:
     qint64 strayBytes() const;
     // Frames of families without a checksum found without a quiet before them.
     qint64 framedWithoutTimes() const;
+    // Telemetry slots between frames (SBUS2), and their bytes: not stray.
+    qint64 telemetrySlots() const;
+    qint64 telemetrySlotBytes() const;
     bool findsByGap() const { return !gapFramers.empty(); }
 
 private:

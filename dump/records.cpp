@@ -117,7 +117,7 @@ void RecordWriter::header(int channels)
             line += field.name;
         }
         if (gapFields)
-            line += ",ch17,ch18,format,fades,system,vtx_band,vtx_channel,vtx_power,vtx_region,vtx_pit";
+            line += ",ch17,ch18,format,fades,system,vtx_band,vtx_channel,vtx_power,vtx_region,vtx_pit,sbus2_page";
     }
     for (const char *kind : {"us", "wire"}) {
         for (int i = 1; i <= channels; ++i) {
@@ -173,6 +173,7 @@ void RecordWriter::extras(const FrameReading &frame)
         field("vtx_power", nullptr, frame.vtx.power, frame.hasVtx);
         field("vtx_region", nullptr, frame.vtx.region, frame.hasVtx);
         field("vtx_pit", nullptr, frame.vtx.pit, frame.hasVtx);
+        field("sbus2_page", nullptr, frame.sbus2Page, frame.sbus2Page >= 0);
     };
     if (format == Jsonl) {
         if (gapFields)

@@ -34,7 +34,7 @@ public:
     void setFamilyFields(bool on) { extraFields = on; }
     bool familyFields() const { return extraFields; }
     // Records carry SBUS's and DSM's fields too (ch17, ch18, format, fades,
-    // system, vtx_*); a CSV header names them.
+    // system, vtx_*, sbus2_page); a CSV header names them.
     void setGapFields(bool on) { gapFields = on; }
     // Hands the records written so far to the output. False once the output
     // can take no more, as when a pipe was closed.

@@ -926,6 +926,10 @@ void Session::summarise()
     if (assembler.framedWithoutTimes() > 0)
         text += QStringLiteral("framed without byte times: %1 frames, by their period and rules\n")
                     .arg(assembler.framedWithoutTimes());
+    if (assembler.telemetrySlots() > 0)
+        text += QStringLiteral("SBUS2 telemetry slots: %1 (%2 bytes, not stray)\n")
+                    .arg(assembler.telemetrySlots())
+                    .arg(assembler.telemetrySlotBytes());
     if (output->droppedRecords() > 0)
         text += QStringLiteral("records dropped: output too slow (%1 records)\n").arg(output->droppedRecords());
     if (output->cutRecords() > 0)

@@ -1,14 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Families without a checksum (SBUS, DSM), alone or with others, through
-// the stream framer: good frames, damaged ones, frames cut short and noise,
-// fed in reads of any size with a quiet line before some of them. What
-// must hold: every frame is of a chosen family and lies where the stream
-// has it, one without a checksum keeps its family's rules and, with one
-// family looked for, no two overlap and no byte is lost or counted twice;
-// nothing is kept after the end, and every frame reads within bounds.
+// the stream framer: good frames, damaged ones, frames cut short (a
+// capture that starts or ends inside one) and noise, SBUS2 frames with
+// telemetry slots after them, DSM frames with X-Plus words, fed in reads
+// of any size with a quiet line before some of them. What must hold: every
+// frame is of a chosen family and lies where the stream has it, one
+// without a checksum keeps its family's rules and spans no quiet line of
+// its family's gap; with one family looked for, no two overlap, and the
+// frames' bytes, the stray bytes and the slots' bytes add up to the bytes
+// fed; nothing is kept after the end, and every frame reads within bounds.
 #include "decode/microseconds.h"
 #include "decode/streamframer.h"
 
+#include <QHash>
 #include <QRandomGenerator>
 
 #include <cstdio>
@@ -53,6 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         chosen << familyNamed(QStringLiteral("crsf"));
     StreamFramer framer(chosen);
     QRandomGenerator random(in.next());
+    // Per family without a checksum, where a quiet line of its gap ended.
+    QHash<const FamilyDescriptor *, QVector<qint64>> quietAt;
 
     QByteArray stream;
     QVector<AssembledFrame> frames;
@@ -72,13 +78,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             for (int k = 0; k < channels; ++k)
                 request.wire << ((in.next() << 8 | in.next()) & family.wireMax);
             bytes = family.encode(request);
+            if ((op & 3) == 1 && op & 8 && family.slotAt) {
+                // SBUS2: an end byte that asks for a page of slots, and
+                // slots after it, of that page or not.
+                const quint8 page = in.next();
+                bytes[bytes.size() - 1] = char(0x04 | (page & 3) << 4);
+                for (int n = in.next() % 10; n > 0; --n)
+                    bytes.append(char(in.next())).append(char(in.next())).append(char(in.next()));
+            } else if ((op & 3) == 1 && op & 8 && family.ids) {
+                // An X-Plus or unused word (ids 12 to 15) in place of one.
+                const int at = 2 + 2 * (in.next() % 7);
+                bytes[at] = char((quint8(bytes[at]) & 0x87) | (12 + in.next() % 4) << 3);
+            }
             if ((op & 3) == 2)
                 family.corrupt(bytes, random);
             else if ((op & 3) == 3)
                 bytes.truncate(1 + in.next() % (bytes.size() - 1));
         }
-        stream += bytes;
         const double quiet = op & 4 ? double(in.next() % 8) : -1;
+        for (const FamilyDescriptor *each : qAsConst(chosen)) {
+            if (each->framing == FamilyDescriptor::ByGap && quiet >= each->gapMs)
+                quietAt[each] << stream.size();
+        }
+        stream += bytes;
         const qint64 now = qint64(in.next() % 4) * 30;
         frames += framer.feed(bytes, now, quiet);
     }
@@ -96,6 +118,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (frame.family()->framing == FamilyDescriptor::ByGap) {
             if (frame.bytes.size() != frame.family()->frameBytes || !frame.family()->fits(frame.bytes.constData()))
                 fail("a frame without a checksum breaks its family's rules");
+            for (const qint64 quiet : quietAt.value(frame.family())) {
+                if (quiet > frame.offset && quiet < frame.offset + frame.bytes.size())
+                    fail("a frame spans a quiet line");
+            }
         }
         if (chosen.size() == 1 && frame.offset < previousEnd)
             fail("two frames overlap");
@@ -105,7 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (reading.channels < 0 || reading.channels > FrameReading::maxChannels)
             fail("a frame reads with a channel count out of bounds");
     }
-    if (chosen.size() == 1 && framed + framer.strayBytes() != stream.size())
+    if (chosen.size() == 1 && framed + framer.strayBytes() + framer.telemetrySlotBytes() != stream.size())
         fail("bytes were lost or counted twice");
     return 0;
 }

@@ -100,7 +100,8 @@ build/fuzz/fuzz/families_fuzzer -max_total_time="$seconds" -timeout=10 -print_fi
     -artifact_prefix=build/fuzz/families- build/fuzz/families-corpus build/fuzz/families-seeds
 # SBUS and DSM: the first byte picks the families (bit 7 adds CRSF), then
 # records of an operation byte (low two bits: noise, good, damaged, cut;
-# bit 2: a quiet line before), a family byte and the bytes that make it.
+# bit 2: a quiet line before; bit 3, on a good frame: SBUS2 slots after it
+# or a DSM X-Plus word), a family byte and the bytes that make it.
 python3 - build/fuzz/gapframing-seeds <<'PY'
 import os, random, sys
 dst = sys.argv[1]
@@ -109,7 +110,7 @@ rng = random.Random(3)
 for choice in (1, 2, 3, 0x83):
     out = bytes([choice, 7])
     for _ in range(60):
-        op = rng.choice((1, 1, 1, 5, 5, 0, 2, 3))
+        op = rng.choice((1, 1, 1, 5, 5, 0, 2, 3, 9, 13))
         out += bytes([op, rng.randrange(2)]) + bytes(rng.randrange(256) for _ in range(40))
     open(os.path.join(dst, "choice-%02x" % choice), "wb").write(out)
 PY

@@ -231,7 +231,7 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
                                                     "stuffed again), so that their CRC or checksum fails. SBUS and DSM have no checksum, and "
                                                     "a flipped value bit cannot be told from a real value: SBUS "
                                                     "frames get an end byte SBUS never sends, DSM frames a channel "
-                                                    "id out of range."),
+                                                    "id named twice."),
                                      QStringLiteral("share"));
     const QCommandLineOption dsm(QStringLiteral("dsm"),
                                  QStringLiteral("DSM's form: 2048 (default; DSMX, 11-bit positions, every 11 ms) or "

@@ -3,7 +3,9 @@
 // linkscope-dump from another bring back the µs sent, and --family auto
 // finds every family on a line that carries frames only at the family's
 // own settings, as a receiver at the wrong baud gives noise, and keeps what
-// it read before it found it.
+// it read before it found it. Through a pipe, without byte times, every good
+// frame is found amid damaged ones; SBUS2 captures, raw or with times, give
+// every frame and their slots.
 #include "relay.h"
 
 #include "decode/families/familytable.h"
@@ -33,6 +35,10 @@ class tst_GapLine : public QObject
 private slots:
     void sendToDump_data();
     void sendToDump();
+    void pipe_data();
+    void pipe();
+    void sbus2Capture_data();
+    void sbus2Capture();
     void autoFamily_data();
     void autoFamily();
     void autoKeepsWhatDecided();
@@ -226,6 +232,109 @@ void tst_GapLine::sendToDump()
     if (family == QLatin1String("sbus"))
         QCOMPARE(records, sent("frames sent:") - sent("damaged"));
     QCOMPARE(inFailsafe > 0, family == QLatin1String("sbus"));
+}
+
+void tst_GapLine::pipe_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("DSM 2048") << QStringList{"--family", "dsm"};
+    QTest::newRow("DSM 2048, twelve channels") << QStringList{"--family", "dsm", "--channels", "12"};
+    QTest::newRow("DSM 1024") << QStringList{"--family", "dsm", "--dsm", "1024"};
+    QTest::newRow("SBUS") << QStringList{"--family", "sbus"};
+}
+
+// linkscope-send --corrupt 0.3 --rate max into linkscope-dump through a
+// pipe: every live frame is found, none damaged, as a pty gives.
+void tst_GapLine::pipe()
+{
+    QFETCH(QStringList, options);
+    QProcess send, dump;
+    send.setStandardOutputProcess(&dump);
+    dump.start(QStringLiteral(LINKSCOPE_DUMP), QStringList{options.mid(0, 2)} << "--format" << "jsonl" << "-");
+    send.start(QStringLiteral(LINKSCOPE_SEND),
+               options + QStringList{"--count", "300", "--corrupt", "0.3", "--rate", "max", "--seed", "37", "-"});
+    QVERIFY(send.waitForFinished(20000));
+    QCOMPARE(send.exitCode(), 0);
+    QVERIFY(dump.waitForFinished(20000));
+    QCOMPARE(dump.exitCode(), 0);
+    const QString summary = QString::fromLocal8Bit(send.readAllStandardError());
+    const int live = QRegularExpression(QStringLiteral("live (\\d+)")).match(summary).captured(1).toInt();
+    QVERIFY2(live > 150 && live < 250, qPrintable(summary));
+    const QByteArray records = dump.readAllStandardOutput();
+    QCOMPARE(records.count('\n'), live);
+    QVERIFY(QString::fromLocal8Bit(dump.readAllStandardError()).contains(QStringLiteral("stray bytes: %1\n")
+        .arg((300 - live) * (options.contains("sbus") ? 25 : 16))));
+}
+
+void tst_GapLine::sbus2Capture_data()
+{
+    QTest::addColumn<bool>("saleae"); // a Saleae CSV export with byte times, else raw bytes
+    QTest::newRow("raw") << false;
+    QTest::newRow("Saleae CSV") << true;
+}
+
+// An SBUS2 line as a receiver with telemetry sends it: after each frame,
+// 2 ms on, a slot every 660 µs, up to eight of the page the end byte asks
+// for. Every frame is found with its page, and the slots are counted as
+// slots, not stray bytes.
+void tst_GapLine::sbus2Capture()
+{
+    QFETCH(bool, saleae);
+    const FamilyDescriptor *sbus = familyNamed(QStringLiteral("sbus"));
+    QRandomGenerator random(37);
+    QByteArray raw;
+    QByteArray csv("Time [s],Value,Parity Error,Framing Error\n");
+    const double byteSeconds = 12 / 100000.0; // 8E2
+    int slotCount = 0;
+    const auto write = [&](const QByteArray &bytes, double at) {
+        raw += bytes;
+        for (int i = 0; i < bytes.size(); ++i)
+            csv += QByteArray::number(at + i * byteSeconds, 'f', 9) + ",0x"
+                + QByteArray::number(quint8(bytes[i]), 16).rightJustified(2, '0').toUpper() + ",,\n";
+    };
+    for (int i = 0; i < 400; ++i) {
+        FrameRequest request;
+        for (int k = 0; k < 16; ++k)
+            request.wire << int(random.bounded(2048));
+        QByteArray frame = sbus->encode(request);
+        const int page = i % 4;
+        frame[24] = char(0x04 | page << 4);
+        const double at = i * 0.014;
+        write(frame, at);
+        // Slot 0, the receiver's own voltage, and some sensors after it.
+        for (int slot = 0; slot < 8; ++slot) {
+            if (slot > 0 && random.bounded(2))
+                continue;
+            quint8 number = 0;
+            for (int bit = 0; bit < 5; ++bit)
+                number |= ((page * 8 + slot) >> bit & 1) << (7 - bit);
+            write(QByteArray(1, char(number | 0x03)) + QByteArray("\xC0\x2E", 2), at + 25 * byteSeconds + 0.002 + slot * 0.00066);
+            ++slotCount;
+        }
+    }
+    QTemporaryDir folder;
+    const QString path = folder.filePath(saleae ? "sbus2.csv" : "sbus2.bin");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(saleae ? csv : raw);
+    file.close();
+    QProcess dump;
+    dump.start(QStringLiteral(LINKSCOPE_DUMP), {"--family", "sbus", "--format", "jsonl", path});
+    QVERIFY(dump.waitForFinished(20000));
+    QCOMPARE(dump.exitCode(), 0);
+    int records = 0;
+    for (const QByteArray &line : dump.readAllStandardOutput().split('\n')) {
+        const QJsonObject record = QJsonDocument::fromJson(line).object();
+        if (record.isEmpty())
+            continue;
+        QCOMPARE(record.value("sbus2_page").toInt(-1), records % 4);
+        ++records;
+    }
+    QCOMPARE(records, 400);
+    const QString summary = QString::fromLocal8Bit(dump.readAllStandardError());
+    QVERIFY2(summary.contains(QStringLiteral("SBUS2 telemetry slots: %1 (%2 bytes").arg(slotCount).arg(3 * slotCount)),
+             qPrintable(summary));
+    QVERIFY2(summary.contains(QStringLiteral("stray bytes: 0\n")), qPrintable(summary));
 }
 
 void tst_GapLine::autoFamily_data()

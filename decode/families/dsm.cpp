@@ -19,6 +19,10 @@ constexpr quint16 unusedWord = 0xFFFF;
 constexpr quint16 pairBit = 0x8000;
 // At least this many ids, 0 to N - 1, make a frame set's ids a form's.
 constexpr int fewestIds = 5;
+// Fades a frame may add to the header's count.
+constexpr int maxFadesStep = 15;
+// A satellite's fades count, as a header, is mostly below this.
+constexpr quint16 fewFades = 0x00FF;
 
 quint16 wordAt(const char *data, int i)
 {
@@ -43,7 +47,8 @@ int idOf(quint16 word, int form)
 }
 
 // The ids the frame's words name in form, a bit each; 0 where one is out of
-// range, named twice, or none is named.
+// range, named twice, or none is named. In 2048, ids 12 to 15 are X-Plus
+// words or unused: they keep the frame and name no channel.
 quint32 idsIn(const char *data, int form)
 {
     quint32 ids = 0;
@@ -52,6 +57,8 @@ quint32 idsIn(const char *data, int form)
         if (word == unusedWord)
             continue;
         const int id = idOf(word, form);
+        if (id >= channelCount && form == dsm2048)
+            continue;
         if (id >= channelCount || ids & (1u << id))
             return 0;
         ids |= 1u << id;
@@ -59,9 +66,19 @@ quint32 idsIn(const char *data, int form)
     return ids;
 }
 
+int formOf(unsigned bit)
+{
+    return bit == dsmForm1024 ? dsm1024 : dsm2048;
+}
+
 unsigned dsmFits(const char *data)
 {
     return (idsIn(data, dsm1024) ? dsmForm1024 : 0u) | (idsIn(data, dsm2048) ? dsmForm2048 : 0u);
+}
+
+quint32 dsmIds(const char *data, unsigned form)
+{
+    return idsIn(data, formOf(form));
 }
 
 // Ids 0 to N - 1, N at least five.
@@ -70,26 +87,94 @@ bool formsASet(quint32 ids)
     return (ids & (ids + 1)) == 0 && ids >= (1u << fewestIds) - 1;
 }
 
-unsigned dsmAgree(const char *const *frames, int count, unsigned forms)
+// The form a receiver names in its system byte; 0 for a satellite, whose
+// header is all fades.
+unsigned systemForm(quint8 system)
+{
+    switch (system) {
+    case 0x01: // DSM2, 1024, 22 ms
+    case 0x02: // DSM2, 1024, 22 ms
+        return dsmForm1024;
+    case 0x12: // DSM2, 2048, 11 ms
+    case 0xA2: // DSMX, 2048, 22 ms
+    case 0xB2: // DSMX, 2048, 11 ms
+        return dsmForm2048;
+    default:
+        return 0;
+    }
+}
+
+quint16 headerOf(const char *data)
+{
+    return quint16(quint8(data[0]) << 8 | quint8(data[1]));
+}
+
+// Fades only count up, a few a frame, and a receiver's system byte stays;
+// a servo word read as a header moves with its stick, either way.
+bool headerFollows(const char *before, const char *after)
+{
+    if (quint16(headerOf(after) - headerOf(before)) <= maxFadesStep)
+        return true;
+    return before[1] == after[1] && quint8(quint8(after[0]) - quint8(before[0])) <= maxFadesStep;
+}
+
+// The form whose ids the frames make a set of, 0 where none does. Both can
+// only where 2048 frames of at most six channels read as 1024 too (a 1024
+// frame names ids 2k and 2k + 1, one id in 2048): 2048 then, unless the
+// system byte names 1024.
+unsigned formOfSet(const char *const *frames, int count, unsigned forms)
 {
     unsigned agreed = 0;
-    for (const int form : {dsm1024, dsm2048}) {
-        const unsigned bit = form == dsm1024 ? dsmForm1024 : dsmForm2048;
+    for (const unsigned bit : {dsmForm1024, dsmForm2048}) {
         if (!(forms & bit))
             continue;
         quint32 ids = 0;
         for (int i = 0; i < count; ++i)
-            ids |= idsIn(frames[i], form);
+            ids |= idsIn(frames[i], formOf(bit));
         if (formsASet(ids))
             agreed |= bit;
     }
-    // Read one way and the other, the ids must make a set only one way.
-    return agreed == dsmForm1024 || agreed == dsmForm2048 ? agreed : 0u;
+    if (agreed == (dsmForm1024 | dsmForm2048))
+        return systemForm(quint8(frames[0][1])) == dsmForm1024 ? dsmForm1024 : dsmForm2048;
+    return agreed;
 }
 
+// Frames back to back: a header that follows the one before and ids that
+// make a set in one form.
+unsigned dsmAgree(const char *const *frames, int count, unsigned forms)
+{
+    for (int i = 1; i < count; ++i) {
+        if (!headerFollows(frames[i - 1], frames[i]))
+            return 0;
+    }
+    return formOfSet(frames, count, forms);
+}
+
+// What shows frames to start where they are taken to, strongest first: a
+// system byte that names their form, padding only after the servo words,
+// a header that reads as a satellite's fades, few, and one that stays; a
+// servo word read as a header is none of these, or not for long.
+int dsmAlignment(const char *const *frames, int count, unsigned form)
+{
+    bool named = true, padded = true, steady = true, few = true;
+    for (int i = 0; i < count; ++i) {
+        named = named && systemForm(quint8(frames[i][1])) == form;
+        steady = steady && headerOf(frames[i]) == headerOf(frames[0]);
+        few = few && headerOf(frames[i]) <= fewFades;
+        bool padding = false;
+        for (int w = 0, n = servoWords(frames[i]); w < n; ++w) {
+            const bool unused = wordAt(frames[i], w) == unusedWord;
+            padded = padded && !(padding && !unused);
+            padding = padding || unused;
+        }
+    }
+    return (named ? 8 : 0) + (padded ? 4 : 0) + (few ? 2 : 0) + (steady ? 1 : 0);
+}
+
+// The position as sent: 10 bits in 1024, 11 in 2048.
 int positionOf(quint16 word, int form)
 {
-    return form == dsm1024 ? (word & 0x03FF) * 2 : word & 0x07FF;
+    return form == dsm1024 ? word & 0x03FF : word & 0x07FF;
 }
 
 void readDsm(const char *data, int length, int form, FrameReading &reading)
@@ -105,7 +190,7 @@ void readDsm(const char *data, int length, int form, FrameReading &reading)
     reading.format = form;
     const quint8 system = quint8(data[1]);
     // A receiver bound internally names its system; a satellite counts fades in both bytes.
-    if (system == 0x01 || system == 0x12 || system == 0xA2 || system == 0xB2) {
+    if (systemForm(system)) {
         reading.fades = quint8(data[0]);
         reading.system = system;
     } else {
@@ -120,7 +205,7 @@ void readDsm(const char *data, int length, int form, FrameReading &reading)
         if (word == unusedWord || id >= channelCount)
             continue;
         reading.wire[id] = positionOf(word, form);
-        reading.us[id] = dsmMicroseconds(reading.wire[id]);
+        reading.us[id] = dsmMicroseconds(form == dsm1024 ? reading.wire[id] * 2 : reading.wire[id]);
     }
     if (isVtxFrame(data)) {
         const quint32 vtx = quint32(wordAt(data, 5)) << 16 | wordAt(data, 6);
@@ -138,7 +223,7 @@ void dsmRead(const char *data, int length, FrameReading &reading)
     int form = dsm2048;
     if (length == frameBytes) {
         const unsigned forms = dsmFits(data);
-        if (forms == dsmForm1024 || (forms == (dsmForm1024 | dsmForm2048) && dsmAgree(&data, 1, forms) == dsmForm1024))
+        if (forms == dsmForm1024 || (forms == (dsmForm1024 | dsmForm2048) && formOfSet(&data, 1, forms) == dsmForm1024))
             form = dsm1024;
     }
     readDsm(data, length, form, reading);
@@ -200,6 +285,9 @@ FamilyDescriptor dsmFamily()
     row.gapMs = 5;
     row.fits = dsmFits;
     row.agree = dsmAgree;
+    row.alignment = dsmAlignment;
+    row.ids = dsmIds;
+    row.follows = headerFollows;
     row.agreeFrames = 4;
     row.readVariant = [](const char *data, int length, int form, FrameReading &reading) {
         readDsm(data, length, unsigned(form) == dsmForm1024 ? dsm1024 : dsm2048, reading);
@@ -214,25 +302,25 @@ FamilyDescriptor dsmFamily()
     row.usRange = [](int) { return MicrosecondRange{dsmMicroseconds(0), dsmMicroseconds(2047)}; };
     row.wireFor = [](int, int us) { return dsmPosition(us); };
     row.encode = dsmFrame;
-    // A flipped position bit cannot be told from a real position; an id no
-    // frame carries, in either form, can.
+    // A flipped position bit cannot be told from a real position; an id
+    // named twice, in either form, can: a word (padding too) takes another's
+    // id bits, 10 to 15.
     row.corrupt = [](QByteArray &frame, QRandomGenerator &random) {
-        const bool form1024 = dsmFits(frame.constData()) == dsmForm1024;
         int used[wordsPerFrame];
         int count = 0;
-        for (int i = 0, n = servoWords(frame.constData()); i < n; ++i) {
+        const int n = servoWords(frame.constData());
+        for (int i = 0; i < n; ++i) {
             if (wordAt(frame.constData(), i) != unusedWord)
                 used[count++] = i;
         }
         if (count == 0)
             return;
-        const int at = 2 + 2 * used[random.bounded(count)];
-        quint16 word = quint16(quint8(frame[at]) << 8 | quint8(frame[at + 1]));
-        // 1024: ids 24 to 31 read as 2048 are 12 to 15, out of range too.
-        word = form1024 ? quint16((word & 0x03FF) | (24 + random.bounded(8)) << 10)
-                        : quint16((word & 0x87FF) | (12 + random.bounded(4)) << 11);
-        frame[at] = char(word >> 8);
-        frame[at + 1] = char(word & 0xFF);
+        const int from = used[random.bounded(count)];
+        const int to = (from + 1 + int(random.bounded(n - 1))) % n;
+        const quint16 id = wordAt(frame.constData(), from) & 0xFC00;
+        const quint16 word = quint16((wordAt(frame.constData(), to) & 0x03FF) | id);
+        frame[2 + 2 * to] = char(word >> 8);
+        frame[3 + 2 * to] = char(word & 0xFF);
     };
     row.failsafe = FamilyDescriptor::FallsSilent;
     row.failsafeNote = "falls silent, as satellites do";

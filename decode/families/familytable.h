@@ -89,6 +89,22 @@ struct FamilyDescriptor
     unsigned (*fits)(const char *data) = nullptr;
     unsigned (*agree)(const char *const *frames, int count, unsigned forms) = nullptr;
     int agreeFrames = 0;   // frames agree looks at without times
+    // How strongly frames back to back, read in form, show that they start
+    // where taken (DSM: a system byte that names the form, padding after
+    // the servo words, a steady header); without times the framer locks
+    // where this is strongest.
+    int (*alignment)(const char *const *frames, int count, unsigned form) = nullptr;
+    // The channel ids a frame names in form, a bit each, 0 where it breaks
+    // the form's rules: a frame in step names only ids the stream agreed on.
+    quint32 (*ids)(const char *data, unsigned form) = nullptr;
+    // Whether after may come right after before in one stream (DSM: its
+    // header follows); frames in step must.
+    bool (*follows)(const char *before, const char *after) = nullptr;
+    // Telemetry slots of slotBytes each that other devices send after a
+    // frame (SBUS2): the slot's number (0-7) in the page the frame's end
+    // byte asks for, where a slot of that page starts with first; else -1.
+    int slotBytes = 0;
+    int (*slotAt)(const char *frame, quint8 first) = nullptr;
     // Reads a frame in the form its framing told (a bit of fits).
     void (*readVariant)(const char *data, int length, int variant, FrameReading &reading) = nullptr;
 

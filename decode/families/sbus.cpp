@@ -2,6 +2,8 @@
 // SBUS (Futaba, FrSky, many ExpressLRS receivers): 0x0F, sixteen 11-bit
 // channels LSB-first, a flags byte and an end byte, and no checksum, so
 // frames are found by the quiet before them or by their 25-byte period.
+// SBUS2 frames end in 0x04, 0x14, 0x24 or 0x34: the page of eight 3-byte
+// telemetry slots that sensors send after the frame.
 #include "decode/families/packing.h"
 #include "decode/families/units.h"
 
@@ -23,6 +25,24 @@ constexpr quint8 failsafeBit = 0x08;
 bool isEndByte(quint8 byte)
 {
     return byte == 0x00 || (byte & 0xCF) == 0x04;
+}
+
+int sbus2Page(quint8 end)
+{
+    return (end & 0xCF) == 0x04 ? end >> 4 : -1;
+}
+
+// A slot's first byte is its number 0-31, bits reversed, over 0x03: slot 0
+// is 0x03, slot 1 0x83, slot 8 (page 1) 0x13.
+int slotAt(const char *frame, quint8 first)
+{
+    const int page = sbus2Page(quint8(frame[endAt]));
+    if (page < 0 || (first & 0x07) != 0x03)
+        return -1;
+    int slot = 0;
+    for (int bit = 3; bit < 8; ++bit)
+        slot = slot << 1 | (first >> bit & 1);
+    return slot >> 3 == page ? slot & 0x07 : -1;
 }
 
 unsigned sbusFits(const char *data)
@@ -50,6 +70,7 @@ void sbusRead(const char *data, int length, FrameReading &reading)
     reading.ch18 = (flags & ch18Bit) != 0;
     reading.frameLost = (flags & frameLostBit) != 0;
     reading.failsafe = (flags & failsafeBit) != 0;
+    reading.sbus2Page = sbus2Page(quint8(data[endAt]));
 }
 
 } // namespace
@@ -67,6 +88,8 @@ FamilyDescriptor sbusFamily()
     row.frameBytes = frameBytes;
     row.gapMs = 2;
     row.fits = sbusFits;
+    row.slotBytes = 3;
+    row.slotAt = slotAt;
     row.frameLength = [](const char *data, int available) {
         return available < 1 ? -1 : quint8(data[0]) == header ? frameBytes : 0;
     };
