@@ -38,6 +38,7 @@ struct WatchSnapshot
     qint64 lostFrames = -1; // frames flagged lost; -1 where no family flags them
     qint64 flaggingFrames = 0; // frames of families that flag lost ones, for the rate
     double silentFor = -1; // seconds without a frame, once that is long enough to say
+    std::string bunching;  // why the intervals are not to be trusted, while reads come in bunches
     bool paused = false;
     std::vector<WatchChannel> channels;
 };

@@ -172,6 +172,15 @@ void WatchView::take(const FrameReading &frame, double t)
         drawSoon();
 }
 
+void WatchView::setBunching(double periodMs, const QString &remedy)
+{
+    Q_UNUSED(remedy) // too long for the view; the summary names it
+    bunching = periodMs > 0 ? "frame times bunched (reads every " + std::to_string(qRound(periodMs))
+                                  + " ms): rate right, single intervals not"
+                            : std::string();
+    drawSoon();
+}
+
 void WatchView::readKeys()
 {
     bool quit = false;
@@ -256,6 +265,7 @@ void WatchView::draw()
     const double t = now();
     WatchSnapshot view = figures.snapshot(t, stray);
     view.source = source;
+    view.bunching = bunching;
     failsafeShown = view.failsafe;
     silenceShown = view.silentFor >= 0;
     painter.show(std::move(view));

@@ -56,6 +56,7 @@ public:
         }
     }
     void setStrayBytes(qint64 bytes) override { data.setStrayBytes(bytes); }
+    void setBunching(double periodMs, const QString &remedy) override { data.setBunching(periodMs, remedy); }
     void finish()
     {
         if (shown && terminal)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "plot/picture.h"
 
+#include "decode/readbunching.h"
 #include "plot/plotdata.h"
 
 #include <QAreaSeries>
@@ -11,6 +12,7 @@
 #include <QFile>
 #include <QFontMetricsF>
 #include <QGraphicsLayout>
+#include <QGraphicsRectItem>
 #include <QGraphicsScene>
 #include <QGraphicsSimpleTextItem>
 #include <QLegend>
@@ -45,6 +47,7 @@ const QColor crcColour(200, 0, 0);
 const QColor strayColour(230, 140, 0);
 const QColor lostColour(120, 60, 160);
 const QColor intervalColour(40, 40, 40);
+const QColor bunchingColour(170, 70, 0);
 
 QColor channelColour(int number)
 {
@@ -349,6 +352,25 @@ bool drawPicture(const PlotData &data, const QString &title, const QSize &size, 
         note->setPos((leftEdge + right - note->boundingRect().width()) / 2,
                      (panels[1].plotTop + panels[1].plotBottom - note->boundingRect().height()) / 2);
         scene.addItem(note);
+    }
+    // Intervals from bunched reads alternate between a frame's own time on
+    // the wire and the adapter's period: the lane says so at its top.
+    if (data.bunchedPeriodMs() > 0) {
+        qreal top = panels[1].plotTop + 4;
+        for (const QString &line : {ReadBunching::note(data.bunchedPeriodMs()),
+                                    QStringLiteral("remedy: ") + data.bunchingRemedy()}) {
+            auto *note = new QGraphicsSimpleTextItem;
+            note->setBrush(bunchingColour);
+            note->setText(QFontMetricsF(note->font()).elidedText(line, Qt::ElideRight, right - leftEdge - 12));
+            note->setPos(leftEdge + 6, top);
+            auto *backing = new QGraphicsRectItem(note->boundingRect().adjusted(-3, -1, 3, 1));
+            backing->setPos(note->pos());
+            backing->setBrush(QColor(255, 255, 255, 220));
+            backing->setPen(Qt::NoPen);
+            scene.addItem(backing);
+            scene.addItem(note);
+            top += note->boundingRect().height() + 2;
+        }
     }
     QCoreApplication::processEvents();
     for (int i : {0, 2}) {
