@@ -18,6 +18,8 @@ constexpr int fewestFrames = 12;
 constexpr double shortestPeriodMs = 4;
 // The share of reads that must fall on the grid.
 constexpr double onGridShare = 0.8;
+// Ten reads a millisecond over the whole window.
+constexpr std::size_t mostReads = 20000;
 
 // How far from the grid a read may fall: a busy machine's wake-up delays.
 double slackMs(double periodMs)
@@ -30,7 +32,10 @@ double slackMs(double periodMs)
 void ReadBunching::addRead(double t)
 {
     reads.push_back({t, 0});
-    while (reads.size() > 1 && reads.front().t < t - windowSeconds)
+    lastRead = t;
+    // Reads closer than a USB frame apart tell nothing of a grid; the cap
+    // keeps a flood, or records that all bear one time, from filling memory.
+    while (reads.size() > 1 && (reads.front().t < t - windowSeconds || reads.size() > mostReads))
         reads.pop_front();
     if (judgedAt < 0 || t - judgedAt >= judgeEvery || t < judgedAt) {
         judgedAt = t;
@@ -53,8 +58,6 @@ bool ReadBunching::addFrame(double readAt)
 
 void ReadBunching::judge()
 {
-    isBunched = false;
-    periodMs = 0;
     // The newest reads may still get frames: a frame that ends at a pause
     // is found only when the next read or the quiet shows the pause.
     const int count = int(reads.size()) - 2;
@@ -155,9 +158,23 @@ void ReadBunching::judge()
     }
     if (high - low > 1.5 * grid)
         return;
-    isBunched = true;
+    bunchedAt = reads.back().t;
     periodMs = grid;
-    seenPeriodMs = grid;
+    ++seen[int(std::lround(grid))];
+}
+
+double ReadBunching::bunchedPeriodMs() const
+{
+    // A window that held reads of two kinds, as when the adapter changed,
+    // may tell a period of neither: the one told most often stands.
+    int most = 0, period = 0;
+    for (const auto &entry : seen) {
+        if (entry.second > most) {
+            most = entry.second;
+            period = entry.first;
+        }
+    }
+    return period;
 }
 
 QString ReadBunching::note(double periodMs)

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <deque>
+#include <map>
 
 // Fed with every read of a live source and every frame that ended in one,
 // it judges the last two seconds. Bunched reads come on a grid of one
@@ -26,13 +27,15 @@ public:
     // is the first frame of that read.
     bool addFrame(double readAt);
 
-    // Whether the reads of the last two seconds came in bunches, and how
+    // Whether the reads came in bunches within the last two seconds (so
+    // that a judgement that a busy moment tips does not flicker), and how
     // far apart then, in ms.
-    bool bunched() const { return isBunched; }
+    bool bunched() const { return bunchedAt >= 0 && lastRead - bunchedAt <= windowSeconds; }
     double readPeriodMs() const { return periodMs; }
-    // Whether they ever did in this run, and the period they last came at.
-    bool everBunched() const { return seenPeriodMs > 0; }
-    double bunchedPeriodMs() const { return seenPeriodMs; }
+    // Whether they ever did in this run, and the period they came at most
+    // often, to the millisecond.
+    bool everBunched() const { return !seen.empty(); }
+    double bunchedPeriodMs() const;
 
     // "frame times are bunched by the adapter (reads about every 16 ms): the
     // frame rate is right, single intervals are not"
@@ -49,9 +52,9 @@ private:
     std::deque<Read> reads;
     double lastFrameRead = -1;
     double judgedAt = -1;
-    bool isBunched = false;
+    double bunchedAt = -1, lastRead = 0;
     double periodMs = 0;
-    double seenPeriodMs = 0;
+    std::map<int, int> seen; // judgements by period in ms
 };
 
 #endif

@@ -3,6 +3,7 @@
 // pseudo-terminal that the test feeds, and the screen is read back.
 #include "packets.h"
 #include "pty.h"
+#include "timedwriter.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -119,6 +120,7 @@ private slots:
     void initTestCase();
     void showsTheValuesAndTheBanners();
     void pausesFitsAndGivesTheTerminalBack();
+    void saysWhileReadsComeInBunches();
 
 private:
     QTemporaryDir folder;
@@ -245,6 +247,30 @@ void tst_Watch::pausesFitsAndGivesTheTerminalBack()
     // The shell reads lines and echoes them as before.
     terminal.type(QStringLiteral("stty -g | cmp -s - '%1' && echo restored-$((6 * 7))").arg(folder.filePath("modes")));
     QTRY_VERIFY_WITH_TIMEOUT(terminal.screen().contains("restored-42"), deadlineMs);
+}
+
+// Frames every 9 ms held for a 16 ms latency timer: one line says so, and
+// goes once the frames come as they fall due.
+void tst_Watch::saysWhileReadsComeInBunches()
+{
+    PseudoTerminal line;
+    Terminal terminal(100, 24);
+    terminal.type(command(line, folder.filePath("bunched.bin")));
+    QTRY_VERIFY_WITH_TIMEOUT(terminal.screen().contains("no frame yet"), deadlineMs);
+    const QString said = QStringLiteral("frame times bunched (reads every 16 ms): rate right, single intervals not");
+    const QByteArray frame = hott(QVector<quint16>(8, 12000));
+    {
+        TimedWriter adapter(line.masterDescriptor(), frame, 9, 16, 60);
+        QTRY_VERIFY_WITH_TIMEOUT(terminal.screen().contains(said), deadlineMs);
+    }
+    {
+        TimedWriter receiver(line.masterDescriptor(), frame, 9, 0, 60);
+        QTRY_VERIFY_WITH_TIMEOUT(!terminal.screen().contains("frame times bunched"), deadlineMs);
+    }
+    terminal.press("q");
+    QTRY_VERIFY_WITH_TIMEOUT(terminal.screen().contains("status=0"), deadlineMs);
+    QVERIFY2(terminal.screen().contains("frame times are bunched by the adapter (reads about every 16 ms)"),
+             qPrintable(terminal.screen()));
 }
 
 QTEST_GUILESS_MAIN(tst_Watch)
