@@ -357,11 +357,22 @@ bool drawPicture(const PlotData &data, const QString &title, const QSize &size, 
     // the wire and the adapter's period: the lane says so at its top.
     if (data.bunchedPeriodMs() > 0) {
         qreal top = panels[1].plotTop + 4;
-        for (const QString &line : {ReadBunching::note(data.bunchedPeriodMs()),
-                                    QStringLiteral("remedy: ") + data.bunchingRemedy()}) {
+        const qreal width = right - leftEdge - 12;
+        QStringList lines{ReadBunching::note(data.bunchedPeriodMs()), QStringLiteral("remedy: ") + data.bunchingRemedy()};
+        // A udev rule too long for the line gets one of its own, whole where it fits.
+        const int rule = lines.last().indexOf(QLatin1String("the udev rule "));
+        if (rule > 0 && QFontMetricsF(QGraphicsSimpleTextItem().font()).horizontalAdvance(lines.last()) > width) {
+            lines << QStringLiteral("    ") + lines.last().mid(rule);
+            lines[1].truncate(rule);
+        }
+        const qreal lineHeight = QFontMetricsF(QGraphicsSimpleTextItem().font()).height() + 2;
+        for (const QString &line : qAsConst(lines)) {
+            // A small lane keeps room for its points: the remedy only where it fits twice over.
+            if (top > panels[1].plotTop + 4 && top + 2 * lineHeight > panels[1].plotBottom)
+                break;
             auto *note = new QGraphicsSimpleTextItem;
             note->setBrush(bunchingColour);
-            note->setText(QFontMetricsF(note->font()).elidedText(line, Qt::ElideRight, right - leftEdge - 12));
+            note->setText(QFontMetricsF(note->font()).elidedText(line, Qt::ElideRight, width));
             note->setPos(leftEdge + 6, top);
             auto *backing = new QGraphicsRectItem(note->boundingRect().adjusted(-3, -1, 3, 1));
             backing->setPos(note->pos());
