@@ -33,12 +33,17 @@ void ReadBunching::addRead(double t)
 {
     reads.push_back({t, 0});
     lastRead = t;
-    // Reads closer than a USB frame apart tell nothing of a grid; the cap
-    // keeps a flood, or records that all bear one time, from filling memory.
+    // The cap keeps a flood of reads, or records that all bear one time,
+    // from filling memory.
     while (reads.size() > 1 && (reads.front().t < t - windowSeconds || reads.size() > mostReads))
         reads.pop_front();
-    if (judgedAt < 0 || t - judgedAt >= judgeEvery || t < judgedAt) {
+    // Judged anew after a tenth of a second, and after a twentieth of the
+    // reads kept at least, so that times that jump to and fro, as a file's
+    // may, cost no more than steady ones.
+    ++readsSinceJudged;
+    if (std::isnan(judgedAt) || (std::abs(t - judgedAt) >= judgeEvery && readsSinceJudged >= reads.size() / 20)) {
         judgedAt = t;
+        readsSinceJudged = 0;
         judge();
     }
 }
@@ -71,6 +76,9 @@ void ReadBunching::judge()
     for (int i = 1; i < count; ++i) {
         spacings.push_back((reads[std::size_t(i)].t - reads[std::size_t(i - 1)].t) * 1000);
         frames += reads[std::size_t(i)].frames;
+        // Times that run backwards, as a file's may, tell of no line.
+        if (!(spacings.back() >= 0))
+            return;
     }
     if (frames < fewestFrames)
         return;
@@ -109,13 +117,14 @@ void ReadBunching::judge()
     for (int i = 1; i < count; ++i) {
         const double t = reads[std::size_t(i)].t * 1000;
         const double k = std::max(1.0, std::round((t - anchor) / grid));
-        if (t - anchor - k * grid > slackMs(grid)) {
+        const double late = t - anchor - k * grid;
+        if (late > slackMs(grid)) {
             ++lateReads;
             continue;
         }
         // Where a frame falls due in every period, every period brings a
         // read, or one that came late.
-        onGrid += !several || k <= 1 + lateReads;
+        onGrid += late >= -slackMs(grid) && (!several || k <= 1 + lateReads);
         anchor = t;
         lateReads = 0;
     }

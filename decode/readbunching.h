@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <deque>
+#include <limits>
 #include <map>
 
 // Fed with every read of a live source and every frame that ended in one,
@@ -30,7 +31,7 @@ public:
     // Whether the reads came in bunches within the last two seconds (so
     // that a judgement that a busy moment tips does not flicker), and how
     // far apart then, in ms.
-    bool bunched() const { return bunchedAt >= 0 && lastRead - bunchedAt <= windowSeconds; }
+    bool bunched() const { return lastRead - bunchedAt <= windowSeconds; }
     double readPeriodMs() const { return periodMs; }
     // Whether they ever did in this run, and the period they came at most
     // often, to the millisecond.
@@ -51,8 +52,9 @@ private:
 
     std::deque<Read> reads;
     double lastFrameRead = -1;
-    double judgedAt = -1;
-    double bunchedAt = -1, lastRead = 0;
+    double judgedAt = std::numeric_limits<double>::quiet_NaN();
+    std::size_t readsSinceJudged = 0;
+    double bunchedAt = std::numeric_limits<double>::quiet_NaN(), lastRead = 0;
     double periodMs = 0;
     std::map<int, int> seen; // judgements by period in ms
 };
