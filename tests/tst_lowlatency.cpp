@@ -110,9 +110,6 @@ void tst_LowLatency::saysWhatBecameOfTheMode_data()
         << "ch341-uart ignores low-latency mode; reads may come in bunches";
     QTest::newRow("a UART on the board") << int(LowLatencyMode::On) << "ttyS0" << ""
                                          << "low-latency mode: on (serial8250)";
-    QTest::newRow("a pseudo-terminal") << int(LowLatencyMode::NoneOnPty) << "/dev/pts/7" << ""
-                                       << "low-latency mode: none on a pseudo-terminal, which holds no bytes back";
-    QTest::newRow("left as it was") << int(LowLatencyMode::NotTried) << "ttyUSB0" << "" << "";
 }
 
 void tst_LowLatency::saysWhatBecameOfTheMode()

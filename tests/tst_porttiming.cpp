@@ -33,7 +33,6 @@ private slots:
     void plotReadsBunchingFromRecords();
     void lowLatencyIsAskedAndSaid_data();
     void lowLatencyIsAskedAndSaid();
-    void portListNamesDriverAndTimer();
 
 private:
     QString path(const QString &name) const { return folder.filePath(name); }
@@ -300,21 +299,6 @@ void tst_PortTiming::lowLatencyIsAskedAndSaid()
     QCOMPARE(::tcgetattr(pty.slaveFd(), &after), 0);
     QCOMPARE(int(after.c_cc[VMIN]), int(before.c_cc[VMIN]));
     QCOMPARE(after.c_lflag, before.c_lflag);
-}
-
-// Scripts read the driver and the latency timer as two more columns.
-void tst_PortTiming::portListNamesDriverAndTimer()
-{
-    QProcess dump;
-    dump.start(QStringLiteral(LINKSCOPE_DUMP), {"--list-ports"});
-    QVERIFY(dump.waitForFinished(30000));
-    QCOMPARE(dump.exitCode(), 0);
-    const QList<QByteArray> header = dump.readAllStandardError().split('\n');
-    QCOMPARE(header.first(), QByteArray("device\tdescription\tUSB vendor:product\tdriver\tlatency timer"));
-    for (const QByteArray &line : dump.readAllStandardOutput().split('\n')) {
-        if (!line.isEmpty())
-            QCOMPARE(line.count('\t'), 4);
-    }
 }
 
 QTEST_GUILESS_MAIN(tst_PortTiming)
