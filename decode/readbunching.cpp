@@ -16,15 +16,21 @@ constexpr int fewestFrames = 12;
 // USB itself polls every millisecond: a grid that fine moves a frame time
 // by too little to matter.
 constexpr double shortestPeriodMs = 4;
-// The share of reads that must fall on the grid.
-constexpr double onGridShare = 0.8;
+// The share of reads that must fall on the grid: a machine busy with other
+// work takes a good part of them late.
+constexpr double onGridShare = 0.7;
 // Ten reads a millisecond over the whole window.
 constexpr std::size_t mostReads = 20000;
 
-// How far from the grid a read may fall: a busy machine's wake-up delays.
+// How far from the grid a read may fall: a busy machine's wake-up delays,
+// which are longer than the grid's own error.
 double slackMs(double periodMs)
 {
     return std::max(1.5, 0.2 * periodMs);
+}
+double lateSlackMs(double periodMs)
+{
+    return std::max(2.0, 0.3 * periodMs);
 }
 
 } // namespace
@@ -118,7 +124,7 @@ void ReadBunching::judge()
         const double t = reads[std::size_t(i)].t * 1000;
         const double k = std::max(1.0, std::round((t - anchor) / grid));
         const double late = t - anchor - k * grid;
-        if (late > slackMs(grid)) {
+        if (late > lateSlackMs(grid)) {
             ++lateReads;
             continue;
         }

@@ -46,6 +46,12 @@ TimedWriter::TimedWriter(int masterFd, const QByteArray &frame, double periodMs,
 {
 }
 
+double TimedWriter::lateShare() const
+{
+    const long long all = writes;
+    return all > 0 ? double(lateWrites) / double(all) : 0.0;
+}
+
 TimedWriter::~TimedWriter()
 {
     stop = true;
@@ -70,9 +76,14 @@ void TimedWriter::run(int fd, QByteArray frame, double periodMs, double tickMs, 
             ++due;
             ++count;
         }
-        if (count > 0 && !writeAll(fd, frame.repeated(int(count))))
+        if (count == 0)
+            continue;
+        const double lateMs = (secondsNow() - at) * 1000;
+        if (!writeAll(fd, frame.repeated(int(count))))
             break;
         written += count;
+        ++writes;
+        lateWrites += lateMs > 3;
     }
     finished = true;
 }

@@ -23,6 +23,9 @@ public:
 
     bool done() const { return finished; }
     long long framesWritten() const { return written; }
+    // The share of writes that the machine let this thread make more than
+    // 3 ms after their time: a machine too busy to play a steady timer.
+    double lateShare() const;
 
 private:
     void run(int fd, QByteArray frame, double periodMs, double tickMs, double seconds);
@@ -30,6 +33,8 @@ private:
     std::atomic<bool> finished{false};
     std::atomic<bool> stop{false};
     std::atomic<long long> written{0};
+    std::atomic<long long> writes{0};
+    std::atomic<long long> lateWrites{0};
     std::thread worker;
 };
 

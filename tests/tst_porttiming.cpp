@@ -43,6 +43,9 @@ namespace {
 
 const char *const bunchedNote = "frame times are bunched by the adapter (reads about every 16 ms): the frame rate is "
                                 "right, single intervals are not";
+// Its start, which a picture shows however narrow the platform's font
+// metrics leave the line.
+const QString bunchedStart = QStringLiteral("frame times are bunched by the adapter");
 
 // A CRSF channels frame: 26 bytes, 0.62 ms on the line at 420000 baud, so
 // that even 1000 frames/s fit on it.
@@ -143,6 +146,11 @@ void tst_PortTiming::dumpTellsBunchedReads()
         records += dump.readAllStandardOutput();
         const QByteArray errors = dump.readAllStandardError();
         QCOMPARE(dump.exitCode(), 0);
+        // A machine that could not even write at steady ticks played no adapter.
+        if (tickMs > 0 && !errors.contains(bunchedNote) && writer.lateShare() > 0.2)
+            QSKIP(qPrintable(QStringLiteral("the machine was too busy to play a 16 ms timer: %1 % of the ticks were "
+                                            "written more than 3 ms late")
+                                 .arg(writer.lateShare() * 100, 0, 'f', 0)));
         QCOMPARE(errors.contains(bunchedNote), tickMs > 0);
         // The remedy follows, for an adapter the driver of a pty leaves unknown.
         if (tickMs > 0)
@@ -202,11 +210,13 @@ void tst_PortTiming::plotNotesBunchedReads()
     PseudoTerminal pty;
     QVERIFY(pty.isValid());
     QProcess plot;
+    double lateShare = 0;
     QVERIFY(startOnPort(plot, QStringLiteral(LINKSCOPE_PLOT), pty,
                         {pty.slavePath(), "-o", path("port.svg"), "--family", "hott"}));
     {
-        TimedWriter writer(pty.masterDescriptor(), hottFrame(), 9, 16, 4.0);
+        TimedWriter writer(pty.masterDescriptor(), hottFrame(), 9, 16, 6.0);
         QTRY_VERIFY_WITH_TIMEOUT(writer.done(), 30000);
+        lateShare = writer.lateShare();
     }
     plot.terminate();
     QVERIFY(plot.waitForFinished(30000));
@@ -214,7 +224,11 @@ void tst_PortTiming::plotNotesBunchedReads()
     QCOMPARE(plot.exitCode(), 0);
     QVERIFY2(errors.contains("low-latency mode: none on a pseudo-terminal"), errors.constData());
     const QStringList texts = svgTexts(path("port.svg"));
-    QVERIFY2(anyStartsWith(texts, QString::fromLatin1(bunchedNote).left(60)), qPrintable(texts.join('\n')));
+    if (!anyStartsWith(texts, bunchedStart) && lateShare > 0.2)
+        QSKIP(qPrintable(QStringLiteral("the machine was too busy to play a 16 ms timer: %1 % of the ticks were "
+                                        "written more than 3 ms late")
+                             .arg(lateShare * 100, 0, 'f', 0)));
+    QVERIFY2(anyStartsWith(texts, bunchedStart), qPrintable(texts.join('\n')));
     QVERIFY(anyStartsWith(texts, QStringLiteral("remedy: on an FTDI adapter")));
 }
 
@@ -250,7 +264,7 @@ void tst_PortTiming::plotReadsBunchingFromRecords()
         QVERIFY(plot.waitForFinished(60000));
         QCOMPARE(plot.exitCode(), 0);
         const QStringList texts = svgTexts(path(records.first + ".svg"));
-        QCOMPARE(anyStartsWith(texts, QString::fromLatin1(bunchedNote).left(60)), records.first == "bunched");
+        QCOMPARE(anyStartsWith(texts, bunchedStart), records.first == "bunched");
     }
 }
 

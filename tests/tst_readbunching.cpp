@@ -51,9 +51,18 @@ void feed(ReadBunching &detector, const Line &line, double seconds, quint32 seed
         else
             reads << qMakePair(at, 1);
     }
-    // The machine takes each read a little late, now and then 4 ms late.
-    for (auto &read : reads)
-        read.first += random.generateDouble() * line.lateMs + (random.bounded(10) == 0 ? 4 : 0);
+    // The machine takes each read a little late, now and then 4 ms late,
+    // and then reads whatever was handed over meanwhile too.
+    QVector<QPair<double, int>> taken;
+    for (const auto &handed : reads) {
+        if (!taken.isEmpty() && handed.first <= taken.last().first) {
+            taken.last().second += handed.second;
+            continue;
+        }
+        taken << qMakePair(handed.first + random.generateDouble() * line.lateMs + (random.bounded(10) == 0 ? 4 : 0),
+                           handed.second);
+    }
+    reads = taken;
     for (const auto &read : reads) {
         detector.addRead(read.first / 1000);
         for (int i = 0; i < read.second; ++i)
@@ -82,6 +91,8 @@ void tst_ReadBunching::judgesTheReads_data()
     // A reader that wakes up to 6 ms late gathers several frames a read, at no steady period.
     QTest::newRow("1 ms frames, reader up to 6 ms late") << Line{1, 0, 0, 6} << 0.0;
     QTest::newRow("3 ms frames, reader up to 6 ms late") << Line{3, 0, 0, 6} << 0.0;
+    QTest::newRow("4 ms frames, reader up to 10 ms late") << Line{4, 0, 0, 10} << 0.0;
+    QTest::newRow("9 ms frames, reader up to 12 ms late") << Line{9, 0, 0, 12} << 0.0;
     // A receiver that loses frames leaves gaps of whole periods, off any steady rate.
     QTest::newRow("16 ms frames, one in eight lost") << Line{16, 0, 0.125, 0.5} << 0.0;
     QTest::newRow("16 ms frames, one in five lost") << Line{16, 0, 0.2, 0.5} << 0.0;
