@@ -3,6 +3,7 @@
 // path for a recognised chunk, and the same path with the tables' own resize
 // calls as the reference. Ends with a check that the heap stays flat.
 #include "app/linkscope.h"
+#include "decode/readbunching.h"
 #include "display/tablefit.h"
 #include "packets.h"
 
@@ -168,6 +169,21 @@ void referencePath(benchmark::State &state, const Family &family)
     }
 }
 
+// What telling bunched reads adds to each read of a live port: reads every
+// periodMs, framesPerRead frames each, as long as the run goes.
+void bunchingPerRead(benchmark::State &state, double periodMs, int framesPerRead)
+{
+    ReadBunching detector;
+    double t = 0;
+    for (auto _ : state) {
+        t += periodMs / 1000;
+        detector.addRead(t);
+        for (int i = 0; i < framesPerRead; ++i)
+            detector.addFrame(t);
+    }
+    benchmark::DoNotOptimize(detector.bunched());
+}
+
 // Keeps the medians and prints reference / ours per family at the end.
 class RatioReporter : public benchmark::ConsoleReporter
 {
@@ -282,6 +298,9 @@ int main(int argc, char *argv[])
         benchmark::RegisterBenchmark(("read-merged2/" + name).c_str(), readPath, family, 2, 1 << 20);
         benchmark::RegisterBenchmark(("assemble/" + name).c_str(), assemble, family);
     }
+    // 1000 reads/s of one frame, and an adapter's 16 ms reads of four.
+    benchmark::RegisterBenchmark("bunching/1ms-reads", bunchingPerRead, 1.0, 1);
+    benchmark::RegisterBenchmark("bunching/16ms-reads", bunchingPerRead, 16.0, 4);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

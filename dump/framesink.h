@@ -29,6 +29,13 @@ public:
     virtual void take(const FrameReading &frame, double t) = 0;
     // Bytes that belonged to no frame, counted from the start of the run.
     virtual void setStrayBytes(qint64 bytes) { Q_UNUSED(bytes) }
+    // Reads come in bunches about every periodMs (0: no longer), which
+    // remedy would mend.
+    virtual void setBunching(double periodMs, const QString &remedy)
+    {
+        Q_UNUSED(periodMs)
+        Q_UNUSED(remedy)
+    }
     // The run is over.
     virtual void stop() {}
 };

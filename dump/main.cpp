@@ -5,6 +5,7 @@
 #include "dump/session.h"
 #include "dump/sourceoptions.h"
 #include "dump/watchview.h"
+#include "serial/lowlatency.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -28,11 +29,14 @@ namespace {
 }
 
 // One tab-separated line a port, for scripts; the header goes to standard
-// output only on a terminal, and to standard error otherwise.
+// output only on a terminal, and to standard error otherwise. The driver
+// tells whether frame times may come in bunches, and an FTDI adapter's
+// latency timer how far apart.
 void listPorts()
 {
     const auto ports = QSerialPortInfo::availablePorts();
-    std::fprintf(::isatty(STDOUT_FILENO) ? stdout : stderr, "device\tdescription\tUSB vendor:product\n");
+    std::fprintf(::isatty(STDOUT_FILENO) ? stdout : stderr,
+                 "device\tdescription\tUSB vendor:product\tdriver\tlatency timer\n");
     if (ports.isEmpty())
         std::fprintf(stderr, "linkscope-dump: no serial ports found\n");
     for (const QSerialPortInfo &info : ports) {
@@ -40,8 +44,12 @@ void listPorts()
         if (info.hasVendorIdentifier() && info.hasProductIdentifier())
             ids = QStringLiteral("%1:%2").arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
                       .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'));
-        std::printf("%s\t%s\t%s\n", qPrintable(info.systemLocation()), qPrintable(info.description()),
-                    qPrintable(ids));
+        const PortDriver driver = portDriver(info.portName());
+        const QString timer = driver.isFtdi() && driver.latencyTimerMs >= 0
+            ? QStringLiteral("%1 ms").arg(driver.latencyTimerMs)
+            : QString();
+        std::printf("%s\t%s\t%s\t%s\t%s\n", qPrintable(info.systemLocation()), qPrintable(info.description()),
+                    qPrintable(ids), qPrintable(driver.name), qPrintable(timer));
     }
 }
 
@@ -182,6 +190,7 @@ int main(int argc, char *argv[])
     options.stdoutClosed = stdoutClosed;
     options.force = parser.isSet(force);
     options.quiet = parser.isSet(quiet);
+    options.sayPortTiming = !options.quiet;
     options.watch = parser.isSet(watch);
     if (parser.isSet(channels) && !ChannelList::parse(parser.value(channels), options.channels, error))
         usageError(error);

@@ -281,7 +281,8 @@ void RecordWriter::readings(const FrameReading &frame, int columns, const char *
     appendHex(line, raw, length);
 }
 
-void RecordWriter::write(const FrameReading &frame, double t, qint64 offset, const char *raw, int length)
+void RecordWriter::write(const FrameReading &frame, double t, qint64 offset, const char *raw, int length,
+                         const char *timeFrom)
 {
     const char *failsafe = frame.failsafe < 0 ? nullptr : frame.failsafe ? "true" : "false";
     // SBUS and DSM carry no checksum: a frame that keeps their rules has
@@ -295,6 +296,11 @@ void RecordWriter::write(const FrameReading &frame, double t, qint64 offset, con
             appendTime(line, t);
         else
             line += "null";
+        if (!std::isnan(t) && timeFrom) {
+            line += ",\"t_from\":\"";
+            line += timeFrom;
+            line += '"';
+        }
         line += ",\"offset\":";
         appendInt(line, offset);
         line += ",\"family\":\"";

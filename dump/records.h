@@ -28,7 +28,10 @@ public:
     RecordWriter &operator=(const RecordWriter &) = delete;
 
     // t in seconds, or NaN where the source has no time, as a file has not.
-    void write(const FrameReading &frame, double t, qint64 offset, const char *raw, int length);
+    // timeFrom says where a JSON line's t came from ("read", "wire" or
+    // "capture"); a record without one carries none.
+    void write(const FrameReading &frame, double t, qint64 offset, const char *raw, int length,
+               const char *timeFrom = nullptr);
     // Records carry the fields only some families have (type, frame_lost,
     // rssi, frame_losses, channels_dropped, link); a CSV header names them all.
     void setFamilyFields(bool on) { extraFields = on; }

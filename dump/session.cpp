@@ -5,11 +5,13 @@
 #include "decode/familyfinder.h"
 #include "decode/streamframer.h"
 #include "decode/microseconds.h"
+#include "decode/readbunching.h"
 #include "dump/autodetect.h"
 #include "dump/framesink.h"
 #include "dump/output.h"
 #include "dump/source.h"
 #include "serial/linesettings.h"
+#include "serial/lowlatency.h"
 #include "serial/portaccess.h"
 
 #include <QCoreApplication>
@@ -125,7 +127,8 @@ private:
     // stream. A capture's text forms are timed by the capture or not at all.
     bool wallTimed() const { return live && (!reader || reader->form() == CaptureReader::Raw); }
     void show(const QVector<AssembledFrame> &frames);
-    double frameTime(const AssembledFrame &frame) const;
+    double frameTime(const AssembledFrame &frame, double *readAt = nullptr) const;
+    void tellBunching();
     void countFamily(const FrameReading &frame);
     void checkOutput();
     bool stopNow() const { return stopRequested() || ended; }
@@ -214,6 +217,11 @@ private:
     // Bytes before the first the records count from: read at other line
     // settings, or beyond what a capture keeps while looking.
     qint64 offsetBase = 0, triedBytes = 0, notKeptBytes = 0;
+    // Reads that come in bunches, as a USB adapter's latency timer makes
+    // them, and the port's low-latency mode.
+    ReadBunching bunching;
+    double bunchingTold = 0;
+    QString remedy = LowLatencyMode().remedy(); // for the port's driver, once known
 };
 
 Session::Session(const DumpOptions &options)
@@ -309,7 +317,7 @@ void Session::countFamily(const FrameReading &frame)
 // it, less, on a line, the bytes that came after it in that read at ten
 // bits a byte. A capture that has the time of each byte tells it exactly,
 // counted from its first byte; a hex dump, like a file, tells none.
-double Session::frameTime(const AssembledFrame &frame) const
+double Session::frameTime(const AssembledFrame &frame, double *readAt) const
 {
     const qint64 end = frame.offset + frame.bytes.size();
     if (capturedTimes) {
@@ -319,9 +327,13 @@ double Session::frameTime(const AssembledFrame &frame) const
     if (!live || (reader && reader->form() != CaptureReader::Raw))
         return std::numeric_limits<double>::quiet_NaN();
     double t = marks.isEmpty() ? 0.0 : marks.last().t;
+    if (readAt)
+        *readAt = t;
     for (const ReadMark &mark : marks) {
         if (mark.end >= end) {
             t = mark.t - (lineTimed ? double(mark.end - end) * line.bitsPerByte() / line.baud : 0.0);
+            if (readAt)
+                *readAt = mark.t;
             break;
         }
     }
@@ -350,7 +362,14 @@ void Session::show(const QVector<AssembledFrame> &found)
     for (const AssembledFrame &frame : found) {
         if (ended)
             return;
-        const double t = frameTime(frame);
+        double readAt = -1;
+        const double t = frameTime(frame, &readAt);
+        // Where the time came from: a capture's own, or the read that
+        // brought the frame, for the first frame of each read.
+        const char *timeFrom = std::isnan(t) ? nullptr
+            : capturedTimes                  ? "capture"
+            : bunching.addFrame(readAt)      ? "read"
+                                             : "wire";
         // A capture's --duration is measured in its own times.
         if (!live && options.duration > 0 && t > options.duration) {
             durationOver = ended = true;
@@ -380,7 +399,7 @@ void Session::show(const QVector<AssembledFrame> &found)
         if (view)
             view->take(reading, t);
         else if (recordsWanted)
-            writer->write(reading, t, offsetBase + frame.offset, frame.bytes.constData(), frame.bytes.size());
+            writer->write(reading, t, offsetBase + frame.offset, frame.bytes.constData(), frame.bytes.size(), timeFrom);
         if (frames == options.count)
             ended = true;
     }
@@ -491,6 +510,7 @@ bool Session::take(const char *data, int size, qint64 fromMs, qint64 toMs, doubl
             quietMs = (now - lastReadAt) * 1000 - double(size) * byteMs();
         lastReadAt = now;
         marks.append({assembler.bytesFed() + size, now});
+        bunching.addRead(now);
         // However long this program took to read them, the bytes were on
         // their way: only the settle timer, which sees no byte waiting,
         // tells a pause on the line.
@@ -505,6 +525,7 @@ bool Session::take(const char *data, int size, qint64 fromMs, qint64 toMs, doubl
     assembler.stillArriving(toMs);
     if (view)
         view->setStrayBytes(assembler.strayBytes());
+    tellBunching();
     // Frames still to come end after the bytes the assembler keeps.
     const qint64 keptFrom = assembler.bytesFed() - assembler.keptBytes();
     int done = 0;
@@ -756,6 +777,17 @@ int Session::readPort(const QString &device)
                      .arg(options.source, openFailureReason(port, device, portListFor(options.source))));
         return 1;
     }
+    // Before any byte is timed: an adapter may hold the first ones back
+    // for a while after its timer changes. Put back before the port closes,
+    // whichever way the run ends.
+    LowLatencyMode lowLatency;
+    if (options.lowLatency)
+        lowLatency.set(int(port.handle()), device, isPseudoTerminal(port));
+    else
+        lowLatency.leave(device, isPseudoTerminal(port));
+    if (options.sayPortTiming && !lowLatency.said().isEmpty())
+        complain(lowLatency.said());
+    remedy = lowLatency.remedy();
     if (options.autoDetect) {
         const int status = findFamily(port);
         if (status != 0 || stopNow())
@@ -791,9 +823,11 @@ int Session::readPort(const QString &device)
             loop.quit();
     });
     if (!runLoop(loop, [&port] { return bytesUnread(port); })) {
+        lowLatency.restore();
         port.close();
         return 1;
     }
+    lowLatency.restore();
     port.close();
     if (!lostBecause.isEmpty()) {
         lost = QStringLiteral("lost %1: %2").arg(options.source, lostBecause);
@@ -884,6 +918,17 @@ int Session::findFamily(QSerialPort &port)
     return 0;
 }
 
+// The live view and the picture learn when reads start or stop coming in
+// bunches, and at what period.
+void Session::tellBunching()
+{
+    const double period = bunching.bunched() ? double(qRound(bunching.readPeriodMs())) : 0.0;
+    if (!view || period == bunchingTold)
+        return;
+    bunchingTold = period;
+    view->setBunching(period, remedy);
+}
+
 void Session::summarise()
 {
     // Standard error still takes the summary when standard output was closed (| head).
@@ -955,6 +1000,9 @@ void Session::summarise()
     } else if ((live || capturedTimes) && frames < 2) {
         text += QStringLiteral("frame rate: 0.0/s (fewer than two frames)\n");
     }
+    if (bunching.everBunched())
+        text += ReadBunching::note(bunching.bunchedPeriodMs()) + QStringLiteral("; remedy: ") + remedy
+                + QLatin1Char('\n');
     tell(text.toLocal8Bit());
 }
 

@@ -33,6 +33,8 @@ struct DumpOptions
     bool stdoutClosed = false;
     bool force = false;
     bool quiet = false;
+    bool lowLatency = true;    // set low-latency mode on a port; --no-low-latency leaves it
+    bool sayPortTiming = true; // say on standard error what became of low-latency mode
     CaptureReader::Input input = CaptureReader::Detect; // how a capture file or stream is read
     bool inputGiven = false;
     bool watch = false;    // a live view in the terminal instead of records

@@ -48,13 +48,17 @@ SourceOptions::SourceOptions()
       input(QStringLiteral("input"),
             QStringLiteral("Read a capture file as raw bytes, a hex dump or a Saleae CSV export: raw, hex or saleae "
                            "(default: told by its content)."),
-            QStringLiteral("form"))
+            QStringLiteral("form")),
+      noLowLatency(QStringLiteral("no-low-latency"),
+                   QStringLiteral("Leave a port's low-latency mode as it is. By default it is set while the port is "
+                                  "open, so that a USB adapter hands each frame over as it comes, and put back on "
+                                  "close."))
 {
 }
 
 QList<QCommandLineOption> SourceOptions::options() const
 {
-    return {family, baud, line, duration, input};
+    return {family, baud, line, duration, input, noLowLatency};
 }
 
 bool SourceOptions::apply(const QCommandLineParser &parser, DumpOptions &options, QString &error) const
@@ -117,5 +121,6 @@ bool SourceOptions::apply(const QCommandLineParser &parser, DumpOptions &options
         return false;
     }
     options.inputGiven = parser.isSet(input);
+    options.lowLatency = !parser.isSet(noLowLatency);
     return true;
 }

@@ -27,6 +27,7 @@ private:
     QCommandLineOption line;
     QCommandLineOption duration;
     QCommandLineOption input;
+    QCommandLineOption noLowLatency;
 };
 
 #endif

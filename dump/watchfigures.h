@@ -43,6 +43,7 @@ struct WatchSnapshot
     // frames (CRSF's link statistics) still come: a receiver that stopped
     // sending channels.
     double channelsStoppedFor = -1;
+    std::string bunching;  // why the intervals are not to be trusted, while reads come in bunches
     bool paused = false;
     std::vector<WatchChannel> channels;
 };

@@ -99,6 +99,9 @@ std::vector<std::string> header(const WatchSnapshot &view, int width)
     if (!view.link.empty())
         flow({view.link}, width, lines);
     flow(counts, width, lines);
+    // One line, however narrow: it tells how far to trust the interval line.
+    if (!view.bunching.empty())
+        lines.push_back(cut(view.bunching, width));
     return lines;
 }
 

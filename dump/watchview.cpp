@@ -173,6 +173,15 @@ void WatchView::take(const FrameReading &frame, double t)
         drawSoon();
 }
 
+void WatchView::setBunching(double periodMs, const QString &remedy)
+{
+    Q_UNUSED(remedy) // too long for the view; the summary names it
+    bunching = periodMs > 0 ? "frame times bunched (reads every " + std::to_string(qRound(periodMs))
+                                  + " ms): rate right, single intervals not"
+                            : std::string();
+    drawSoon();
+}
+
 void WatchView::readKeys()
 {
     bool quit = false;
@@ -257,6 +266,7 @@ void WatchView::draw()
     const double t = now();
     WatchSnapshot view = figures.snapshot(t, stray);
     view.source = source;
+    view.bunching = bunching;
     failsafeShown = view.failsafe;
     stoppedShown = view.channelsStoppedFor >= 0;
     silenceShown = view.silentFor >= 0;

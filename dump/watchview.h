@@ -38,6 +38,7 @@ public:
     // A frame, with the time its last byte arrived.
     void take(const FrameReading &frame, double t) override;
     void setStrayBytes(qint64 bytes) override { stray = bytes; }
+    void setBunching(double periodMs, const QString &remedy) override;
     // Gives the terminal back as it was.
     void stop() override;
 
@@ -62,6 +63,7 @@ private:
     QSocketNotifier *refitReady = nullptr;
     QTimer tick;
     qint64 stray = 0;
+    std::string bunching;
     double drawnAt = -1;
     bool paused = false;
     bool changePending = false;

@@ -5,7 +5,9 @@
 #include "cli/stopsignals.h"
 #include "decode/families/familytable.h"
 #include "decode/microseconds.h"
+#include "decode/readbunching.h"
 #include "dump/framesink.h"
+#include "serial/lowlatency.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -78,6 +80,22 @@ bool readJsonLines(const QByteArray &path, const QString &name, FrameSink &sink,
     }
     FrameReading reading;
     qint64 number = 0;
+    // The reads of a live run, told by t_from: each begins with a "read"
+    // frame, and arrived when its last frame ended.
+    ReadBunching bunching;
+    int readFrames = 0;
+    double readEnd = 0, told = 0;
+    const auto readOver = [&] {
+        if (readFrames == 0)
+            return;
+        bunching.addRead(readEnd);
+        for (; readFrames > 0; --readFrames)
+            bunching.addFrame(readEnd);
+        const double period = bunching.bunched() ? double(qRound(bunching.readPeriodMs())) : 0.0;
+        if (period != told)
+            sink.setBunching(period, LowLatencyMode().remedy());
+        told = period;
+    };
     // Ctrl-C ends the reading as the end of the file would; what was read is drawn.
     catchStopSignals();
     while (!file.atEnd() && !stopRequested()) {
@@ -104,8 +122,16 @@ bool readJsonLines(const QByteArray &path, const QString &name, FrameSink &sink,
             return fail(QStringLiteral("\"t\" is no time in seconds"));
         if (!readRecord(raw, record, reading))
             return fail(QStringLiteral("\"raw\" holds no frame of a known family"));
+        const QString from = record.value(QLatin1String("t_from")).toString();
+        if (t.isDouble() && (from == QLatin1String("read") || from == QLatin1String("wire"))) {
+            if (from == QLatin1String("read"))
+                readOver();
+            ++readFrames;
+            readEnd = t.toDouble();
+        }
         sink.take(reading, t.isDouble() ? t.toDouble() : std::numeric_limits<double>::quiet_NaN());
     }
+    readOver();
     if (file.error() != QFileDevice::NoError) {
         error = QStringLiteral("cannot read %1: %2").arg(name, file.errorString());
         return false;

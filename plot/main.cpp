@@ -61,6 +61,7 @@ public:
         frames.store(data.frames(), std::memory_order_relaxed);
     }
     void setStrayBytes(qint64 bytes) override { data.setStrayBytes(bytes); }
+    void setBunching(double periodMs, const QString &remedy) override { data.setBunching(periodMs, remedy); }
     void finish()
     {
         if (!ticker.joinable())

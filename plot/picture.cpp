@@ -2,6 +2,7 @@
 #include "plot/picture.h"
 
 #include "cli/commandline.h"
+#include "decode/readbunching.h"
 #include "plot/plotdata.h"
 
 #include <QAreaSeries>
@@ -13,6 +14,7 @@
 #include <QFontMetricsF>
 #include <QGraphicsLayout>
 #include <QGraphicsPathItem>
+#include <QGraphicsRectItem>
 #include <QGraphicsScene>
 #include <QGraphicsSimpleTextItem>
 #include <QLegend>
@@ -50,6 +52,7 @@ const QColor lostColour(120, 60, 160);
 const QColor intervalColour(40, 40, 40);
 const QColor linkQualityColour(0, 130, 60);
 const QColor rssiColour(200, 110, 0);
+const QColor bunchingColour(170, 70, 0);
 
 QColor channelColour(int number)
 {
@@ -492,6 +495,36 @@ bool drawPicture(const PlotData &data, const QString &title, const QSize &size, 
         note->setPos((leftEdge + right - note->boundingRect().width()) / 2,
                      (panels[1].plotTop + panels[1].plotBottom - note->boundingRect().height()) / 2);
         scene.addItem(note);
+    }
+    // Intervals from bunched reads alternate between a frame's own time on
+    // the wire and the adapter's period: the lane says so at its top.
+    if (data.bunchedPeriodMs() > 0) {
+        qreal top = panels[1].plotTop + 4;
+        const qreal width = right - leftEdge - 12;
+        QStringList lines{ReadBunching::note(data.bunchedPeriodMs()), QStringLiteral("remedy: ") + data.bunchingRemedy()};
+        // A udev rule too long for the line gets one of its own, whole where it fits.
+        const int rule = lines.last().indexOf(QLatin1String("the udev rule "));
+        if (rule > 0 && QFontMetricsF(QGraphicsSimpleTextItem().font()).horizontalAdvance(lines.last()) > width) {
+            lines << QStringLiteral("    ") + lines.last().mid(rule);
+            lines[1].truncate(rule);
+        }
+        const qreal lineHeight = QFontMetricsF(QGraphicsSimpleTextItem().font()).height() + 2;
+        for (const QString &line : qAsConst(lines)) {
+            // A small lane keeps room for its points: the remedy only where it fits twice over.
+            if (top > panels[1].plotTop + 4 && top + 2 * lineHeight > panels[1].plotBottom)
+                break;
+            auto *note = new QGraphicsSimpleTextItem;
+            note->setBrush(bunchingColour);
+            note->setText(QFontMetricsF(note->font()).elidedText(line, Qt::ElideRight, width));
+            note->setPos(leftEdge + 6, top);
+            auto *backing = new QGraphicsRectItem(note->boundingRect().adjusted(-3, -1, 3, 1));
+            backing->setPos(note->pos());
+            backing->setBrush(QColor(255, 255, 255, 220));
+            backing->setPen(Qt::NoPen);
+            scene.addItem(backing);
+            scene.addItem(note);
+            top += note->boundingRect().height() + 2;
+        }
     }
     QCoreApplication::processEvents();
     for (int i : {0, int(panels.size()) - 1}) {

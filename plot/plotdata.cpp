@@ -254,6 +254,15 @@ void PlotData::setStrayBytes(qint64 bytes)
     }
 }
 
+void PlotData::setBunching(double periodMs, const QString &how)
+{
+    // Once seen, the note stays: the picture shows the whole run.
+    if (periodMs > 0) {
+        bunchedMs = periodMs;
+        remedy = how;
+    }
+}
+
 double PlotData::axisStart() const
 {
     return origin;

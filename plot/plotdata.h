@@ -51,6 +51,7 @@ public:
 
     void take(const FrameReading &frame, double t) override;
     void setStrayBytes(qint64 bytes) override;
+    void setBunching(double periodMs, const QString &remedy) override;
 
     // Whether frames had times: otherwise the axis counts frames.
     bool timed() const { return isTimed; }
@@ -63,6 +64,10 @@ public:
     qint64 crcFailures() const { return crcFailureCount; }
     qint64 strayBytes() const { return strayTotal; }
     qint64 silences() const { return silenceCount; }
+    // Reads came in bunches, last about this far apart (ms; 0: never), and
+    // what would mend it.
+    double bunchedPeriodMs() const { return bunchedMs; }
+    const QString &bunchingRemedy() const { return remedy; }
 
     // The axis: from its start to its end, in s (or frames).
     double axisStart() const;
@@ -107,6 +112,8 @@ private:
     qint64 frameCount = 0, drawnCount = 0, crcFailureCount = 0, strayTotal = 0, strayNoted = 0, silenceCount = 0;
     int lastBucket = -1;
     QVector<QPair<QString, qint64>> perFamily;
+    double bunchedMs = 0;
+    QString remedy;
 };
 
 #endif

@@ -274,9 +274,12 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
                                   QStringLiteral("bits"));
     const QCommandLineOption quiet(optionNames("quiet"),
                                    QStringLiteral("No summary on standard error."));
+    const QCommandLineOption noLowLatency(QStringLiteral("no-low-latency"),
+                                          QStringLiteral("Leave the port's low-latency mode as it is (by default it "
+                                                         "is set while the port is open, and put back on close)."));
     const QList<QCommandLineOption> taken{family, us, wire, channels, sweep, rate, count, duration, failsafe,
                                           dropoutEvery, dropoutFor, corrupt, dsm, chunk, chunkGap, seed, replay,
-                                          input, speed, loop, baud, line, quiet};
+                                          input, speed, loop, baud, line, quiet, noLowLatency};
     parser.addOptions(taken);
 
     // --sweep takes its period only as --sweep=seconds, as optional values go.
@@ -445,5 +448,6 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
                                   "8E2, not '%1'").arg(parser.value(line)));
     options.baud = options.line.baud;
     options.quiet = parser.isSet(quiet);
+    options.lowLatency = !parser.isSet(noLowLatency);
     return options;
 }

@@ -16,6 +16,7 @@ struct SendOptions
     qint32 baud = 115200;
     LineSettings line; // baud included; the family's own unless given
     bool quiet = false;
+    bool lowLatency = true; // --no-low-latency leaves the port's mode as it is
 
     // Generated frames (no --replay).
     const FamilyDescriptor *family = nullptr;

@@ -37,7 +37,7 @@ void guardStandardOutput()
     ::open("/dev/null", O_WRONLY | O_CLOEXEC);
 }
 
-bool Output::open(const QString &name, const LineSettings &line)
+bool Output::open(const QString &name, const LineSettings &line, bool lowLatency, bool say)
 {
     target = name;
     if (name == QLatin1String("-")) {
@@ -72,12 +72,17 @@ bool Output::open(const QString &name, const LineSettings &line)
             why += QStringLiteral("; give - and redirect standard output to write anywhere else");
         return false;
     }
+    if (lowLatency)
+        latency.set(int(port.handle()), device, isPseudoTerminal(port));
+    if (say && !latency.said().isEmpty())
+        std::fprintf(stderr, "linkscope-send: %s\n", qPrintable(latency.said()));
     QString warning;
     const QString failedSetting = applyLineSettings(port, line, &warning, name);
     if (!warning.isEmpty())
         std::fprintf(stderr, "linkscope-send: %s\n", qPrintable(warning));
     if (!failedSetting.isEmpty()) {
         why = QStringLiteral("cannot set the %1 of %2: %3").arg(failedSetting, name, port.errorString());
+        latency.restore();
         port.close();
         return false;
     }
@@ -165,6 +170,7 @@ Output::Drained Output::drain()
 
 void Output::close()
 {
+    latency.restore();
     if (isPort())
         port.close();
     fd = -1;

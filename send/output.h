@@ -5,6 +5,7 @@
 #define LINKSCOPE_SEND_OUTPUT_H
 
 #include "decode/families/linesettings.h"
+#include "serial/lowlatency.h"
 
 #include <QSerialPort>
 #include <QString>
@@ -26,7 +27,9 @@ public:
     };
 
     // Opens the target ("-" or a port); false with the reason in failure().
-    bool open(const QString &target, const LineSettings &line);
+    // A port gets low-latency mode where lowLatency says so, and what came
+    // of it is said on standard error where say does.
+    bool open(const QString &target, const LineSettings &line, bool lowLatency = true, bool say = true);
     bool isPort() const { return port.isOpen(); }
     int descriptor() const { return fd; }
 
@@ -55,6 +58,8 @@ private:
 
     QString target;
     QSerialPort port;
+    // Put back before the port closes: declared after it, it goes first.
+    LowLatencyMode latency;
     int fd = -1;
     QString why;
 };

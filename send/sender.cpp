@@ -371,7 +371,7 @@ int runSend(const SendOptions &given)
 
     catchStopSignals();
     Output output;
-    if (!output.open(options.target, options.line)) {
+    if (!output.open(options.target, options.line, options.lowLatency, !options.quiet)) {
         complain(output.failure());
         return 1;
     }

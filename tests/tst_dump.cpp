@@ -334,8 +334,9 @@ void tst_Dump::csvExportKeepsByteTimes()
     // Each frame's time is its last byte's, counted from the file's first.
     const double byteTime = 10 / 115200.0;
     const QStringList expected{
-        QStringLiteral("{\"t\":%1,\"offset\":0,").arg(8 * byteTime, 0, 'f', 6),
-        QStringLiteral("{\"t\":%1,\"offset\":9,").arg(18 * byteTime + 0.020, 0, 'f', 6), QString()};
+        QStringLiteral("{\"t\":%1,\"t_from\":\"capture\",\"offset\":0,").arg(8 * byteTime, 0, 'f', 6),
+        QStringLiteral("{\"t\":%1,\"t_from\":\"capture\",\"offset\":9,").arg(18 * byteTime + 0.020, 0, 'f', 6),
+        QString()};
     QStringList got;
     for (const QByteArray &line : lines)
         got << QString::fromLatin1(line.left(line.indexOf("\"family\"")));

@@ -4,6 +4,7 @@
 #include "decode/families/familytable.h"
 #include "packets.h"
 #include "pty.h"
+#include "timedwriter.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -121,6 +122,7 @@ private slots:
     void showsTheValuesAndTheBanners();
     void pausesFitsAndGivesTheTerminalBack();
     void crsfFailsafeShows();
+    void saysWhileReadsComeInBunches();
 
 private:
     QTemporaryDir folder;
@@ -331,6 +333,39 @@ void tst_Watch::crsfFailsafeShows()
     terminal.press("q");
     QTRY_VERIFY_WITH_TIMEOUT(terminal.screen().contains("status=0"), deadlineMs);
     QVERIFY2(terminal.screen().contains(QRegularExpression(QStringLiteral("failsafe frames: [1-9]"))),
+             qPrintable(terminal.screen()));
+}
+
+// Frames every 9 ms held for a 16 ms latency timer: one line says so, and
+// goes once the frames come as they fall due.
+void tst_Watch::saysWhileReadsComeInBunches()
+{
+    PseudoTerminal line;
+    Terminal terminal(100, 24);
+    terminal.type(command(line, folder.filePath("bunched.bin")));
+    QTRY_VERIFY_WITH_TIMEOUT(terminal.screen().contains("no frame yet"), deadlineMs);
+    const QString said = QStringLiteral("frame times bunched (reads every 16 ms): rate right, single intervals not");
+    const QByteArray frame = hott(QVector<quint16>(8, 12000));
+    {
+        TimedWriter adapter(line.masterDescriptor(), frame, 9, 16, 60);
+        QElapsedTimer waited;
+        waited.start();
+        while (!terminal.screen().contains(said) && waited.elapsed() < deadlineMs)
+            QTest::qWait(100);
+        // A machine that could not even write at steady ticks played no adapter.
+        if (!terminal.screen().contains(said) && adapter.lateShare() > 0.2) {
+            terminal.press("q");
+            QSKIP("the machine was too busy to play a 16 ms timer");
+        }
+        QVERIFY2(terminal.screen().contains(said), qPrintable(terminal.screen()));
+    }
+    {
+        TimedWriter receiver(line.masterDescriptor(), frame, 9, 0, 60);
+        QTRY_VERIFY_WITH_TIMEOUT(!terminal.screen().contains("frame times bunched"), deadlineMs);
+    }
+    terminal.press("q");
+    QTRY_VERIFY_WITH_TIMEOUT(terminal.screen().contains("status=0"), deadlineMs);
+    QVERIFY2(terminal.screen().contains("frame times are bunched by the adapter (reads about every 16 ms)"),
              qPrintable(terminal.screen()));
 }
 
