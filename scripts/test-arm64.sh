@@ -17,7 +17,7 @@ RUN_TESTS=(
     tst_microseconds tst_frameassembler tst_readpolicy tst_decoderstartup tst_capturereader
     tst_channellist tst_watchfigures tst_watchlayout
     tst_dispatch tst_rawview tst_tablewriter tst_tablefit tst_cellimages
-    tst_form tst_connection tst_endtoend tst_portloss tst_readpacing
+    tst_form tst_connection tst_endtoend tst_portloss
 )
 # Test functions left out of a test above, with the reason.
 declare -A LEAVE_OUT_FUNCTIONS=(
@@ -46,8 +46,9 @@ SKIPPED_TESTS=(
     # Tight timing, which qemu's slow first run of the code overruns: bytes
     # kept for a partial frame go stale after a short pause, so a frame split
     # over reads is judged early; the event loop may stall no more than half
-    # a second; a burst of packets is painted fewer than a quarter as often.
-    tst_reassembly tst_hostileline tst_painting
+    # a second; a burst of packets is painted fewer than a quarter as often;
+    # a busy line loses no frame (on a loaded machine qemu stalls mid-frame).
+    tst_reassembly tst_hostileline tst_painting tst_readpacing
     # Installs the build and starts the programs without qemu; the arm64
     # package is checked below.
     package
@@ -97,9 +98,11 @@ if [ -f "$build/CMakeCache.txt" ] && ! grep -q '^CMAKE_GENERATOR:INTERNAL=Ninja$
     rm -rf "$build"
 fi
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/aarch64-linux-gnu.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS=-Werror -DBUILD_TESTING=ON -DLINKSCOPE_QT_MAJOR=5 >/dev/null
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS=-Werror -DBUILD_TESTING=ON -DLINKSCOPE_QT_MAJOR=5 \
+    -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
 # The programs, what the package installs besides them, and the tests run
-# below: not the tests left out.
+# below: not the tests left out, which cpack does not build either (the
+# install does not depend on all).
 cmake --build "$build" -j"$(nproc)" --target linkscope linkscope-dump linkscope-send linkscope-plot linkscope_docs \
     "${RUN_TESTS[@]}"
 for program in linkscope linkscope-dump linkscope-send linkscope-plot; do
