@@ -9,7 +9,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-# The tests run under qemu, by CTest name: every test of the protocol
+# The tests run under qemu, by CTest name (each also the name of its build
+# target): every test of the protocol
 # library, the capture readers and the reading path, and the others that
 # pass under emulation.
 RUN_TESTS=(
