@@ -10,9 +10,8 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 # The tests run under qemu, by CTest name (each also the name of its build
-# target): every test of the protocol
-# library, the capture readers and the reading path, and the others that
-# pass under emulation.
+# target): every test of the protocol library, the capture readers and the
+# reading path, and the others that pass under emulation.
 RUN_TESTS=(
     tst_crc16 tst_mpx tst_nordax tst_hott tst_spektrum tst_families tst_gapframing tst_encoders
     tst_microseconds tst_frameassembler tst_readpolicy tst_decoderstartup tst_capturereader
