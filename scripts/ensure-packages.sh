@@ -12,7 +12,10 @@ ensure_packages() {
     local sudo=()
     [ "$(id -u)" -eq 0 ] || sudo=(sudo)
     "${sudo[@]}" apt-get update -q
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+    # Never removes a package to make room, and waits for another install
+    # to finish rather than fail.
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends --no-remove \
+        -o DPkg::Lock::Timeout=600 "${missing[@]}"
 }
 
 # The Qt major version comes from LINKSCOPE_QT_MAJOR (5, the default, or 6).
