@@ -17,6 +17,7 @@ struct Candidate
     int good = 0;            // one of them whose CRC matches
     const FamilyDescriptor *goodFamily = nullptr;
     bool incomplete = false; // bytes that have not come yet may still make a frame
+    bool arriving = false;   // one no longer than receivers send, worth waiting for
 };
 
 // final: no more bytes are coming, so a frame that needs them is none.
@@ -27,11 +28,12 @@ struct Candidate
     Candidate c;
     bool undecided = false;
     const int count = set.candidates(data, available, c.lengths, c.families, undecided);
-    c.incomplete = undecided && !final;
+    c.incomplete = c.arriving = undecided && !final;
     for (int i = 0; i < count; ++i) {
         const int length = c.lengths[i];
         if (length > available) {
             c.incomplete = c.incomplete || !final;
+            c.arriving = c.arriving || (!final && length <= set.longestSent());
             continue;
         }
         c.families[c.count] = c.families[i];
@@ -85,17 +87,97 @@ quint8 familyIndexOf(const FamilyDescriptor *family)
 
 constexpr int notYetKnown = 0;
 
+// Whether a frame with a matching check starts at pos: 1, 0, or -1 while
+// bytes still to come may make one.
+int goodFrameAt(const FamilySet &set, const char *data, int size, int pos, bool final)
+{
+    if (pos >= size)
+        return final ? 0 : -1;
+    const Candidate c = candidateAt(set, data + pos, size - pos, final);
+    return c.good > 0 ? 1 : c.arriving ? -1 : 0;
+}
+
+bool usualStart(const FamilyDescriptor *family, char first)
+{
+    return family->usualStartBytes.isEmpty() || family->usualStartBytes.contains(first);
+}
+
+// Whether a frame starting inside another, both with matching checks, is
+// the frame rather than the one it starts in. Firmware takes a frame that
+// another follows, and of CRSF frames those addressed as receivers send
+// them: an outer frame followed by another is kept; else an inner one
+// followed by another wins, and where neither is, one with a usual start
+// over one without. Each of outer and inner says 1 (followed), 0 or -1
+// (not known yet); returns 1, 0, or -1 while the answer depends on bytes
+// still to come.
+int innerWins(int outer, int inner, bool outerUsual, bool innerUsual)
+{
+    const auto wins = [&](int o, int i) { return o == 0 && (i == 1 || (i == 0 && innerUsual && !outerUsual)); };
+    bool some = false, all = true;
+    for (int o = 0; o <= 1; ++o) {
+        for (int i = 0; i <= 1; ++i) {
+            if ((outer >= 0 && o != outer) || (inner >= 0 && i != inner))
+                continue;
+            const bool w = wins(o, i);
+            some = some || w;
+            all = all && w;
+        }
+    }
+    return all ? 1 : some ? -1 : 0;
+}
+
+// What to make of a frame with a matching check at pos, of length bytes:
+// take it (returns pos), give way to a frame that starts inside it and wins
+// over it (returns where that starts), or wait for bytes that may tell
+// (returns -1). A frame followed by another is taken at once; only one that
+// is not is weighed against the frames starting inside it.
+int settleGoodFrame(const FamilySet &set, const char *data, int size, int pos, int length,
+                    const FamilyDescriptor *family, bool final)
+{
+    const int followed = goodFrameAt(set, data, size, pos + length, final);
+    if (followed == 1)
+        return pos;
+    const bool usual = usualStart(family, data[pos]);
+    for (int q = pos + 1; q < pos + length; ++q) {
+        const Candidate inner = candidateAt(set, data + q, size - q, final);
+        if (inner.good > 0) {
+            const int verdict = innerWins(followed, goodFrameAt(set, data, size, q + inner.good, final), usual,
+                                          usualStart(inner.goodFamily, data[q]));
+            if (verdict != 0)
+                return verdict > 0 ? q : -1;
+        } else if (inner.arriving && family->shortCheck) {
+            // It may yet pass its check and win over a frame that noise
+            // passes as often as an 8-bit check lets it.
+            return -1;
+        }
+    }
+    return pos;
+}
+
+constexpr int weighing = -2;
+
 // Where a frame with a matching CRC starts inside the span of a frame at pos
 // whose own CRC failed: then the failed one was cut short, and the good one
-// is the frame. -1 where none does, notYetKnown while one may still arrive.
+// is the frame, unless its check is short, another good frame follows the
+// failed one and none the good one, which then passed by chance inside a
+// damaged frame. -1
+// where none does, notYetKnown while one may still arrive, weighing while
+// bytes still to come tell which of the two is the frame.
 int goodFrameInside(const FamilySet &set, const char *data, int size, int pos, int length, int checkedEnd,
                     bool final)
 {
     bool arriving = false;
+    const int followed = goodFrameAt(set, data, size, pos + length, final);
     for (int q = pos + 1; q < pos + length; ++q) {
         const Candidate inner = candidateAt(set, data + q, size - q, final);
-        if (inner.good > 0)
-            return q;
+        if (inner.good > 0) {
+            const int innerFollowed = goodFrameAt(set, data, size, q + inner.good, final);
+            if (!inner.goodFamily->shortCheck || followed == 0 || innerFollowed == 1)
+                return q;
+            if (followed < 0 || innerFollowed < 0)
+                return weighing;
+            continue;
+        }
         arriving = arriving || inner.incomplete;
     }
     // A frame still arriving would overlap any complete frame behind the
@@ -264,8 +346,8 @@ void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)
             const int length = lengthAtSync(here.lengths, here.count);
             const int inside =
                 length > 0 ? goodFrameInside(*families, data, size, pos, length, checkedBefore, final) : -1;
-            if (inside == notYetKnown) {
-                checkedEnd = size - pos;
+            if (inside == notYetKnown || inside == weighing) {
+                checkedEnd = inside == notYetKnown ? size - pos : 0;
                 break;
             }
             if (inside > 0) {
@@ -298,6 +380,16 @@ void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)
                 continue;
         }
 
+        if (here.good > 0) {
+            const int settled = settleGoodFrame(*families, data, size, pos, here.good, here.goodFamily, final);
+            if (settled < 0)
+                break;
+            if (settled > pos) {
+                stray += settled - pos;
+                pos = settled;
+                continue;
+            }
+        }
         if (take > 0) {
             if (pos != shownAt || take != shownLength)
                 found.append({QByteArray(data + pos, take), keptOffset + pos, here.good > 0,
@@ -313,6 +405,15 @@ void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)
             if (next < 0) {
                 checkedEnd = size - pos;
                 break;
+            }
+            // Unless another follows the complete one, the frame still
+            // arriving may pass its check and win over it, where that one's
+            // check is short.
+            if (here.arriving) {
+                const Candidate there = candidateAt(*families, data + next, size - next, final);
+                if (there.goodFamily->shortCheck
+                    && goodFrameAt(*families, data, size, next + there.good, final) != 1)
+                    break;
             }
             stray += next - pos;
             pos = next;
