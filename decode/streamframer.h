@@ -8,6 +8,7 @@
 #include "decode/families/familyset.h"
 #include "decode/frameassembler.h"
 
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -59,7 +60,12 @@ private:
     qint64 untimedFrames = 0;
 };
 
-// The frame assembler's interface, over families of both kinds.
+// The frame assembler's interface, over families of both kinds. Where
+// several framers look at the same bytes, a byte still belongs to at most
+// one frame: of frames that overlap, the one in a chain of its framer's
+// good frames (one ending where it starts, one starting where it ends)
+// wins, else one whose check passed, else the earlier. So every byte read
+// is in a frame, stray or kept.
 class StreamFramer
 {
 public:
@@ -77,7 +83,9 @@ public:
     void stillArriving(qint64 nowMs);
     void clear();
 
-    int keptBytes() const { return int(bytesFed() - settled()); }
+    // Bytes not settled yet: kept by a framer, or in frames that wait to
+    // be weighed against others.
+    int keptBytes() const;
     qint64 bytesFed() const { return fed; }
     qint64 strayBytes() const;
     // Frames of families without a checksum found without a quiet before them.
@@ -85,13 +93,31 @@ public:
     bool findsByGap() const { return !gapFramers.empty(); }
 
 private:
+    // A frame one framer found, until no other can find one over its bytes
+    // or it has been weighed against those that did.
+    struct Pending
+    {
+        AssembledFrame frame;
+        int framer;      // 0 the assembler, else 1 + the gap framer's index
+        int before = 0;  // 1 where a good frame of its framer ends where it starts
+        int after = -1;  // 1 where one starts where it ends, 0 where none does, -1 not known yet
+        qint64 end() const { return frame.offset + frame.bytes.size(); }
+    };
+
+    int framers() const { return int(gapFramers.size()) + 1; }
     qint64 settled() const;
-    QVector<AssembledFrame> release(QVector<AssembledFrame> &&found, bool all);
+    qint64 settledBy(int framer) const;
+    void add(const QVector<AssembledFrame> &found, int framer);
+    // The framer whose waiting frame starts first, from, or -1.
+    int firstWaiting(int from = 0, int except = -1) const;
+    QVector<AssembledFrame> release(bool all);
+    void giveOut(QVector<AssembledFrame> &out, const AssembledFrame &frame);
 
     std::unique_ptr<FamilySet> checked;
     std::unique_ptr<FrameAssembler> assembler;
     std::vector<std::unique_ptr<GapFramer>> gapFramers;
-    QVector<AssembledFrame> waiting; // found, until no framer can find an earlier one
+    std::vector<std::deque<Pending>> waiting; // by framer, each in stream order
+    std::vector<qint64> lastGoodEnd;          // by framer: where its last good frame ended, -1 after a failed one
     qint64 fed = 0;
     qint64 coveredTo = 0; // the end of the last frame given out
     qint64 strayBetween = 0;

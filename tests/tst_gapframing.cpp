@@ -24,6 +24,8 @@ private slots:
     void damaged_data();
     void damaged();
     void randomBytes();
+    void everyFamilyLookedFor_data();
+    void everyFamilyLookedFor();
 };
 
 namespace {
@@ -330,6 +332,58 @@ void tst_GapFraming::randomBytes()
         }
     }
     QVERIFY2(falseFrames <= megabytes, qPrintable(QString::number(falseFrames)));
+}
+
+void tst_GapFraming::everyFamilyLookedFor_data()
+{
+    QTest::addColumn<QString>("family");
+    QTest::addColumn<int>("read"); // bytes a read, 0: all in one
+    for (const char *family : {"sbus", "dsm", "srxl2", "crsf", "ghst"}) {
+        QTest::newRow(qPrintable(QStringLiteral("%1 in one read").arg(family))) << family << 0;
+        QTest::newRow(qPrintable(QStringLiteral("%1 in reads of 7").arg(family))) << family << 7;
+    }
+}
+
+// A byte belongs to at most one frame: a stream of one family, looked for
+// with every family, as --family auto does, gives its own frames and no
+// other, whatever frames of other families its bytes also read as (SBUS's
+// end byte and the next header pass as a CRSF frame one time in 256), and
+// the frames' bytes with the stray ones are the bytes read.
+void tst_GapFraming::everyFamilyLookedFor()
+{
+    QFETCH(QString, family);
+    QFETCH(int, read);
+    const FamilyDescriptor *row = familyNamed(family);
+    QRandomGenerator random(37);
+    QByteArray stream;
+    QVector<qint64> written;
+    for (int i = 0; i < 20000; ++i) {
+        FrameRequest request;
+        request.index = i;
+        for (int k = 0; k < row->defaultChannels; ++k) {
+            const MicrosecondRange range = row->usRange(k);
+            request.wire << row->wireFor(k, range.lowest + int(random.bounded(range.highest - range.lowest + 1)));
+        }
+        written << stream.size();
+        stream += row->encode(request);
+    }
+    StreamFramer framer(allFamilies());
+    QVector<AssembledFrame> found;
+    for (int at = 0; at < stream.size(); at += read ? read : int(stream.size()))
+        found += framer.feed(stream.mid(at, read ? read : int(stream.size())));
+    found += framer.flush();
+    QStringList others;
+    QVector<qint64> offsets;
+    qint64 framed = 0;
+    for (const AssembledFrame &frame : qAsConst(found)) {
+        if (frame.family() != row)
+            others << QStringLiteral("%1 at %2").arg(QLatin1String(frame.family()->name)).arg(frame.offset);
+        offsets << frame.offset;
+        framed += frame.bytes.size();
+    }
+    QCOMPARE(others.mid(0, 5), QStringList());
+    QCOMPARE(offsets, written);
+    QCOMPARE(framed + framer.strayBytes(), qint64(stream.size()));
 }
 
 QTEST_GUILESS_MAIN(tst_GapFraming)
