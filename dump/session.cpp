@@ -8,6 +8,7 @@
 #include "dump/framesink.h"
 #include "dump/output.h"
 #include "dump/source.h"
+#include "serial/earlierinput.h"
 #include "serial/linesettings.h"
 #include "serial/portaccess.h"
 
@@ -576,12 +577,19 @@ int Session::readStream(int fd)
 
 int Session::readPort(const QString &device)
 {
+    // Bytes a terminal took in as typed text before now are no frames.
+    const EarlierInput earlier(QFile::encodeName(device));
     QSerialPort port;
     port.setPortName(device);
     if (!port.open(QIODevice::ReadOnly)) {
         complain(QStringLiteral("cannot open %1: %2").arg(options.source, openFailureReason(port, device)));
         return 1;
     }
+    if (earlier.dropped() > 0)
+        complain(QStringLiteral("dropped %1 bytes that waited in %2 before it was opened: its terminal settings "
+                                "then (canonical mode) may have changed them")
+                     .arg(earlier.dropped())
+                     .arg(options.source));
     if (options.autoDetect) {
         const int status = findFamily(port);
         if (status != 0 || stopNow())
