@@ -97,6 +97,31 @@ int goodFrameAt(const FamilySet &set, const char *data, int size, int pos, bool 
     return c.good > 0 ? 1 : c.arriving ? -1 : 0;
 }
 
+// Whether another frame follows one of family and length bytes that ends
+// at pos: a frame with a matching check, or a damaged one of the same
+// family and length that such a frame follows, as in a stream of like
+// frames with a damaged one in it. 1, 0, or -1 while bytes still to come
+// may tell.
+int followedAt(const FamilySet &set, const char *data, int size, int pos, const FamilyDescriptor *family, int length,
+               bool final)
+{
+    if (pos >= size)
+        return final ? 0 : -1;
+    const Candidate c = candidateAt(set, data + pos, size - pos, final);
+    if (c.good > 0)
+        return 1;
+    bool unknown = c.arriving;
+    for (int i = 0; i < c.count; ++i) {
+        if (c.lengths[i] != length || c.families[i] != family)
+            continue;
+        const int next = goodFrameAt(set, data, size, pos + length, final);
+        if (next == 1)
+            return 1;
+        unknown = unknown || next < 0;
+    }
+    return unknown ? -1 : 0;
+}
+
 bool usualStart(const FamilyDescriptor *family, char first)
 {
     return family->usualStartBytes.isEmpty() || family->usualStartBytes.contains(first);
@@ -134,14 +159,14 @@ int innerWins(int outer, int inner, bool outerUsual, bool innerUsual)
 int settleGoodFrame(const FamilySet &set, const char *data, int size, int pos, int length,
                     const FamilyDescriptor *family, bool final)
 {
-    const int followed = goodFrameAt(set, data, size, pos + length, final);
+    const int followed = followedAt(set, data, size, pos + length, family, length, final);
     if (followed == 1)
         return pos;
     const bool usual = usualStart(family, data[pos]);
     for (int q = pos + 1; q < pos + length; ++q) {
         const Candidate inner = candidateAt(set, data + q, size - q, final);
         if (inner.good > 0) {
-            const int verdict = innerWins(followed, goodFrameAt(set, data, size, q + inner.good, final), usual,
+            const int verdict = innerWins(followed, followedAt(set, data, size, q + inner.good, inner.goodFamily, inner.good, final), usual,
                                           usualStart(inner.goodFamily, data[q]));
             if (verdict != 0)
                 return verdict > 0 ? q : -1;
@@ -158,21 +183,21 @@ constexpr int weighing = -2;
 
 // Where a frame with a matching CRC starts inside the span of a frame at pos
 // whose own CRC failed: then the failed one was cut short, and the good one
-// is the frame, unless its check is short, another good frame follows the
-// failed one and none the good one, which then passed by chance inside a
-// damaged frame. -1
+// is the frame, unless its check is short, the failed one is of the family
+// of the frame before it, another good frame follows it and none the good
+// one, which then passed by chance inside a damaged frame. -1
 // where none does, notYetKnown while one may still arrive, weighing while
 // bytes still to come tell which of the two is the frame.
-int goodFrameInside(const FamilySet &set, const char *data, int size, int pos, int length, int checkedEnd,
-                    bool final)
+int goodFrameInside(const FamilySet &set, const char *data, int size, int pos, int length,
+                    const FamilyDescriptor *family, bool likeLast, int checkedEnd, bool final)
 {
     bool arriving = false;
-    const int followed = goodFrameAt(set, data, size, pos + length, final);
+    const int followed = followedAt(set, data, size, pos + length, family, length, final);
     for (int q = pos + 1; q < pos + length; ++q) {
         const Candidate inner = candidateAt(set, data + q, size - q, final);
         if (inner.good > 0) {
-            const int innerFollowed = goodFrameAt(set, data, size, q + inner.good, final);
-            if (!inner.goodFamily->shortCheck || followed == 0 || innerFollowed == 1)
+            const int innerFollowed = followedAt(set, data, size, q + inner.good, inner.goodFamily, inner.good, final);
+            if (!inner.goodFamily->shortCheck || !likeLast || followed == 0 || innerFollowed == 1)
                 return q;
             if (followed < 0 || innerFollowed < 0)
                 return weighing;
@@ -278,6 +303,7 @@ void FrameAssembler::realign(int frameLength, qint64 nowMs)
     syncAt = 0;
     shownAt = -1;
     lastLength = frameLength;
+    lastFamily = nullptr;
     lastByteAt = nowMs;
 }
 
@@ -344,8 +370,10 @@ void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)
             // In step with the stream, but the CRC fails: a damaged frame,
             // unless it was cut short and a good frame starts inside it.
             const int length = lengthAtSync(here.lengths, here.count);
-            const int inside =
-                length > 0 ? goodFrameInside(*families, data, size, pos, length, checkedBefore, final) : -1;
+            const FamilyDescriptor *family = length > 0 ? familyOfLength(here, length, data + pos) : nullptr;
+            const int inside = length > 0 ? goodFrameInside(*families, data, size, pos, length, family,
+                                                            family == lastFamily, checkedBefore, final)
+                                          : -1;
             if (inside == notYetKnown || inside == weighing) {
                 checkedEnd = inside == notYetKnown ? size - pos : 0;
                 break;
@@ -375,6 +403,7 @@ void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)
                 pos += length;
                 syncAt = pos;
                 lastLength = length;
+                lastFamily = family;
             }
             if (chained > 0)
                 continue;
@@ -391,13 +420,14 @@ void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)
             }
         }
         if (take > 0) {
+            const FamilyDescriptor *family = here.good > 0 ? here.goodFamily : familyOfLength(here, take, data + pos);
             if (pos != shownAt || take != shownLength)
                 found.append({QByteArray(data + pos, take), keptOffset + pos, here.good > 0,
-                              here.good > 0 && isFailsafeFrame(data + pos, take),
-                              familyIndexOf(here.good > 0 ? here.goodFamily : familyOfLength(here, take, data + pos))});
+                              here.good > 0 && isFailsafeFrame(data + pos, take), familyIndexOf(family)});
             pos += take;
             syncAt = pos;
             lastLength = take;
+            lastFamily = family;
         } else if (here.incomplete) {
             // A frame that is still arriving must not hold back a complete
             // one behind it, as when noise looks like the start of a long frame.
@@ -412,7 +442,7 @@ void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)
             if (here.arriving) {
                 const Candidate there = candidateAt(*families, data + next, size - next, final);
                 if (there.goodFamily->shortCheck
-                    && goodFrameAt(*families, data, size, next + there.good, final) != 1)
+                    && followedAt(*families, data, size, next + there.good, there.goodFamily, there.good, final) != 1)
                     break;
             }
             stray += next - pos;

@@ -191,7 +191,8 @@ StreamFramer::StreamFramer(const QVector<const FamilyDescriptor *> &families)
         checked = std::make_unique<FamilySet>(withChecksum);
         assembler = std::make_unique<FrameAssembler>(*checked);
     }
-    lastGoodEnd.assign(size_t(framers()), -1);
+    lastEnd.assign(size_t(framers()), -1);
+    lastChain.assign(size_t(framers()), 0);
     waiting.resize(size_t(framers()));
 }
 
@@ -237,14 +238,16 @@ int StreamFramer::keptBytes() const
 void StreamFramer::add(const QVector<AssembledFrame> &found, int framer)
 {
     std::deque<Pending> &queue = waiting[size_t(framer)];
-    qint64 &last = lastGoodEnd[size_t(framer)];
+    qint64 &end = lastEnd[size_t(framer)];
+    int &chain = lastChain[size_t(framer)];
     for (const AssembledFrame &frame : found) {
         // The framer's frame before this one learns what follows it.
         if (!queue.empty() && queue.back().after < 0)
             queue.back().after = queue.back().end() == frame.offset && frame.crcOk ? 1 : 0;
         Pending pending{frame, framer};
-        pending.before = last == frame.offset ? 1 : 0;
-        last = frame.crcOk ? frame.offset + frame.bytes.size() : -1;
+        pending.before = end == frame.offset ? chain : 0;
+        chain = qMin(chainCounted, pending.before + (frame.crcOk ? 1 : 0));
+        end = frame.offset + frame.bytes.size();
         queue.push_back(pending);
     }
 }
@@ -267,8 +270,11 @@ QVector<AssembledFrame> StreamFramer::release(bool all)
             queue.back().after = 0;
     }
     const qint64 until = all ? fed : settled();
+    // How seldom bytes pass for a frame by chance: a 16-bit check, then the
+    // rules of SBUS and DSM, then an 8-bit check, then none.
     const auto strength = [](const Pending &p) {
-        return p.frame.crcOk ? (p.frame.family()->framing == FamilyDescriptor::ByChecksum ? 2 : 1) : 0;
+        const FamilyDescriptor *family = p.frame.family();
+        return !p.frame.crcOk ? 0 : family->framing == FamilyDescriptor::ByGap ? 2 : family->shortCheck ? 1 : 3;
     };
     QVector<AssembledFrame> out;
     for (int framer = firstWaiting(); framer >= 0; framer = firstWaiting()) {
@@ -358,7 +364,8 @@ void StreamFramer::clear()
         framer->clear();
     for (std::deque<Pending> &queue : waiting)
         queue.clear();
-    std::fill(lastGoodEnd.begin(), lastGoodEnd.end(), -1);
+    std::fill(lastEnd.begin(), lastEnd.end(), -1);
+    std::fill(lastChain.begin(), lastChain.end(), 0);
     coveredTo = fed;
 }
 

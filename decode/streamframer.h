@@ -62,10 +62,10 @@ private:
 
 // The frame assembler's interface, over families of both kinds. Where
 // several framers look at the same bytes, a byte still belongs to at most
-// one frame: of frames that overlap, the one in a chain of its framer's
-// good frames (one ending where it starts, one starting where it ends)
-// wins, else one whose check passed, else the earlier. So every byte read
-// is in a frame, stray or kept.
+// one frame: of frames that overlap, the one in the longer chain of its
+// framer's good frames (back to back before it, and the one right after)
+// wins, else the one that passes by chance more seldom, else the earlier.
+// So every byte read is in a frame, stray or kept.
 class StreamFramer
 {
 public:
@@ -98,11 +98,14 @@ private:
     struct Pending
     {
         AssembledFrame frame;
-        int framer;      // 0 the assembler, else 1 + the gap framer's index
-        int before = 0;  // 1 where a good frame of its framer ends where it starts
-        int after = -1;  // 1 where one starts where it ends, 0 where none does, -1 not known yet
+        int framer;     // 0 the assembler, else 1 + the gap framer's index
+        int before = 0; // good frames of its framer back to back before it, up to chainCounted
+        int after = -1; // 1 where a good one starts where it ends, 0 where none does, -1 not known yet
         qint64 end() const { return frame.offset + frame.bytes.size(); }
     };
+    // A receiver's frames chain on and on; those bytes pass for by chance
+    // hardly ever reach a few.
+    static constexpr int chainCounted = 16;
 
     int framers() const { return int(gapFramers.size()) + 1; }
     qint64 settled() const;
@@ -117,7 +120,10 @@ private:
     std::unique_ptr<FrameAssembler> assembler;
     std::vector<std::unique_ptr<GapFramer>> gapFramers;
     std::vector<std::deque<Pending>> waiting; // by framer, each in stream order
-    std::vector<qint64> lastGoodEnd;          // by framer: where its last good frame ended, -1 after a failed one
+    // By framer: where its last frame ended, and the good frames back to
+    // back up to there (a damaged one among them breaks no chain).
+    std::vector<qint64> lastEnd;
+    std::vector<int> lastChain;
     qint64 fed = 0;
     qint64 coveredTo = 0; // the end of the last frame given out
     qint64 strayBetween = 0;
