@@ -337,53 +337,77 @@ void tst_GapFraming::randomBytes()
 void tst_GapFraming::everyFamilyLookedFor_data()
 {
     QTest::addColumn<QString>("family");
-    QTest::addColumn<int>("read"); // bytes a read, 0: all in one
-    for (const char *family : {"sbus", "dsm", "srxl2", "crsf", "ghst"}) {
-        QTest::newRow(qPrintable(QStringLiteral("%1 in one read").arg(family))) << family << 0;
-        QTest::newRow(qPrintable(QStringLiteral("%1 in reads of 7").arg(family))) << family << 7;
+    QTest::addColumn<bool>("damaged"); // one frame in ten
+    QTest::addColumn<int>("read");     // bytes a read, 0: all in one
+    for (const char *family : {"sbus", "dsm", "srxl2", "crsf", "ghst", "fport2"}) {
+        for (bool damaged : {false, true}) {
+            const QString name = QStringLiteral("%1%2").arg(family, damaged ? ", damaged" : "");
+            QTest::newRow(qPrintable(name + ", one read")) << family << damaged << 0;
+            QTest::newRow(qPrintable(name + ", reads of 7")) << family << damaged << 7;
+        }
     }
 }
 
 // A byte belongs to at most one frame: a stream of one family, looked for
-// with every family, as --family auto does, gives its own frames and no
-// other, whatever frames of other families its bytes also read as (SBUS's
-// end byte and the next header pass as a CRSF frame one time in 256), and
-// the frames' bytes with the stray ones are the bytes read.
+// with every family, as --family auto does, gives the frames it gives
+// looked for alone, whatever frames of other families its bytes also read
+// as (SBUS's end byte and the next header pass as a CRSF frame one time in
+// 256); other families' frames come only from the bytes of damaged frames,
+// and the frames' bytes with the stray ones are the bytes read.
 void tst_GapFraming::everyFamilyLookedFor()
 {
     QFETCH(QString, family);
+    QFETCH(bool, damaged);
     QFETCH(int, read);
     const FamilyDescriptor *row = familyNamed(family);
     QRandomGenerator random(37);
     QByteArray stream;
     QVector<qint64> written;
-    for (int i = 0; i < 20000; ++i) {
+    QVector<QPair<qint64, qint64>> damage; // from, to
+    for (int i = 0; i < 10000; ++i) {
         FrameRequest request;
         request.index = i;
         for (int k = 0; k < row->defaultChannels; ++k) {
             const MicrosecondRange range = row->usRange(k);
             request.wire << row->wireFor(k, range.lowest + int(random.bounded(range.highest - range.lowest + 1)));
         }
-        written << stream.size();
-        stream += row->encode(request);
+        QByteArray frame = row->encode(request);
+        if (damaged && i % 10 == 5) {
+            row->corrupt(frame, random);
+            damage.append({stream.size(), stream.size() + frame.size()});
+        } else {
+            written << stream.size();
+        }
+        stream += frame;
     }
-    StreamFramer framer(allFamilies());
-    QVector<AssembledFrame> found;
-    for (int at = 0; at < stream.size(); at += read ? read : int(stream.size()))
-        found += framer.feed(stream.mid(at, read ? read : int(stream.size())));
-    found += framer.flush();
+    const auto offsets = [&](const QVector<const FamilyDescriptor *> &families, QStringList &others) {
+        StreamFramer framer(families);
+        QVector<AssembledFrame> found;
+        for (int at = 0; at < stream.size(); at += read ? read : int(stream.size()))
+            found += framer.feed(stream.mid(at, read ? read : int(stream.size())));
+        found += framer.flush();
+        QVector<qint64> at;
+        qint64 framed = 0;
+        for (const AssembledFrame &frame : qAsConst(found)) {
+            const qint64 end = frame.offset + frame.bytes.size();
+            const bool inDamage = std::any_of(damage.cbegin(), damage.cend(), [&](const QPair<qint64, qint64> &d) {
+                return frame.offset < d.second && d.first < end;
+            });
+            if (frame.family() != row && !inDamage)
+                others << QStringLiteral("%1 at %2").arg(QLatin1String(frame.family()->name)).arg(frame.offset);
+            else if (frame.family() == row && frame.crcOk)
+                at << frame.offset;
+            framed += frame.bytes.size();
+        }
+        return framed + framer.strayBytes() == stream.size() ? at : QVector<qint64>{-1};
+    };
     QStringList others;
-    QVector<qint64> offsets;
-    qint64 framed = 0;
-    for (const AssembledFrame &frame : qAsConst(found)) {
-        if (frame.family() != row)
-            others << QStringLiteral("%1 at %2").arg(QLatin1String(frame.family()->name)).arg(frame.offset);
-        offsets << frame.offset;
-        framed += frame.bytes.size();
-    }
+    const QVector<qint64> alone = offsets({row}, others);
+    const QVector<qint64> every = offsets(allFamilies(), others);
     QCOMPARE(others.mid(0, 5), QStringList());
-    QCOMPARE(offsets, written);
-    QCOMPARE(framed + framer.strayBytes(), qint64(stream.size()));
+    QCOMPARE(every, alone);
+    if (!damaged)
+        QCOMPARE(every, written);
 }
 
 QTEST_GUILESS_MAIN(tst_GapFraming)
