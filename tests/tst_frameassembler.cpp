@@ -245,6 +245,28 @@ void tst_FrameAssembler::falseFrameCostsNoRealOne_data()
         ghostsFound << QStringLiteral("%1 ghst OK").arg(4 + 14 * i);
     QTest::newRow("false CRSF over three GHST frames") << zero + ghosts << ghostsFound << 4;
 
+    // The frame after the second is damaged, and 00 32 in the second starts
+    // a CRSF frame that passes its CRC and ends where the sixth starts.
+    // (Whole GHST frames inside it add nothing to its CRC: the search
+    // varies a byte before it and the damage.)
+    QVector<QByteArray> g;
+    for (int i = 0; i < 6; ++i)
+        g << frameOf("ghst", 200 * i + 70, i);
+    const quint8 crc2 = quint8(g[2].at(13));
+    g[1][4] = 0x00;
+    g[1][5] = 50;
+    for (int tries = 0; tries < 256 * 255; ++tries) {
+        g[1][3] = char(tries & 0xFF);
+        g[1][13] = char(crc8(g[1].mid(2, 11)));
+        g[2][13] = char(crc2 ^ (1 + tries / 256));
+        const QByteArray crsf = (g[1] + g[2] + g[3] + g[4]).mid(4, 52);
+        if (crc8(crsf.mid(2, 49)) == quint8(crsf.at(51)))
+            break;
+    }
+    QTest::newRow("false CRSF in a GHST frame that a damaged one follows")
+        << g[0] + g[1] + g[2] + g[3] + g[4] + g[5]
+        << QStringList{"0 ghst OK", "14 ghst OK", "28 ghst FALSE", "42 ghst OK", "56 ghst OK", "70 ghst OK"} << 0;
+
     // 00 02 00 00 passes as a CRSF frame (its CRC of 0x00 is 0x00) inside a
     // damaged frame that the stream's next frame follows.
     QByteArray holding = c1;

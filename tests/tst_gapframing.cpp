@@ -26,6 +26,8 @@ private slots:
     void randomBytes();
     void everyFamilyLookedFor_data();
     void everyFamilyLookedFor();
+    void overlapping_data();
+    void overlapping();
 };
 
 namespace {
@@ -408,6 +410,41 @@ void tst_GapFraming::everyFamilyLookedFor()
     QCOMPARE(every, alone);
     if (!damaged)
         QCOMPARE(every, written);
+}
+
+void tst_GapFraming::overlapping_data()
+{
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<QStringList>("frames");
+
+    // An SBUS frame between two damaged ones, and a CRSF frame from its end
+    // byte that passes its CRC: neither is in a chain, and CRSF's 8-bit
+    // check passes by chance more often than SBUS's rules do.
+    const QByteArray s0 = sbus({100}, 0), s2 = sbus({300}, 0), s4 = sbus({500}, 0);
+    QByteArray s1 = sbus({200}, 0), s3;
+    s1[24] = char(0xFF);
+    for (int value = 0; value < 2048; ++value) {
+        s3 = sbus({value, 1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000}, 0, 0xFF);
+        const QByteArray crsf = s2.right(1) + s3.left(16);
+        if (familyNamed(QStringLiteral("crsf"))->check(crsf.constData(), crsf.size()))
+            break;
+    }
+    QTest::newRow("SBUS between damaged frames") << s0 + s1 + s2 + s3 + s4 << QStringList{"0 sbus", "50 sbus", "100 sbus"};
+}
+
+// Of overlapping frames of two framers, the one that chains wins, else the
+// one that passes by chance more seldom.
+void tst_GapFraming::overlapping()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(QStringList, frames);
+    StreamFramer framer(allFamilies());
+    QVector<AssembledFrame> found = framer.feed(stream);
+    found += framer.flush();
+    QStringList seen;
+    for (const AssembledFrame &frame : qAsConst(found))
+        seen << QStringLiteral("%1 %2").arg(frame.offset).arg(QLatin1String(frame.family()->name));
+    QCOMPARE(seen, frames);
 }
 
 QTEST_GUILESS_MAIN(tst_GapFraming)
