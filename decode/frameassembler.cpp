@@ -151,6 +151,23 @@ int innerWins(int outer, int inner, bool outerUsual, bool innerUsual)
     return all ? 1 : some ? -1 : 0;
 }
 
+// Of lengths at pos whose checks all pass, as 0xA2 may start a 35-byte
+// MPX_V2 frame and an 18-byte Spektrum one, the one another frame follows.
+void preferFollowed(const FamilySet &set, const char *data, int size, int pos, Candidate &c, bool final)
+{
+    if (followedAt(set, data, size, pos + c.good, c.goodFamily, c.good, final) == 1)
+        return;
+    for (int i = 0; i < c.count; ++i) {
+        const int length = c.lengths[i];
+        if (length != c.good && c.families[i]->check(data + pos, length)
+            && followedAt(set, data, size, pos + length, c.families[i], length, final) == 1) {
+            c.good = length;
+            c.goodFamily = c.families[i];
+            return;
+        }
+    }
+}
+
 // What to make of a frame with a matching check at pos, of length bytes:
 // take it (returns pos), give way to a frame that starts inside it and wins
 // over it (returns where that starts), or wait for bytes that may tell
@@ -364,7 +381,9 @@ void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)
     const int checkedBefore = checkedEnd;
     checkedEnd = 0;
     while (pos < size) {
-        const Candidate here = candidateAt(*families, data + pos, size - pos, final);
+        Candidate here = candidateAt(*families, data + pos, size - pos, final);
+        if (here.good > 0 && here.count > 1)
+            preferFollowed(*families, data, size, pos, here, final);
         int take = here.good;
         if (take == 0 && !here.incomplete && pos == syncAt) {
             // In step with the stream, but the CRC fails: a damaged frame,
