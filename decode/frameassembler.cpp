@@ -171,11 +171,15 @@ void preferFollowed(const FamilySet &set, const char *data, int size, int pos, C
 // What to make of a frame with a matching check at pos, of length bytes:
 // take it (returns pos), give way to a frame that starts inside it and wins
 // over it (returns where that starts), or wait for bytes that may tell
-// (returns -1). A frame followed by another is taken at once; only one that
-// is not is weighed against the frames starting inside it.
+// (returns -1). A frame whose check is 16 bits, which bytes pass by chance
+// one time in 65536, and one followed by another are taken at once; only
+// one with an 8-bit check that is not is weighed against the frames
+// starting inside it.
 int settleGoodFrame(const FamilySet &set, const char *data, int size, int pos, int length,
                     const FamilyDescriptor *family, bool final)
 {
+    if (!family->shortCheck)
+        return pos;
     const int followed = followedAt(set, data, size, pos + length, family, length, final);
     if (followed == 1)
         return pos;
@@ -187,9 +191,8 @@ int settleGoodFrame(const FamilySet &set, const char *data, int size, int pos, i
                                           usualStart(inner.goodFamily, data[q]));
             if (verdict != 0)
                 return verdict > 0 ? q : -1;
-        } else if (inner.arriving && family->shortCheck) {
-            // It may yet pass its check and win over a frame that noise
-            // passes as often as an 8-bit check lets it.
+        } else if (inner.arriving) {
+            // It may yet pass its check and win.
             return -1;
         }
     }
