@@ -102,12 +102,15 @@ int goodFrameAt(const FamilySet &set, const char *data, int size, int pos, bool 
 // family and length that such a frame follows, as in a stream of like
 // frames with a damaged one in it. 1, 0, or -1 while bytes still to come
 // may tell.
+// seen, where given, gets what starts at pos, for the scan to go on with.
 int followedAt(const FamilySet &set, const char *data, int size, int pos, const FamilyDescriptor *family, int length,
-               bool final)
+               bool final, Candidate *seen = nullptr)
 {
     if (pos >= size)
         return final ? 0 : -1;
     const Candidate c = candidateAt(set, data + pos, size - pos, final);
+    if (seen)
+        *seen = c;
     if (c.good > 0)
         return 1;
     bool unknown = c.arriving;
@@ -176,11 +179,12 @@ void preferFollowed(const FamilySet &set, const char *data, int size, int pos, C
 // one with an 8-bit check that is not is weighed against the frames
 // starting inside it.
 int settleGoodFrame(const FamilySet &set, const char *data, int size, int pos, int length,
-                    const FamilyDescriptor *family, bool final)
+                    const FamilyDescriptor *family, bool final, Candidate &next, int &nextAt)
 {
     if (!family->shortCheck)
         return pos;
-    const int followed = followedAt(set, data, size, pos + length, family, length, final);
+    const int followed = followedAt(set, data, size, pos + length, family, length, final, &next);
+    nextAt = pos + length < size ? pos + length : -1;
     if (followed == 1)
         return pos;
     const bool usual = usualStart(family, data[pos]);
@@ -383,8 +387,11 @@ void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)
     int pos = 0;
     const int checkedBefore = checkedEnd;
     checkedEnd = 0;
+    Candidate next;
+    int nextAt = -1;
     while (pos < size) {
-        Candidate here = candidateAt(*families, data + pos, size - pos, final);
+        // What settling the frame before looked at already.
+        Candidate here = pos == nextAt ? next : candidateAt(*families, data + pos, size - pos, final);
         if (here.good > 0 && here.count > 1)
             preferFollowed(*families, data, size, pos, here, final);
         int take = here.good;
@@ -432,7 +439,8 @@ void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)
         }
 
         if (here.good > 0) {
-            const int settled = settleGoodFrame(*families, data, size, pos, here.good, here.goodFamily, final);
+            const int settled =
+                settleGoodFrame(*families, data, size, pos, here.good, here.goodFamily, final, next, nextAt);
             if (settled < 0)
                 break;
             if (settled > pos) {

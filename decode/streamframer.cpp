@@ -254,9 +254,14 @@ void StreamFramer::add(const QVector<AssembledFrame> &found, int framer)
 
 void StreamFramer::giveOut(QVector<AssembledFrame> &out, const AssembledFrame &frame)
 {
+    count(frame);
+    out.append(frame);
+}
+
+void StreamFramer::count(const AssembledFrame &frame)
+{
     strayBetween += qMax<qint64>(0, frame.offset - coveredTo);
     coveredTo = qMax(coveredTo, frame.offset + frame.bytes.size());
-    out.append(frame);
 }
 
 // Frames go out in stream order, each once no framer can find another over
@@ -316,8 +321,10 @@ QVector<AssembledFrame> StreamFramer::feed(const QByteArray &bytes, qint64 nowMs
         else
             gapFramers.front()->feed(bytes.constData(), bytes.size(), quietMs, more);
         for (const AssembledFrame &frame : qAsConst(more))
-            giveOut(found, frame);
-        return found;
+            count(frame);
+        if (found.isEmpty())
+            return more;
+        return found += more;
     }
     if (assembler)
         add(assembler->feed(bytes, nowMs), 0);

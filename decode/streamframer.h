@@ -115,6 +115,8 @@ private:
     int firstWaiting(int from = 0, int except = -1) const;
     QVector<AssembledFrame> release(bool all);
     void giveOut(QVector<AssembledFrame> &out, const AssembledFrame &frame);
+    // Counts the stray bytes before a frame given out.
+    void count(const AssembledFrame &frame);
 
     std::unique_ptr<FamilySet> checked;
     std::unique_ptr<FrameAssembler> assembler;
