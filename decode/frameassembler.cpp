@@ -101,8 +101,7 @@ int goodFrameAt(const FamilySet &set, const char *data, int size, int pos, bool 
 // at pos: a frame with a matching check, or a damaged one of the same
 // family and length that such a frame follows, as in a stream of like
 // frames with a damaged one in it. 1, 0, or -1 while bytes still to come
-// may tell.
-// seen, where given, gets what starts at pos, for the scan to go on with.
+// may tell. seen, where given, gets what starts at pos.
 int followedAt(const FamilySet &set, const char *data, int size, int pos, const FamilyDescriptor *family, int length,
                bool final, Candidate *seen = nullptr)
 {
@@ -177,22 +176,23 @@ void preferFollowed(const FamilySet &set, const char *data, int size, int pos, C
 // (returns -1). A frame whose check is 16 bits, which bytes pass by chance
 // one time in 65536, and one followed by another are taken at once; only
 // one with an 8-bit check that is not is weighed against the frames
-// starting inside it.
+// starting inside it. seen and seenAt get what starts where it ends.
 int settleGoodFrame(const FamilySet &set, const char *data, int size, int pos, int length,
-                    const FamilyDescriptor *family, bool final, Candidate &next, int &nextAt)
+                    const FamilyDescriptor *family, bool final, Candidate &seen, int &seenAt)
 {
     if (!family->shortCheck)
         return pos;
-    const int followed = followedAt(set, data, size, pos + length, family, length, final, &next);
-    nextAt = pos + length < size ? pos + length : -1;
+    const int followed = followedAt(set, data, size, pos + length, family, length, final, &seen);
+    seenAt = pos + length < size ? pos + length : -1;
     if (followed == 1)
         return pos;
     const bool usual = usualStart(family, data[pos]);
     for (int q = pos + 1; q < pos + length; ++q) {
         const Candidate inner = candidateAt(set, data + q, size - q, final);
         if (inner.good > 0) {
-            const int verdict = innerWins(followed, followedAt(set, data, size, q + inner.good, inner.goodFamily, inner.good, final), usual,
-                                          usualStart(inner.goodFamily, data[q]));
+            const int innerFollowed =
+                followedAt(set, data, size, q + inner.good, inner.goodFamily, inner.good, final);
+            const int verdict = innerWins(followed, innerFollowed, usual, usualStart(inner.goodFamily, data[q]));
             if (verdict != 0)
                 return verdict > 0 ? q : -1;
         } else if (inner.arriving) {
@@ -209,9 +209,9 @@ constexpr int weighing = -2;
 // whose own CRC failed: then the failed one was cut short, and the good one
 // is the frame, unless its check is short, the failed one is of the family
 // of the frame before it, another good frame follows it and none the good
-// one, which then passed by chance inside a damaged frame. -1
-// where none does, notYetKnown while one may still arrive, weighing while
-// bytes still to come tell which of the two is the frame.
+// one, which then passed by chance inside a damaged frame. -1 where none
+// does, notYetKnown while one may still arrive, weighing while bytes still
+// to come tell which of the two is the frame.
 int goodFrameInside(const FamilySet &set, const char *data, int size, int pos, int length,
                     const FamilyDescriptor *family, bool likeLast, int checkedEnd, bool final)
 {
@@ -220,7 +220,8 @@ int goodFrameInside(const FamilySet &set, const char *data, int size, int pos, i
     for (int q = pos + 1; q < pos + length; ++q) {
         const Candidate inner = candidateAt(set, data + q, size - q, final);
         if (inner.good > 0) {
-            const int innerFollowed = followedAt(set, data, size, q + inner.good, inner.goodFamily, inner.good, final);
+            const int innerFollowed =
+                followedAt(set, data, size, q + inner.good, inner.goodFamily, inner.good, final);
             if (!inner.goodFamily->shortCheck || !likeLast || followed == 0 || innerFollowed == 1)
                 return q;
             if (followed < 0 || innerFollowed < 0)
@@ -387,11 +388,11 @@ void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)
     int pos = 0;
     const int checkedBefore = checkedEnd;
     checkedEnd = 0;
-    Candidate next;
-    int nextAt = -1;
+    Candidate seen;
+    int seenAt = -1;
     while (pos < size) {
         // What settling the frame before looked at already.
-        Candidate here = pos == nextAt ? next : candidateAt(*families, data + pos, size - pos, final);
+        Candidate here = pos == seenAt ? seen : candidateAt(*families, data + pos, size - pos, final);
         if (here.good > 0 && here.count > 1)
             preferFollowed(*families, data, size, pos, here, final);
         int take = here.good;
@@ -440,7 +441,7 @@ void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)
 
         if (here.good > 0) {
             const int settled =
-                settleGoodFrame(*families, data, size, pos, here.good, here.goodFamily, final, next, nextAt);
+                settleGoodFrame(*families, data, size, pos, here.good, here.goodFamily, final, seen, seenAt);
             if (settled < 0)
                 break;
             if (settled > pos) {

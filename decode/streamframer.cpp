@@ -216,10 +216,10 @@ qint64 StreamFramer::settled() const
     return at;
 }
 
-int StreamFramer::firstWaiting(int from, int except) const
+int StreamFramer::firstWaiting(int except) const
 {
     int first = -1;
-    for (int framer = from; framer < framers(); ++framer) {
+    for (int framer = 0; framer < framers(); ++framer) {
         const std::deque<Pending> &queue = waiting[size_t(framer)];
         if (framer != except && !queue.empty()
             && (first < 0 || queue.front().frame.offset < waiting[size_t(first)].front().frame.offset))
@@ -288,7 +288,7 @@ QVector<AssembledFrame> StreamFramer::release(bool all)
         if (first.end() > until)
             break;
         // Frames of one framer never overlap: a rival is another's.
-        const int other = firstWaiting(0, framer);
+        const int other = firstWaiting(framer);
         if (other < 0 || waiting[size_t(other)].front().frame.offset >= first.end()) {
             giveOut(out, first.frame);
             queue.pop_front();

@@ -111,8 +111,8 @@ private:
     qint64 settled() const;
     qint64 settledBy(int framer) const;
     void add(const QVector<AssembledFrame> &found, int framer);
-    // The framer whose waiting frame starts first, from, or -1.
-    int firstWaiting(int from = 0, int except = -1) const;
+    // The framer whose waiting frame starts first, but except, or -1.
+    int firstWaiting(int except = -1) const;
     QVector<AssembledFrame> release(bool all);
     void giveOut(QVector<AssembledFrame> &out, const AssembledFrame &frame);
     // Counts the stray bytes before a frame given out.

@@ -114,7 +114,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray &bytes = all.bytes;
     const bool timed = all.times.size() == bytes.size();
     // The quiet before byte i, less a byte's time at 115200 baud.
-    const auto quiet = [&](int i) { return timed && i > 0 ? (all.times.at(i) - all.times.at(i - 1)) * 1000 - 0.087 : -1.0; };
+    const auto quiet = [&](int i) {
+        return timed && i > 0 ? (all.times.at(i) - all.times.at(i - 1)) * 1000 - 0.087 : -1.0;
+    };
     StreamFramer framer(allFamilies());
     QVector<AssembledFrame> frames;
     for (int from = 0; from < bytes.size();) {

@@ -429,7 +429,8 @@ void tst_GapFraming::overlapping_data()
         if (familyNamed(QStringLiteral("crsf"))->check(crsf.constData(), crsf.size()))
             break;
     }
-    QTest::newRow("SBUS between damaged frames") << s0 + s1 + s2 + s3 + s4 << QStringList{"0 sbus", "50 sbus", "100 sbus"};
+    QTest::newRow("SBUS between damaged frames")
+        << s0 + s1 + s2 + s3 + s4 << QStringList{"0 sbus", "50 sbus", "100 sbus"};
 }
 
 // Of overlapping frames of two framers, the one that chains wins, else the
