@@ -17,6 +17,7 @@ struct Candidate
     int good = 0;            // one of them whose CRC matches
     const FamilyDescriptor *goodFamily = nullptr;
     bool incomplete = false; // bytes that have not come yet may still make a frame
+    bool arriving = false;   // one no longer than receivers send, worth waiting for
 };
 
 // final: no more bytes are coming, so a frame that needs them is none.
@@ -27,11 +28,12 @@ struct Candidate
     Candidate c;
     bool undecided = false;
     const int count = set.candidates(data, available, c.lengths, c.families, undecided);
-    c.incomplete = undecided && !final;
+    c.incomplete = c.arriving = undecided && !final;
     for (int i = 0; i < count; ++i) {
         const int length = c.lengths[i];
         if (length > available) {
             c.incomplete = c.incomplete || !final;
+            c.arriving = c.arriving || (!final && length <= set.longestSent());
             continue;
         }
         c.families[c.count] = c.families[i];
@@ -85,17 +87,147 @@ quint8 familyIndexOf(const FamilyDescriptor *family)
 
 constexpr int notYetKnown = 0;
 
-// Where a frame with a matching CRC starts inside the span of a frame at pos
-// whose own CRC failed: then the failed one was cut short, and the good one
-// is the frame. -1 where none does, notYetKnown while one may still arrive.
-int goodFrameInside(const FamilySet &set, const char *data, int size, int pos, int length, int checkedEnd,
-                    bool final)
+// Whether a frame with a matching check starts at pos: 1, 0, or -1 while
+// bytes still to come may make one.
+int goodFrameAt(const FamilySet &set, const char *data, int size, int pos, bool final)
 {
-    bool arriving = false;
+    if (pos >= size)
+        return final ? 0 : -1;
+    const Candidate c = candidateAt(set, data + pos, size - pos, final);
+    return c.good > 0 ? 1 : c.arriving ? -1 : 0;
+}
+
+// Whether another frame follows one of family and length bytes that ends
+// at pos: a frame with a matching check, or a damaged one of the same
+// family and length that such a frame follows, as in a stream of like
+// frames with a damaged one in it. 1, 0, or -1 while bytes still to come
+// may tell. seen, where given, gets what starts at pos.
+int followedAt(const FamilySet &set, const char *data, int size, int pos, const FamilyDescriptor *family, int length,
+               bool final, Candidate *seen = nullptr)
+{
+    if (pos >= size)
+        return final ? 0 : -1;
+    const Candidate c = candidateAt(set, data + pos, size - pos, final);
+    if (seen)
+        *seen = c;
+    if (c.good > 0)
+        return 1;
+    bool unknown = c.arriving;
+    for (int i = 0; i < c.count; ++i) {
+        if (c.lengths[i] != length || c.families[i] != family)
+            continue;
+        const int next = goodFrameAt(set, data, size, pos + length, final);
+        if (next == 1)
+            return 1;
+        unknown = unknown || next < 0;
+    }
+    return unknown ? -1 : 0;
+}
+
+bool usualStart(const FamilyDescriptor *family, char first)
+{
+    return family->usualStartBytes.isEmpty() || family->usualStartBytes.contains(first);
+}
+
+// Whether a frame starting inside another, both with matching checks, is
+// the frame rather than the one it starts in. Firmware takes a frame that
+// another follows, and of CRSF frames those addressed as receivers send
+// them: an outer frame followed by another is kept; else an inner one
+// followed by another wins, and where neither is, one with a usual start
+// over one without. Each of outer and inner says 1 (followed), 0 or -1
+// (not known yet); returns 1, 0, or -1 while the answer depends on bytes
+// still to come.
+int innerWins(int outer, int inner, bool outerUsual, bool innerUsual)
+{
+    const auto wins = [&](int o, int i) { return o == 0 && (i == 1 || (i == 0 && innerUsual && !outerUsual)); };
+    bool some = false, all = true;
+    for (int o = 0; o <= 1; ++o) {
+        for (int i = 0; i <= 1; ++i) {
+            if ((outer >= 0 && o != outer) || (inner >= 0 && i != inner))
+                continue;
+            const bool w = wins(o, i);
+            some = some || w;
+            all = all && w;
+        }
+    }
+    return all ? 1 : some ? -1 : 0;
+}
+
+// Of lengths at pos whose checks all pass, as 0xA2 may start a 35-byte
+// MPX_V2 frame and an 18-byte Spektrum one, the one another frame follows.
+void preferFollowed(const FamilySet &set, const char *data, int size, int pos, Candidate &c, bool final)
+{
+    if (followedAt(set, data, size, pos + c.good, c.goodFamily, c.good, final) == 1)
+        return;
+    for (int i = 0; i < c.count; ++i) {
+        const int length = c.lengths[i];
+        if (length != c.good && c.families[i]->check(data + pos, length)
+            && followedAt(set, data, size, pos + length, c.families[i], length, final) == 1) {
+            c.good = length;
+            c.goodFamily = c.families[i];
+            return;
+        }
+    }
+}
+
+// What to make of a frame with a matching check at pos, of length bytes:
+// take it (returns pos), give way to a frame that starts inside it and wins
+// over it (returns where that starts), or wait for bytes that may tell
+// (returns -1). A frame whose check is 16 bits, which bytes pass by chance
+// one time in 65536, and one followed by another are taken at once; only
+// one with an 8-bit check that is not is weighed against the frames
+// starting inside it. seen and seenAt get what starts where it ends.
+int settleGoodFrame(const FamilySet &set, const char *data, int size, int pos, int length,
+                    const FamilyDescriptor *family, bool final, Candidate &seen, int &seenAt)
+{
+    if (!family->shortCheck)
+        return pos;
+    const int followed = followedAt(set, data, size, pos + length, family, length, final, &seen);
+    seenAt = pos + length < size ? pos + length : -1;
+    if (followed == 1)
+        return pos;
+    const bool usual = usualStart(family, data[pos]);
     for (int q = pos + 1; q < pos + length; ++q) {
         const Candidate inner = candidateAt(set, data + q, size - q, final);
-        if (inner.good > 0)
-            return q;
+        if (inner.good > 0) {
+            const int innerFollowed =
+                followedAt(set, data, size, q + inner.good, inner.goodFamily, inner.good, final);
+            const int verdict = innerWins(followed, innerFollowed, usual, usualStart(inner.goodFamily, data[q]));
+            if (verdict != 0)
+                return verdict > 0 ? q : -1;
+        } else if (inner.arriving) {
+            // It may yet pass its check and win.
+            return -1;
+        }
+    }
+    return pos;
+}
+
+constexpr int weighing = -2;
+
+// Where a frame with a matching CRC starts inside the span of a frame at pos
+// whose own CRC failed: then the failed one was cut short, and the good one
+// is the frame, unless its check is short, the failed one is of the family
+// of the frame before it, another good frame follows it and none the good
+// one, which then passed by chance inside a damaged frame. -1 where none
+// does, notYetKnown while one may still arrive, weighing while bytes still
+// to come tell which of the two is the frame.
+int goodFrameInside(const FamilySet &set, const char *data, int size, int pos, int length,
+                    const FamilyDescriptor *family, bool likeLast, int checkedEnd, bool final)
+{
+    bool arriving = false;
+    const int followed = followedAt(set, data, size, pos + length, family, length, final);
+    for (int q = pos + 1; q < pos + length; ++q) {
+        const Candidate inner = candidateAt(set, data + q, size - q, final);
+        if (inner.good > 0) {
+            const int innerFollowed =
+                followedAt(set, data, size, q + inner.good, inner.goodFamily, inner.good, final);
+            if (!inner.goodFamily->shortCheck || !likeLast || followed == 0 || innerFollowed == 1)
+                return q;
+            if (followed < 0 || innerFollowed < 0)
+                return weighing;
+            continue;
+        }
         arriving = arriving || inner.incomplete;
     }
     // A frame still arriving would overlap any complete frame behind the
@@ -196,6 +328,7 @@ void FrameAssembler::realign(int frameLength, qint64 nowMs)
     syncAt = 0;
     shownAt = -1;
     lastLength = frameLength;
+    lastFamily = nullptr;
     lastByteAt = nowMs;
 }
 
@@ -255,17 +388,24 @@ void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)
     int pos = 0;
     const int checkedBefore = checkedEnd;
     checkedEnd = 0;
+    Candidate seen;
+    int seenAt = -1;
     while (pos < size) {
-        const Candidate here = candidateAt(*families, data + pos, size - pos, final);
+        // What settling the frame before looked at already.
+        Candidate here = pos == seenAt ? seen : candidateAt(*families, data + pos, size - pos, final);
+        if (here.good > 0 && here.count > 1)
+            preferFollowed(*families, data, size, pos, here, final);
         int take = here.good;
         if (take == 0 && !here.incomplete && pos == syncAt) {
             // In step with the stream, but the CRC fails: a damaged frame,
             // unless it was cut short and a good frame starts inside it.
             const int length = lengthAtSync(here.lengths, here.count);
-            const int inside =
-                length > 0 ? goodFrameInside(*families, data, size, pos, length, checkedBefore, final) : -1;
-            if (inside == notYetKnown) {
-                checkedEnd = size - pos;
+            const FamilyDescriptor *family = length > 0 ? familyOfLength(here, length, data + pos) : nullptr;
+            const int inside = length > 0 ? goodFrameInside(*families, data, size, pos, length, family,
+                                                            family == lastFamily, checkedBefore, final)
+                                          : -1;
+            if (inside == notYetKnown || inside == weighing) {
+                checkedEnd = inside == notYetKnown ? size - pos : 0;
                 break;
             }
             if (inside > 0) {
@@ -293,19 +433,32 @@ void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)
                 pos += length;
                 syncAt = pos;
                 lastLength = length;
+                lastFamily = family;
             }
             if (chained > 0)
                 continue;
         }
 
+        if (here.good > 0) {
+            const int settled =
+                settleGoodFrame(*families, data, size, pos, here.good, here.goodFamily, final, seen, seenAt);
+            if (settled < 0)
+                break;
+            if (settled > pos) {
+                stray += settled - pos;
+                pos = settled;
+                continue;
+            }
+        }
         if (take > 0) {
+            const FamilyDescriptor *family = here.good > 0 ? here.goodFamily : familyOfLength(here, take, data + pos);
             if (pos != shownAt || take != shownLength)
                 found.append({QByteArray(data + pos, take), keptOffset + pos, here.good > 0,
-                              here.good > 0 && isFailsafeFrame(data + pos, take),
-                              familyIndexOf(here.good > 0 ? here.goodFamily : familyOfLength(here, take, data + pos))});
+                              here.good > 0 && isFailsafeFrame(data + pos, take), familyIndexOf(family)});
             pos += take;
             syncAt = pos;
             lastLength = take;
+            lastFamily = family;
         } else if (here.incomplete) {
             // A frame that is still arriving must not hold back a complete
             // one behind it, as when noise looks like the start of a long frame.
@@ -313,6 +466,15 @@ void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)
             if (next < 0) {
                 checkedEnd = size - pos;
                 break;
+            }
+            // Unless another follows the complete one, the frame still
+            // arriving may pass its check and win over it, where that one's
+            // check is short.
+            if (here.arriving) {
+                const Candidate there = candidateAt(*families, data + next, size - next, final);
+                if (there.goodFamily->shortCheck
+                    && followedAt(*families, data, size, next + there.good, there.goodFamily, there.good, final) != 1)
+                    break;
             }
             stray += next - pos;
             pos = next;

@@ -83,6 +83,7 @@ private:
     int syncAt = -1;       // where in kept the last frame ended, if it did
     int shownAt = -1, shownLength = 0;
     int lastLength = 0;
+    const FamilyDescriptor *lastFamily = nullptr; // of the last frame taken, where known
     int checkedEnd = 0; // frames ending before this were looked for already
     qint64 lastByteAt = 0;
     qint64 stray = 0;

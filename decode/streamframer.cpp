@@ -447,44 +447,116 @@ StreamFramer::StreamFramer(const QVector<const FamilyDescriptor *> &families)
         checked = std::make_unique<FamilySet>(withChecksum);
         assembler = std::make_unique<FrameAssembler>(*checked);
     }
+    lastEnd.assign(size_t(framers()), -1);
+    lastChain.assign(size_t(framers()), 0);
+    waiting.resize(size_t(framers()));
 }
 
 StreamFramer::StreamFramer(StreamFramer &&other) noexcept = default;
 StreamFramer &StreamFramer::operator=(StreamFramer &&other) noexcept = default;
 StreamFramer::~StreamFramer() = default;
 
+qint64 StreamFramer::settledBy(int framer) const
+{
+    if (framer == 0)
+        return assembler ? assembler->bytesFed() - assembler->keptBytes() : fed;
+    return gapFramers[size_t(framer - 1)]->settled();
+}
+
+// No framer finds a frame that starts before this any more.
 qint64 StreamFramer::settled() const
 {
     qint64 at = fed;
-    if (assembler)
-        at = qMin(at, assembler->bytesFed() - assembler->keptBytes());
-    for (const auto &framer : gapFramers)
-        at = qMin(at, framer->settled());
+    for (int framer = 0; framer < framers(); ++framer)
+        at = qMin(at, settledBy(framer));
     return at;
 }
 
-// Frames go out in stream order: those that start before every framer's
-// settled bytes, or all of them.
-QVector<AssembledFrame> StreamFramer::release(QVector<AssembledFrame> &&found, bool all)
+int StreamFramer::firstWaiting(int except) const
 {
-    const bool single = (assembler ? 1 : 0) + gapFramers.size() == 1;
-    QVector<AssembledFrame> out;
-    if (single && waiting.isEmpty()) {
-        out = std::move(found);
-    } else {
-        waiting += found;
-        std::stable_sort(waiting.begin(), waiting.end(),
-                         [](const AssembledFrame &a, const AssembledFrame &b) { return a.offset < b.offset; });
-        const qint64 until = all ? fed : settled();
-        int ready = 0;
-        while (ready < waiting.size() && waiting.at(ready).offset < until)
-            ++ready;
-        out = waiting.mid(0, ready);
-        waiting.remove(0, ready);
+    int first = -1;
+    for (int framer = 0; framer < framers(); ++framer) {
+        const std::deque<Pending> &queue = waiting[size_t(framer)];
+        if (framer != except && !queue.empty()
+            && (first < 0 || queue.front().frame.offset < waiting[size_t(first)].front().frame.offset))
+            first = framer;
     }
-    for (const AssembledFrame &frame : qAsConst(out)) {
-        strayBetween += qMax<qint64>(0, frame.offset - coveredTo);
-        coveredTo = qMax(coveredTo, frame.offset + frame.bytes.size());
+    return first;
+}
+
+int StreamFramer::keptBytes() const
+{
+    const int first = firstWaiting();
+    const qint64 from = first < 0 ? settled() : qMin(settled(), waiting[size_t(first)].front().frame.offset);
+    return int(fed - from);
+}
+
+void StreamFramer::add(const QVector<AssembledFrame> &found, int framer)
+{
+    std::deque<Pending> &queue = waiting[size_t(framer)];
+    qint64 &end = lastEnd[size_t(framer)];
+    int &chain = lastChain[size_t(framer)];
+    for (const AssembledFrame &frame : found) {
+        // The framer's frame before this one learns what follows it.
+        if (!queue.empty() && queue.back().after < 0)
+            queue.back().after = queue.back().end() == frame.offset && frame.crcOk ? 1 : 0;
+        Pending pending{frame, framer};
+        pending.before = end == frame.offset ? chain : 0;
+        chain = qMin(chainCounted, pending.before + (frame.crcOk ? 1 : 0));
+        end = frame.offset + frame.bytes.size();
+        queue.push_back(pending);
+    }
+}
+
+void StreamFramer::giveOut(QVector<AssembledFrame> &out, const AssembledFrame &frame)
+{
+    count(frame);
+    out.append(frame);
+}
+
+void StreamFramer::count(const AssembledFrame &frame)
+{
+    strayBetween += qMax<qint64>(0, frame.offset - coveredTo);
+    coveredTo = qMax(coveredTo, frame.offset + frame.bytes.size());
+}
+
+// Frames go out in stream order, each once no framer can find another over
+// its bytes, and once it has won over those that did; all: no more bytes come.
+QVector<AssembledFrame> StreamFramer::release(bool all)
+{
+    for (std::deque<Pending> &queue : waiting) {
+        // A framer that went past a frame's end found nothing there.
+        if (!queue.empty() && queue.back().after < 0
+            && (all || settledBy(queue.back().framer) > queue.back().end()))
+            queue.back().after = 0;
+    }
+    const qint64 until = all ? fed : settled();
+    // How seldom bytes pass for a frame by chance: a 16-bit check, then the
+    // rules of SBUS and DSM, then an 8-bit check, then none.
+    const auto strength = [](const Pending &p) {
+        const FamilyDescriptor *family = p.frame.family();
+        return !p.frame.crcOk ? 0 : family->framing == FamilyDescriptor::ByGap ? 2 : family->shortCheck ? 1 : 3;
+    };
+    QVector<AssembledFrame> out;
+    for (int framer = firstWaiting(); framer >= 0; framer = firstWaiting()) {
+        std::deque<Pending> &queue = waiting[size_t(framer)];
+        const Pending &first = queue.front();
+        if (first.end() > until)
+            break;
+        // Frames of one framer never overlap: a rival is another's.
+        const int other = firstWaiting(framer);
+        if (other < 0 || waiting[size_t(other)].front().frame.offset >= first.end()) {
+            giveOut(out, first.frame);
+            queue.pop_front();
+            continue;
+        }
+        std::deque<Pending> &rivals = waiting[size_t(other)];
+        const Pending &rival = rivals.front();
+        if (first.after < 0 || rival.after < 0)
+            break;
+        const int chain = first.before + first.after, rivalChain = rival.before + rival.after;
+        const bool rivalWins = rivalChain != chain ? rivalChain > chain : strength(rival) > strength(first);
+        (rivalWins ? queue : rivals).pop_front();
     }
     return out;
 }
@@ -496,24 +568,41 @@ QVector<AssembledFrame> StreamFramer::feed(const QByteArray &bytes, qint64 nowMs
     if (quietMs < 0 && fed > 0 && nowMs - lastByteAt > staleAfterMs)
         quietMs = double(nowMs - lastByteAt);
     lastByteAt = nowMs;
-    QVector<AssembledFrame> more;
-    if (assembler)
-        more = assembler->feed(bytes, nowMs);
-    for (const auto &framer : gapFramers)
-        framer->feed(bytes.constData(), bytes.size(), quietMs, more);
     fed += bytes.size();
-    found += release(std::move(more), false);
+    if ((assembler ? 1 : 0) + gapFramers.size() == 1 && firstWaiting() < 0) {
+        // One framer: its frames never overlap, and go out as it finds them.
+        QVector<AssembledFrame> more;
+        if (assembler)
+            more = assembler->feed(bytes, nowMs);
+        else
+            gapFramers.front()->feed(bytes.constData(), bytes.size(), quietMs, more);
+        for (const AssembledFrame &frame : qAsConst(more))
+            count(frame);
+        if (found.isEmpty())
+            return more;
+        return found += more;
+    }
+    if (assembler)
+        add(assembler->feed(bytes, nowMs), 0);
+    for (size_t i = 0; i < gapFramers.size(); ++i) {
+        QVector<AssembledFrame> more;
+        gapFramers[i]->feed(bytes.constData(), bytes.size(), quietMs, more);
+        add(more, int(i) + 1);
+    }
+    found += release(false);
     return found;
 }
 
 QVector<AssembledFrame> StreamFramer::flush()
 {
-    QVector<AssembledFrame> more;
     if (assembler)
-        more = assembler->flush();
-    for (const auto &framer : gapFramers)
-        framer->flush(more);
-    return release(std::move(more), true);
+        add(assembler->flush(), 0);
+    for (size_t i = 0; i < gapFramers.size(); ++i) {
+        QVector<AssembledFrame> more;
+        gapFramers[i]->flush(more);
+        add(more, int(i) + 1);
+    }
+    return release(true);
 }
 
 QVector<AssembledFrame> StreamFramer::dropStale(qint64 nowMs)
@@ -536,15 +625,17 @@ void StreamFramer::clear()
         assembler->clear();
     for (const auto &framer : gapFramers)
         framer->clear();
-    waiting.clear();
+    for (std::deque<Pending> &queue : waiting)
+        queue.clear();
+    std::fill(lastEnd.begin(), lastEnd.end(), -1);
+    std::fill(lastChain.begin(), lastChain.end(), 0);
     coveredTo = fed;
 }
 
 qint64 StreamFramer::strayBytes() const
 {
-    const qint64 until = waiting.isEmpty() ? settled() : qMin(settled(), waiting.first().offset);
     // Telemetry slots lie between frames too, and are not stray.
-    return qMax<qint64>(0, strayBetween + qMax<qint64>(0, until - coveredTo) - telemetrySlotBytes());
+    return qMax<qint64>(0, strayBetween + qMax<qint64>(0, fed - keptBytes() - coveredTo) - telemetrySlotBytes());
 }
 
 qint64 StreamFramer::framedWithoutTimes() const

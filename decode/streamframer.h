@@ -8,6 +8,7 @@
 #include "decode/families/familyset.h"
 #include "decode/frameassembler.h"
 
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -107,7 +108,12 @@ private:
     qint64 slotCount = 0;
 };
 
-// The frame assembler's interface, over families of both kinds.
+// The frame assembler's interface, over families of both kinds. Where
+// several framers look at the same bytes, a byte still belongs to at most
+// one frame: of frames that overlap, the one in the longer chain of its
+// framer's good frames (back to back before it, and the one right after)
+// wins, else the one that passes by chance more seldom, else the earlier.
+// So every byte read is in a frame, stray or kept.
 class StreamFramer
 {
 public:
@@ -125,7 +131,9 @@ public:
     void stillArriving(qint64 nowMs);
     void clear();
 
-    int keptBytes() const { return int(bytesFed() - settled()); }
+    // Bytes not settled yet: kept by a framer, or in frames that wait to
+    // be weighed against others.
+    int keptBytes() const;
     qint64 bytesFed() const { return fed; }
     qint64 strayBytes() const;
     // Frames of families without a checksum found without a quiet before them.
@@ -136,13 +144,39 @@ public:
     bool findsByGap() const { return !gapFramers.empty(); }
 
 private:
+    // A frame one framer found, until no other can find one over its bytes
+    // or it has been weighed against those that did.
+    struct Pending
+    {
+        AssembledFrame frame;
+        int framer;     // 0 the assembler, else 1 + the gap framer's index
+        int before = 0; // good frames of its framer back to back before it, up to chainCounted
+        int after = -1; // 1 where a good one starts where it ends, 0 where none does, -1 not known yet
+        qint64 end() const { return frame.offset + frame.bytes.size(); }
+    };
+    // A receiver's frames chain on and on; those bytes pass for by chance
+    // hardly ever reach a few.
+    static constexpr int chainCounted = 16;
+
+    int framers() const { return int(gapFramers.size()) + 1; }
     qint64 settled() const;
-    QVector<AssembledFrame> release(QVector<AssembledFrame> &&found, bool all);
+    qint64 settledBy(int framer) const;
+    void add(const QVector<AssembledFrame> &found, int framer);
+    // The framer whose waiting frame starts first, but except, or -1.
+    int firstWaiting(int except = -1) const;
+    QVector<AssembledFrame> release(bool all);
+    void giveOut(QVector<AssembledFrame> &out, const AssembledFrame &frame);
+    // Counts the stray bytes before a frame given out.
+    void count(const AssembledFrame &frame);
 
     std::unique_ptr<FamilySet> checked;
     std::unique_ptr<FrameAssembler> assembler;
     std::vector<std::unique_ptr<GapFramer>> gapFramers;
-    QVector<AssembledFrame> waiting; // found, until no framer can find an earlier one
+    std::vector<std::deque<Pending>> waiting; // by framer, each in stream order
+    // By framer: where its last frame ended, and the good frames back to
+    // back up to there (a damaged one among them breaks no chain).
+    std::vector<qint64> lastEnd;
+    std::vector<int> lastChain;
     qint64 fed = 0;
     qint64 coveredTo = 0; // the end of the last frame given out
     qint64 strayBetween = 0;

@@ -10,6 +10,7 @@
 #include "dump/framesink.h"
 #include "dump/output.h"
 #include "dump/source.h"
+#include "serial/earlierinput.h"
 #include "serial/linesettings.h"
 #include "serial/lowlatency.h"
 #include "serial/portaccess.h"
@@ -770,6 +771,8 @@ int Session::readStream(int fd)
 
 int Session::readPort(const QString &device)
 {
+    // Bytes a terminal took in as typed text before now are no frames.
+    const EarlierInput earlier(QFile::encodeName(device));
     QSerialPort port;
     port.setPortName(device);
     if (!port.open(QIODevice::ReadOnly)) {
@@ -777,6 +780,11 @@ int Session::readPort(const QString &device)
                      .arg(options.source, openFailureReason(port, device, portListFor(options.source))));
         return 1;
     }
+    if (earlier.dropped() > 0)
+        complain(QStringLiteral("dropped %1 bytes that waited in %2 before it was opened: its terminal settings "
+                                "then (canonical mode) may have changed them")
+                     .arg(earlier.dropped())
+                     .arg(options.source));
     // Before any byte is timed: an adapter may hold the first ones back
     // for a while after its timer changes. Put back before the port closes,
     // whichever way the run ends.

@@ -5,9 +5,10 @@
 // more than the 50 ms after which a partial frame goes stale), and checks
 // what must hold whatever arrives: every frame has its family's length and
 // lies where the stream has it, its CRC matches unless it starts right where
-// the frame before it ended or heads a chain of framesToSync frames, no byte
-// is lost or counted twice, and what is kept stays bounded. Above all, every good frame planted is found, unless
-// bytes happen to form a frame with a matching CRC over it: the fuzzer can
+// the frame before it ended or heads a chain of framesToSync frames, no two
+// overlap, no byte is lost or counted twice, and what is kept stays
+// bounded. Above all, every good frame planted is found, unless bytes
+// happen to form a frame with a matching CRC over it: the fuzzer can
 // even plant one inside another's channel words, which then misleads the
 // search as any frame with a matching CRC would.
 #include "decode/crc16.h"
@@ -173,7 +174,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const AssembledFrame &frame = frames.at(i);
         if (frame.bytes.isEmpty() || !lengthFits(frame.bytes))
             fail("a frame has no family's length");
-        if (frame.offset < previousEnd || stream.mid(int(frame.offset), frame.bytes.size()) != frame.bytes)
+        if (frame.offset < previousEnd)
+            fail("two frames overlap");
+        if (stream.mid(int(frame.offset), frame.bytes.size()) != frame.bytes)
             fail("a frame is not where the stream has it");
         if (frame.crcOk != frameCrcMatches(frame.bytes.constData(), frame.bytes.size()))
             fail("a frame's CRC verdict is wrong");

@@ -5,7 +5,11 @@
 // a bound set by the file's size; a CSV gives one time per byte, never
 // running backwards, and other forms none; a file taken as raw comes out
 // unchanged; and text is never taken for raw bytes unless asked to be.
+// Then the bytes go through every family's framer, cut where the capture
+// tells a quiet line, as linkscope-dump reads a capture with them all: no
+// two frames overlap, and the frames' bytes and the stray ones are the bytes.
 #include "decode/capturereader.h"
+#include "decode/streamframer.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -106,5 +110,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const bool repeats = all.form == CaptureReader::Xxd || all.form == CaptureReader::HexdumpC;
     if (all.bytes.size() > (repeats ? 17 * qint64(contents.size()) + 65536 : qint64(contents.size())))
         fail("more bytes than the file's size allows");
+
+    const QByteArray &bytes = all.bytes;
+    const bool timed = all.times.size() == bytes.size();
+    // The quiet before byte i, less a byte's time at 115200 baud.
+    const auto quiet = [&](int i) {
+        return timed && i > 0 ? (all.times.at(i) - all.times.at(i - 1)) * 1000 - 0.087 : -1.0;
+    };
+    StreamFramer framer(allFamilies());
+    QVector<AssembledFrame> frames;
+    for (int from = 0; from < bytes.size();) {
+        int to = from + 1;
+        while (to < bytes.size() && to - from < block && !(quiet(to) >= 1.0))
+            ++to;
+        frames += framer.feed(bytes.mid(from, to - from), 0, quiet(from));
+        from = to;
+    }
+    frames += framer.flush();
+    qint64 framed = 0, previousEnd = 0;
+    for (const AssembledFrame &frame : qAsConst(frames)) {
+        if (frame.offset < previousEnd)
+            fail("two frames overlap");
+        if (bytes.mid(int(frame.offset), frame.bytes.size()) != frame.bytes)
+            fail("a frame is not where the bytes have it");
+        previousEnd = frame.offset + frame.bytes.size();
+        framed += frame.bytes.size();
+    }
+    // Every byte is in a frame, stray, or in an SBUS2 telemetry slot.
+    const qint64 counted = framed + framer.strayBytes() + framer.telemetrySlotBytes();
+    if (framer.keptBytes() != 0 || counted != bytes.size())
+        fail("bytes were lost or counted twice");
     return 0;
 }

@@ -61,6 +61,8 @@ for size in (1, 64):
             out += bytes([rng.randrange(256), rng.randrange(256)])
     open(os.path.join(dst, "damaged-start-%d" % size), "wb").write(out)
 PY
+# Inputs that once broke a rule, run first every time.
+cp fuzz/assembler-regressions/* build/fuzz/assembler-seeds/
 build/fuzz/fuzz/assembler_fuzzer -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
     -artifact_prefix=build/fuzz/assembler- build/fuzz/assembler-corpus build/fuzz/assembler-seeds
 # The capture reader's seeds: each sample file behind a byte that picks the

@@ -36,6 +36,10 @@ private slots:
     void damaged();
     void sbusNoise();
     void randomBytes();
+    void everyFamilyLookedFor_data();
+    void everyFamilyLookedFor();
+    void overlapping_data();
+    void overlapping();
 };
 
 namespace {
@@ -640,6 +644,118 @@ void tst_GapFraming::randomBytes()
         }
     }
     QVERIFY2(falseFrames <= megabytes, qPrintable(QString::number(falseFrames)));
+}
+
+void tst_GapFraming::everyFamilyLookedFor_data()
+{
+    QTest::addColumn<QString>("family");
+    QTest::addColumn<bool>("damaged"); // one frame in ten
+    QTest::addColumn<int>("read");     // bytes a read, 0: all in one
+    for (const char *family : {"sbus", "dsm", "srxl2", "crsf", "ghst", "fport2"}) {
+        for (bool damaged : {false, true}) {
+            const QString name = QStringLiteral("%1%2").arg(family, damaged ? ", damaged" : "");
+            QTest::newRow(qPrintable(name + ", one read")) << family << damaged << 0;
+            QTest::newRow(qPrintable(name + ", reads of 7")) << family << damaged << 7;
+        }
+    }
+}
+
+// A byte belongs to at most one frame: a stream of one family, looked for
+// with every family, as --family auto does, gives the frames it gives
+// looked for alone, whatever frames of other families its bytes also read
+// as (SBUS's end byte and the next header pass as a CRSF frame one time in
+// 256); other families' frames come only from the bytes of damaged frames,
+// and the frames' bytes with the stray ones are the bytes read.
+void tst_GapFraming::everyFamilyLookedFor()
+{
+    QFETCH(QString, family);
+    QFETCH(bool, damaged);
+    QFETCH(int, read);
+    const FamilyDescriptor *row = familyNamed(family);
+    QRandomGenerator random(37);
+    QByteArray stream;
+    QVector<qint64> written;
+    QVector<QPair<qint64, qint64>> damage; // from, to
+    for (int i = 0; i < 10000; ++i) {
+        FrameRequest request;
+        request.index = i;
+        for (int k = 0; k < row->defaultChannels; ++k) {
+            const MicrosecondRange range = row->usRange(k);
+            request.wire << row->wireFor(k, range.lowest + int(random.bounded(range.highest - range.lowest + 1)));
+        }
+        QByteArray frame = row->encode(request);
+        if (damaged && i % 10 == 5) {
+            row->corrupt(frame, random);
+            damage.append({stream.size(), stream.size() + frame.size()});
+        } else {
+            written << stream.size();
+        }
+        stream += frame;
+    }
+    const auto offsets = [&](const QVector<const FamilyDescriptor *> &families, QStringList &others) {
+        StreamFramer framer(families);
+        QVector<AssembledFrame> found;
+        for (int at = 0; at < stream.size(); at += read ? read : int(stream.size()))
+            found += framer.feed(stream.mid(at, read ? read : int(stream.size())));
+        found += framer.flush();
+        QVector<qint64> at;
+        qint64 framed = 0;
+        for (const AssembledFrame &frame : qAsConst(found)) {
+            const qint64 end = frame.offset + frame.bytes.size();
+            const bool inDamage = std::any_of(damage.cbegin(), damage.cend(), [&](const QPair<qint64, qint64> &d) {
+                return frame.offset < d.second && d.first < end;
+            });
+            if (frame.family() != row && !inDamage)
+                others << QStringLiteral("%1 at %2").arg(QLatin1String(frame.family()->name)).arg(frame.offset);
+            else if (frame.family() == row && frame.crcOk)
+                at << frame.offset;
+            framed += frame.bytes.size();
+        }
+        return framed + framer.strayBytes() == stream.size() ? at : QVector<qint64>{-1};
+    };
+    QStringList others;
+    const QVector<qint64> alone = offsets({row}, others);
+    const QVector<qint64> every = offsets(allFamilies(), others);
+    QCOMPARE(others.mid(0, 5), QStringList());
+    QCOMPARE(every, alone);
+    if (!damaged)
+        QCOMPARE(every, written);
+}
+
+void tst_GapFraming::overlapping_data()
+{
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<QStringList>("frames");
+
+    // An SBUS frame between two damaged ones, and a CRSF frame from its end
+    // byte that passes its CRC: neither is in a chain, and CRSF's 8-bit
+    // check passes by chance more often than SBUS's rules do.
+    const QByteArray s0 = sbus({100}, 0), s2 = sbus({300}, 0), s4 = sbus({500}, 0);
+    QByteArray s1 = sbus({200}, 0), s3;
+    s1[24] = char(0xFF);
+    for (int value = 0; value < 2048; ++value) {
+        s3 = sbus({value, 1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000}, 0, 0xFF);
+        const QByteArray crsf = s2.right(1) + s3.left(16);
+        if (familyNamed(QStringLiteral("crsf"))->check(crsf.constData(), crsf.size()))
+            break;
+    }
+    QTest::newRow("SBUS between damaged frames")
+        << s0 + s1 + s2 + s3 + s4 << QStringList{"0 sbus", "50 sbus", "100 sbus"};
+}
+
+// Of overlapping frames of two framers, the one that chains wins, else the
+// one that passes by chance more seldom.
+void tst_GapFraming::overlapping()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(QStringList, frames);
+    StreamFramer framer(allFamilies());
+    QVector<AssembledFrame> found = framer.feed(stream);
+    found += framer.flush();
+    QStringList seen;
+    for (const AssembledFrame &frame : qAsConst(found))
+        seen << QStringLiteral("%1 %2").arg(frame.offset).arg(QLatin1String(frame.family()->name));
+    QCOMPARE(seen, frames);
 }
 
 QTEST_GUILESS_MAIN(tst_GapFraming)

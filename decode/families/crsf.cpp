@@ -130,8 +130,10 @@ FamilyDescriptor crsfFamily()
     row.periodNote = "150 Hz; receivers vary, 50 to 1000 Hz";
     // Receivers address the flight controller (0xC8); others are seen too.
     row.startBytes = QByteArray("\xC8\xEE\xEA\xEC\x00", 5);
+    row.usualStartBytes = QByteArray(1, char(receiverAddress));
     row.frameLength = crsfLength;
     row.check = crsfCheck;
+    row.shortCheck = true;
     row.read = crsfRead;
     row.fixedChannels = row.defaultChannels = row.maxChannels = channelCount;
     row.wireMax = 0x07FF;

@@ -46,8 +46,16 @@ struct FamilyDescriptor
     // -1 while more bytes are needed to tell. check says a whole candidate
     // passes its checksum.
     QByteArray startBytes;
+    // Of those, the ones receivers send where others are seen too (CRSF's
+    // 0xC8, to the flight controller); empty where all are. Of two frames
+    // that pass their checks over the same bytes, neither followed by
+    // another, one that starts so is taken.
+    QByteArray usualStartBytes;
     int (*frameLength)(const char *data, int available) = nullptr;
     bool (*check)(const char *data, int length) = nullptr;
+    // An 8-bit check, which noise passes one time in 256: a frame of such a
+    // family that another overlaps is taken only once the other is complete.
+    bool shortCheck = false;
     // The longest frame receivers send, where it is longer than the
     // window's families' (SRXL2's 80 bytes): a damaged frame is only ever
     // taken, and a candidate waited for, up to this length.

@@ -191,6 +191,7 @@ FamilyDescriptor fportFamily()
     row.startBytes = QByteArray(1, char(delimiter));
     row.frameLength = fportLength;
     row.check = fportCheck;
+    row.shortCheck = true;
     row.read = fportRead;
     row.fixedChannels = row.defaultChannels = row.maxChannels = channelCount;
     row.encode = [](const FrameRequest &request) {
@@ -222,6 +223,7 @@ FamilyDescriptor fport2Family()
     row.startBytes = QByteArray("\x0D\x18\x23", 3);
     row.frameLength = fport2Length;
     row.check = fport2Check;
+    row.shortCheck = true;
     row.read = fport2Read;
     row.defaultChannels = channelCount;
     row.maxChannels = 24;

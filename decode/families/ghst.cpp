@@ -94,6 +94,7 @@ FamilyDescriptor ghstFamily()
     row.startBytes = QByteArray(1, char(address));
     row.frameLength = ghstLength;
     row.check = ghstCheck;
+    row.shortCheck = true;
     row.read = ghstRead;
     row.defaultChannels = 8;
     row.maxChannels = 16;
