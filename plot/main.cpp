@@ -180,10 +180,7 @@ int main(int argc, char *argv[])
     parser.addOptions(taken);
     if (!parser.parse(QCoreApplication::arguments()))
         usageError(parser.errorText());
-    if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(0);
-    if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
+    answerHelpAndVersion(parser);
     const QString repeated = repeatedOptionError(parser, taken);
     if (!repeated.isEmpty())
         usageError(repeated);

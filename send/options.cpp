@@ -293,11 +293,9 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
     if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
         QString help = parser.helpText();
         help.replace(QLatin1String("--sweep <seconds>  "), QLatin1String("--sweep[=<seconds>]"));
-        std::fputs(qPrintable(help), stdout);
-        std::exit(0);
+        printAndExit(help);
     }
-    if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
+    answerHelpAndVersion(parser);
     const QString repeated = repeatedOptionError(parser, taken);
     if (!repeated.isEmpty())
         usageError(repeated);

@@ -31,6 +31,8 @@ private slots:
     void optionUse();
     void windowCommandLine_data();
     void windowCommandLine();
+    void helpToAFullDisk_data();
+    void helpToAFullDisk();
     void namesAreTheBytesGiven_data();
     void namesAreTheBytesGiven();
     void portNamedByARelativePath_data();
@@ -158,6 +160,10 @@ void tst_CommandLine::optionUse_data()
                                              << 2 << QByteArray("--rate is given more than once");
     QTest::newRow("plot: -f is the family") << plot << QStringList{"-f", "crsf", crsf, "-o", path("crsf.png")} << 0
                                            << QByteArray("crsf.png: 3 frames");
+    QTest::newRow("dump: --help-all, as its help says") << dump << QStringList{"--help-all"} << 0
+                                                       << QByteArray("--qmljsdebugger");
+    QTest::newRow("plot: --help-all, as its help says") << plot << QStringList{"--help-all"} << 0
+                                                       << QByteArray("--qmljsdebugger");
     QTest::newRow("plot: channels given twice") << plot << QStringList{"-c", "1", "--channels", "2", crsf} << 2
                                                << QByteArray("--channels is given more than once");
 }
@@ -210,6 +216,33 @@ void tst_CommandLine::windowCommandLine()
     QCOMPARE(result.status, status);
     QVERIFY2(result.out.contains(out), result.out.constData());
     QVERIFY2(result.errors.contains(errors), result.errors.constData());
+}
+
+void tst_CommandLine::helpToAFullDisk_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("option");
+    QTest::newRow("dump --help") << QStringLiteral(LINKSCOPE_DUMP) << "--help";
+    QTest::newRow("send --help") << QStringLiteral(LINKSCOPE_SEND) << "--help";
+    QTest::newRow("send --version") << QStringLiteral(LINKSCOPE_SEND) << "--version";
+    QTest::newRow("plot --help-all") << QStringLiteral(LINKSCOPE_PLOT) << "--help-all";
+    QTest::newRow("window --version") << QStringLiteral(LINKSCOPE_WINDOW) << "--version";
+}
+
+// Help and the version are output as records are: a write error is said
+// and fails, never a silent success.
+void tst_CommandLine::helpToAFullDisk()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, option);
+    QProcess process;
+    process.setStandardOutputFile(QStringLiteral("/dev/full"));
+    process.start(program, {option});
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 1);
+    const QByteArray errors = process.readAllStandardError();
+    QVERIFY2(errors.contains("cannot write to standard output: No space left on device"), errors.constData());
 }
 
 // Names that are no valid UTF-8, as older systems and cameras make them, are
