@@ -156,6 +156,13 @@ void tst_CommandLine::optionUse_data()
                                           << 0 << QByteArray("\xa8\x01\x10", 3);
     QTest::newRow("send: --channels 16, as before") << send << QStringList{"-f", "hott", "-c", "16", "-n", "1", "-"}
                                                    << 0 << QByteArray("\xa8\x01\x10", 3);
+    // DSM 1024's positions are 10-bit in both programs: 1023, 0 and 512 go as the words 0x03FF, 0x0400, 0x0A00.
+    QTest::newRow("send: DSM 1024 --wire as dump shows it")
+        << send << QStringList{"-f", "dsm", "--dsm", "1024", "--wire", "1023,0,512", "-n", "1", "-"} << 0
+        << QByteArray("\x03\xff\x04\x00\x0a\x00", 6);
+    QTest::newRow("send: DSM 1024 --wire past 10 bits")
+        << send << QStringList{"-f", "dsm", "--dsm", "1024", "--wire", "1024", "-"} << 2
+        << QByteArray("channel 1: 1024 lies outside DSM's range, 0 to 1023");
     QTest::newRow("send: a rate given twice") << send << QStringList{"-f", "hott", "-r", "50", "--rate", "100", "-"}
                                              << 2 << QByteArray("--rate is given more than once");
     QTest::newRow("plot: -f is the family") << plot << QStringList{"-f", "crsf", crsf, "-o", path("crsf.png")} << 0
