@@ -284,7 +284,8 @@ int main(int argc, char *argv[])
         families << QStringLiteral("%1 %2").arg(entry.first).arg(entry.second);
     const QString title = QStringLiteral("%1 — %2 — %3 frames — %4")
                               .arg(options.source == QLatin1String("-") ? QStringLiteral("standard input")
-                                                                          : QFileInfo(options.source).fileName(),
+                                   // A port's or FIFO's last part alone (pts/0's "0") says nothing.
+                                   : regular ? QFileInfo(options.source).fileName() : options.source,
                                    families.isEmpty() ? QStringLiteral("no family") : families.join(QStringLiteral(", ")))
                               .arg(data.frames())
                               .arg(spanText(data));

@@ -500,7 +500,7 @@ void tst_Plot::recordingShowsProgressOnATerminal()
     QVERIFY(port.isValid() && errorTerminal.isValid());
     QProcess plot;
     plot.setStandardErrorFile(terminal ? errorTerminal.slavePath() : path("errors.txt"));
-    plot.start(QStringLiteral(LINKSCOPE_PLOT), {port.slavePath(), "-o", path("progress.png"), "--duration", "60"});
+    plot.start(QStringLiteral(LINKSCOPE_PLOT), {port.slavePath(), "-o", path("progress.svg"), "--duration", "60"});
     QVERIFY(plot.waitForStarted());
     QByteArray said;
     QElapsedTimer sending;
@@ -514,19 +514,24 @@ void tst_Plot::recordingShowsProgressOnATerminal()
     QVERIFY(plot.waitForFinished(30000));
     QCOMPARE(plot.exitCode(), 0);
     said += errorTerminal.read(200);
+    // The title names the port as given, not its last part ("0" of /dev/pts/0).
+    QFile svg(path("progress.svg"));
+    QVERIFY(svg.open(QIODevice::ReadOnly));
+    const QByteArray picture = svg.readAll();
+    QVERIFY2(picture.contains("<title>" + port.slavePath().toUtf8() + " — MPX"), picture.left(600).constData());
     if (!terminal) {
         QFile file(path("errors.txt"));
         QVERIFY(file.open(QIODevice::ReadOnly));
         said = file.readAll();
         QVERIFY2(!said.contains("recording"), said.constData());
-        QVERIFY2(said.contains("progress.png: "), said.constData());
+        QVERIFY2(said.contains("progress.svg: "), said.constData());
         return;
     }
     const QRegularExpression progress(
         QStringLiteral("linkscope-plot: recording: ([1-9][0-9]*) frames, ([0-9]+) s\033\\[K\r"));
     const QRegularExpressionMatch match = progress.match(QString::fromUtf8(said));
     QVERIFY2(match.hasMatch() && match.captured(2).toInt() >= 1, said.constData());
-    QVERIFY2(said.contains("progress.png: "), said.constData());
+    QVERIFY2(said.contains("progress.svg: "), said.constData());
 }
 
 void tst_Plot::badInput_data()
