@@ -556,6 +556,10 @@ void tst_Plot::badInput_data()
                                               << QByteArray("cannot write /nonexistent/picture.png") << false;
     QTest::newRow("full disk") << mpx(1500) << QStringList{"-o", "full.png"} << 1
                                << QByteArray("cannot write full.png: No space left on device") << false;
+    QTest::newRow("full disk, SVG") << mpx(1500) << QStringList{"-o", "full.svg"} << 1
+                                    << QByteArray("cannot write full.svg: No space left on device") << false;
+    QTest::newRow("full disk, PDF") << mpx(1500) << QStringList{"-o", "full.pdf"} << 1
+                                    << QByteArray("cannot write full.pdf: No space left on device") << false;
     QTest::newRow("times going backwards") << backwards << QStringList() << 0
                                            << QByteArray("in file order") << true;
     QTest::newRow("backward window") << mpx(1500) << QStringList{"--from", "5", "--to", "2"} << 2
@@ -586,7 +590,8 @@ void tst_Plot::badInput()
     QFETCH(bool, drawn);
     QDir::setCurrent(folder.path());
     QFile::remove(path("source.png"));
-    QFile::link(QStringLiteral("/dev/full"), path("full.png"));
+    for (const char *suffix : {"png", "svg", "pdf"})
+        QFile::link(QStringLiteral("/dev/full"), path(QStringLiteral("full.%1").arg(QLatin1String(suffix))));
     QVERIFY(writeFile(path("source.bin"), content));
     QByteArray errors;
     QCOMPARE(run(QStringList{path("source.bin")} + options, &errors), status);
