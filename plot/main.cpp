@@ -301,12 +301,13 @@ int main(int argc, char *argv[])
         say(QStringLiteral("no frames between --from and --to; %1 shows the empty axes").arg(path));
         return 1;
     }
-    say(QStringLiteral("%1: %2 frames (%3), %4 CRC failures, %5 stray bytes, %6 silences")
-            .arg(path)
-            .arg(data.frames())
-            .arg(spanText(data))
-            .arg(data.crcFailures())
-            .arg(data.strayBytes())
-            .arg(data.silences()));
+    const auto counted = [](qint64 n, const char *one, const char *many) {
+        return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+    };
+    say(QStringLiteral("%1: %2 (%3), %4, %5, %6")
+            .arg(path, counted(data.frames(), "frame", "frames"), spanText(data),
+                 counted(data.crcFailures(), "CRC failure", "CRC failures"),
+                 counted(data.strayBytes(), "stray byte", "stray bytes"),
+                 counted(data.silences(), "silence", "silences")));
     return status;
 }

@@ -575,6 +575,9 @@ void tst_Plot::badInput_data()
         << crsf << QStringList() << 1
         << QByteArray("no frames of MPX, MPX_V2, NORDAX, HOTT or SPEKTRUM in 78 bytes; --family auto finds which "
                       "family they are") << true;
+    QTest::newRow("one frame") << mpx(1500) << QStringList() << 0
+                               << QByteArray("source.png: 1 frame (no times), 0 CRC failures, 0 stray bytes, 0 silences")
+                               << true;
     QTest::newRow("CRSF with --family crsf") << crsf << QStringList{"--family", "crsf"} << 0
                                              << QByteArray("source.png: 3 frames") << true;
     QTest::newRow("unknown family") << mpx(1500) << QStringList{"--family", "xbus"} << 2 << QByteArray("xbus")
