@@ -946,6 +946,10 @@ void Session::summarise()
     for (const auto &entry : qAsConst(perFamily))
         families << QStringLiteral("%1 %2").arg(QLatin1String(entry.first)).arg(entry.second);
     families.sort();
+    // "1 frame", "2 frames"
+    const auto counted = [](qint64 n, const char *one, const char *many) {
+        return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+    };
     QString text = QStringLiteral("frames: %1").arg(frames);
     if (!families.isEmpty())
         text += QStringLiteral(" (%1)").arg(families.join(QStringLiteral(", ")));
@@ -960,40 +964,42 @@ void Session::summarise()
     }
     text += QStringLiteral("\nCRC failures: %1").arg(crcFailures);
     if (uncheckedFrames > 0)
-        text += QStringLiteral(" (%1 %2 without a check: SBUS and DSM carry none)")
-                    .arg(uncheckedFrames)
-                    .arg(uncheckedFrames == 1 ? QStringLiteral("frame") : QStringLiteral("frames"));
+        text += QStringLiteral(" (%1 without a check: SBUS and DSM carry none)")
+                    .arg(counted(uncheckedFrames, "frame", "frames"));
     text += QStringLiteral("\nfailsafe frames: %1\n").arg(failsafeFrames);
     if (frameLostFlags)
         text += QStringLiteral("frames flagged lost: %1\n").arg(lostFrames);
     text += QStringLiteral("stray bytes: %1\n").arg(unframedBytes());
     // Bytes that --family auto read but records do not count from.
     if (!finder && triedBytes > 0)
-        text += QStringLiteral("read at other line settings while looking for the family: %1 bytes\n").arg(triedBytes);
+        text += QStringLiteral("read at other line settings while looking for the family: %1\n")
+                    .arg(counted(triedBytes, "byte", "bytes"));
     if (!finder && notKeptBytes > 0)
-        text += QStringLiteral("read while looking for the family and not kept to read again: %1 bytes\n")
-                    .arg(notKeptBytes);
+        text += QStringLiteral("read while looking for the family and not kept to read again: %1\n")
+                    .arg(counted(notKeptBytes, "byte", "bytes"));
     // A frame a stop signal cut short is no stray bytes.
     if (stopRequested() && assembler.keptBytes() > 0)
-        text += QStringLiteral("unfinished at the stop: %1 bytes\n").arg(assembler.keptBytes());
+        text += QStringLiteral("unfinished at the stop: %1\n").arg(counted(assembler.keptBytes(), "byte", "bytes"));
     if (assembler.framedWithoutTimes() > 0)
-        text += QStringLiteral("framed without byte times: %1 frames, by their period and rules\n")
-                    .arg(assembler.framedWithoutTimes());
+        text += QStringLiteral("framed without byte times: %1, by their period and rules\n")
+                    .arg(counted(assembler.framedWithoutTimes(), "frame", "frames"));
     if (assembler.telemetrySlots() > 0)
         text += QStringLiteral("SBUS2 telemetry slots: %1 (%2 bytes, not stray)\n")
                     .arg(assembler.telemetrySlots())
                     .arg(assembler.telemetrySlotBytes());
     if (output->droppedRecords() > 0)
-        text += QStringLiteral("records dropped: output too slow (%1 records)\n").arg(output->droppedRecords());
+        text += QStringLiteral("records dropped: output too slow (%1)\n")
+                    .arg(counted(output->droppedRecords(), "record", "records"));
     if (output->cutRecords() > 0)
-        text += QStringLiteral("records not written: cut off by the stop (%1 records)\n").arg(output->cutRecords());
+        text += QStringLiteral("records not written: cut off by the stop (%1)\n")
+                    .arg(counted(output->cutRecords(), "record", "records"));
     if (durationOver)
         text += QStringLiteral("stopped at --duration %1 s of the capture's time\n").arg(options.duration);
     if (reader && reader->form() != CaptureReader::Undecided)
         text += QStringLiteral("read as: %1%2\n")
                     .arg(reader->formName(), reader->forced() ? QStringLiteral(" (as --input says)") : QString());
     if (capturedTimes)
-        text += QStringLiteral("left out for line errors: %1 bytes\n").arg(reader->leftOutBytes());
+        text += QStringLiteral("left out for line errors: %1\n").arg(counted(reader->leftOutBytes(), "byte", "bytes"));
     // The rate while frames came, as the intervals between them tell it.
     if (gaps > 0) {
         const double seconds = lastAt - firstAt;

@@ -70,7 +70,8 @@ qint64 readWhole(const QString &option, const QString &text, qint64 lowest, qint
 }
 
 // --us or --wire: one value per channel, from channel 1 on.
-QVector<int> readChannels(const FamilyDescriptor &family, const QString &list, bool microseconds)
+// highestWire: where a form narrows the family's values (DSM 1024's 10 bits).
+QVector<int> readChannels(const FamilyDescriptor &family, const QString &list, bool microseconds, int highestWire = -1)
 {
     const QStringList items = list.split(QLatin1Char(','));
     const int most = family.fixedChannels ? family.fixedChannels : family.maxChannels;
@@ -85,7 +86,7 @@ QVector<int> readChannels(const FamilyDescriptor &family, const QString &list, b
         if (!ok)
             usageError(QStringLiteral("channel %1: '%2' is no whole number%3")
                            .arg(channel + 1).arg(items[channel], microseconds ? QStringLiteral(" of µs") : QString()));
-        int lowest = 0, highest = family.wireLimit(channel);
+        int lowest = 0, highest = highestWire >= 0 ? highestWire : family.wireLimit(channel);
         if (microseconds) {
             lowest = family.usRange(channel).lowest;
             highest = family.usRange(channel).highest;
@@ -184,8 +185,9 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
                                 QStringLiteral("V1,V2,..."));
     const QCommandLineOption wire(QStringLiteral("wire"),
                                   QStringLiteral("The channel values as sent instead: 16-bit words; SPEKTRUM, CRSF, "
-                                                 "FPORT and FPORT2 the 11-bit value, IBUS 12 bits, GHST 12 bits for "
-                                                 "channels 1-4 and 8 for the rest. A 0 goes as the zero word, which "
+                                                 "FPORT, FPORT2, SBUS and DSM the 11-bit value (DSM with --dsm 1024 "
+                                                 "the 10-bit one, as linkscope-dump shows it), IBUS 12 bits, GHST 12 "
+                                                 "bits for channels 1-4 and 8 for the rest. A 0 goes as the zero word, which "
                                                  "carries no value, on the window's families but SPEKTRUM channels 2 "
                                                  "and up, where it is position 0. NORDAX takes --wire only."),
                                   QStringLiteral("W1,W2,..."));
@@ -293,11 +295,9 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
     if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
         QString help = parser.helpText();
         help.replace(QLatin1String("--sweep <seconds>  "), QLatin1String("--sweep[=<seconds>]"));
-        std::fputs(qPrintable(help), stdout);
-        std::exit(0);
+        printAndExit(help);
     }
-    if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
+    answerHelpAndVersion(parser);
     const QString repeated = repeatedOptionError(parser, taken);
     if (!repeated.isEmpty())
         usageError(repeated);
@@ -374,8 +374,16 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
         if (parser.isSet(us) && !traits.hasMicroseconds())
             usageError(QStringLiteral("%1 has no public µs scale; give its words with --wire")
                            .arg(QLatin1String(traits.recordName)));
+        // DSM 1024's values are 10-bit positions, as linkscope-dump shows
+        // them; the frames are made from 11-bit ones.
+        const bool tenBits = options.variant == 1024 && parser.isSet(wire);
         if (parser.isSet(us) || parser.isSet(wire))
-            options.wire = readChannels(traits, parser.value(parser.isSet(us) ? us : wire), parser.isSet(us));
+            options.wire = readChannels(traits, parser.value(parser.isSet(us) ? us : wire), parser.isSet(us),
+                                        tenBits ? 0x03FF : -1);
+        if (tenBits) {
+            for (int &value : options.wire)
+                value *= 2;
+        }
 
         int channelCount = traits.fixedChannels;
         if (parser.isSet(channels)) {

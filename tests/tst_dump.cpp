@@ -343,7 +343,7 @@ void tst_Dump::csvExportKeepsByteTimes()
     for (const QByteArray &line : lines)
         got << QString::fromLatin1(line.left(line.indexOf("\"family\"")));
     QCOMPARE(got, expected);
-    QVERIFY2(errors.contains("read as: Saleae CSV") && errors.contains("left out for line errors: 1 bytes"),
+    QVERIFY2(errors.contains("read as: Saleae CSV") && errors.contains("left out for line errors: 1 byte\n"),
              errors.constData());
 }
 
@@ -711,6 +711,9 @@ void tst_Dump::recordsSayWhatFramesLack_data()
                                 << sbusSummary;
     QTest::newRow("SBUS csv") << "sbus" << "csv" << sbus << ",0,SBUS,,false," << sbusSummary;
     QTest::newRow("SBUS text") << "sbus" << "text" << sbus << "SBUS              no check no        " << sbusSummary;
+    QTest::newRow("SBUS, one frame") << "sbus" << "jsonl" << sbus.left(25) << "\"family\":\"SBUS\",\"crc_ok\":null,"
+                                     << "(1 frame without a check: SBUS and DSM carry none)\nfailsafe frames: 0\n"
+                                        "frames flagged lost: 0\nstray bytes: 0\nframed without byte times: 1 frame, by";
     QTest::newRow("DSM jsonl") << "dsm" << "jsonl" << dsm << "\"family\":\"DSM\",\"crc_ok\":null,"
                                << "CRC failures: 0 (6 frames without a check: SBUS and DSM carry none)";
     // A subset of channels from channel 32 on, at 13 bits: 35 values, none
