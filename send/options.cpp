@@ -144,6 +144,17 @@ QString failsafeList()
     return notes.join(QStringLiteral("; "));
 }
 
+// "exbus (telemetry requests)": the families --answer answers.
+QString answerList()
+{
+    QStringList names;
+    for (const FamilyDescriptor *family : allFamilies()) {
+        if (family->answer)
+            names << QLatin1String(family->name);
+    }
+    return names.join(QStringLiteral(", "));
+}
+
 QString channelList()
 {
     QStringList fixed, free;
@@ -248,6 +259,11 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
                                   QStringLiteral("Makes the random choices repeatable; the summary of a run that "
                                                  "damages frames names the seed used."),
                                   QStringLiteral("n"));
+    const QCommandLineOption answer(QStringLiteral("answer"),
+                                    QStringLiteral("Play the flight controller on a wire the receiver polls: listen "
+                                                   "on the port and answer each poll of the family 0.5 to 2 ms after "
+                                                   "it, as firmware does (%1), until --duration, --count answers or "
+                                                   "Ctrl-C.").arg(answerList()));
     const QCommandLineOption replay(QStringLiteral("replay"),
                                     QStringLiteral("Send what a file holds: a raw capture (linkscope-dump --write) "
                                                    "or a hex dump frame by frame at --rate, linkscope-dump's jsonl "
@@ -278,8 +294,8 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
                                           QStringLiteral("Leave the port's low-latency mode as it is (by default it "
                                                          "is set while the port is open, and put back on close)."));
     const QList<QCommandLineOption> taken{family, us, wire, channels, sweep, rate, count, duration, failsafe,
-                                          dropoutEvery, dropoutFor, corrupt, dsm, chunk, chunkGap, seed, replay,
-                                          input, speed, loop, baud, line, quiet, noLowLatency};
+                                          dropoutEvery, dropoutFor, corrupt, dsm, chunk, chunkGap, seed, answer,
+                                          replay, input, speed, loop, baud, line, quiet, noLowLatency};
     parser.addOptions(taken);
 
     // --sweep takes its period only as --sweep=seconds, as optional values go.
@@ -321,7 +337,26 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
     need(dropoutFor, dropoutEvery, "needs --dropout-every");
     need(chunkGap, chunk, "needs --chunk");
 
-    if (parser.isSet(replay)) {
+    if (parser.isSet(answer)) {
+        for (const QCommandLineOption *own : {&us, &wire, &channels, &sweep, &failsafe, &corrupt, &dsm, &replay, &rate,
+                                              &dropoutEvery, &chunk}) {
+            if (parser.isSet(*own))
+                usageError(QStringLiteral("--%1 shapes what a receiver sends; --answer only answers its polls")
+                               .arg(own->names().last()));
+        }
+        if (!parser.isSet(family))
+            usageError(QStringLiteral("--answer needs --family: the family whose polls it answers (%1)").arg(answerList()));
+        options.family = familyNamed(parser.value(family));
+        if (!options.family)
+            usageError(QStringLiteral("unknown family '%1' (%2)").arg(parser.value(family), familyNames()));
+        if (!options.family->answer)
+            usageError(QStringLiteral("%1 has no polls to answer; --answer answers %2")
+                           .arg(QLatin1String(options.family->recordName), answerList()));
+        if (options.target == QLatin1String("-"))
+            usageError(QStringLiteral("--answer listens on a serial port and answers there; give one, not -"));
+        options.answer = true;
+        options.line = options.family->line;
+    } else if (parser.isSet(replay)) {
         options.replayPath = parser.value(replay);
         if (options.replayPath.isEmpty())
             usageError(QStringLiteral("--replay needs a file name"));
