@@ -195,8 +195,8 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
                                 QStringLiteral("V1,V2,..."));
     const QCommandLineOption wire(QStringLiteral("wire"),
                                   QStringLiteral("The channel values as sent instead: 16-bit words; SPEKTRUM, CRSF, "
-                                                 "FPORT and FPORT2 the 11-bit value, IBUS 12 bits, GHST 12 bits for "
-                                                 "channels 1-4 and 8 for the rest. A 0 goes as the zero word, which "
+                                                 "FPORT and FPORT2 the 11-bit value, IBUS and ST24 12 bits, GHST 12 "
+                                                 "bits for channels 1-4 and 8 for the rest. A 0 goes as the zero word, which "
                                                  "carries no value, on the window's families but SPEKTRUM channels 2 "
                                                  "and up, where it is position 0. NORDAX takes --wire only."),
                                   QStringLiteral("W1,W2,..."));
@@ -237,12 +237,14 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
     const QCommandLineOption corrupt(QStringLiteral("corrupt"),
                                      QStringLiteral("Share (0-1) of the frames that get one bit flipped after the bytes "
                                                     "that tell their family and length (HOTT: type, status and count; "
-                                                    "NORDAX: the first two; MPX, MPX_V2, SPEKTRUM: the first; CRSF, "
-                                                    "FPORT2, IBUS: two; GHST, SRXL2: three; FPORT: its content, "
-                                                    "stuffed again), so that their CRC or checksum fails. SBUS and DSM have no checksum, and "
-                                                    "a flipped value bit cannot be told from a real value: SBUS "
-                                                    "frames get an end byte SBUS never sends, DSM frames a channel "
-                                                    "id named twice."),
+                                                    "NORDAX: the first two; MPX, MPX_V2, SPEKTRUM, XBUS: the first; "
+                                                    "CRSF, FPORT2, IBUS: two; GHST, SRXL2, ST24: three; EXBUS: six; "
+                                                    "FPORT: its content, stuffed again; RJ01: its Mode B frame, so "
+                                                    "that both checks fail), so that their CRC or checksum fails. "
+                                                    "SBUS, DSM and SUMH have no checksum, and a flipped value bit "
+                                                    "cannot be told from a real value: SBUS frames get an end byte "
+                                                    "SBUS never sends, DSM frames a channel id named twice, SUMH "
+                                                    "frames a byte 19 other than 0x00."),
                                      QStringLiteral("share"));
     const QCommandLineOption dsm(QStringLiteral("dsm"),
                                  QStringLiteral("DSM's form: 2048 (default; DSMX, 11-bit positions, every 11 ms) or "
@@ -260,10 +262,11 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
                                                  "damages frames names the seed used."),
                                   QStringLiteral("n"));
     const QCommandLineOption answer(QStringLiteral("answer"),
-                                    QStringLiteral("Play the flight controller on a wire the receiver polls: listen "
-                                                   "on the port and answer each poll of the family 0.5 to 2 ms after "
-                                                   "it, as firmware does (%1), until --duration, --count answers or "
-                                                   "Ctrl-C.").arg(answerList()));
+                                    QStringLiteral("Play the flight controller on a wire the receiver polls "
+                                                   "(families with polls: %1; EXBUS: its telemetry requests): listen "
+                                                   "on the port and answer each poll 0.6 ms after the read that "
+                                                   "brought it, as firmware answers within 0.5 to 2 ms, until "
+                                                   "--duration, --count answers or Ctrl-C.").arg(answerList()));
     const QCommandLineOption replay(QStringLiteral("replay"),
                                     QStringLiteral("Send what a file holds: a raw capture (linkscope-dump --write) "
                                                    "or a hex dump frame by frame at --rate, linkscope-dump's jsonl "
