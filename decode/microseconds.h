@@ -65,6 +65,29 @@ struct FrameReading
     int fades = noValue, system = noValue;
     bool hasVtx = false;
     Vtx vtx;
+    // ST24: the receiver's count of packets.
+    int packetCount = noValue;
+    // Telemetry values (Jeti EX Bus): a whole number with its decimals, so
+    // that 126 with 1 is 12.6, named name, or name and index ("item3").
+    struct Value
+    {
+        const char *name;
+        int index; // -1 where the name alone names it
+        qint64 number;
+        int decimals;
+    };
+    static constexpr int maxValues = 32;
+    int valueCount = 0;
+    Value values[maxValues];
+    // On a wire where a poll asks and a reply answers (EX Bus telemetry):
+    // the key that pairs a reply with its poll, -1 where the frame is none.
+    int pollKey = -1, replyKey = -1;
+    // Of a reply, told by the pairing, not the family: whether a poll with
+    // its key came before it (-1 not told), and how long after its last
+    // byte the reply began, in ms (noDelay where not known).
+    static constexpr double noDelay = -1;
+    int replyPaired = -1;
+    double replyDelayMs = noDelay;
 
     void clearExtras()
     {
@@ -81,6 +104,11 @@ struct FrameReading
         fades = system = noValue;
         hasVtx = false;
         vtx = {noValue, noValue, noValue, noValue, noValue};
+        packetCount = noValue;
+        valueCount = 0;
+        pollKey = replyKey = -1;
+        replyPaired = -1;
+        replyDelayMs = noDelay;
     }
 };
 

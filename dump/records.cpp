@@ -118,6 +118,8 @@ void RecordWriter::header(int channels)
         }
         if (gapFields)
             line += ",ch17,ch18,format,fades,system,vtx_band,vtx_channel,vtx_power,vtx_region,vtx_pit,sbus2_page";
+        if (telemetryFields)
+            line += ",packet_count,telemetry,delay_ms,paired";
     }
     for (const char *kind : {"us", "wire"}) {
         for (int i = 1; i <= channels; ++i) {
@@ -178,6 +180,8 @@ void RecordWriter::extras(const FrameReading &frame)
     if (format == Jsonl) {
         if (gapFields)
             gapExtras();
+        if (telemetryFields)
+            telemetry(frame);
         if (!frame.hasLink)
             return;
         line += ",\"link\":{";
@@ -201,6 +205,80 @@ void RecordWriter::extras(const FrameReading &frame)
     }
     if (gapFields)
         gapExtras();
+    if (telemetryFields)
+        telemetry(frame);
+}
+
+// ST24's packet count, telemetry values with their decimals, and a reply's
+// pairing: JSON members (the values in a "telemetry" object), CSV cells
+// (the values as name=value;...), or text name=value.
+void RecordWriter::telemetry(const FrameReading &frame)
+{
+    const auto name = [this](const char *text) {
+        if (format == Csv) {
+            line += ',';
+            return;
+        }
+        line += format == Jsonl ? ",\"" : " ";
+        line += text;
+        line += format == Jsonl ? "\":" : "=";
+    };
+    const auto number = [this](qint64 value, int decimals) {
+        qint64 unit = 1;
+        for (int i = 0; i < decimals; ++i)
+            unit *= 10;
+        const quint64 magnitude = value < 0 ? 0 - quint64(value) : quint64(value);
+        if (value < 0)
+            line += '-';
+        appendInt(line, qint64(magnitude / quint64(unit)));
+        if (decimals > 0) {
+            line += '.';
+            std::string fraction;
+            appendInt(fraction, qint64(magnitude % quint64(unit)));
+            line.append(std::size_t(decimals) - fraction.size(), '0');
+            line += fraction;
+        }
+    };
+    const bool csv = format == Csv;
+    if (frame.packetCount != FrameReading::noValue) {
+        name("packet_count");
+        appendInt(line, frame.packetCount);
+    } else if (csv) {
+        line += ',';
+    }
+    if (frame.valueCount > 0) {
+        if (format != Text)
+            name("telemetry");
+        line += format == Jsonl ? "{" : "";
+        for (int i = 0; i < frame.valueCount; ++i) {
+            const FrameReading::Value &value = frame.values[i];
+            if (format == Text)
+                line += ' ';
+            else if (i > 0)
+                line += csv ? ";" : ",";
+            line += format == Jsonl ? "\"" : "";
+            line += value.name;
+            if (value.index >= 0)
+                appendInt(line, value.index);
+            line += format == Jsonl ? "\":" : "=";
+            number(value.number, value.decimals);
+        }
+        line += format == Jsonl ? "}" : "";
+    } else if (csv) {
+        line += ',';
+    }
+    const bool reply = frame.replyPaired >= 0;
+    if (reply) {
+        name("delay_ms");
+        if (frame.replyDelayMs >= 0)
+            number(qRound64(frame.replyDelayMs * 1000), 3);
+        else
+            line += format == Jsonl ? "null" : csv ? "" : "-";
+        name("paired");
+        line += frame.replyPaired ? "true" : "false";
+    } else if (csv) {
+        line += ",,";
+    }
 }
 
 // A list of channel values: JSON array items, CSV cells up to columns, or

@@ -39,6 +39,9 @@ public:
     // Records carry SBUS's and DSM's fields too (ch17, ch18, format, fades,
     // system, vtx_*, sbus2_page); a CSV header names them.
     void setGapFields(bool on) { gapFields = on; }
+    // Records carry ST24's and EX Bus's fields too (packet_count, telemetry,
+    // delay_ms, paired); a CSV header names them.
+    void setTelemetryFields(bool on) { telemetryFields = on; }
     // Hands the records written so far to the output. False once the output
     // can take no more, as when a pipe was closed.
     bool flush();
@@ -46,6 +49,7 @@ public:
 private:
     void header(int channels);
     void extras(const FrameReading &frame);
+    void telemetry(const FrameReading &frame);
     void values(const int *list, int count, int columns);
     void readings(const FrameReading &frame, int columns, const char *beforeWire, const char *beforeHex,
                   const char *raw, int length);
@@ -60,6 +64,7 @@ private:
     int columns = -1;   // channel columns in the header written last; none yet
     bool extraFields = false;
     bool gapFields = false;
+    bool telemetryFields = false;
 };
 
 #endif

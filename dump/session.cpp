@@ -5,6 +5,7 @@
 #include "decode/familyfinder.h"
 #include "decode/streamframer.h"
 #include "decode/microseconds.h"
+#include "decode/pollpairing.h"
 #include "decode/readbunching.h"
 #include "dump/autodetect.h"
 #include "dump/framesink.h"
@@ -201,6 +202,7 @@ private:
     bool durationOver = false; // a capture's own times passed --duration
     bool durationOnCapture = false;
     FrameReading reading;
+    PollPairing pairing; // telemetry requests and answers on the wire
     // --family auto, while the family is not known.
     struct Looked
     {
@@ -377,6 +379,7 @@ void Session::show(const QVector<AssembledFrame> &found)
             return;
         }
         readAssembled(frame, reading);
+        pairing.take(reading, frame.bytes.size(), t * 1000, byteMs());
         ++frames;
         countFamily(reading);
         crcFailures += !reading.crcOk;
@@ -606,13 +609,15 @@ bool Session::lockOn()
     if (!onPort)
         line = families.first()->line;
     assembler = StreamFramer(families);
-    bool familyFields = false, gapFields = false;
+    bool familyFields = false, gapFields = false, telemetryFields = false;
     for (const FamilyDescriptor *family : qAsConst(families)) {
         familyFields = familyFields || !family->srxl;
         gapFields = gapFields || family->framing == FamilyDescriptor::ByGap;
+        telemetryFields = telemetryFields || family->telemetryFields;
     }
     writer->setFamilyFields(familyFields);
     writer->setGapFields(gapFields);
+    writer->setTelemetryFields(telemetryFields);
     const QString where = onPort ? line.text()
         : std::isnan(finder->time()) ? QStringLiteral("offset %1").arg(finder->offset())
                                      : QStringLiteral("%1 s").arg(finder->time(), 0, 'f', 6);
@@ -964,7 +969,7 @@ void Session::summarise()
     }
     text += QStringLiteral("\nCRC failures: %1").arg(crcFailures);
     if (uncheckedFrames > 0)
-        text += QStringLiteral(" (%1 without a check: SBUS and DSM carry none)")
+        text += QStringLiteral(" (%1 without a check: SBUS, DSM and SUMH carry none)")
                     .arg(counted(uncheckedFrames, "frame", "frames"));
     text += QStringLiteral("\nfailsafe frames: %1\n").arg(failsafeFrames);
     if (frameLostFlags)
@@ -987,6 +992,9 @@ void Session::summarise()
         text += QStringLiteral("SBUS2 telemetry slots: %1 (%2 bytes, not stray)\n")
                     .arg(assembler.telemetrySlots())
                     .arg(assembler.telemetrySlotBytes());
+    pairing.finish();
+    if (pairing.counts().any())
+        text += pairing.summary() + QLatin1Char('\n');
     if (output->droppedRecords() > 0)
         text += QStringLiteral("records dropped: output too slow (%1)\n")
                     .arg(counted(output->droppedRecords(), "record", "records"));
@@ -1081,6 +1089,8 @@ int Session::run()
     for (const FamilyDescriptor *family : options.families) {
         if (family->framing == FamilyDescriptor::ByGap)
             writer->setGapFields(true);
+        if (family->telemetryFields)
+            writer->setTelemetryFields(true);
     }
     clock.start();
     onPort = source.kind == Source::Port;

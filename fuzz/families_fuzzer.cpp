@@ -9,9 +9,13 @@
 // every good frame planted is found unless bytes that pass a check by
 // coincidence overlap it, or, where its check is short, a damaged frame
 // holds it that another frame follows. Every frame, and the raw input
-// wherever a family would take it, is read too.
+// wherever a family would take it, is read too; the raw input's answer,
+// where its family answers it, is a good frame of the family that names
+// the poll's key; and polls and replies among the frames pair up: each
+// poll is answered or missing.
 #include "decode/families/familyset.h"
 #include "decode/frameassembler.h"
+#include "decode/pollpairing.h"
 
 #include <QRandomGenerator>
 
@@ -80,6 +84,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             family->read(bytes, int(size), reading);
             if (reading.channels < 0 || reading.channels > FrameReading::maxChannels)
                 fail("a frame reads with a channel count out of bounds");
+            const int key = reading.pollKey;
+            const QByteArray reply = family->answer && reading.crcOk ? family->answer(bytes, int(size), 0) : QByteArray();
+            if (!reply.isEmpty()) {
+                if (key < 0)
+                    fail("a frame that is no poll is answered");
+                if (family->frameLength(reply.constData(), reply.size()) != reply.size()
+                    || !family->check(reply.constData(), reply.size()))
+                    fail("an answer is no good frame of its family");
+                family->read(reply.constData(), reply.size(), reading);
+                if (reading.replyKey != key)
+                    fail("an answer names another poll");
+            }
         }
     }
 
@@ -181,6 +197,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     };
     qint64 framed = 0;
     qint64 previousEnd = -1;
+    PollPairing pairing;
+    qint64 goodReplies = 0;
     for (int i = 0; i < frames.size(); ++i) {
         const AssembledFrame &frame = frames.at(i);
         if (!frame.family() || !chosen.contains(frame.family()))
@@ -200,11 +218,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         frame.family()->read(bytes, frame.bytes.size(), reading);
         if (reading.crcOk != frame.crcOk)
             fail("reading a frame gives another check verdict");
+        goodReplies += reading.crcOk && reading.replyKey >= 0;
+        pairing.take(reading, frame.bytes.size(), double(frame.offset + frame.bytes.size()), 0.08);
         previousEnd = frame.offset + frame.bytes.size();
         framed += frame.bytes.size();
     }
     if (framed + assembler.strayBytes() != stream.size())
         fail("bytes were lost or counted twice");
+    pairing.finish();
+    const PollPairing::Counts &counts = pairing.counts();
+    if (counts.replies + counts.missing != counts.polls || counts.replies + counts.unpaired != goodReplies
+        || counts.late > counts.replies)
+        fail("polls and replies do not add up");
     for (const Span &s : qAsConst(planted)) {
         const bool found = std::any_of(frames.cbegin(), frames.cend(), [&](const AssembledFrame &frame) {
             return frame.offset == s.offset && frame.bytes.size() == s.length && frame.crcOk;

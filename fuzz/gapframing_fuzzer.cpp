@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Families without a checksum (SBUS, DSM), alone or with others, through
+// Families without a checksum (SBUS, DSM, SUMH), alone or with others, through
 // the stream framer: good frames, damaged ones, frames cut short (a
 // capture that starts or ends inside one) and noise, SBUS2 frames with
 // telemetry slots after them, DSM frames with X-Plus words, fed in reads

@@ -49,6 +49,8 @@ private slots:
     void recordsSayWhatFramesLack();
     void autoOnCapture_data();
     void autoOnCapture();
+    void pollsAndReplies_data();
+    void pollsAndReplies();
     void cleanupTestCase();
 
 private:
@@ -535,6 +537,12 @@ void tst_Dump::errorExits_data()
     QTest::newRow("unknown format") << QStringList{"--format", "xml", capture} << 2 << "unknown format 'xml'"
                                     << QString();
     QTest::newRow("unknown option") << QStringList{"--colour", capture} << 2 << "colour" << QString();
+    QTest::newRow("families that read the same bytes") << QStringList{"--family", "mpx2,xbus", capture} << 2
+                                                       << "mpx2 and xbus cannot be looked for together: their frames "
+                                                          "are the same bytes; give one of them" << QString();
+    QTest::newRow("SUMH beside HOTT") << QStringList{"--family", "sumh,crsf,sumd", capture} << 2
+                                      << "sumh and hott cannot be looked for together: their frames start with the "
+                                         "same byte, and one has no check to tell them apart" << QString();
     QTest::newRow("missing port") << QStringList{"/dev/linkscope-no-such-port"} << 1
                                   << "cannot open /dev/linkscope-no-such-port: No such file or directory (linkscope-dump "
                                      "--list-ports lists the ports present)" << QString();
@@ -706,7 +714,7 @@ void tst_Dump::recordsSayWhatFramesLack_data()
     for (int i = 0; i < 6; ++i)
         dsm += familyNamed("dsm")->encode(request);
     // SBUS and DSM carry no check: none passed, none failed.
-    const QString sbusSummary = "CRC failures: 0 (3 frames without a check: SBUS and DSM carry none)";
+    const QString sbusSummary = "CRC failures: 0 (3 frames without a check: SBUS, DSM and SUMH carry none)";
     QTest::newRow("SBUS jsonl") << "sbus" << "jsonl" << sbus << "\"family\":\"SBUS\",\"crc_ok\":null,\"failsafe\":false,"
                                 << sbusSummary;
     QTest::newRow("SBUS csv") << "sbus" << "csv" << sbus << ",0,SBUS,,false," << sbusSummary;
@@ -715,7 +723,7 @@ void tst_Dump::recordsSayWhatFramesLack_data()
                                      << "(1 frame without a check: SBUS and DSM carry none)\nfailsafe frames: 0\n"
                                         "frames flagged lost: 0\nstray bytes: 0\nframed without byte times: 1 frame, by";
     QTest::newRow("DSM jsonl") << "dsm" << "jsonl" << dsm << "\"family\":\"DSM\",\"crc_ok\":null,"
-                               << "CRC failures: 0 (6 frames without a check: SBUS and DSM carry none)";
+                               << "CRC failures: 0 (6 frames without a check: SBUS, DSM and SUMH carry none)";
     // A subset of channels from channel 32 on, at 13 bits: 35 values, none
     // for a channel CRSF has.
     QByteArray subset("\xC8\x3D\x17\xFF");
@@ -817,6 +825,75 @@ void tst_Dump::autoOnCapture()
     QCOMPARE(lines.size() - 1, records);
     if (firstOffset >= 0)
         QCOMPARE(QJsonDocument::fromJson(lines.first()).object().value("offset").toInt(), firstOffset);
+}
+
+void tst_Dump::pollsAndReplies_data()
+{
+    // EX Bus at 125000 8N1, 80 µs a byte, as a logic analyser gives it:
+    // requests 10 ms apart; the first answered 1 ms after its last byte
+    // ended, the second 3 ms after (late), the third not at all, the fourth
+    // by an answer with another packet id.
+    const FamilyDescriptor *exbus = familyNamed("exbus");
+    QByteArray csv("Time [s],Value,Parity Error,Framing Error\n");
+    const auto write = [&](const QByteArray &bytes, double at) {
+        for (int i = 0; i < bytes.size(); ++i)
+            csv += QByteArray::number(at + i * 0.00008, 'f', 9) + ",0x"
+                + QByteArray::number(quint8(bytes[i]), 16).rightJustified(2, '0') + ",,\n";
+    };
+    for (int k = 0; k < 4; ++k) {
+        const QByteArray request = exbus->pollFrame(k + 1);
+        const double at = 0.001 + k * 0.010;
+        write(request, at);
+        const double answerAt = at + request.size() * 0.00008 + (k == 1 ? 0.003 : 0.001);
+        const QByteArray answer = exbus->answer(request.constData(), request.size(), 0);
+        if (k == 3)
+            write(exbus->answer(exbus->pollFrame(9).constData(), request.size(), 0), answerAt);
+        else if (k != 2)
+            write(answer, answerAt);
+    }
+    const QString capture = writeFile(folder.filePath("exbus.csv"), csv);
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("capture");
+    QTest::addColumn<QStringList>("expected"); // in the records, in order
+    // Serial 0x0001A400, then items 1 to 5 as the answer's first values.
+    const QString values = "serial=107520 item1=12.6 item2=3.50 item3=0 item4=0 item5=-1234.56";
+    QString json = "\"telemetry\":{" + values + "}";
+    json.replace(QLatin1Char(' '), QLatin1Char(',')).replace(QRegularExpression("(\\w+)="), "\"\\1\":");
+    QTest::newRow("jsonl") << "jsonl" << capture
+                           << QStringList{json + ",\"delay_ms\":1.000,\"paired\":true",
+                                          json + ",\"delay_ms\":3.000,\"paired\":true",
+                                          json + ",\"delay_ms\":null,\"paired\":false"};
+    const QString cells = QString(values).replace(QLatin1Char(' '), QLatin1Char(';'));
+    QTest::newRow("csv") << "csv" << capture
+                         << QStringList{",packet_count,telemetry,delay_ms,paired,", ",," + cells + ",1.000,true,",
+                                        ",," + cells + ",3.000,true,", ",," + cells + ",,false,"};
+    QTest::newRow("text") << "text" << capture
+                          << QStringList{values + " delay_ms=1.000 paired=true", values + " delay_ms=3.000 paired=true",
+                                         values + " delay_ms=- paired=false"};
+}
+
+// Each answer is paired with the request before it by packet id and timed
+// from its last byte; the summary counts requests, answers, late and
+// missing ones, and answers to no request.
+void tst_Dump::pollsAndReplies()
+{
+    QFETCH(QString, format);
+    QFETCH(QString, capture);
+    QFETCH(QStringList, expected);
+    int status = -1;
+    QByteArray errors;
+    const QString out = QString::fromUtf8(run({"--family", "exbus", "--format", format, capture}, &status, &errors));
+    QCOMPARE(status, 0);
+    int at = 0;
+    for (const QString &part : expected) {
+        at = out.indexOf(part, at);
+        QVERIFY2(at >= 0, qPrintable(part + "\n" + out));
+        at += part.size();
+    }
+    QCOMPARE(out.count(QLatin1String("TELEMETRY_REQUEST")), 4);
+    QVERIFY2(errors.contains("polls: 4, replies: 2 (late 1, more than 2.5 ms after the poll), missing replies: 2, "
+                             "replies without a poll: 1\n"),
+             errors.constData());
 }
 
 void tst_Dump::cleanupTestCase()

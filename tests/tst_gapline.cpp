@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// SBUS and DSM on real pseudo-terminals: linkscope-send into one and
+// SBUS, DSM and SUMH on real pseudo-terminals: linkscope-send into one and
 // linkscope-dump from another bring back the µs sent, and --family auto
 // finds every family on a line that carries frames only at the family's
 // own settings, as a receiver at the wrong baud gives noise, and keeps what
@@ -164,11 +164,14 @@ void tst_GapLine::sendToDump_data()
         << "dsm" << QStringList{"--corrupt", "0.1"} << twelve << 2048;
     QTest::newRow("DSM 1024, seven channels") << "dsm" << QStringList{"--dsm", "1024"}
                                               << QStringList{"898", "2101", "1000", "1500", "2000", "1200", "1300"} << 1024;
+    QTest::newRow("SUMH, damaged") << "sumh" << QStringList{"--corrupt", "0.2", "--failsafe-after", "0.5"}
+                                   << QStringList{"0", "9864", "1000", "1500", "2000", "1234"} << 0;
 }
 
 // The family's own line settings on both sides, 100000 8E2 (a pty keeps no
 // parity) or 115200 8N1; every frame taken carries the µs sent, damaged
-// frames are stray bytes, and SBUS flags its failsafe.
+// frames are stray bytes, and SBUS flags its failsafe (DSM and SUMH fall
+// silent).
 void tst_GapLine::sendToDump()
 {
     QFETCH(QString, family);
@@ -342,7 +345,8 @@ void tst_GapLine::autoFamily_data()
     QTest::addColumn<QString>("family"); // empty: noise only
     QTest::addColumn<int>("baud");       // 0: the family's own
     QTest::addColumn<int>("noiseRate");  // bytes a second; 0: the line's pace
-    for (const char *name : {"crsf", "ghst", "ibus", "fport", "fport2", "srxl2", "sbus", "dsm", "hott"})
+    for (const char *name : {"crsf", "ghst", "ibus", "fport", "fport2", "srxl2", "sbus", "dsm", "hott", "st24", "exbus",
+                             "rj01"})
         QTest::newRow(name) << name << 0 << 0;
     QTest::newRow("FastSBUS") << "sbus" << 200000 << 0;
     QTest::newRow("noise at every setting") << "" << 0 << 0;
@@ -376,7 +380,9 @@ void tst_GapLine::autoFamily()
         QTest::qWait(3500);
         errors = dump.readAllStandardError();
         QVERIFY2(!errors.contains("linkscope-dump: found "), errors.constData());
-        QCOMPARE(errors.count("no family found at 420000 8N1, 416666 8N1, 200000 8E2, 115200 8N1 or 100000 8E2; trying again"), 1);
+        QCOMPARE(errors.count("no family found at 420000 8N1, 416666 8N1, 250000 8N1, 200000 8E2, 125000 8N1, 115200 8N1 "
+                              "or 100000 8E2; trying again"),
+                 1);
         QVERIFY(dump.readAllStandardOutput().isEmpty());
         dump.terminate();
         QVERIFY(dump.waitForFinished());
