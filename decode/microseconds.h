@@ -4,6 +4,8 @@
 #ifndef LINKSCOPE_MICROSECONDS_H
 #define LINKSCOPE_MICROSECONDS_H
 
+#include "decode/telemetry.h"
+
 #include <QtGlobal>
 
 // The integer µs a family can carry, ends included.
@@ -65,6 +67,11 @@ struct FrameReading
     int fades = noValue, system = noValue;
     bool hasVtx = false;
     Vtx vtx;
+    // Telemetry values, and the frame's part in polls and replies.
+    Telemetry telemetry;
+    // What earlier frames on the same line told, where the reader keeps
+    // it; nullptr where none is kept. Not cleared from frame to frame.
+    TelemetryMemory *memory = nullptr;
 
     void clearExtras()
     {
@@ -81,6 +88,7 @@ struct FrameReading
         fades = system = noValue;
         hasVtx = false;
         vtx = {noValue, noValue, noValue, noValue, noValue};
+        telemetry.clear();
     }
 };
 

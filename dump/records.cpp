@@ -118,6 +118,7 @@ void RecordWriter::header(int channels)
         }
         if (gapFields)
             line += ",ch17,ch18,format,fades,system,vtx_band,vtx_channel,vtx_power,vtx_region,vtx_pit,sbus2_page";
+        line += ",telemetry";
     }
     for (const char *kind : {"us", "wire"}) {
         for (int i = 1; i <= channels; ++i) {
@@ -178,6 +179,10 @@ void RecordWriter::extras(const FrameReading &frame)
     if (format == Jsonl) {
         if (gapFields)
             gapExtras();
+        if (frame.telemetry.size() > 0) {
+            line += ",\"telemetry\":";
+            frame.telemetry.appendJson(line);
+        }
         if (!frame.hasLink)
             return;
         line += ",\"link\":{";
@@ -201,6 +206,33 @@ void RecordWriter::extras(const FrameReading &frame)
     }
     if (gapFields)
         gapExtras();
+    telemetry(frame.telemetry);
+}
+
+// One CSV cell or text's name=value pairs, whatever values the frame has,
+// so that a CSV header stays one; the cell quoted where it must be.
+void RecordWriter::telemetry(const Telemetry &values)
+{
+    if (format == Csv)
+        line += ',';
+    if (values.size() == 0)
+        return;
+    std::string pairs;
+    values.appendPairs(pairs);
+    if (format == Text) {
+        line += ' ';
+        line += pairs;
+    } else if (pairs.find_first_of(",\"\n\r") == std::string::npos) {
+        line += pairs;
+    } else {
+        line += '"';
+        for (char c : pairs) {
+            if (c == '"')
+                line += '"';
+            line += c;
+        }
+        line += '"';
+    }
 }
 
 // A list of channel values: JSON array items, CSV cells up to columns, or

@@ -13,7 +13,7 @@ const QVector<FamilyDescriptor> &rows()
     static const QVector<FamilyDescriptor> table{
         mpxFamily(),  mpx2Family(), nordaxFamily(), hottFamily(),   spektrumFamily(), crsfFamily(),
         ghstFamily(), ibusFamily(), fportFamily(),  fport2Family(), srxl2Family(),     sbusFamily(),
-        dsmFamily(),
+        dsmFamily(),  smartportFamily(), ibusSensorFamily(),
     };
     return table;
 }

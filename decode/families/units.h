@@ -18,5 +18,7 @@ FamilyDescriptor fport2Family();
 FamilyDescriptor srxl2Family();
 FamilyDescriptor sbusFamily();
 FamilyDescriptor dsmFamily();
+FamilyDescriptor smartportFamily();
+FamilyDescriptor ibusSensorFamily();
 
 #endif
