@@ -21,9 +21,10 @@ public:
     FamilyDetector();
 
     // 420000 8N1, 416666 8N1 (TBS's figure for the same families), 200000
-    // 8E2 (FastSBUS), 115200 8N1, 100000 8E2: each with the families that use it.
+    // 8E2 (FastSBUS), 115200 8N1, 100000 8E2, 57600 8N1: each with the
+    // families that use it.
     const QVector<Setting> &settings() const { return tried; }
-    // "420000 8N1, 416666 8N1, 200000 8E2, 115200 8N1 or 100000 8E2"
+    // "420000 8N1, 416666 8N1, 200000 8E2, 115200 8N1, 100000 8E2 or 57600 8N1"
     QString settingsText() const;
 
 private:
