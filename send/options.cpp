@@ -146,15 +146,18 @@ QString failsafeList()
 
 QString channelList()
 {
-    QStringList fixed, free;
+    QStringList fixed, free, none;
     for (const FamilyDescriptor *family : allFamilies()) {
-        if (family->fixedChannels)
+        if (family->maxChannels == 0)
+            none << QLatin1String(family->recordName);
+        else if (family->fixedChannels)
             fixed << QStringLiteral("%1 %2").arg(QLatin1String(family->recordName)).arg(family->fixedChannels);
         else
             free << QStringLiteral("%1 1-%2 (default %3)").arg(QLatin1String(family->recordName))
                         .arg(family->maxChannels).arg(family->defaultChannels);
     }
-    return QStringLiteral("%1; always: %2").arg(free.join(QStringLiteral(", ")), fixed.join(QStringLiteral(", ")));
+    return QStringLiteral("%1; always: %2; none: %3")
+        .arg(free.join(QStringLiteral(", ")), fixed.join(QStringLiteral(", ")), none.join(QStringLiteral(", ")));
 }
 
 } // namespace

@@ -180,7 +180,7 @@ FamilyDescriptor ibusSensorFamily()
     row.recordName = "IBUS_SENSOR";
     row.line = {115200, 8, 'N', 1};
     row.periodMs = 7;
-    row.periodNote = "a request every 7 ms";
+    row.periodNote = "a request every 7 ms, a reply after each";
     row.startBytes = QByteArray("\x04\x06\x08", 3);
     row.frameLength = sensorLength;
     row.check = sensorCheck;

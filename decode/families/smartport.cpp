@@ -110,7 +110,7 @@ FamilyDescriptor smartportFamily()
     row.recordName = "SMARTPORT";
     row.line = {57600, 8, 'N', 1};
     row.periodMs = 12;
-    row.periodNote = "a poll every 12 ms";
+    row.periodNote = "a poll every 12 ms, a reply after each";
     row.startBytes = QByteArray("\x7E\x10", 2);
     row.frameLength = smartportLength;
     row.check = smartportCheck;
