@@ -81,9 +81,7 @@ TelemetryValue *Telemetry::add(const char *name, TelemetryValue::Kind kind)
     if (count >= maxValues)
         return nullptr;
     TelemetryValue &value = values[count++];
-    value = TelemetryValue();
-    value.name = name;
-    value.kind = kind;
+    value = TelemetryValue{name, "", kind, TelemetryValue::Other, 0, 0, 0, 0, nullptr};
     return &value;
 }
 

@@ -44,15 +44,17 @@ struct TelemetryValue
         Rssi,
     };
 
-    const char *name = "";  // the record's key, its unit last: "voltage_v"
-    const char *unit = "";  // as a person reads it: "V"; "" where none
-    Kind kind = Number;
-    Quantity quantity = Other;
-    quint8 decimals = 0;    // Number: digits after the point; Id: hex digits
-    quint8 size = 0;        // Text, Bytes: how many bytes in the store
-    quint16 at = 0;         // Text, Bytes: where in the store
-    qint64 scaled = 0;      // Number, Id, Code, Flag
-    const char *label = nullptr; // Code: the name, nullptr where it has none
+    // No initializers, so that a frame's empty list costs nothing to make;
+    // Telemetry sets every field of a value it adds.
+    const char *name;  // the record's key, its unit last: "voltage_v"
+    const char *unit;  // as a person reads it: "V"; "" where none
+    Kind kind;
+    Quantity quantity;
+    quint8 decimals;   // Number: digits after the point; Id: hex digits
+    quint8 size;       // Text, Bytes: how many bytes in the store
+    quint16 at;        // Text, Bytes: where in the store
+    qint64 scaled;     // Number, Id, Code, Flag
+    const char *label; // Code: the name, nullptr where it has none
 
     // Number: the value in its unit.
     double value() const;

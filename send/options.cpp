@@ -370,6 +370,9 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
             if (options.variant == 1024)
                 options.rate = 1000.0 / 22;
         }
+        if (traits.maxChannels == 0 && (parser.isSet(us) || parser.isSet(wire) || parser.isSet(channels) || parser.isSet(sweep)))
+            usageError(QStringLiteral("%1 carries no channels: its frames are a sensor's values; give no --us, --wire, "
+                                      "--channels or --sweep").arg(QLatin1String(traits.recordName)));
         if (parser.isSet(us) && parser.isSet(wire))
             usageError(QStringLiteral("give --us or --wire, not both"));
         if (parser.isSet(sweep) && (parser.isSet(us) || parser.isSet(wire)))

@@ -130,6 +130,9 @@ void sensorRead(const char *data, int length, FrameReading &reading)
     reading.crcOk = sensorCheck(data, length);
     reading.failsafe = -1;
     reading.channels = 0;
+    // Shorter than a request: nothing to read, and no frame.
+    if (length < requestBytes)
+        return;
     const quint8 command = quint8(data[1]) & 0xF0;
     const int address = quint8(data[1]) & 0x0F;
     Telemetry &telemetry = reading.telemetry;
