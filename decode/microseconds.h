@@ -4,6 +4,8 @@
 #ifndef LINKSCOPE_MICROSECONDS_H
 #define LINKSCOPE_MICROSECONDS_H
 
+#include "decode/telemetry.h"
+
 #include <QtGlobal>
 
 // The integer µs a family can carry, ends included.
@@ -67,18 +69,6 @@ struct FrameReading
     Vtx vtx;
     // ST24: the receiver's count of packets.
     int packetCount = noValue;
-    // Telemetry values (Jeti EX Bus): a whole number with its decimals, so
-    // that 126 with 1 is 12.6, named name, or name and index ("item3").
-    struct Value
-    {
-        const char *name;
-        int index; // -1 where the name alone names it
-        qint64 number;
-        int decimals;
-    };
-    static constexpr int maxValues = 32;
-    int valueCount = 0;
-    Value values[maxValues];
     // On a wire where a poll asks and a reply answers (EX Bus telemetry):
     // the key that pairs a reply with its poll, -1 where the frame is none.
     int pollKey = -1, replyKey = -1;
@@ -88,6 +78,11 @@ struct FrameReading
     static constexpr double noDelay = -1;
     int replyPaired = -1;
     double replyDelayMs = noDelay;
+    // Telemetry values, and the frame's part in polls and replies.
+    Telemetry telemetry;
+    // What earlier frames on the same line told, where the reader keeps
+    // it; nullptr where none is kept. Not cleared from frame to frame.
+    TelemetryMemory *memory = nullptr;
 
     void clearExtras()
     {
@@ -105,10 +100,10 @@ struct FrameReading
         hasVtx = false;
         vtx = {noValue, noValue, noValue, noValue, noValue};
         packetCount = noValue;
-        valueCount = 0;
         pollKey = replyKey = -1;
         replyPaired = -1;
         replyDelayMs = noDelay;
+        telemetry.clear();
     }
 };
 

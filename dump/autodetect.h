@@ -10,8 +10,8 @@ class FamilyDetector
 {
 public:
     // How long each setting is listened to: several frames of the slowest
-    // family, and short enough that the seven settings take under 2 s.
-    static constexpr int listenMs = 280;
+    // family, and short enough that the eight settings take under 2 s.
+    static constexpr int listenMs = 240;
 
     struct Setting
     {
@@ -22,10 +22,10 @@ public:
     FamilyDetector();
 
     // 420000 8N1, 416666 8N1 (TBS's figure for the same families), 250000
-    // 8N1, 200000 8E2 (FastSBUS), 125000 8N1, 115200 8N1, 100000 8E2: each
+    // 8N1, 200000 8E2 (FastSBUS), 125000 8N1, 115200 8N1, 100000 8E2, 57600 8N1: each
     // with the families that use it.
     const QVector<Setting> &settings() const { return tried; }
-    // "420000 8N1, 416666 8N1, …, 115200 8N1 or 100000 8E2"
+    // "420000 8N1, 416666 8N1, …, 100000 8E2 or 57600 8N1"
     QString settingsText() const;
 
 private:

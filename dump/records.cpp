@@ -118,8 +118,9 @@ void RecordWriter::header(int channels)
         }
         if (gapFields)
             line += ",ch17,ch18,format,fades,system,vtx_band,vtx_channel,vtx_power,vtx_region,vtx_pit,sbus2_page";
+        line += ",telemetry";
         if (telemetryFields)
-            line += ",packet_count,telemetry,delay_ms,paired";
+            line += ",packet_count,delay_ms,paired";
     }
     for (const char *kind : {"us", "wire"}) {
         for (int i = 1; i <= channels; ++i) {
@@ -180,8 +181,12 @@ void RecordWriter::extras(const FrameReading &frame)
     if (format == Jsonl) {
         if (gapFields)
             gapExtras();
+        if (frame.telemetry.size() > 0) {
+            line += ",\"telemetry\":";
+            frame.telemetry.appendJson(line);
+        }
         if (telemetryFields)
-            telemetry(frame);
+            pairingFields(frame);
         if (!frame.hasLink)
             return;
         line += ",\"link\":{";
@@ -205,14 +210,14 @@ void RecordWriter::extras(const FrameReading &frame)
     }
     if (gapFields)
         gapExtras();
+    telemetry(frame.telemetry);
     if (telemetryFields)
-        telemetry(frame);
+        pairingFields(frame);
 }
 
-// ST24's packet count, telemetry values with their decimals, and a reply's
-// pairing: JSON members (the values in a "telemetry" object), CSV cells
-// (the values as name=value;...), or text name=value.
-void RecordWriter::telemetry(const FrameReading &frame)
+// ST24's packet count and a reply's pairing: JSON members, CSV cells, or
+// text name=value.
+void RecordWriter::pairingFields(const FrameReading &frame)
 {
     const auto name = [this](const char *text) {
         if (format == Csv) {
@@ -246,27 +251,6 @@ void RecordWriter::telemetry(const FrameReading &frame)
     } else if (csv) {
         line += ',';
     }
-    if (frame.valueCount > 0) {
-        if (format != Text)
-            name("telemetry");
-        line += format == Jsonl ? "{" : "";
-        for (int i = 0; i < frame.valueCount; ++i) {
-            const FrameReading::Value &value = frame.values[i];
-            if (format == Text)
-                line += ' ';
-            else if (i > 0)
-                line += csv ? ";" : ",";
-            line += format == Jsonl ? "\"" : "";
-            line += value.name;
-            if (value.index >= 0)
-                appendInt(line, value.index);
-            line += format == Jsonl ? "\":" : "=";
-            number(value.number, value.decimals);
-        }
-        line += format == Jsonl ? "}" : "";
-    } else if (csv) {
-        line += ',';
-    }
     const bool reply = frame.replyPaired >= 0;
     if (reply) {
         name("delay_ms");
@@ -278,6 +262,32 @@ void RecordWriter::telemetry(const FrameReading &frame)
         line += frame.replyPaired ? "true" : "false";
     } else if (csv) {
         line += ",,";
+    }
+}
+
+// One CSV cell or text's name=value pairs, whatever values the frame has,
+// so that a CSV header stays one; the cell quoted where it must be.
+void RecordWriter::telemetry(const Telemetry &values)
+{
+    if (format == Csv)
+        line += ',';
+    if (values.size() == 0)
+        return;
+    std::string pairs;
+    values.appendPairs(pairs);
+    if (format == Text) {
+        line += ' ';
+        line += pairs;
+    } else if (pairs.find_first_of(",\"\n\r") == std::string::npos) {
+        line += pairs;
+    } else {
+        line += '"';
+        for (char c : pairs) {
+            if (c == '"')
+                line += '"';
+            line += c;
+        }
+        line += '"';
     }
 }
 

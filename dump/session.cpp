@@ -203,6 +203,7 @@ private:
     bool durationOnCapture = false;
     FrameReading reading;
     PollPairing pairing; // telemetry requests and answers on the wire
+    TelemetryMemory telemetryMemory; // what earlier frames on the line told
     // --family auto, while the family is not known.
     struct Looked
     {
@@ -232,6 +233,7 @@ Session::Session(const DumpOptions &options)
       recordsWanted(!options.quiet && !options.watch)
 {
     view = options.sink;
+    reading.memory = &telemetryMemory;
 }
 
 // The view takes over the terminal once the source is open, so that a port
@@ -388,7 +390,9 @@ void Session::show(const QVector<AssembledFrame> &found)
         failsafeFrames += reading.failsafe == 1 && reading.crcOk;
         frameLostFlags = frameLostFlags || reading.frameLost >= 0;
         lostFrames += reading.frameLost == 1 && reading.crcOk;
-        if (!std::isnan(t)) {
+        // A reply (an SBUS2 slot, a sensor's answer) is no frame of the
+        // rate the source sends at.
+        if (!std::isnan(t) && reading.telemetry.role != Telemetry::Reply) {
             if (timed) {
                 const double gap = t - lastAt;
                 shortest = gaps == 0 ? gap : qMin(shortest, gap);

@@ -70,7 +70,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             FrameRequest request;
             request.index = in.next();
             request.failsafe = in.next() & 1;
-            const int channels = family.fixedChannels ? family.fixedChannels : 1 + in.next() % family.maxChannels;
+            // Telemetry families carry no channels.
+            const int channels = family.fixedChannels ? family.fixedChannels
+                : family.maxChannels > 0                ? 1 + in.next() % family.maxChannels
+                                                        : 0;
             for (int k = 0; k < channels; ++k)
                 request.wire << ((in.next() << 8 | in.next()) & family.wireLimit(k));
             bytes = family.encode(request);

@@ -158,15 +158,18 @@ QString answerList()
 
 QString channelList()
 {
-    QStringList fixed, free;
+    QStringList fixed, free, none;
     for (const FamilyDescriptor *family : allFamilies()) {
-        if (family->fixedChannels)
+        if (family->maxChannels == 0)
+            none << QLatin1String(family->recordName);
+        else if (family->fixedChannels)
             fixed << QStringLiteral("%1 %2").arg(QLatin1String(family->recordName)).arg(family->fixedChannels);
         else
             free << QStringLiteral("%1 1-%2 (default %3)").arg(QLatin1String(family->recordName))
                         .arg(family->maxChannels).arg(family->defaultChannels);
     }
-    return QStringLiteral("%1; always: %2").arg(free.join(QStringLiteral(", ")), fixed.join(QStringLiteral(", ")));
+    return QStringLiteral("%1; always: %2; none: %3")
+        .arg(free.join(QStringLiteral(", ")), fixed.join(QStringLiteral(", ")), none.join(QStringLiteral(", ")));
 }
 
 } // namespace
@@ -406,6 +409,9 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
             if (options.variant == 1024)
                 options.rate = 1000.0 / 22;
         }
+        if (traits.maxChannels == 0 && (parser.isSet(us) || parser.isSet(wire) || parser.isSet(channels) || parser.isSet(sweep)))
+            usageError(QStringLiteral("%1 carries no channels: its frames are a sensor's values; give no --us, --wire, "
+                                      "--channels or --sweep").arg(QLatin1String(traits.recordName)));
         if (parser.isSet(us) && parser.isSet(wire))
             usageError(QStringLiteral("give --us or --wire, not both"));
         if (parser.isSet(sweep) && (parser.isSet(us) || parser.isSet(wire)))

@@ -640,9 +640,23 @@ void tst_Dump::familyFields_data()
     request.wire = QVector<int>(16, 1000);
     request.failsafe = true;
     const QByteArray failsafe = fport->encode(request);
-    const QString capture = writeFile(folder.filePath("families.bin"), channels + link + failsafe);
+    // 16.8 V, 12.3 A, 1234 mAh, 67 %; and a flight mode with a comma, which
+    // a CSV cell quotes.
+    const QByteArray battery = crsf->telemetryFrame(2, 0);
+    QByteArray mode("\xC8\x09\x21" "AC,RO*", 10);
+    quint8 crc = 0;
+    for (char byte : mode.mid(2)) {
+        crc ^= quint8(byte);
+        for (int b = 0; b < 8; ++b)
+            crc = quint8(crc & 0x80 ? (crc << 1) ^ 0xD5 : crc << 1);
+    }
+    mode += char(crc);
+    const QString capture = writeFile(folder.filePath("families.bin"), channels + link + failsafe + battery + mode);
     const QString channelsHex = QString::fromLatin1(channels.toHex()), linkHex = QString::fromLatin1(link.toHex()),
-                  failsafeHex = QString::fromLatin1(failsafe.toHex());
+                  failsafeHex = QString::fromLatin1(failsafe.toHex()), batteryHex = QString::fromLatin1(battery.toHex()),
+                  modeHex = QString::fromLatin1(mode.toHex());
+    const QString batteryAt = QString::number(40 + failsafe.size()),
+                  modeAt = QString::number(40 + failsafe.size() + battery.size());
     const QString centre = QStringLiteral("1500,").repeated(15) + "1500";
     QString columns;
     for (const char *kind : {"us", "wire"}) {
@@ -662,21 +676,31 @@ void tst_Dump::familyFields_data()
         "\"raw\":\"" + linkHex + "\"}",
         "{\"t\":null,\"offset\":40,\"family\":\"FPORT\",\"crc_ok\":true,\"failsafe\":true,\"type\":\"CONTROL\","
         "\"frame_lost\":false,\"rssi\":100,\"us\":[" + centre + "],\"wire\":[" + QStringLiteral("1000,").repeated(15)
-            + "1000],\"raw\":\"" + failsafeHex + "\"}"};
+            + "1000],\"raw\":\"" + failsafeHex + "\"}",
+        "{\"t\":null,\"offset\":" + batteryAt + ",\"family\":\"CRSF\",\"crc_ok\":true,\"failsafe\":null,\"type\":\"BATTERY\","
+        "\"telemetry\":{\"voltage_v\":16.8,\"current_a\":12.3,\"capacity_mah\":1234,\"remaining_pct\":67},"
+        "\"us\":[],\"wire\":[],\"raw\":\"" + batteryHex + "\"}",
+        "{\"t\":null,\"offset\":" + modeAt + ",\"family\":\"CRSF\",\"crc_ok\":true,\"failsafe\":null,\"type\":\"FLIGHT_MODE\","
+        "\"telemetry\":{\"flight_mode\":\"AC,RO*\"},\"us\":[],\"wire\":[],\"raw\":\"" + modeHex + "\"}"};
     const QString linkCells = "false,LINK_STATISTICS,,,,,-45,-47,100,9,0,4,250,7,-50,100,8";
     QTest::newRow("csv") << "csv" << capture << QStringList{
         "t,offset,family,crc_ok,failsafe,type,frame_lost,rssi,frame_losses,channels_dropped,rssi1_dbm,rssi2_dbm,lq,snr,antenna,"
-        "rf_mode,tx_power_mw,tx_power,down_rssi_dbm,down_lq,down_snr" + columns + ",raw",
-        ",0,CRSF,true,,RC_CHANNELS" + QString(",").repeated(15) + "," + centre + "," + QStringLiteral("992,").repeated(15)
+        "rf_mode,tx_power_mw,tx_power,down_rssi_dbm,down_lq,down_snr,telemetry" + columns + ",raw",
+        ",0,CRSF,true,,RC_CHANNELS" + QString(",").repeated(16) + "," + centre + "," + QStringLiteral("992,").repeated(15)
             + "992," + channelsHex,
-        ",26,CRSF,true," + linkCells + QString(",").repeated(32) + "," + linkHex,
-        ",40,FPORT,true,true,CONTROL,false,100" + QString(",").repeated(13) + "," + centre + ","
-            + QStringLiteral("1000,").repeated(15) + "1000," + failsafeHex};
+        ",26,CRSF,true," + linkCells + "," + QString(",").repeated(32) + "," + linkHex,
+        ",40,FPORT,true,true,CONTROL,false,100" + QString(",").repeated(14) + "," + centre + ","
+            + QStringLiteral("1000,").repeated(15) + "1000," + failsafeHex,
+        "," + batteryAt + ",CRSF,true,,BATTERY" + QString(",").repeated(15)
+            + ",voltage_v=16.8 current_a=12.3 capacity_mah=1234 remaining_pct=67" + QString(",").repeated(32) + "," + batteryHex,
+        "," + modeAt + ",CRSF,true,,FLIGHT_MODE" + QString(",").repeated(15) + ",\"flight_mode=\"\"AC,RO*\"\"\""
+            + QString(",").repeated(32) + "," + modeHex};
     QTest::newRow("text") << "text" << capture << QStringList{};
 }
 
 // Records of the families that carry more than channels hold it in every
-// format: type, frame_lost, rssi and the link figures.
+// format: type, frame_lost, rssi, the link figures and telemetry values, in
+// CSV as one cell under one header.
 void tst_Dump::familyFields()
 {
     QFETCH(QString, format);
@@ -686,11 +710,15 @@ void tst_Dump::familyFields()
     QByteArray errors;
     const QString out = QString::fromUtf8(run({"--family", "crsf,fport", "--format", format, capture}, &status, &errors));
     QCOMPARE(status, 0);
-    QVERIFY2(errors.contains("frame types: CRSF LINK_STATISTICS 1, CRSF RC_CHANNELS 1, FPORT CONTROL 1"),
+    QVERIFY2(errors.contains("frame types: CRSF BATTERY 1, CRSF FLIGHT_MODE 1, CRSF LINK_STATISTICS 1, "
+                             "CRSF RC_CHANNELS 1, FPORT CONTROL 1"),
              errors.constData());
     if (format == QLatin1String("text")) {
         QVERIFY2(out.contains("type=LINK_STATISTICS rssi1_dbm=-45 rssi2_dbm=-47 lq=100 snr=9"), qPrintable(out));
         QVERIFY2(out.contains("FAILSAFE  type=CONTROL frame_lost=false rssi=100 us  1500"), qPrintable(out));
+        QVERIFY2(out.contains("type=BATTERY voltage_v=16.8 current_a=12.3 capacity_mah=1234 remaining_pct=67 us / wire / "),
+                 qPrintable(out));
+        QVERIFY2(out.contains("type=FLIGHT_MODE flight_mode=\"AC,RO*\" us / wire / "), qPrintable(out));
         return;
     }
     QStringList lines = out.split('\n');
@@ -720,7 +748,7 @@ void tst_Dump::recordsSayWhatFramesLack_data()
     QTest::newRow("SBUS csv") << "sbus" << "csv" << sbus << ",0,SBUS,,false," << sbusSummary;
     QTest::newRow("SBUS text") << "sbus" << "text" << sbus << "SBUS              no check no        " << sbusSummary;
     QTest::newRow("SBUS, one frame") << "sbus" << "jsonl" << sbus.left(25) << "\"family\":\"SBUS\",\"crc_ok\":null,"
-                                     << "(1 frame without a check: SBUS and DSM carry none)\nfailsafe frames: 0\n"
+                                     << "(1 frame without a check: SBUS, DSM and SUMH carry none)\nfailsafe frames: 0\n"
                                         "frames flagged lost: 0\nstray bytes: 0\nframed without byte times: 1 frame, by";
     QTest::newRow("DSM jsonl") << "dsm" << "jsonl" << dsm << "\"family\":\"DSM\",\"crc_ok\":null,"
                                << "CRC failures: 0 (6 frames without a check: SBUS, DSM and SUMH carry none)";
@@ -863,10 +891,9 @@ void tst_Dump::pollsAndReplies_data()
                            << QStringList{json + ",\"delay_ms\":1.000,\"paired\":true",
                                           json + ",\"delay_ms\":3.000,\"paired\":true",
                                           json + ",\"delay_ms\":null,\"paired\":false"};
-    const QString cells = QString(values).replace(QLatin1Char(' '), QLatin1Char(';'));
     QTest::newRow("csv") << "csv" << capture
-                         << QStringList{",packet_count,telemetry,delay_ms,paired,", ",," + cells + ",1.000,true,",
-                                        ",," + cells + ",3.000,true,", ",," + cells + ",,false,"};
+                         << QStringList{",telemetry,packet_count,delay_ms,paired,", "," + values + ",,1.000,true,",
+                                        "," + values + ",,3.000,true,", "," + values + ",,,false,"};
     QTest::newRow("text") << "text" << capture
                           << QStringList{values + " delay_ms=1.000 paired=true", values + " delay_ms=3.000 paired=true",
                                          values + " delay_ms=- paired=false"};

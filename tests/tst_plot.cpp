@@ -580,7 +580,7 @@ void tst_Plot::badInput_data()
                                << true;
     QTest::newRow("CRSF with --family crsf") << crsf << QStringList{"--family", "crsf"} << 0
                                              << QByteArray("source.png: 3 frames") << true;
-    QTest::newRow("unknown family") << mpx(1500) << QStringList{"--family", "sumd"} << 2 << QByteArray("sumd")
+    QTest::newRow("unknown family") << mpx(1500) << QStringList{"--family", "xbus2"} << 2 << QByteArray("xbus2")
                                     << false;
 }
 

@@ -379,6 +379,10 @@ void tst_Send::usageErrors_data()
                                      << "MPX carries 12 channels; 13 values given";
     QTest::newRow("not a number") << (mpx + QStringList{"--us", "15OO"}) << 2 << "channel 1: '15OO' is no whole number";
     QTest::newRow("channels of MPX") << (mpx + QStringList{"-c", "8"}) << 2 << "MPX always carries 12 channels";
+    QTest::newRow("channels of SmartPort") << QStringList{"-f", "smartport", "-c", "3", "-"} << 2
+                                           << "SMARTPORT carries no channels";
+    QTest::newRow("us of the iBUS sensor bus") << QStringList{"-f", "ibus-sensor", "--us", "1500", "-"} << 2
+                                               << "IBUS_SENSOR carries no channels";
     QTest::newRow("rate inf") << (mpx + QStringList{"-r", "inf"}) << 2 << "--rate takes a number";
     QTest::newRow("rate 0") << (mpx + QStringList{"-r", "0"}) << 2 << "--rate 0 lies outside 0.001 to 1,000,000";
     QTest::newRow("negative duration") << (mpx + QStringList{"-d", "-1"}) << 2 << "--duration -1 must be more than 0";

@@ -99,10 +99,24 @@ int itemBytes(int type)
     }
 }
 
+// An item's name: its kind and its id (0-15), as records show it.
+const char *itemName(const char *kind, int id)
+{
+    static const char *const items[16] = {"item0", "item1", "item2", "item3", "item4", "item5", "item6", "item7",
+                                          "item8", "item9", "item10", "item11", "item12", "item13", "item14", "item15"};
+    static const char *const dates[16] = {"datetime0", "datetime1", "datetime2", "datetime3", "datetime4",
+                                          "datetime5", "datetime6", "datetime7", "datetime8", "datetime9",
+                                          "datetime10", "datetime11", "datetime12", "datetime13", "datetime14",
+                                          "datetime15"};
+    static const char *const places[16] = {"gps0", "gps1", "gps2", "gps3", "gps4", "gps5", "gps6", "gps7",
+                                           "gps8", "gps9", "gps10", "gps11", "gps12", "gps13", "gps14", "gps15"};
+    const char *const *names = kind[0] == 'i' ? items : kind[0] == 'd' ? dates : places;
+    return names[id & 0x0F];
+}
+
 void addValue(FrameReading &reading, const char *name, int index, qint64 number, int decimals)
 {
-    if (reading.valueCount < FrameReading::maxValues)
-        reading.values[reading.valueCount++] = {name, index, number, decimals};
+    reading.telemetry.number(index >= 0 ? itemName(name, index) : name, "", TelemetryValue::Other, number, decimals);
 }
 
 // The serial number, then each item: a little-endian value whose top byte

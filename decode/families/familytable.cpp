@@ -16,6 +16,7 @@ const QVector<FamilyDescriptor> &rows()
         mpxFamily(),  mpx2Family(), nordaxFamily(), hottFamily(),   spektrumFamily(), crsfFamily(),
         ghstFamily(), ibusFamily(), fportFamily(),  fport2Family(), srxl2Family(),     sbusFamily(),
         dsmFamily(),  st24Family(), xbusFamily(),   rj01Family(),   exbusFamily(),     sumhFamily(),
+        smartportFamily(), ibusSensorFamily(),
     };
     return table;
 }

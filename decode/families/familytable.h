@@ -100,6 +100,11 @@ struct FamilyDescriptor
     // that passed its check, the index-th of the run; empty where the frame
     // asks for none.
     QByteArray (*answer)(const char *data, int length, qint64 index) = nullptr;
+    // Telemetry frames the family carries besides channels, one kind each
+    // (CRSF's battery, GPS, …; SmartPort's poll and each sensor's data):
+    // the frame of kind 0 … telemetryKinds − 1, its values moving with index.
+    int telemetryKinds = 0;
+    QByteArray (*telemetryFrame)(int kind, qint64 index) = nullptr;
 
     // Framing without a checksum (ByGap): frames of frameBytes, after a
     // line quiet for at least gapMs where byte times are known. fits gives
@@ -126,6 +131,8 @@ struct FamilyDescriptor
     // Telemetry slots of slotBytes each that other devices send after a
     // frame (SBUS2): the slot's number (0-7) in the page the frame's end
     // byte asks for, where a slot of that page starts with first; else -1.
+    // The framer hands each slot on as a frame of slotBytes, which read
+    // tells from the family's frames by its length.
     int slotBytes = 0;
     int (*slotAt)(const char *frame, quint8 first) = nullptr;
     // Reads a frame in the form its framing told (a bit of fits).

@@ -23,5 +23,7 @@ FamilyDescriptor xbusFamily();
 FamilyDescriptor rj01Family();
 FamilyDescriptor exbusFamily();
 FamilyDescriptor sumhFamily();
+FamilyDescriptor smartportFamily();
+FamilyDescriptor ibusSensorFamily();
 
 #endif
