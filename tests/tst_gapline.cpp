@@ -366,7 +366,9 @@ void tst_GapLine::autoFamily_data()
 }
 
 // Frames start 0.7 s into the rounds; the family is named with its
-// settings within 2 s of them, and records follow. Noise alone is never
+// settings within a round (under 2 s) of them, and records follow. A busy
+// machine may start linkscope-dump late or stall a read past its setting's
+// turn: a second round is allowed for, never a third. Noise alone is never
 // taken for a family.
 void tst_GapLine::autoFamily()
 {
@@ -404,7 +406,7 @@ void tst_GapLine::autoFamily()
     const qint64 foundAt = receiver.clock.elapsed();
     const qint64 latency = foundAt - 700;
     qInfo("%s found %lld ms after its frames started", row->recordName, latency);
-    QVERIFY2(latency < 2000, qPrintable(QString::number(latency)));
+    QVERIFY2(latency < 2 * 2000, qPrintable(QString::number(latency)));
     QByteArray records;
     QTRY_VERIFY_WITH_TIMEOUT((records += dump.readAllStandardOutput()).count('\n') >= 3, 10000);
     for (const QByteArray &line : records.split('\n')) {

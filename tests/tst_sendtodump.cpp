@@ -390,7 +390,8 @@ void tst_SendToDump::answersOnOneWire()
     const double soonest = QRegularExpression("min (\\S+) ").match(answered).captured(1).toDouble();
     QVERIFY2(soonest >= 0.6, qPrintable(answered));
     // An answer that a busy machine held past the next request is no
-    // answer to it: unpaired, and its request missing. A few may be.
+    // answer to it: unpaired, and its request missing. A few may be: on a
+    // loaded 2-core machine up to one in ten.
     int replies = 0, inTime = 0, lastRequest = -1;
     for (const QByteArray &line : dump.readAllStandardOutput().split('\n')) {
         const QJsonObject record = QJsonDocument::fromJson(line).object();
@@ -408,7 +409,7 @@ void tst_SendToDump::answersOnOneWire()
         lastRequest = paired ? -1 : lastRequest;
     }
     QCOMPARE(replies, requests);
-    QVERIFY2(inTime >= requests - 3, qPrintable(QString::number(inTime)));
+    QVERIFY2(inTime >= requests - requests / 10, qPrintable(QString::number(inTime)));
     const QString summary = QString::fromLocal8Bit(dump.readAllStandardError());
     QVERIFY2(summary.contains(QRegularExpression(QStringLiteral("polls: %1, replies: %2 \\(late \\d+, more than 2.5 ms "
                                                                 "after the poll\\), missing replies: %3, replies "
