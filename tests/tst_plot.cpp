@@ -27,6 +27,8 @@ private slots:
     void bandsShowWhereTheyHappened();
     void linkLaneForCrsfAndGhst_data();
     void linkLaneForCrsfAndGhst();
+    void telemetryLanes_data();
+    void telemetryLanes();
     void svgAndPdfHoldThePicture();
     void smallPicturesKeepTheirLabels_data();
     void smallPicturesKeepTheirLabels();
@@ -307,6 +309,67 @@ void tst_Plot::linkLaneForCrsfAndGhst()
     QVERIFY2(topOf(qualityColour, during) - topOf(qualityColour, before) > 50,
              qPrintable(QStringLiteral("%1 %2").arg(topOf(qualityColour, during)).arg(topOf(qualityColour, before))));
     QCOMPARE(topOf(qualityColour, after), topOf(qualityColour, before));
+}
+
+void tst_Plot::telemetryLanes_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("lanes"); // drawn in the first line colour: voltage, current
+    QTest::newRow("by default") << QStringList() << 2;
+    QTest::newRow("voltage only") << QStringList{"--telemetry", "voltage"} << 1;
+    QTest::newRow("none") << QStringList{"--telemetry", "none"} << 0;
+}
+
+// CRSF channels with the flight controller's battery: 16.8 V for ten
+// seconds, then 12.0 V; 12.3 A throughout. The voltage's lane lies under
+// the interval, its line lower after the drop.
+void tst_Plot::telemetryLanes()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, lanes);
+    // Each battery record goes after the channel record of its time.
+    QByteArrayList lines = jsonLines(20, 1e9, 1e9, 1e9, 1e9, "CRSF").split('\n');
+    for (int i = 0, at = 0; i < 100; ++i) {
+        const double t = i * 0.2 + 0.001;
+        while (at < lines.size() && (lines.at(at).isEmpty() || lines.at(at).mid(5, lines.at(at).indexOf(',') - 5).toDouble() < t))
+            ++at;
+        const QByteArray body = QByteArray::fromHex("08") + char(0) + char(i < 50 ? 168 : 120) + QByteArray::fromHex("007b0004d243");
+        lines.insert(at, record(t, "CRSF", QByteArray::fromHex("c80a") + body + char(crc8DvbS2(body.constData(), body.size())))
+                             .trimmed());
+    }
+    QVERIFY(writeFile(path("battery.jsonl"), lines.join('\n')));
+    QByteArray errors;
+    QCOMPARE(run(QStringList{path("battery.jsonl"), "-o", path("battery.png")} + options, &errors), 0);
+    const QImage image(path("battery.png"));
+    const QRgb lineColour = qRgb(20, 90, 200);
+    // The rows of a colour in a column, each run of them once.
+    const auto runsOf = [&](int x) {
+        QVector<int> rows;
+        for (int y = 0; y < image.height(); ++y) {
+            if ((image.pixel(x, y) & 0xFFFFFF) == (lineColour & 0xFFFFFF) && (rows.isEmpty() || rows.last() != y - 1))
+                rows << y;
+            else if ((image.pixel(x, y) & 0xFFFFFF) == (lineColour & 0xFFFFFF))
+                rows.last() = y;
+        }
+        return rows;
+    };
+    const QVector<int> before = runsOf(columnAt(5 / 19.99)), after = runsOf(columnAt(15 / 19.99));
+    QCOMPARE(before.size(), lanes);
+    QCOMPARE(after.size(), lanes);
+    if (lanes == 0)
+        return;
+    // Under the channels and the interval, over the events.
+    QVERIFY2(before.first() > 300 && before.last() < 720, qPrintable(QStringLiteral("%1 %2").arg(before.first()).arg(before.last())));
+    QVERIFY2(after.first() - before.first() > 20, qPrintable(QStringLiteral("%1 %2").arg(before.first()).arg(after.first())));
+    if (lanes != 2)
+        return;
+    QCOMPARE(after.last(), before.last());
+    // A picture too small for them names the lanes it leaves out.
+    QCOMPARE(run({path("battery.jsonl"), "-o", path("small.svg"), "--size", "400x300"}, &errors), 0);
+    const QStringList texts = svgTexts(path("small.svg"));
+    QVERIFY2(std::any_of(texts.cbegin(), texts.cend(),
+                         [](const QString &t) { return t.startsWith(QLatin1String("no room for the lanes voltage (V), cur")); }),
+             qPrintable(texts.join('|')));
 }
 
 void tst_Plot::svgAndPdfHoldThePicture()
