@@ -396,8 +396,9 @@ QChart *telemetryPanel(const PlotData &data, const TelemetryLane &lane)
     const double room = high > low ? (high - low) / 8 : qMax(1.0, std::abs(high) / 10);
     niceTicks(y, low - room, high + room, 3);
     y->setLabelFormat(QStringLiteral("%.4g"));
-    y->setTitleText(laneTitle(lane));
-    y->setProperty("shortTitle", lane.unit[0] ? QString::fromUtf8(lane.unit) : quantityName(lane));
+    // A low lane would cut a side title to "…": the lane names itself at
+    // its top left instead, before its lines' names.
+    y->setTitleVisible(false);
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);
     for (int k = 0; k < lane.lines.size(); ++k) {
@@ -521,9 +522,12 @@ bool drawPicture(const PlotData &data, const QString &title, const QSize &size, 
     // Then the telemetry lanes, as many as leave the channels and the
     // interval room to be read.
     const QVector<TelemetryLane> &lanes = data.telemetryLanes();
-    const int laneHeight = qMax(56, int(height * 0.08));
-    const int roomForLanes = eventsTop - linkHeight - (titleHeight + 80) - 70;
-    const int laneCount = qBound(0, roomForLanes / laneHeight, int(lanes.size()));
+    // The channels and the interval keep a third of the picture; the lanes
+    // share the rest, each from 56 pixels up to 8 % of the height.
+    const int roomForLanes = eventsTop - linkHeight - qMax(titleHeight + 80 + 70, int(height * 0.35));
+    const int lowestLane = 56;
+    const int laneCount = qBound(0, roomForLanes / lowestLane, int(lanes.size()));
+    const int laneHeight = laneCount > 0 ? qBound(lowestLane, roomForLanes / laneCount, qMax(lowestLane, int(height * 0.08))) : 0;
     const int lanesTop = eventsTop - linkHeight - laneCount * laneHeight;
     const int intervalEnd = lanesTop;
     const int channelsEnd = qMin(int(height * (linkHeight + laneCount > 0 ? 0.48 : 0.58)), intervalEnd - 90);
@@ -602,12 +606,18 @@ bool drawPicture(const PlotData &data, const QString &title, const QSize &size, 
                      (panels[linkPanelAt].plotTop + panels[linkPanelAt].plotBottom - note->boundingRect().height()) / 2);
         scene.addItem(note);
     }
-    // Each telemetry line's name in its colour, at its lane's top left.
+    // Each telemetry lane's quantity and unit, then its lines' names in their
+    // colours, at its top left.
     for (int k = 0; k < laneCount; ++k) {
         qreal left = leftEdge + 6;
-        for (int i = 0; i < lanes.at(k).lines.size(); ++i) {
-            auto *name = new QGraphicsSimpleTextItem(lineName(lanes.at(k), i));
-            name->setBrush(telemetryColours[i % int(sizeof telemetryColours / sizeof telemetryColours[0])]);
+        for (int i = -1; i < lanes.at(k).lines.size(); ++i) {
+            auto *name = new QGraphicsSimpleTextItem(i < 0 ? laneTitle(lanes.at(k)) + QLatin1Char(':') : lineName(lanes.at(k), i));
+            if (i < 0) {
+                QFont bold = name->font();
+                bold.setBold(true);
+                name->setFont(bold);
+            }
+            name->setBrush(i < 0 ? QColor(Qt::black) : telemetryColours[i % int(sizeof telemetryColours / sizeof telemetryColours[0])]);
             name->setPos(left, panels[2 + k].plotTop + 2);
             auto *backing = new QGraphicsRectItem(name->boundingRect().adjusted(-3, -1, 3, 1));
             backing->setPos(name->pos());
@@ -629,7 +639,8 @@ bool drawPicture(const PlotData &data, const QString &title, const QSize &size, 
             QStringLiteral("no room for the lanes %1: a taller --size shows them").arg(left.join(QStringLiteral(", "))));
         note->setBrush(bunchingColour);
         note->setText(QFontMetricsF(note->font()).elidedText(note->text(), Qt::ElideRight, size.width() - 24));
-        note->setPos(12, titleHeight - note->boundingRect().height() - 2);
+        // To the right, clear of the channels' top label.
+        note->setPos(qMax(12.0, right - note->boundingRect().width()), heading->pos().y() + heading->boundingRect().height());
         scene.addItem(note);
     }
     if (!data.timed() && data.frames() > 0) {
