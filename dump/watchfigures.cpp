@@ -108,6 +108,7 @@ void WatchFigures::takeTelemetry(const FrameReading &frame, double t)
     // ping, a parameter, a command) talks to it: neither measures.
     if (telemetry.role == Telemetry::Poll || telemetry.role == Telemetry::Echo || telemetry.find("destination"))
         return;
+    const char *type = frame.type ? frame.type : "";
     qint64 tag = -1;
     for (int i = 0; i < telemetry.size() && tag < 0; ++i) {
         if (telemetry.at(i).kind == TelemetryValue::Id)
@@ -124,12 +125,12 @@ void WatchFigures::takeTelemetry(const FrameReading &frame, double t)
             continue;
         auto it = std::find_if(readings.begin(), readings.end(), [&](const Reading &r) {
             return r.sensor == telemetry.sensor && r.tag == tag && std::strcmp(r.name, value.name) == 0
-                   && std::strcmp(r.family, frame.family) == 0;
+                   && std::strcmp(r.type, type) == 0 && std::strcmp(r.family, frame.family) == 0;
         });
         if (it == readings.end()) {
             if (int(readings.size()) >= telemetryKept)
                 continue;
-            readings.push_back({frame.family, value.name, telemetry.sensor, tag, int(readings.size()), value, {}, t});
+            readings.push_back({frame.family, type, value.name, telemetry.sensor, tag, int(readings.size()), value, {}, t});
             it = readings.end() - 1;
         }
         it->value = value;
@@ -269,19 +270,22 @@ WatchSnapshot WatchFigures::snapshot(double now, qint64 strayBytes) const
                              ascii(r->value.unit, std::strlen(r->value.unit)), std::max(0.0, now - r->at)};
         // Two sensors, instances or families that give a value of one name
         // are told apart by what differs.
-        bool sensors = false, tags = false, shared = false;
+        bool sensors = false, tags = false, types = false, shared = false;
         for (const Reading &other : readings) {
             if (&other == r || std::strcmp(other.name, r->name) != 0)
                 continue;
             shared = true;
             sensors = sensors || other.sensor != r->sensor;
             tags = tags || other.tag != r->tag;
+            types = types || std::strcmp(other.type, r->type) != 0;
         }
         char suffix[24];
         if (tags && r->tag >= 0)
             std::snprintf(suffix, sizeof suffix, "#%04llX", static_cast<unsigned long long>(r->tag));
         else if (sensors && r->sensor >= 0)
             std::snprintf(suffix, sizeof suffix, "#%d", r->sensor);
+        else if (types && *r->type)
+            std::snprintf(suffix, sizeof suffix, "/%.16s", r->type);
         else
             std::snprintf(suffix, sizeof suffix, "/%.16s", r->family);
         if (shared)

@@ -106,12 +106,14 @@ private:
         double channelsAt = -1; // the last frame with channels; none yet
     };
 
-    // A telemetry value's latest reading: by family, name, the sensor that
-    // gave it and the frame's id (SmartPort's application id, whose
-    // instances share a name).
+    // A telemetry value's latest reading: by family, frame type, name, the
+    // sensor that gave it and the frame's id (SmartPort's application id,
+    // whose instances share a name). CRSF's GPS and barometer frames both
+    // give an altitude_m.
     struct Reading
     {
         const char *family;
+        const char *type; // "" where none
         const char *name;
         int sensor;
         qint64 tag; // -1 where the frame has no id

@@ -330,6 +330,13 @@ void tst_WatchFigures::telemetry_data()
         << 2.0
         << QStringList{"voltage 16.8 V 1.00", "current 12.3 A 1.00", "capacity 1234 mAh 1.00", "remaining 67 % 1.00",
                        "altitude 34.5 m 0.50", "vertical_speed_packed -5  0.50", "flight_mode \"ACRO*\"  0.20"};
+    // CRSF's GPS and barometer both give altitude_m: 34 m and 34.5 m.
+    const QByteArray gps = crsf(0x02, QByteArray::fromHex("1f4d59f8ffec8b8801c869aa040a09"));
+    QTest::newRow("one name from two frame types")
+        << QVector<Sent>{{"crsf", baro, 1.0}, {"crsf", gps, 1.1}} << 1.2
+        << QStringList{"altitude/BARO_ALTITUDE 34.5 m 0.20", "altitude/GPS 34 m 0.10", "groundspeed 45.6 km/h 0.10",
+                       "heading 270.50 deg 0.10", "latitude 52.5163000 deg 0.10", "longitude -0.1275000 deg 0.10",
+                       "satellites 9  0.10", "vertical_speed_packed -5  0.20"};
     QTest::newRow("a newer value replaces the one before")
         << QVector<Sent>{{"crsf", battery, 1.0}, {"crsf", crsf(0x08, QByteArray::fromHex("009f00000000000a")), 3.25}}
         << 3.5 << QStringList{"voltage 15.9 V 0.25", "current 0.0 A 0.25", "capacity 0 mAh 0.25", "remaining 10 % 0.25"};
