@@ -627,6 +627,13 @@ void tst_Plot::badInput_data()
                                            << QByteArray("in file order") << true;
     QTest::newRow("backward window") << mpx(1500) << QStringList{"--from", "5", "--to", "2"} << 2
                                      << QByteArray("--from") << false;
+    QTest::newRow("unknown telemetry lane") << mpx(1500) << QStringList{"--telemetry", "voltage,fuel"} << 2
+                                            << QByteArray("no telemetry lane 'fuel': give a list of voltage,current,")
+                                            << false;
+    QTest::newRow("empty telemetry lane") << mpx(1500) << QStringList{"--telemetry", "voltage,,rssi"} << 2
+                                          << QByteArray("an empty name in the lanes 'voltage,,rssi'") << false;
+    QTest::newRow("none among telemetry lanes") << mpx(1500) << QStringList{"--telemetry", "none,voltage"} << 2
+                                                << QByteArray("no telemetry lane 'none'") << false;
     QTest::newRow("bad channel list") << mpx(1500) << QStringList{"--channels", "4-1"} << 2
                                       << QByteArray("runs backwards") << false;
     // Families are chosen with linkscope-dump's own option.

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // linkscope-plot's telemetry lanes as the data gathers them: which values
 // make which lane and line, their lowest and highest in each bucket, the
-// buckets joined as the time span grows, and the --telemetry list.
+// buckets joined as the time span grows.
 #include "decode/microseconds.h"
 #include "plot/plotdata.h"
 
@@ -57,8 +57,6 @@ class tst_PlotData : public QObject
 private slots:
     void telemetryLanes_data();
     void telemetryLanes();
-    void laneList_data();
-    void laneList();
 };
 
 void tst_PlotData::telemetryLanes_data()
@@ -79,7 +77,7 @@ void tst_PlotData::telemetryLanes_data()
         << battery(0.2, 168, 123) + battery(0.7, 167, 150) + battery(3.5, 161, 20) + battery(3.9, 159, 0)
         << "voltage V | voltage_v BATTERY: 0 16.7..16.8, 3 15.9..16.1 / current A | current_a BATTERY: 0 12.3..15, 3 0..2";
     QTest::newRow("chosen and in the order given")
-        << "consumed,voltage" << true << battery(0.2, 168, 123)
+        << "Consumed, voltage,consumed" << true << battery(0.2, 168, 123)
         << "consumed mAh | capacity_mah BATTERY: 0 1234..1234 / voltage V | voltage_v BATTERY: 0 16.8..16.8";
     QTest::newRow("none") << "none" << true << battery(0.2, 168, 123) << "";
     // CRSF's GPS and barometer both name their value altitude_m; SmartPort's
@@ -147,37 +145,6 @@ void tst_PlotData::telemetryLanes()
     frame.telemetry.number("voltage_v", "V", TelemetryValue::BatteryVoltage, 990, 0);
     data.take(frame, samples.last().t);
     QTEST(lanesText(data), "drawn");
-}
-
-void tst_PlotData::laneList_data()
-{
-    QTest::addColumn<QString>("list");
-    QTest::addColumn<QString>("lanes"); // as laneName names them; "error: ..." where refused
-    QTest::newRow("one") << "rssi" << "rssi";
-    QTest::newRow("several, spaced and in capitals, once each") << "Vario, speed,vario" << "vario speed";
-    QTest::newRow("none") << "none" << "";
-    QTest::newRow("all") << "all"
-                         << "voltage current consumed remaining rx-voltage altitude vario speed heading attitude "
-                            "latitude longitude distance satellites temperature rpm rssi";
-    QTest::newRow("an unknown name") << "voltage,fuel" << "error: no telemetry lane 'fuel'";
-    QTest::newRow("an empty name") << "voltage,,rssi" << "error: an empty name in the lanes 'voltage,,rssi'";
-    QTest::newRow("none among others") << "none,voltage" << "error: no telemetry lane 'none'";
-}
-
-void tst_PlotData::laneList()
-{
-    QFETCH(QString, list);
-    QVector<TelemetryValue::Quantity> lanes{TelemetryValue::Rpm};
-    QString error;
-    QStringList names;
-    if (PlotData::parseLanes(list, lanes, error)) {
-        for (TelemetryValue::Quantity quantity : lanes)
-            names << PlotData::laneName(quantity);
-    } else {
-        QVERIFY2(error.contains(QLatin1String(": give a list of voltage,current,")), qPrintable(error));
-        names << QStringLiteral("error: ") + error.left(error.indexOf(QLatin1String(": give")));
-    }
-    QTEST(names.join(QLatin1Char(' ')), "lanes");
 }
 
 QTEST_GUILESS_MAIN(tst_PlotData)
