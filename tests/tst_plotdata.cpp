@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // linkscope-plot's telemetry lanes as the data gathers them: which values
 // make which lane and line, their lowest and highest in each bucket, the
-// buckets joined as the time span grows.
+// buckets joined as the time span grows, and values read from
+// linkscope-dump's JSON lines.
 #include "decode/microseconds.h"
+#include "plot/jsonlines.h"
 #include "plot/plotdata.h"
 
 #include <QtTest>
@@ -57,6 +59,7 @@ class tst_PlotData : public QObject
 private slots:
     void telemetryLanes_data();
     void telemetryLanes();
+    void jsonLinesKeepWhatFramesTold();
 };
 
 void tst_PlotData::telemetryLanes_data()
@@ -145,6 +148,22 @@ void tst_PlotData::telemetryLanes()
     frame.telemetry.number("voltage_v", "V", TelemetryValue::BatteryVoltage, 990, 0);
     data.take(frame, samples.last().t);
     QTEST(lanesText(data), "drawn");
+}
+
+// An iBUS sensor's measurement means what the type its earlier reply named
+// says: read back from JSON lines, address 2's 0x04D2 is 12.34 V.
+void tst_PlotData::jsonLinesKeepWhatFramesTold()
+{
+    QTemporaryDir folder;
+    QFile file(folder.filePath(QStringLiteral("ibus.jsonl")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("{\"t\":0.5,\"family\":\"IBUS_SENSOR\",\"raw\":\"0692030262ff\"}\n"
+               "{\"t\":1.5,\"family\":\"IBUS_SENSOR\",\"raw\":\"06a2d20481fe\"}\n");
+    file.close();
+    PlotData data(10, ChannelList(), 0, 10, nullptr);
+    QString error;
+    QVERIFY2(readJsonLines(QFile::encodeName(file.fileName()), file.fileName(), data, error), qPrintable(error));
+    QCOMPARE(lanesText(data), QStringLiteral("voltage V | voltage_v MEASURE_REPLY: 1 12.34..12.34"));
 }
 
 QTEST_GUILESS_MAIN(tst_PlotData)
