@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <tuple>
 
 namespace {
 
@@ -30,7 +31,114 @@ std::string linkText(const FrameReading::Link &link)
     return text;
 }
 
+// A scaled number's digits, by hand: the C library's follow the locale.
+std::string scaledText(qint64 scaled, int decimals)
+{
+    std::string digits;
+    quint64 magnitude = scaled < 0 ? 0 - quint64(scaled) : quint64(scaled);
+    do {
+        digits.insert(digits.begin(), char('0' + magnitude % 10));
+        magnitude /= 10;
+    } while (magnitude != 0 || int(digits.size()) <= decimals);
+    if (decimals > 0)
+        digits.insert(digits.size() - std::size_t(decimals), 1, '.');
+    return scaled < 0 ? "-" + digits : digits;
+}
+
+// The terminal takes ASCII: a degree sign is spelt out, anything else not
+// ASCII shows as '?'.
+std::string ascii(const char *text, std::size_t size)
+{
+    std::string shown;
+    for (std::size_t i = 0; i < size; ++i) {
+        const quint8 byte = quint8(text[i]);
+        if (byte == 0xC2 && i + 1 < size && quint8(text[i + 1]) == 0xB0) {
+            shown += "deg";
+            ++i;
+        } else {
+            shown += byte >= 0x20 && byte < 0x7F ? char(byte) : '?';
+        }
+    }
+    return shown;
+}
+
+// A record's key ends in its unit ("voltage_v"); the view shows the unit
+// apart.
+std::string labelOf(const TelemetryValue &value)
+{
+    std::string label = value.name;
+    const std::size_t cut = label.rfind('_');
+    if (value.kind == TelemetryValue::Number && *value.unit && cut != std::string::npos && cut > 0)
+        label.resize(cut);
+    return label;
+}
+
+std::string valueText(const TelemetryValue &value, const std::string &bytes)
+{
+    static const char hexDigits[] = "0123456789abcdef";
+    constexpr std::size_t longest = 16;
+    switch (value.kind) {
+    case TelemetryValue::Number:
+        return scaledText(value.scaled, value.decimals);
+    case TelemetryValue::Flag:
+        return value.scaled ? "true" : "false";
+    case TelemetryValue::Text: {
+        const std::string text = ascii(bytes.data(), bytes.size());
+        return '"' + (text.size() > longest ? text.substr(0, longest - 2) + ".." : text) + '"';
+    }
+    case TelemetryValue::Bytes: {
+        std::string text;
+        for (std::size_t i = 0; i < bytes.size() && i < longest / 2; ++i) {
+            text += hexDigits[quint8(bytes[i]) >> 4];
+            text += hexDigits[quint8(bytes[i]) & 15];
+        }
+        return bytes.size() > longest / 2 ? text + ".." : text;
+    }
+    default:
+        return std::string();
+    }
+}
+
 } // namespace
+
+void WatchFigures::takeTelemetry(const FrameReading &frame, double t)
+{
+    const Telemetry &telemetry = frame.telemetry;
+    // A poll asks and an echo repeats it; a frame sent to one device (a
+    // ping, a parameter, a command) talks to it: neither measures.
+    if (telemetry.role == Telemetry::Poll || telemetry.role == Telemetry::Echo || telemetry.find("destination"))
+        return;
+    const char *type = frame.type ? frame.type : "";
+    qint64 tag = -1;
+    for (int i = 0; i < telemetry.size() && tag < 0; ++i) {
+        if (telemetry.at(i).kind == TelemetryValue::Id)
+            tag = telemetry.at(i).scaled;
+    }
+    for (int i = 0; i < telemetry.size(); ++i) {
+        const TelemetryValue &value = telemetry.at(i);
+        // Ids and named codes tell which sensor or frame a value is of, as
+        // does a first plain number that repeats the sensor (an address, a slot).
+        if (value.kind == TelemetryValue::Id || value.kind == TelemetryValue::Code)
+            continue;
+        if (i == 0 && telemetry.sensor >= 0 && value.kind == TelemetryValue::Number && value.decimals == 0
+            && value.quantity == TelemetryValue::Other && value.scaled == telemetry.sensor)
+            continue;
+        auto it = std::find_if(readings.begin(), readings.end(), [&](const Reading &r) {
+            return r.sensor == telemetry.sensor && r.tag == tag && std::strcmp(r.name, value.name) == 0
+                   && std::strcmp(r.type, type) == 0 && std::strcmp(r.family, frame.family) == 0;
+        });
+        if (it == readings.end()) {
+            if (int(readings.size()) >= telemetryKept)
+                continue;
+            readings.push_back({frame.family, type, value.name, telemetry.sensor, tag, int(readings.size()), value, {}, t});
+            it = readings.end() - 1;
+        }
+        it->value = value;
+        it->at = t;
+        if (value.kind == TelemetryValue::Text || value.kind == TelemetryValue::Bytes)
+            it->bytes.assign(telemetry.data(value), value.size);
+    }
+}
 
 void WatchFigures::add(const FrameReading &frame, double t)
 {
@@ -48,6 +156,8 @@ void WatchFigures::add(const FrameReading &frame, double t)
     }
     if (frame.hasLink)
         link = linkText(frame.link);
+    if (frame.telemetry.size() > 0)
+        takeTelemetry(frame, t);
     if (frame.frameLost >= 0) {
         lostFrames = std::max<qint64>(lostFrames, 0) + frame.frameLost;
         ++flaggingFrames;
@@ -146,6 +256,42 @@ WatchSnapshot WatchFigures::snapshot(double now, qint64 strayBytes) const
     view.flaggingFrames = flaggingFrames;
     if (now - lastAt >= silenceAfter)
         view.silentFor = now - lastAt;
+    std::vector<const Reading *> order;
+    for (const Reading &reading : readings)
+        order.push_back(&reading);
+    const auto rank = [now](const Reading *r) {
+        // Other is the enum's first: it goes after every known quantity.
+        const int quantity = r->value.quantity == TelemetryValue::Other ? 255 : int(r->value.quantity);
+        return std::make_tuple(now - r->at >= telemetryStale, quantity, r->order);
+    };
+    std::sort(order.begin(), order.end(), [&](const Reading *a, const Reading *b) { return rank(a) < rank(b); });
+    for (const Reading *r : order) {
+        WatchTelemetry shown{labelOf(r->value), valueText(r->value, r->bytes),
+                             ascii(r->value.unit, std::strlen(r->value.unit)), std::max(0.0, now - r->at)};
+        // Two sensors, instances or families that give a value of one name
+        // are told apart by what differs.
+        bool sensors = false, tags = false, types = false, shared = false;
+        for (const Reading &other : readings) {
+            if (&other == r || std::strcmp(other.name, r->name) != 0)
+                continue;
+            shared = true;
+            sensors = sensors || other.sensor != r->sensor;
+            tags = tags || other.tag != r->tag;
+            types = types || std::strcmp(other.type, r->type) != 0;
+        }
+        char suffix[24];
+        if (tags && r->tag >= 0)
+            std::snprintf(suffix, sizeof suffix, "#%04llX", static_cast<unsigned long long>(r->tag));
+        else if (sensors && r->sensor >= 0)
+            std::snprintf(suffix, sizeof suffix, "#%d", r->sensor);
+        else if (types && *r->type)
+            std::snprintf(suffix, sizeof suffix, "/%.16s", r->type);
+        else
+            std::snprintf(suffix, sizeof suffix, "/%.16s", r->family);
+        if (shared)
+            shown.label += suffix;
+        view.telemetry.push_back(std::move(shown));
+    }
     if (newest < 0)
         return view;
     const Family &family = families[std::size_t(newest)];

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What the live view shows, kept up to date frame by frame: the link's
-// figures over the last second and the last ten, and each channel's value
-// with the lowest and highest seen.
+// figures over the last second and the last ten, each channel's value
+// with the lowest and highest seen, and the telemetry values with their age.
 #ifndef LINKSCOPE_DUMP_WATCHFIGURES_H
 #define LINKSCOPE_DUMP_WATCHFIGURES_H
 
@@ -20,6 +20,15 @@ struct WatchChannel
     bool carried = false; // by the newest frame of its family, and within silenceAfter
     int number = 0;       // counted from 1; 0: its place in the list tells
     double seenAt = 0;    // when a frame last carried it
+};
+
+// A telemetry value as the view shows it, all in ASCII.
+struct WatchTelemetry
+{
+    std::string label; // its name without the unit: "voltage"
+    std::string value; // "16.80"
+    std::string unit;  // "V"; "" where none
+    double age = 0;    // s since it last came
 };
 
 // The view at one moment, all the drawing needs.
@@ -46,6 +55,9 @@ struct WatchSnapshot
     std::string bunching;  // why the intervals are not to be trusted, while reads come in bunches
     bool paused = false;
     std::vector<WatchChannel> channels;
+    // Battery first, then the other quantities, values of no known
+    // quantity and, last, values that stopped coming.
+    std::vector<WatchTelemetry> telemetry;
 };
 
 class WatchFigures
@@ -56,6 +68,10 @@ public:
     // Channel frames stopped this long while other frames come: a receiver
     // in failsafe that says so by falling silent (CRSF, GHST).
     static constexpr double stoppedIsFailsafe = 1; // s
+    // A telemetry value this old goes after the fresh ones.
+    static constexpr double telemetryStale = 10; // s
+    // Distinct telemetry values kept; more are left out.
+    static constexpr int telemetryKept = 128;
 
     // t: when the frame's last byte arrived, in s since the start.
     void add(const FrameReading &frame, double t);
@@ -90,7 +106,26 @@ private:
         double channelsAt = -1; // the last frame with channels; none yet
     };
 
+    // A telemetry value's latest reading: by family, frame type, name, the
+    // sensor that gave it and the frame's id (SmartPort's application id,
+    // whose instances share a name). CRSF's GPS and barometer frames both
+    // give an altitude_m.
+    struct Reading
+    {
+        const char *family;
+        const char *type; // "" where none
+        const char *name;
+        int sensor;
+        qint64 tag; // -1 where the frame has no id
+        int order; // first seen
+        TelemetryValue value;
+        std::string bytes; // of a text or bytes value
+        double at;
+    };
+    void takeTelemetry(const FrameReading &frame, double t);
+
     std::vector<Family> families;
+    std::vector<Reading> readings;
     ChannelList chosen;
     int newest = -1;
     std::deque<double> lastSecond; // frame times

@@ -159,6 +159,59 @@ std::string scale(const WatchSnapshot &view, int width)
     return cells;
 }
 
+// "16.80 V 0.3s": a value's age in tenths of a second while it is fresh,
+// then in seconds, minutes and hours.
+std::string ageText(double age)
+{
+    if (age < 9.95)
+        return format("%d.%ds", int(age + 0.05), int((age + 0.05) * 10) % 10);
+    if (age < 99.5)
+        return format("%ds", int(age + 0.5));
+    if (age < 5999.5)
+        return format("%dm", int(age / 60 + 0.5));
+    return format("%.0fh", std::min(age / 3600, 9e6));
+}
+
+std::string telemetryCell(const WatchTelemetry &value)
+{
+    return value.label + ' ' + value.value + (value.unit.empty() ? "" : " " + value.unit) + ' ' + ageText(value.age);
+}
+
+// The telemetry values side by side in columns as wide as the widest,
+// on at most rows lines; where they do not all fit, the last cell says how
+// many more there are.
+std::vector<std::string> telemetryGrid(const std::vector<WatchTelemetry> &values, int width, int rows, int &needed)
+{
+    std::vector<std::string> cells;
+    std::size_t widest = 0;
+    for (const WatchTelemetry &value : values) {
+        cells.push_back(cut(telemetryCell(value), width));
+        widest = std::max(widest, cells.back().size());
+    }
+    const int columns = std::max(1, (width + 2) / (int(widest) + 2));
+    needed = (int(cells.size()) + columns - 1) / columns;
+    std::vector<std::string> lines;
+    if (rows <= 0)
+        return lines;
+    if (int(cells.size()) > rows * columns) {
+        const int shown = rows * columns - 1;
+        cells.resize(std::size_t(shown + 1));
+        cells.back() = cut(format("+%d more", int(values.size()) - shown), width);
+    }
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        if (i % std::size_t(columns) == 0)
+            lines.emplace_back();
+        else
+            lines.back() += "  ";
+        std::string cell = cells[i];
+        // The last column needs no padding.
+        if ((i + 1) % std::size_t(columns) != 0 && i + 1 < cells.size())
+            cell.resize(widest, ' ');
+        lines.back() += cell;
+    }
+    return lines;
+}
+
 } // namespace
 
 std::vector<WatchLine> layOutWatch(const WatchSnapshot &view, int width, int height)
@@ -179,7 +232,8 @@ std::vector<WatchLine> layOutWatch(const WatchSnapshot &view, int width, int hei
     const std::vector<std::string> top = header(view, width);
 
     // Banners first, then the footer that counts hidden channels, then the
-    // header, then as many channels as fit.
+    // header; the channels and telemetry share the rest, where each gets
+    // at least a third of it that it needs.
     int left = height;
     const int bannerRows = std::min(int(banners.size()), left);
     left -= bannerRows;
@@ -188,6 +242,16 @@ std::vector<WatchLine> layOutWatch(const WatchSnapshot &view, int width, int hei
     const int headerRows = std::min(int(top.size()), left);
     left -= headerRows;
     const int channelCount = int(view.channels.size());
+    int telemetryNeeded = 0;
+    telemetryGrid(view.telemetry, width, 0, telemetryNeeded);
+    // Each block has a title line over it.
+    if (telemetryNeeded > 0)
+        ++telemetryNeeded;
+    const int channelsNeeded = channelCount > 0 ? channelCount + 1 : 0;
+    const int telemetryKept = std::min(telemetryNeeded, std::max(2, left / 3));
+    const int channelBlock = std::min(channelsNeeded, std::max(0, left - telemetryKept));
+    const int telemetryRows = std::min(telemetryNeeded, left - channelBlock);
+    left = channelBlock;
     const int titleRows = channelCount > 0 && left >= 2 ? 1 : 0;
     left -= titleRows;
     const int channelRows = std::min(channelCount, left);
@@ -212,6 +276,17 @@ std::vector<WatchLine> layOutWatch(const WatchSnapshot &view, int width, int hei
                                                   bar(view, channel, barWidth).c_str(), low.c_str(), high.c_str())
                                          : format("%3d %5s %5s %5s", number, value.c_str(), low.c_str(), high.c_str());
         lines.push_back({cut(text, width), channel.carried ? WatchLine::Plain : WatchLine::Dimmed});
+    }
+    if (telemetryRows > 0) {
+        int needed = 0;
+        const std::vector<std::string> grid = telemetryGrid(view.telemetry, width, telemetryRows - 1, needed);
+        // Without room for a value, the title alone says how many there are.
+        lines.push_back({cut(grid.empty() ? format("telemetry: %d values", int(view.telemetry.size()))
+                                          : std::string("telemetry (value, age)"),
+                             width),
+                         WatchLine::Title});
+        for (const std::string &line : grid)
+            lines.push_back({line, WatchLine::Plain});
     }
     if (footerRows > 0) {
         const int hidden = channelCount - channelRows;

@@ -28,7 +28,10 @@ bool readRecord(const QByteArray &raw, const QJsonObject &record, FrameReading &
         reading.clearExtras();
         return readFrame(raw.constData(), raw.size(), reading);
     }
+    // What earlier frames told (an iBUS sensor's type) outlives the reset.
+    TelemetryMemory *memory = reading.memory;
     reading = FrameReading();
+    reading.memory = memory;
     if (family->readVariant && family->fits) {
         // Of the forms the frame fits, the one the record was read in.
         const unsigned forms = family->fits(raw.constData());
@@ -38,6 +41,7 @@ bool readRecord(const QByteArray &raw, const QJsonObject &record, FrameReading &
             if (!(forms & form))
                 continue;
             FrameReading candidate;
+            candidate.memory = memory;
             family->readVariant(raw.constData(), raw.size(), int(form), candidate);
             if (!read || candidate.format == format) {
                 reading = candidate;
@@ -79,6 +83,8 @@ bool readJsonLines(const QByteArray &path, const QString &name, FrameSink &sink,
         return false;
     }
     FrameReading reading;
+    TelemetryMemory memory;
+    reading.memory = &memory;
     qint64 number = 0;
     // The reads of a live run, told by t_from: each begins with a "read"
     // frame, and arrived when its last frame ended.

@@ -173,9 +173,14 @@ int main(int argc, char *argv[])
     const QCommandLineOption to(QStringLiteral("to"),
                                 QStringLiteral("End the picture this many seconds after the first frame."),
                                 QStringLiteral("s"));
+    const QCommandLineOption telemetry(QStringLiteral("telemetry"),
+                                       QStringLiteral("Telemetry lanes to draw where values come: a list of voltage, "
+                                                      "current, altitude, rssi, vario, speed... or all, or none "
+                                                      "(default voltage,current,altitude,rssi)."),
+                                       QStringLiteral("list"));
     // Sources are read as linkscope-dump reads them, with the same words.
     const SourceOptions reading;
-    const QList<QCommandLineOption> taken = QList<QCommandLineOption>{output, size, channels, from, to}
+    const QList<QCommandLineOption> taken = QList<QCommandLineOption>{output, size, channels, from, to, telemetry}
                                             + reading.options();
     parser.addOptions(taken);
     if (!parser.parse(QCoreApplication::arguments()))
@@ -234,6 +239,9 @@ int main(int argc, char *argv[])
     ChannelList chosen;
     if (parser.isSet(channels) && !ChannelList::parse(parser.value(channels), chosen, error))
         usageError(error);
+    QVector<TelemetryValue::Quantity> lanes = PlotData::defaultLanes();
+    if (parser.isSet(telemetry) && !PlotData::parseLanes(parser.value(telemetry), lanes, error))
+        usageError(error);
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double windowFrom = parser.isSet(from) ? seconds(parser, from) : nan;
     const double windowTo = parser.isSet(to) ? seconds(parser, to) : nan;
@@ -263,6 +271,7 @@ int main(int argc, char *argv[])
         usageError(QStringLiteral("will not draw over %1: it is the source").arg(path));
 
     PlotData data(plotColumns(pictureSize), chosen, windowFrom, windowTo, [](const QString &text) { say(text); });
+    data.setLanes(lanes);
     ProgressSink progress(data, !regular);
     int status = 0;
     QStringList families;

@@ -53,6 +53,9 @@ const QColor intervalColour(40, 40, 40);
 const QColor linkQualityColour(0, 130, 60);
 const QColor rssiColour(200, 110, 0);
 const QColor bunchingColour(170, 70, 0);
+// A telemetry lane's lines, in the order their names came.
+const QColor telemetryColours[] = {{20, 90, 200}, {200, 40, 120}, {90, 150, 0}, {120, 80, 30},
+                                   {0, 150, 150}, {150, 0, 200}, {230, 120, 0}, {90, 90, 90}};
 
 QColor channelColour(int number)
 {
@@ -344,6 +347,105 @@ QChart *linkPanel(const PlotData &data)
     return chart;
 }
 
+QString quantityName(const TelemetryLane &lane)
+{
+    return lane.quantity == TelemetryValue::Rssi ? QStringLiteral("RSSI") : PlotData::laneName(lane.quantity);
+}
+
+// The quantity and its unit, as the lane's axis names it.
+QString laneTitle(const TelemetryLane &lane)
+{
+    const QString unit = QString::fromUtf8(lane.unit);
+    return unit.isEmpty() ? quantityName(lane) + QStringLiteral(" (as sent)")
+                          : QStringLiteral("%1 (%2)").arg(quantityName(lane), unit);
+}
+
+// A line's value name, with its frame's type where another line of the
+// lane has the same name.
+QString lineName(const TelemetryLane &lane, int k)
+{
+    const TelemetryLane::Line &line = lane.lines.at(k);
+    for (const TelemetryLane::Line &other : lane.lines) {
+        if (&other != &line && qstrcmp(other.name, line.name) == 0 && line.type[0])
+            return QStringLiteral("%1 (%2)").arg(QLatin1String(line.name), QLatin1String(line.type));
+    }
+    return QLatin1String(line.name);
+}
+
+// One quantity over time: each value of it as a line, its name in the
+// line's colour at the lane's top left.
+QChart *telemetryPanel(const PlotData &data, const TelemetryLane &lane)
+{
+    QChart *chart = newChart();
+    chart->legend()->hide();
+    QValueAxis *x = timeAxis(data, false);
+    auto *y = new QValueAxis;
+    double low = 0, high = 0;
+    bool any = false;
+    for (const TelemetryLane::Line &line : lane.lines) {
+        for (int i = 0, count = qMin(data.bucketCount(), int(line.ranges.size())); i < count; ++i) {
+            const TelemetryRange &range = line.ranges.at(i);
+            if (range.seen) {
+                low = any ? qMin(low, range.low) : range.low;
+                high = any ? qMax(high, range.high) : range.high;
+                any = true;
+            }
+        }
+    }
+    // A steady value sits mid-lane; a moving one keeps a little room.
+    const double room = high > low ? (high - low) / 8 : qMax(1.0, std::abs(high) / 10);
+    niceTicks(y, low - room, high + room, 3);
+    y->setLabelFormat(QStringLiteral("%.4g"));
+    // A low lane would cut a side title to "…": the lane names itself at
+    // its top left instead, before its lines' names.
+    y->setTitleVisible(false);
+    chart->addAxis(x, Qt::AlignBottom);
+    chart->addAxis(y, Qt::AlignLeft);
+    for (int k = 0; k < lane.lines.size(); ++k) {
+        const TelemetryLane::Line &line = lane.lines.at(k);
+        auto *series = new QLineSeries;
+        QPen pen(telemetryColours[k % int(sizeof telemetryColours / sizeof telemetryColours[0])]);
+        pen.setWidth(2);
+        series->setPen(pen);
+        series->setName(lineName(lane, k));
+        // A gap breaks the line: each stretch is a series of its own.
+        QVector<QPointF> points;
+        const auto flush = [&] {
+            if (points.isEmpty())
+                return;
+            auto *stretch = points.size() == 1 ? new QScatterSeries : nullptr;
+            QXYSeries *drawn = stretch ? static_cast<QXYSeries *>(stretch) : series;
+            if (stretch) {
+                stretch->setMarkerSize(4);
+                stretch->setPen(Qt::NoPen);
+                stretch->setBrush(pen.color());
+            } else if (series->count() > 0) {
+                drawn = new QLineSeries;
+                drawn->setPen(pen);
+            }
+            drawn->replace(points);
+            if (drawn != series)
+                attach(chart, drawn, x, y);
+            points.clear();
+        };
+        for (int i = 0, count = qMin(data.bucketCount(), int(line.ranges.size())); i < count; ++i) {
+            const TelemetryRange &range = line.ranges.at(i);
+            if (!range.seen)
+                continue;
+            if (range.gapBefore)
+                flush();
+            const double at = centre(data, i);
+            const bool lowFirst = points.isEmpty() || std::abs(points.last().y() - range.low) <= std::abs(points.last().y() - range.high);
+            points.append(QPointF(at, lowFirst ? range.low : range.high));
+            if (range.high != range.low)
+                points.append(QPointF(at, lowFirst ? range.high : range.low));
+        }
+        flush();
+        attach(chart, series, x, y);
+    }
+    return chart;
+}
+
 QChart *eventsPanel(const PlotData &data)
 {
     QChart *chart = newChart();
@@ -416,9 +518,19 @@ bool drawPicture(const PlotData &data, const QString &title, const QSize &size, 
     // The events' three rows keep room for their names in a small picture.
     const int eventsTop = qMin(int(height * 0.80), height - bottomHeight - 8 - 3 * 26);
     // CRSF and GHST report their link: a lane of its own above the events.
-    const int linkHeight = data.reportsLink() ? qMax(72, int(height * 0.15)) : 0;
-    const int intervalEnd = eventsTop - linkHeight;
-    const int channelsEnd = qMin(int(height * (linkHeight > 0 ? 0.48 : 0.58)), intervalEnd - 90);
+    const int linkHeight = data.drawsLink() ? qMax(72, int(height * 0.15)) : 0;
+    // Then the telemetry lanes, as many as leave the channels and the
+    // interval room to be read.
+    const QVector<TelemetryLane> &lanes = data.telemetryLanes();
+    // The channels and the interval keep a third of the picture; the lanes
+    // share the rest, each from 56 pixels up to 8 % of the height.
+    const int roomForLanes = eventsTop - linkHeight - qMax(titleHeight + 80 + 70, int(height * 0.35));
+    const int lowestLane = 56;
+    const int laneCount = qBound(0, roomForLanes / lowestLane, int(lanes.size()));
+    const int laneHeight = laneCount > 0 ? qBound(lowestLane, roomForLanes / laneCount, qMax(lowestLane, int(height * 0.08))) : 0;
+    const int lanesTop = eventsTop - linkHeight - laneCount * laneHeight;
+    const int intervalEnd = lanesTop;
+    const int channelsEnd = qMin(int(height * (linkHeight + laneCount > 0 ? 0.48 : 0.58)), intervalEnd - 90);
     QVector<ChannelLine> lines;
     struct Panel
     {
@@ -429,8 +541,13 @@ bool drawPicture(const PlotData &data, const QString &title, const QSize &size, 
         {channelsPanel(data, lines), 0, titleHeight, channelsEnd - 8, channelsEnd},
         {intervalPanel(data), channelsEnd, channelsEnd + 8, intervalEnd - 8, intervalEnd},
     };
+    for (int k = 0; k < laneCount; ++k) {
+        const int top = lanesTop + k * laneHeight;
+        panels.append({telemetryPanel(data, lanes.at(k)), top, top + 8, top + laneHeight - 8, top + laneHeight});
+    }
+    const int linkPanelAt = panels.size();
     if (linkHeight > 0)
-        panels.append({linkPanel(data), intervalEnd, intervalEnd + 8, eventsTop - 8, eventsTop});
+        panels.append({linkPanel(data), eventsTop - linkHeight, eventsTop - linkHeight + 8, eventsTop - 8, eventsTop});
     // Qt Charts gives axes at most a share of their chart's height, so the
     // events' chart reaches up behind the others, see-through, to keep
     // room for the time axis's labels and title in a low picture.
@@ -486,7 +603,44 @@ bool drawPicture(const PlotData &data, const QString &title, const QSize &size, 
         auto *note = new QGraphicsSimpleTextItem(QStringLiteral("no link statistics in the source"));
         note->setBrush(Qt::darkGray);
         note->setPos((leftEdge + right - note->boundingRect().width()) / 2,
-                     (panels[2].plotTop + panels[2].plotBottom - note->boundingRect().height()) / 2);
+                     (panels[linkPanelAt].plotTop + panels[linkPanelAt].plotBottom - note->boundingRect().height()) / 2);
+        scene.addItem(note);
+    }
+    // Each telemetry lane's quantity and unit, then its lines' names in their
+    // colours, at its top left.
+    for (int k = 0; k < laneCount; ++k) {
+        qreal left = leftEdge + 6;
+        for (int i = -1; i < lanes.at(k).lines.size(); ++i) {
+            auto *name = new QGraphicsSimpleTextItem(i < 0 ? laneTitle(lanes.at(k)) + QLatin1Char(':') : lineName(lanes.at(k), i));
+            if (i < 0) {
+                QFont bold = name->font();
+                bold.setBold(true);
+                name->setFont(bold);
+            }
+            name->setBrush(i < 0 ? QColor(Qt::black) : telemetryColours[i % int(sizeof telemetryColours / sizeof telemetryColours[0])]);
+            name->setPos(left, panels[2 + k].plotTop + 2);
+            auto *backing = new QGraphicsRectItem(name->boundingRect().adjusted(-3, -1, 3, 1));
+            backing->setPos(name->pos());
+            backing->setBrush(QColor(255, 255, 255, 220));
+            backing->setPen(Qt::NoPen);
+            backing->setZValue(1001);
+            name->setZValue(1002);
+            scene.addItem(backing);
+            scene.addItem(name);
+            left += name->boundingRect().width() + 12;
+        }
+    }
+    // Lanes that found no room are named, so that a bigger picture is asked for.
+    if (laneCount < lanes.size()) {
+        QStringList left;
+        for (int k = laneCount; k < lanes.size(); ++k)
+            left << laneTitle(lanes.at(k));
+        auto *note = new QGraphicsSimpleTextItem(
+            QStringLiteral("no room for the lanes %1: a taller --size shows them").arg(left.join(QStringLiteral(", "))));
+        note->setBrush(bunchingColour);
+        note->setText(QFontMetricsF(note->font()).elidedText(note->text(), Qt::ElideRight, size.width() - 24));
+        // To the right, clear of the channels' top label.
+        note->setPos(qMax(12.0, right - note->boundingRect().width()), heading->pos().y() + heading->boundingRect().height());
         scene.addItem(note);
     }
     if (!data.timed() && data.frames() > 0) {

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // linkscope-plot's picture, drawn with Qt Charts: the channels with the
 // failsafe band, the interval between frames, the link's LQ and RSSI where
-// the family reports them (CRSF, GHST), and the events with the silences,
+// the family reports them (CRSF, GHST), a lane for each telemetry quantity
+// chosen (battery voltage, current, altitude, RSSI), and the events with the silences,
 // panel over panel on one time axis, saved as PNG, SVG or PDF.
 #ifndef LINKSCOPE_PLOT_PICTURE_H
 #define LINKSCOPE_PLOT_PICTURE_H

@@ -3,6 +3,8 @@
 
 #include "decode/microseconds.h"
 
+#include <QStringList>
+
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -24,7 +26,8 @@ void merge(PlotColumn &into, const PlotColumn &from)
     }
 }
 
-void merge(ValueRange &into, const ValueRange &from)
+template <class Range>
+void merge(Range &into, const Range &from)
 {
     if (!from.seen)
         return;
@@ -43,19 +46,39 @@ void add(ValueRange &range, int value)
 }
 
 // Two buckets into one, over the first half; the rest emptied.
-void halve(QVector<ValueRange> &ranges, int count)
+template <class Range>
+void halve(QVector<Range> &ranges, int count)
 {
     if (ranges.isEmpty())
         return;
     const int half = (count + 1) / 2;
     for (int i = 0; i < half; ++i) {
-        ValueRange joined = ranges.at(2 * i);
+        Range joined = ranges.at(2 * i);
         if (2 * i + 1 < count)
             merge(joined, ranges.at(2 * i + 1));
         ranges[i] = joined;
     }
-    std::fill(ranges.begin() + half, ranges.end(), ValueRange());
+    std::fill(ranges.begin() + half, ranges.end(), Range());
 }
+
+using Quantity = TelemetryValue::Quantity;
+
+// The lanes by the names --telemetry takes, in the order they are drawn.
+const struct
+{
+    Quantity quantity;
+    const char *name;
+} laneNames[] = {
+    {TelemetryValue::BatteryVoltage, "voltage"}, {TelemetryValue::Current, "current"},
+    {TelemetryValue::Consumed, "consumed"},      {TelemetryValue::Remaining, "remaining"},
+    {TelemetryValue::ReceiverVoltage, "rx-voltage"}, {TelemetryValue::Altitude, "altitude"},
+    {TelemetryValue::VerticalSpeed, "vario"},    {TelemetryValue::Speed, "speed"},
+    {TelemetryValue::Heading, "heading"},        {TelemetryValue::Attitude, "attitude"},
+    {TelemetryValue::Latitude, "latitude"},      {TelemetryValue::Longitude, "longitude"},
+    {TelemetryValue::Distance, "distance"},      {TelemetryValue::Satellites, "satellites"},
+    {TelemetryValue::Temperature, "temperature"}, {TelemetryValue::Rpm, "rpm"},
+    {TelemetryValue::Rssi, "rssi"},
+};
 
 } // namespace
 
@@ -102,6 +125,10 @@ void PlotData::widen()
     }
     for (QVector<ValueRange> &ranges : perLink)
         halve(ranges, count);
+    for (TelemetryLane &lane : lanes) {
+        for (TelemetryLane::Line &line : lane.lines)
+            halve(line.ranges, count);
+    }
     width *= 2;
     lastBucket /= 2;
 }
@@ -216,6 +243,8 @@ void PlotData::take(const FrameReading &frame, double t)
             add(perLink[i][lastBucket], values[i]);
         }
     }
+    if (frame.telemetry.size() > 0)
+        takeTelemetry(frame, x);
     // NORDAX has no public scale: its words are drawn as sent, and the
     // first frame with a matching CRC picks the unit.
     const bool frameInWords = std::strcmp(frame.family, "NORDAX") == 0;
@@ -242,6 +271,91 @@ void PlotData::take(const FrameReading &frame, double t)
         range.high = range.seen ? qMax(range.high, values[k]) : values[k];
         range.seen = true;
     }
+}
+
+void PlotData::takeTelemetry(const FrameReading &frame, double x)
+{
+    const Telemetry &telemetry = frame.telemetry;
+    const char *type = frame.type ? frame.type : "";
+    for (int i = 0; i < telemetry.size(); ++i) {
+        const TelemetryValue &value = telemetry.at(i);
+        const int wanted = wantedLanes.indexOf(value.quantity);
+        if (value.kind != TelemetryValue::Number || wanted < 0)
+            continue;
+        // The lane of its quantity and unit, made where it should go among the others.
+        int at = 0;
+        while (at < lanes.size() && !(lanes.at(at).quantity == value.quantity && std::strcmp(lanes.at(at).unit, value.unit) == 0)) {
+            ++at;
+        }
+        if (at == lanes.size()) {
+            at = 0;
+            while (at < lanes.size() && wantedLanes.indexOf(lanes.at(at).quantity) <= wanted)
+                ++at;
+            lanes.insert(at, TelemetryLane{value.quantity, value.unit, {}});
+        }
+        QVector<TelemetryLane::Line> &lines = lanes[at].lines;
+        int which = 0;
+        while (which < lines.size()
+               && (std::strcmp(lines.at(which).name, value.name) != 0 || std::strcmp(lines.at(which).type, type) != 0))
+            ++which;
+        if (which == lines.size()) {
+            if (lines.size() >= linesPerLane)
+                continue;
+            lines.append({value.name, type, QVector<TelemetryRange>(count), std::numeric_limits<double>::quiet_NaN()});
+        }
+        TelemetryLane::Line &line = lines[which];
+        TelemetryRange &range = line.ranges[lastBucket];
+        const double v = value.value();
+        if (!range.seen)
+            range.gapBefore = isTimed && x - line.lastAt > telemetryGap;
+        line.lastAt = x;
+        range.low = range.seen ? qMin(range.low, v) : v;
+        range.high = range.seen ? qMax(range.high, v) : v;
+        range.seen = true;
+    }
+}
+
+QVector<TelemetryValue::Quantity> PlotData::defaultLanes()
+{
+    return {TelemetryValue::BatteryVoltage, TelemetryValue::Current, TelemetryValue::Altitude, TelemetryValue::Rssi};
+}
+
+QString PlotData::laneName(TelemetryValue::Quantity quantity)
+{
+    for (const auto &lane : laneNames) {
+        if (lane.quantity == quantity)
+            return QLatin1String(lane.name);
+    }
+    return QString();
+}
+
+bool PlotData::parseLanes(const QString &list, QVector<TelemetryValue::Quantity> &chosen, QString &error)
+{
+    QStringList known;
+    for (const auto &lane : laneNames)
+        known << QLatin1String(lane.name);
+    const QString usage = QStringLiteral("give a list of %1, or all, or none").arg(known.join(QLatin1Char(',')));
+    chosen.clear();
+    const QStringList items = list.split(QLatin1Char(','));
+    for (const QString &given : items) {
+        const QString item = given.trimmed().toLower();
+        if ((item == QLatin1String("none") || item == QLatin1String("all")) && items.size() == 1) {
+            if (item == QLatin1String("all")) {
+                for (const auto &lane : laneNames)
+                    chosen.append(lane.quantity);
+            }
+            return true;
+        }
+        const int at = known.indexOf(item);
+        if (at < 0) {
+            error = item.isEmpty() ? QStringLiteral("an empty name in the lanes '%1': %2").arg(list, usage)
+                                   : QStringLiteral("no telemetry lane '%1': %2").arg(given.trimmed(), usage);
+            return false;
+        }
+        if (!chosen.contains(laneNames[at].quantity))
+            chosen.append(laneNames[at].quantity);
+    }
+    return true;
 }
 
 void PlotData::setStrayBytes(qint64 bytes)

@@ -1,14 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What linkscope-plot draws, gathered frame by frame into one bucket per
 // pixel column: each channel's lowest and highest value, the intervals
-// between frames, CRC failures, lost frames, stray bytes, failsafe, silences
-// and, where the family sends them, the link's quality and RSSI. The
+// between frames, CRC failures, lost frames, stray bytes, failsafe, silences,
+// where the family sends them, the link's quality and RSSI, and the
+// telemetry values of the quantities chosen (battery, altitude...). The
 // buckets double in width as the time span grows, so that memory stays the
 // same however long the source is, and no frame's value is lost to a sample.
 #ifndef LINKSCOPE_PLOT_PLOTDATA_H
 #define LINKSCOPE_PLOT_PLOTDATA_H
 
 #include "decode/channellist.h"
+#include "decode/telemetry.h"
 #include "dump/framesink.h"
 
 #include <QElapsedTimer>
@@ -39,10 +41,41 @@ struct ValueRange
     bool gapBefore = false;
 };
 
+// A telemetry value's lowest and highest in a bucket, in its unit.
+struct TelemetryRange
+{
+    double low = 0, high = 0;
+    bool seen = false;
+    // No value of its name came for longer than telemetryGap before.
+    bool gapBefore = false;
+};
+
+// One quantity in one unit, a lane of the picture: a line for each value
+// that measures it, by its name and the type of frame it came in (CRSF's
+// GPS altitude beside its barometer's).
+struct TelemetryLane
+{
+    struct Line
+    {
+        const char *name; // the record's key
+        const char *type; // the frame's type; "" where none
+        QVector<TelemetryRange> ranges;
+        double lastAt;
+    };
+    TelemetryValue::Quantity quantity;
+    const char *unit;
+    QVector<Line> lines;
+};
+
 class PlotData : public FrameSink
 {
 public:
     static constexpr double silenceAfter = 0.5; // s
+    // Telemetry comes more slowly than channels: its lines break only where
+    // a value stayed away this long.
+    static constexpr double telemetryGap = 5; // s
+    // Lines a telemetry lane keeps; values of more names are left out.
+    static constexpr int linesPerLane = 8;
 
     // columns: pixel columns of the time axis. from and to pick a window of
     // it (NaN: open); warn is told of backward times once.
@@ -89,8 +122,22 @@ public:
     const QVector<ValueRange> &linkQuality() const { return perLink[0]; }
     const QVector<ValueRange> &rssi() const { return perLink[1]; }
 
+    // The quantities drawn as telemetry lanes, by default and as a list
+    // such as "voltage,current,rssi" names them ("all", "none").
+    static QVector<TelemetryValue::Quantity> defaultLanes();
+    static bool parseLanes(const QString &list, QVector<TelemetryValue::Quantity> &lanes, QString &error);
+    // "voltage", as the list names it.
+    static QString laneName(TelemetryValue::Quantity quantity);
+    void setLanes(const QVector<TelemetryValue::Quantity> &lanes) { wantedLanes = lanes; }
+    // The link's own lane (CRSF, GHST) goes with the RSSI.
+    bool drawsLink() const { return linkFamily && wantedLanes.contains(TelemetryValue::Rssi); }
+    // The lanes of the values that came, in the order chosen; a quantity in
+    // two units makes two lanes.
+    const QVector<TelemetryLane> &telemetryLanes() const { return lanes; }
+
 private:
     int bucketOf(double x);
+    void takeTelemetry(const FrameReading &frame, double x);
     void widen();
     // Sets flag in the buckets from from to to, within the window.
     void mark(double from, double to, bool PlotColumn::*flag);
@@ -103,6 +150,8 @@ private:
     QVector<QVector<ValueRange>> perChannel; // by channel number - 1; empty until seen
     QVector<ValueRange> perLink[2];          // LQ and RSSI, as perChannel
     bool linkFamily = false;
+    QVector<TelemetryValue::Quantity> wantedLanes = defaultLanes();
+    QVector<TelemetryLane> lanes;
     QVector<double> lastValueAt;             // by channel number - 1; NaN until seen
     double origin = 0, width = 0;
     bool wasFailsafe = false; // the last frame with a matching CRC

@@ -27,6 +27,8 @@ private slots:
     void bandsShowWhereTheyHappened();
     void linkLaneForCrsfAndGhst_data();
     void linkLaneForCrsfAndGhst();
+    void telemetryLanes_data();
+    void telemetryLanes();
     void svgAndPdfHoldThePicture();
     void smallPicturesKeepTheirLabels_data();
     void smallPicturesKeepTheirLabels();
@@ -309,6 +311,67 @@ void tst_Plot::linkLaneForCrsfAndGhst()
     QCOMPARE(topOf(qualityColour, after), topOf(qualityColour, before));
 }
 
+void tst_Plot::telemetryLanes_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("lanes"); // drawn in the first line colour: voltage, current
+    QTest::newRow("by default") << QStringList() << 2;
+    QTest::newRow("voltage only") << QStringList{"--telemetry", "voltage"} << 1;
+    QTest::newRow("none") << QStringList{"--telemetry", "none"} << 0;
+}
+
+// CRSF channels with the flight controller's battery: 16.8 V for ten
+// seconds, then 12.0 V; 12.3 A throughout. The voltage's lane lies under
+// the interval, its line lower after the drop.
+void tst_Plot::telemetryLanes()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, lanes);
+    // Each battery record goes after the channel record of its time.
+    QByteArrayList lines = jsonLines(20, 1e9, 1e9, 1e9, 1e9, "CRSF").split('\n');
+    for (int i = 0, at = 0; i < 100; ++i) {
+        const double t = i * 0.2 + 0.001;
+        while (at < lines.size() && (lines.at(at).isEmpty() || lines.at(at).mid(5, lines.at(at).indexOf(',') - 5).toDouble() < t))
+            ++at;
+        const QByteArray body = QByteArray::fromHex("08") + char(0) + char(i < 50 ? 168 : 120) + QByteArray::fromHex("007b0004d243");
+        lines.insert(at, record(t, "CRSF", QByteArray::fromHex("c80a") + body + char(crc8DvbS2(body.constData(), body.size())))
+                             .trimmed());
+    }
+    QVERIFY(writeFile(path("battery.jsonl"), lines.join('\n')));
+    QByteArray errors;
+    QCOMPARE(run(QStringList{path("battery.jsonl"), "-o", path("battery.png")} + options, &errors), 0);
+    const QImage image(path("battery.png"));
+    const QRgb lineColour = qRgb(20, 90, 200);
+    // The rows of a colour in a column, each run of them once.
+    const auto runsOf = [&](int x) {
+        QVector<int> rows;
+        for (int y = 0; y < image.height(); ++y) {
+            if ((image.pixel(x, y) & 0xFFFFFF) == (lineColour & 0xFFFFFF) && (rows.isEmpty() || rows.last() != y - 1))
+                rows << y;
+            else if ((image.pixel(x, y) & 0xFFFFFF) == (lineColour & 0xFFFFFF))
+                rows.last() = y;
+        }
+        return rows;
+    };
+    const QVector<int> before = runsOf(columnAt(5 / 19.99)), after = runsOf(columnAt(15 / 19.99));
+    QCOMPARE(before.size(), lanes);
+    QCOMPARE(after.size(), lanes);
+    if (lanes == 0)
+        return;
+    // Under the channels and the interval, over the events.
+    QVERIFY2(before.first() > 300 && before.last() < 720, qPrintable(QStringLiteral("%1 %2").arg(before.first()).arg(before.last())));
+    QVERIFY2(after.first() - before.first() > 20, qPrintable(QStringLiteral("%1 %2").arg(before.first()).arg(after.first())));
+    if (lanes != 2)
+        return;
+    QCOMPARE(after.last(), before.last());
+    // A picture too small for them names the lanes it leaves out.
+    QCOMPARE(run({path("battery.jsonl"), "-o", path("small.svg"), "--size", "400x300"}, &errors), 0);
+    const QStringList texts = svgTexts(path("small.svg"));
+    QVERIFY2(std::any_of(texts.cbegin(), texts.cend(),
+                         [](const QString &t) { return t.startsWith(QLatin1String("no room for the lanes voltage (V), cur")); }),
+             qPrintable(texts.join('|')));
+}
+
 void tst_Plot::svgAndPdfHoldThePicture()
 {
     QVERIFY(writeFile(path("damaged.jsonl"), jsonLines(5, 2, 3, 4, 5)));
@@ -564,6 +627,13 @@ void tst_Plot::badInput_data()
                                            << QByteArray("in file order") << true;
     QTest::newRow("backward window") << mpx(1500) << QStringList{"--from", "5", "--to", "2"} << 2
                                      << QByteArray("--from") << false;
+    QTest::newRow("unknown telemetry lane") << mpx(1500) << QStringList{"--telemetry", "voltage,fuel"} << 2
+                                            << QByteArray("no telemetry lane 'fuel': give a list of voltage,current,")
+                                            << false;
+    QTest::newRow("empty telemetry lane") << mpx(1500) << QStringList{"--telemetry", "voltage,,rssi"} << 2
+                                          << QByteArray("an empty name in the lanes 'voltage,,rssi'") << false;
+    QTest::newRow("none among telemetry lanes") << mpx(1500) << QStringList{"--telemetry", "none,voltage"} << 2
+                                                << QByteArray("no telemetry lane 'none'") << false;
     QTest::newRow("bad channel list") << mpx(1500) << QStringList{"--channels", "4-1"} << 2
                                       << QByteArray("runs backwards") << false;
     // Families are chosen with linkscope-dump's own option.

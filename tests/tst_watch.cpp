@@ -2,6 +2,7 @@
 // linkscope-dump --watch in a real terminal: tmux runs it in a shell on a
 // pseudo-terminal that the test feeds, and the screen is read back.
 #include "decode/families/familytable.h"
+#include "decode/families/packing.h"
 #include "packets.h"
 #include "pty.h"
 #include "timedwriter.h"
@@ -259,7 +260,8 @@ void tst_Watch::pausesFitsAndGivesTheTerminalBack()
 
 // A CRSF receiver in failsafe stops its channel frames and sends link
 // statistics with LQ 0 on: the banner shows, the channels dim and the
-// view says how long ago they stopped; channels coming back end it.
+// view says how long ago they stopped; channels coming back end it. The
+// flight controller's battery shows below the channels, with its age.
 void tst_Watch::crsfFailsafeShows()
 {
     PseudoTerminal line;
@@ -273,12 +275,17 @@ void tst_Watch::crsfFailsafeShows()
     request.wire = QVector<int>(16, 992);
     bool failsafe = false;
     int tick = 0;
+    // BATTERY: 16.8 V, 12.3 A, 1234 mAh, 67 %.
+    const QByteArray payload = QByteArray::fromHex("0800a8007b0004d243");
+    const QByteArray battery = QByteArray::fromHex("c80a") + payload + char(crc8DvbS2(payload.constData(), payload.size()));
     QTimer receiver;
     QObject::connect(&receiver, &QTimer::timeout, [&] {
         if (!failsafe)
             QVERIFY(line.write(crsf->encode(request)));
         if (tick++ % 5 == 0)
             QVERIFY(line.write(crsf->linkFrame(failsafe)));
+        if (tick % 5 == 3 && !failsafe)
+            QVERIFY(line.write(battery));
     });
     receiver.start(20);
     // Channel lines drawn with the terminal's dim attribute. tmux gives an
@@ -312,6 +319,10 @@ void tst_Watch::crsfFailsafeShows()
                              deadlineMs);
     QVERIFY(!terminal.screen().contains("FAILSAFE"));
     QCOMPARE(dimmedChannels(), 0);
+    static const QRegularExpression voltage(QStringLiteral("voltage 16\\.8 V (\\d+\\.\\d)s"));
+    QTRY_VERIFY_WITH_TIMEOUT(voltage.match(terminal.screen()).hasMatch(), deadlineMs);
+    QVERIFY2(terminal.screen().contains(QRegularExpression(QStringLiteral("remaining 67 % \\d+\\.\\ds"))),
+             qPrintable(terminal.screen()));
 
     failsafe = true;
     static const QRegularExpression stopped(QStringLiteral("CHANNELS STOPPED (\\d+\\.\\d) s AGO"));
@@ -324,6 +335,8 @@ void tst_Watch::crsfFailsafeShows()
              qPrintable(screen));
     QCOMPARE(values(screen), repeated(16, "1500"));
     QTRY_COMPARE_WITH_TIMEOUT(dimmedChannels(), 16, deadlineMs);
+    // The battery stopped with the channels: its value stays, and ages.
+    QTRY_VERIFY_WITH_TIMEOUT(voltage.match(terminal.screen()).captured(1).toDouble() >= 1.0, deadlineMs);
 
     failsafe = false;
     QTRY_VERIFY_WITH_TIMEOUT(!(screen = terminal.screen()).contains("FAILSAFE") && !screen.contains("STOPPED"),

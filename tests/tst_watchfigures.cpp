@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The live view's figures: frame rate and intervals over the last second,
 // CRC failures over ten, silence, and the channels' values with their
-// lowest and highest.
+// lowest and highest, and the telemetry values with their age.
 #include "decode/families/familytable.h"
+#include "decode/families/packing.h"
 #include "dump/watchfigures.h"
 #include "dump/watchlayout.h"
 #include "packets.h"
@@ -22,6 +23,8 @@ private slots:
     void linkQualityAndLostFrames();
     void channelsStopWhileLinkGoesOn_data();
     void channelsStopWhileLinkGoesOn();
+    void telemetry_data();
+    void telemetry();
 };
 
 namespace {
@@ -41,7 +44,48 @@ QVector<double> every(double from, double to, double step)
     return times;
 }
 
+// A CRSF frame from the flight controller: type, payload, CRC-8/DVB-S2.
+QByteArray crsf(quint8 type, const QByteArray &payload)
+{
+    const QByteArray body = char(type) + payload;
+    return QByteArray(1, char(0xC8)) + char(body.size() + 1) + body + char(crc8DvbS2(body.constData(), body.size()));
+}
+
+// A SmartPort reply: 0x10, the application id and value, little-endian,
+// and the FrSky sum (no byte here needs stuffing).
+QByteArray sport(quint16 id, quint32 value)
+{
+    QByteArray content(1, 0x10);
+    for (int i = 0; i < 2; ++i)
+        content += char(id >> (8 * i) & 0xFF);
+    for (int i = 0; i < 4; ++i)
+        content += char(value >> (8 * i) & 0xFF);
+    int sum = 0;
+    for (char byte : content) {
+        sum += quint8(byte);
+        sum = (sum & 0xFF) + (sum >> 8);
+    }
+    return content + char(0xFF - sum);
+}
+
+// An iBUS sensor frame: its bytes, then 0xFFFF less their sum, little-endian.
+QByteArray ibus(const QByteArray &body)
+{
+    int sum = 0;
+    for (char byte : body)
+        sum += quint8(byte);
+    return body + char((0xFFFF - sum) & 0xFF) + char((0xFFFF - sum) >> 8);
+}
+
+struct Sent
+{
+    const char *family;
+    QByteArray frame;
+    double t;
+};
+
 } // namespace
+Q_DECLARE_METATYPE(QVector<Sent>)
 
 void tst_WatchFigures::linkFigures_data()
 {
@@ -269,6 +313,86 @@ void tst_WatchFigures::channelsStopWhileLinkGoesOn()
     QCOMPARE(banners, expected);
     // Each link statistics frame with LQ 0 is a failsafe frame.
     QCOMPARE(view.failsafeFrames, qint64(lqZero ? every(0.05, now, 0.1).size() - 20 : 0));
+}
+
+void tst_WatchFigures::telemetry_data()
+{
+    QTest::addColumn<QVector<Sent>>("frames");
+    QTest::addColumn<double>("now");
+    QTest::addColumn<QStringList>("shown"); // label value unit age, in the view's order
+
+    // 16.8 V, 12.3 A, 1234 mAh, 67 %.
+    const QByteArray battery = crsf(0x08, QByteArray::fromHex("00a8007b0004d243"));
+    // 34.5 m (10345 dm above -1000 m), vertical speed -5 as packed.
+    const QByteArray baro = crsf(0x09, QByteArray::fromHex("2869fb"));
+    QTest::newRow("CRSF battery, then altitude and flight mode")
+        << QVector<Sent>{{"crsf", battery, 1.0}, {"crsf", baro, 1.5}, {"crsf", crsf(0x21, QByteArray("ACRO*", 6)), 1.8}}
+        << 2.0
+        << QStringList{"voltage 16.8 V 1.00", "current 12.3 A 1.00", "capacity 1234 mAh 1.00", "remaining 67 % 1.00",
+                       "altitude 34.5 m 0.50", "vertical_speed_packed -5  0.50", "flight_mode \"ACRO*\"  0.20"};
+    // CRSF's GPS and barometer both give altitude_m: 34 m and 34.5 m.
+    const QByteArray gps = crsf(0x02, QByteArray::fromHex("1f4d59f8ffec8b8801c869aa040a09"));
+    QTest::newRow("one name from two frame types")
+        << QVector<Sent>{{"crsf", baro, 1.0}, {"crsf", gps, 1.1}} << 1.2
+        << QStringList{"altitude/BARO_ALTITUDE 34.5 m 0.20", "altitude/GPS 34 m 0.10", "groundspeed 45.6 km/h 0.10",
+                       "heading 270.50 deg 0.10", "latitude 52.5163000 deg 0.10", "longitude -0.1275000 deg 0.10",
+                       "satellites 9  0.10", "vertical_speed_packed -5  0.20"};
+    QTest::newRow("a newer value replaces the one before")
+        << QVector<Sent>{{"crsf", battery, 1.0}, {"crsf", crsf(0x08, QByteArray::fromHex("009f00000000000a")), 3.25}}
+        << 3.5 << QStringList{"voltage 15.9 V 0.25", "current 0.0 A 0.25", "capacity 0 mAh 0.25", "remaining 10 % 0.25"};
+    QTest::newRow("stale values go last")
+        << QVector<Sent>{{"crsf", battery, 1.0}, {"crsf", baro, 11.5}} << 12.0
+        << QStringList{"altitude 34.5 m 0.50", "vertical_speed_packed -5  0.50", "voltage 16.8 V 11.00",
+                       "current 12.3 A 11.00", "capacity 1234 mAh 11.00", "remaining 67 % 11.00"};
+    // A ping names its device, a poll asks: neither is a value; nor is a
+    // damaged frame.
+    QByteArray damaged = battery;
+    damaged[damaged.size() - 1] = char(damaged.back() ^ 1);
+    QTest::newRow("pings, polls and damaged frames show nothing")
+        << QVector<Sent>{{"crsf", crsf(0x28, "\xEE\xEA"), 1.0}, {"smartport", "\x7E\x1B", 1.1}, {"crsf", damaged, 1.2}}
+        << 1.5 << QStringList{};
+    // A second instance of a sensor (its id one above) gives a value of the
+    // same name: the application id tells them apart. Altitude comes in cm.
+    QTest::newRow("SmartPort: two instances, one name")
+        << QVector<Sent>{{"smartport", "\x7E\x1B", 1.0}, {"smartport", sport(0x0210, 1680), 1.001},
+                         {"smartport", "\x7E\x1B", 1.01}, {"smartport", sport(0x0211, 1260), 1.011},
+                         {"smartport", sport(0x0100, 12345), 1.02}, {"smartport", sport(0x0210, 1670), 1.1}}
+        << 1.2 << QStringList{"voltage#0210 16.70 V 0.10", "voltage#0211 12.60 V 0.19", "altitude 123.45 m 0.18",
+                              "instance 1  0.19"};
+    // The iBUS sensor at address 2 says it measures voltage, then sends
+    // 12.34 V; the one at address 3 is of a type the view does not know.
+    QTest::newRow("iBUS sensors by address")
+        << QVector<Sent>{{"ibus-sensor", ibus("\x06\x92\x03\x02"), 1.0}, {"ibus-sensor", ibus("\x06\xA2\xD2\x04"), 1.1},
+                         {"ibus-sensor", ibus(QByteArray("\x06\xA3\x4D\x00", 4)), 1.2}}
+        << 1.5 << QStringList{"voltage 12.34 V 0.40", "value_bytes 2  0.50", "value 77  0.30"};
+}
+
+// Each value shows with its unit apart from its name, and the time since it
+// last came; battery first, values of no known quantity after the rest,
+// those that stopped coming last.
+void tst_WatchFigures::telemetry()
+{
+    QFETCH(QVector<Sent>, frames);
+    QFETCH(double, now);
+    WatchFigures figures;
+    FrameReading read;
+    TelemetryMemory memory;
+    read.memory = &memory;
+    for (const Sent &sent : frames) {
+        const FamilyDescriptor *family = familyNamed(QLatin1String(sent.family));
+        QVERIFY(family);
+        family->read(sent.frame.constData(), sent.frame.size(), read);
+        read.crcOk = !family->check || family->check(sent.frame.constData(), sent.frame.size());
+        figures.add(read, sent.t);
+    }
+    QStringList shown;
+    const WatchSnapshot view = figures.snapshot(now, 0);
+    for (const WatchTelemetry &value : view.telemetry)
+        shown << QStringLiteral("%1 %2 %3 %4")
+                     .arg(QString::fromStdString(value.label), QString::fromStdString(value.value),
+                          QString::fromStdString(value.unit))
+                     .arg(value.age, 0, 'f', 2);
+    QTEST(shown, "shown");
 }
 
 QTEST_GUILESS_MAIN(tst_WatchFigures)

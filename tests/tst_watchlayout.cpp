@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The live view laid out for terminals of every size: what fits, what is
-// hidden and said to be, and where the bar puts its marks.
+// hidden and said to be, where the bar puts its marks, and the telemetry.
 #include "dump/watchfigures.h"
 #include "dump/watchlayout.h"
 
@@ -14,6 +14,8 @@ class tst_WatchLayout : public QObject
 private slots:
     void fitsEveryTerminal();
     void barMarksValueLowestHighestAndCentre();
+    void telemetryFitsAndCountsTheRest_data();
+    void telemetryFitsAndCountsTheRest();
 };
 
 namespace {
@@ -91,6 +93,80 @@ void tst_WatchLayout::barMarksValueLowestHighestAndCentre()
     QVERIFY2(shown.contains(" ch    us [800  1500 2200]   low  high"), qPrintable(shown.join('\n')));
     QVERIFY2(shown.contains("  1  1650 [..<----|#--->.]  1000  2000"), qPrintable(shown.join('\n')));
     QVERIFY2(shown.contains("  2     - [.......|......]     -     -"), qPrintable(shown.join('\n')));
+}
+
+void tst_WatchLayout::telemetryFitsAndCountsTheRest_data()
+{
+    QTest::addColumn<int>("values");
+    QTest::addColumn<int>("channels");
+    QTest::newRow("three values, no channels") << 3 << 0;
+    QTest::newRow("three values, 16 channels") << 3 << 16;
+    QTest::newRow("forty values, 16 channels") << 40 << 16;
+    QTest::newRow("forty values, no channels") << 40 << 0;
+}
+
+// At every size, each value shown is whole, and those left out are counted:
+// shown and counted come to all. On 80x24 the channels keep most rows, and
+// the telemetry at least a third.
+void tst_WatchLayout::telemetryFitsAndCountsTheRest()
+{
+    QFETCH(int, values);
+    QFETCH(int, channels);
+    WatchSnapshot view = busyView();
+    view.failsafe = false, view.silentFor = -1, view.paused = false;
+    view.channels.resize(std::size_t(channels));
+    for (int i = 0; i < values; ++i)
+        view.telemetry.push_back({"v" + std::to_string(i), std::to_string(1000 + i), i % 2 ? "V" : "", 0.25 * i});
+    const QRegularExpression cell(QStringLiteral("^v(\\d+) (\\d+)( V)? (\\d+\\.\\ds|\\d+s)$"));
+    const QRegularExpression more(QStringLiteral("^\\+(\\d+) more$"));
+    for (int width = 1; width <= 120; ++width) {
+        for (int height = 1; height <= 40; ++height) {
+            const std::vector<WatchLine> lines = layOutWatch(view, width, height);
+            const QString where = QStringLiteral("%1x%2").arg(width).arg(height);
+            QVERIFY2(int(lines.size()) <= height, qPrintable(where));
+            int shown = 0, counted = 0, rows = 0, channelRows = 0;
+            bool inBlock = false, titleOnly = false;
+            for (const WatchLine &line : lines) {
+                const QString text = QString::fromStdString(line.text);
+                QVERIFY2(text.size() <= width, qPrintable(where + ": " + text));
+                channelRows += line.style != WatchLine::Title && text.startsWith(QString::asprintf("%3d ", channelRows + 1));
+                if (line.style == WatchLine::Title && text.startsWith(QLatin1String("telemetry"))) {
+                    inBlock = true;
+                    titleOnly = text == QStringLiteral("telemetry: %1 values").arg(values).left(width);
+                    ++rows;
+                    continue;
+                }
+                if (!inBlock || line.style != WatchLine::Plain)
+                    continue;
+                ++rows;
+                for (const QString &part : text.split(QRegularExpression(QStringLiteral(" {2,}")), Qt::SkipEmptyParts)) {
+                    const QRegularExpressionMatch value = cell.match(part);
+                    if (value.hasMatch()) {
+                        const int i = value.captured(1).toInt();
+                        QCOMPARE(value.captured(2).toInt(), 1000 + i);
+                        QCOMPARE(!value.captured(3).isEmpty(), i % 2 == 1);
+                        ++shown;
+                    } else if (more.match(part).hasMatch()) {
+                        counted += more.match(part).captured(1).toInt();
+                    } else {
+                        // Cut at the edge only where the terminal is narrower than a value.
+                        QVERIFY2(width < 20, qPrintable(where + ": " + part));
+                    }
+                }
+            }
+            if (width >= 20 && rows >= 2)
+                QVERIFY2(shown + counted == values, qPrintable(QStringLiteral("%1: %2 + %3").arg(where).arg(shown).arg(counted)));
+            if (width >= 20 && height >= 12) {
+                QVERIFY2(rows >= 2 || titleOnly, qPrintable(where));
+            }
+            if (width == 80 && height == 24) {
+                // Header 4 lines, footer 1: 19 rows to share. Forty values
+                // take 10 rows of 4 and a title, or a third of the 19.
+                QCOMPARE(rows, values <= 3 ? 2 : channels ? 6 : 11);
+                QCOMPARE(channelRows, qMin(channels, 19 - rows - 1));
+            }
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_WatchLayout)
