@@ -683,18 +683,20 @@ void tst_Dump::familyFields_data()
         "{\"t\":null,\"offset\":" + modeAt + ",\"family\":\"CRSF\",\"crc_ok\":true,\"failsafe\":null,\"type\":\"FLIGHT_MODE\","
         "\"telemetry\":{\"flight_mode\":\"AC,RO*\"},\"us\":[],\"wire\":[],\"raw\":\"" + modeHex + "\"}"};
     const QString linkCells = "false,LINK_STATISTICS,,,,,-45,-47,100,9,0,4,250,7,-50,100,8";
+    // FPORT's replies are paired with its telemetry requests: its columns
+    // carry the pairing's cells.
     QTest::newRow("csv") << "csv" << capture << QStringList{
         "t,offset,family,crc_ok,failsafe,type,frame_lost,rssi,frame_losses,channels_dropped,rssi1_dbm,rssi2_dbm,lq,snr,antenna,"
-        "rf_mode,tx_power_mw,tx_power,down_rssi_dbm,down_lq,down_snr,telemetry" + columns + ",raw",
-        ",0,CRSF,true,,RC_CHANNELS" + QString(",").repeated(16) + "," + centre + "," + QStringLiteral("992,").repeated(15)
+        "rf_mode,tx_power_mw,tx_power,down_rssi_dbm,down_lq,down_snr,telemetry,packet_count,delay_ms,paired" + columns + ",raw",
+        ",0,CRSF,true,,RC_CHANNELS" + QString(",").repeated(19) + "," + centre + "," + QStringLiteral("992,").repeated(15)
             + "992," + channelsHex,
-        ",26,CRSF,true," + linkCells + "," + QString(",").repeated(32) + "," + linkHex,
-        ",40,FPORT,true,true,CONTROL,false,100" + QString(",").repeated(14) + "," + centre + ","
+        ",26,CRSF,true," + linkCells + "," + QString(",").repeated(35) + "," + linkHex,
+        ",40,FPORT,true,true,CONTROL,false,100" + QString(",").repeated(17) + "," + centre + ","
             + QStringLiteral("1000,").repeated(15) + "1000," + failsafeHex,
         "," + batteryAt + ",CRSF,true,,BATTERY" + QString(",").repeated(15)
-            + ",voltage_v=16.8 current_a=12.3 capacity_mah=1234 remaining_pct=67" + QString(",").repeated(32) + "," + batteryHex,
+            + ",voltage_v=16.8 current_a=12.3 capacity_mah=1234 remaining_pct=67" + QString(",").repeated(35) + "," + batteryHex,
         "," + modeAt + ",CRSF,true,,FLIGHT_MODE" + QString(",").repeated(15) + ",\"flight_mode=\"\"AC,RO*\"\"\""
-            + QString(",").repeated(32) + "," + modeHex};
+            + QString(",").repeated(35) + "," + modeHex};
     QTest::newRow("text") << "text" << capture << QStringList{};
 }
 

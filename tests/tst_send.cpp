@@ -354,7 +354,7 @@ void tst_Send::usageErrors_data()
     QTest::newRow("answer onto standard output") << QStringList{"--answer", "-f", "exbus", "-"} << 2
                                                  << "--answer listens on a serial port and answers there";
     QTest::newRow("answer a family without polls") << QStringList{"--answer", "-f", "crsf", "/dev/null"} << 2
-                                                   << "CRSF has no polls to answer; --answer answers exbus";
+                                                   << "CRSF has no polls to answer; --answer answers fport, exbus, smartport, ibus-sensor";
     QTest::newRow("answer without a family") << QStringList{"--answer", "/dev/null"} << 2
                                              << "--answer needs --family";
     QTest::newRow("CRSF us below its range") << QStringList{"-f", "crsf", "--us", "879", "-"} << 2
