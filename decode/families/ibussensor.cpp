@@ -230,18 +230,20 @@ FamilyDescriptor ibusSensorFamily()
     row.corrupt = [](QByteArray &frame, QRandomGenerator &random) { flipBitAfter(frame, 2, random); };
     row.failsafeNote = "carries no channels";
     // The receiver's requests (discover, get type, measure) at address 1,
-    // the type reply and a measurement of each sensor type.
+    // the type reply and a measurement of each sensor type, each at its
+    // address as --answer gives them (1 to 14).
     row.telemetryKinds = 3 + 2 * typeCount;
     row.telemetryFrame = [](int kind, qint64 index) {
         if (kind < 3)
             return request(quint8(discover + 0x10 * kind), 1);
-        const SensorType &entry = types[(kind - 3) % typeCount];
+        const int address = 1 + (kind - 3) % typeCount;
+        const SensorType &entry = types[address - 1];
         if (kind < 3 + typeCount)
-            return withSum(QByteArray(1, char(6)) + char(getType | 1) + char(entry.type) + char(entry.size));
-        return measurement(entry, 1, index);
+            return withSum(QByteArray(1, char(6)) + char(getType | address) + char(entry.type) + char(entry.size));
+        return measurement(entry, address, index);
     };
-    // Unasked, the measurements, one type after another.
-    row.telemetryFrom = 3 + typeCount;
+    // Unasked, the sensors' types, then their measurements in turn.
+    row.telemetryFrom = 3;
     row.answer = sensorAnswer;
     return row;
 }
