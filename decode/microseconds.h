@@ -69,8 +69,12 @@ struct FrameReading
     Vtx vtx;
     // ST24: the receiver's count of packets.
     int packetCount = noValue;
-    // On a wire where a poll asks and a reply answers (EX Bus telemetry):
-    // the key that pairs a reply with its poll, -1 where the frame is none.
+    // On a wire where a poll asks and a reply answers (EX Bus telemetry,
+    // SmartPort, the iBUS sensor bus, FPort): the key that pairs a reply
+    // with its poll, -1 where the frame is none. A reply that does not say
+    // whom it answers (SmartPort's) has anyPollKey; a frame that is the
+    // poll or, right after it, its echo (iBUS discover) has both keys.
+    static constexpr int anyPollKey = 0x10000;
     int pollKey = -1, replyKey = -1;
     // Of a reply, told by the pairing, not the family: whether a poll with
     // its key came before it (-1 not told), and how long after its last

@@ -3,6 +3,8 @@
 
 #include "decode/microseconds.h"
 
+#include <QStringList>
+
 #include <cmath>
 #include <limits>
 
@@ -19,6 +21,7 @@ PollPairing::Counts &PollPairing::countsOf(int group)
 void PollPairing::poll(int key, int group, double endMs)
 {
     finish();
+    waitingEcho = false;
     ++all.polls;
     ++countsOf(group).polls;
     waiting = true;
@@ -30,8 +33,11 @@ void PollPairing::poll(int key, int group, double endMs)
 bool PollPairing::reply(int key, double startMs, double &delayMs)
 {
     delayMs = std::numeric_limits<double>::quiet_NaN();
-    if (!waiting || key != waitingKey) {
+    if (!waiting || (key != waitingKey && key != FrameReading::anyPollKey)) {
         ++all.unpaired;
+        // A reply that names its sensor counts against it.
+        if (named && key != FrameReading::anyPollKey)
+            ++countsOf(key).unpaired;
         return false;
     }
     waiting = false;
@@ -52,8 +58,13 @@ void PollPairing::take(FrameReading &frame, int bytes, double endMs, double byte
 {
     if (!frame.crcOk)
         return;
-    if (frame.pollKey >= 0) {
-        poll(frame.pollKey, 0, endMs);
+    // An echo is the poll, or the reply where its poll waits for it.
+    const bool echo = frame.pollKey >= 0 && frame.replyKey == frame.pollKey;
+    if (frame.pollKey >= 0 && !(echo && waiting && waitingEcho && waitingKey == frame.pollKey)) {
+        const int sensor = frame.telemetry.sensor;
+        named = named || sensor >= 0;
+        poll(frame.pollKey, sensor, endMs);
+        waitingEcho = echo;
     } else if (frame.replyKey >= 0) {
         double delay = 0;
         frame.replyPaired = reply(frame.replyKey, endMs - bytes * byteMs, delay);
@@ -81,5 +92,37 @@ QString PollPairing::summary() const
         .arg(all.late)
         .arg(lateAfterMs)
         .arg(all.missing)
-        .arg(all.unpaired);
+        .arg(all.unpaired)
+        + sensorLines();
+}
+
+// A line per sensor that answered or was answered for, and one for those
+// polled but never answered (most of SmartPort's 28 ids, as a rule).
+QString PollPairing::sensorLines() const
+{
+    if (!named)
+        return QString();
+    QString lines;
+    QStringList silent;
+    for (const auto &entry : byGroup) {
+        const Counts &counts = entry.second;
+        if (entry.first < 0)
+            continue;
+        const QString id = QStringLiteral("0x") + QString::number(entry.first, 16).rightJustified(2, QLatin1Char('0')).toUpper();
+        if (counts.replies == 0 && counts.unpaired == 0) {
+            silent << id;
+            continue;
+        }
+        lines += QStringLiteral("\n  sensor %1: polls: %2, replies: %3 (late %4), missing replies: %5, "
+                                "replies without a poll: %6")
+                     .arg(id)
+                     .arg(counts.polls)
+                     .arg(counts.replies)
+                     .arg(counts.late)
+                     .arg(counts.missing)
+                     .arg(counts.unpaired);
+    }
+    if (!silent.isEmpty())
+        lines += QStringLiteral("\n  polled, never answered: %1 (%2)").arg(silent.size()).arg(silent.join(QLatin1Char(' ')));
+    return lines;
 }

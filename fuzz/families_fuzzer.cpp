@@ -11,8 +11,9 @@
 // holds it that another frame follows. Every frame, and the raw input
 // wherever a family would take it, is read too, its telemetry printed; the
 // raw input's answer, where its family answers it, is a good frame of the
-// family that names the poll's key; and polls and replies among the frames
-// pair up: each poll is answered or missing. The same input then makes a
+// family that names the poll's key (or any poll's); and polls and replies
+// among the frames pair up: each poll is answered or missing, each keyed
+// frame counted once, and the counts per sensor add up to the whole. The same input then makes a
 // stream of telemetry frames, which are found.
 #include "decode/families/familyset.h"
 #include "decode/frameassembler.h"
@@ -51,7 +52,13 @@ QByteArray goodFrame(const FamilyDescriptor &family, Input &in)
     FrameRequest request;
     request.index = in.next();
     request.failsafe = in.next() & 1;
-    // Telemetry families carry no channels.
+    // Without channels a family sends polls, and SmartPort's carry no check:
+    // one is found only where a frame follows it. The telemetry stream
+    // below plants them; here a sensor's replies go.
+    if (family.maxChannels == 0 && family.telemetryFrame) {
+        const int to = family.telemetryTo > 0 ? family.telemetryTo : family.telemetryKinds;
+        return family.telemetryFrame(family.telemetryFrom + in.next() % (to - family.telemetryFrom), request.index);
+    }
     const int channels = family.fixedChannels ? family.fixedChannels
         : family.maxChannels > 0                ? 1 + in.next() % family.maxChannels
                                                 : 0;
@@ -163,7 +170,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                     || !family->check(reply.constData(), reply.size()))
                     fail("an answer is no good frame of its family");
                 family->read(reply.constData(), reply.size(), reading);
-                if (reading.replyKey != key)
+                if (reading.replyKey != key && reading.replyKey != FrameReading::anyPollKey)
                     fail("an answer names another poll");
             }
         }
@@ -268,7 +275,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     qint64 framed = 0;
     qint64 previousEnd = -1;
     PollPairing pairing;
-    qint64 goodReplies = 0;
+    qint64 goodReplies = 0, goodPolls = 0;
     for (int i = 0; i < frames.size(); ++i) {
         const AssembledFrame &frame = frames.at(i);
         if (!frame.family() || !chosen.contains(frame.family()))
@@ -289,10 +296,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (!frame.crcOk && frame.offset != previousEnd && chainFrom(i) < FrameAssembler::framesToSync)
             fail("a frame with a failed check neither starts where the last one ended nor heads a chain");
         frame.family()->read(bytes, frame.bytes.size(), reading);
-        if (reading.crcOk != frame.crcOk)
+        // Reading may fail a frame whose own check passed, on an inner
+        // check (a CRSF COMMAND's CRC-8), never pass one whose check failed.
+        if (reading.crcOk && !frame.crcOk)
             fail("reading a frame gives another check verdict");
-        goodReplies += reading.crcOk && reading.replyKey >= 0;
+        const bool keyed = reading.crcOk && (reading.replyKey >= 0 || reading.pollKey >= 0);
         pairing.take(reading, frame.bytes.size(), double(frame.offset + frame.bytes.size()), 0.08);
+        // Each good frame with a key is a poll or a reply (an echo either).
+        goodReplies += keyed && reading.replyPaired >= 0;
+        goodPolls += keyed && reading.replyPaired < 0;
+        if (keyed && reading.replyPaired < 0 && reading.pollKey < 0)
+            fail("a reply is neither paired nor unpaired");
         previousEnd = frame.offset + frame.bytes.size();
         framed += frame.bytes.size();
     }
@@ -301,8 +315,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     pairing.finish();
     const PollPairing::Counts &counts = pairing.counts();
     if (counts.replies + counts.missing != counts.polls || counts.replies + counts.unpaired != goodReplies
-        || counts.late > counts.replies)
+        || counts.polls != goodPolls || counts.late > counts.replies)
         fail("polls and replies do not add up");
+    // Per sensor, the counts add up to the whole; a reply without a poll
+    // counts against its sensor only where it names one.
+    PollPairing::Counts sum;
+    for (const auto &group : pairing.groups()) {
+        sum.polls += group.second.polls;
+        sum.replies += group.second.replies;
+        sum.late += group.second.late;
+        sum.missing += group.second.missing;
+        sum.unpaired += group.second.unpaired;
+    }
+    if (sum.polls != counts.polls || sum.replies != counts.replies || sum.late != counts.late
+        || sum.missing != counts.missing || sum.unpaired > counts.unpaired)
+        fail("the counts per sensor do not add up to the whole");
+    if (!pairing.summary().isEmpty() != counts.any())
+        fail("a summary without counts, or counts without one");
     for (const Span &s : qAsConst(planted)) {
         const bool found = std::any_of(frames.cbegin(), frames.cend(), [&](const AssembledFrame &frame) {
             return frame.offset == s.offset && frame.bytes.size() == s.length && frame.crcOk;

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <QRandomGenerator>
+
 #include <poll.h>
 #include <thread>
 #include <unistd.h>
@@ -25,8 +27,12 @@ double msBetween(Clock::time_point from, Clock::time_point to)
 class Answerer
 {
 public:
-    Answerer(const SendOptions &options, Output &port) : options(options), port(port), framer({options.family}) {}
-    // Until a stop, the duration, the count of answers, or a failure, said in why.
+    Answerer(const SendOptions &options, Output &port)
+        : options(options), port(port), framer({options.family}), random(options.seed)
+    {
+    }
+    // Until a stop, the duration, the count of answers (true), or a failure
+    // (false), said in why.
     bool run();
     void summarise() const;
     QString failure() const { return why; }
@@ -34,13 +40,24 @@ public:
 private:
     // The answers to the polls among frames, read at readAt; false once done.
     bool answer(const QVector<AssembledFrame> &frames, Clock::time_point readAt);
+    // A poll whose family waits for the next byte to be sure of it
+    // (SmartPort's 7E ID): answered now, as firmware does, not once the
+    // next poll has come.
+    bool answerHeld(Clock::time_point readAt);
+    // Answers one poll, bytes long; false once done.
+    bool answerPoll(const QByteArray &poll, Clock::time_point readAt);
 
     const SendOptions &options;
     Output &port;
     StreamFramer framer;
     FrameReading reading;
+    QRandomGenerator random; // which polls --answer-miss leaves
+    // On one wire the port reads back what it wrote: that is no poll.
+    QByteArray ownEcho;
+    QByteArray recent; // the last bytes read, for the ones the framer holds
+    qint64 heldPollAt = -1; // the stream offset of a poll answered early
     Clock::time_point start = Clock::now();
-    qint64 polls = 0, answers = 0;
+    qint64 polls = 0, answers = 0, missed = 0;
     double shortestMs = 0, longestMs = 0, totalMs = 0;
     QString why;
 };
@@ -62,7 +79,7 @@ bool Answerer::run()
         const qint64 nowMs = qint64(msBetween(start, readAt));
         if (events <= 0) {
             if (!answer(framer.dropStale(nowMs), readAt))
-                return true;
+                return why.isEmpty();
             continue;
         }
         if (!(ready.revents & POLLIN)) {
@@ -79,8 +96,12 @@ bool Answerer::run()
             why = port.failure();
             return false;
         }
-        if (!answer(framer.feed(QByteArray(buffer, int(n)), nowMs), readAt))
-            return true;
+        recent.append(buffer, int(n));
+        if (recent.size() > 1024)
+            recent.remove(0, recent.size() - 256);
+        // A write that failed ends the run as a failure, not as done.
+        if (!answer(framer.feed(QByteArray(buffer, int(n)), nowMs), readAt) || !answerHeld(readAt))
+            return why.isEmpty();
     }
 }
 
@@ -89,32 +110,71 @@ bool Answerer::answer(const QVector<AssembledFrame> &frames, Clock::time_point r
     for (const AssembledFrame &frame : frames) {
         if (!frame.crcOk)
             continue;
-        readAssembled(frame, reading);
-        if (reading.pollKey < 0)
+        if (frame.offset == heldPollAt)
             continue;
-        ++polls;
-        const QByteArray reply = options.family->answer(frame.bytes.constData(), frame.bytes.size(), answers);
-        if (reply.isEmpty())
+        if (!ownEcho.isEmpty() && frame.bytes == ownEcho) {
+            ownEcho.clear();
             continue;
-        std::this_thread::sleep_until(readAt + std::chrono::microseconds(qint64(answerAfterMs * 1000)));
-        const double afterMs = msBetween(readAt, Clock::now());
-        int written = 0;
-        if (port.write(reply.constData(), reply.size(), [] { return stopRequested(); }, written) != Output::Written) {
-            why = port.failure();
-            return false;
         }
-        shortestMs = answers == 0 ? afterMs : qMin(shortestMs, afterMs);
-        longestMs = qMax(longestMs, afterMs);
-        totalMs += afterMs;
-        if (++answers == options.count)
+        ownEcho.clear();
+        readAssembled(frame, reading);
+        if (reading.pollKey >= 0 && !answerPoll(frame.bytes, readAt))
             return false;
     }
+    return true;
+}
+
+bool Answerer::answerHeld(Clock::time_point readAt)
+{
+    const int held = framer.keptBytes();
+    const qint64 at = framer.bytesFed() - held;
+    if (held <= 0 || held > recent.size() || at == heldPollAt)
+        return true;
+    const FamilyDescriptor &family = *options.family;
+    const QByteArray bytes = recent.right(held);
+    // Whole where the next frame could start right after it.
+    const QByteArray followed = bytes + family.startBytes.left(1);
+    if (family.startBytes.isEmpty() || family.frameLength(followed.constData(), followed.size()) != held
+        || !family.check(bytes.constData(), held))
+        return true;
+    family.read(bytes.constData(), held, reading);
+    if (reading.pollKey < 0)
+        return true;
+    heldPollAt = at;
+    return answerPoll(bytes, readAt);
+}
+
+bool Answerer::answerPoll(const QByteArray &poll, Clock::time_point readAt)
+{
+    ++polls;
+    const QByteArray reply = options.family->answer(poll.constData(), poll.size(), answers + missed);
+    if (reply.isEmpty())
+        return true;
+    if (options.answerMiss > 0 && random.generateDouble() < options.answerMiss) {
+        ++missed;
+        return true;
+    }
+    std::this_thread::sleep_until(readAt + std::chrono::microseconds(qint64(options.answerAfterMs * 1000)));
+    const double afterMs = msBetween(readAt, Clock::now());
+    int written = 0;
+    if (port.write(reply.constData(), reply.size(), [] { return stopRequested(); }, written) != Output::Written) {
+        why = port.failure();
+        return false;
+    }
+    ownEcho = reply;
+    shortestMs = answers == 0 ? afterMs : qMin(shortestMs, afterMs);
+    longestMs = qMax(longestMs, afterMs);
+    totalMs += afterMs;
+    if (++answers == options.count)
+        return false;
     return true;
 }
 
 void Answerer::summarise() const
 {
     std::fprintf(stderr, "polls read: %lld, answered: %lld\n", polls, answers);
+    if (options.answerMiss > 0)
+        std::fprintf(stderr, "left unanswered on purpose (--answer-miss): %lld; seed: %u\n", missed, options.seed);
     if (answers > 0)
         std::fprintf(stderr, "answers began after the read that brought their poll: min %.3f / mean %.3f / max %.3f ms\n",
                      shortestMs, totalMs / double(answers), longestMs);

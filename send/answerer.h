@@ -8,10 +8,6 @@
 
 #include "send/options.h"
 
-// How long after the read that brought a poll its answer goes: the poll
-// had ended by then, so the answer starts at least this long after it.
-constexpr double answerAfterMs = 0.6;
-
 // Returns the exit status: 0, or 1 when the port failed.
 int runAnswer(const SendOptions &options);
 

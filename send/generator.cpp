@@ -30,6 +30,12 @@ bool FrameGenerator::next(Outgoing &out)
     // that they cannot drift.
     const double t = double(index) / options.rate;
     const bool failsafe = options.failsafeAfter >= 0 && t >= options.failsafeAfter;
+    if (options.telemetry) {
+        out.bytes = frame(index++, t, false);
+        out.due = t;
+        out.kind = Outgoing::Live;
+        return true;
+    }
     if (failsafe && family.failsafe == FamilyDescriptor::FallsSilent) {
         // These receivers have no failsafe flag: they stop sending channels.
         // CRSF's link statistics go on, saying LQ 0.
@@ -95,6 +101,13 @@ QVector<int> FrameGenerator::valuesAt(double t) const
 
 QByteArray FrameGenerator::frame(qint64 index, double t, bool failsafe) const
 {
+    const FamilyDescriptor &family = *options.family;
+    if (options.telemetry) {
+        // Each kind in turn; the seed sets where the values start.
+        const int to = family.telemetryTo > 0 ? family.telemetryTo : family.telemetryKinds;
+        const int kinds = qMax(1, to - family.telemetryFrom);
+        return family.telemetryFrame(family.telemetryFrom + int(index % kinds), index / kinds + options.seed % 1000);
+    }
     FrameRequest request;
     request.wire = valuesAt(t);
     request.index = index;

@@ -156,6 +156,17 @@ QString answerList()
     return names.join(QStringLiteral(", "));
 }
 
+// "crsf, ghst, …": the families --telemetry sends.
+QString telemetryList()
+{
+    QStringList names;
+    for (const FamilyDescriptor *family : allFamilies()) {
+        if (family->telemetryFrame)
+            names << QLatin1String(family->name);
+    }
+    return names.join(QStringLiteral(", "));
+}
+
 QString channelList()
 {
     QStringList fixed, free, none;
@@ -269,10 +280,27 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
                                   QStringLiteral("n"));
     const QCommandLineOption answer(QStringLiteral("answer"),
                                     QStringLiteral("Play the flight controller on a wire the receiver polls "
-                                                   "(families with polls: %1; EXBUS: its telemetry requests): listen "
-                                                   "on the port and answer each poll 0.6 ms after the read that "
-                                                   "brought it, as firmware answers within 0.5 to 2 ms, until "
-                                                   "--duration, --count answers or Ctrl-C.").arg(answerList()));
+                                                   "(families with polls: %1): listen on the port and answer each "
+                                                   "poll 0.6 ms after the read that brought it, as firmware answers "
+                                                   "within 0.5 to 2 ms, until --duration, --count answers or "
+                                                   "Ctrl-C. SMARTPORT answers the polls of id 0x1B, as Betaflight; "
+                                                   "IBUS_SENSOR addresses 1 to 14; EXBUS and FPORT every telemetry "
+                                                   "request.").arg(answerList()));
+    const QCommandLineOption answerLate(QStringLiteral("answer-late"),
+                                        QStringLiteral("With --answer: answer this long after the read that brought "
+                                                       "the poll (default 0.6); more than 2.5 is too late."),
+                                        QStringLiteral("ms"));
+    const QCommandLineOption answerMiss(QStringLiteral("answer-miss"),
+                                        QStringLiteral("With --answer: leave this share of the polls (0 to 1) "
+                                                       "unanswered, at random (--seed)."),
+                                        QStringLiteral("share"));
+    const QCommandLineOption telemetry(QStringLiteral("telemetry"),
+                                       QStringLiteral("Play the other side, unasked: the flight controller's "
+                                                      "telemetry (CRSF: GPS, vario, battery, baro altitude, attitude, "
+                                                      "flight mode; GHST: pack, GPS, magnetometer and baro; each once "
+                                                      "in 100 ms, as Betaflight sends them) or a sensor's replies "
+                                                      "(SMARTPORT, IBUS_SENSOR, FPORT), values moving from frame to "
+                                                      "frame, the same under the same --seed."));
     const QCommandLineOption replay(QStringLiteral("replay"),
                                     QStringLiteral("Send what a file holds: a raw capture (linkscope-dump --write) "
                                                    "or a hex dump frame by frame at --rate, linkscope-dump's jsonl "
@@ -304,7 +332,7 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
                                                          "is set while the port is open, and put back on close)."));
     const QList<QCommandLineOption> taken{family, us, wire, channels, sweep, rate, count, duration, failsafe,
                                           dropoutEvery, dropoutFor, corrupt, dsm, chunk, chunkGap, seed, answer,
-                                          replay, input, speed, loop, baud, line, quiet, noLowLatency};
+                                          answerLate, answerMiss, telemetry, replay, input, speed, loop, baud, line, quiet, noLowLatency};
     parser.addOptions(taken);
 
     // --sweep takes its period only as --sweep=seconds, as optional values go.
@@ -343,6 +371,10 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
     need(loop, replay, "applies to --replay only");
     need(dropoutFor, dropoutEvery, "needs --dropout-every");
     need(chunkGap, chunk, "needs --chunk");
+    need(answerLate, answer, "needs --answer");
+    need(answerMiss, answer, "needs --answer");
+    if (parser.isSet(telemetry) && (parser.isSet(answer) || parser.isSet(replay)))
+        usageError(QStringLiteral("--telemetry sends on its own; give no --answer or --replay with it"));
 
     if (parser.isSet(answer)) {
         for (const QCommandLineOption *own : {&us, &wire, &channels, &sweep, &failsafe, &corrupt, &dsm, &replay, &rate,
@@ -363,6 +395,11 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
             usageError(QStringLiteral("--answer listens on a serial port and answers there; give one, not -"));
         options.answer = true;
         options.line = options.family->line;
+        if (parser.isSet(answerLate))
+            options.answerAfterMs = readNumber(QStringLiteral("answer-late"), parser.value(answerLate), 0, true, 1000,
+                                               "ms");
+        if (parser.isSet(answerMiss))
+            options.answerMiss = readNumber(QStringLiteral("answer-miss"), parser.value(answerMiss), 0, true, 1, "");
     } else if (parser.isSet(replay)) {
         options.replayPath = parser.value(replay);
         if (options.replayPath.isEmpty())
@@ -398,6 +435,18 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
         const FamilyDescriptor &traits = *options.family;
         options.rate = 1000 / traits.periodMs;
         options.line = traits.line;
+        if (parser.isSet(telemetry)) {
+            if (!traits.telemetryFrame)
+                usageError(QStringLiteral("%1 carries no telemetry; --telemetry sends %2")
+                               .arg(QLatin1String(traits.recordName), telemetryList()));
+            for (const QCommandLineOption *own : {&us, &wire, &channels, &sweep, &failsafe, &dsm, &dropoutEvery, &corrupt}) {
+                if (parser.isSet(*own))
+                    usageError(QStringLiteral("--%1 shapes a receiver's frames; --telemetry sends the other side's")
+                                   .arg(own->names().last()));
+            }
+            options.telemetry = true;
+            options.rate = 1000 / (traits.telemetryPeriodMs > 0 ? traits.telemetryPeriodMs : traits.periodMs);
+        }
         if (parser.isSet(dsm)) {
             if (options.family != familyNamed(QStringLiteral("dsm")))
                 usageError(QStringLiteral("--dsm applies to --family dsm only"));
@@ -410,7 +459,7 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
                 options.rate = 1000.0 / 22;
         }
         if (traits.maxChannels == 0 && (parser.isSet(us) || parser.isSet(wire) || parser.isSet(channels) || parser.isSet(sweep)))
-            usageError(QStringLiteral("%1 carries no channels: its frames are a sensor's values; give no --us, --wire, "
+            usageError(QStringLiteral("%1 carries no channels: its frames are polls (or, with --telemetry, a sensor's values); give no --us, --wire, "
                                       "--channels or --sweep").arg(QLatin1String(traits.recordName)));
         if (parser.isSet(us) && parser.isSet(wire))
             usageError(QStringLiteral("give --us or --wire, not both"));

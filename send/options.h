@@ -25,8 +25,17 @@ struct SendOptions
     double sweepPeriod = 4;
     int variant = 0; // the family's form, where it has several (--dsm)
 
-    // Answers to the polls of family on the port instead (--answer).
+    // Answers to the polls of family on the port instead (--answer), this
+    // long after the read that brought each (--answer-late), leaving this
+    // share of them unanswered (--answer-miss). The poll had ended by the
+    // read, so an answer starts at least answerAfterMs after it: 0.6 ms
+    // by default, as firmware answers within 0.5 to 2 ms.
     bool answer = false;
+    double answerAfterMs = 0.6;
+    double answerMiss = 0;
+    // The flight controller's or sensor's telemetry instead of the
+    // receiver's frames (--telemetry).
+    bool telemetry = false;
 
     // Replay of a file instead.
     QString replayPath;

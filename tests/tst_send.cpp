@@ -3,6 +3,7 @@
 // into a capture on standard output with failsafe and damage, replaying
 // files, and with the mistakes people make on the command line. What it sent
 // is read back with the project's frame assembler and decoders.
+#include "decode/families/familyset.h"
 #include "decode/families/familytable.h"
 #include "decode/frameassembler.h"
 #include "decode/microseconds.h"
@@ -32,6 +33,8 @@ private slots:
     void pacedOntoAPort();
     void failsafeAndDamage_data();
     void failsafeAndDamage();
+    void telemetryRepeatsUnderASeed_data();
+    void telemetryRepeatsUnderASeed();
     void sweepMovesEveryChannelInTurn();
     void replayedCaptureIsSentUnchanged();
     void replayedRecordsKeepTheirTimes_data();
@@ -158,6 +161,55 @@ void tst_Send::pacedOntoAPort()
         const double reported = achieved.match(QString::fromUtf8(summary)).captured(1).toDouble();
         QVERIFY2(qAbs(reported / rate - 1) < 0.05, summary.constData());
     }
+}
+
+void tst_Send::telemetryRepeatsUnderASeed_data()
+{
+    QTest::addColumn<QString>("family");
+    QTest::addColumn<int>("kinds"); // of frames, sent in turn, 60 frames holding each
+    QTest::newRow("CRSF") << "crsf" << 6;
+    QTest::newRow("GHST") << "ghst" << 4;
+    // FrSky's GPS sensor gives latitude and longitude in turn.
+    QTest::newRow("SMARTPORT") << "smartport" << 15;
+    QTest::newRow("IBUS_SENSOR") << "ibus-sensor" << 28; // type replies, then measurements
+    QTest::newRow("FPORT") << "fport" << 15;
+}
+
+// --telemetry sends the other side's frames, each kind in turn, every one
+// good; the same seed sends the same values, another seed others.
+void tst_Send::telemetryRepeatsUnderASeed()
+{
+    QFETCH(QString, family);
+    QFETCH(int, kinds);
+    const QStringList arguments{"-f", family, "--telemetry", "-n", "60", "-r", "max", "-"};
+    const QByteArray stream = run(QStringList{"--seed", "5"} + arguments);
+    QCOMPARE(run(QStringList{"--seed", "5"} + arguments), stream);
+    QVERIFY(run(QStringList{"--seed", "6"} + arguments) != stream);
+    const FamilyDescriptor *row = familyNamed(family);
+    const FamilySet set({row});
+    FrameAssembler assembler(set);
+    QVector<AssembledFrame> frames = assembler.feed(stream);
+    frames += assembler.flush();
+    QCOMPARE(frames.size(), 60);
+    // A kind: its type, the names of its values and the sensors they name.
+    QSet<QByteArray> seen;
+    TelemetryMemory memory;
+    FrameReading reading;
+    reading.memory = &memory;
+    for (const AssembledFrame &frame : frames) {
+        row->read(frame.bytes.constData(), frame.bytes.size(), reading);
+        QVERIFY2(reading.crcOk, frame.bytes.toHex().constData());
+        QVERIFY(reading.telemetry.role != Telemetry::Poll);
+        QByteArray kind = reading.type;
+        for (int i = 0; i < reading.telemetry.size(); ++i) {
+            const TelemetryValue &value = reading.telemetry.at(i);
+            kind += QByteArray(" ") + value.name;
+            if (value.kind == TelemetryValue::Code)
+                kind += QByteArray::number(value.scaled);
+        }
+        seen.insert(kind);
+    }
+    QCOMPARE(seen.size(), kinds);
 }
 
 void tst_Send::failsafeAndDamage_data()
@@ -354,7 +406,7 @@ void tst_Send::usageErrors_data()
     QTest::newRow("answer onto standard output") << QStringList{"--answer", "-f", "exbus", "-"} << 2
                                                  << "--answer listens on a serial port and answers there";
     QTest::newRow("answer a family without polls") << QStringList{"--answer", "-f", "crsf", "/dev/null"} << 2
-                                                   << "CRSF has no polls to answer; --answer answers exbus";
+                                                   << "CRSF has no polls to answer; --answer answers fport, exbus, smartport, ibus-sensor";
     QTest::newRow("answer without a family") << QStringList{"--answer", "/dev/null"} << 2
                                              << "--answer needs --family";
     QTest::newRow("CRSF us below its range") << QStringList{"-f", "crsf", "--us", "879", "-"} << 2

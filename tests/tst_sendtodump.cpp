@@ -12,8 +12,10 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <thread>
@@ -30,6 +32,49 @@ private slots:
     void summariesAgree_data();
     void summariesAgree();
     void answersOnOneWire();
+    void pollsAnsweredOnOneWire_data();
+    void pollsAnsweredOnOneWire();
+};
+
+// One wire, three programs: what the receiver writes reaches the answerer
+// and linkscope-dump; each answer reaches linkscope-dump once its bytes
+// would have crossed the line, byteUs a byte. A thread of its own, as the
+// test's event loop wakes only every 10 ms.
+class OneWire
+{
+public:
+    explicit OneWire(int byteUs)
+        : wire([this, byteUs] {
+              while (!stop) {
+                  pollfd ends[2] = {{receiverSide.masterDescriptor(), POLLIN, 0},
+                                    {answerSide.masterDescriptor(), POLLIN, 0}};
+                  if (::poll(ends, 2, 20) <= 0)
+                      continue;
+                  if (ends[0].revents & POLLIN) {
+                      const QByteArray bytes = receiverSide.read();
+                      answerSide.write(bytes);
+                      dumpSide.write(bytes);
+                  }
+                  if (ends[1].revents & POLLIN) {
+                      const QByteArray bytes = answerSide.read();
+                      std::this_thread::sleep_for(std::chrono::microseconds(byteUs * bytes.size()));
+                      dumpSide.write(bytes);
+                  }
+              }
+          })
+    {
+    }
+    ~OneWire()
+    {
+        stop = true;
+        wire.join();
+    }
+
+    PseudoTerminal receiverSide, answerSide, dumpSide;
+
+private:
+    std::atomic<bool> stop{false};
+    std::thread wire;
 };
 
 static bool holds(const QProcess &process, const QString &path)
@@ -255,6 +300,9 @@ void tst_SendToDump::tableFamiliesComeBackAsSent()
             lqZero += record.value("link").toObject().value("lq").toInt(-1) == 0;
             continue;
         }
+        // The receiver's telemetry requests (FPORT) carry no channels.
+        if (record.value("type") == QLatin1String("TELEMETRY_REQUEST"))
+            continue;
         const bool flagged = record.value("failsafe").toBool(false);
         // Once in failsafe, a receiver stays there.
         QVERIFY(!failsafeSeen || flagged);
@@ -295,7 +343,8 @@ void tst_SendToDump::summariesAgree_data()
     QTest::newRow("CRSF into failsafe, some damaged")
         << QStringList{"-f", "crsf", "-d", "5", "--failsafe-after", "2", "--corrupt", "0.1", "--seed", "5"} << 351 << 31;
     QTest::newRow("CRSF, a count of 100") << QStringList{"-f", "crsf", "-n", "100"} << 100 << 0;
-    QTest::newRow("FPORT into failsafe") << QStringList{"-f", "fport", "-d", "1", "--failsafe-after", "0.5"} << 112 << 56;
+    // FPORT's telemetry requests, one after each control frame, are frames too.
+    QTest::newRow("FPORT into failsafe") << QStringList{"-f", "fport", "-d", "1", "--failsafe-after", "0.5"} << 224 << 56;
     QTest::newRow("GHST falls silent") << QStringList{"-f", "ghst", "-d", "1", "--failsafe-after", "0.5"} << 125 << 0;
 }
 
@@ -345,26 +394,9 @@ void tst_SendToDump::summariesAgree()
 // linkscope-dump pairs each answer with the request before it and times it.
 void tst_SendToDump::answersOnOneWire()
 {
-    PseudoTerminal receiverSide, answerSide, dumpSide;
-    // A thread of its own, as the test's event loop wakes only every 10 ms.
-    std::atomic<bool> stop{false};
-    std::thread wire([&] {
-        while (!stop) {
-            pollfd ends[2] = {{receiverSide.masterDescriptor(), POLLIN, 0}, {answerSide.masterDescriptor(), POLLIN, 0}};
-            if (::poll(ends, 2, 20) <= 0)
-                continue;
-            if (ends[0].revents & POLLIN) {
-                const QByteArray bytes = receiverSide.read();
-                answerSide.write(bytes);
-                dumpSide.write(bytes);
-            }
-            if (ends[1].revents & POLLIN) {
-                const QByteArray bytes = answerSide.read();
-                std::this_thread::sleep_for(std::chrono::microseconds(80 * bytes.size()));
-                dumpSide.write(bytes);
-            }
-        }
-    });
+    auto line = std::make_unique<OneWire>(80);
+    const PseudoTerminal &answerSide = line->answerSide, &dumpSide = line->dumpSide,
+                         &receiverSide = line->receiverSide;
     QProcess answerer, dump, receiver;
     answerer.start(QStringLiteral(LINKSCOPE_SEND), {"--answer", "--family", "exbus", "-d", "3", answerSide.slavePath()});
     dump.start(QStringLiteral(LINKSCOPE_DUMP), {dumpSide.slavePath(), "--family", "exbus", "--format", "jsonl"});
@@ -375,8 +407,7 @@ void tst_SendToDump::answersOnOneWire()
     QCOMPARE(receiver.exitCode(), 0);
     QCOMPARE(answerer.exitCode(), 0);
     QTRY_VERIFY(waiting(dumpSide.slaveFd()) == 0);
-    stop = true;
-    wire.join();
+    line.reset();
     dump.terminate();
     QVERIFY(dump.waitForFinished());
     QCOMPARE(dump.exitCode(), 0);
@@ -416,6 +447,117 @@ void tst_SendToDump::answersOnOneWire()
                                                                 "without a poll: %3\n")
                                                      .arg(requests).arg(inTime).arg(requests - inTime))),
              qPrintable(summary));
+}
+
+void tst_SendToDump::pollsAnsweredOnOneWire_data()
+{
+    QTest::addColumn<QString>("family");
+    QTest::addColumn<int>("byteUs");         // on the line, 10 bits a byte
+    QTest::addColumn<QStringList>("misbehave"); // --answer-late, --answer-miss
+    QTest::addColumn<double>("askedMs");     // after the read that brought the poll
+    QTest::addColumn<QString>("silent");     // the summary's line for the ids never answered
+    QTest::newRow("SMARTPORT on time") << "smartport" << 174 << QStringList() << 0.6
+                                       << "polled, never answered: 27 (";
+    QTest::newRow("SMARTPORT late and missing")
+        << "smartport" << 174 << QStringList{"--answer-late", "5", "--answer-miss", "0.4", "--seed", "7"} << 5.0
+        << "polled, never answered: 27 (";
+    QTest::newRow("IBUS_SENSOR on time") << "ibus-sensor" << 87 << QStringList() << 0.6
+                                         << "polled, never answered: 1 (0x0F)";
+    QTest::newRow("IBUS_SENSOR missing") << "ibus-sensor" << 87 << QStringList{"--answer-miss", "0.3", "--seed", "1"}
+                                         << 0.6 << "polled, never answered: 1 (0x0F)";
+    QTest::newRow("FPORT late") << "fport" << 87 << QStringList{"--answer-late", "4"} << 4.0 << "";
+}
+
+// linkscope-send --answer plays the flight controller to linkscope-send
+// playing the receiver, while linkscope-dump watches the wire: each answer
+// dump reads is a reply paired with its poll, timed as late as asked, and
+// the summary counts the late ones and, per sensor, the missing ones as
+// many as --answer-miss left.
+void tst_SendToDump::pollsAnsweredOnOneWire()
+{
+    QFETCH(QString, family);
+    QFETCH(int, byteUs);
+    QFETCH(QStringList, misbehave);
+    QFETCH(double, askedMs);
+    QFETCH(QString, silent);
+    auto line = std::make_unique<OneWire>(byteUs);
+    QProcess answerer, dump, receiver;
+    answerer.start(QStringLiteral(LINKSCOPE_SEND),
+                   QStringList{"--answer", "--family", family, "-d", "4.5"} << misbehave << line->answerSide.slavePath());
+    dump.start(QStringLiteral(LINKSCOPE_DUMP), {line->dumpSide.slavePath(), "--family", family, "--format", "jsonl"});
+    QTRY_VERIFY(holds(answerer, line->answerSide.slavePath()) && holds(dump, line->dumpSide.slavePath()));
+    receiver.start(QStringLiteral(LINKSCOPE_SEND), {"--family", family, "-d", "3", line->receiverSide.slavePath()});
+    QTRY_VERIFY_WITH_TIMEOUT(receiver.state() == QProcess::NotRunning && answerer.state() == QProcess::NotRunning,
+                             20000);
+    QCOMPARE(receiver.exitCode(), 0);
+    QCOMPARE(answerer.exitCode(), 0);
+    QTRY_VERIFY(waiting(line->dumpSide.slaveFd()) == 0);
+    line.reset();
+    dump.terminate();
+    QVERIFY(dump.waitForFinished());
+    QCOMPARE(dump.exitCode(), 0);
+
+    const QString answered = QString::fromLocal8Bit(answerer.readAllStandardError());
+    const int answers = QRegularExpression("answered: (\\d+)").match(answered).captured(1).toInt();
+    const int missed = QRegularExpression("on purpose \\(--answer-miss\\): (\\d+)").match(answered).captured(1).toInt();
+    QVERIFY2(answers >= 5, qPrintable(answered));
+    QCOMPARE(missed > 0, misbehave.contains("--answer-miss"));
+    QVector<double> delays;
+    int unpaired = 0;
+    for (const QByteArray &record : dump.readAllStandardOutput().split('\n')) {
+        const QJsonObject object = QJsonDocument::fromJson(record).object();
+        if (!object.contains("paired"))
+            continue;
+        if (object.value("paired").toBool())
+            delays << object.value("delay_ms").toDouble(-1);
+        else
+            ++unpaired;
+    }
+    // Every answer came back as a reply; a busy machine may hold one past
+    // the next poll, but not many (an iBUS echo so held reads as a poll).
+    QVERIFY2(delays.size() + unpaired <= answers && delays.size() + unpaired >= answers - answers / 10,
+             qPrintable(QString::number(delays.size() + unpaired)));
+    QVERIFY2(unpaired <= answers / 4, qPrintable(QString::number(unpaired)));
+    std::sort(delays.begin(), delays.end());
+    const double median = delays.at(delays.size() / 2);
+    QVERIFY2(median >= askedMs - 0.3 && median <= askedMs + 2, qPrintable(QString::number(median)));
+
+    const QString summary = QString::fromLocal8Bit(dump.readAllStandardError());
+    qInfo("%d answers, %d left on purpose; median delay %.3f ms (%.3f to %.3f)", answers, missed, median,
+          delays.first(), delays.last());
+    const QRegularExpressionMatch total
+        = QRegularExpression("polls: (\\d+), replies: (\\d+) \\(late (\\d+), more than 2.5 ms after the poll\\), "
+                             "missing replies: (\\d+), replies without a poll: (\\d+)")
+              .match(summary);
+    QVERIFY2(total.hasMatch(), qPrintable(summary));
+    QCOMPARE(total.captured(2).toInt(), delays.size());
+    QCOMPARE(total.captured(5).toInt(), unpaired);
+    const int late = total.captured(3).toInt();
+    // A read that a busy machine held up moves some times: most count
+    // as asked.
+    if (askedMs > 2.5)
+        QVERIFY2(2 * late > delays.size(), qPrintable(summary));
+    else
+        QVERIFY2(2 * late < delays.size(), qPrintable(summary));
+    // Per sensor: polls less replies are missing, at least those left on purpose.
+    int missing = 0;
+    QRegularExpressionMatchIterator sensors
+        = QRegularExpression("sensor 0x[0-9A-F]{2}: polls: (\\d+), replies: (\\d+) \\(late \\d+\\), missing replies: (\\d+)")
+              .globalMatch(summary);
+    while (sensors.hasNext()) {
+        const QRegularExpressionMatch sensor = sensors.next();
+        QCOMPARE(sensor.captured(3).toInt(), sensor.captured(1).toInt() - sensor.captured(2).toInt());
+        // A SmartPort answer held past the next poll answers another id,
+        // one that no sensor answers as a rule.
+        if (4 * sensor.captured(2).toInt() >= sensor.captured(1).toInt())
+            missing += sensor.captured(3).toInt();
+    }
+    if (silent.isEmpty())
+        missing = total.captured(4).toInt();
+    // An answer held past the next poll leaves that poll missing too.
+    const int strayed = answers - delays.size();
+    QVERIFY2(missing >= missed && missing <= missed + 2 * strayed + 1, qPrintable(summary + answered));
+    QVERIFY2(summary.contains(silent), qPrintable(summary));
 }
 
 QTEST_GUILESS_MAIN(tst_SendToDump)

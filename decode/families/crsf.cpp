@@ -162,5 +162,9 @@ FamilyDescriptor crsfFamily()
         const QByteArray payload = crsfTelemetryPayload(kind, index, type);
         return crsfFrame(type, payload);
     };
+    // The flight controller's GPS, vario, battery, baro altitude, attitude
+    // and flight mode, each once in Betaflight's 100 ms cycle.
+    row.telemetryTo = 6;
+    row.telemetryPeriodMs = 100.0 / 6;
     return row;
 }

@@ -105,6 +105,12 @@ struct FamilyDescriptor
     // the frame of kind 0 … telemetryKinds − 1, its values moving with index.
     int telemetryKinds = 0;
     QByteArray (*telemetryFrame)(int kind, qint64 index) = nullptr;
+    // What linkscope-send --telemetry sends: the kinds from telemetryFrom
+    // up to telemetryTo (all past telemetryFrom where 0), those a flight
+    // controller or sensor sends, in turn, one every telemetryPeriodMs
+    // (the family's periodMs where 0).
+    int telemetryFrom = 0, telemetryTo = 0;
+    double telemetryPeriodMs = 0;
 
     // Framing without a checksum (ByGap): frames of frameBytes, after a
     // line quiet for at least gapMs where byte times are known. fits gives

@@ -92,6 +92,7 @@ bool downlinkContentOf(const char *data, int length, quint8 *content)
 void readDownlink(const quint8 *content, FrameReading &reading)
 {
     reading.telemetry.role = Telemetry::Reply;
+    reading.replyKey = 0;
     const quint8 prim = content[2];
     if (prim == 0x10) {
         reading.type = "DATA";
@@ -162,6 +163,7 @@ void fportRead(const char *data, int length, FrameReading &reading)
     } else if (type == 0x01) {
         reading.type = "TELEMETRY_REQUEST";
         reading.telemetry.role = Telemetry::Poll;
+        reading.pollKey = 0;
     } else if (type == downlinkType && content[0] == downlinkLength) {
         readDownlink(content, reading);
     } else {
@@ -242,6 +244,31 @@ void fport2Read(const char *data, int length, FrameReading &reading)
     readChannels(data + 2, fport2Channels(quint8(data[0])), reading);
 }
 
+// The receiver's telemetry request: type 0x01, nothing asked of a sensor.
+QByteArray telemetryRequest()
+{
+    QByteArray content(1, char(downlinkLength));
+    content.append(char(0x01)).append(QByteArray(7, 0));
+    content.append(char(frskyChecksum(content.constData(), content.size())));
+    return stuffed(content);
+}
+
+// The flight controller's reply to a telemetry request: the sensors' data
+// in turn, as Betaflight sends them, without delimiters.
+QByteArray downlinkAnswer(const char *data, int length, qint64 index)
+{
+    quint8 content[longestContent];
+    int n = 0;
+    if (quint8(data[0]) != delimiter || unstuff(data, length, content, n) != length || n != downlinkContent
+        || content[1] != 0x01)
+        return QByteArray();
+    QByteArray reply(1, char(downlinkLength));
+    reply.append(char(downlinkType)).append(char(0x10));
+    reply.append(frskyDataFor(int(index % frskySensorCount), index / frskySensorCount));
+    reply.append(char(frskyChecksum(reply.constData(), reply.size())));
+    return frskyStuffed(reply);
+}
+
 } // namespace
 
 FamilyDescriptor fportFamily()
@@ -255,6 +282,7 @@ FamilyDescriptor fportFamily()
     row.check = fportCheck;
     row.shortCheck = true;
     row.read = fportRead;
+    row.telemetryFields = true;
     row.fixedChannels = row.defaultChannels = row.maxChannels = channelCount;
     row.encode = [](const FrameRequest &request) {
         QByteArray content;
@@ -278,12 +306,9 @@ FamilyDescriptor fportFamily()
     // answer, an empty reply.
     row.telemetryKinds = 1 + frskySensorCount + 2;
     row.telemetryFrame = [](int kind, qint64 index) {
+        if (kind == 0)
+            return telemetryRequest();
         QByteArray content(1, char(downlinkLength));
-        if (kind == 0) {
-            content.append(char(0x01)).append(QByteArray(7, 0));
-            content.append(char(frskyChecksum(content.constData(), content.size())));
-            return stuffed(content);
-        }
         content.append(char(downlinkType));
         if (kind <= frskySensorCount)
             content.append(char(0x10)).append(frskyDataFor(kind - 1, index));
@@ -294,6 +319,12 @@ FamilyDescriptor fportFamily()
         content.append(char(frskyChecksum(content.constData(), content.size())));
         return (kind <= frskySensorCount && index % 2 ? QByteArray(1, char(pad)) : QByteArray()) + frskyStuffed(content);
     };
+    // The receiver asks for telemetry after every control frame.
+    row.pollPeriodMs = 9;
+    row.pollFrame = [](qint64) { return telemetryRequest(); };
+    row.telemetryFrom = 1;
+    row.telemetryTo = 1 + frskySensorCount;
+    row.answer = downlinkAnswer;
     return row;
 }
 

@@ -239,5 +239,7 @@ FamilyDescriptor ghstFamily()
         frame.append(char(crc8DvbS2(frame.constData() + 2, frame.size() - 2)));
         return frame;
     };
+    // Each of the four once in Betaflight's 100 ms cycle.
+    row.telemetryPeriodMs = 100.0 / 4;
     return row;
 }

@@ -140,6 +140,9 @@ void sensorRead(const char *data, int length, FrameReading &reading)
     telemetry.number("address", "", Q::Other, address);
     const bool request = length == requestBytes;
     telemetry.role = command == discover ? Telemetry::Echo : request ? Telemetry::Poll : Telemetry::Reply;
+    // An echo is a poll or its reply, as the pairing tells.
+    reading.pollKey = command == discover || request ? address : -1;
+    reading.replyKey = command == discover || !request ? address : -1;
     if (command == discover) {
         reading.type = "DISCOVER";
     } else if (command == getType) {
@@ -174,6 +177,35 @@ QByteArray measurement(const SensorType &entry, int address, qint64 index)
     return withSum(frame);
 }
 
+// The receiver's index-th request: it discovers addresses 1 to 15, asks
+// each its type, then asks them for measurements in turn. Not listening,
+// it asks every address, as a receiver does until one answers.
+QByteArray receiverRequest(qint64 index)
+{
+    const int address = 1 + int(index % 15);
+    const quint8 command = index < 15 ? discover : index < 30 ? getType : measure;
+    return request(command, address);
+}
+
+// A flight controller's sensors at addresses 1 to 14, one type each in the
+// order of the table; address 15 has none and stays silent.
+QByteArray sensorAnswer(const char *data, int length, qint64 index)
+{
+    if (length != requestBytes || !sensorCheck(data, length))
+        return QByteArray();
+    const int address = quint8(data[1]) & 0x0F;
+    const quint8 command = quint8(data[1]) & 0xF0;
+    if (address < 1 || address > typeCount)
+        return QByteArray();
+    const SensorType &entry = types[address - 1];
+    switch (command) {
+    case discover: return QByteArray(data, length);
+    case getType: return withSum(QByteArray(1, char(6)) + char(getType | address) + char(entry.type) + char(entry.size));
+    case measure: return measurement(entry, address, index);
+    default: return QByteArray();
+    }
+}
+
 } // namespace
 
 FamilyDescriptor ibusSensorFamily()
@@ -183,31 +215,35 @@ FamilyDescriptor ibusSensorFamily()
     row.recordName = "IBUS_SENSOR";
     row.line = {115200, 8, 'N', 1};
     row.periodMs = 7;
-    row.periodNote = "a request every 7 ms, a reply after each";
+    row.periodNote = "a request every 7 ms, a reply after those a sensor answers";
     row.startBytes = QByteArray("\x04\x06\x08", 3);
     row.frameLength = sensorLength;
     row.check = sensorCheck;
     // The sum's high byte hardly varies over so few bytes.
     row.shortCheck = true;
     row.read = sensorRead;
+    row.telemetryFields = true;
     row.fixedChannels = row.defaultChannels = row.maxChannels = 0;
-    // Without channels, a frame is a sensor's measurement, one type after
-    // another at addresses 1 to 15.
-    row.encode = [](const FrameRequest &request) {
-        return measurement(types[request.index % typeCount], 1 + int(request.index % 15), request.index / typeCount);
-    };
+    // Without channels, a frame is the receiver's request; the sensors'
+    // side is --answer's, or --telemetry's unasked.
+    row.encode = [](const FrameRequest &request) { return receiverRequest(request.index); };
     row.corrupt = [](QByteArray &frame, QRandomGenerator &random) { flipBitAfter(frame, 2, random); };
     row.failsafeNote = "carries no channels";
     // The receiver's requests (discover, get type, measure) at address 1,
-    // the type reply and a measurement of each sensor type.
+    // the type reply and a measurement of each sensor type, each at its
+    // address as --answer gives them (1 to 14).
     row.telemetryKinds = 3 + 2 * typeCount;
     row.telemetryFrame = [](int kind, qint64 index) {
         if (kind < 3)
             return request(quint8(discover + 0x10 * kind), 1);
-        const SensorType &entry = types[(kind - 3) % typeCount];
+        const int address = 1 + (kind - 3) % typeCount;
+        const SensorType &entry = types[address - 1];
         if (kind < 3 + typeCount)
-            return withSum(QByteArray(1, char(6)) + char(getType | 1) + char(entry.type) + char(entry.size));
-        return measurement(entry, 1, index);
+            return withSum(QByteArray(1, char(6)) + char(getType | address) + char(entry.type) + char(entry.size));
+        return measurement(entry, address, index);
     };
+    // Unasked, the sensors' types, then their measurements in turn.
+    row.telemetryFrom = 3;
+    row.answer = sensorAnswer;
     return row;
 }

@@ -69,6 +69,7 @@ void readPoll(const char *data, FrameReading &reading)
     reading.type = "POLL";
     reading.telemetry.role = Telemetry::Poll;
     reading.telemetry.sensor = id;
+    reading.pollKey = id;
     reading.telemetry.id("physical_id", id);
     if (physicalIndex(id) >= 0)
         reading.telemetry.number("sensor_index", "", TelemetryValue::Other, physicalIndex(id));
@@ -87,6 +88,8 @@ void smartportRead(const char *data, int length, FrameReading &reading)
     }
     reading.type = "DATA";
     reading.telemetry.role = Telemetry::Reply;
+    // A reply does not say which id was polled: it answers the poll before it.
+    reading.replyKey = FrameReading::anyPollKey;
     quint8 content[contentBytes];
     bool stuffingOk = true;
     if (frskyUnstuff(data, length, content, contentBytes, stuffingOk) != length)
@@ -101,6 +104,23 @@ QByteArray reply(const QByteArray &idAndValue)
     return frskyStuffed(content);
 }
 
+// The receiver's poll of the index-th id in its order.
+QByteArray pollOf(qint64 index)
+{
+    return QByteArray(1, char(frskyDelimiter)) + char(physicalIds[index % physicalIdCount]);
+}
+
+// Betaflight's answer to a poll of its id, 0x1B: one sensor after another,
+// the values moving from answer to answer.
+constexpr quint8 flightControllerId = 0x1B;
+
+QByteArray smartportAnswer(const char *data, int length, qint64 index)
+{
+    if (length != pollBytes || quint8(data[0]) != frskyDelimiter || quint8(data[1]) != flightControllerId)
+        return QByteArray();
+    return reply(frskyDataFor(int(index % frskySensorCount), index / frskySensorCount));
+}
+
 } // namespace
 
 FamilyDescriptor smartportFamily()
@@ -110,19 +130,24 @@ FamilyDescriptor smartportFamily()
     row.recordName = "SMARTPORT";
     row.line = {57600, 8, 'N', 1};
     row.periodMs = 12;
-    row.periodNote = "a poll every 12 ms, a reply after each";
+    row.periodNote = "a poll every 12 ms, a reply after those a sensor answers";
     row.startBytes = QByteArray("\x7E\x10", 2);
     row.frameLength = smartportLength;
     row.check = smartportCheck;
     row.shortCheck = true;
     row.read = smartportRead;
+    row.telemetryFields = true;
     row.fixedChannels = row.defaultChannels = row.maxChannels = 0;
-    // Without channels, a frame is a sensor's reply, one sensor after another.
-    row.encode = [](const FrameRequest &request) {
-        return reply(frskyDataFor(int(request.index % frskySensorCount), request.index / frskySensorCount));
-    };
-    // A bit of the content flipped, then stuffed again: its sum fails.
+    // Without channels, a frame is the receiver's poll, id after id; the
+    // sensors' side is --answer's, or --telemetry's unasked.
+    row.encode = [](const FrameRequest &request) { return pollOf(request.index); };
+    // A reply's content with a bit flipped, then stuffed again: its sum
+    // fails. A poll has no check: its id turns into one no receiver polls.
     row.corrupt = [](QByteArray &frame, QRandomGenerator &random) {
+        if (frame.size() == pollBytes) {
+            frame[1] = char(quint8(frame[1]) ^ 0x01);
+            return;
+        }
         quint8 content[contentBytes];
         bool stuffingOk = true;
         frskyUnstuff(frame.constData(), frame.size(), content, contentBytes, stuffingOk);
@@ -135,8 +160,10 @@ FamilyDescriptor smartportFamily()
     row.telemetryKinds = 1 + frskySensorCount;
     row.telemetryFrame = [](int kind, qint64 index) {
         if (kind == 0)
-            return QByteArray(1, char(frskyDelimiter)) + char(physicalIds[index % physicalIdCount]);
+            return pollOf(index);
         return reply(frskyDataFor(kind - 1, index));
     };
+    row.telemetryFrom = 1;
+    row.answer = smartportAnswer;
     return row;
 }
