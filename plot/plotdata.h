@@ -9,7 +9,7 @@
 #define LINKSCOPE_PLOT_PLOTDATA_H
 
 #include "decode/channellist.h"
-#include "dump/framesink.h"
+#include "reading/framesink.h"
 
 #include <QElapsedTimer>
 #include <QPair>
@@ -49,7 +49,7 @@ public:
     PlotData(int columns, const ChannelList &channels, double from, double to,
              std::function<void(const QString &)> warn);
 
-    void take(const FrameReading &frame, double t) override;
+    void take(const Frame &frame) override;
     void setStrayBytes(qint64 bytes) override;
     void setBunching(double periodMs, const QString &remedy) override;
 
