@@ -13,7 +13,7 @@
 #include <cstring>
 #include <unistd.h>
 
-ReadingRun::ReadingRun(const ReadOptions &options) : options(options), reading(0, options, runClock, limits)
+ReadingRun::ReadingRun(const ReadOptions &given) : options(given), reading(0, options, runClock, limits)
 {
 }
 

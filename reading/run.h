@@ -58,7 +58,7 @@ private:
     bool startWatching(QEventLoop &loop);
     void stopWatching();
 
-    const ReadOptions &options;
+    const ReadOptions options;
     Source opened;
     QElapsedTimer runClock;
     RunLimits limits;
