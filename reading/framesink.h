@@ -31,7 +31,7 @@ struct Frame
     // pace) or "capture" (the capture's own time); none without t.
     const char *timeFrom;
     qint64 offset; // of its first byte among the source's bytes
-    QByteArray bytes;
+    const QByteArray &bytes; // valid while take() runs, as reading is
 };
 
 class FrameSink

@@ -7,52 +7,6 @@
 
 #include <cmath>
 
-void RunStatistics::countFamily(const FrameReading &frame)
-{
-    [&] {
-        for (auto &entry : perFamily) {
-            if (entry.first == frame.family) {
-                ++entry.second;
-                return;
-            }
-        }
-        perFamily.append({frame.family, 1});
-    }();
-    if (!frame.type)
-        return;
-    for (auto &entry : perType) {
-        if (entry.first.first == frame.family && entry.first.second == frame.type) {
-            ++entry.second;
-            return;
-        }
-    }
-    perType.append({{frame.family, frame.type}, 1});
-}
-
-void RunStatistics::count(const FrameReading &frame, double t)
-{
-    ++total;
-    countFamily(frame);
-    crcFailures += !frame.crcOk;
-    uncheckedFrames += frame.crcOk && !frame.hasCheck;
-    // Only a frame whose CRC matches says anything about the receiver.
-    failsafeFrames += frame.failsafe == 1 && frame.crcOk;
-    frameLostFlags = frameLostFlags || frame.frameLost >= 0;
-    lostFrames += frame.frameLost == 1 && frame.crcOk;
-    if (std::isnan(t))
-        return;
-    if (anyTime) {
-        const double gap = t - lastAt;
-        shortest = gaps == 0 ? gap : qMin(shortest, gap);
-        longest = gaps == 0 ? gap : qMax(longest, gap);
-        ++gaps;
-    } else {
-        firstAt = t;
-        anyTime = true;
-    }
-    lastAt = t;
-}
-
 QString RunStatistics::framesText() const
 {
     QStringList families;

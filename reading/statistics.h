@@ -5,11 +5,14 @@
 #ifndef LINKSCOPE_READING_STATISTICS_H
 #define LINKSCOPE_READING_STATISTICS_H
 
+#include "decode/microseconds.h"
+
 #include <QPair>
 #include <QString>
 #include <QVector>
 
-struct FrameReading;
+#include <cmath>
+
 
 class RunStatistics
 {
@@ -43,5 +46,52 @@ private:
     qint64 gaps = 0;
     double firstAt = 0, lastAt = 0, shortest = 0, longest = 0;
 };
+
+// Inline: each runs once a frame, in the reading's innermost loop.
+inline void RunStatistics::countFamily(const FrameReading &frame)
+{
+    [&] {
+        for (auto &entry : perFamily) {
+            if (entry.first == frame.family) {
+                ++entry.second;
+                return;
+            }
+        }
+        perFamily.append({frame.family, 1});
+    }();
+    if (!frame.type)
+        return;
+    for (auto &entry : perType) {
+        if (entry.first.first == frame.family && entry.first.second == frame.type) {
+            ++entry.second;
+            return;
+        }
+    }
+    perType.append({{frame.family, frame.type}, 1});
+}
+
+inline void RunStatistics::count(const FrameReading &frame, double t)
+{
+    ++total;
+    countFamily(frame);
+    crcFailures += !frame.crcOk;
+    uncheckedFrames += frame.crcOk && !frame.hasCheck;
+    // Only a frame whose CRC matches says anything about the receiver.
+    failsafeFrames += frame.failsafe == 1 && frame.crcOk;
+    frameLostFlags = frameLostFlags || frame.frameLost >= 0;
+    lostFrames += frame.frameLost == 1 && frame.crcOk;
+    if (std::isnan(t))
+        return;
+    if (anyTime) {
+        const double gap = t - lastAt;
+        shortest = gaps == 0 ? gap : qMin(shortest, gap);
+        longest = gaps == 0 ? gap : qMax(longest, gap);
+        ++gaps;
+    } else {
+        firstAt = t;
+        anyTime = true;
+    }
+    lastAt = t;
+}
 
 #endif
