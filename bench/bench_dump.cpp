@@ -3,7 +3,9 @@
 // frames with a little noise, and a 50 MB Saleae CSV export of the same
 // stream as a logic analyser writes it, each decoded to /dev/null, in MB/s;
 // then a 50 MB capture of the families linkscope-dump reads with --family
-// (CRSF, GHST, IBUS, FPORT, FPORT2, SRXL2) with all of them looked for, and
+// (CRSF, GHST, IBUS, FPORT, FPORT2, SRXL2, SBUS, DSM, SMARTPORT,
+// IBUS_SENSOR and the rest), telemetry frames among them, with all of them
+// looked for, and
 // the first capture with --family auto, which looks before it reads.
 // Where LINKSCOPE_DUMP_BEFORE names an earlier build of linkscope-dump, each
 // is decoded by both in turn, rounds times (default 3), so that both meet
@@ -63,7 +65,7 @@ int main(int argc, char *argv[])
     const qint64 written = captures::writeMixed(capture, size);
     const qint64 exportedSize = captures::writeSaleae(capture, exported, size);
     const qint64 tableWritten = captures::writeFamilies(tableCapture, families, size, random,
-                                                        captures::DefaultChannels, 50);
+                                                        captures::DefaultChannels, 50, captures::WithTelemetry);
     if (written < 0 || exportedSize < 0 || tableWritten < 0)
         return 1;
 

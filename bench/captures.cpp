@@ -65,7 +65,7 @@ qint64 writeSaleae(const QString &capture, const QString &path, qint64 size)
 }
 
 qint64 writeFamilies(const QString &path, const QVector<const FamilyDescriptor *> &families, qint64 size,
-                     QRandomGenerator &random, Channels channels, int noiseOneIn)
+                     QRandomGenerator &random, Channels channels, int noiseOneIn, Telemetry telemetry)
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
@@ -85,6 +85,8 @@ qint64 writeFamilies(const QString &path, const QVector<const FamilyDescriptor *
             request.wire << (family.hasMicroseconds() ? family.wireFor(k, us) : us);
         }
         block += family.encode(request);
+        if (telemetry == WithTelemetry && family.telemetryKinds > 0 && random.bounded(4) == 0)
+            block += family.telemetryFrame(int(random.bounded(family.telemetryKinds)), index);
         if (random.bounded(noiseOneIn) == 0)
             block += QByteArray(1 + int(random.bounded(8)), char(random.bounded(256)));
         if (!spill(file, block, written, written + block.size() >= size))

@@ -28,12 +28,16 @@ enum Channels {
     DefaultChannels, // each family's default count
     AllChannels,     // all a frame can carry
 };
+enum Telemetry {
+    NoTelemetry,
+    WithTelemetry, // a telemetry frame beside a quarter of the frames of the families that carry it
+};
 // Frames of families chosen at random, each channel at a random µs in its
 // range (a word up to 4000 where the family has no µs scale), a few noise
 // bytes after one frame in noiseOneIn, to about size bytes. Returns the
 // bytes written, or -1.
 qint64 writeFamilies(const QString &path, const QVector<const FamilyDescriptor *> &families, qint64 size,
-                     QRandomGenerator &random, Channels channels, int noiseOneIn);
+                     QRandomGenerator &random, Channels channels, int noiseOneIn, Telemetry telemetry = NoTelemetry);
 // The families linkscope-dump reads with --family beside the window's five.
 QVector<const FamilyDescriptor *> tableFamilies();
 QStringList namesOf(const QVector<const FamilyDescriptor *> &families);

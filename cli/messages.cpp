@@ -59,3 +59,8 @@ void holdMessages(bool hold)
     for (const QString &message : kept)
         complain(message);
 }
+
+QString counted(qint64 n, const char *one, const char *many)
+{
+    return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+}

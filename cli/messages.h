@@ -13,6 +13,8 @@
 void complain(const QString &text);
 // Text as it is on standard error.
 void tell(const QByteArray &text);
+// "1 frame", "2 frames": n with the word that fits it.
+QString counted(qint64 n, const char *one, const char *many);
 // While held, complain() keeps its lines; letting go says them.
 void holdMessages(bool hold);
 

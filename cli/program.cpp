@@ -61,11 +61,9 @@ void parseOrExit(QCommandLineParser &parser, const QStringList &arguments,
 {
     if (!parser.parse(arguments))
         usageError(parser.errorText());
-    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")))
-        printAndExit(editHelp ? editHelp(parser.helpText()) : parser.helpText());
-    if (parser.isSet(QStringLiteral("version")))
-        printAndExit(QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion()
-                     + QLatin1Char('\n'));
+    if (editHelp && (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))))
+        printAndExit(editHelp(parser.helpText()));
+    answerHelpAndVersion(parser);
 }
 
 void refuseRepeated(const QCommandLineParser &parser, const QList<QCommandLineOption> &options)
@@ -83,10 +81,4 @@ bool standardOutputWritten(const char *what)
         return true;
     complain(QStringLiteral("cannot write %1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(errno))));
     return false;
-}
-
-void printAndExit(const QString &text)
-{
-    std::fputs(qPrintable(text), stdout);
-    std::exit(standardOutputWritten("to standard output") ? 0 : 1);
 }

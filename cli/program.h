@@ -31,16 +31,12 @@ void nameProgram(const char *name, const char *version);
 // "linkscope-dump: text" and the way to help on standard error; exits 2.
 [[noreturn]] void usageError(const QString &text);
 // Parses arguments into parser. --help (and --help-all) and --version are
-// printed and end the program, editHelp changing the help first where
-// given; what cannot be parsed is a usage error.
+// answered and end the program (answerHelpAndVersion), editHelp changing
+// the help first where given; what cannot be parsed is a usage error.
 void parseOrExit(QCommandLineParser &parser, const QStringList &arguments,
                  const std::function<QString(const QString &)> &editHelp = nullptr);
 // A usage error where an option of options came twice with different values.
 void refuseRepeated(const QCommandLineParser &parser, const QList<QCommandLineOption> &options);
-// Prints text on standard output and ends the program: quietly on a closed
-// pipe, and with 1 and the reason where standard output failed otherwise,
-// as on a full disk.
-[[noreturn]] void printAndExit(const QString &text);
 // Whether standard output took everything printed on it: true where a
 // reader closed the pipe, which wants no more; false, having said why, on
 // any other failure.

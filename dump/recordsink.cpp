@@ -31,13 +31,15 @@ void RecordSink::setFamilies(int source, const QVector<const FamilyDescriptor *>
 {
     Q_UNUSED(source)
     // The window's five carry no more than today's records hold.
-    bool familyFields = false, gapFields = false;
+    bool familyFields = false, gapFields = false, telemetryFields = false;
     for (const FamilyDescriptor *family : families) {
         familyFields = familyFields || !family->srxl;
         gapFields = gapFields || family->framing == FamilyDescriptor::ByGap;
+        telemetryFields = telemetryFields || family->telemetryFields;
     }
     writer.setFamilyFields(familyFields);
     writer.setGapFields(gapFields);
+    writer.setTelemetryFields(telemetryFields);
 }
 
 void RecordSink::take(const Frame &frame)
@@ -79,8 +81,10 @@ QString RecordSink::summaryLines() const
 {
     QString text;
     if (output.droppedRecords() > 0)
-        text += QStringLiteral("records dropped: output too slow (%1 records)\n").arg(output.droppedRecords());
+        text += QStringLiteral("records dropped: output too slow (%1)\n")
+                    .arg(counted(output.droppedRecords(), "record", "records"));
     if (output.cutRecords() > 0)
-        text += QStringLiteral("records not written: cut off by the stop (%1 records)\n").arg(output.cutRecords());
+        text += QStringLiteral("records not written: cut off by the stop (%1)\n")
+                    .arg(counted(output.cutRecords(), "record", "records"));
     return text;
 }

@@ -270,7 +270,8 @@ int main(int argc, char *argv[])
         families << QStringLiteral("%1 %2").arg(entry.first).arg(entry.second);
     const QString title = QStringLiteral("%1 — %2 — %3 frames — %4")
                               .arg(options.source == QLatin1String("-") ? QStringLiteral("standard input")
-                                                                          : QFileInfo(options.source).fileName(),
+                                   // A port's or FIFO's last part alone (pts/0's "0") says nothing.
+                                   : regular ? QFileInfo(options.source).fileName() : options.source,
                                    families.isEmpty() ? QStringLiteral("no family") : families.join(QStringLiteral(", ")))
                               .arg(data.frames())
                               .arg(spanText(data));
@@ -286,12 +287,10 @@ int main(int argc, char *argv[])
         complain(QStringLiteral("no frames between --from and --to; %1 shows the empty axes").arg(path));
         return 1;
     }
-    complain(QStringLiteral("%1: %2 frames (%3), %4 CRC failures, %5 stray bytes, %6 silences")
-            .arg(path)
-            .arg(data.frames())
-            .arg(spanText(data))
-            .arg(data.crcFailures())
-            .arg(data.strayBytes())
-            .arg(data.silences()));
+    complain(QStringLiteral("%1: %2 (%3), %4, %5, %6")
+                 .arg(path, counted(data.frames(), "frame", "frames"), spanText(data),
+                      counted(data.crcFailures(), "CRC failure", "CRC failures"),
+                      counted(data.strayBytes(), "stray byte", "stray bytes"),
+                      counted(data.silences(), "silence", "silences")));
     return status;
 }

@@ -22,6 +22,7 @@ SourceReading::SourceReading(int id, const ReadOptions &options, const QElapsedT
     : id(id), options(options), clock(clock), limits(limits), families(options.families), line(options.line),
       stage(options.families), remedy(LowLatencyMode().remedy())
 {
+    reading.memory = &telemetryMemory;
 }
 
 void SourceReading::begin(const Source &source)
@@ -126,6 +127,7 @@ void SourceReading::show(const QVector<AssembledFrame> &found)
             return;
         }
         readAssembled(frame, reading);
+        pairing.take(reading, frame.bytes.size(), t * 1000, line.bitsPerByte() * 1000.0 / line.baud);
         stats.count(reading, t);
         if (sink)
             sink->take(Frame{id, reading, t, timeFrom, offsetBase + frame.offset, frame.bytes});
@@ -255,6 +257,7 @@ void SourceReading::end()
         show(stage.flush());
     if (sink)
         sink->setStrayBytes(unframedBytes());
+    pairing.finish();
 }
 
 qint64 SourceReading::bytesRead() const
@@ -276,20 +279,23 @@ QString SourceReading::summary(const QString &sinkLines) const
     text += QStringLiteral("stray bytes: %1\n").arg(unframedBytes());
     // Bytes that --family auto read but records do not count from.
     if (!search && triedBytes > 0)
-        text += QStringLiteral("read at other line settings while looking for the family: %1 bytes\n").arg(triedBytes);
+        text += QStringLiteral("read at other line settings while looking for the family: %1\n")
+                    .arg(counted(triedBytes, "byte", "bytes"));
     if (!search && notKeptBytes > 0)
-        text += QStringLiteral("read while looking for the family and not kept to read again: %1 bytes\n")
-                    .arg(notKeptBytes);
+        text += QStringLiteral("read while looking for the family and not kept to read again: %1\n")
+                    .arg(counted(notKeptBytes, "byte", "bytes"));
     // A frame a stop signal cut short is no stray bytes.
     if (stopRequested() && stream.keptBytes() > 0)
-        text += QStringLiteral("unfinished at the stop: %1 bytes\n").arg(stream.keptBytes());
+        text += QStringLiteral("unfinished at the stop: %1\n").arg(counted(stream.keptBytes(), "byte", "bytes"));
     if (stream.framedWithoutTimes() > 0)
-        text += QStringLiteral("framed without byte times: %1 frames, by their period and rules\n")
-                    .arg(stream.framedWithoutTimes());
+        text += QStringLiteral("framed without byte times: %1, by their period and rules\n")
+                    .arg(counted(stream.framedWithoutTimes(), "frame", "frames"));
     if (stream.telemetrySlots() > 0)
         text += QStringLiteral("SBUS2 telemetry slots: %1 (%2 bytes, not stray)\n")
                     .arg(stream.telemetrySlots())
                     .arg(stream.telemetrySlotBytes());
+    if (pairing.counts().any())
+        text += pairing.summary() + QLatin1Char('\n');
     text += sinkLines;
     if (pastDuration)
         text += QStringLiteral("stopped at --duration %1 s of the capture's time\n").arg(options.duration);
@@ -298,7 +304,8 @@ QString SourceReading::summary(const QString &sinkLines) const
                     .arg(capture->reader().formName(),
                          capture->reader().forced() ? QStringLiteral(" (as --input says)") : QString());
     if (capturedTimes())
-        text += QStringLiteral("left out for line errors: %1 bytes\n").arg(capture->reader().leftOutBytes());
+        text += QStringLiteral("left out for line errors: %1\n")
+                    .arg(counted(capture->reader().leftOutBytes(), "byte", "bytes"));
     text += stats.rateText(live || capturedTimes());
     if (stage.reads().everBunched())
         text += ReadBunching::note(stage.reads().bunchedPeriodMs()) + QStringLiteral("; remedy: ") + remedy

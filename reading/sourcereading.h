@@ -8,6 +8,8 @@
 
 #include "cli/stopsignals.h"
 #include "decode/microseconds.h"
+#include "decode/pollpairing.h"
+#include "decode/telemetry.h"
 #include "reading/captureform.h"
 #include "reading/familysearch.h"
 #include "reading/framesink.h"
@@ -63,7 +65,8 @@ public:
     void setRemedy(const QString &text) { remedy = text; }
 
     // The source is done: frames the end of its bytes settles, unless the
-    // run was cut short, and the sink told of the stray bytes.
+    // run was cut short, the sink told of the stray bytes, and a poll still
+    // waiting goes missing.
     void end();
 
     // Bytes read, and whether a frame came of them.
@@ -108,6 +111,8 @@ private:
     FrameStage stage;
     RunStatistics stats;
     FrameReading reading;
+    PollPairing pairing;             // telemetry requests and answers on the wire
+    TelemetryMemory telemetryMemory; // what earlier frames on the line told
     FrameSink *sink = nullptr;
     ByteSink *bytesTo = nullptr;
     // Bytes before the first the framer counts from: read at other line

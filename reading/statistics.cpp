@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "reading/statistics.h"
 
+#include "cli/messages.h"
+
 #include "decode/microseconds.h"
 
 #include <QStringList>
@@ -27,9 +29,8 @@ QString RunStatistics::framesText() const
     }
     text += QStringLiteral("\nCRC failures: %1").arg(crcFailures);
     if (uncheckedFrames > 0)
-        text += QStringLiteral(" (%1 %2 without a check: SBUS and DSM carry none)")
-                    .arg(uncheckedFrames)
-                    .arg(uncheckedFrames == 1 ? QStringLiteral("frame") : QStringLiteral("frames"));
+        text += QStringLiteral(" (%1 without a check: SBUS, DSM and SUMH carry none)")
+                    .arg(counted(uncheckedFrames, "frame", "frames"));
     text += QStringLiteral("\nfailsafe frames: %1\n").arg(failsafeFrames);
     if (frameLostFlags)
         text += QStringLiteral("frames flagged lost: %1\n").arg(lostFrames);

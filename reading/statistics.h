@@ -80,7 +80,9 @@ inline void RunStatistics::count(const FrameReading &frame, double t)
     failsafeFrames += frame.failsafe == 1 && frame.crcOk;
     frameLostFlags = frameLostFlags || frame.frameLost >= 0;
     lostFrames += frame.frameLost == 1 && frame.crcOk;
-    if (std::isnan(t))
+    // A reply (an SBUS2 slot, a sensor's answer) is no frame of the rate
+    // the source sends at.
+    if (std::isnan(t) || frame.telemetry.role == Telemetry::Reply)
         return;
     if (anyTime) {
         const double gap = t - lastAt;

@@ -29,7 +29,8 @@ QString systemText(int error)
 
 } // namespace
 
-bool Output::open(const QString &name, const LineSettings &line, bool lowLatency, bool say, bool stdoutClosed)
+bool Output::open(const QString &name, const LineSettings &line, bool lowLatency, bool say, bool stdoutClosed,
+                  bool readToo)
 {
     target = name;
     if (name == QLatin1String("-")) {
@@ -57,7 +58,7 @@ bool Output::open(const QString &name, const LineSettings &line, bool lowLatency
         return false;
     }
     port.setPortName(device);
-    if (!port.open(QIODevice::WriteOnly)) {
+    if (!port.open(readToo ? QIODevice::ReadWrite : QIODevice::WriteOnly)) {
         const QString reason = openFailureReason(port, device, portListFor(name));
         why = QStringLiteral("cannot open %1: %2").arg(name, reason);
         if (reason == notAPortReason())

@@ -6,6 +6,7 @@
 #include "decode/streamframer.h"
 #include "decode/frameassembler.h"
 #include "decode/microseconds.h"
+#include "send/answerer.h"
 #include "send/generator.h"
 #include "send/output.h"
 #include "send/replay.h"
@@ -336,6 +337,8 @@ void Sender::summarise(bool replay)
 
 int runSend(const SendOptions &given)
 {
+    if (given.answer)
+        return runAnswer(given);
     SendOptions options = given;
     std::unique_ptr<OutgoingSource> source;
     const RecordingReader *replayed = nullptr;

@@ -5,6 +5,8 @@
 
 #include <QRandomGenerator>
 
+#include <algorithm>
+
 namespace {
 
 // Built once, on first use, so that each unit fills its row by field name.
@@ -13,7 +15,8 @@ const QVector<FamilyDescriptor> &rows()
     static const QVector<FamilyDescriptor> table{
         mpxFamily(),  mpx2Family(), nordaxFamily(), hottFamily(),   spektrumFamily(), crsfFamily(),
         ghstFamily(), ibusFamily(), fportFamily(),  fport2Family(), srxl2Family(),     sbusFamily(),
-        dsmFamily(),
+        dsmFamily(),  st24Family(), xbusFamily(),   rj01Family(),   exbusFamily(),     sumhFamily(),
+        smartportFamily(), ibusSensorFamily(),
     };
     return table;
 }
@@ -61,6 +64,36 @@ QVector<const FamilyDescriptor *> defaultFamilies()
     return list;
 }
 
+bool readSameBytes(const FamilyDescriptor *a, const FamilyDescriptor *b)
+{
+    const auto names = [](const FamilyDescriptor *one, const FamilyDescriptor *other) {
+        return QString::fromLatin1(one->sameBytesAs).split(QLatin1Char(',')).contains(QLatin1String(other->name));
+    };
+    return a && b && a != b && (names(a, b) || names(b, a));
+}
+
+QVector<const FamilyDescriptor *> autoFamilies()
+{
+    QVector<const FamilyDescriptor *> list;
+    for (const FamilyDescriptor *family : allFamilies()) {
+        if (std::none_of(list.cbegin(), list.cend(), [&](const FamilyDescriptor *earlier) {
+                return readSameBytes(earlier, family);
+            }))
+            list << family;
+    }
+    return list;
+}
+
+QVector<const FamilyDescriptor *> familiesBeside(const FamilyDescriptor *family)
+{
+    QVector<const FamilyDescriptor *> list;
+    for (const FamilyDescriptor *other : allFamilies()) {
+        if (!readSameBytes(family, other))
+            list << other;
+    }
+    return list;
+}
+
 QString familyNames()
 {
     QStringList names;
@@ -80,6 +113,18 @@ bool familiesFromList(const QString &list, QVector<const FamilyDescriptor *> &fa
                 ? QStringLiteral("an empty family name in '%1'").arg(list)
                 : QStringLiteral("unknown family '%1' (%2)").arg(name.trimmed(), familyNames());
             return false;
+        }
+        for (const FamilyDescriptor *chosen : qAsConst(families)) {
+            if (readSameBytes(chosen, family)) {
+                error = QStringLiteral("%1 and %2 cannot be looked for together: %3")
+                            .arg(QLatin1String(chosen->name), QLatin1String(family->name),
+                                 QLatin1String(family->framing == FamilyDescriptor::ByGap
+                                                       || chosen->framing == FamilyDescriptor::ByGap
+                                                   ? "their frames start with the same byte, and one has no check "
+                                                     "to tell them apart; give one of them"
+                                                   : "their frames are the same bytes; give one of them"));
+                return false;
+            }
         }
         if (!families.contains(family))
             families << family;

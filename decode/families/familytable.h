@@ -36,6 +36,10 @@ struct FamilyDescriptor
     const char *name = "";       // as --family takes it: "crsf"
     const char *recordName = ""; // as records show it: "CRSF"
     bool srxl = false;           // one of the five families the window shows
+    // Families, by name and comma-separated, whose frames are these bytes
+    // too (XBUS's are MPX's): they cannot be looked for together, and
+    // --family auto, which takes the first in the table, never tries this.
+    const char *sameBytesAs = "";
     LineSettings line;
     double periodMs = 10;   // between frames, as receivers send them
     const char *periodNote = "";
@@ -62,6 +66,9 @@ struct FamilyDescriptor
     int longestSent = 0;
     // Reads a whole frame that frameLength accepted, its check passed or not.
     void (*read)(const char *data, int length, FrameReading &reading) = nullptr;
+    // Its records may carry packet_count, telemetry, delay_ms and paired
+    // (ST24, EX Bus): a CSV header names them.
+    bool telemetryFields = false;
 
     // Sending.
     int fixedChannels = 0; // 0: as many as given, up to maxChannels
@@ -85,6 +92,19 @@ struct FamilyDescriptor
     // statistics), also while in failsafe; none where 0.
     double linkPeriodMs = 0;
     QByteArray (*linkFrame)(bool failsafe) = nullptr;
+    // A poll sent right after the channels every pollPeriodMs (EX Bus: a
+    // telemetry request), number index of the run; none in failsafe.
+    double pollPeriodMs = 0;
+    QByteArray (*pollFrame)(qint64 index) = nullptr;
+    // The flight controller's side of a polled wire: the reply to a frame
+    // that passed its check, the index-th of the run; empty where the frame
+    // asks for none.
+    QByteArray (*answer)(const char *data, int length, qint64 index) = nullptr;
+    // Telemetry frames the family carries besides channels, one kind each
+    // (CRSF's battery, GPS, …; SmartPort's poll and each sensor's data):
+    // the frame of kind 0 … telemetryKinds − 1, its values moving with index.
+    int telemetryKinds = 0;
+    QByteArray (*telemetryFrame)(int kind, qint64 index) = nullptr;
 
     // Framing without a checksum (ByGap): frames of frameBytes, after a
     // line quiet for at least gapMs where byte times are known. fits gives
@@ -111,6 +131,8 @@ struct FamilyDescriptor
     // Telemetry slots of slotBytes each that other devices send after a
     // frame (SBUS2): the slot's number (0-7) in the page the frame's end
     // byte asks for, where a slot of that page starts with first; else -1.
+    // The framer hands each slot on as a frame of slotBytes, which read
+    // tells from the family's frames by its length.
     int slotBytes = 0;
     int (*slotAt)(const char *frame, quint8 first) = nullptr;
     // Reads a frame in the form its framing told (a bit of fits).
@@ -127,9 +149,17 @@ const QVector<const FamilyDescriptor *> &allFamilies();
 const FamilyDescriptor *familyNamed(const QString &name);
 // mpx, mpx2, nordax, hott, spektrum: what linkscope-dump reads by default.
 QVector<const FamilyDescriptor *> defaultFamilies();
+// What --family auto looks for: every family but those whose bytes an
+// earlier one reads (XBUS, SUMH).
+QVector<const FamilyDescriptor *> autoFamilies();
+// Every family that may be looked for together with family.
+QVector<const FamilyDescriptor *> familiesBeside(const FamilyDescriptor *family);
+// a and b read the same bytes, or share a start byte without a check.
+bool readSameBytes(const FamilyDescriptor *a, const FamilyDescriptor *b);
 // "crsf, ghst, …" for messages and --help.
 QString familyNames();
-// A comma-separated list; on an unknown name returns false and says why.
+// A comma-separated list; on an unknown name, or two families that read
+// the same bytes, returns false and says why.
 bool familiesFromList(const QString &list, QVector<const FamilyDescriptor *> &families, QString &error);
 // The line settings the families share, or false where they differ.
 bool sharedLineSettings(const QVector<const FamilyDescriptor *> &families, LineSettings &line);
