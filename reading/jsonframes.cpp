@@ -25,7 +25,10 @@ bool readRecord(const QByteArray &raw, const QJsonObject &record, FrameReading &
         reading.clearExtras();
         return readFrame(raw.constData(), raw.size(), reading);
     }
+    // What earlier frames told (an iBUS sensor's type) outlives the reset.
+    TelemetryMemory *memory = reading.memory;
     reading = FrameReading();
+    reading.memory = memory;
     if (family->readVariant && family->fits) {
         // Of the forms the frame fits, the one the record was read in.
         const unsigned forms = family->fits(raw.constData());
@@ -35,6 +38,7 @@ bool readRecord(const QByteArray &raw, const QJsonObject &record, FrameReading &
             if (!(forms & form))
                 continue;
             FrameReading candidate;
+            candidate.memory = memory;
             family->readVariant(raw.constData(), raw.size(), int(form), candidate);
             if (!read || candidate.format == format) {
                 reading = candidate;
@@ -67,6 +71,8 @@ bool readJsonFrames(QFile &file, const QString &name, FrameSink &sink, QString &
     JsonLinesReader records(file, name);
     JsonRecord record;
     FrameReading reading;
+    TelemetryMemory memory;
+    reading.memory = &memory;
     // The reads of a live run, told by t_from: each begins with a "read"
     // frame, and arrived when its last frame ended.
     ReadBunching bunching;
