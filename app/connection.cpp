@@ -15,9 +15,6 @@
 
 namespace {
 
-// Reads that keep failing without a byte in between mean the line is dead,
-// even where the driver gives no clearer sign.
-constexpr int maxReadErrorsWithoutData = 3;
 // The health line changes a few times a second, not with every frame.
 constexpr int healthIntervalMs = 250;
 
@@ -56,7 +53,7 @@ void LinkScope::openPort()
         showPortMessage(QStringLiteral("Could not set the %1 of %2: %3").arg(failedSetting, name, reason), name);
         return;
     }
-    readErrorsWithoutData = 0;
+    portLoss.bytesArrived();
     readPacer->start(serialPort->baudRate());
     portInUse = name;
     ui.statusBar->clearMessage();
@@ -98,7 +95,7 @@ void LinkScope::slotReadyRead()
         // only get the same answer, so leave it to the next signal.
         if (chunk.isEmpty())
             break;
-        readErrorsWithoutData = 0;
+        portLoss.bytesArrived();
         receiveChunk(chunk, gathered);
         n = qint32(qMin<qint64>(serialPort->bytesAvailable(), INT_MAX));
     }
@@ -109,16 +106,9 @@ void LinkScope::handlePortError(QSerialPort::SerialPortError error)
 {
     if (!serialPort->isOpen())
         return;
-    // After a hang-up the driver's error text is incidental; say what happened.
-    if (error == QSerialPort::ResourceError) {
-        dropLostPort(deviceHungUp(*serialPort) ? hungUpReason() : serialPort->errorString());
-    } else if (error == QSerialPort::ReadError) {
-        ++readErrorsWithoutData;
-        if (deviceHungUp(*serialPort))
-            dropLostPort(hungUpReason());
-        else if (readErrorsWithoutData >= maxReadErrorsWithoutData)
-            dropLostPort(QStringLiteral("reading keeps failing (%1)").arg(serialPort->errorString()));
-    }
+    const QString reason = portLoss.lostBecause(*serialPort, error);
+    if (!reason.isEmpty())
+        dropLostPort(reason);
 }
 
 void LinkScope::dropLostPort(const QString &reason)

@@ -8,6 +8,7 @@
 #include "decode/readpolicy.h"
 #include "display/linkhealth.h"
 #include "display/tablefit.h"
+#include "serial/portloss.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -61,7 +62,7 @@ private:
     TableFitter dataFitter;
     TableFitter srxlFitter;
     QString portInUse;
-    int readErrorsWithoutData = 0;
+    PortLoss portLoss;
     bool portLossPending = false;
 
     ReadPolicy readPolicy;

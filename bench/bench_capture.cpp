@@ -2,8 +2,8 @@
 // How fast the capture reader turns a 50 MB capture export into bytes: both
 // Saleae CSV forms and an xxd dump of mixed frames at 115200 baud, read from
 // a file in 64 KB blocks as the programs read, and whole from memory; MB/s.
+#include "captures.h"
 #include "decode/capturereader.h"
-#include "streams.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -14,65 +14,6 @@
 #include <cstdio>
 
 namespace {
-
-enum Export { TimeValue, NameType, XxdDump };
-
-// A file of about size bytes; returns the bytes it holds.
-QByteArray writeExport(const QString &path, Export form, qint64 size)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return QByteArray();
-    MixedStream stream(26);
-    QByteArray held, text;
-    if (form == TimeValue)
-        text = "Time [s],Value,Parity Error,Framing Error\n";
-    else if (form == NameType)
-        text = "name,type,start_time,duration,data,error\n";
-    qint64 written = 0;
-    double t = 0.004525880;
-    char line[128];
-    // An xxd line of 16 bytes takes 68 characters.
-    while (form == XxdDump ? held.size() < size / 68 * 16 : written + text.size() < size) {
-        const QByteArray frame = stream.nextValid();
-        for (int i = 0; i < frame.size(); ++i) {
-            const quint8 byte = quint8(frame.at(i));
-            if (form == TimeValue)
-                text += QByteArray(line, std::snprintf(line, sizeof line, "%.15f,0x%02X,,\n", t, byte));
-            else if (form == NameType)
-                text += QByteArray(line, std::snprintf(line, sizeof line,
-                                                       "\"Async Serial\",\"data\",%.9f,8.68e-05,0x%02X,\n", t, byte));
-            t += 86.8e-6;
-        }
-        t += 0.005; // the gap between two frames
-        held += frame;
-        if (text.size() >= (1 << 20)) {
-            file.write(text);
-            written += text.size();
-            text.clear();
-        }
-    }
-    if (form == XxdDump) { // as xxd writes it: 16 bytes a line, in groups of two
-        held.truncate(int(size / 68 * 16));
-        for (int at = 0; at < held.size(); at += 16) {
-            const QByteArray bytes = held.mid(at, 16);
-            QByteArray hex = bytes.toHex();
-            for (int i = 28; i > 0; i -= 4)
-                hex.insert(i, ' ');
-            QByteArray ascii = bytes;
-            for (char &c : ascii)
-                c = quint8(c) >= 0x20 && quint8(c) < 0x7F ? c : '.';
-            text += QByteArray::number(at, 16).rightJustified(8, '0') + ": " + hex.leftJustified(39, ' ') + "  "
-                + ascii + '\n';
-            if (text.size() >= (1 << 20)) {
-                file.write(text);
-                text.clear();
-            }
-        }
-    }
-    file.write(text);
-    return held;
-}
 
 // Seconds to read the file as the programs do: 64 KB blocks, each decoded and taken.
 double readInBlocks(const QString &path, qint64 &decoded)
@@ -103,14 +44,14 @@ int main(int argc, char *argv[])
     const qint64 size = qint64((argc > 1 ? QByteArray(argv[1]).toDouble() : 50.0) * 1000 * 1000);
     QTemporaryDir folder;
     const struct {
-        Export form;
+        captures::TextExport form;
         const char *name;
-    } exports[] = {{TimeValue, "Saleae CSV (Time [s],Value,...)"},
-                   {NameType, "Saleae CSV (name,type,start_time,...)"},
-                   {XxdDump, "xxd dump"}};
+    } exports[] = {{captures::SaleaeTimeValue, "Saleae CSV (Time [s],Value,...)"},
+                   {captures::SaleaeNameType, "Saleae CSV (name,type,start_time,...)"},
+                   {captures::XxdDump, "xxd dump"}};
     for (const auto &entry : exports) {
         const QString path = folder.filePath(QStringLiteral("capture.txt"));
-        const QByteArray held = writeExport(path, entry.form, size);
+        const QByteArray held = captures::writeText(path, entry.form, size);
         QFile file(path);
         if (held.isEmpty() || !file.open(QIODevice::ReadOnly))
             return 1;

@@ -5,6 +5,7 @@
 // with all of them looked for, in MB/s; and how many frames random bytes
 // pass for, per MB: SBUS, DSM and SUMH alone, and at each line setting the
 // families that run at it, as --family auto looks for them, each alone too.
+#include "captures.h"
 #include "decode/streamframer.h"
 
 #include <QCoreApplication>
@@ -17,50 +18,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <sys/resource.h>
-
-namespace {
-
-// User and system time of the children waited for so far, in seconds.
-double childrenCpu()
-{
-    struct rusage usage;
-    ::getrusage(RUSAGE_CHILDREN, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// Frames of families at random µs in their range, a little noise between.
-bool writeCapture(const QString &path, const QVector<const FamilyDescriptor *> &families, qint64 size,
-                  QRandomGenerator &random)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    QByteArray block;
-    qint64 written = 0;
-    for (qint64 index = 0; written < size; ++index) {
-        const FamilyDescriptor &family = *families[int(random.bounded(families.size()))];
-        FrameRequest request;
-        request.index = index;
-        const int channels = family.fixedChannels ? family.fixedChannels : family.maxChannels;
-        for (int k = 0; k < channels; ++k) {
-            const MicrosecondRange range = family.hasMicroseconds() ? family.usRange(k) : MicrosecondRange{1, 4000};
-            const int us = range.lowest + int(random.bounded(range.highest - range.lowest + 1));
-            request.wire << (family.hasMicroseconds() ? family.wireFor(k, us) : us);
-        }
-        block += family.encode(request);
-        if (random.bounded(200) == 0)
-            block += QByteArray(1 + int(random.bounded(8)), char(random.bounded(256)));
-        if (block.size() >= (1 << 20) || written + block.size() >= size) {
-            file.write(block);
-            written += block.size();
-            block.clear();
-        }
-    }
-    return true;
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -71,19 +28,19 @@ int main(int argc, char *argv[])
     QStringList names;
     for (const FamilyDescriptor *family : autoFamilies())
         names << QLatin1String(family->name);
-    QVector<std::pair<QString, QVector<const FamilyDescriptor *>>> captures;
+    QVector<std::pair<QString, QVector<const FamilyDescriptor *>>> runs;
     for (const char *name : {"sbus", "dsm", "crsf", "st24", "xbus", "rj01", "exbus", "sumh"})
-        captures.append({QLatin1String(name), {familyNamed(QLatin1String(name))}});
-    captures.append({names.join(QLatin1Char(',')), autoFamilies()});
-    for (const auto &[list, families] : captures) {
+        runs.append({QLatin1String(name), {familyNamed(QLatin1String(name))}});
+    runs.append({names.join(QLatin1Char(',')), autoFamilies()});
+    for (const auto &[list, families] : runs) {
         const QString path = folder.filePath(QStringLiteral("capture.bin"));
-        if (!writeCapture(path, families, size, random))
+        if (captures::writeFamilies(path, families, size, random, captures::AllChannels, 200) < 0)
             return 1;
         QProcess dump;
         dump.setStandardOutputFile(QProcess::nullDevice());
         dump.setStandardErrorFile(QProcess::nullDevice());
         QElapsedTimer clock;
-        const double cpuBefore = childrenCpu();
+        const double cpuBefore = captures::childrenCpuSeconds();
         clock.start();
         dump.start(QStringLiteral(LINKSCOPE_DUMP), {QStringLiteral("--format"), QStringLiteral("csv"),
                                                     QStringLiteral("--family"), list, path});
@@ -91,7 +48,7 @@ int main(int argc, char *argv[])
             return 1;
         const double seconds = clock.nsecsElapsed() / 1e9;
         // On a shared machine the wall time counts the waits for a core too.
-        const double cpu = childrenCpu() - cpuBefore;
+        const double cpu = captures::childrenCpuSeconds() - cpuBefore;
         std::printf("linkscope-dump --format csv --family %s: %.1f MB in %.2f s, %.1f MB/s (CPU %.2f s, %.1f MB/s)\n",
                     families.size() == 1 ? qPrintable(list) : "(every family)", size / 1e6, seconds,
                     size / 1e6 / seconds, cpu, size / 1e6 / cpu);

@@ -3,7 +3,7 @@
 // an hour of MPX_V2 at 100 frames/s as a raw capture (360,000 frames), a
 // 50 MB raw capture of mixed frames with a little noise, and a 50 MB Saleae
 // CSV export, each drawn to a PNG.
-#include "streams.h"
+#include "captures.h"
 
 #include "decode/encoders.h"
 
@@ -77,48 +77,16 @@ int main(int argc, char *argv[])
     hour.close();
 
     const qint64 size = 50 * 1000 * 1000;
-    QFile capture(folder.filePath(QStringLiteral("capture.bin")));
-    if (!capture.open(QIODevice::WriteOnly))
+    const QString capture = folder.filePath(QStringLiteral("capture.bin"));
+    const QString exported = folder.filePath(QStringLiteral("export.csv"));
+    const qint64 written = captures::writeMixed(capture, size);
+    const qint64 exportedSize = captures::writeSaleae(capture, exported, size);
+    if (written < 0 || exportedSize < 0)
         return 1;
-    MixedStream stream(5);
-    QRandomGenerator random(6);
-    qint64 written = 0;
-    while (written < size) {
-        block += stream.nextValid();
-        if (random.bounded(50) == 0)
-            block += QByteArray(1 + int(random.bounded(8)), char(random.bounded(256)));
-        if (block.size() >= (1 << 20) || written + block.size() >= size) {
-            capture.write(block);
-            written += block.size();
-            block.clear();
-        }
-    }
-    capture.close();
-
-    // The export: one row a byte, 115200 baud, back to back.
-    QFile raw(capture.fileName());
-    QFile exported(folder.filePath(QStringLiteral("export.csv")));
-    if (!raw.open(QIODevice::ReadOnly) || !exported.open(QIODevice::WriteOnly))
-        return 1;
-    QByteArray rows = "Time [s],Value,Parity Error,Framing Error\r\n";
-    qint64 exportedSize = 0;
-    for (qint64 i = 0; exportedSize < size; ++i) {
-        char byte;
-        if (!raw.getChar(&byte))
-            raw.seek(0), raw.getChar(&byte);
-        char row[64];
-        rows.append(row, std::snprintf(row, sizeof row, "%.9f,0x%02X,,\r\n", double(i) * 10 / 115200, quint8(byte)));
-        if (rows.size() >= (1 << 20)) {
-            exported.write(rows);
-            exportedSize += rows.size();
-            rows.clear();
-        }
-    }
-    exported.close();
 
     return drawn("one hour at 100 frames/s, 360,000 MPX_V2 frames, raw", hour.fileName(), hour.size())
-                   && drawn("raw capture of mixed frames", capture.fileName(), written)
-                   && drawn("Saleae CSV export", exported.fileName(), exportedSize)
+                   && drawn("raw capture of mixed frames", capture, written)
+                   && drawn("Saleae CSV export", exported, exportedSize)
                ? 0
                : 1;
 }

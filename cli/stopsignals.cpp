@@ -2,6 +2,8 @@
 // The stop signals of linkscope-dump and linkscope-send, set up in one place.
 #include "cli/stopsignals.h"
 
+#include <QElapsedTimer>
+
 #include <cerrno>
 #include <csignal>
 #include <ctime>
@@ -83,4 +85,12 @@ int pollOrStop(pollfd *fds, int count, qint64 timeoutNs)
         }
         return withEvents;
     }
+}
+
+qint64 msSinceStop()
+{
+    static QElapsedTimer since;
+    if (!since.isValid())
+        since.start();
+    return since.elapsed();
 }

@@ -19,5 +19,8 @@ int stopWakeDescriptor();
 // a timeout below 0 waits for an event or a signal. Returns the descriptors
 // with events, 0 on timeout or stop, -1 on error.
 int pollOrStop(pollfd *fds, int count, qint64 timeoutNs);
+// Milliseconds since the program first asked this after a stop signal: what
+// is still on its way gets a moment measured from there.
+qint64 msSinceStop();
 
 #endif

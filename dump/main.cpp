@@ -2,31 +2,19 @@
 // linkscope-dump: decodes the receiver frames of a serial port, a capture
 // file or standard input into text, CSV or JSON lines, or shows them live.
 #include "cli/commandline.h"
-#include "dump/session.h"
-#include "dump/sourceoptions.h"
-#include "dump/watchview.h"
+#include "cli/program.h"
+#include "dump/dumprun.h"
+#include "reading/sourceoptions.h"
 #include "serial/lowlatency.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QSerialPortInfo>
 
-#include <QFile>
-
-#include <cerrno>
-#include <cmath>
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
-
-[[noreturn]] void usageError(const QString &text)
-{
-    std::fprintf(stderr, "linkscope-dump: %s\nTry 'linkscope-dump --help'.\n", qPrintable(text));
-    std::exit(2);
-}
 
 // One tab-separated line a port, for scripts; the header goes to standard
 // output only on a terminal, and to standard error otherwise. The driver
@@ -53,21 +41,6 @@ void listPorts()
     }
 }
 
-// Whether the program was started with descriptor fd closed. A closed one is
-// taken by /dev/null at once, so that no file opened later lands on it and
-// gets what was meant for standard input or output.
-bool startedClosed(int fd)
-{
-    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
-        return false;
-    const int null = ::open("/dev/null", O_RDWR);
-    if (null >= 0 && null != fd) {
-        ::dup2(null, fd);
-        ::close(null);
-    }
-    return true;
-}
-
 // A name as messages show it: one of thousands of characters only in part.
 QString shownName(const QString &name)
 {
@@ -81,13 +54,9 @@ QString shownName(const QString &name)
 
 int main(int argc, char *argv[])
 {
-    const bool stdinClosed = startedClosed(STDIN_FILENO);
-    const bool stdoutClosed = startedClosed(STDOUT_FILENO);
-    startedClosed(STDERR_FILENO);
-    keepArgumentBytes(argc, argv);
+    const StandardStreams streams = startProgram(argc, argv);
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("linkscope-dump"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(LINKSCOPE_VERSION));
+    nameProgram("linkscope-dump", LINKSCOPE_VERSION);
 
     QCommandLineParser parser;
     QStringList windowFive, others;
@@ -123,14 +92,12 @@ int main(int argc, char *argv[])
                                       QStringLiteral("list"));
     const QCommandLineOption list(QStringLiteral("list-ports"),
                                   QStringLiteral("List the serial ports present, with description and USB ids."));
-    const SourceOptions reading;
-    const QList<QCommandLineOption> taken = reading.options()
+    const SourceOptions sourceOptions;
+    const QList<QCommandLineOption> taken = sourceOptions.options()
                                             + QList<QCommandLineOption>{format, write, force, quiet, count, watch,
                                                                         channels, list};
     parser.addOptions(taken);
-    if (!parser.parse(QCoreApplication::arguments()))
-        usageError(parser.errorText());
-    answerHelpAndVersion(parser);
+    parseOrExit(parser, QCoreApplication::arguments());
     // -f was --format here before it meant --family in every program.
     if (parser.optionNames().contains(QStringLiteral("f"))) {
         for (const QString &value : parser.values(QStringLiteral("f"))) {
@@ -139,18 +106,12 @@ int main(int argc, char *argv[])
                                           "for the record format").arg(value));
         }
     }
-    const QString repeated = repeatedOptionError(parser, taken);
-    if (!repeated.isEmpty())
-        usageError(repeated);
+    refuseRepeated(parser, taken);
     if (parser.isSet(list)) {
         if (!parser.positionalArguments().isEmpty())
             usageError(QStringLiteral("--list-ports takes no source"));
         listPorts();
-        if (std::fflush(stdout) != 0 && errno != EPIPE) {
-            std::fprintf(stderr, "linkscope-dump: cannot write the list: %s\n", std::strerror(errno));
-            return 1;
-        }
-        return 0;
+        return standardOutputWritten("the list") ? 0 : 1;
     }
 
     DumpOptions options;
@@ -159,8 +120,9 @@ int main(int argc, char *argv[])
         usageError(sources.isEmpty() ? QStringLiteral("no source given") : QStringLiteral("give exactly one source"));
     if (sources.first().isEmpty())
         usageError(QStringLiteral("the source is an empty name"));
-    options.sourcePath = argumentBytes(sources.first());
-    options.source = shownName(sources.first());
+    ReadOptions &reading = options.reading;
+    reading.sourcePath = argumentBytes(sources.first());
+    reading.source = shownName(sources.first());
     const QString name = parser.value(format);
     if (name == QLatin1String("text"))
         options.format = RecordWriter::Text;
@@ -171,36 +133,35 @@ int main(int argc, char *argv[])
     else
         usageError(QStringLiteral("unknown format '%1' (text, csv or jsonl)").arg(name));
     QString error;
-    if (!reading.apply(parser, options, error))
+    if (!sourceOptions.apply(parser, reading, error))
         usageError(error);
     bool ok = false;
     if (parser.isSet(count)) {
-        options.count = parser.value(count).toLongLong(&ok);
-        if (!ok || options.count <= 0)
+        reading.count = parser.value(count).toLongLong(&ok);
+        if (!ok || reading.count <= 0)
             usageError(QStringLiteral("bad frame count '%1'").arg(parser.value(count)));
     }
     if (parser.isSet(write) && parser.value(write).isEmpty())
         usageError(QStringLiteral("--write needs a file name"));
     options.recordBytes = argumentBytes(parser.value(write));
     options.recordPath = shownName(parser.value(write));
-    options.stdinClosed = stdinClosed;
-    options.stdoutClosed = stdoutClosed;
+    reading.stdinClosed = streams.inputClosed;
+    options.stdoutClosed = streams.outputClosed;
     options.force = parser.isSet(force);
     options.quiet = parser.isSet(quiet);
-    options.sayPortTiming = !options.quiet;
+    reading.sayPortTiming = !options.quiet;
+    reading.summary = !options.quiet;
     options.watch = parser.isSet(watch);
+    reading.liveView = options.watch;
     if (parser.isSet(channels) && !ChannelList::parse(parser.value(channels), options.channels, error))
         usageError(error);
-    options.makeWatchView = [&options](const QString &source, const QElapsedTimer &clock) {
-        return std::unique_ptr<FrameSink>(std::make_unique<WatchView>(source, clock, options.channels));
-    };
     if (options.watch && parser.isSet(format))
         usageError(QStringLiteral("--watch shows no records, so --format has no use with it"));
-    if (options.watch && (stdoutClosed || !::isatty(STDOUT_FILENO)))
+    if (options.watch && (streams.outputClosed || !::isatty(STDOUT_FILENO)))
         usageError(QStringLiteral("--watch draws on a terminal, and standard output is not one; leave out --watch "
                                   "to print records"));
     // Only the controlling terminal has a foreground process group to tell.
-    if (options.watch && options.source == QLatin1String("-") && !stdinClosed && ::isatty(STDIN_FILENO)
+    if (options.watch && reading.source == QLatin1String("-") && !streams.inputClosed && ::isatty(STDIN_FILENO)
         && ::tcgetpgrp(STDIN_FILENO) != -1)
         usageError(QStringLiteral("--watch reads its keys from this terminal, so standard input cannot be it too; "
                                   "feed - from a pipe, or name the port"));

@@ -165,9 +165,9 @@ void WatchView::stop()
     started = false;
 }
 
-void WatchView::take(const FrameReading &frame, double t)
+void WatchView::take(const Frame &frame)
 {
-    figures.add(frame, t);
+    figures.add(frame.reading, frame.t);
     const double at = now();
     if (figures.failsafe(at) != failsafeShown || (figures.channelsStoppedFor(at) >= 0) != stoppedShown || silenceShown)
         drawSoon();

@@ -4,9 +4,9 @@
 #ifndef LINKSCOPE_DUMP_WATCHVIEW_H
 #define LINKSCOPE_DUMP_WATCHVIEW_H
 
-#include "dump/framesink.h"
 #include "dump/watchfigures.h"
 #include "dump/watchpainter.h"
+#include "reading/framesink.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -36,7 +36,7 @@ public:
     // As start, and quit is called on q or Ctrl-C.
     bool start(QString *error, const std::function<void()> &quit) override;
     // A frame, with the time its last byte arrived.
-    void take(const FrameReading &frame, double t) override;
+    void take(const Frame &frame) override;
     void setStrayBytes(qint64 bytes) override { stray = bytes; }
     void setBunching(double periodMs, const QString &remedy) override;
     // Gives the terminal back as it was.

@@ -3,11 +3,12 @@
 // input or a serial port as one picture over time (PNG, SVG or PDF),
 // without a display.
 #include "cli/commandline.h"
-#include "dump/session.h"
-#include "dump/sourceoptions.h"
-#include "plot/jsonlines.h"
+#include "cli/messages.h"
+#include "cli/program.h"
 #include "plot/picture.h"
 #include "plot/plotdata.h"
+#include "reading/run.h"
+#include "reading/sourceoptions.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -29,17 +30,6 @@
 
 namespace {
 
-[[noreturn]] void usageError(const QString &text)
-{
-    std::fprintf(stderr, "linkscope-plot: %s\nTry 'linkscope-plot --help'.\n", qPrintable(text));
-    std::exit(2);
-}
-
-void say(const QString &text)
-{
-    std::fprintf(stderr, "linkscope-plot: %s\n", qPrintable(text));
-}
-
 // Hands frames on to the data and, on a terminal, says how far reading has
 // come: every second of a port or pipe being recorded (frames, seconds), and
 // of a capture file that takes longer than a second to read. A thread of its
@@ -55,9 +45,9 @@ public:
     }
     ~ProgressSink() override { finish(); }
 
-    void take(const FrameReading &frame, double t) override
+    void take(const Frame &frame) override
     {
-        data.take(frame, t);
+        data.take(frame);
         frames.store(data.frames(), std::memory_order_relaxed);
     }
     void setStrayBytes(qint64 bytes) override { data.setStrayBytes(bytes); }
@@ -144,10 +134,9 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(quieterMessages);
-    keepArgumentBytes(argc, argv);
+    const StandardStreams streams = startProgram(argc, argv);
     QApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("linkscope-plot"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(LINKSCOPE_VERSION));
+    nameProgram("linkscope-plot", LINKSCOPE_VERSION);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -183,22 +172,22 @@ int main(int argc, char *argv[])
     const QList<QCommandLineOption> taken = QList<QCommandLineOption>{output, size, channels, from, to, telemetry}
                                             + reading.options();
     parser.addOptions(taken);
-    if (!parser.parse(QCoreApplication::arguments()))
-        usageError(parser.errorText());
-    answerHelpAndVersion(parser);
-    const QString repeated = repeatedOptionError(parser, taken);
-    if (!repeated.isEmpty())
-        usageError(repeated);
+    parseOrExit(parser, QCoreApplication::arguments());
+    refuseRepeated(parser, taken);
 
     const QStringList sources = parser.positionalArguments();
     if (sources.size() != 1)
         usageError(sources.isEmpty() ? QStringLiteral("no source given") : QStringLiteral("give exactly one source"));
     if (sources.first().isEmpty())
         usageError(QStringLiteral("the source is an empty name"));
-    DumpOptions options;
+    ReadOptions options;
     options.source = sources.first();
     options.sourcePath = argumentBytes(options.source);
-    options.quiet = true;
+    options.stdinClosed = streams.inputClosed;
+    // The picture is the summary, and it decides what a run without frames is.
+    options.summary = false;
+    options.noFramesFail = false;
+    options.jsonLines = true;
 
     if (parser.isSet(output) && parser.value(output).isEmpty())
         usageError(QStringLiteral("-o needs a file name"));
@@ -254,14 +243,14 @@ int main(int argc, char *argv[])
     struct stat targetInfo, folderInfo;
     const bool exists = ::stat(target.constData(), &targetInfo) == 0;
     if (exists && S_ISDIR(targetInfo.st_mode)) {
-        say(QStringLiteral("cannot write %1: it is a directory").arg(path));
+        complain(QStringLiteral("cannot write %1: it is a directory").arg(path));
         return 1;
     }
     const int slash = target.lastIndexOf('/');
     const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : target.left(slash);
     const bool inFolder = ::stat(folder.constData(), &folderInfo) == 0 && S_ISDIR(folderInfo.st_mode);
     if (!inFolder || ::access(folder.constData(), W_OK) != 0 || (exists && ::access(target.constData(), W_OK) != 0)) {
-        say(QStringLiteral("cannot write %1: %2")
+        complain(QStringLiteral("cannot write %1: %2")
                 .arg(path, exists || inFolder ? QStringLiteral("permission denied") : QStringLiteral("no such directory")));
         return 1;
     }
@@ -270,21 +259,18 @@ int main(int argc, char *argv[])
         && sourceInfo.st_ino == targetInfo.st_ino)
         usageError(QStringLiteral("will not draw over %1: it is the source").arg(path));
 
-    PlotData data(plotColumns(pictureSize), chosen, windowFrom, windowTo, [](const QString &text) { say(text); });
+    PlotData data(plotColumns(pictureSize), chosen, windowFrom, windowTo, [](const QString &text) { complain(text); });
     data.setLanes(lanes);
     ProgressSink progress(data, !regular);
-    int status = 0;
-    QStringList families;
-    if (regular && !options.inputGiven && looksLikeJsonLines(options.sourcePath)) {
-        if (!readJsonLines(options.sourcePath, options.source, progress, error)) {
-            say(error);
-            status = 1;
-        }
-    } else {
-        options.sink = &progress;
-        status = runDump(options);
-    }
+    // Read as linkscope-dump reads it; a run of its JSON lines as the frames they hold.
+    ReadingRun run(options);
+    int status = run.open();
+    if (status < 0)
+        status = run.refuse();
+    if (status < 0)
+        status = run.finish(run.read(&progress, nullptr), false, QString());
     progress.finish();
+    QStringList families;
     // A source that could not be opened has said why, and there is nothing to draw.
     if (status != 0 && data.frames() == 0)
         return status;
@@ -299,24 +285,21 @@ int main(int argc, char *argv[])
                               .arg(data.frames())
                               .arg(spanText(data));
     if (!drawPicture(data, title, pictureSize, format, target, path, error)) {
-        say(error);
+        complain(error);
         return 1;
     }
     if (data.frames() == 0) {
-        say(QStringLiteral("no frames in %1; %2 shows the empty axes").arg(options.source, path));
+        complain(QStringLiteral("no frames in %1; %2 shows the empty axes").arg(options.source, path));
         return 1;
     }
     if (data.framesDrawn() == 0) {
-        say(QStringLiteral("no frames between --from and --to; %1 shows the empty axes").arg(path));
+        complain(QStringLiteral("no frames between --from and --to; %1 shows the empty axes").arg(path));
         return 1;
     }
-    const auto counted = [](qint64 n, const char *one, const char *many) {
-        return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
-    };
-    say(QStringLiteral("%1: %2 (%3), %4, %5, %6")
-            .arg(path, counted(data.frames(), "frame", "frames"), spanText(data),
-                 counted(data.crcFailures(), "CRC failure", "CRC failures"),
-                 counted(data.strayBytes(), "stray byte", "stray bytes"),
-                 counted(data.silences(), "silence", "silences")));
+    complain(QStringLiteral("%1: %2 (%3), %4, %5, %6")
+                 .arg(path, counted(data.frames(), "frame", "frames"), spanText(data),
+                      counted(data.crcFailures(), "CRC failure", "CRC failures"),
+                      counted(data.strayBytes(), "stray byte", "stray bytes"),
+                      counted(data.silences(), "silence", "silences")));
     return status;
 }

@@ -147,8 +147,10 @@ void PlotData::mark(double from, double to, bool PlotColumn::*flag)
         buckets[i].*flag = true;
 }
 
-void PlotData::take(const FrameReading &frame, double t)
+void PlotData::take(const Frame &taken)
 {
+    const FrameReading &frame = taken.reading;
+    const double t = taken.t;
     ++frameCount;
     bool known = false;
     for (auto &entry : perFamily) {

@@ -11,7 +11,7 @@
 
 #include "decode/channellist.h"
 #include "decode/telemetry.h"
-#include "dump/framesink.h"
+#include "reading/framesink.h"
 
 #include <QElapsedTimer>
 #include <QPair>
@@ -82,7 +82,7 @@ public:
     PlotData(int columns, const ChannelList &channels, double from, double to,
              std::function<void(const QString &)> warn);
 
-    void take(const FrameReading &frame, double t) override;
+    void take(const Frame &frame) override;
     void setStrayBytes(qint64 bytes) override;
     void setBunching(double periodMs, const QString &remedy) override;
 

@@ -16,8 +16,8 @@ cd "$(dirname "$0")/.."
 ensure_packages "${BUILD_PACKAGES[@]}" libbenchmark-dev
 cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DLINKSCOPE_BENCH=ON \
     -DLINKSCOPE_QT_MAJOR="$LINKSCOPE_QT_MAJOR"
-cmake --build build/bench -j"$(nproc)" --target bench_packets bench_line bench_dump bench_capture bench_watch \
-    bench_plot bench_gapframing
+cmake --build build/bench -j"$(nproc)" --target bench_packets bench_line bench_dump bench_gapframing bench_capture \
+    bench_watch bench_plot
 export QT_QPA_PLATFORM=offscreen
 LINKSCOPE_SKIP_HEAP_CHECK=1 build/bench/bench/bench_packets \
     --benchmark_repetitions=5 --benchmark_report_aggregates_only=true --benchmark_min_time=0.1 "$@"
@@ -34,7 +34,7 @@ if git rev-parse -q --verify "$before^{commit}" >/dev/null; then
     cmake --build build/bench-before -j"$(nproc)" --target linkscope-dump
     export LINKSCOPE_DUMP_BEFORE="$PWD/build/bench-before/linkscope-dump"
 fi
-build/bench/bench/bench_dump 50
+build/bench/bench/bench_dump 50 "${LINKSCOPE_DUMP_ROUNDS:-3}"
 build/bench/bench/bench_gapframing 50
 build/bench/bench/bench_capture 50
 build/bench/bench/bench_watch "${LINKSCOPE_LINE_SECONDS:-4}" 3

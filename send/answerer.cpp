@@ -187,7 +187,7 @@ int runAnswer(const SendOptions &options)
 {
     catchStopSignals();
     Output port;
-    if (!port.open(options.target, options.line, options.lowLatency, !options.quiet, true)) {
+    if (!port.open(options.target, options.line, options.lowLatency, !options.quiet, options.stdoutClosed, true)) {
         std::fprintf(stderr, "linkscope-send: %s\n", qPrintable(port.failure()));
         return 1;
     }

@@ -2,6 +2,7 @@
 #include "send/options.h"
 
 #include "cli/commandline.h"
+#include "cli/program.h"
 #include "decode/channellist.h"
 
 #include <QCommandLineParser>
@@ -16,12 +17,6 @@ namespace {
 
 // Longer would no longer count nanoseconds exactly on a steady clock.
 constexpr double longestSeconds = 1e7;
-
-[[noreturn]] void usageError(const QString &text)
-{
-    std::fprintf(stderr, "linkscope-send: %s\nTry 'linkscope-send --help'.\n", qPrintable(text));
-    std::exit(2);
-}
 
 // Whole numbers with their thousands apart (10,000,000), never 1e+07.
 QString number(double value)
@@ -341,17 +336,10 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
         if (arguments[i] == QLatin1String("--sweep"))
             arguments[i] = QStringLiteral("--sweep=4");
     }
-    if (!parser.parse(arguments))
-        usageError(parser.errorText());
-    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
-        QString help = parser.helpText();
-        help.replace(QLatin1String("--sweep <seconds>  "), QLatin1String("--sweep[=<seconds>]"));
-        printAndExit(help);
-    }
-    answerHelpAndVersion(parser);
-    const QString repeated = repeatedOptionError(parser, taken);
-    if (!repeated.isEmpty())
-        usageError(repeated);
+    parseOrExit(parser, arguments, [](QString help) {
+        return help.replace(QLatin1String("--sweep <seconds>  "), QLatin1String("--sweep[=<seconds>]"));
+    });
+    refuseRepeated(parser, taken);
 
     SendOptions options;
     const QStringList targets = parser.positionalArguments();

@@ -17,6 +17,7 @@ struct SendOptions
     LineSettings line; // baud included; the family's own unless given
     bool quiet = false;
     bool lowLatency = true; // --no-low-latency leaves the port's mode as it is
+    bool stdoutClosed = false; // the program was started without standard output
 
     // Generated frames (no --replay).
     const FamilyDescriptor *family = nullptr;

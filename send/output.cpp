@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "send/output.h"
 
+#include "cli/messages.h"
 #include "cli/stopsignals.h"
 #include "serial/linesettings.h"
 #include "serial/portaccess.h"
@@ -20,7 +21,6 @@ namespace {
 
 // After a stop, what the line has not taken by then is given up.
 constexpr qint64 giveUpAfterMs = 100;
-bool standardOutputClosed = false;
 
 QString systemText(int error)
 {
@@ -29,20 +29,13 @@ QString systemText(int error)
 
 } // namespace
 
-void guardStandardOutput()
-{
-    if (::fcntl(STDOUT_FILENO, F_GETFD) >= 0)
-        return;
-    standardOutputClosed = true;
-    ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-}
-
-bool Output::open(const QString &name, const LineSettings &line, bool lowLatency, bool say, bool readToo)
+bool Output::open(const QString &name, const LineSettings &line, bool lowLatency, bool say, bool stdoutClosed,
+                  bool readToo)
 {
     target = name;
     if (name == QLatin1String("-")) {
         target = QStringLiteral("standard output");
-        if (standardOutputClosed) {
+        if (stdoutClosed) {
             why = QStringLiteral("standard output is closed");
             return false;
         }
@@ -75,11 +68,11 @@ bool Output::open(const QString &name, const LineSettings &line, bool lowLatency
     if (lowLatency)
         latency.set(int(port.handle()), device, isPseudoTerminal(port));
     if (say && !latency.said().isEmpty())
-        std::fprintf(stderr, "linkscope-send: %s\n", qPrintable(latency.said()));
+        complain(latency.said());
     QString warning;
     const QString failedSetting = applyLineSettings(port, line, &warning, name);
     if (!warning.isEmpty())
-        std::fprintf(stderr, "linkscope-send: %s\n", qPrintable(warning));
+        complain(warning);
     if (!failedSetting.isEmpty()) {
         why = QStringLiteral("cannot set the %1 of %2: %3").arg(failedSetting, name, port.errorString());
         latency.restore();

@@ -12,10 +12,6 @@
 
 #include <functional>
 
-// Called first thing, before any file is opened: a closed standard output
-// is remembered, and its number kept from whatever opens next.
-void guardStandardOutput();
-
 class Output
 {
 public:
@@ -28,10 +24,11 @@ public:
 
     // Opens the target ("-" or a port); false with the reason in failure().
     // A port gets low-latency mode where lowLatency says so, and what came
-    // of it is said on standard error where say does; it is read from too
-    // where readToo says so.
+    // of it is said on standard error where say does. stdoutClosed: the
+    // program was started without standard output. The port is read from
+    // too where readToo says so.
     bool open(const QString &target, const LineSettings &line, bool lowLatency = true, bool say = true,
-              bool readToo = false);
+              bool stdoutClosed = false, bool readToo = false);
     bool isPort() const { return port.isOpen(); }
     int descriptor() const { return fd; }
 

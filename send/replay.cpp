@@ -3,63 +3,21 @@
 
 #include "cli/commandline.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
-
 #include <cmath>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// The reads linkscope-dump makes of a file, so that both find the same frames.
-constexpr int readSize = 1 << 16;
 // The start of a raw capture read ahead to learn its pace.
 constexpr qint64 rawSample = 1 << 20;
-// A longer line is no record linkscope-dump writes.
-constexpr qint64 longestLine = 1 << 20;
-
-bool isHex(const QString &text)
-{
-    if (text.size() % 2)
-        return false;
-    for (QChar c : text) {
-        if (!c.isDigit() && !(c.toLower() >= QLatin1Char('a') && c.toLower() <= QLatin1Char('f')))
-            return false;
-    }
-    return true;
-}
-
-// Text as people and programs write it: no control bytes but tab and line ends.
-bool isText(const QByteArray &bytes)
-{
-    for (char c : bytes) {
-        const quint8 byte = quint8(c);
-        if ((byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r') || byte == 0x7F)
-            return false;
-    }
-    return !bytes.isEmpty();
-}
-
-// The number (from 1) and text of the first line that is not blank, or 0.
-qint64 firstLine(const QByteArray &head, QByteArray &text)
-{
-    qint64 number = 0;
-    for (const QByteArray &line : head.split('\n')) {
-        ++number;
-        text = line.trimmed();
-        if (!text.isEmpty())
-            return number;
-    }
-    return 0;
-}
 
 } // namespace
 
 RecordingReader::RecordingReader(const QString &path, CaptureReader::Input input, qint32 baud,
                                  const QVector<const FamilyDescriptor *> &families, bool findFamily)
-    : path(path), name(path == QLatin1String("-") ? QStringLiteral("standard input") : path), input(input),
-      together(1.5 * 10.0 / baud), familyList(families), assembler(families), findFamily(findFamily)
+    : path(path), input(input), together(1.5 * 10.0 / baud), file(path, input), familyList(families),
+      assembler(families), findFamily(findFamily)
 {
 }
 
@@ -71,16 +29,10 @@ bool RecordingReader::fail(const QString &text)
 
 bool RecordingReader::rewind()
 {
-    file.close();
-    // The name's bytes as given, which need be no text in the locale's encoding.
-    QString reason;
-    const bool opened = path == QLatin1String("-") ? file.open(STDIN_FILENO, QIODevice::ReadOnly)
-                                                   : openByBytes(file, argumentBytes(path), QIODevice::ReadOnly, reason);
+    opened = file.open();
     if (!opened)
-        return fail(QStringLiteral("cannot read %1: %2").arg(name, reason.isEmpty() ? file.errorString() : reason));
+        return fail(file.error());
     ended = false;
-    lineNumber = 0;
-    reader.reset(new CaptureReader(input));
     unassembled.clear();
     assembler = StreamFramer(familyList);
     // Looked for once: every pass reads with what the first found.
@@ -89,25 +41,20 @@ bool RecordingReader::rewind()
         finder = std::make_unique<FamilyFinder>(autoFamilies());
     lookedAt.clear();
     unsent.clear();
-    warnings.clear();
     sent = 0;
     open = ReplayPiece();
     ready.clear();
     why.clear();
-    json = false;
-    if (input != CaptureReader::Detect)
+    if (input != CaptureReader::Detect || file.isJsonLines())
         return true;
     // Blank lines before the first record are no bytes to send.
-    const QByteArray head = file.peek(readSize);
+    const QByteArray &head = file.head();
     QByteArray first;
-    const qint64 line = firstLine(head, first);
+    const qint64 line = firstLineOf(head, first);
     if (!isText(head))
         return true;
     if (line == 0 && file.size() <= head.size())
-        return fail(QStringLiteral("%1 holds nothing to send: blank lines only").arg(name));
-    json = first.startsWith('{');
-    if (json)
-        return true;
+        return fail(QStringLiteral("%1 holds nothing to send: blank lines only").arg(shownName()));
     // Text in no form the reader knows is no capture either.
     CaptureReader probe(input);
     probe.feed(head.constData(), head.size());
@@ -116,14 +63,14 @@ bool RecordingReader::rewind()
     if (probe.form() == CaptureReader::Raw)
         return fail(QStringLiteral("%1, line %2: text in no form linkscope-send replays (jsonl records, a hex dump "
                                    "or a Saleae CSV export); give --input raw to send it as it is")
-                        .arg(name).arg(qMax<qint64>(line, 1)));
+                        .arg(shownName()).arg(qMax<qint64>(line, 1)));
     return true;
 }
 
 bool RecordingReader::next(ReplayPiece &piece)
 {
     while (ready.empty()) {
-        if (!why.isEmpty() || ended || !(json ? fillJson() : fillCapture()))
+        if (!why.isEmpty() || ended || !(file.isJsonLines() ? fillJson() : fillCapture()))
             return false;
     }
     piece = std::move(ready.front());
@@ -133,80 +80,51 @@ bool RecordingReader::next(ReplayPiece &piece)
 
 bool RecordingReader::fillJson()
 {
+    JsonRecord record;
     while (ready.empty()) {
-        const QByteArray read = file.readLine(longestLine + 1);
-        if (read.isEmpty()) {
-            if (file.error() != QFileDevice::NoError)
-                return fail(QStringLiteral("cannot read %1: %2").arg(name, file.errorString()));
+        if (!file.nextRecord(record)) {
+            if (!file.error().isEmpty())
+                return fail(file.error());
             ended = true;
             return true;
         }
-        ++lineNumber;
-        const auto failHere = [&](const QString &what) {
-            return fail(QStringLiteral("%1, line %2: %3").arg(name).arg(lineNumber).arg(what));
-        };
-        if (read.size() > longestLine)
-            return failHere(QStringLiteral("longer than any record (1 MiB)"));
-        const QByteArray line = read.trimmed();
-        if (line.isEmpty())
-            continue;
-        QJsonParseError parseError;
-        const QJsonDocument document = QJsonDocument::fromJson(line, &parseError);
-        if (!document.isObject())
-            return failHere(parseError.error != QJsonParseError::NoError ? parseError.errorString()
-                                                                          : QStringLiteral("not a JSON object"));
-        const QJsonObject record = document.object();
-        const QString raw = record.value(QLatin1String("raw")).toString();
-        if (raw.isEmpty() || !isHex(raw))
-            return failHere(QStringLiteral("no \"raw\" bytes in hexadecimal"));
-        const QJsonValue t = record.value(QLatin1String("t"));
-        // Bytes that waited when linkscope-dump started have times before it.
-        if (!t.isNull() && !t.isUndefined() && (!t.isDouble() || !std::isfinite(t.toDouble())))
-            return failHere(QStringLiteral("\"t\" is no time in seconds"));
-        ready.push_back({QByteArray::fromHex(raw.toLatin1()), t.isDouble() ? t.toDouble() : ReplayPiece::unknown});
+        ready.push_back({record.raw, record.t});
     }
     return true;
 }
 
 bool RecordingReader::fillCapture()
 {
-    QByteArray block(readSize, Qt::Uninitialized);
-    const qint64 size = file.read(block.data(), readSize);
-    if (size < 0)
-        return fail(QStringLiteral("cannot read %1: %2").arg(name, file.errorString()));
-    const bool atEnd = size == 0;
-    if (!(atEnd ? reader->finish() : reader->feed(block.constData(), int(size))))
-        return fail(QStringLiteral("%1: %2").arg(name, reader->errorString()));
-    for (const QString &warning : reader->takeWarnings())
-        warnings.append(QStringLiteral("%1: %2").arg(name, warning));
-    takeDecoded(atEnd);
+    QByteArray bytes;
+    QVector<double> times;
+    bool atEnd = false;
+    if (!file.nextBlock(bytes, times, atEnd))
+        return fail(file.error());
+    takeDecoded(bytes, times, atEnd);
     ended = atEnd;
     return true;
 }
 
 QStringList RecordingReader::takeWarnings()
 {
-    QStringList taken;
-    taken.swap(warnings);
-    return taken;
+    return file.takeWarnings();
 }
 
-void RecordingReader::takeDecoded(bool atEnd)
+void RecordingReader::takeDecoded(const QByteArray &bytes, const QVector<double> &times, bool atEnd)
 {
-    if (reader->hasTimes()) {
+    if (file.capture().hasTimes()) {
         // A capture with times goes by them, whatever its family.
         finder.reset();
-        const QByteArray bytes = reader->takeBytes();
-        group(bytes, reader->takeTimes(), atEnd);
+        group(bytes, times, atEnd);
     } else {
-        cutIntoFrames = cutIntoFrames || reader->form() != CaptureReader::Undecided;
-        assemble(reader->takeBytes(), atEnd);
+        cutIntoFrames = cutIntoFrames || file.capture().form() != CaptureReader::Undecided;
+        assemble(bytes, atEnd);
     }
 }
 
 bool RecordingReader::settleFamily()
 {
-    while (finder && why.isEmpty() && !ended && !json) {
+    while (finder && why.isEmpty() && !ended && !file.isJsonLines()) {
         if (!fillCapture())
             return false;
     }
@@ -241,12 +159,12 @@ void RecordingReader::decide()
         foundSaid = QStringLiteral("found %1 at offset %2 of %3")
                         .arg(finder->name())
                         .arg(finder->offset())
-                        .arg(name);
+                        .arg(shownName());
     } else {
         foundSaid = QStringLiteral("no family found in %1 bytes of %2 (no family gave %3 good frames in a row); "
                                    "it goes as the frames of the window's five families and stray bytes")
                         .arg(finder->bytesSeen())
-                        .arg(name)
+                        .arg(shownName())
                         .arg(FamilyFinder::framesInRow);
     }
     assembler = StreamFramer(familyList);
@@ -272,8 +190,8 @@ void RecordingReader::assembleFound(const QByteArray &bytes, bool atEnd)
         }
     };
     int at = 0;
-    while (unassembled.size() - at >= readSize || (atEnd && at < unassembled.size())) {
-        const QByteArray read = unassembled.mid(at, readSize);
+    while (unassembled.size() - at >= RecordingFile::blockSize || (atEnd && at < unassembled.size())) {
+        const QByteArray read = unassembled.mid(at, RecordingFile::blockSize);
         at += read.size();
         unsent += read;
         takeFrames(assembler.feed(read));

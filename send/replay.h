@@ -5,12 +5,11 @@
 #ifndef LINKSCOPE_SEND_REPLAY_H
 #define LINKSCOPE_SEND_REPLAY_H
 
-#include "decode/capturereader.h"
 #include "decode/familyfinder.h"
 #include "decode/streamframer.h"
+#include "reading/recordingfile.h"
 #include "send/source.h"
 
-#include <QFile>
 #include <QString>
 #include <QVector>
 
@@ -27,7 +26,8 @@ struct ReplayPiece
     bool timed() const { return !std::isnan(t); }
 };
 
-// Reads a recording from its start, one piece at a time:
+// Reads a recording from its start, one piece at a time, as the reading
+// library pulls it (RecordingFile):
 // - a raw capture or hex dump: each frame as linkscope-dump finds it, with
 //   the stray bytes before it; long runs of stray bytes go in parts. Where
 //   no family is named, the start is looked through for the family first,
@@ -51,12 +51,12 @@ public:
     bool next(ReplayPiece &piece);
     QString error() const { return why; }
     QString fileName() const { return path; }
-    QString shownName() const { return name; }
+    QString shownName() const { return file.shownName(); }
     // What the capture reader found worth a word since the last take, each
     // after the file's name.
     QStringList takeWarnings();
     // Raw bytes, as far as read: every piece untimed, none ever broken.
-    bool isRaw() const { return !json && reader && reader->form() == CaptureReader::Raw; }
+    bool isRaw() const { return !file.isJsonLines() && opened && file.capture().form() == CaptureReader::Raw; }
     // Cut into frames by families(), rather than sent by its records or times.
     bool framed() const { return cutIntoFrames; }
     // Reads ahead until the family is found or found to be none, where it
@@ -75,23 +75,20 @@ public:
     static constexpr int longestPiece = 1 << 16;
 
 private:
-    bool fill();
     bool fillJson();
     bool fillCapture();
-    void takeDecoded(bool atEnd);
+    void takeDecoded(const QByteArray &bytes, const QVector<double> &times, bool atEnd);
     void assemble(const QByteArray &bytes, bool atEnd);
     void assembleFound(const QByteArray &bytes, bool atEnd);
     void decide();
     void group(const QByteArray &bytes, const QVector<double> &times, bool atEnd);
     bool fail(const QString &text);
 
-    const QString path, name;
+    const QString path;
     const CaptureReader::Input input;
     const double together; // seconds between bytes of one timed piece
-    QFile file;
-    bool json = false, ended = false;
-    qint64 lineNumber = 0;
-    std::unique_ptr<CaptureReader> reader;
+    RecordingFile file;
+    bool opened = false, ended = false;
     QByteArray unassembled; // decoded bytes waiting for a whole read's worth
     QVector<const FamilyDescriptor *> familyList;
     StreamFramer assembler; // SBUS and DSM too, as linkscope-dump finds them
@@ -107,7 +104,6 @@ private:
     ReplayPiece open;       // timed bytes still gathering
     double openLast = 0;    // time of its last byte
     std::deque<ReplayPiece> ready;
-    QStringList warnings;
     QString why;
 };
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "send/sender.h"
 
+#include "cli/messages.h"
 #include "cli/stopsignals.h"
 #include "decode/streamframer.h"
 #include "decode/frameassembler.h"
@@ -33,11 +34,6 @@ QVector<const FamilyDescriptor *> countedFamilies(const SendOptions &options)
 }
 
 using Clock = std::chrono::steady_clock;
-
-void complain(const QString &text)
-{
-    std::fprintf(stderr, "linkscope-send: %s\n", qPrintable(text));
-}
 
 class Sender
 {
@@ -374,7 +370,7 @@ int runSend(const SendOptions &given)
 
     catchStopSignals();
     Output output;
-    if (!output.open(options.target, options.line, options.lowLatency, !options.quiet)) {
+    if (!output.open(options.target, options.line, options.lowLatency, !options.quiet, options.stdoutClosed)) {
         complain(output.failure());
         return 1;
     }

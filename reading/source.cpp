@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "dump/source.h"
+#include "reading/source.h"
 
 #include "serial/portaccess.h"
 

@@ -39,6 +39,7 @@ private slots:
     void recordingShowsProgressOnATerminal();
     void badInput_data();
     void badInput();
+    void standardInputClosed();
 
 private:
     QString path(const QString &name) const { return folder.filePath(name); }
@@ -670,6 +671,25 @@ void tst_Plot::badInput()
     QCOMPARE(run(QStringList{path("source.bin")} + options, &errors), status);
     QVERIFY2(errors.contains(said), errors.constData());
     QCOMPARE(QImage(path("source.png")).size(), drawn ? QSize(1600, 900) : QSize(0, 0));
+}
+
+// Started without standard input, "-" is said to be closed; no descriptor
+// the program opens since is taken for it.
+void tst_Plot::standardInputClosed()
+{
+    QProcess plot;
+    plot.setWorkingDirectory(folder.path());
+    plot.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("exec \"$0\" - -o closed.png <&-"),
+                                           QStringLiteral(LINKSCOPE_PLOT)});
+    const bool finished = plot.waitForFinished(30000);
+    if (!finished) {
+        plot.kill();
+        plot.waitForFinished();
+    }
+    QVERIFY(finished);
+    const QByteArray errors = plot.readAllStandardError();
+    QCOMPARE(plot.exitCode(), 1);
+    QVERIFY2(errors.contains("standard input is closed"), errors.constData());
 }
 
 QTEST_GUILESS_MAIN(tst_Plot)

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // --family auto on a port: the line settings every family uses, tried in
 // turn, each with the families that run at it.
-#ifndef LINKSCOPE_DUMP_AUTODETECT_H
-#define LINKSCOPE_DUMP_AUTODETECT_H
+#ifndef LINKSCOPE_READING_FAMILYDETECTOR_H
+#define LINKSCOPE_READING_FAMILYDETECTOR_H
 
 #include "decode/families/familytable.h"
 

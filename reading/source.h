@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What a source named on the command line is: a capture file, a stream such
 // as a pipe or FIFO, or a serial port, told by what the name leads to.
-#ifndef LINKSCOPE_DUMP_SOURCE_H
-#define LINKSCOPE_DUMP_SOURCE_H
+#ifndef LINKSCOPE_READING_SOURCE_H
+#define LINKSCOPE_READING_SOURCE_H
 
 #include <QByteArray>
 #include <QString>

@@ -1,20 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "plot/jsonlines.h"
+#include "reading/jsonframes.h"
 
-#include "cli/commandline.h"
 #include "cli/stopsignals.h"
+#include "decode/capture/jsonlines.h"
 #include "decode/families/familytable.h"
 #include "decode/microseconds.h"
 #include "decode/readbunching.h"
-#include "dump/framesink.h"
+#include "reading/framesink.h"
 #include "serial/lowlatency.h"
 
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include <cmath>
-#include <limits>
 
 namespace {
 
@@ -57,35 +54,25 @@ bool readRecord(const QByteArray &raw, const QJsonObject &record, FrameReading &
     return true;
 }
 
-} // namespace
-
-bool looksLikeJsonLines(const QByteArray &path)
+// The record's t_from as the frames of a run carry it.
+const char *timeFrom(const QString &from)
 {
-    QFile file;
-    QString reason;
-    if (!openByBytes(file, path, QIODevice::ReadOnly, reason))
-        return false;
-    for (int i = 0; i < 16 && !file.atEnd(); ++i) {
-        const QByteArray line = file.readLine(1 << 16).trimmed();
-        if (line.isEmpty())
-            continue;
-        return line.startsWith('{') && QJsonDocument::fromJson(line).isObject();
+    for (const char *known : {"read", "wire", "capture"}) {
+        if (from == QLatin1String(known))
+            return known;
     }
-    return false;
+    return nullptr;
 }
 
-bool readJsonLines(const QByteArray &path, const QString &name, FrameSink &sink, QString &error)
+} // namespace
+
+bool readJsonFrames(QFile &file, const QString &name, FrameSink &sink, QString &error)
 {
-    QFile file;
-    QString reason;
-    if (!openByBytes(file, path, QIODevice::ReadOnly, reason)) {
-        error = QStringLiteral("cannot read %1: %2").arg(name, reason);
-        return false;
-    }
+    JsonLinesReader records(file, name);
+    JsonRecord record;
     FrameReading reading;
     TelemetryMemory memory;
     reading.memory = &memory;
-    qint64 number = 0;
     // The reads of a live run, told by t_from: each begins with a "read"
     // frame, and arrived when its last frame ended.
     ReadBunching bunching;
@@ -104,43 +91,24 @@ bool readJsonLines(const QByteArray &path, const QString &name, FrameSink &sink,
     };
     // Ctrl-C ends the reading as the end of the file would; what was read is drawn.
     catchStopSignals();
-    while (!file.atEnd() && !stopRequested()) {
-        const QByteArray line = file.readLine().trimmed();
-        ++number;
-        if (line.isEmpty())
-            continue;
-        const auto fail = [&](const QString &why) {
-            error = QStringLiteral("%1, line %2: %3").arg(name).arg(number).arg(why);
+    while (!stopRequested() && records.next(record)) {
+        if (!readRecord(record.raw, record.fields, reading)) {
+            error = records.errorHere(QStringLiteral("\"raw\" holds no frame of a known family"));
             return false;
-        };
-        QJsonParseError parseError;
-        const QJsonDocument document = QJsonDocument::fromJson(line, &parseError);
-        if (!document.isObject())
-            return fail(parseError.error != QJsonParseError::NoError ? parseError.errorString()
-                                                                       : QStringLiteral("not a JSON object"));
-        const QJsonObject record = document.object();
-        const QByteArray hex = record.value(QLatin1String("raw")).toString().toLatin1();
-        const QByteArray raw = QByteArray::fromHex(hex);
-        if (hex.isEmpty() || raw.size() * 2 != hex.size() || raw.toHex() != hex.toLower())
-            return fail(QStringLiteral("no \"raw\" frame in hexadecimal"));
-        const QJsonValue t = record.value(QLatin1String("t"));
-        if (!t.isNull() && !t.isUndefined() && (!t.isDouble() || !std::isfinite(t.toDouble())))
-            return fail(QStringLiteral("\"t\" is no time in seconds"));
-        if (!readRecord(raw, record, reading))
-            return fail(QStringLiteral("\"raw\" holds no frame of a known family"));
-        const QString from = record.value(QLatin1String("t_from")).toString();
-        if (t.isDouble() && (from == QLatin1String("read") || from == QLatin1String("wire"))) {
-            if (from == QLatin1String("read"))
+        }
+        const char *from = timeFrom(record.fields.value(QLatin1String("t_from")).toString());
+        const bool timed = !std::isnan(record.t);
+        if (timed && from && from[0] != 'c') {
+            if (from[0] == 'r')
                 readOver();
             ++readFrames;
-            readEnd = t.toDouble();
+            readEnd = record.t;
         }
-        sink.take(reading, t.isDouble() ? t.toDouble() : std::numeric_limits<double>::quiet_NaN());
+        const QJsonValue offset = record.fields.value(QLatin1String("offset"));
+        sink.take(Frame{0, reading, record.t, timed ? from : nullptr, offset.isDouble() ? qint64(offset.toDouble()) : -1,
+                        record.raw});
     }
     readOver();
-    if (file.error() != QFileDevice::NoError) {
-        error = QStringLiteral("cannot read %1: %2").arg(name, file.errorString());
-        return false;
-    }
-    return true;
+    error = records.error();
+    return error.isEmpty();
 }

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "dump/sourceoptions.h"
+#include "reading/sourceoptions.h"
 
 #include "cli/commandline.h"
 #include "decode/familyfinder.h"
-#include "dump/autodetect.h"
+#include "reading/familydetector.h"
 
 #include <QCommandLineParser>
 #include <QStringList>
@@ -62,7 +62,7 @@ QList<QCommandLineOption> SourceOptions::options() const
     return {family, baud, line, duration, input, noLowLatency};
 }
 
-bool SourceOptions::apply(const QCommandLineParser &parser, DumpOptions &options, QString &error) const
+bool SourceOptions::apply(const QCommandLineParser &parser, ReadOptions &options, QString &error) const
 {
     bool ok = false;
     options.autoDetect = parser.value(family).trimmed().toLower() == QLatin1String("auto");
@@ -106,7 +106,6 @@ bool SourceOptions::apply(const QCommandLineParser &parser, DumpOptions &options
                     .arg(parser.value(line));
         return false;
     }
-    options.baud = options.line.baud;
     if (parser.isSet(duration)) {
         options.duration = parser.value(duration).toDouble(&ok);
         // NaN fails every comparison, so it is refused with the rest.

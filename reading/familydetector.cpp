@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "dump/autodetect.h"
+#include "reading/familydetector.h"
 
 #include <algorithm>
 

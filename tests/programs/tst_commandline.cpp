@@ -29,6 +29,8 @@ private slots:
     void lettersMeanOneThing();
     void optionUse_data();
     void optionUse();
+    void helpAndVersionOnAFullDisk_data();
+    void helpAndVersionOnAFullDisk();
     void windowCommandLine_data();
     void windowCommandLine();
     void helpToAFullDisk_data();
@@ -167,6 +169,8 @@ void tst_CommandLine::optionUse_data()
                                              << 2 << QByteArray("--rate is given more than once");
     QTest::newRow("plot: -f is the family") << plot << QStringList{"-f", "crsf", crsf, "-o", path("crsf.png")} << 0
                                            << QByteArray("crsf.png: 3 frames");
+    QTest::newRow("dump: --help-all, the usage first") << dump << QStringList{"--help-all"} << 0 << QByteArray("Usage: ");
+    QTest::newRow("plot: --help-all, the usage first") << plot << QStringList{"--help-all"} << 0 << QByteArray("Usage: ");
     QTest::newRow("dump: --help-all, as its help says") << dump << QStringList{"--help-all"} << 0
                                                        << QByteArray("--qmljsdebugger");
     QTest::newRow("plot: --help-all, as its help says") << plot << QStringList{"--help-all"} << 0
@@ -184,6 +188,35 @@ void tst_CommandLine::optionUse()
     const Result result = run(program, arguments);
     QVERIFY2(result.status == status, result.errors.constData());
     QVERIFY2((result.out + result.errors).contains(said), (result.out + result.errors).constData());
+}
+
+// What --help and --version print is output like any other: a disk that
+// takes none of it is a failure, said.
+void tst_CommandLine::helpAndVersionOnAFullDisk_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("option");
+    for (const char *program : {LINKSCOPE_DUMP, LINKSCOPE_SEND, LINKSCOPE_PLOT}) {
+        for (const char *option : {"--help", "--version"}) {
+            const QString name = QFileInfo(QString::fromLatin1(program)).fileName();
+            QTest::newRow(qPrintable(name + QLatin1Char(' ') + QLatin1String(option)))
+                << QString::fromLatin1(program) << QString::fromLatin1(option);
+        }
+    }
+}
+
+void tst_CommandLine::helpAndVersionOnAFullDisk()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, option);
+    QProcess process;
+    process.setStandardOutputFile(QStringLiteral("/dev/full"));
+    process.start(program, {option});
+    QVERIFY(process.waitForFinished(30000));
+    const QByteArray errors = process.readAllStandardError();
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 1);
+    QVERIFY2(errors.endsWith(": cannot write to standard output: No space left on device\n"), errors.constData());
 }
 
 void tst_CommandLine::windowCommandLine_data()

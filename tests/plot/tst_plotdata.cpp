@@ -4,8 +4,8 @@
 // buckets joined as the time span grows, and values read from
 // linkscope-dump's JSON lines.
 #include "decode/microseconds.h"
-#include "plot/jsonlines.h"
 #include "plot/plotdata.h"
+#include "reading/jsonframes.h"
 
 #include <QtTest>
 
@@ -134,19 +134,21 @@ void tst_PlotData::telemetryLanes()
         data.setLanes(chosen);
     }
     FrameReading frame;
+    const QByteArray bytes;
+    const auto take = [&](double t) { data.take(Frame{0, frame, t, "capture", 0, bytes}); };
     for (const Sample &sample : samples) {
         frame.clearExtras();
         frame.family = "CRSF";
         frame.crcOk = true;
         frame.type = sample.type;
         frame.telemetry.number(sample.name, sample.unit, sample.quantity, sample.scaled, sample.decimals);
-        data.take(frame, sample.t);
+        take(sample.t);
     }
     // A damaged frame's values are not drawn.
     frame.crcOk = false;
     frame.telemetry.clear();
     frame.telemetry.number("voltage_v", "V", TelemetryValue::BatteryVoltage, 990, 0);
-    data.take(frame, samples.last().t);
+    take(samples.last().t);
     QTEST(lanesText(data), "drawn");
 }
 
@@ -162,7 +164,8 @@ void tst_PlotData::jsonLinesKeepWhatFramesTold()
     file.close();
     PlotData data(10, ChannelList(), 0, 10, nullptr);
     QString error;
-    QVERIFY2(readJsonLines(QFile::encodeName(file.fileName()), file.fileName(), data, error), qPrintable(error));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY2(readJsonFrames(file, file.fileName(), data, error), qPrintable(error));
     QCOMPARE(lanesText(data), QStringLiteral("voltage V | voltage_v MEASURE_REPLY: 1 12.34..12.34"));
 }
 

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The options that say how a source is read (which families, the line
 // settings, the capture form, how long), shared by every program that reads
-// as linkscope-dump does, so that they take the same words.
-#ifndef LINKSCOPE_DUMP_SOURCEOPTIONS_H
-#define LINKSCOPE_DUMP_SOURCEOPTIONS_H
+// through the reading library, so that they take the same words.
+#ifndef LINKSCOPE_READING_SOURCEOPTIONS_H
+#define LINKSCOPE_READING_SOURCEOPTIONS_H
 
-#include "dump/session.h"
+#include "reading/readoptions.h"
 
 #include <QCommandLineOption>
 #include <QList>
@@ -19,7 +19,7 @@ public:
 
     QList<QCommandLineOption> options() const;
     // Fills the reading part of options; false with a usage error in error.
-    bool apply(const QCommandLineParser &parser, DumpOptions &options, QString &error) const;
+    bool apply(const QCommandLineParser &parser, ReadOptions &options, QString &error) const;
 
 private:
     QCommandLineOption family;
