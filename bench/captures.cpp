@@ -73,7 +73,7 @@ qint64 writeFamilies(const QString &path, const QVector<const FamilyDescriptor *
     QByteArray block;
     qint64 written = 0;
     for (qint64 index = 0; written < size; ++index) {
-        const FamilyDescriptor &family = *families[int(random.bounded(families.size()))];
+        const FamilyDescriptor &family = *families[random.bounded(int(families.size()))];
         FrameRequest request;
         request.index = index;
         const int count = channels == DefaultChannels ? family.defaultChannels

@@ -425,15 +425,19 @@ void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)
             const int chained = chainAt(*families, data, size, pos, framesToSync, lastLength, final, chain);
             if (chained < 0)
                 break; // no frame with a matching CRC was looked for behind pos
-            // The chain is taken whole, as it was found.
+            // The chain's damaged frames are taken as it was found, up to its
+            // first frame with a matching check: the stream is in step there,
+            // and that frame is weighed as any other against one starting
+            // inside it, as a false CRSF frame over a real one must be.
             for (int i = 0; chained > 0 && i < framesToSync; ++i) {
                 const int length = chain[i];
                 const FamilyDescriptor *family =
                     familyOfLength(candidateAt(*families, data + pos, size - pos, final), length, data + pos);
-                const bool good = family->check(data + pos, length);
+                if (family->check(data + pos, length))
+                    break;
                 if (pos != shownAt || length != shownLength)
-                    found.append({QByteArray(data + pos, length), keptOffset + pos, good,
-                                  good && isFailsafeFrame(data + pos, length), familyIndexOf(family)});
+                    found.append({QByteArray(data + pos, length), keptOffset + pos, false, false,
+                                  familyIndexOf(family)});
                 pos += length;
                 syncAt = pos;
                 lastLength = length;
