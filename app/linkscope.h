@@ -5,7 +5,7 @@
 #define LINKSCOPE_WINDOW_H
 
 #include "ui_linkscope.h"
-#include "decode/readpolicy.h"
+#include "decode/framing/readpolicy.h"
 #include "display/linkhealth.h"
 #include "display/tablefit.h"
 

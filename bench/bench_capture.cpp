@@ -2,7 +2,7 @@
 // How fast the capture reader turns a 50 MB capture export into bytes: both
 // Saleae CSV forms and an xxd dump of mixed frames at 115200 baud, read from
 // a file in 64 KB blocks as the programs read, and whole from memory; MB/s.
-#include "decode/capturereader.h"
+#include "decode/capture/capturereader.h"
 #include "streams.h"
 
 #include <QCoreApplication>

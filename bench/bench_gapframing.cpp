@@ -2,7 +2,7 @@
 // SBUS and DSM, which carry no checksum: how fast linkscope-dump turns a
 // 50 MB raw capture of each into CSV, and one of every family with all of
 // them looked for, in MB/s; and how many frames random bytes pass for, per MB.
-#include "decode/streamframer.h"
+#include "decode/framing/streamframer.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "display/decodedtable.h"
 
-#include "decode/packetdecoder.h"
+#include "display/decodedview/packetdecoder.h"
 #include "display/tablewriter.h"
 
 bool decodePacket(const QByteArray &chunk, QTableWidget *table)

@@ -3,7 +3,7 @@
 
 #include "cli/stopsignals.h"
 #include "decode/familyfinder.h"
-#include "decode/streamframer.h"
+#include "decode/framing/streamframer.h"
 #include "decode/microseconds.h"
 #include "decode/readbunching.h"
 #include "dump/autodetect.h"

@@ -5,7 +5,7 @@
 #ifndef LINKSCOPE_DUMP_SESSION_H
 #define LINKSCOPE_DUMP_SESSION_H
 
-#include "decode/capturereader.h"
+#include "decode/capture/capturereader.h"
 #include "decode/channellist.h"
 #include "decode/families/familytable.h"
 #include "dump/records.h"

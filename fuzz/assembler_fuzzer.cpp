@@ -11,8 +11,8 @@
 // happen to form a frame with a matching CRC over it: the fuzzer can
 // even plant one inside another's channel words, which then misleads the
 // search as any frame with a matching CRC would.
-#include "decode/crc16.h"
-#include "decode/frameassembler.h"
+#include "decode/families/crc16.h"
+#include "decode/framing/frameassembler.h"
 #include "decode/framing.h"
 
 #include <algorithm>

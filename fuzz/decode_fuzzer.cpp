@@ -5,8 +5,8 @@
 // the one left by the chunk before), and an unrecognised chunk changing
 // nothing. Reads and writes outside the decoder state are caught by
 // AddressSanitizer.
-#include "decode/decoderstate.h"
-#include "decode/packetdecoder.h"
+#include "display/decodedview/decoderstate.h"
+#include "display/decodedview/packetdecoder.h"
 
 #include <cstdio>
 #include <cstdlib>

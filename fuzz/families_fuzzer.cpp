@@ -11,7 +11,7 @@
 // holds it that another frame follows. Every frame, and the raw input
 // wherever a family would take it, is read too.
 #include "decode/families/familyset.h"
-#include "decode/frameassembler.h"
+#include "decode/framing/frameassembler.h"
 
 #include <QRandomGenerator>
 

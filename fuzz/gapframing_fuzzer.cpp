@@ -11,7 +11,7 @@
 // the bytes fed; nothing is kept after the end, and every frame reads
 // within bounds.
 #include "decode/microseconds.h"
-#include "decode/streamframer.h"
+#include "decode/framing/streamframer.h"
 
 #include <QHash>
 #include <QRandomGenerator>

@@ -5,9 +5,9 @@
 #ifndef LINKSCOPE_SEND_REPLAY_H
 #define LINKSCOPE_SEND_REPLAY_H
 
-#include "decode/capturereader.h"
+#include "decode/capture/capturereader.h"
 #include "decode/familyfinder.h"
-#include "decode/streamframer.h"
+#include "decode/framing/streamframer.h"
 #include "send/source.h"
 
 #include <QFile>

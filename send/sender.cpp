@@ -2,8 +2,8 @@
 #include "send/sender.h"
 
 #include "cli/stopsignals.h"
-#include "decode/streamframer.h"
-#include "decode/frameassembler.h"
+#include "decode/framing/streamframer.h"
+#include "decode/framing/frameassembler.h"
 #include "decode/microseconds.h"
 #include "send/generator.h"
 #include "send/output.h"

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "packets.h"
 
-#include "decode/decoderstate.h"
+#include "display/decodedview/decoderstate.h"
 
 #include <QTableWidget>
 

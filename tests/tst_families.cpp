@@ -5,7 +5,7 @@
 // makes no frame that fails its check silently.
 #include "decode/encoders.h"
 #include "decode/families/familyset.h"
-#include "decode/frameassembler.h"
+#include "decode/framing/frameassembler.h"
 #include "decode/framing.h"
 
 #include <QRandomGenerator>

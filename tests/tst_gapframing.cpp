@@ -7,7 +7,7 @@
 // random bytes pass for frames hardly ever.
 #include "decode/families/dsm.h"
 #include "decode/microseconds.h"
-#include "decode/streamframer.h"
+#include "decode/framing/streamframer.h"
 
 #include <QRandomGenerator>
 #include <QtTest>

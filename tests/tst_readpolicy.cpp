@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What the window lists and counts for each read of its port, without a window.
-#include "decode/readpolicy.h"
+#include "decode/framing/readpolicy.h"
 #include "packets.h"
 
 #include <QtTest>

@@ -4,7 +4,7 @@
 // files, and with the mistakes people make on the command line. What it sent
 // is read back with the project's frame assembler and decoders.
 #include "decode/families/familytable.h"
-#include "decode/frameassembler.h"
+#include "decode/framing/frameassembler.h"
 #include "decode/microseconds.h"
 #include "packets.h"
 #include "pty.h"

@@ -2,7 +2,7 @@
 // Spektrum SRXL2: 0xA6, packet type, length of the whole packet, and a
 // CRC-16/XMODEM at the end. Control packets (0xCD) with command 0 carry
 // channels, command 1 failsafe channels; other types are named.
-#include "decode/crc16.h"
+#include "decode/families/crc16.h"
 #include "decode/families/packing.h"
 #include "decode/encoders.h"
 #include "decode/families/units.h"

@@ -2,7 +2,7 @@
 // The five families the window shows (MPX, MPX_V2, NORDAX, HOTT, SPEKTRUM):
 // one CRC-16 at the end, found by type byte and length as the window finds
 // them, read with the window's conversions.
-#include "decode/crc16.h"
+#include "decode/families/crc16.h"
 #include "decode/encoders.h"
 #include "decode/families/units.h"
 #include "decode/framing.h"

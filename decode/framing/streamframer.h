@@ -6,7 +6,7 @@
 #define LINKSCOPE_STREAMFRAMER_H
 
 #include "decode/families/familyset.h"
-#include "decode/frameassembler.h"
+#include "decode/framing/frameassembler.h"
 
 #include <deque>
 #include <memory>

@@ -4,7 +4,7 @@
 #ifndef LINKSCOPE_FAMILIES_H
 #define LINKSCOPE_FAMILIES_H
 
-#include "decode/decodecontext.h"
+#include "display/decodedview/decodecontext.h"
 
 // MPX (0xA1, 12 channels) or MPX_V2 (0xA2, 16 channels).
 void decodeMpx(DecodeContext &ctx, bool version2);

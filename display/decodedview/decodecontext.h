@@ -3,7 +3,7 @@
 #ifndef LINKSCOPE_DECODECONTEXT_H
 #define LINKSCOPE_DECODECONTEXT_H
 
-#include "decode/packetdecoder.h"
+#include "display/decodedview/packetdecoder.h"
 
 // The same text as QString::number(value, 10), made without the locale
 // machinery that number() goes through; every packet needs a few dozen.

@@ -4,7 +4,7 @@
 #ifndef LINKSCOPE_SALEAECSV_H
 #define LINKSCOPE_SALEAECSV_H
 
-#include "decode/capturelines.h"
+#include "decode/capture/capturelines.h"
 
 #include <memory>
 

@@ -4,8 +4,8 @@
 #ifndef LINKSCOPE_HEXDUMP_H
 #define LINKSCOPE_HEXDUMP_H
 
-#include "decode/capturelines.h"
-#include "decode/capturereader.h"
+#include "decode/capture/capturelines.h"
+#include "decode/capture/capturereader.h"
 
 #include <memory>
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Spektrum: 18 bytes, 0xA5 (or 0xA2, a sender that uses the wrong type byte),
 // a mode byte and 7 channel words that each name their channel.
-#include "decode/families.h"
-#include "decode/decoderstate.h"
+#include "display/decodedview/familyrows.h"
+#include "display/decodedview/decoderstate.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Tells the form of a capture file from its start and cuts text forms into
 // lines for their readers, whatever the blocks the file arrives in.
-#include "decode/capturereader.h"
+#include "decode/capture/capturereader.h"
 
-#include "decode/capturelines.h"
-#include "decode/hexdump.h"
-#include "decode/saleaecsv.h"
+#include "decode/capture/capturelines.h"
+#include "decode/capture/hexdump.h"
+#include "decode/capture/saleaecsv.h"
 
 #include <cstring>
 

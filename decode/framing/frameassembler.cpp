@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "decode/frameassembler.h"
+#include "decode/framing/frameassembler.h"
 
 #include "decode/families/familyset.h"
 #include "decode/framing.h"

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "decode/readpolicy.h"
+#include "decode/framing/readpolicy.h"
 
-#include "decode/crc16.h"
+#include "decode/families/crc16.h"
 #include "decode/framing.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Saleae async-serial CSV rows: split by hand and numbers read without the
 // locale, since exports run to tens of MB.
-#include "decode/saleaecsv.h"
+#include "decode/capture/saleaecsv.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // NORDAX: 0xA3, 29 bytes, version 1, a mode byte and 12 channel words.
-#include "decode/families.h"
+#include "display/decodedview/familyrows.h"
 
 namespace {
 

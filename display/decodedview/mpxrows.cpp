@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Multiplex SRXL: 0xA1 with 12 channels ("MPX") and 0xA2 with 16 ("MPX_V2").
-#include "decode/families.h"
+#include "display/decodedview/familyrows.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "decode/packetdecoder.h"
+#include "display/decodedview/packetdecoder.h"
 
-#include "decode/decoderstate.h"
-#include "decode/families.h"
+#include "display/decodedview/decoderstate.h"
+#include "display/decodedview/familyrows.h"
 
 DecodedRows decodeChunk(const QByteArray &chunk)
 {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "decode/streamframer.h"
+#include "decode/framing/streamframer.h"
 
 #include "decode/microseconds.h"
 

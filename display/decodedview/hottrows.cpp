@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Graupner HoTT: 0xA8, version 1, a channel count c and c channel words.
-#include "decode/families.h"
+#include "display/decodedview/familyrows.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #ifndef LINKSCOPE_READPOLICY_H
 #define LINKSCOPE_READPOLICY_H
 
-#include "decode/frameassembler.h"
+#include "decode/framing/frameassembler.h"
 
 #include <QByteArray>
 #include <QVector>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "decode/decodecontext.h"
+#include "display/decodedview/decodecontext.h"
 
-#include "decode/crc16.h"
-#include "decode/decoderstate.h"
+#include "decode/families/crc16.h"
+#include "display/decodedview/decoderstate.h"
 
 bool DecodeContext::crcMatches() const
 {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "decode/decoderstate.h"
+#include "display/decodedview/decoderstate.h"
 
 quint8 lastPacketType = 0;
 qint16 channelValues[channelValueCount] = {};

@@ -2,7 +2,7 @@
 // Hex dump lines: the bytes of each, with the offsets of xxd and hexdump -C
 // checked so that a line lost in pasting is noticed, and their '*' lines
 // (a repeat of the line before) filled in.
-#include "decode/hexdump.h"
+#include "decode/capture/hexdump.h"
 
 #include <cstring>
 
