@@ -2,7 +2,7 @@
 // The window: its parts, and what it does with each read of the port.
 #include "app/linkscope.h"
 
-#include "decode/microseconds.h"
+#include "decode/families/familytable.h"
 #include "display/cellimages.h"
 #include "display/decodedtable.h"
 #include "display/paintpacer.h"

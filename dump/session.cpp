@@ -4,7 +4,7 @@
 #include "cli/stopsignals.h"
 #include "decode/familyfinder.h"
 #include "decode/framing/streamframer.h"
-#include "decode/microseconds.h"
+#include "decode/families/framereading.h"
 #include "decode/readbunching.h"
 #include "dump/autodetect.h"
 #include "dump/framesink.h"

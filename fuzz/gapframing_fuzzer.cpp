@@ -10,7 +10,7 @@
 // and the frames' bytes, the stray bytes and the slots' bytes add up to
 // the bytes fed; nothing is kept after the end, and every frame reads
 // within bounds.
-#include "decode/microseconds.h"
+#include "decode/families/framereading.h"
 #include "decode/framing/streamframer.h"
 
 #include <QHash>

@@ -4,7 +4,7 @@
 #include "cli/stopsignals.h"
 #include "decode/framing/streamframer.h"
 #include "decode/framing/frameassembler.h"
-#include "decode/microseconds.h"
+#include "decode/families/framereading.h"
 #include "send/generator.h"
 #include "send/output.h"
 #include "send/replay.h"

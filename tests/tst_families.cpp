@@ -3,10 +3,9 @@
 // facts read as they should, every row's frames go through encode, find and
 // read unchanged, damaged ones fail their check where they are, and noise
 // makes no frame that fails its check silently.
-#include "decode/encoders.h"
+#include "decode/families/crc16.h"
 #include "decode/families/familyset.h"
 #include "decode/framing/frameassembler.h"
-#include "decode/framing.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
@@ -25,7 +24,6 @@ private slots:
     void noFrame_data();
     void noFrame();
     void randomBytes();
-    void windowFramingUnchanged();
     void lineFrame_data();
     void lineFrame();
     void namesPeopleUse_data();
@@ -374,29 +372,6 @@ void tst_Families::randomBytes()
         QVERIFY(reading.channels <= FrameReading::maxChannels);
     }
     QVERIFY2(crsfFrames < 40, qPrintable(QString::number(crsfFrames)));
-}
-
-// The window's five found through the table give the lengths the window's
-// own framing gives, for every start byte and the bytes that matter after it.
-void tst_Families::windowFramingUnchanged()
-{
-    const FamilySet &set = FamilySet::defaults();
-    for (int first = 0; first < 256; ++first) {
-        for (int second = 0; second < 256; ++second) {
-            for (int available = 1; available <= 3; ++available) {
-                const char data[3] = {char(first), char(second), char(7)};
-                int expected[2];
-                const int count = candidateFrameLengths(data, available, expected);
-                int lengths[FamilySet::maxCandidates];
-                const FamilyDescriptor *which[FamilySet::maxCandidates];
-                bool undecided = false;
-                const int got = set.candidates(data, available, lengths, which, undecided);
-                QCOMPARE(undecided ? -1 : got, count);
-                for (int i = 0; i < got; ++i)
-                    QCOMPARE(lengths[i], expected[i]);
-            }
-        }
-    }
 }
 
 void tst_Families::lineFrame_data()

@@ -5,7 +5,7 @@
 // is read back with the project's frame assembler and decoders.
 #include "decode/families/familytable.h"
 #include "decode/framing/frameassembler.h"
-#include "decode/microseconds.h"
+#include "decode/families/framereading.h"
 #include "packets.h"
 #include "pty.h"
 

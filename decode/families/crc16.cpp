@@ -19,6 +19,12 @@ quint16 crc16Xmodem(const char *data, int count)
     return crc;
 }
 
+QByteArray withFrameCrc(QByteArray body)
+{
+    const quint16 crc = crc16Xmodem(body, body.size());
+    return body.append(char(crc >> 8)).append(char(crc & 0xFF));
+}
+
 bool frameCrcMatches(const char *frame, int length)
 {
     if (length < 2)

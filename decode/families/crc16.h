@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// CRC-16/XMODEM, the checksum every packet family carries in its last two bytes.
+// CRC-16/XMODEM, the checksum the window's five families and SRXL2 carry in
+// their last two bytes.
 #ifndef LINKSCOPE_CRC16_H
 #define LINKSCOPE_CRC16_H
 
@@ -9,6 +10,9 @@
 // no reflection, no final XOR).
 quint16 crc16Xmodem(const QByteArray &chunk, int count);
 quint16 crc16Xmodem(const char *data, int count);
+
+// The body followed by its CRC-16/XMODEM, high byte first.
+QByteArray withFrameCrc(QByteArray body);
 
 // The last two of length bytes, high byte first, are the CRC of the others.
 bool frameCrcMatches(const char *frame, int length);

@@ -2,7 +2,6 @@
 #include "decode/framing/frameassembler.h"
 
 #include "decode/families/familyset.h"
-#include "decode/framing.h"
 
 #include <utility>
 
@@ -38,7 +37,7 @@ struct Candidate
         }
         c.families[c.count] = c.families[i];
         c.lengths[c.count++] = length;
-        if (c.good == 0 && c.families[i]->check(data, length)) {
+        if (c.good == 0 && c.families[i]->checksumPasses(data, length)) {
             c.good = length;
             c.goodFamily = c.families[i];
         }
@@ -54,7 +53,7 @@ const FamilyDescriptor *familyOfLength(const Candidate &c, int length, const cha
     for (int i = 0; i < c.count; ++i) {
         if (c.lengths[i] != length)
             continue;
-        if (c.families[i]->check(data, length))
+        if (c.families[i]->checksumPasses(data, length))
             return c.families[i];
         first = first ? first : c.families[i];
     }
@@ -78,7 +77,7 @@ quint8 familyIndexOf(const FamilyDescriptor *family)
         const int count = set.candidates(data + pos, size - pos, lengths, families, undecided);
         for (int i = 0; i < count; ++i) {
             const int end = pos + lengths[i];
-            if (end <= size && end > checkedEnd && families[i]->check(data + pos, lengths[i]))
+            if (end <= size && end > checkedEnd && families[i]->checksumPasses(data + pos, lengths[i]))
                 return pos;
         }
     }
@@ -161,7 +160,7 @@ void preferFollowed(const FamilySet &set, const char *data, int size, int pos, C
         return;
     for (int i = 0; i < c.count; ++i) {
         const int length = c.lengths[i];
-        if (length != c.good && c.families[i]->check(data + pos, length)
+        if (length != c.good && c.families[i]->checksumPasses(data + pos, length)
             && followedAt(set, data, size, pos + length, c.families[i], length, final) == 1) {
             c.good = length;
             c.goodFamily = c.families[i];
@@ -426,10 +425,10 @@ void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)
                 const int length = chain[i];
                 const FamilyDescriptor *family =
                     familyOfLength(candidateAt(*families, data + pos, size - pos, final), length, data + pos);
-                const bool good = family->check(data + pos, length);
+                const bool good = family->checksumPasses(data + pos, length);
                 if (pos != shownAt || length != shownLength)
                     found.append({QByteArray(data + pos, length), keptOffset + pos, good,
-                                  good && isFailsafeFrame(data + pos, length), familyIndexOf(family)});
+                                  good && family->sentInFailsafe(data + pos, length), familyIndexOf(family)});
                 pos += length;
                 syncAt = pos;
                 lastLength = length;
@@ -454,7 +453,7 @@ void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)
             const FamilyDescriptor *family = here.good > 0 ? here.goodFamily : familyOfLength(here, take, data + pos);
             if (pos != shownAt || take != shownLength)
                 found.append({QByteArray(data + pos, take), keptOffset + pos, here.good > 0,
-                              here.good > 0 && isFailsafeFrame(data + pos, take), familyIndexOf(family)});
+                              here.good > 0 && family->sentInFailsafe(data + pos, take), familyIndexOf(family)});
             pos += take;
             syncAt = pos;
             lastLength = take;

@@ -8,14 +8,16 @@
 #include <QVector>
 
 class FamilySet;
-struct FamilyDescriptor;
+class FamilyDescriptor;
 
 struct AssembledFrame
 {
     QByteArray bytes;
     qint64 offset = 0; // of its first byte, counted from the start of the stream
     bool crcOk = false;
-    bool failsafe = false; // a HoTT frame sent in failsafe, its CRC matching
+    // Its check passing, the frame says its receiver sent it in failsafe,
+    // where a byte or two of its family tell it (HoTT's status, Spektrum's mode).
+    bool failsafe = false;
     // Whose start, length and check it has, by its place in allFamilies():
     // a byte, so that the frames of a large read fit as many in as before.
     quint8 familyIndex = 0;
@@ -66,6 +68,7 @@ public:
     // Forgets the kept bytes without counting them, as when the port closes.
     void clear();
 
+    const FamilySet &familySet() const { return *families; }
     int keptBytes() const { return kept.size(); }
     // Bytes fed so far: the stream offset the next read starts at.
     qint64 bytesFed() const { return keptOffset + kept.size(); }

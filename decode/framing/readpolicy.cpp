@@ -1,10 +1,32 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "decode/framing/readpolicy.h"
 
-#include "decode/families/crc16.h"
-#include "decode/framing.h"
+#include "decode/families/familyset.h"
 
 #include <algorithm>
+
+namespace {
+
+// The family of which chunk is exactly one frame, by its start and length,
+// its check passed or not; nullptr where it is none. A frame sent in place
+// of the live ones while in failsafe (HoTT's) is none: the window shows no
+// such frame.
+const FamilyDescriptor *wholeFrameFamily(const FamilySet &set, const QByteArray &chunk)
+{
+    int lengths[FamilySet::maxCandidates];
+    const FamilyDescriptor *which[FamilySet::maxCandidates];
+    bool undecided = false;
+    const int count = set.candidates(chunk.constData(), chunk.size(), lengths, which, undecided);
+    for (int i = 0; i < count; ++i) {
+        if (lengths[i] != chunk.size())
+            continue;
+        const bool apart = which[i]->failsafeFramesApart && which[i]->sentInFailsafe(chunk.constData(), chunk.size());
+        return apart ? nullptr : which[i];
+    }
+    return nullptr;
+}
+
+} // namespace
 
 QVector<ReadStep> ReadPolicy::read(const QByteArray &chunk, qint64 nowMs, bool gathered)
 {
@@ -12,8 +34,8 @@ QVector<ReadStep> ReadPolicy::read(const QByteArray &chunk, qint64 nowMs, bool g
     // What a pause on the line settled came before this read.
     addFrames(steps, frames.dropStale(nowMs));
     const qint64 chunkAt = frames.bytesFed();
-    if (isWholeFrame(chunk)) {
-        const bool crcOk = frameCrcMatches(chunk.constData(), chunk.size());
+    if (const FamilyDescriptor *family = wholeFrameFamily(frames.familySet(), chunk)) {
+        const bool crcOk = family->check(chunk.constData(), chunk.size());
         QVector<AssembledFrame> found;
         if (crcOk && frames.keptBytes() == 0)
             frames.realign(chunk.size(), nowMs);
@@ -48,8 +70,9 @@ void ReadPolicy::addFrames(QVector<ReadStep> &steps, const QVector<AssembledFram
     for (const AssembledFrame &frame : found) {
         if (frame.offset < from || frame.offset >= to)
             continue;
-        // The window does not show a failsafe frame; it counts it.
-        if (frame.failsafe)
+        // The window does not show a frame sent in place of the live ones
+        // while in failsafe; it counts it.
+        if (frame.failsafe && frame.family()->failsafeFramesApart)
             steps.append({QByteArray(), ReadStep::Failsafe});
         else
             steps.append({frame.bytes, frame.crcOk ? ReadStep::CrcOk : ReadStep::CrcFalse});

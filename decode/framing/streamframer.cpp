@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "decode/framing/streamframer.h"
 
-#include "decode/microseconds.h"
 
 #include <algorithm>
 
@@ -664,9 +663,5 @@ qint64 StreamFramer::telemetrySlotBytes() const
 
 void readAssembled(const AssembledFrame &frame, FrameReading &reading)
 {
-    const FamilyDescriptor *family = frame.family();
-    if (family->readVariant)
-        family->readVariant(frame.bytes.constData(), frame.bytes.size(), frame.variant, reading);
-    else
-        family->read(frame.bytes.constData(), frame.bytes.size(), reading);
+    frame.family()->readVariant(frame.bytes.constData(), frame.bytes.size(), frame.variant, reading);
 }

@@ -1,15 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "display/decodedview/decodecontext.h"
 
-#include "decode/families/crc16.h"
 #include "display/decodedview/decoderstate.h"
-
-bool DecodeContext::crcMatches() const
-{
-    const int n = chunk.size();
-    const quint16 stored = quint16(byteAt(n - 2) << 8 | byteAt(n - 1));
-    return crc16Xmodem(chunk, n - 2) == stored;
-}
 
 void DecodeContext::addChannelLabels(int count)
 {

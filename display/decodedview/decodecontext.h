@@ -20,8 +20,6 @@ struct DecodeContext
 
     // Byte i as unsigned; bytes past the end count as 0.
     quint8 byteAt(int i) const { return i >= 0 && i < chunk.size() ? quint8(chunk.at(i)) : 0; }
-    // The CRC stored in the last two bytes, high byte first, matches the rest.
-    bool crcMatches() const;
     void setRows(int rows) { result.rows = rows; }
     void setCell(int row, const QString &text) { result.cells.append({row, text}); }
     void setNumber(int row, int value) { setCell(row, decimalText(value)); }

@@ -1,17 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The decoder of each packet family, run by the dispatch once it has told
-// the family by type byte and length.
-#ifndef LINKSCOPE_FAMILIES_H
-#define LINKSCOPE_FAMILIES_H
+// The decoded table's rows for each of the five families, written once the
+// dispatch has told the family by type byte and length; crcOk is the
+// verdict of the family's own check.
+#ifndef LINKSCOPE_FAMILYROWS_H
+#define LINKSCOPE_FAMILYROWS_H
 
 #include "display/decodedview/decodecontext.h"
 
 // MPX (0xA1, 12 channels) or MPX_V2 (0xA2, 16 channels).
-void decodeMpx(DecodeContext &ctx, bool version2);
-void decodeNordax(DecodeContext &ctx);
-// HoTT's length follows from its channel count: 2c + 5 bytes.
-bool hottLengthMatches(const QByteArray &chunk);
-void decodeHott(DecodeContext &ctx);
-void decodeSpektrum(DecodeContext &ctx);
+void decodeMpx(DecodeContext &ctx, bool version2, bool crcOk);
+void decodeNordax(DecodeContext &ctx, bool crcOk);
+void decodeHott(DecodeContext &ctx, bool crcOk);
+void decodeSpektrum(DecodeContext &ctx, bool crcOk);
 
 #endif

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Graupner HoTT: 0xA8, version 1, a channel count c and c channel words.
+// The decoded table's rows for Graupner HoTT: 0xA8, version 1, a channel
+// count c and c channel words.
 #include "display/decodedview/familyrows.h"
 
 namespace {
@@ -12,17 +13,7 @@ qint16 hottValue(quint16 word)
 
 } // namespace
 
-bool hottLengthMatches(const QByteArray &chunk)
-{
-    if (chunk.size() < 3)
-        return false;
-    // Worked out in int: with a count of 127 or more, 2c + 3 no longer fits
-    // a byte, and the packet is still taken at its exact length 2c + 5.
-    const int channels = quint8(chunk.at(2));
-    return chunk.size() == 2 * channels + 5;
-}
-
-void decodeHott(DecodeContext &ctx)
+void decodeHott(DecodeContext &ctx, bool crcOk)
 {
     const int channels = ctx.byteAt(2);
     ctx.setRows(channels + 4);
@@ -30,7 +21,6 @@ void decodeHott(DecodeContext &ctx)
     ctx.setCell(0, QStringLiteral("HOTT"));
     ctx.setNumber(1, ctx.byteAt(1));
     ctx.setNumber(2, channels);
-    const bool crcOk = ctx.crcMatches();
     ctx.addChannelLabels(channels);
     // More channels than are kept (17) show their own values only.
     if (crcOk)

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Multiplex SRXL: 0xA1 with 12 channels ("MPX") and 0xA2 with 16 ("MPX_V2").
+// The decoded table's rows for Multiplex SRXL: 0xA1 with 12 channels
+// ("MPX") and 0xA2 with 16 ("MPX_V2").
+#include "decode/families/mpx.h"
 #include "display/decodedview/familyrows.h"
 
 namespace {
@@ -12,12 +14,11 @@ qint16 mpxValue(quint16 word)
 
 } // namespace
 
-void decodeMpx(DecodeContext &ctx, bool version2)
+void decodeMpx(DecodeContext &ctx, bool version2, bool crcOk)
 {
-    const int channels = version2 ? 16 : 12;
+    const int channels = version2 ? mpx2Channels : mpxChannels;
     ctx.setRows(channels + 2);
     ctx.setCell(0, version2 ? QStringLiteral("MPX_V2") : QStringLiteral("MPX"));
-    const bool crcOk = ctx.crcMatches();
     ctx.addChannelLabels(channels);
     // Only a packet that arrived intact changes the channels; a zero word
     // carries no position, so that channel keeps its last value.

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// NORDAX: 0xA3, 29 bytes, version 1, a mode byte and 12 channel words.
+// The decoded table's rows for NORDAX: 0xA3, 29 bytes, version 1, a mode
+// byte and 12 channel words.
+#include "decode/families/nordax.h"
 #include "display/decodedview/familyrows.h"
 
 namespace {
@@ -14,15 +16,14 @@ qint16 nordaxValue(quint16 word)
 
 } // namespace
 
-void decodeNordax(DecodeContext &ctx)
+void decodeNordax(DecodeContext &ctx, bool crcOk)
 {
-    constexpr int channels = 12;
+    constexpr int channels = nordaxChannels;
     ctx.setRows(channels + 4);
     ctx.rowLabels << QStringLiteral("Version") << QStringLiteral("Mode");
     ctx.setCell(0, QStringLiteral("NORDAX"));
     ctx.setNumber(1, ctx.byteAt(1));
     ctx.setNumber(2, ctx.byteAt(2));
-    const bool crcOk = ctx.crcMatches();
     ctx.addChannelLabels(channels);
     if (crcOk)
         ctx.showChannels(3, 3, channels, nordaxValue);

@@ -1,41 +1,64 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "display/decodedview/packetdecoder.h"
 
+#include "decode/families/hott.h"
+#include "decode/families/mpx.h"
+#include "decode/families/nordax.h"
+#include "decode/families/spektrum.h"
 #include "display/decodedview/decoderstate.h"
 #include "display/decodedview/familyrows.h"
 
+namespace {
+
+// The five families' rows, whose units state their lengths and checks.
+struct WindowFamilies
+{
+    const FamilyDescriptor *mpx = familyNamed(QStringLiteral("mpx"));
+    const FamilyDescriptor *mpx2 = familyNamed(QStringLiteral("mpx2"));
+    const FamilyDescriptor *nordax = familyNamed(QStringLiteral("nordax"));
+    const FamilyDescriptor *hott = familyNamed(QStringLiteral("hott"));
+    const FamilyDescriptor *spektrum = familyNamed(QStringLiteral("spektrum"));
+};
+
+} // namespace
+
 DecodedRows decodeChunk(const QByteArray &chunk)
 {
+    static const WindowFamilies families;
     DecodedRows result;
     result.cells.reserve(32);
     DecodeContext ctx(chunk, result);
     const int n = chunk.size();
+    const auto checked = [&](const FamilyDescriptor *family) { return family->check(chunk.constData(), n); };
     bool packetRecognised = false;
     lastPacketType = ctx.byteAt(0);
 
-    if (n == 27 && lastPacketType == 0xA1) {
+    if (n == mpxFrameBytes && lastPacketType == mpxType) {
         packetRecognised = true;
-        decodeMpx(ctx, false);
+        decodeMpx(ctx, false, checked(families.mpx));
     }
-    if (n == 35 && lastPacketType == 0xA2) {
+    if (n == mpx2FrameBytes && lastPacketType == mpx2Type) {
         packetRecognised = true;
-        decodeMpx(ctx, true);
+        decodeMpx(ctx, true, checked(families.mpx2));
     }
     // Every 0xA3 chunk counts as recognised, decodable or not.
-    if (lastPacketType == 0xA3) {
+    if (lastPacketType == nordaxType) {
         packetRecognised = true;
-        if (ctx.byteAt(1) == 1 && n == 29)
-            decodeNordax(ctx);
+        if (ctx.byteAt(1) == nordaxVersion && n == nordaxFrameBytes)
+            decodeNordax(ctx, checked(families.nordax));
     }
     // A HoTT chunk, decodable or not, never goes on to the Spektrum test.
-    const bool hottType = lastPacketType == 0xA8;
-    if (hottType && ctx.byteAt(1) == 1 && hottLengthMatches(chunk)) {
+    // Past its end a byte counts as 0, so a chunk too short for a count
+    // never has the length of one.
+    const bool isHott = lastPacketType == hottType;
+    if (isHott && ctx.byteAt(1) == hottVersion && n == hottFrameBytes(ctx.byteAt(2))) {
         packetRecognised = true;
-        decodeHott(ctx);
+        decodeHott(ctx, checked(families.hott));
     }
-    if (!hottType && n == 18 && (lastPacketType == 0xA5 || lastPacketType == 0xA2)) {
+    if (!isHott && n == spektrumFrameBytes
+        && (lastPacketType == spektrumType || lastPacketType == spektrumWrongType)) {
         packetRecognised = true;
-        decodeSpektrum(ctx);
+        decodeSpektrum(ctx, checked(families.spektrum));
     }
 
     if (ctx.rowLabels.size() > 1)

@@ -21,7 +21,9 @@ struct DecodedRows
     QStringList labels;                 // the row labels, or none where they stay
 };
 
-// Decodes chunk, updating the channel values kept between packets.
+// Decodes chunk, updating the channel values kept between packets: the
+// families are tested one after another by type byte and length, and the
+// one that takes the chunk checks its CRC.
 DecodedRows decodeChunk(const QByteArray &chunk);
 
 #endif

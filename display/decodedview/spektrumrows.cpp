@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Spektrum: 18 bytes, 0xA5 (or 0xA2, a sender that uses the wrong type byte),
-// a mode byte and 7 channel words that each name their channel.
-#include "display/decodedview/familyrows.h"
+// The decoded table's rows for Spektrum: 18 bytes, 0xA5 (or 0xA2, a sender
+// that uses the wrong type byte), a mode byte and 7 channel words that each
+// name their channel.
+#include "decode/families/spektrum.h"
 #include "display/decodedview/decoderstate.h"
+#include "display/decodedview/familyrows.h"
 
 namespace {
 
-constexpr int channelWords = 7;
+constexpr int channelWords = spektrumWordsPerFrame;
 constexpr int channelRows = 20;
 constexpr int firstUnusedId = 12;
 
@@ -20,10 +22,9 @@ qint16 spektrumValue(quint16 raw)
 
 } // namespace
 
-void decodeSpektrum(DecodeContext &ctx)
+void decodeSpektrum(DecodeContext &ctx, bool crcOk)
 {
-    const bool wrongType = lastPacketType == 0xA2;
-    const bool crcOk = ctx.crcMatches();
+    const bool wrongType = lastPacketType == spektrumWrongType;
     // A proper frame with a bad CRC is not trusted at all.
     if (!crcOk && !wrongType)
         return;

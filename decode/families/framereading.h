@@ -1,25 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Channel values as flight-controller firmware reads them: the value on the
-// wire and its pulse width in µs, for every family that has a public scale.
-#ifndef LINKSCOPE_MICROSECONDS_H
-#define LINKSCOPE_MICROSECONDS_H
+// The record every family's reader fills: one frame read channel by channel,
+// with the value on the wire and the pulse width in µs, and what only some
+// families carry.
+#ifndef LINKSCOPE_FRAMEREADING_H
+#define LINKSCOPE_FRAMEREADING_H
 
 #include <QtGlobal>
-
-// The integer µs a family can carry, ends included.
-struct MicrosecondRange
-{
-    int lowest;
-    int highest;
-    bool contains(int us) const { return us >= lowest && us <= highest; }
-};
-
-// MPX and MPX_V2: the word's low 12 bits, 800 to 2200 µs.
-int mpxMicroseconds(quint16 word);
-// HoTT (SUMD): eighths of a µs.
-int hottMicroseconds(quint16 word);
-// Spektrum: the 11-bit position, truncated toward zero.
-int spektrumMicroseconds(int position);
 
 // One frame read channel by channel. Element i is channel i + 1; noValue
 // marks a channel this frame carries nothing for.
@@ -83,9 +69,5 @@ struct FrameReading
         vtx = {noValue, noValue, noValue, noValue, noValue};
     }
 };
-
-// Reads a whole frame of any family, failsafe HoTT frames included. Returns
-// false if data is no frame by type byte and length.
-bool readFrame(const char *data, int length, FrameReading &reading);
 
 #endif
