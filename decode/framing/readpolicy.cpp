@@ -44,7 +44,8 @@ QVector<ReadStep> ReadPolicy::read(const QByteArray &chunk, qint64 nowMs, bool g
         // Bytes kept from earlier reads that this one settles hold frames
         // that came before it.
         addFrames(steps, found, 0, chunkAt);
-        steps.append({chunk, crcOk ? ReadStep::CrcOk : ReadStep::CrcFalse});
+        steps.append({chunk, crcOk ? ReadStep::CrcOk : ReadStep::CrcFalse, family,
+                      crcOk && family->sentInFailsafe(chunk.constData(), chunk.size())});
         addFrames(steps, found, chunkAt);
         return steps;
     }
@@ -73,8 +74,9 @@ void ReadPolicy::addFrames(QVector<ReadStep> &steps, const QVector<AssembledFram
         // The window does not show a frame sent in place of the live ones
         // while in failsafe; it counts it.
         if (frame.failsafe && frame.family()->failsafeFramesApart)
-            steps.append({QByteArray(), ReadStep::Failsafe});
+            steps.append({QByteArray(), ReadStep::Failsafe, frame.family(), true});
         else
-            steps.append({frame.bytes, frame.crcOk ? ReadStep::CrcOk : ReadStep::CrcFalse});
+            steps.append({frame.bytes, frame.crcOk ? ReadStep::CrcOk : ReadStep::CrcFalse, frame.family(),
+                          frame.failsafe});
     }
 }

@@ -12,12 +12,17 @@
 #include <limits>
 
 // One thing to do, in order: decode and list bytes (where there are any),
-// then count what they were.
+// then count what they were. A frame comes with what was found of it, so
+// that nothing after needs to find it again.
 struct ReadStep
 {
     enum Count { NotCounted, CrcOk, CrcFalse, Failsafe };
     QByteArray bytes; // empty for a failsafe frame, which is counted, not shown
-    Count count = NotCounted;
+    Count count = NotCounted; // CrcOk and CrcFalse: the check's verdict
+    // The frame's family; nullptr for bytes listed whole that are no frame.
+    const FamilyDescriptor *family = nullptr;
+    // Its check passing, the frame says its receiver sent it in failsafe.
+    bool failsafe = false;
 };
 
 // Every read is listed whole, as the device delivered it, and so are the

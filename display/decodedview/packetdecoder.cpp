@@ -20,29 +20,33 @@ struct WindowFamilies
     const FamilyDescriptor *spektrum = familyNamed(QStringLiteral("spektrum"));
 };
 
-} // namespace
-
-DecodedRows decodeChunk(const QByteArray &chunk)
+// known, where set, is the family the chunk was found to be a frame of,
+// and knownCrcOk its check's verdict.
+DecodedRows decode(const QByteArray &chunk, const FamilyDescriptor *known, bool knownCrcOk)
 {
     static const WindowFamilies families;
     DecodedRows result;
     result.cells.reserve(32);
     DecodeContext ctx(chunk, result);
     const int n = chunk.size();
-    const auto checked = [&](const FamilyDescriptor *family) { return family->check(chunk.constData(), n); };
+    // A family already found is the only one tested, and its check stands.
+    const auto tested = [known](const FamilyDescriptor *family) { return !known || known == family; };
+    const auto checked = [&](const FamilyDescriptor *family) {
+        return known ? knownCrcOk : family->check(chunk.constData(), n);
+    };
     bool packetRecognised = false;
     lastPacketType = ctx.byteAt(0);
 
-    if (n == mpxFrameBytes && lastPacketType == mpxType) {
+    if (tested(families.mpx) && n == mpxFrameBytes && lastPacketType == mpxType) {
         packetRecognised = true;
         decodeMpx(ctx, false, checked(families.mpx));
     }
-    if (n == mpx2FrameBytes && lastPacketType == mpx2Type) {
+    if (tested(families.mpx2) && n == mpx2FrameBytes && lastPacketType == mpx2Type) {
         packetRecognised = true;
         decodeMpx(ctx, true, checked(families.mpx2));
     }
     // Every 0xA3 chunk counts as recognised, decodable or not.
-    if (lastPacketType == nordaxType) {
+    if (tested(families.nordax) && lastPacketType == nordaxType) {
         packetRecognised = true;
         if (ctx.byteAt(1) == nordaxVersion && n == nordaxFrameBytes)
             decodeNordax(ctx, checked(families.nordax));
@@ -51,11 +55,11 @@ DecodedRows decodeChunk(const QByteArray &chunk)
     // Past its end a byte counts as 0, so a chunk too short for a count
     // never has the length of one.
     const bool isHott = lastPacketType == hottType;
-    if (isHott && ctx.byteAt(1) == hottVersion && n == hottFrameBytes(ctx.byteAt(2))) {
+    if (tested(families.hott) && isHott && ctx.byteAt(1) == hottVersion && n == hottFrameBytes(ctx.byteAt(2))) {
         packetRecognised = true;
         decodeHott(ctx, checked(families.hott));
     }
-    if (!isHott && n == spektrumFrameBytes
+    if (tested(families.spektrum) && !isHott && n == spektrumFrameBytes
         && (lastPacketType == spektrumType || lastPacketType == spektrumWrongType)) {
         packetRecognised = true;
         decodeSpektrum(ctx, checked(families.spektrum));
@@ -65,4 +69,16 @@ DecodedRows decodeChunk(const QByteArray &chunk)
         result.labels = ctx.rowLabels;
     result.recognised = packetRecognised;
     return result;
+}
+
+} // namespace
+
+DecodedRows decodeChunk(const QByteArray &chunk)
+{
+    return decode(chunk, nullptr, false);
+}
+
+DecodedRows decodeFrame(const QByteArray &chunk, const FamilyDescriptor &family, bool crcOk)
+{
+    return decode(chunk, &family, crcOk);
 }

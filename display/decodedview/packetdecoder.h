@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <QVector>
 
+class FamilyDescriptor;
+
 // What one chunk changes in the decoded table (one column, row 0 the family
 // label, last row the CRC verdict). Cells not listed keep what they show.
 struct DecodedRows
@@ -25,5 +27,9 @@ struct DecodedRows
 // families are tested one after another by type byte and length, and the
 // one that takes the chunk checks its CRC.
 DecodedRows decodeChunk(const QByteArray &chunk);
+// The same for a chunk found to be one frame of family (one of the
+// window's five), whose check gave crcOk: only that family's test is made,
+// and the check is not made again. What it gives is what decodeChunk gives.
+DecodedRows decodeFrame(const QByteArray &chunk, const FamilyDescriptor &family, bool crcOk);
 
 #endif
