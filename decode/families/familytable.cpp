@@ -68,7 +68,7 @@ QString familyRowFault(const FamilyDescriptor &row)
     QStringList faults;
     const auto need = [&faults](bool holds, const char *what) {
         if (!holds)
-            faults << QLatin1String(what);
+            faults << QString::fromUtf8(what);
     };
     need(row.name && *row.name && row.recordName && *row.recordName, "a name and a record name");
     need(row.line.baud > 0 && row.periodMs > 0, "a line and a period");
