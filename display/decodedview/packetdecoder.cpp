@@ -18,6 +18,10 @@ struct WindowFamilies
     const FamilyDescriptor *nordax = familyNamed(QStringLiteral("nordax"));
     const FamilyDescriptor *hott = familyNamed(QStringLiteral("hott"));
     const FamilyDescriptor *spektrum = familyNamed(QStringLiteral("spektrum"));
+    bool contains(const FamilyDescriptor *family) const
+    {
+        return family == mpx || family == mpx2 || family == nordax || family == hott || family == spektrum;
+    }
 };
 
 // known, where set, is the family the chunk was found to be a frame of,
@@ -25,6 +29,9 @@ struct WindowFamilies
 DecodedRows decode(const QByteArray &chunk, const FamilyDescriptor *known, bool knownCrcOk)
 {
     static const WindowFamilies families;
+    // A family the view has no rows for tells it nothing: every test is made.
+    if (known && !families.contains(known))
+        known = nullptr;
     DecodedRows result;
     result.cells.reserve(32);
     DecodeContext ctx(chunk, result);
