@@ -10,17 +10,10 @@
 // two frames overlap, and the frames' bytes and the stray ones are the bytes.
 #include "decode/capture/capturereader.h"
 #include "decode/framing/streamframer.h"
+#include "fuzzstream.h"
 
-#include <cstdio>
-#include <cstdlib>
 
 namespace {
-
-[[noreturn]] void fail(const char *what)
-{
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-}
 
 struct Read
 {

@@ -7,9 +7,7 @@
 // AddressSanitizer.
 #include "display/decodedview/decoderstate.h"
 #include "display/decodedview/packetdecoder.h"
-
-#include <cstdio>
-#include <cstdlib>
+#include "fuzzstream.h"
 
 namespace {
 
@@ -50,12 +48,6 @@ const char *familyOf(const Shown &s)
         && (id == QLatin1String("SPEKTRUM") || id == QLatin1String("SPEKTRUM (WRONG)")))
         return "SPEKTRUM";
     return nullptr;
-}
-
-[[noreturn]] void fail(const char *what)
-{
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
 }
 
 // New rows come empty and unlabelled; rows that stay keep what they had.
