@@ -3,6 +3,7 @@
 // -style, …), --help and --version, as the other programs take theirs, and
 // says so of anything else instead of opening the window without a word.
 #include "app/linkscope.h"
+#include "cli/commandline.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -38,9 +39,9 @@ int main(int argc, char *argv[])
             QCoreApplication core(argc, argv);
             QCommandLineParser parser;
             describe(parser);
-            if (help)
-                parser.showHelp(0);
-            parser.showVersion();
+            // Qt's own options are unknown here, and no matter.
+            parser.parse(QCoreApplication::arguments());
+            answerHelpAndVersion(parser);
         }
     }
 

@@ -3,7 +3,8 @@
 // frames with a little noise, and a 50 MB Saleae CSV export of the same
 // stream as a logic analyser writes it, each decoded to /dev/null, in MB/s;
 // then a 50 MB capture of the families linkscope-dump reads with --family
-// (CRSF, GHST, IBUS, FPORT, FPORT2, SRXL2) with all of them looked for, and
+// (CRSF, GHST, IBUS, FPORT, FPORT2, SRXL2, SBUS, DSM, SMARTPORT,
+// IBUS_SENSOR), telemetry frames among them, with all of them looked for, and
 // the first capture with --family auto, which looks before it reads.
 // Where LINKSCOPE_DUMP_BEFORE names an earlier build of linkscope-dump, the
 // first capture is decoded with it too, in the same run, to compare.
@@ -87,6 +88,9 @@ int main(int argc, char *argv[])
             request.wire << family.wireFor(k, range.lowest + int(random.bounded(range.highest - range.lowest + 1)));
         }
         block += family.encode(request);
+        // Telemetry beside a quarter of the frames, of the families that carry it.
+        if (family.telemetryKinds > 0 && random.bounded(4) == 0)
+            block += family.telemetryFrame(int(random.bounded(family.telemetryKinds)), index);
         if (random.bounded(50) == 0)
             block += QByteArray(1 + int(random.bounded(8)), char(random.bounded(256)));
         if (block.size() >= (1 << 20) || tableWritten + block.size() >= size) {

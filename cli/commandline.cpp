@@ -2,10 +2,13 @@
 #include "cli/commandline.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QFile>
 #include <QStringList>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -29,7 +32,55 @@ constexpr Letter letters[] = {
     {'q', "quiet"},  {'w', "write"},    {'r', "rate"},  {'o', "output"},
 };
 
+char programName[64] = "linkscope";
+// Help and the version fit in it whole: written by one fflush, whose errno
+// then names what went wrong.
+char outputBuffer[1 << 16];
+
+void holdStandardOutput()
+{
+    std::snprintf(programName, sizeof programName, "%s", qPrintable(QCoreApplication::applicationName()));
+    std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
+}
+
+// Run at exit, after Qt's parser printed: exit() flushes standard output
+// only after these, and would say nothing of an error.
+void leaveLoudOnWriteError()
+{
+    errno = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return;
+    const int error = errno ? errno : EIO;
+    if (error != EPIPE)
+        std::fprintf(stderr, "%s: cannot write to standard output: %s\n", programName, std::strerror(error));
+    std::fflush(stderr);
+    ::_exit(error == EPIPE ? 0 : 1);
+}
+
 } // namespace
+
+void answerHelpAndVersion(QCommandLineParser &parser)
+{
+    const bool helpAll = parser.isSet(QStringLiteral("help-all"));
+    if (!helpAll && !parser.isSet(QStringLiteral("help")) && !parser.isSet(QStringLiteral("version")))
+        return;
+    holdStandardOutput();
+    std::atexit(leaveLoudOnWriteError);
+    // Only process() lists Qt's own options with the program's.
+    if (helpAll)
+        parser.process(QCoreApplication::arguments());
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
+    parser.showVersion();
+}
+
+void printAndExit(const QString &text)
+{
+    holdStandardOutput();
+    std::fputs(qPrintable(text), stdout);
+    leaveLoudOnWriteError();
+    std::exit(0);
+}
 
 QStringList optionNames(const char *longName)
 {

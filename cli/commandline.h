@@ -38,6 +38,14 @@ void keepArgumentBytes(int argc, char *argv[]);
 // locale's encoding where none matches.
 QByteArray argumentBytes(const QString &value);
 
+// Answers --help, --help-all and --version where the command line asks,
+// as Qt's parser does, and leaves; otherwise returns. Unlike Qt's, the exit
+// status is 1, with the reason on standard error, where standard output
+// could not take the text (a full disk), and 0 on a closed pipe.
+void answerHelpAndVersion(QCommandLineParser &parser);
+// Prints text on standard output and leaves, as answerHelpAndVersion does.
+[[noreturn]] void printAndExit(const QString &text);
+
 // Opens the file named by path's bytes into file with mode (a file written
 // is created or emptied); false with the system's reason in error.
 bool openByBytes(QFile &file, const QByteArray &path, QIODevice::OpenMode mode, QString &error);

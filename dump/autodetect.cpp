@@ -18,7 +18,7 @@ FamilyDetector::FamilyDetector()
 {
     // The table's own settings, fastest first, with the other figures
     // receivers use for the same frames.
-    for (const FamilyDescriptor *family : allFamilies()) {
+    for (const FamilyDescriptor *family : autoFamilies()) {
         QVector<LineSettings> lines{family->line};
         LineSettings other = family->line;
         if (family->line.baud == expressLrsBaud) {

@@ -130,10 +130,7 @@ int main(int argc, char *argv[])
     parser.addOptions(taken);
     if (!parser.parse(QCoreApplication::arguments()))
         usageError(parser.errorText());
-    if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(0);
-    if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
+    answerHelpAndVersion(parser);
     // -f was --format here before it meant --family in every program.
     if (parser.optionNames().contains(QStringLiteral("f"))) {
         for (const QString &value : parser.values(QStringLiteral("f"))) {

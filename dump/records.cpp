@@ -118,6 +118,9 @@ void RecordWriter::header(int channels)
         }
         if (gapFields)
             line += ",ch17,ch18,format,fades,system,vtx_band,vtx_channel,vtx_power,vtx_region,vtx_pit,sbus2_page";
+        line += ",telemetry";
+        if (telemetryFields)
+            line += ",packet_count,delay_ms,paired";
     }
     for (const char *kind : {"us", "wire"}) {
         for (int i = 1; i <= channels; ++i) {
@@ -178,6 +181,12 @@ void RecordWriter::extras(const FrameReading &frame)
     if (format == Jsonl) {
         if (gapFields)
             gapExtras();
+        if (frame.telemetry.size() > 0) {
+            line += ",\"telemetry\":";
+            frame.telemetry.appendJson(line);
+        }
+        if (telemetryFields)
+            pairingFields(frame);
         if (!frame.hasLink)
             return;
         line += ",\"link\":{";
@@ -201,6 +210,85 @@ void RecordWriter::extras(const FrameReading &frame)
     }
     if (gapFields)
         gapExtras();
+    telemetry(frame.telemetry);
+    if (telemetryFields)
+        pairingFields(frame);
+}
+
+// ST24's packet count and a reply's pairing: JSON members, CSV cells, or
+// text name=value.
+void RecordWriter::pairingFields(const FrameReading &frame)
+{
+    const auto name = [this](const char *text) {
+        if (format == Csv) {
+            line += ',';
+            return;
+        }
+        line += format == Jsonl ? ",\"" : " ";
+        line += text;
+        line += format == Jsonl ? "\":" : "=";
+    };
+    const auto number = [this](qint64 value, int decimals) {
+        qint64 unit = 1;
+        for (int i = 0; i < decimals; ++i)
+            unit *= 10;
+        const quint64 magnitude = value < 0 ? 0 - quint64(value) : quint64(value);
+        if (value < 0)
+            line += '-';
+        appendInt(line, qint64(magnitude / quint64(unit)));
+        if (decimals > 0) {
+            line += '.';
+            std::string fraction;
+            appendInt(fraction, qint64(magnitude % quint64(unit)));
+            line.append(std::size_t(decimals) - fraction.size(), '0');
+            line += fraction;
+        }
+    };
+    const bool csv = format == Csv;
+    if (frame.packetCount != FrameReading::noValue) {
+        name("packet_count");
+        appendInt(line, frame.packetCount);
+    } else if (csv) {
+        line += ',';
+    }
+    const bool reply = frame.replyPaired >= 0;
+    if (reply) {
+        name("delay_ms");
+        if (frame.replyDelayMs >= 0)
+            number(qRound64(frame.replyDelayMs * 1000), 3);
+        else
+            line += format == Jsonl ? "null" : csv ? "" : "-";
+        name("paired");
+        line += frame.replyPaired ? "true" : "false";
+    } else if (csv) {
+        line += ",,";
+    }
+}
+
+// One CSV cell or text's name=value pairs, whatever values the frame has,
+// so that a CSV header stays one; the cell quoted where it must be.
+void RecordWriter::telemetry(const Telemetry &values)
+{
+    if (format == Csv)
+        line += ',';
+    if (values.size() == 0)
+        return;
+    std::string pairs;
+    values.appendPairs(pairs);
+    if (format == Text) {
+        line += ' ';
+        line += pairs;
+    } else if (pairs.find_first_of(",\"\n\r") == std::string::npos) {
+        line += pairs;
+    } else {
+        line += '"';
+        for (char c : pairs) {
+            if (c == '"')
+                line += '"';
+            line += c;
+        }
+        line += '"';
+    }
 }
 
 // A list of channel values: JSON array items, CSV cells up to columns, or

@@ -12,6 +12,7 @@
 #include <string>
 
 class OutputStream;
+class Telemetry;
 struct FrameReading;
 
 class RecordWriter
@@ -33,12 +34,16 @@ public:
     void write(const FrameReading &frame, double t, qint64 offset, const char *raw, int length,
                const char *timeFrom = nullptr);
     // Records carry the fields only some families have (type, frame_lost,
-    // rssi, frame_losses, channels_dropped, link); a CSV header names them all.
+    // rssi, frame_losses, channels_dropped, link, telemetry); a CSV header
+    // names them all, telemetry as one cell of name=value pairs.
     void setFamilyFields(bool on) { extraFields = on; }
     bool familyFields() const { return extraFields; }
     // Records carry SBUS's and DSM's fields too (ch17, ch18, format, fades,
     // system, vtx_*, sbus2_page); a CSV header names them.
     void setGapFields(bool on) { gapFields = on; }
+    // Records carry ST24's and EX Bus's fields too (packet_count, telemetry,
+    // delay_ms, paired); a CSV header names them.
+    void setTelemetryFields(bool on) { telemetryFields = on; }
     // Hands the records written so far to the output. False once the output
     // can take no more, as when a pipe was closed.
     bool flush();
@@ -46,6 +51,8 @@ public:
 private:
     void header(int channels);
     void extras(const FrameReading &frame);
+    void pairingFields(const FrameReading &frame);
+    void telemetry(const Telemetry &values);
     void values(const int *list, int count, int columns);
     void readings(const FrameReading &frame, int columns, const char *beforeWire, const char *beforeHex,
                   const char *raw, int length);
@@ -60,6 +67,7 @@ private:
     int columns = -1;   // channel columns in the header written last; none yet
     bool extraFields = false;
     bool gapFields = false;
+    bool telemetryFields = false;
 };
 
 #endif

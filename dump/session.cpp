@@ -5,6 +5,7 @@
 #include "decode/familyfinder.h"
 #include "decode/framing/streamframer.h"
 #include "decode/families/framereading.h"
+#include "decode/framing/pollpairing.h"
 #include "decode/readbunching.h"
 #include "dump/autodetect.h"
 #include "dump/framesink.h"
@@ -201,6 +202,8 @@ private:
     bool durationOver = false; // a capture's own times passed --duration
     bool durationOnCapture = false;
     FrameReading reading;
+    PollPairing pairing; // telemetry requests and answers on the wire
+    TelemetryMemory telemetryMemory; // what earlier frames on the line told
     // --family auto, while the family is not known.
     struct Looked
     {
@@ -230,6 +233,7 @@ Session::Session(const DumpOptions &options)
       recordsWanted(!options.quiet && !options.watch)
 {
     view = options.sink;
+    reading.memory = &telemetryMemory;
 }
 
 // The view takes over the terminal once the source is open, so that a port
@@ -377,6 +381,7 @@ void Session::show(const QVector<AssembledFrame> &found)
             return;
         }
         readAssembled(frame, reading);
+        pairing.take(reading, frame.bytes.size(), t * 1000, byteMs());
         ++frames;
         countFamily(reading);
         crcFailures += !reading.crcOk;
@@ -385,7 +390,9 @@ void Session::show(const QVector<AssembledFrame> &found)
         failsafeFrames += reading.failsafe == 1 && reading.crcOk;
         frameLostFlags = frameLostFlags || reading.frameLost >= 0;
         lostFrames += reading.frameLost == 1 && reading.crcOk;
-        if (!std::isnan(t)) {
+        // A reply (an SBUS2 slot, a sensor's answer) is no frame of the
+        // rate the source sends at.
+        if (!std::isnan(t) && reading.telemetry.role != Telemetry::Reply) {
             if (timed) {
                 const double gap = t - lastAt;
                 shortest = gaps == 0 ? gap : qMin(shortest, gap);
@@ -606,13 +613,15 @@ bool Session::lockOn()
     if (!onPort)
         line = families.first()->line;
     assembler = StreamFramer(families);
-    bool familyFields = false, gapFields = false;
+    bool familyFields = false, gapFields = false, telemetryFields = false;
     for (const FamilyDescriptor *family : qAsConst(families)) {
         familyFields = familyFields || !family->srxl;
         gapFields = gapFields || family->framing == FamilyDescriptor::ByGap;
+        telemetryFields = telemetryFields || family->telemetryFields;
     }
     writer->setFamilyFields(familyFields);
     writer->setGapFields(gapFields);
+    writer->setTelemetryFields(telemetryFields);
     const QString where = onPort ? line.text()
         : std::isnan(finder->time()) ? QStringLiteral("offset %1").arg(finder->offset())
                                      : QStringLiteral("%1 s").arg(finder->time(), 0, 'f', 6);
@@ -946,6 +955,10 @@ void Session::summarise()
     for (const auto &entry : qAsConst(perFamily))
         families << QStringLiteral("%1 %2").arg(QLatin1String(entry.first)).arg(entry.second);
     families.sort();
+    // "1 frame", "2 frames"
+    const auto counted = [](qint64 n, const char *one, const char *many) {
+        return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+    };
     QString text = QStringLiteral("frames: %1").arg(frames);
     if (!families.isEmpty())
         text += QStringLiteral(" (%1)").arg(families.join(QStringLiteral(", ")));
@@ -960,40 +973,45 @@ void Session::summarise()
     }
     text += QStringLiteral("\nCRC failures: %1").arg(crcFailures);
     if (uncheckedFrames > 0)
-        text += QStringLiteral(" (%1 %2 without a check: SBUS and DSM carry none)")
-                    .arg(uncheckedFrames)
-                    .arg(uncheckedFrames == 1 ? QStringLiteral("frame") : QStringLiteral("frames"));
+        text += QStringLiteral(" (%1 without a check: SBUS, DSM and SUMH carry none)")
+                    .arg(counted(uncheckedFrames, "frame", "frames"));
     text += QStringLiteral("\nfailsafe frames: %1\n").arg(failsafeFrames);
     if (frameLostFlags)
         text += QStringLiteral("frames flagged lost: %1\n").arg(lostFrames);
     text += QStringLiteral("stray bytes: %1\n").arg(unframedBytes());
     // Bytes that --family auto read but records do not count from.
     if (!finder && triedBytes > 0)
-        text += QStringLiteral("read at other line settings while looking for the family: %1 bytes\n").arg(triedBytes);
+        text += QStringLiteral("read at other line settings while looking for the family: %1\n")
+                    .arg(counted(triedBytes, "byte", "bytes"));
     if (!finder && notKeptBytes > 0)
-        text += QStringLiteral("read while looking for the family and not kept to read again: %1 bytes\n")
-                    .arg(notKeptBytes);
+        text += QStringLiteral("read while looking for the family and not kept to read again: %1\n")
+                    .arg(counted(notKeptBytes, "byte", "bytes"));
     // A frame a stop signal cut short is no stray bytes.
     if (stopRequested() && assembler.keptBytes() > 0)
-        text += QStringLiteral("unfinished at the stop: %1 bytes\n").arg(assembler.keptBytes());
+        text += QStringLiteral("unfinished at the stop: %1\n").arg(counted(assembler.keptBytes(), "byte", "bytes"));
     if (assembler.framedWithoutTimes() > 0)
-        text += QStringLiteral("framed without byte times: %1 frames, by their period and rules\n")
-                    .arg(assembler.framedWithoutTimes());
+        text += QStringLiteral("framed without byte times: %1, by their period and rules\n")
+                    .arg(counted(assembler.framedWithoutTimes(), "frame", "frames"));
     if (assembler.telemetrySlots() > 0)
         text += QStringLiteral("SBUS2 telemetry slots: %1 (%2 bytes, not stray)\n")
                     .arg(assembler.telemetrySlots())
                     .arg(assembler.telemetrySlotBytes());
+    pairing.finish();
+    if (pairing.counts().any())
+        text += pairing.summary() + QLatin1Char('\n');
     if (output->droppedRecords() > 0)
-        text += QStringLiteral("records dropped: output too slow (%1 records)\n").arg(output->droppedRecords());
+        text += QStringLiteral("records dropped: output too slow (%1)\n")
+                    .arg(counted(output->droppedRecords(), "record", "records"));
     if (output->cutRecords() > 0)
-        text += QStringLiteral("records not written: cut off by the stop (%1 records)\n").arg(output->cutRecords());
+        text += QStringLiteral("records not written: cut off by the stop (%1)\n")
+                    .arg(counted(output->cutRecords(), "record", "records"));
     if (durationOver)
         text += QStringLiteral("stopped at --duration %1 s of the capture's time\n").arg(options.duration);
     if (reader && reader->form() != CaptureReader::Undecided)
         text += QStringLiteral("read as: %1%2\n")
                     .arg(reader->formName(), reader->forced() ? QStringLiteral(" (as --input says)") : QString());
     if (capturedTimes)
-        text += QStringLiteral("left out for line errors: %1 bytes\n").arg(reader->leftOutBytes());
+        text += QStringLiteral("left out for line errors: %1\n").arg(counted(reader->leftOutBytes(), "byte", "bytes"));
     // The rate while frames came, as the intervals between them tell it.
     if (gaps > 0) {
         const double seconds = lastAt - firstAt;
@@ -1075,6 +1093,8 @@ int Session::run()
     for (const FamilyDescriptor *family : options.families) {
         if (family->framing == FamilyDescriptor::ByGap)
             writer->setGapFields(true);
+        if (family->telemetryFields)
+            writer->setTelemetryFields(true);
     }
     clock.start();
     onPort = source.kind == Source::Port;

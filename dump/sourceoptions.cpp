@@ -29,10 +29,11 @@ SourceOptions::SourceOptions()
              QStringLiteral("The families to look for, comma-separated: %1 (default mpx,mpx2,nordax,hott,spektrum). "
                             "Line defaults: %2. auto reads until %3 good frames of one family come in a row (the "
                             "default five count as one), says which on standard error, and reads that family "
-                            "alone from the first byte; on a port it tries %4 in turn, about 300 ms each.")
+                            "alone from the first byte; on a port it tries %4 in turn, about %5 ms each.")
                  .arg(familyNames(), familyLines())
                  .arg(FamilyFinder::framesInRow)
-                 .arg(FamilyDetector().settingsText()),
+                 .arg(FamilyDetector().settingsText())
+                 .arg(FamilyDetector::listenMs),
              QStringLiteral("list")),
       baud(optionNames("baud"),
            QStringLiteral("Baud rate of a serial port (default: the families' own; any rate the driver takes)."),
@@ -72,7 +73,7 @@ bool SourceOptions::apply(const QCommandLineParser &parser, DumpOptions &options
             return false;
         }
         // A capture has no line settings to try: it is read for every family.
-        options.families = allFamilies();
+        options.families = autoFamilies();
     } else if (parser.isSet(family) && !familiesFromList(parser.value(family), options.families, error)) {
         return false;
     }

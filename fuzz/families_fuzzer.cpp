@@ -9,9 +9,14 @@
 // every good frame planted is found unless bytes that pass a check by
 // coincidence overlap it, or, where its check is short, a damaged frame
 // holds it that another frame follows. Every frame, and the raw input
-// wherever a family would take it, is read too.
+// wherever a family would take it, is read too, its telemetry printed; the
+// raw input's answer, where its family answers it, is a good frame of the
+// family that names the poll's key; and polls and replies among the frames
+// pair up: each poll is answered or missing. The same input then makes a
+// stream of telemetry frames, which are found.
 #include "decode/families/familyset.h"
 #include "decode/framing/frameassembler.h"
+#include "decode/framing/pollpairing.h"
 #include "fuzzstream.h"
 
 #include <QRandomGenerator>
@@ -30,6 +35,71 @@ QByteArray goodFrame(const FamilyDescriptor &family, FuzzInput &in)
     return family.encode(fuzzedRequest(family, in, FuzzValues::WithinMicroseconds));
 }
 
+// Values of every kind print within their bounds.
+void print(const FrameReading &reading)
+{
+    std::string out;
+    reading.telemetry.appendPairs(out);
+    reading.telemetry.appendJson(out);
+    if (reading.telemetry.size() > Telemetry::maxValues)
+        fail("a frame reads with more telemetry values than there is room for");
+}
+
+// Telemetry frames of the chosen families that make them, each family, kind
+// and index from the input again, back to back, read with a line's memory:
+// every frame found lies where it was put and has the right verdict, and
+// every one that tells its own end is found, unless a good frame that
+// bytes passed by chance overlaps it.
+void checkTelemetry(const FamilySet &set, const QVector<const FamilyDescriptor *> &chosen, const uint8_t *data,
+                    size_t size)
+{
+    QVector<const FamilyDescriptor *> telling;
+    for (const FamilyDescriptor *family : chosen) {
+        if (family->telemetryKinds > 0)
+            telling << family;
+    }
+    if (telling.isEmpty())
+        return;
+    FuzzInput in{data, size};
+    QByteArray stream;
+    QVector<Span> planted;
+    while (in.more()) {
+        const FamilyDescriptor &family = pick(telling, in);
+        const int kind = in.next() % family.telemetryKinds;
+        const QByteArray frame = family.telemetryFrame(kind, in.next());
+        if (family.frameLength(frame.constData(), frame.size()) == frame.size())
+            planted.append({stream.size(), int(frame.size())});
+        stream += frame;
+    }
+    FrameAssembler assembler(set);
+    QVector<AssembledFrame> frames = assembler.feed(stream);
+    frames += assembler.flush();
+    TelemetryMemory memory;
+    FrameReading reading;
+    reading.memory = &memory;
+    for (const AssembledFrame &frame : qAsConst(frames)) {
+        if (stream.mid(int(frame.offset), frame.bytes.size()) != frame.bytes)
+            fail("a telemetry frame is not where the stream has it");
+        if (frame.crcOk != frame.family()->check(frame.bytes.constData(), frame.bytes.size()))
+            fail("a telemetry frame's check verdict is wrong");
+        frame.family()->read(frame.bytes.constData(), frame.bytes.size(), reading);
+        print(reading);
+    }
+    for (const Span &s : qAsConst(planted)) {
+        const bool found = std::any_of(frames.cbegin(), frames.cend(), [&](const AssembledFrame &frame) {
+            return frame.offset == s.offset && frame.bytes.size() == s.length && frame.crcOk;
+        });
+        const bool overlapped = std::any_of(frames.cbegin(), frames.cend(), [&](const AssembledFrame &frame) {
+            return frame.crcOk && Span{frame.offset, int(frame.bytes.size())}.overlaps(s.offset, s.length)
+                && !std::any_of(planted.cbegin(), planted.cend(), [&](const Span &p) {
+                       return p.offset == frame.offset && p.length == frame.bytes.size();
+                   });
+        });
+        if (!found && !overlapped)
+            fail("a good telemetry frame was lost");
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -43,6 +113,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             family->read(bytes, int(size), reading);
             if (reading.channels < 0 || reading.channels > FrameReading::maxChannels)
                 fail("a frame reads with a channel count out of bounds");
+            print(reading);
+            const int key = reading.pollKey;
+            const QByteArray reply = family->answer && reading.crcOk ? family->answer(bytes, int(size), 0) : QByteArray();
+            if (!reply.isEmpty()) {
+                if (key < 0)
+                    fail("a frame that is no poll is answered");
+                if (family->frameLength(reply.constData(), reply.size()) != reply.size()
+                    || !family->check(reply.constData(), reply.size()))
+                    fail("an answer is no good frame of its family");
+                family->read(reply.constData(), reply.size(), reading);
+                if (reading.replyKey != key)
+                    fail("an answer names another poll");
+            }
         }
     }
 
@@ -141,12 +224,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     };
     qint64 framed = 0;
     qint64 previousEnd = -1;
+    PollPairing pairing;
+    qint64 goodReplies = 0;
     for (int i = 0; i < frames.size(); ++i) {
         const AssembledFrame &frame = frames.at(i);
         if (!frame.family() || !chosen.contains(frame.family()))
             fail("a frame is of no family looked for");
         const char *bytes = frame.bytes.constData();
-        if (frame.bytes.isEmpty() || frame.family()->frameLength(bytes, frame.bytes.size()) != frame.bytes.size())
+        // With the stream's bytes after it: a SmartPort poll is told by the byte after it.
+        if (frame.bytes.isEmpty()
+            || frame.family()->frameLength(stream.constData() + frame.offset, int(stream.size() - frame.offset))
+                != frame.bytes.size())
             fail("a frame has not its family's length");
         if (frame.offset < previousEnd)
             fail("two frames overlap");
@@ -160,11 +248,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         frame.family()->read(bytes, frame.bytes.size(), reading);
         if (reading.crcOk != frame.crcOk)
             fail("reading a frame gives another check verdict");
+        goodReplies += reading.crcOk && reading.replyKey >= 0;
+        pairing.take(reading, frame.bytes.size(), double(frame.offset + frame.bytes.size()), 0.08);
         previousEnd = frame.offset + frame.bytes.size();
         framed += frame.bytes.size();
     }
     if (framed + assembler.strayBytes() != stream.size())
         fail("bytes were lost or counted twice");
+    pairing.finish();
+    const PollPairing::Counts &counts = pairing.counts();
+    if (counts.replies + counts.missing != counts.polls || counts.replies + counts.unpaired != goodReplies
+        || counts.late > counts.replies)
+        fail("polls and replies do not add up");
     for (const Span &s : qAsConst(planted)) {
         const bool found = std::any_of(frames.cbegin(), frames.cend(), [&](const AssembledFrame &frame) {
             return frame.offset == s.offset && frame.bytes.size() == s.length && frame.crcOk;
@@ -172,5 +267,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (!found && !excused(s))
             fail("a good frame was lost");
     }
+    checkTelemetry(set, chosen, data, size);
     return 0;
 }

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// --family auto's finder over every family: good frames of any family,
+// --family auto's finder over every family it tries: good frames of any family,
 // damaged ones, frames cut short and noise, fed whole and in reads of any
 // size, without times and with rising byte times. What must hold: where
 // bytes have no times, how they are read does not change what is found; a
@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const int readSize = 1 + in.next() % 64;
     const bool timed = in.next() & 1;
     QRandomGenerator random(in.next());
-    const QVector<const FamilyDescriptor *> &families = allFamilies();
+    const QVector<const FamilyDescriptor *> families = autoFamilies();
 
     QByteArray stream;
     QVector<double> times;
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         stream += bytes;
     }
 
-    FamilyFinder whole(allFamilies()), inReads(allFamilies());
+    FamilyFinder whole(families), inReads(families);
     whole.feed(stream, timed ? times : QVector<double>());
     whole.finish();
     for (int at = 0; at < stream.size(); at += readSize)

@@ -72,7 +72,10 @@ inline FrameRequest fuzzedRequest(const FamilyDescriptor &family, FuzzInput &in,
     request.failsafe = in.next() & 1;
     if (withForm)
         request.variant = in.next() & 1 ? 1024 : 2048;
-    const int channels = family.fixedChannels ? family.fixedChannels : 1 + in.next() % family.maxChannels;
+    // Telemetry families carry no channels.
+    const int channels = family.fixedChannels ? family.fixedChannels
+        : family.maxChannels > 0                ? 1 + in.next() % family.maxChannels
+                                                : 0;
     for (int k = 0; k < channels; ++k) {
         const int raw = in.word();
         switch (values) {

@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Families without a checksum (SBUS, DSM), alone or with others, through
+// Families without a checksum (SBUS, DSM, SUMH), alone or with others, through
 // the stream framer: good frames, damaged ones, frames cut short (a
 // capture that starts or ends inside one) and noise, SBUS2 frames with
 // telemetry slots after them, DSM frames with X-Plus words, fed in reads
 // of any size with a quiet line before some of them. What must hold: every
 // frame is of a chosen family and lies where the stream has it, one
 // without a checksum keeps its family's rules and spans no quiet line of
-// its family's gap; no two overlap however many families are looked for,
-// and the frames' bytes, the stray bytes and the slots' bytes add up to
-// the bytes fed; nothing is kept after the end, and every frame reads
-// within bounds.
+// its family's gap, or is an SBUS2 slot that reads as one; no two overlap
+// however many families are looked for, and the frames' bytes and the
+// stray bytes add up to the bytes fed; nothing is kept after the end, and
+// every frame reads within bounds.
 #include "decode/families/framereading.h"
 #include "decode/framing/streamframer.h"
 #include "fuzzstream.h"
@@ -87,8 +87,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             fail("a frame is of no family looked for");
         if (stream.mid(int(frame.offset), frame.bytes.size()) != frame.bytes)
             fail("a frame is not where the stream has it");
+        // SBUS2's telemetry slots come as frames of slotBytes, each read as a slot.
+        const bool slot = frame.family()->slotBytes > 0 && frame.bytes.size() == frame.family()->slotBytes;
         if (frame.family()->framing == FamilyDescriptor::ByGap) {
-            if (frame.bytes.size() != frame.family()->frameBytes || !frame.family()->fits(frame.bytes.constData()))
+            if (!slot && (frame.bytes.size() != frame.family()->frameBytes || !frame.family()->fits(frame.bytes.constData())))
                 fail("a frame without a checksum breaks its family's rules");
             for (const qint64 quiet : quietAt.value(frame.family())) {
                 if (quiet > frame.offset && quiet < frame.offset + frame.bytes.size())
@@ -102,9 +104,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         readAssembled(frame, reading);
         if (reading.channels < 0 || reading.channels > FrameReading::maxChannels)
             fail("a frame reads with a channel count out of bounds");
+        if (slot && (!reading.crcOk || reading.telemetry.role != Telemetry::Reply))
+            fail("a telemetry slot does not read as one");
+        std::string text;
+        reading.telemetry.appendJson(text);
     }
-    // Every byte fed is in a frame, stray, or in an SBUS2 telemetry slot.
-    const qint64 counted = framed + framer.strayBytes() + framer.telemetrySlotBytes();
+    // Every byte fed is in a frame (a slot is one) or stray.
+    const qint64 counted = framed + framer.strayBytes();
     if (counted != stream.size())
         fail("bytes were lost or counted twice");
     return 0;

@@ -180,10 +180,7 @@ int main(int argc, char *argv[])
     parser.addOptions(taken);
     if (!parser.parse(QCoreApplication::arguments()))
         usageError(parser.errorText());
-    if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(0);
-    if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
+    answerHelpAndVersion(parser);
     const QString repeated = repeatedOptionError(parser, taken);
     if (!repeated.isEmpty())
         usageError(repeated);
@@ -287,7 +284,8 @@ int main(int argc, char *argv[])
         families << QStringLiteral("%1 %2").arg(entry.first).arg(entry.second);
     const QString title = QStringLiteral("%1 — %2 — %3 frames — %4")
                               .arg(options.source == QLatin1String("-") ? QStringLiteral("standard input")
-                                                                          : QFileInfo(options.source).fileName(),
+                                   // A port's or FIFO's last part alone (pts/0's "0") says nothing.
+                                   : regular ? QFileInfo(options.source).fileName() : options.source,
                                    families.isEmpty() ? QStringLiteral("no family") : families.join(QStringLiteral(", ")))
                               .arg(data.frames())
                               .arg(spanText(data));
@@ -303,12 +301,13 @@ int main(int argc, char *argv[])
         say(QStringLiteral("no frames between --from and --to; %1 shows the empty axes").arg(path));
         return 1;
     }
-    say(QStringLiteral("%1: %2 frames (%3), %4 CRC failures, %5 stray bytes, %6 silences")
-            .arg(path)
-            .arg(data.frames())
-            .arg(spanText(data))
-            .arg(data.crcFailures())
-            .arg(data.strayBytes())
-            .arg(data.silences()));
+    const auto counted = [](qint64 n, const char *one, const char *many) {
+        return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+    };
+    say(QStringLiteral("%1: %2 (%3), %4, %5, %6")
+            .arg(path, counted(data.frames(), "frame", "frames"), spanText(data),
+                 counted(data.crcFailures(), "CRC failure", "CRC failures"),
+                 counted(data.strayBytes(), "stray byte", "stray bytes"),
+                 counted(data.silences(), "silence", "silences")));
     return status;
 }

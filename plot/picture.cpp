@@ -594,8 +594,10 @@ bool drawPicture(const PlotData &data, const QString &title, const QSize &size, 
         break;
     }
     }
+    // The SVG goes out through a text stream, which keeps a failed write to
+    // itself: the file still knows of it.
     if (written)
-        written = file.flush();
+        written = file.flush() && file.error() == QFileDevice::NoError;
     // Closing forgets the error, so it is taken first.
     const QString why = file.error() != QFileDevice::NoError ? file.errorString()
                                                              : QStringLiteral("the picture could not be made");

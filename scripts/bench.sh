@@ -17,7 +17,7 @@ ensure_packages "${BUILD_PACKAGES[@]}" libbenchmark-dev
 cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DLINKSCOPE_BENCH=ON \
     -DLINKSCOPE_QT_MAJOR="$LINKSCOPE_QT_MAJOR"
 cmake --build build/bench -j"$(nproc)" --target bench_packets bench_line bench_dump bench_capture bench_watch \
-    bench_plot
+    bench_plot bench_gapframing
 export QT_QPA_PLATFORM=offscreen
 LINKSCOPE_SKIP_HEAP_CHECK=1 build/bench/bench/bench_packets \
     --benchmark_repetitions=5 --benchmark_report_aggregates_only=true --benchmark_min_time=0.1 "$@"

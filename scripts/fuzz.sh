@@ -4,7 +4,7 @@
 # the given number of seconds (default 60): the decoder on single chunks,
 # then the frame assembler on a stream cut into reads, then the capture file
 # reader on files of any form fed in blocks, then every family of the table
-# through the assembler, then SBUS and DSM through the stream framer, then
+# through the assembler, then SBUS, DSM and SUMH through the stream framer, then
 # --family auto's finder over every family. Any finding fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -88,7 +88,7 @@ import os, random, sys
 dst = sys.argv[1]
 os.makedirs(dst, exist_ok=True)
 rng = random.Random(2)
-for mask in [1 << i for i in range(11)] + [0xFFFF]:
+for mask in [1 << i for i in range(15)] + [0xFFFF]:
     for size in (1, 16):
         out = bytes([mask >> 8, mask & 0xFF, 7])
         for _ in range(40):
@@ -100,7 +100,7 @@ PY
 cp fuzz/families-regressions/* build/fuzz/families-seeds/
 build/fuzz/fuzz/families_fuzzer -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
     -artifact_prefix=build/fuzz/families- build/fuzz/families-corpus build/fuzz/families-seeds
-# SBUS and DSM: the first byte picks the families (bit 7 adds CRSF), then
+# SBUS, DSM and SUMH: the first byte picks the families (bit 7 adds CRSF), then
 # records of an operation byte (low two bits: noise, good, damaged, cut;
 # bit 2: a quiet line before; bit 3, on a good frame: SBUS2 slots after it
 # or a DSM X-Plus word), a family byte and the bytes that make it.
@@ -109,7 +109,7 @@ import os, random, sys
 dst = sys.argv[1]
 os.makedirs(dst, exist_ok=True)
 rng = random.Random(3)
-for choice in (1, 2, 3, 0x83):
+for choice in (1, 2, 3, 4, 7, 0x83, 0x84):
     out = bytes([choice, 7])
     for _ in range(60):
         op = rng.choice((1, 1, 1, 5, 5, 0, 2, 3, 9, 13))
@@ -127,7 +127,7 @@ import os, random, sys
 dst = sys.argv[1]
 os.makedirs(dst, exist_ok=True)
 rng = random.Random(4)
-for family in range(13):
+for family in range(16):
     for timed in (0, 1):
         out = bytes([rng.randrange(64), timed, 7])
         out += bytes([0, family, 30]) + bytes(rng.randrange(256) for _ in range(30))

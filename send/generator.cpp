@@ -19,6 +19,13 @@ bool FrameGenerator::next(Outgoing &out)
         linkDue = -1;
         return true;
     }
+    if (pollDue >= 0) {
+        out.bytes = family.pollFrame(polls++);
+        out.due = pollDue;
+        out.kind = Outgoing::Live;
+        pollDue = -1;
+        return true;
+    }
     // Times come from the frame's number, never from a sum of periods, so
     // that they cannot drift.
     const double t = double(index) / options.rate;
@@ -44,11 +51,18 @@ bool FrameGenerator::next(Outgoing &out)
         damage(out.bytes);
         out.kind = Outgoing::Damaged;
     }
-    // The link frame goes right behind the channel frame it falls due with.
+    // The link frame goes right behind the channel frame it falls due with,
+    // and so does a poll.
     if (family.linkFrame && t >= nextLinkAt) {
         linkDue = t;
         while (nextLinkAt <= t)
             nextLinkAt += family.linkPeriodMs / 1000;
+    }
+    // A nanosecond's leeway: a sum of periods drifts from the frame's time.
+    if (family.pollFrame && t + 1e-9 >= nextPollAt) {
+        pollDue = t;
+        while (nextPollAt <= t + 1e-9)
+            nextPollAt += family.pollPeriodMs / 1000;
     }
     ++index;
     return true;

@@ -30,6 +30,9 @@ private:
     QRandomGenerator random;
     double nextLinkAt = 0; // when the family's link frame goes next
     double linkDue = -1;   // a link frame waits to go, due then; none where < 0
+    double nextPollAt = 0; // likewise the family's poll
+    double pollDue = -1;
+    qint64 polls = 0;
 };
 
 #endif

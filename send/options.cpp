@@ -70,7 +70,8 @@ qint64 readWhole(const QString &option, const QString &text, qint64 lowest, qint
 }
 
 // --us or --wire: one value per channel, from channel 1 on.
-QVector<int> readChannels(const FamilyDescriptor &family, const QString &list, bool microseconds)
+// highestWire: where a form narrows the family's values (DSM 1024's 10 bits).
+QVector<int> readChannels(const FamilyDescriptor &family, const QString &list, bool microseconds, int highestWire = -1)
 {
     const QStringList items = list.split(QLatin1Char(','));
     const int most = family.fixedChannels ? family.fixedChannels : family.maxChannels;
@@ -85,7 +86,7 @@ QVector<int> readChannels(const FamilyDescriptor &family, const QString &list, b
         if (!ok)
             usageError(QStringLiteral("channel %1: '%2' is no whole number%3")
                            .arg(channel + 1).arg(items[channel], microseconds ? QStringLiteral(" of µs") : QString()));
-        int lowest = 0, highest = family.wireLimit(channel);
+        int lowest = 0, highest = highestWire >= 0 ? highestWire : family.wireLimit(channel);
         if (microseconds) {
             lowest = family.usRange(channel).lowest;
             highest = family.usRange(channel).highest;
@@ -144,17 +145,31 @@ QString failsafeList()
     return notes.join(QStringLiteral("; "));
 }
 
+// "exbus (telemetry requests)": the families --answer answers.
+QString answerList()
+{
+    QStringList names;
+    for (const FamilyDescriptor *family : allFamilies()) {
+        if (family->answer)
+            names << QLatin1String(family->name);
+    }
+    return names.join(QStringLiteral(", "));
+}
+
 QString channelList()
 {
-    QStringList fixed, free;
+    QStringList fixed, free, none;
     for (const FamilyDescriptor *family : allFamilies()) {
-        if (family->fixedChannels)
+        if (family->maxChannels == 0)
+            none << QLatin1String(family->recordName);
+        else if (family->fixedChannels)
             fixed << QStringLiteral("%1 %2").arg(QLatin1String(family->recordName)).arg(family->fixedChannels);
         else
             free << QStringLiteral("%1 1-%2 (default %3)").arg(QLatin1String(family->recordName))
                         .arg(family->maxChannels).arg(family->defaultChannels);
     }
-    return QStringLiteral("%1; always: %2").arg(free.join(QStringLiteral(", ")), fixed.join(QStringLiteral(", ")));
+    return QStringLiteral("%1; always: %2; none: %3")
+        .arg(free.join(QStringLiteral(", ")), fixed.join(QStringLiteral(", ")), none.join(QStringLiteral(", ")));
 }
 
 } // namespace
@@ -184,8 +199,10 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
                                 QStringLiteral("V1,V2,..."));
     const QCommandLineOption wire(QStringLiteral("wire"),
                                   QStringLiteral("The channel values as sent instead: 16-bit words; SPEKTRUM, CRSF, "
-                                                 "FPORT and FPORT2 the 11-bit value, IBUS 12 bits, GHST 12 bits for "
-                                                 "channels 1-4 and 8 for the rest. A 0 goes as the zero word, which "
+                                                 "FPORT, FPORT2, SBUS and DSM the 11-bit value (DSM with --dsm 1024 "
+                                                 "the 10-bit one, as linkscope-dump shows it), IBUS and ST24 12 bits, GHST 12 "
+                                                 "bits for channels 1-4 and 8 for the rest; XBUS, RJ01, EXBUS and SUMH 16 bits. "
+                                                 "A 0 goes as the zero word, which "
                                                  "carries no value, on the window's families but SPEKTRUM channels 2 "
                                                  "and up, where it is position 0. NORDAX takes --wire only."),
                                   QStringLiteral("W1,W2,..."));
@@ -226,12 +243,14 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
     const QCommandLineOption corrupt(QStringLiteral("corrupt"),
                                      QStringLiteral("Share (0-1) of the frames that get one bit flipped after the bytes "
                                                     "that tell their family and length (HOTT: type, status and count; "
-                                                    "NORDAX: the first two; MPX, MPX_V2, SPEKTRUM: the first; CRSF, "
-                                                    "FPORT2, IBUS: two; GHST, SRXL2: three; FPORT: its content, "
-                                                    "stuffed again), so that their CRC or checksum fails. SBUS and DSM have no checksum, and "
-                                                    "a flipped value bit cannot be told from a real value: SBUS "
-                                                    "frames get an end byte SBUS never sends, DSM frames a channel "
-                                                    "id named twice."),
+                                                    "NORDAX: the first two; MPX, MPX_V2, SPEKTRUM, XBUS: the first; "
+                                                    "CRSF, FPORT2, IBUS: two; GHST, SRXL2, ST24: three; EXBUS: six; "
+                                                    "FPORT: its content, stuffed again; RJ01: its Mode B frame, so "
+                                                    "that both checks fail), so that their CRC or checksum fails. "
+                                                    "SBUS, DSM and SUMH have no checksum, and a flipped value bit "
+                                                    "cannot be told from a real value: SBUS frames get an end byte "
+                                                    "SBUS never sends, DSM frames a channel id named twice, SUMH "
+                                                    "frames a byte 19 other than 0x00."),
                                      QStringLiteral("share"));
     const QCommandLineOption dsm(QStringLiteral("dsm"),
                                  QStringLiteral("DSM's form: 2048 (default; DSMX, 11-bit positions, every 11 ms) or "
@@ -248,6 +267,12 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
                                   QStringLiteral("Makes the random choices repeatable; the summary of a run that "
                                                  "damages frames names the seed used."),
                                   QStringLiteral("n"));
+    const QCommandLineOption answer(QStringLiteral("answer"),
+                                    QStringLiteral("Play the flight controller on a wire the receiver polls "
+                                                   "(families with polls: %1; EXBUS: its telemetry requests): listen "
+                                                   "on the port and answer each poll 0.6 ms after the read that "
+                                                   "brought it, as firmware answers within 0.5 to 2 ms, until "
+                                                   "--duration, --count answers or Ctrl-C.").arg(answerList()));
     const QCommandLineOption replay(QStringLiteral("replay"),
                                     QStringLiteral("Send what a file holds: a raw capture (linkscope-dump --write) "
                                                    "or a hex dump frame by frame at --rate, linkscope-dump's jsonl "
@@ -278,8 +303,8 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
                                           QStringLiteral("Leave the port's low-latency mode as it is (by default it "
                                                          "is set while the port is open, and put back on close)."));
     const QList<QCommandLineOption> taken{family, us, wire, channels, sweep, rate, count, duration, failsafe,
-                                          dropoutEvery, dropoutFor, corrupt, dsm, chunk, chunkGap, seed, replay,
-                                          input, speed, loop, baud, line, quiet, noLowLatency};
+                                          dropoutEvery, dropoutFor, corrupt, dsm, chunk, chunkGap, seed, answer,
+                                          replay, input, speed, loop, baud, line, quiet, noLowLatency};
     parser.addOptions(taken);
 
     // --sweep takes its period only as --sweep=seconds, as optional values go.
@@ -293,11 +318,9 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
     if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
         QString help = parser.helpText();
         help.replace(QLatin1String("--sweep <seconds>  "), QLatin1String("--sweep[=<seconds>]"));
-        std::fputs(qPrintable(help), stdout);
-        std::exit(0);
+        printAndExit(help);
     }
-    if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
+    answerHelpAndVersion(parser);
     const QString repeated = repeatedOptionError(parser, taken);
     if (!repeated.isEmpty())
         usageError(repeated);
@@ -321,7 +344,26 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
     need(dropoutFor, dropoutEvery, "needs --dropout-every");
     need(chunkGap, chunk, "needs --chunk");
 
-    if (parser.isSet(replay)) {
+    if (parser.isSet(answer)) {
+        for (const QCommandLineOption *own : {&us, &wire, &channels, &sweep, &failsafe, &corrupt, &dsm, &replay, &rate,
+                                              &dropoutEvery, &chunk}) {
+            if (parser.isSet(*own))
+                usageError(QStringLiteral("--%1 shapes what a receiver sends; --answer only answers its polls")
+                               .arg(own->names().last()));
+        }
+        if (!parser.isSet(family))
+            usageError(QStringLiteral("--answer needs --family: the family whose polls it answers (%1)").arg(answerList()));
+        options.family = familyNamed(parser.value(family));
+        if (!options.family)
+            usageError(QStringLiteral("unknown family '%1' (%2)").arg(parser.value(family), familyNames()));
+        if (!options.family->answer)
+            usageError(QStringLiteral("%1 has no polls to answer; --answer answers %2")
+                           .arg(QLatin1String(options.family->recordName), answerList()));
+        if (options.target == QLatin1String("-"))
+            usageError(QStringLiteral("--answer listens on a serial port and answers there; give one, not -"));
+        options.answer = true;
+        options.line = options.family->line;
+    } else if (parser.isSet(replay)) {
         options.replayPath = parser.value(replay);
         if (options.replayPath.isEmpty())
             usageError(QStringLiteral("--replay needs a file name"));
@@ -367,6 +409,9 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
             if (options.variant == 1024)
                 options.rate = 1000.0 / 22;
         }
+        if (traits.maxChannels == 0 && (parser.isSet(us) || parser.isSet(wire) || parser.isSet(channels) || parser.isSet(sweep)))
+            usageError(QStringLiteral("%1 carries no channels: its frames are a sensor's values; give no --us, --wire, "
+                                      "--channels or --sweep").arg(QLatin1String(traits.recordName)));
         if (parser.isSet(us) && parser.isSet(wire))
             usageError(QStringLiteral("give --us or --wire, not both"));
         if (parser.isSet(sweep) && (parser.isSet(us) || parser.isSet(wire)))
@@ -374,8 +419,16 @@ SendOptions parseCommandLine(const QStringList &givenArguments)
         if (parser.isSet(us) && !traits.hasMicroseconds())
             usageError(QStringLiteral("%1 has no public µs scale; give its words with --wire")
                            .arg(QLatin1String(traits.recordName)));
+        // DSM 1024's values are 10-bit positions, as linkscope-dump shows
+        // them; the frames are made from 11-bit ones.
+        const bool tenBits = options.variant == 1024 && parser.isSet(wire);
         if (parser.isSet(us) || parser.isSet(wire))
-            options.wire = readChannels(traits, parser.value(parser.isSet(us) ? us : wire), parser.isSet(us));
+            options.wire = readChannels(traits, parser.value(parser.isSet(us) ? us : wire), parser.isSet(us),
+                                        tenBits ? 0x03FF : -1);
+        if (tenBits) {
+            for (int &value : options.wire)
+                value *= 2;
+        }
 
         int channelCount = traits.fixedChannels;
         if (parser.isSet(channels)) {

@@ -25,6 +25,9 @@ struct SendOptions
     double sweepPeriod = 4;
     int variant = 0; // the family's form, where it has several (--dsm)
 
+    // Answers to the polls of family on the port instead (--answer).
+    bool answer = false;
+
     // Replay of a file instead.
     QString replayPath;
     QVector<const FamilyDescriptor *> replayFamilies = defaultFamilies(); // the frames a raw capture holds

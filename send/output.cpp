@@ -37,7 +37,7 @@ void guardStandardOutput()
     ::open("/dev/null", O_WRONLY | O_CLOEXEC);
 }
 
-bool Output::open(const QString &name, const LineSettings &line, bool lowLatency, bool say)
+bool Output::open(const QString &name, const LineSettings &line, bool lowLatency, bool say, bool readToo)
 {
     target = name;
     if (name == QLatin1String("-")) {
@@ -65,7 +65,7 @@ bool Output::open(const QString &name, const LineSettings &line, bool lowLatency
         return false;
     }
     port.setPortName(device);
-    if (!port.open(QIODevice::WriteOnly)) {
+    if (!port.open(readToo ? QIODevice::ReadWrite : QIODevice::WriteOnly)) {
         const QString reason = openFailureReason(port, device, portListFor(name));
         why = QStringLiteral("cannot open %1: %2").arg(name, reason);
         if (reason == notAPortReason())

@@ -28,8 +28,10 @@ public:
 
     // Opens the target ("-" or a port); false with the reason in failure().
     // A port gets low-latency mode where lowLatency says so, and what came
-    // of it is said on standard error where say does.
-    bool open(const QString &target, const LineSettings &line, bool lowLatency = true, bool say = true);
+    // of it is said on standard error where say does; it is read from too
+    // where readToo says so.
+    bool open(const QString &target, const LineSettings &line, bool lowLatency = true, bool say = true,
+              bool readToo = false);
     bool isPort() const { return port.isOpen(); }
     int descriptor() const { return fd; }
 

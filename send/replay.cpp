@@ -86,7 +86,7 @@ bool RecordingReader::rewind()
     // Looked for once: every pass reads with what the first found.
     finder.reset();
     if (findFamily && !decided)
-        finder = std::make_unique<FamilyFinder>(allFamilies());
+        finder = std::make_unique<FamilyFinder>(autoFamilies());
     lookedAt.clear();
     unsent.clear();
     warnings.clear();

@@ -5,6 +5,7 @@
 #include "decode/framing/streamframer.h"
 #include "decode/framing/frameassembler.h"
 #include "decode/families/framereading.h"
+#include "send/answerer.h"
 #include "send/generator.h"
 #include "send/output.h"
 #include "send/replay.h"
@@ -340,6 +341,8 @@ void Sender::summarise(bool replay)
 
 int runSend(const SendOptions &given)
 {
+    if (given.answer)
+        return runAnswer(given);
     SendOptions options = given;
     std::unique_ptr<OutgoingSource> source;
     const RecordingReader *replayed = nullptr;

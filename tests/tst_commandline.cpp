@@ -31,6 +31,8 @@ private slots:
     void optionUse();
     void windowCommandLine_data();
     void windowCommandLine();
+    void helpToAFullDisk_data();
+    void helpToAFullDisk();
     void namesAreTheBytesGiven_data();
     void namesAreTheBytesGiven();
     void portNamedByARelativePath_data();
@@ -154,10 +156,21 @@ void tst_CommandLine::optionUse_data()
                                           << 0 << QByteArray("\xa8\x01\x10", 3);
     QTest::newRow("send: --channels 16, as before") << send << QStringList{"-f", "hott", "-c", "16", "-n", "1", "-"}
                                                    << 0 << QByteArray("\xa8\x01\x10", 3);
+    // DSM 1024's positions are 10-bit in both programs: 1023, 0 and 512 go as the words 0x03FF, 0x0400, 0x0A00.
+    QTest::newRow("send: DSM 1024 --wire as dump shows it")
+        << send << QStringList{"-f", "dsm", "--dsm", "1024", "--wire", "1023,0,512", "-n", "1", "-"} << 0
+        << QByteArray("\x03\xff\x04\x00\x0a\x00", 6);
+    QTest::newRow("send: DSM 1024 --wire past 10 bits")
+        << send << QStringList{"-f", "dsm", "--dsm", "1024", "--wire", "1024", "-"} << 2
+        << QByteArray("channel 1: 1024 lies outside DSM's range, 0 to 1023");
     QTest::newRow("send: a rate given twice") << send << QStringList{"-f", "hott", "-r", "50", "--rate", "100", "-"}
                                              << 2 << QByteArray("--rate is given more than once");
     QTest::newRow("plot: -f is the family") << plot << QStringList{"-f", "crsf", crsf, "-o", path("crsf.png")} << 0
                                            << QByteArray("crsf.png: 3 frames");
+    QTest::newRow("dump: --help-all, as its help says") << dump << QStringList{"--help-all"} << 0
+                                                       << QByteArray("--qmljsdebugger");
+    QTest::newRow("plot: --help-all, as its help says") << plot << QStringList{"--help-all"} << 0
+                                                       << QByteArray("--qmljsdebugger");
     QTest::newRow("plot: channels given twice") << plot << QStringList{"-c", "1", "--channels", "2", crsf} << 2
                                                << QByteArray("--channels is given more than once");
 }
@@ -210,6 +223,33 @@ void tst_CommandLine::windowCommandLine()
     QCOMPARE(result.status, status);
     QVERIFY2(result.out.contains(out), result.out.constData());
     QVERIFY2(result.errors.contains(errors), result.errors.constData());
+}
+
+void tst_CommandLine::helpToAFullDisk_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("option");
+    QTest::newRow("dump --help") << QStringLiteral(LINKSCOPE_DUMP) << "--help";
+    QTest::newRow("send --help") << QStringLiteral(LINKSCOPE_SEND) << "--help";
+    QTest::newRow("send --version") << QStringLiteral(LINKSCOPE_SEND) << "--version";
+    QTest::newRow("plot --help-all") << QStringLiteral(LINKSCOPE_PLOT) << "--help-all";
+    QTest::newRow("window --version") << QStringLiteral(LINKSCOPE_WINDOW) << "--version";
+}
+
+// Help and the version are output as records are: a write error is said
+// and fails, never a silent success.
+void tst_CommandLine::helpToAFullDisk()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, option);
+    QProcess process;
+    process.setStandardOutputFile(QStringLiteral("/dev/full"));
+    process.start(program, {option});
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 1);
+    const QByteArray errors = process.readAllStandardError();
+    QVERIFY2(errors.contains("cannot write to standard output: No space left on device"), errors.constData());
 }
 
 // Names that are no valid UTF-8, as older systems and cameras make them, are

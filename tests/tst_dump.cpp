@@ -49,6 +49,8 @@ private slots:
     void recordsSayWhatFramesLack();
     void autoOnCapture_data();
     void autoOnCapture();
+    void pollsAndReplies_data();
+    void pollsAndReplies();
     void cleanupTestCase();
 
 private:
@@ -343,7 +345,7 @@ void tst_Dump::csvExportKeepsByteTimes()
     for (const QByteArray &line : lines)
         got << QString::fromLatin1(line.left(line.indexOf("\"family\"")));
     QCOMPARE(got, expected);
-    QVERIFY2(errors.contains("read as: Saleae CSV") && errors.contains("left out for line errors: 1 bytes"),
+    QVERIFY2(errors.contains("read as: Saleae CSV") && errors.contains("left out for line errors: 1 byte\n"),
              errors.constData());
 }
 
@@ -535,6 +537,12 @@ void tst_Dump::errorExits_data()
     QTest::newRow("unknown format") << QStringList{"--format", "xml", capture} << 2 << "unknown format 'xml'"
                                     << QString();
     QTest::newRow("unknown option") << QStringList{"--colour", capture} << 2 << "colour" << QString();
+    QTest::newRow("families that read the same bytes") << QStringList{"--family", "mpx2,xbus", capture} << 2
+                                                       << "mpx2 and xbus cannot be looked for together: their frames "
+                                                          "are the same bytes; give one of them" << QString();
+    QTest::newRow("SUMH beside HOTT") << QStringList{"--family", "sumh,crsf,sumd", capture} << 2
+                                      << "sumh and hott cannot be looked for together: their frames start with the "
+                                         "same byte, and one has no check to tell them apart" << QString();
     QTest::newRow("missing port") << QStringList{"/dev/linkscope-no-such-port"} << 1
                                   << "cannot open /dev/linkscope-no-such-port: No such file or directory (linkscope-dump "
                                      "--list-ports lists the ports present)" << QString();
@@ -632,9 +640,23 @@ void tst_Dump::familyFields_data()
     request.wire = QVector<int>(16, 1000);
     request.failsafe = true;
     const QByteArray failsafe = fport->encode(request);
-    const QString capture = writeFile(folder.filePath("families.bin"), channels + link + failsafe);
+    // 16.8 V, 12.3 A, 1234 mAh, 67 %; and a flight mode with a comma, which
+    // a CSV cell quotes.
+    const QByteArray battery = crsf->telemetryFrame(2, 0);
+    QByteArray mode("\xC8\x09\x21" "AC,RO*", 10);
+    quint8 crc = 0;
+    for (char byte : mode.mid(2)) {
+        crc ^= quint8(byte);
+        for (int b = 0; b < 8; ++b)
+            crc = quint8(crc & 0x80 ? (crc << 1) ^ 0xD5 : crc << 1);
+    }
+    mode += char(crc);
+    const QString capture = writeFile(folder.filePath("families.bin"), channels + link + failsafe + battery + mode);
     const QString channelsHex = QString::fromLatin1(channels.toHex()), linkHex = QString::fromLatin1(link.toHex()),
-                  failsafeHex = QString::fromLatin1(failsafe.toHex());
+                  failsafeHex = QString::fromLatin1(failsafe.toHex()), batteryHex = QString::fromLatin1(battery.toHex()),
+                  modeHex = QString::fromLatin1(mode.toHex());
+    const QString batteryAt = QString::number(40 + failsafe.size()),
+                  modeAt = QString::number(40 + failsafe.size() + battery.size());
     const QString centre = QStringLiteral("1500,").repeated(15) + "1500";
     QString columns;
     for (const char *kind : {"us", "wire"}) {
@@ -654,21 +676,31 @@ void tst_Dump::familyFields_data()
         "\"raw\":\"" + linkHex + "\"}",
         "{\"t\":null,\"offset\":40,\"family\":\"FPORT\",\"crc_ok\":true,\"failsafe\":true,\"type\":\"CONTROL\","
         "\"frame_lost\":false,\"rssi\":100,\"us\":[" + centre + "],\"wire\":[" + QStringLiteral("1000,").repeated(15)
-            + "1000],\"raw\":\"" + failsafeHex + "\"}"};
+            + "1000],\"raw\":\"" + failsafeHex + "\"}",
+        "{\"t\":null,\"offset\":" + batteryAt + ",\"family\":\"CRSF\",\"crc_ok\":true,\"failsafe\":null,\"type\":\"BATTERY\","
+        "\"telemetry\":{\"voltage_v\":16.8,\"current_a\":12.3,\"capacity_mah\":1234,\"remaining_pct\":67},"
+        "\"us\":[],\"wire\":[],\"raw\":\"" + batteryHex + "\"}",
+        "{\"t\":null,\"offset\":" + modeAt + ",\"family\":\"CRSF\",\"crc_ok\":true,\"failsafe\":null,\"type\":\"FLIGHT_MODE\","
+        "\"telemetry\":{\"flight_mode\":\"AC,RO*\"},\"us\":[],\"wire\":[],\"raw\":\"" + modeHex + "\"}"};
     const QString linkCells = "false,LINK_STATISTICS,,,,,-45,-47,100,9,0,4,250,7,-50,100,8";
     QTest::newRow("csv") << "csv" << capture << QStringList{
         "t,offset,family,crc_ok,failsafe,type,frame_lost,rssi,frame_losses,channels_dropped,rssi1_dbm,rssi2_dbm,lq,snr,antenna,"
-        "rf_mode,tx_power_mw,tx_power,down_rssi_dbm,down_lq,down_snr" + columns + ",raw",
-        ",0,CRSF,true,,RC_CHANNELS" + QString(",").repeated(15) + "," + centre + "," + QStringLiteral("992,").repeated(15)
+        "rf_mode,tx_power_mw,tx_power,down_rssi_dbm,down_lq,down_snr,telemetry" + columns + ",raw",
+        ",0,CRSF,true,,RC_CHANNELS" + QString(",").repeated(16) + "," + centre + "," + QStringLiteral("992,").repeated(15)
             + "992," + channelsHex,
-        ",26,CRSF,true," + linkCells + QString(",").repeated(32) + "," + linkHex,
-        ",40,FPORT,true,true,CONTROL,false,100" + QString(",").repeated(13) + "," + centre + ","
-            + QStringLiteral("1000,").repeated(15) + "1000," + failsafeHex};
+        ",26,CRSF,true," + linkCells + "," + QString(",").repeated(32) + "," + linkHex,
+        ",40,FPORT,true,true,CONTROL,false,100" + QString(",").repeated(14) + "," + centre + ","
+            + QStringLiteral("1000,").repeated(15) + "1000," + failsafeHex,
+        "," + batteryAt + ",CRSF,true,,BATTERY" + QString(",").repeated(15)
+            + ",voltage_v=16.8 current_a=12.3 capacity_mah=1234 remaining_pct=67" + QString(",").repeated(32) + "," + batteryHex,
+        "," + modeAt + ",CRSF,true,,FLIGHT_MODE" + QString(",").repeated(15) + ",\"flight_mode=\"\"AC,RO*\"\"\""
+            + QString(",").repeated(32) + "," + modeHex};
     QTest::newRow("text") << "text" << capture << QStringList{};
 }
 
 // Records of the families that carry more than channels hold it in every
-// format: type, frame_lost, rssi and the link figures.
+// format: type, frame_lost, rssi, the link figures and telemetry values, in
+// CSV as one cell under one header.
 void tst_Dump::familyFields()
 {
     QFETCH(QString, format);
@@ -678,11 +710,15 @@ void tst_Dump::familyFields()
     QByteArray errors;
     const QString out = QString::fromUtf8(run({"--family", "crsf,fport", "--format", format, capture}, &status, &errors));
     QCOMPARE(status, 0);
-    QVERIFY2(errors.contains("frame types: CRSF LINK_STATISTICS 1, CRSF RC_CHANNELS 1, FPORT CONTROL 1"),
+    QVERIFY2(errors.contains("frame types: CRSF BATTERY 1, CRSF FLIGHT_MODE 1, CRSF LINK_STATISTICS 1, "
+                             "CRSF RC_CHANNELS 1, FPORT CONTROL 1"),
              errors.constData());
     if (format == QLatin1String("text")) {
         QVERIFY2(out.contains("type=LINK_STATISTICS rssi1_dbm=-45 rssi2_dbm=-47 lq=100 snr=9"), qPrintable(out));
         QVERIFY2(out.contains("FAILSAFE  type=CONTROL frame_lost=false rssi=100 us  1500"), qPrintable(out));
+        QVERIFY2(out.contains("type=BATTERY voltage_v=16.8 current_a=12.3 capacity_mah=1234 remaining_pct=67 us / wire / "),
+                 qPrintable(out));
+        QVERIFY2(out.contains("type=FLIGHT_MODE flight_mode=\"AC,RO*\" us / wire / "), qPrintable(out));
         return;
     }
     QStringList lines = out.split('\n');
@@ -706,13 +742,16 @@ void tst_Dump::recordsSayWhatFramesLack_data()
     for (int i = 0; i < 6; ++i)
         dsm += familyNamed("dsm")->encode(request);
     // SBUS and DSM carry no check: none passed, none failed.
-    const QString sbusSummary = "CRC failures: 0 (3 frames without a check: SBUS and DSM carry none)";
+    const QString sbusSummary = "CRC failures: 0 (3 frames without a check: SBUS, DSM and SUMH carry none)";
     QTest::newRow("SBUS jsonl") << "sbus" << "jsonl" << sbus << "\"family\":\"SBUS\",\"crc_ok\":null,\"failsafe\":false,"
                                 << sbusSummary;
     QTest::newRow("SBUS csv") << "sbus" << "csv" << sbus << ",0,SBUS,,false," << sbusSummary;
     QTest::newRow("SBUS text") << "sbus" << "text" << sbus << "SBUS              no check no        " << sbusSummary;
+    QTest::newRow("SBUS, one frame") << "sbus" << "jsonl" << sbus.left(25) << "\"family\":\"SBUS\",\"crc_ok\":null,"
+                                     << "(1 frame without a check: SBUS, DSM and SUMH carry none)\nfailsafe frames: 0\n"
+                                        "frames flagged lost: 0\nstray bytes: 0\nframed without byte times: 1 frame, by";
     QTest::newRow("DSM jsonl") << "dsm" << "jsonl" << dsm << "\"family\":\"DSM\",\"crc_ok\":null,"
-                               << "CRC failures: 0 (6 frames without a check: SBUS and DSM carry none)";
+                               << "CRC failures: 0 (6 frames without a check: SBUS, DSM and SUMH carry none)";
     // A subset of channels from channel 32 on, at 13 bits: 35 values, none
     // for a channel CRSF has.
     QByteArray subset("\xC8\x3D\x17\xFF");
@@ -814,6 +853,74 @@ void tst_Dump::autoOnCapture()
     QCOMPARE(lines.size() - 1, records);
     if (firstOffset >= 0)
         QCOMPARE(QJsonDocument::fromJson(lines.first()).object().value("offset").toInt(), firstOffset);
+}
+
+void tst_Dump::pollsAndReplies_data()
+{
+    // EX Bus at 125000 8N1, 80 µs a byte, as a logic analyser gives it:
+    // requests 10 ms apart; the first answered 1 ms after its last byte
+    // ended, the second 3 ms after (late), the third not at all, the fourth
+    // by an answer with another packet id.
+    const FamilyDescriptor *exbus = familyNamed("exbus");
+    QByteArray csv("Time [s],Value,Parity Error,Framing Error\n");
+    const auto write = [&](const QByteArray &bytes, double at) {
+        for (int i = 0; i < bytes.size(); ++i)
+            csv += QByteArray::number(at + i * 0.00008, 'f', 9) + ",0x"
+                + QByteArray::number(quint8(bytes[i]), 16).rightJustified(2, '0') + ",,\n";
+    };
+    for (int k = 0; k < 4; ++k) {
+        const QByteArray request = exbus->pollFrame(k + 1);
+        const double at = 0.001 + k * 0.010;
+        write(request, at);
+        const double answerAt = at + request.size() * 0.00008 + (k == 1 ? 0.003 : 0.001);
+        const QByteArray answer = exbus->answer(request.constData(), request.size(), 0);
+        if (k == 3)
+            write(exbus->answer(exbus->pollFrame(9).constData(), request.size(), 0), answerAt);
+        else if (k != 2)
+            write(answer, answerAt);
+    }
+    const QString capture = writeFile(folder.filePath("exbus.csv"), csv);
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("capture");
+    QTest::addColumn<QStringList>("expected"); // in the records, in order
+    // Serial 0x0001A400, then items 1 to 5 as the answer's first values.
+    const QString values = "serial=107520 item1=12.6 item2=3.50 item3=0 item4=0 item5=-1234.56";
+    QString json = "\"telemetry\":{" + values + "}";
+    json.replace(QLatin1Char(' '), QLatin1Char(',')).replace(QRegularExpression("(\\w+)="), "\"\\1\":");
+    QTest::newRow("jsonl") << "jsonl" << capture
+                           << QStringList{json + ",\"delay_ms\":1.000,\"paired\":true",
+                                          json + ",\"delay_ms\":3.000,\"paired\":true",
+                                          json + ",\"delay_ms\":null,\"paired\":false"};
+    QTest::newRow("csv") << "csv" << capture
+                         << QStringList{",telemetry,packet_count,delay_ms,paired,", "," + values + ",,1.000,true,",
+                                        "," + values + ",,3.000,true,", "," + values + ",,,false,"};
+    QTest::newRow("text") << "text" << capture
+                          << QStringList{values + " delay_ms=1.000 paired=true", values + " delay_ms=3.000 paired=true",
+                                         values + " delay_ms=- paired=false"};
+}
+
+// Each answer is paired with the request before it by packet id and timed
+// from its last byte; the summary counts requests, answers, late and
+// missing ones, and answers to no request.
+void tst_Dump::pollsAndReplies()
+{
+    QFETCH(QString, format);
+    QFETCH(QString, capture);
+    QFETCH(QStringList, expected);
+    int status = -1;
+    QByteArray errors;
+    const QString out = QString::fromUtf8(run({"--family", "exbus", "--format", format, capture}, &status, &errors));
+    QCOMPARE(status, 0);
+    int at = 0;
+    for (const QString &part : expected) {
+        at = out.indexOf(part, at);
+        QVERIFY2(at >= 0, qPrintable(part + "\n" + out));
+        at += part.size();
+    }
+    QCOMPARE(out.count(QLatin1String("TELEMETRY_REQUEST")), 4);
+    QVERIFY2(errors.contains("polls: 4, replies: 2 (late 1, more than 2.5 ms after the poll), missing replies: 2, "
+                             "replies without a poll: 1\n"),
+             errors.constData());
 }
 
 void tst_Dump::cleanupTestCase()

@@ -33,6 +33,11 @@ private slots:
     void everyRow();
     void rowLacking_data();
     void rowLacking();
+    void carried_data();
+    void carried();
+    void telemetryRoundTrip_data();
+    void telemetryRoundTrip();
+    void smartportNoise();
 };
 
 namespace {
@@ -50,15 +55,87 @@ QByteArray packed(const QVector<int> &values, int bits)
     return out;
 }
 
-quint8 crc8(const QByteArray &bytes)
+quint8 crc8(const QByteArray &bytes, quint8 poly = 0xD5)
 {
     quint8 crc = 0;
     for (char byte : bytes) {
         crc ^= quint8(byte);
         for (int b = 0; b < 8; ++b)
-            crc = quint8(crc & 0x80 ? (crc << 1) ^ 0xD5 : crc << 1);
+            crc = quint8(crc & 0x80 ? (crc << 1) ^ poly : crc << 1);
     }
     return crc;
+}
+
+// The reflected forms, bit by bit: CRC-8/MAXIM (0x31) and CRC-16/KERMIT (0x1021).
+quint8 crc8Maxim(const QByteArray &bytes)
+{
+    quint8 crc = 0;
+    for (char byte : bytes) {
+        crc ^= quint8(byte);
+        for (int b = 0; b < 8; ++b)
+            crc = quint8(crc & 1 ? (crc >> 1) ^ 0x8C : crc >> 1);
+    }
+    return crc;
+}
+
+QByteArray withKermit(const QByteArray &body)
+{
+    quint16 crc = 0;
+    for (char byte : body) {
+        crc ^= quint8(byte);
+        for (int b = 0; b < 8; ++b)
+            crc = quint16(crc & 1 ? (crc >> 1) ^ 0x8408 : crc >> 1);
+    }
+    return body + char(crc & 0xFF) + char(crc >> 8);
+}
+
+// 55 55, LEN (type, data and CRC), type, data, CRC-8 poly 0x07 from LEN on.
+QByteArray st24(quint8 type, const QByteArray &data)
+{
+    const QByteArray body = char(data.size() + 2) + QByteArray(1, char(type)) + data;
+    return QByteArray("\x55\x55", 2) + body + char(crc8(body, 0x07));
+}
+
+// Time 0x1234, then RSSI, packet count and the 12-bit values, two in three
+// bytes, high nibble first.
+QByteArray st24Channels(quint8 type, quint8 rssi, quint8 count, const QVector<int> &values)
+{
+    QByteArray data = QByteArray("\x34\x12", 2) + char(rssi) + char(count);
+    for (int i = 0; i + 1 < values.size(); i += 2)
+        data += char(values[i] >> 4) + QByteArray(1, char((values[i] & 0x0F) << 4 | values[i + 1] >> 8))
+            + char(values[i + 1] & 0xFF);
+    return st24(type, data);
+}
+
+QByteArray words16(quint8 start, const QVector<int> &words)
+{
+    QByteArray frame(1, char(start));
+    for (int w : words)
+        frame += char(w >> 8) + QByteArray(1, char(w & 0xFF));
+    return withFrameCrc(frame);
+}
+
+// SYNC REQ LEN PKT_ID DATA_ID SUBLEN DATA, CRC-16/KERMIT low byte first.
+QByteArray exbus(quint8 sync, quint8 request, quint8 packetId, quint8 dataId, const QByteArray &data)
+{
+    return withKermit(QByteArray(1, char(sync)) + char(request) + char(data.size() + 8) + char(packetId)
+                      + char(dataId) + char(data.size()) + data);
+}
+
+QByteArray littleEndian(const QVector<int> &words)
+{
+    QByteArray bytes;
+    for (int w : words)
+        bytes += char(w & 0xFF) + QByteArray(1, char(w >> 8));
+    return bytes;
+}
+
+// 0x9F, kind and length (what follows it), serial 0x0002A411, a reserved
+// byte, items, CRC-8 poly 0x07 from the kind byte on.
+QByteArray exPacket(quint8 kind, const QByteArray &items)
+{
+    const QByteArray body = char(kind << 6 | (items.size() + 6)) + QByteArray("\x11\xA4\x02\x00\x00", 5) + items;
+    return QByteArray("\x9F") + body + char(crc8(body, 0x07));
 }
 
 quint8 frskySum(const QByteArray &bytes)
@@ -126,10 +203,11 @@ QVector<int> sixteen(int a, int b, int c)
     return values;
 }
 
-// The frames an assembler looking for every family finds in bytes.
-QVector<AssembledFrame> framesIn(const QByteArray &bytes)
+// The frames an assembler looking for every family finds in bytes, but
+// those that read the same bytes as row.
+QVector<AssembledFrame> framesIn(const QByteArray &bytes, const FamilyDescriptor *row = nullptr)
 {
-    static const FamilySet every(allFamilies());
+    const FamilySet every(familiesBeside(row));
     FrameAssembler assembler(every);
     QVector<AssembledFrame> found = assembler.feed(bytes);
     found += assembler.flush();
@@ -201,6 +279,39 @@ void tst_Families::handWritten_data()
                                                   << 0 << 1 << -1;
     QTest::newRow("SRXL2 handshake") << withFrameCrc(QByteArray("\xA6\x21\x0E\x10\x21\x0A\x00\x01\x02\x03\x04\x05", 12))
                                      << "SRXL2" << "HANDSHAKE" << QVector<int>{} << -1 << -1 << -1;
+    // (v·1000 + 2048) / 4096 + 999: 0 and 1 give 999, 2048 gives 1499
+    // (500.5), 2054 gives 1500 (501.96), 4095 gives 1999 (1000.26).
+    QVector<int> st24Values{0, 4095, 2054, 1, 2048, 2054, 2054, 2054, 2054, 2054, 2054, 2054};
+    QTest::newRow("ST24 12 channels") << st24Channels(0, 87, 42, st24Values) << "ST24" << "CHANNELS_12"
+                                      << QVector<int>{999, 1999, 1500, 999, 1499, 1500} << -1 << -1 << -1;
+    st24Values = QVector<int>(23, 2054) << 4095;
+    QTest::newRow("ST24 24 channels") << st24Channels(1, 87, 42, st24Values) << "ST24" << "CHANNELS_24"
+                                      << (QVector<int>(23, 1500) << 1999) << -1 << -1 << -1;
+    QTest::newRow("ST24 transmitter GPS, LEN 9") << st24(2, QByteArray(7, 'x')) << "ST24" << "TRANSMITTER_GPS"
+                                                 << QVector<int>{} << -1 << -1 << -1;
+    QTest::newRow("ST24 type 5, LEN 66") << st24(5, QByteArray(64, 0x55)) << "ST24" << "0x05" << QVector<int>{} << -1
+                                         << -1 << -1;
+    // 800 + ((v·1400) >> 12): 0 → 800, 3 → 801 (4200 >> 12 = 1), 2048 → 1500,
+    // 4095 → 2199 (5733000 >> 12 = 1399); 0x1000 (16 channels) → 2200.
+    QTest::newRow("XBUS 0xA1") << words16(0xA1, {0, 3, 2048, 4095, 2048, 2048, 2048, 2048, 2048, 2048, 2048, 2048})
+                               << "XBUS" << "" << QVector<int>{800, 801, 1500, 2199, 1500} << -1 << -1 << -1;
+    QTest::newRow("XBUS 0xA2") << words16(0xA2, QVector<int>(15, 2048) << 0x1000) << "XBUS" << ""
+                               << (QVector<int>(15, 1500) << 2200) << -1 << -1 << -1;
+    const QByteArray rj01 = QByteArray("\xA1\x1E\x07", 3)
+        + words16(0xA1, {0, 3, 2048, 4095, 2048, 2048, 2048, 2048, 2048, 2048, 2048, 2048}) + QByteArray("\x12\x34", 2);
+    QTest::newRow("RJ01") << rj01 + char(crc8Maxim(rj01)) << "RJ01" << "" << QVector<int>{800, 801, 1500, 2199, 1500}
+                          << -1 << -1 << -1;
+    // Eighths of a µs: 8000 → 1000, 12000 → 1500, 16007 → 2000, 7 → 0.
+    QTest::newRow("EXBUS channels") << exbus(0x3E, 0x03, 0x55, 0x31, littleEndian({8000, 12000, 16007, 7})) << "EXBUS"
+                                    << "CHANNELS" << QVector<int>{1000, 1500, 2000, 0} << -1 << -1 << -1;
+    QTest::newRow("EXBUS channels, reply allowed") << exbus(0x3E, 0x01, 0x56, 0x31, littleEndian({12000})) << "EXBUS"
+                                                   << "CHANNELS" << QVector<int>{1500} << -1 << -1 << -1;
+    QTest::newRow("EXBUS telemetry request") << exbus(0x3D, 0x01, 0x57, 0x3A, QByteArray()) << "EXBUS"
+                                             << "TELEMETRY_REQUEST" << QVector<int>{} << -1 << -1 << -1;
+    QTest::newRow("EXBUS JetiBox request") << exbus(0x3D, 0x01, 0x58, 0x3B, QByteArray()) << "EXBUS"
+                                           << "JETIBOX_REQUEST" << QVector<int>{} << -1 << -1 << -1;
+    QTest::newRow("EXBUS telemetry answer") << exbus(0x3B, 0x01, 0x57, 0x3A, exPacket(1, QByteArray("\x11\x7E\x20", 3)))
+                                            << "EXBUS" << "TELEMETRY" << QVector<int>{} << -1 << -1 << -1;
 }
 
 void tst_Families::handWritten()
@@ -213,7 +324,7 @@ void tst_Families::handWritten()
     QFETCH(int, frameLost);
     QFETCH(int, lq);
 
-    const QVector<AssembledFrame> found = framesIn(frame);
+    const QVector<AssembledFrame> found = framesIn(frame, familyNamed(family));
     QCOMPARE(found.size(), 1);
     QCOMPARE(found[0].bytes, frame);
     QVERIFY(found[0].crcOk);
@@ -275,7 +386,7 @@ void tst_Families::roundTrip()
         QByteArray stream = row->encode(request);
         request.index = 1;
         stream += row->encode(request);
-        const QVector<AssembledFrame> found = framesIn(stream);
+        const QVector<AssembledFrame> found = framesIn(stream, row);
         QVERIFY2(!found.isEmpty(), qPrintable(stream.toHex()));
         QSet<int> seen;
         for (const AssembledFrame &frame : found) {
@@ -324,13 +435,13 @@ void tst_Families::damaged()
         QByteArray bad = good;
         row->corrupt(bad, random);
         QVERIFY(bad != good);
-        const QVector<AssembledFrame> after = framesIn(good + bad);
+        const QVector<AssembledFrame> after = framesIn(good + bad, row);
         QCOMPARE(after.size(), 2);
         QVERIFY(after[0].crcOk);
         QCOMPARE(after[1].bytes, bad);
         QVERIFY2(!after[1].crcOk, qPrintable(bad.toHex()));
         QCOMPARE(after[1].family(), row);
-        QVERIFY(framesIn(bad).isEmpty());
+        QVERIFY(framesIn(bad, row).isEmpty());
     }
 }
 
@@ -351,6 +462,16 @@ void tst_Families::noFrame_data()
     QTest::newRow("SRXL2 cut short") << srxl2.left(srxl2.size() - 3);
     QByteArray fport2 = QByteArray(1, char(0x0E)) + QByteArray(16, char(0xFF));
     QTest::newRow("FPORT2 length 0x0E") << fport2;
+    // Each passes its check, but breaks its family's rules.
+    QTest::newRow("ST24 LEN 8") << st24(0, QByteArray(6, 0x55)).repeated(2);
+    QTest::newRow("ST24 LEN 67") << st24(0, QByteArray(65, 0x55)).repeated(2);
+    QByteArray longExbus = exbus(0x3E, 0x03, 1, 0x31, littleEndian({12000, 12000}));
+    longExbus[2] = char(longExbus[2] + 2);
+    QTest::newRow("EXBUS LEN past its data") << withKermit(longExbus.left(longExbus.size() - 2) + "\x00\x00").repeated(2);
+    QTest::newRow("EXBUS channels, odd SUBLEN") << exbus(0x3E, 0x03, 1, 0x31, QByteArray(3, 0x10)).repeated(2);
+    QTest::newRow("EXBUS channels, 25 of them") << exbus(0x3E, 0x03, 1, 0x31, littleEndian(QVector<int>(25, 12000))).repeated(2);
+    QTest::newRow("EXBUS request byte 0x02") << exbus(0x3D, 0x02, 1, 0x3A, QByteArray()).repeated(2);
+    QTest::newRow("EXBUS channels under data id 0x3A") << exbus(0x3E, 0x03, 1, 0x3A, littleEndian({12000})).repeated(2);
 }
 
 void tst_Families::noFrame()
@@ -414,7 +535,8 @@ void tst_Families::namesPeopleUse_data()
     QTest::newRow("ELRS is CRSF") << " ELRS " << "CRSF";
     QTest::newRow("srxl is SPEKTRUM") << "srxl" << "SPEKTRUM";
     QTest::newRow("srxl2 stays SRXL2") << "srxl2" << "SRXL2";
-    QTest::newRow("xbus is none") << "xbus" << "";
+    QTest::newRow("xbus is XBUS") << "xbus" << "XBUS";
+    QTest::newRow("xbus2 is none") << "xbus2" << "";
 }
 
 void tst_Families::namesPeopleUse()
@@ -555,6 +677,131 @@ void tst_Families::rowLacking()
     }
     const QString fault = familyRowFault(row);
     QVERIFY2(fault.contains(told), qPrintable(fault));
+}
+
+void tst_Families::carried_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<bool>("crcOk");
+    QTest::addColumn<QString>("carried"); // rssi, packet count, telemetry, as name=value
+
+    QTest::newRow("ST24 RSSI and packet count") << st24Channels(0, 87, 42, QVector<int>(12, 2054)) << true
+                                                << "rssi=87 packet_count=42";
+    // Each item: (id << 4) | type, then a little-endian value whose top byte
+    // holds the sign (bit 7) and the decimals (bits 6-5).
+    QByteArray items;
+    items += QByteArray("\x11\x7E\x20", 3);         // 2 bytes: 126 (0x7E), 1 decimal: 12.6
+    items += QByteArray("\x20\x85", 2);              // 1 byte: sign, 5: -5
+    items += QByteArray("\x34\x40\xE2\x41", 4);     // 3 bytes: 123456 (0x1E240), 2 decimals: 1234.56
+    items += QByteArray("\x48\x40\x42\x0F\xA0", 5); // 4 bytes: sign, 1000000 (0xF4240), 1 decimal
+    items += QByteArray("\x55\x01\x02\x03", 4);     // date and time, as sent: 0x030201
+    items += QByteArray("\x69\x10\x20\x30\x40", 5); // GPS, as sent: 0x40302010
+    const QString values = "serial=173073 item1=12.6 item2=-5 item3=1234.56 item4=-100000.0 datetime5=197121 "
+                           "gps6=1076895760";
+    QTest::newRow("EXBUS telemetry") << exbus(0x3B, 0x01, 9, 0x3A, exPacket(1, items)) << true << values;
+    QByteArray badCrc8 = exPacket(1, items);
+    badCrc8[badCrc8.size() - 1] = char(badCrc8[badCrc8.size() - 1] ^ 0x40);
+    QTest::newRow("EXBUS telemetry, EX packet's CRC-8 wrong") << exbus(0x3B, 0x01, 9, 0x3A, badCrc8) << false << "";
+    QByteArray shortLength = exPacket(1, items);
+    shortLength[1] = char(shortLength[1] - 1);
+    QTest::newRow("EXBUS telemetry, EX length short of SUBLEN") << exbus(0x3B, 0x01, 9, 0x3A, shortLength) << false
+                                                                << "";
+    // An item of type 2, whose size nobody knows, ends them.
+    QTest::newRow("EXBUS telemetry, an unknown item type") << exbus(0x3B, 0x01, 9, 0x3A, exPacket(1, items.left(3) + "\x22\x01" + items.mid(3)))
+                                                           << true << "serial=173073 item1=12.6";
+    QTest::newRow("EXBUS text packet") << exbus(0x3B, 0x01, 9, 0x3A, exPacket(0, "\x10\x21Volt")) << true << "";
+}
+
+// What frames carry beside channels, read as the facts give it; an EX
+// packet whose own CRC-8 fails makes its answer FALSE.
+void tst_Families::carried()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(bool, crcOk);
+    QFETCH(QString, carried);
+    const FamilyDescriptor *row = familyNamed(quint8(frame[0]) == 0x55 ? "st24" : "exbus");
+    FrameReading reading;
+    QCOMPARE(row->frameLength(frame.constData(), frame.size()), int(frame.size()));
+    QCOMPARE(row->check(frame.constData(), frame.size()), crcOk);
+    row->read(frame.constData(), frame.size(), reading);
+    QCOMPARE(reading.crcOk, crcOk);
+    QStringList got;
+    if (reading.rssi != FrameReading::noValue)
+        got << QStringLiteral("rssi=%1").arg(reading.rssi);
+    if (reading.packetCount != FrameReading::noValue)
+        got << QStringLiteral("packet_count=%1").arg(reading.packetCount);
+    for (int i = 0; i < reading.telemetry.size(); ++i) {
+        const TelemetryValue &value = reading.telemetry.at(i);
+        got << QStringLiteral("%1=%2").arg(QLatin1String(value.name), QString::number(value.value(), 'f', value.decimals));
+    }
+    QCOMPARE(got.join(QLatin1Char(' ')), carried);
+}
+
+void tst_Families::telemetryRoundTrip_data()
+{
+    QTest::addColumn<QString>("family");
+    for (const FamilyDescriptor *family : allFamilies()) {
+        if (family->telemetryKinds > 0)
+            QTest::newRow(family->name) << family->name;
+    }
+}
+
+// Every kind of telemetry frame a family makes, three times over with its
+// values moving, is found where it was sent, passes its check and reads as
+// a named type with its values, none cut short.
+void tst_Families::telemetryRoundTrip()
+{
+    QFETCH(QString, family);
+    const FamilyDescriptor *row = familyNamed(family);
+    QByteArrayList sent;
+    for (qint64 index = 0; index < 3; ++index) {
+        for (int kind = 0; kind < row->telemetryKinds; ++kind)
+            sent << row->telemetryFrame(kind, index);
+    }
+    const QVector<AssembledFrame> found = framesIn(sent.join());
+    QCOMPARE(found.size(), sent.size());
+    TelemetryMemory memory;
+    FrameReading reading;
+    reading.memory = &memory;
+    for (int i = 0; i < found.size(); ++i) {
+        QCOMPARE(found[i].bytes, sent[i]);
+        QCOMPARE(found[i].family(), row);
+        row->read(sent[i].constData(), sent[i].size(), reading);
+        QVERIFY2(reading.crcOk, qPrintable(sent[i].toHex()));
+        QVERIFY2(reading.type && !QByteArray(reading.type).startsWith("0x"), qPrintable(sent[i].toHex()));
+        QVERIFY(!reading.telemetry.find("too_short"));
+        QVERIFY(!reading.telemetry.find("value") || family != QLatin1String("smartport"));
+    }
+}
+
+// Random bytes at SmartPort's rate: replies pass by their 8-bit sum after a
+// 0x10 start byte, about once in 65536 bytes, and polls by their id only
+// where a poll or a reply follows them, hardly more often. 16 MB, about 48
+// minutes of the line.
+void tst_Families::smartportNoise()
+{
+    const FamilySet set({familyNamed(QStringLiteral("smartport"))});
+    FrameAssembler assembler(set);
+    QRandomGenerator random(40);
+    QByteArray noise(1 << 20, 0);
+    int polls = 0, replies = 0;
+    for (int megabyte = 0; megabyte < 16; ++megabyte) {
+        for (char &byte : noise)
+            byte = char(random.bounded(256));
+        for (const AssembledFrame &frame : assembler.feed(noise)) {
+            if (frame.crcOk)
+                (frame.bytes[0] == '\x7E' ? polls : replies) += 1;
+        }
+    }
+    for (const AssembledFrame &frame : assembler.flush()) {
+        if (frame.crcOk)
+            (frame.bytes[0] == '\x7E' ? polls : replies) += 1;
+    }
+    qInfo("false SmartPort frames in 16 MB of random bytes: %d polls, %d replies", polls, replies);
+    // 16 MB / 65536 = 256 replies expected; polls: 28 ids and 2 next bytes
+    // in 65536, after one 0x7E in 256: about 55.
+    QVERIFY2(replies < 256 * 1.3, qPrintable(QString::number(replies)));
+    QVERIFY2(polls < 55 * 1.6, qPrintable(QString::number(polls)));
 }
 
 QTEST_GUILESS_MAIN(tst_Families)

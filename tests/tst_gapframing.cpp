@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// SBUS and DSM, which carry no checksum: frames written from the published
+// SBUS, DSM and SUMH, which carry no checksum: frames written from the published
 // facts read as they should, DSM's form is told by its ids, frames are
 // found by the quiet before them or by their period and rules, DSM at the
 // offset where its frames start, never across a quiet line, SBUS2's
@@ -68,6 +68,15 @@ QByteArray dsm(quint8 fades, quint8 system, const QVector<int> &words)
         frame.append(char(word >> 8)).append(char(word & 0xFF));
     }
     return frame;
+}
+
+// 0xA8, two bytes, eight big-endian channels, 0x00 and a byte.
+QByteArray sumh(const QVector<int> &channels, quint8 last = 0x00)
+{
+    QByteArray frame("\xA8\x01\x02", 3);
+    for (int i = 0; i < 8; ++i)
+        frame += char(channels.value(i, 12000) >> 8) + QByteArray(1, char(channels.value(i, 12000) & 0xFF));
+    return frame + '\x00' + char(last);
 }
 
 QVector<int> words2048(int firstId, const QVector<int> &positions)
@@ -199,6 +208,12 @@ void tst_GapFraming::handWritten_data()
         << "dsm" << dsm(0, 0xB2, words2048(0, {1024, 1874, 174, 0, 2047, 1025}) << (12 << 11 | 300)) << 2048
         << QVector<int>{1500, 2000, 1000, 898, 2101, 1500, -1, -1, -1, -1, -1, -1}
         << QVector<int>{1024, 1874, 174, 0, 2047, 1025, -1, -1, -1, -1, -1, -1} << QVector<int>{0, 0xB2};
+    // (v·5) / 32 − 375: 8800 → 1000, 12000 → 1500, 15200 → 2000, 2400 → 0,
+    // 2399 → −1 (11995 / 32 = 374), 65535 → 9864 (327675 / 32 = 10239).
+    QTest::newRow("SUMH") << "sumh" << sumh({8800, 12000, 15200, 2400, 2399, 65535}, 0x5A) << 0
+                          << QVector<int>{1000, 1500, 2000, 0, -1, 9864, 1500, 1500}
+                          << QVector<int>{8800, 12000, 15200, 2400, 2399, 65535, 12000, 12000}
+                          << QVector<int>{-1, -1, -1, -1, -1};
 }
 
 // Each frame, repeated as a receiver sends it, is found without times and
@@ -357,7 +372,7 @@ void tst_GapFraming::framing_data()
     QTest::addColumn<bool>("between"); // bytes between the frames
     QTest::addColumn<int>("expected"); // of 40 frames
 
-    for (const char *family : {"sbus", "dsm"}) {
+    for (const char *family : {"sbus", "dsm", "sumh"}) {
         QTest::newRow(qPrintable(QStringLiteral("%1 back to back, no times").arg(family))) << family << false << false << 40;
         QTest::newRow(qPrintable(QStringLiteral("%1 back to back, timed").arg(family))) << family << true << false << 40;
         QTest::newRow(qPrintable(QStringLiteral("%1 bytes between, timed").arg(family))) << family << true << true << 40;
@@ -365,7 +380,7 @@ void tst_GapFraming::framing_data()
         // bytes later, all but the last; nothing says where DSM frames
         // start between the bytes.
         QTest::newRow(qPrintable(QStringLiteral("%1 bytes between, no times").arg(family)))
-            << family << false << true << (family == QLatin1String("sbus") ? 39 : 0);
+            << family << false << true << (family == QLatin1String("dsm") ? 0 : 39);
     }
 }
 
@@ -424,6 +439,7 @@ void tst_GapFraming::quietLine_data()
     QTest::newRow("DSM, 00 B2 2 ms after a frame") << "dsm" << QByteArray("\x00\xB2", 2) << 2.0;
     QTest::newRow("DSM, 15 bytes 2 ms after a frame") << "dsm" << QByteArray(15, '\x0B') << 2.0;
     QTest::newRow("SBUS, 0F 00 0.5 ms after a frame") << "sbus" << QByteArray("\x0F\x00", 2) << 0.5;
+    QTest::newRow("SUMH, A8 00 4 ms after a frame") << "sumh" << QByteArray("\xA8\x00", 2) << 4.0;
 }
 
 // Where byte times are known, a frame never spans a quiet line of the
@@ -486,7 +502,8 @@ void tst_GapFraming::sbus2Slots_data()
 
 // SBUS2 frames are found with or without times; the telemetry slots after
 // each, of the page its end byte asks for, count as slots, never as stray
-// bytes, and never break the framing.
+// bytes, never break the framing, and come as frames of their own that
+// read as their number and data bytes.
 void tst_GapFraming::sbus2Slots()
 {
     QFETCH(bool, timed);
@@ -497,6 +514,7 @@ void tst_GapFraming::sbus2Slots()
     QVector<QByteArray> reads;
     QVector<double> quiet;
     QVector<qint64> offsets;
+    QStringList slotsSent; // "number data" of each slot an SBUS2 frame asked for
     QByteArray stream;
     int slotCount = 0;
     for (int i = 0; i < 40; ++i) {
@@ -517,6 +535,8 @@ void tst_GapFraming::sbus2Slots()
             for (int bit = 0; bit < 5; ++bit)
                 number |= ((page * 8 + slot) >> bit & 1) << (7 - bit);
             reads << (QByteArray(1, char(number | 0x03)) + noise(random, 2));
+            if (sbus2)
+                slotsSent << QStringLiteral("%1 %2").arg(page * 8 + slot).arg(QString::fromLatin1(reads.last().mid(1).toHex()));
             quiet << (slot == 0 ? 2.0 : 0.3);
             stream += reads.last();
             ++slotCount;
@@ -532,16 +552,28 @@ void tst_GapFraming::sbus2Slots()
         found += framer.feed(reads[i], 0, quiet.value(i, -1));
     found += framer.flush();
     QVector<qint64> got;
+    QStringList slotsRead;
+    qint64 framed = 0;
     for (const AssembledFrame &frame : qAsConst(found)) {
-        got << frame.offset;
+        framed += frame.bytes.size();
         FrameReading reading;
         readAssembled(frame, reading);
+        QVERIFY(reading.crcOk);
+        if (frame.bytes.size() == 3) {
+            const Telemetry &slot = reading.telemetry;
+            QCOMPARE(QString::fromLatin1(reading.type), QLatin1String(slot.at(0).scaled == 0 ? "RX_VOLTAGE" : "SLOT"));
+            slotsRead << QStringLiteral("%1 %2").arg(slot.find("slot")->scaled)
+                             .arg(QString::fromLatin1(QByteArray(slot.data(*slot.find("data")), 2).toHex()));
+            continue;
+        }
+        got << frame.offset;
         QCOMPARE(reading.sbus2Page, sbus2 ? int(got.size() - 1) % 4 : -1);
     }
     QCOMPARE(got, offsets);
+    QCOMPARE(slotsRead, slotsSent);
     QCOMPARE(framer.telemetrySlots(), qint64(sbus2 ? slotCount : 0));
     QCOMPARE(framer.strayBytes(), qint64(sbus2 ? 0 : 3 * slotCount));
-    QCOMPARE(framer.strayBytes() + framer.telemetrySlotBytes() + 25 * found.size(), qint64(stream.size()));
+    QCOMPARE(framer.strayBytes() + framed, qint64(stream.size()));
 }
 
 void tst_GapFraming::damaged_data()
@@ -560,6 +592,8 @@ void tst_GapFraming::damaged_data()
     QTest::newRow("dsm 2048, every other at the start") << "dsm" << 2048 << QVector<int>{1, 3, 5};
     QTest::newRow("dsm 2048, the first") << "dsm" << 2048 << QVector<int>{0};
     QTest::newRow("sbus, two in a row") << "sbus" << 0 << QVector<int>{5, 6};
+    QTest::newRow("sumh") << "sumh" << 0 << QVector<int>{6};
+    QTest::newRow("sumh, two in a row, and the first") << "sumh" << 0 << QVector<int>{0, 5, 6};
 }
 
 // Damaged frames amid good ones are stray bytes; every good frame around
@@ -626,14 +660,14 @@ void tst_GapFraming::sbusNoise()
     QVERIFY2(right >= 2990, qPrintable(QString::number(right)));
 }
 
-// Random bytes pass for at most one SBUS or DSM frame a MB, however read.
+// Random bytes pass for at most one SBUS, DSM or SUMH frame a MB, however read.
 void tst_GapFraming::randomBytes()
 {
     QRandomGenerator random(36);
     const int megabytes = 4;
     const QByteArray bytes = noise(random, megabytes << 20);
     int falseFrames = 0;
-    for (const FamilyDescriptor *row : {sbusRow(), dsmRow()}) {
+    for (const FamilyDescriptor *row : {sbusRow(), dsmRow(), familyNamed(QStringLiteral("sumh"))}) {
         const QVector<AssembledFrame> found = framesIn(row, {bytes});
         falseFrames += found.size();
         for (const AssembledFrame &frame : found) {
@@ -650,7 +684,7 @@ void tst_GapFraming::everyFamilyLookedFor_data()
     QTest::addColumn<QString>("family");
     QTest::addColumn<bool>("damaged"); // one frame in ten
     QTest::addColumn<int>("read");     // bytes a read, 0: all in one
-    for (const char *family : {"sbus", "dsm", "srxl2", "crsf", "ghst", "fport2"}) {
+    for (const char *family : {"sbus", "dsm", "srxl2", "crsf", "ghst", "fport2", "sumh", "st24", "xbus", "rj01", "exbus"}) {
         for (bool damaged : {false, true}) {
             const QString name = QStringLiteral("%1%2").arg(family, damaged ? ", damaged" : "");
             QTest::newRow(qPrintable(name + ", one read")) << family << damaged << 0;
@@ -660,7 +694,8 @@ void tst_GapFraming::everyFamilyLookedFor_data()
 }
 
 // A byte belongs to at most one frame: a stream of one family, looked for
-// with every family, as --family auto does, gives the frames it gives
+// with every family that may be looked for beside it (not HOTT beside
+// SUMH, nor MPX beside XBUS), as --family auto does, gives the frames it gives
 // looked for alone, whatever frames of other families its bytes also read
 // as (SBUS's end byte and the next header pass as a CRSF frame one time in
 // 256); other families' frames come only from the bytes of damaged frames,
@@ -714,7 +749,7 @@ void tst_GapFraming::everyFamilyLookedFor()
     };
     QStringList others;
     const QVector<qint64> alone = offsets({row}, others);
-    const QVector<qint64> every = offsets(allFamilies(), others);
+    const QVector<qint64> every = offsets(familiesBeside(row), others);
     QCOMPARE(others.mid(0, 5), QStringList());
     QCOMPARE(every, alone);
     if (!damaged)

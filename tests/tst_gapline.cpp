@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// SBUS and DSM on real pseudo-terminals: linkscope-send into one and
+// SBUS, DSM and SUMH on real pseudo-terminals: linkscope-send into one and
 // linkscope-dump from another bring back the µs sent, and --family auto
 // finds every family on a line that carries frames only at the family's
 // own settings, as a receiver at the wrong baud gives noise, and keeps what
@@ -164,11 +164,14 @@ void tst_GapLine::sendToDump_data()
         << "dsm" << QStringList{"--corrupt", "0.1"} << twelve << 2048;
     QTest::newRow("DSM 1024, seven channels") << "dsm" << QStringList{"--dsm", "1024"}
                                               << QStringList{"898", "2101", "1000", "1500", "2000", "1200", "1300"} << 1024;
+    QTest::newRow("SUMH, damaged") << "sumh" << QStringList{"--corrupt", "0.2", "--failsafe-after", "0.5"}
+                                   << QStringList{"0", "9864", "1000", "1500", "2000", "1234"} << 0;
 }
 
 // The family's own line settings on both sides, 100000 8E2 (a pty keeps no
 // parity) or 115200 8N1; every frame taken carries the µs sent, damaged
-// frames are stray bytes, and SBUS flags its failsafe.
+// frames are stray bytes, and SBUS flags its failsafe (DSM and SUMH fall
+// silent).
 void tst_GapLine::sendToDump()
 {
     QFETCH(QString, family);
@@ -276,7 +279,7 @@ void tst_GapLine::sbus2Capture_data()
 // An SBUS2 line as a receiver with telemetry sends it: after each frame,
 // 2 ms on, a slot every 660 µs, up to eight of the page the end byte asks
 // for. Every frame is found with its page, and the slots are counted as
-// slots, not stray bytes.
+// slots, not stray bytes, and shown as records of their own.
 void tst_GapLine::sbus2Capture()
 {
     QFETCH(bool, saleae);
@@ -322,15 +325,26 @@ void tst_GapLine::sbus2Capture()
     dump.start(QStringLiteral(LINKSCOPE_DUMP), {"--family", "sbus", "--format", "jsonl", path});
     QVERIFY(dump.waitForFinished(20000));
     QCOMPARE(dump.exitCode(), 0);
-    int records = 0;
+    int records = 0, slotRecords = 0;
     for (const QByteArray &line : dump.readAllStandardOutput().split('\n')) {
         const QJsonObject record = QJsonDocument::fromJson(line).object();
         if (record.isEmpty())
             continue;
+        // Each slot a record of its own, after its frame: the page's slot.
+        if (record.value("type").toString() == QLatin1String("SLOT")
+            || record.value("type").toString() == QLatin1String("RX_VOLTAGE")) {
+            const QJsonObject slot = record.value("telemetry").toObject();
+            QCOMPARE(slot.value("slot").toInt(-1) / 8, (records - 1) % 4);
+            QCOMPARE(slot.value("data").toString(), QStringLiteral("c02e"));
+            QCOMPARE(record.value("type").toString() == QLatin1String("RX_VOLTAGE"), slot.value("slot").toInt() == 0);
+            ++slotRecords;
+            continue;
+        }
         QCOMPARE(record.value("sbus2_page").toInt(-1), records % 4);
         ++records;
     }
     QCOMPARE(records, 400);
+    QCOMPARE(slotRecords, slotCount);
     const QString summary = QString::fromLocal8Bit(dump.readAllStandardError());
     QVERIFY2(summary.contains(QStringLiteral("SBUS2 telemetry slots: %1 (%2 bytes").arg(slotCount).arg(3 * slotCount)),
              qPrintable(summary));
@@ -342,7 +356,8 @@ void tst_GapLine::autoFamily_data()
     QTest::addColumn<QString>("family"); // empty: noise only
     QTest::addColumn<int>("baud");       // 0: the family's own
     QTest::addColumn<int>("noiseRate");  // bytes a second; 0: the line's pace
-    for (const char *name : {"crsf", "ghst", "ibus", "fport", "fport2", "srxl2", "sbus", "dsm", "hott"})
+    for (const char *name : {"crsf", "ghst", "ibus", "fport", "fport2", "srxl2", "sbus", "dsm", "hott", "st24", "exbus",
+                             "rj01"})
         QTest::newRow(name) << name << 0 << 0;
     QTest::newRow("FastSBUS") << "sbus" << 200000 << 0;
     QTest::newRow("noise at every setting") << "" << 0 << 0;
@@ -376,7 +391,9 @@ void tst_GapLine::autoFamily()
         QTest::qWait(3500);
         errors = dump.readAllStandardError();
         QVERIFY2(!errors.contains("linkscope-dump: found "), errors.constData());
-        QCOMPARE(errors.count("no family found at 420000 8N1, 416666 8N1, 200000 8E2, 115200 8N1 or 100000 8E2; trying again"), 1);
+        QCOMPARE(errors.count("no family found at 420000 8N1, 416666 8N1, 250000 8N1, 200000 8E2, 125000 8N1, 115200 8N1, "
+                              "100000 8E2 or 57600 8N1; trying again"),
+                 1);
         QVERIFY(dump.readAllStandardOutput().isEmpty());
         dump.terminate();
         QVERIFY(dump.waitForFinished());

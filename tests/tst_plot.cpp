@@ -501,7 +501,7 @@ void tst_Plot::recordingShowsProgressOnATerminal()
     QVERIFY(port.isValid() && errorTerminal.isValid());
     QProcess plot;
     plot.setStandardErrorFile(terminal ? errorTerminal.slavePath() : path("errors.txt"));
-    plot.start(QStringLiteral(LINKSCOPE_PLOT), {port.slavePath(), "-o", path("progress.png"), "--duration", "60"});
+    plot.start(QStringLiteral(LINKSCOPE_PLOT), {port.slavePath(), "-o", path("progress.svg"), "--duration", "60"});
     QVERIFY(plot.waitForStarted());
     QByteArray said;
     QElapsedTimer sending;
@@ -515,19 +515,24 @@ void tst_Plot::recordingShowsProgressOnATerminal()
     QVERIFY(plot.waitForFinished(30000));
     QCOMPARE(plot.exitCode(), 0);
     said += errorTerminal.read(200);
+    // The title names the port as given, not its last part ("0" of /dev/pts/0).
+    QFile svg(path("progress.svg"));
+    QVERIFY(svg.open(QIODevice::ReadOnly));
+    const QByteArray picture = svg.readAll();
+    QVERIFY2(picture.contains("<title>" + port.slavePath().toUtf8() + " — MPX"), picture.left(600).constData());
     if (!terminal) {
         QFile file(path("errors.txt"));
         QVERIFY(file.open(QIODevice::ReadOnly));
         said = file.readAll();
         QVERIFY2(!said.contains("recording"), said.constData());
-        QVERIFY2(said.contains("progress.png: "), said.constData());
+        QVERIFY2(said.contains("progress.svg: "), said.constData());
         return;
     }
     const QRegularExpression progress(
         QStringLiteral("linkscope-plot: recording: ([1-9][0-9]*) frames, ([0-9]+) s\033\\[K\r"));
     const QRegularExpressionMatch match = progress.match(QString::fromUtf8(said));
     QVERIFY2(match.hasMatch() && match.captured(2).toInt() >= 1, said.constData());
-    QVERIFY2(said.contains("progress.png: "), said.constData());
+    QVERIFY2(said.contains("progress.svg: "), said.constData());
 }
 
 void tst_Plot::badInput_data()
@@ -552,6 +557,10 @@ void tst_Plot::badInput_data()
                                               << QByteArray("cannot write /nonexistent/picture.png") << false;
     QTest::newRow("full disk") << mpx(1500) << QStringList{"-o", "full.png"} << 1
                                << QByteArray("cannot write full.png: No space left on device") << false;
+    QTest::newRow("full disk, SVG") << mpx(1500) << QStringList{"-o", "full.svg"} << 1
+                                    << QByteArray("cannot write full.svg: No space left on device") << false;
+    QTest::newRow("full disk, PDF") << mpx(1500) << QStringList{"-o", "full.pdf"} << 1
+                                    << QByteArray("cannot write full.pdf: No space left on device") << false;
     QTest::newRow("times going backwards") << backwards << QStringList() << 0
                                            << QByteArray("in file order") << true;
     QTest::newRow("backward window") << mpx(1500) << QStringList{"--from", "5", "--to", "2"} << 2
@@ -567,9 +576,12 @@ void tst_Plot::badInput_data()
         << crsf << QStringList() << 1
         << QByteArray("no frames of MPX, MPX_V2, NORDAX, HOTT or SPEKTRUM in 78 bytes; --family auto finds which "
                       "family they are") << true;
+    QTest::newRow("one frame") << mpx(1500) << QStringList() << 0
+                               << QByteArray("source.png: 1 frame (no times), 0 CRC failures, 0 stray bytes, 0 silences")
+                               << true;
     QTest::newRow("CRSF with --family crsf") << crsf << QStringList{"--family", "crsf"} << 0
                                              << QByteArray("source.png: 3 frames") << true;
-    QTest::newRow("unknown family") << mpx(1500) << QStringList{"--family", "xbus"} << 2 << QByteArray("xbus")
+    QTest::newRow("unknown family") << mpx(1500) << QStringList{"--family", "xbus2"} << 2 << QByteArray("xbus2")
                                     << false;
 }
 
@@ -582,7 +594,8 @@ void tst_Plot::badInput()
     QFETCH(bool, drawn);
     QDir::setCurrent(folder.path());
     QFile::remove(path("source.png"));
-    QFile::link(QStringLiteral("/dev/full"), path("full.png"));
+    for (const char *suffix : {"png", "svg", "pdf"})
+        QFile::link(QStringLiteral("/dev/full"), path(QStringLiteral("full.%1").arg(QLatin1String(suffix))));
     QVERIFY(writeFile(path("source.bin"), content));
     QByteArray errors;
     QCOMPARE(run(QStringList{path("source.bin")} + options, &errors), status);

@@ -346,7 +346,17 @@ void tst_Send::usageErrors_data()
     QTest::newRow("no target") << QStringList{"-f", "mpx"} << 2 << "no target";
     QTest::newRow("empty target") << QStringList{"-f", "mpx", ""} << 2 << "the target is empty";
     QTest::newRow("no family") << QStringList{"-"} << 2 << "give --family";
-    QTest::newRow("unknown family") << QStringList{"-f", "xbus", "-"} << 2 << "unknown family 'xbus'";
+    QTest::newRow("unknown family") << QStringList{"-f", "xbux", "-"} << 2 << "unknown family 'xbux'";
+    QTest::newRow("ST24 us above its range") << QStringList{"-f", "st24", "--us", "1500,2000", "-"} << 2
+                                             << "channel 2: 2000 µs lies outside ST24's range, 999 to 1999 µs";
+    QTest::newRow("answer with values") << QStringList{"--answer", "-f", "exbus", "--us", "1500", "-"} << 2
+                                        << "--us shapes what a receiver sends; --answer only answers its polls";
+    QTest::newRow("answer onto standard output") << QStringList{"--answer", "-f", "exbus", "-"} << 2
+                                                 << "--answer listens on a serial port and answers there";
+    QTest::newRow("answer a family without polls") << QStringList{"--answer", "-f", "crsf", "/dev/null"} << 2
+                                                   << "CRSF has no polls to answer; --answer answers exbus";
+    QTest::newRow("answer without a family") << QStringList{"--answer", "/dev/null"} << 2
+                                             << "--answer needs --family";
     QTest::newRow("CRSF us below its range") << QStringList{"-f", "crsf", "--us", "879", "-"} << 2
                                              << "channel 1: 879 µs lies outside CRSF's range, 880 to 2159 µs";
     QTest::newRow("GHST aux above its range") << QStringList{"-f", "ghst", "--us", "1500,1500,1500,1500,2011", "-"}
@@ -369,6 +379,10 @@ void tst_Send::usageErrors_data()
                                      << "MPX carries 12 channels; 13 values given";
     QTest::newRow("not a number") << (mpx + QStringList{"--us", "15OO"}) << 2 << "channel 1: '15OO' is no whole number";
     QTest::newRow("channels of MPX") << (mpx + QStringList{"-c", "8"}) << 2 << "MPX always carries 12 channels";
+    QTest::newRow("channels of SmartPort") << QStringList{"-f", "smartport", "-c", "3", "-"} << 2
+                                           << "SMARTPORT carries no channels";
+    QTest::newRow("us of the iBUS sensor bus") << QStringList{"-f", "ibus-sensor", "--us", "1500", "-"} << 2
+                                               << "IBUS_SENSOR carries no channels";
     QTest::newRow("rate inf") << (mpx + QStringList{"-r", "inf"}) << 2 << "--rate takes a number";
     QTest::newRow("rate 0") << (mpx + QStringList{"-r", "0"}) << 2 << "--rate 0 lies outside 0.001 to 1,000,000";
     QTest::newRow("negative duration") << (mpx + QStringList{"-d", "-1"}) << 2 << "--duration -1 must be more than 0";
@@ -395,6 +409,9 @@ void tst_Send::usageErrors_data()
     // --family names what a replayed capture holds.
     QTest::newRow("replay with an unknown family") << QStringList{"--replay", "x", "-f", "sbux", "-"} << 2
                                                    << "unknown family 'sbux'";
+    QTest::newRow("replay with families that read the same bytes")
+        << QStringList{"--replay", "x", "-f", "xbus,mpx", "-"} << 2
+        << "xbus and mpx cannot be looked for together: their frames are the same bytes";
     QTest::newRow("replay with families at two lines") << QStringList{"--replay", "x", "-f", "crsf,ibus", "-"} << 2
                                                        << "run at different line settings";
     QTest::newRow("missing port") << QStringList{"-f", "mpx", "/dev/linkscope-no-such-port"} << 1

@@ -12,7 +12,11 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <atomic>
+#include <chrono>
+#include <poll.h>
 #include <sys/ioctl.h>
+#include <thread>
 
 class tst_SendToDump : public QObject
 {
@@ -25,6 +29,7 @@ private slots:
     void tableFamiliesComeBackAsSent();
     void summariesAgree_data();
     void summariesAgree();
+    void answersOnOneWire();
 };
 
 static bool holds(const QProcess &process, const QString &path)
@@ -178,6 +183,21 @@ void tst_SendToDump::tableFamiliesComeBackAsSent_data()
                                                    1500, 1234})
                                         << "flag";
     QTest::newRow("SRXL2") << "srxl2" << common << values({903, 2096, 1500, 1000, 2000, 1100}) << "flag";
+    QTest::newRow("ST24 24 channels") << "st24" << common
+                                      << values({999, 1999, 1000, 1500, 1998, 1500, 1500, 1500, 1500, 1500, 1500,
+                                                 1500, 1500, 1500, 1500, 1500, 1500, 1500, 1500, 1500, 1500, 1500,
+                                                 1500, 1234})
+                                      << "silent";
+    QTest::newRow("XBUS 16 channels") << "xbus" << common
+                                      << values({800, 2199, 1000, 1500, 2000, 1500, 1500, 1500, 1500, 1500, 1500,
+                                                 1500, 1500, 1500, 1500, 1234})
+                                      << "silent";
+    QTest::newRow("RJ01") << "rj01" << common << values({800, 2199, 1000, 1500, 2000, 1234}) << "silent";
+    QTest::newRow("EXBUS 24 channels") << "exbus" << common
+                                       << values({0, 8191, 1000, 1500, 2000, 1500, 1500, 1500, 1500, 1500, 1500,
+                                                  1500, 1500, 1500, 1500, 1500, 1500, 1500, 1500, 1500, 1500, 1500,
+                                                  1500, 1234})
+                                       << "silent";
     QTest::newRow("SRXL2 swept, dropping out")
         << "srxl2" << QStringList{"-d", "0.8", "--sweep=0.5", "--dropout-every", "0.3", "--dropout-for", "100"}
         << QVariantList() << "none";
@@ -314,6 +334,87 @@ void tst_SendToDump::summariesAgree()
     QTEST(said("failsafe"), "failsafe");
     QTEST(failsafe, "failsafe");
     QCOMPARE(damaged, said("damaged"));
+}
+
+// One wire, three programs: linkscope-send plays an EX Bus receiver (its
+// channels and a telemetry request after each), linkscope-send --answer the
+// flight controller, and linkscope-dump listens. The test is the wire: what
+// the receiver sends reaches both, and each answer reaches linkscope-dump
+// once its bytes would have crossed the line at 125000 baud. Every request
+// is answered, with its packet id, at least 0.6 ms after it was read, and
+// linkscope-dump pairs each answer with the request before it and times it.
+void tst_SendToDump::answersOnOneWire()
+{
+    PseudoTerminal receiverSide, answerSide, dumpSide;
+    // A thread of its own, as the test's event loop wakes only every 10 ms.
+    std::atomic<bool> stop{false};
+    std::thread wire([&] {
+        while (!stop) {
+            pollfd ends[2] = {{receiverSide.masterDescriptor(), POLLIN, 0}, {answerSide.masterDescriptor(), POLLIN, 0}};
+            if (::poll(ends, 2, 20) <= 0)
+                continue;
+            if (ends[0].revents & POLLIN) {
+                const QByteArray bytes = receiverSide.read();
+                answerSide.write(bytes);
+                dumpSide.write(bytes);
+            }
+            if (ends[1].revents & POLLIN) {
+                const QByteArray bytes = answerSide.read();
+                std::this_thread::sleep_for(std::chrono::microseconds(80 * bytes.size()));
+                dumpSide.write(bytes);
+            }
+        }
+    });
+    QProcess answerer, dump, receiver;
+    answerer.start(QStringLiteral(LINKSCOPE_SEND), {"--answer", "--family", "exbus", "-d", "3", answerSide.slavePath()});
+    dump.start(QStringLiteral(LINKSCOPE_DUMP), {dumpSide.slavePath(), "--family", "exbus", "--format", "jsonl"});
+    QTRY_VERIFY(holds(answerer, answerSide.slavePath()) && holds(dump, dumpSide.slavePath()));
+    receiver.start(QStringLiteral(LINKSCOPE_SEND), {"--family", "exbus", "-d", "1", receiverSide.slavePath()});
+    QTRY_VERIFY_WITH_TIMEOUT(receiver.state() == QProcess::NotRunning && answerer.state() == QProcess::NotRunning,
+                             20000);
+    QCOMPARE(receiver.exitCode(), 0);
+    QCOMPARE(answerer.exitCode(), 0);
+    QTRY_VERIFY(waiting(dumpSide.slaveFd()) == 0);
+    stop = true;
+    wire.join();
+    dump.terminate();
+    QVERIFY(dump.waitForFinished());
+    QCOMPARE(dump.exitCode(), 0);
+
+    // Half of what the receiver sent were requests; each got its answer.
+    const QString sent = QString::fromLocal8Bit(receiver.readAllStandardError());
+    const int requests = QRegularExpression("frames sent: (\\d+)").match(sent).captured(1).toInt() / 2;
+    QVERIFY2(requests >= 50, qPrintable(sent));
+    const QString answered = QString::fromLocal8Bit(answerer.readAllStandardError());
+    QVERIFY2(answered.contains(QStringLiteral("polls read: %1, answered: %1\n").arg(requests)), qPrintable(answered));
+    const double soonest = QRegularExpression("min (\\S+) ").match(answered).captured(1).toDouble();
+    QVERIFY2(soonest >= 0.6, qPrintable(answered));
+    // An answer that a busy machine held past the next request is no
+    // answer to it: unpaired, and its request missing. A few may be.
+    int replies = 0, inTime = 0, lastRequest = -1;
+    for (const QByteArray &line : dump.readAllStandardOutput().split('\n')) {
+        const QJsonObject record = QJsonDocument::fromJson(line).object();
+        const QByteArray raw = QByteArray::fromHex(record.value("raw").toString().toLatin1());
+        if (record.value("type") == QLatin1String("TELEMETRY_REQUEST"))
+            lastRequest = quint8(raw[3]);
+        if (record.value("type") != QLatin1String("TELEMETRY"))
+            continue;
+        ++replies;
+        QCOMPARE(record.value("telemetry").toObject().value("serial").toInt(), 0x0001A400);
+        const bool paired = quint8(raw[3]) == lastRequest;
+        QCOMPARE(record.value("paired").toBool(), paired);
+        QCOMPARE(record.value("delay_ms").toDouble(-1) >= 0, paired);
+        inTime += paired;
+        lastRequest = paired ? -1 : lastRequest;
+    }
+    QCOMPARE(replies, requests);
+    QVERIFY2(inTime >= requests - 3, qPrintable(QString::number(inTime)));
+    const QString summary = QString::fromLocal8Bit(dump.readAllStandardError());
+    QVERIFY2(summary.contains(QRegularExpression(QStringLiteral("polls: %1, replies: %2 \\(late \\d+, more than 2.5 ms "
+                                                                "after the poll\\), missing replies: %3, replies "
+                                                                "without a poll: %3\n")
+                                                     .arg(requests).arg(inTime).arg(requests - inTime))),
+             qPrintable(summary));
 }
 
 QTEST_GUILESS_MAIN(tst_SendToDump)

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // CRSF (TBS Crossfire, ExpressLRS): address, length, type, payload and a
 // CRC-8/DVB-S2 over type and payload. RC channels (0x16), the channel
-// subset (0x17) and link statistics (0x14) are read; other types are named.
+// subset (0x17) and link statistics (0x14) are read here, telemetry and the
+// extended-header frames in crsftelemetry.cpp; other types are named.
+#include "decode/families/crsftelemetry.h"
 #include "decode/families/packing.h"
 #include "decode/families/units.h"
 
@@ -100,7 +102,7 @@ void crsfRead(const char *data, int length, FrameReading &reading)
         readLink(payload, reading);
         // A receiver in failsafe sends no channels, only these with LQ 0.
         reading.failsafe = reading.link.lq == 0;
-    } else {
+    } else if (!readCrsfTelemetry(type, payload, payloadLength, reading)) {
         reading.type = typeByteText(type);
     }
 }
@@ -142,6 +144,12 @@ FamilyDescriptor crsfFamily()
         // Plausible figures: -45/-47 dBm, SNR 9 dB, 250 mW.
         const char payload[linkBytes] = {45, 47, char(failsafe ? 0 : 100), 9, 0, 4, 7, 50, char(failsafe ? 0 : 100), 8};
         return crsfFrame(linkStatisticsType, QByteArray(payload, linkBytes));
+    };
+    sending.telemetryKinds = crsfTelemetryKinds;
+    sending.telemetryFrame = [](int kind, qint64 index) {
+        quint8 type = 0;
+        const QByteArray payload = crsfTelemetryPayload(kind, index, type);
+        return crsfFrame(type, payload);
     };
     return FamilyDescriptor(identity, framing, FamilyReading(crsfRead), sending);
 }

@@ -5,6 +5,7 @@
 
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <vector>
 
 ChecksumFraming::ChecksumFraming(const QByteArray &startBytes, int (*frameLength)(const char *, int),
@@ -92,14 +93,18 @@ QString familyRowFault(const FamilyDescriptor &row)
     need(row.reader, "a reader");
     need(!row.failsafeFramesApart || row.saysFailsafe, "a failsafe sign where failsafe frames stand apart");
     need(row.encode && row.corrupt, "an encoder and a way to damage a frame");
-    need(row.defaultChannels >= 1 && row.defaultChannels <= row.maxChannels
-             && row.maxChannels <= FrameReading::maxChannels,
-         "channel counts from 1 to at most the channels a frame reading holds");
+    // A family without channels (SmartPort, iBUS sensors) has none by default.
+    need((row.maxChannels == 0 && row.defaultChannels == 0)
+             || (row.defaultChannels >= 1 && row.defaultChannels <= row.maxChannels
+                 && row.maxChannels <= FrameReading::maxChannels),
+         "channel counts from 1 to at most the channels a frame reading holds, or none at all");
     need(row.fixedChannels == 0 || (row.fixedChannels == row.defaultChannels && row.fixedChannels == row.maxChannels),
          "a fixed channel count that is also the default and the most");
     need(row.wireMax > 0, "a largest wire value");
     need(!row.usRange == !row.wireFor, "a µs range with a wire value for it, or neither");
     need(!row.linkFrame == !(row.linkPeriodMs > 0), "a link frame with its period, or neither");
+    need(!row.pollFrame == !(row.pollPeriodMs > 0), "a poll frame with its period, or neither");
+    need(!row.telemetryFrame == !(row.telemetryKinds > 0), "telemetry frames with their kinds, or neither");
     return faults.join(QStringLiteral("; "));
 }
 
@@ -113,7 +118,8 @@ const std::vector<FamilyDescriptor> &rows()
         std::vector<FamilyDescriptor> built{
             mpxFamily(),  mpx2Family(), nordaxFamily(), hottFamily(),   spektrumFamily(), crsfFamily(),
             ghstFamily(), ibusFamily(), fportFamily(),  fport2Family(), srxl2Family(),     sbusFamily(),
-            dsmFamily(),
+            dsmFamily(),  st24Family(), xbusFamily(),   rj01Family(),   exbusFamily(),     sumhFamily(),
+            smartportFamily(), ibusSensorFamily(),
         };
         for (const FamilyDescriptor &row : built) {
             const QString fault = familyRowFault(row);
@@ -168,6 +174,36 @@ QVector<const FamilyDescriptor *> defaultFamilies()
     return list;
 }
 
+bool readSameBytes(const FamilyDescriptor *a, const FamilyDescriptor *b)
+{
+    const auto names = [](const FamilyDescriptor *one, const FamilyDescriptor *other) {
+        return QString::fromLatin1(one->sameBytesAs).split(QLatin1Char(',')).contains(QLatin1String(other->name));
+    };
+    return a && b && a != b && (names(a, b) || names(b, a));
+}
+
+QVector<const FamilyDescriptor *> autoFamilies()
+{
+    QVector<const FamilyDescriptor *> list;
+    for (const FamilyDescriptor *family : allFamilies()) {
+        if (std::none_of(list.cbegin(), list.cend(), [&](const FamilyDescriptor *earlier) {
+                return readSameBytes(earlier, family);
+            }))
+            list << family;
+    }
+    return list;
+}
+
+QVector<const FamilyDescriptor *> familiesBeside(const FamilyDescriptor *family)
+{
+    QVector<const FamilyDescriptor *> list;
+    for (const FamilyDescriptor *other : allFamilies()) {
+        if (!readSameBytes(family, other))
+            list << other;
+    }
+    return list;
+}
+
 QString familyNames()
 {
     QStringList names;
@@ -187,6 +223,18 @@ bool familiesFromList(const QString &list, QVector<const FamilyDescriptor *> &fa
                 ? QStringLiteral("an empty family name in '%1'").arg(list)
                 : QStringLiteral("unknown family '%1' (%2)").arg(name.trimmed(), familyNames());
             return false;
+        }
+        for (const FamilyDescriptor *chosen : qAsConst(families)) {
+            if (readSameBytes(chosen, family)) {
+                error = QStringLiteral("%1 and %2 cannot be looked for together: %3")
+                            .arg(QLatin1String(chosen->name), QLatin1String(family->name),
+                                 QLatin1String(family->framing == FamilyDescriptor::ByGap
+                                                       || chosen->framing == FamilyDescriptor::ByGap
+                                                   ? "their frames start with the same byte, and one has no check "
+                                                     "to tell them apart; give one of them"
+                                                   : "their frames are the same bytes; give one of them"));
+                return false;
+            }
         }
         if (!families.contains(family))
             families << family;

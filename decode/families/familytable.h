@@ -50,6 +50,10 @@ struct FamilyIdentity
     double periodMs;        // between frames, as receivers send them
     const char *periodNote;
     bool srxl = false;      // one of the five families the window shows
+    // Families, by name and comma-separated, whose frames are these bytes
+    // too (XBUS's are MPX's): they cannot be looked for together, and
+    // --family auto, which takes the first in the table, never tries this.
+    const char *sameBytesAs = "";
 };
 
 // How a family's frames are found, as a row keeps it. A row is built from a
@@ -108,6 +112,8 @@ struct FamilyFraming
     // Telemetry slots of slotBytes each that other devices send after a
     // frame (SBUS2): the slot's number (0-7) in the page the frame's end
     // byte asks for, where a slot of that page starts with first; else -1.
+    // The framer hands each slot on as a frame of slotBytes, which read
+    // tells from the family's frames by its length.
     int slotBytes = 0;
     int (*slotAt)(const char *frame, quint8 first) = nullptr;
 
@@ -168,6 +174,9 @@ struct FamilyReading
     // In failsafe the receiver sends frames of their own in place of its
     // live ones (SUMD's status 0x81), which the window does not show.
     bool failsafeFramesApart = false;
+    // Its records may carry packet_count, telemetry, delay_ms and paired
+    // (ST24, EX Bus): a CSV header names them.
+    bool telemetryFields = false;
 };
 
 // How frames of the family are made: for linkscope-send, the tests and the fuzzers.
@@ -202,6 +211,20 @@ struct FamilySending
     // statistics), also while in failsafe; both or neither.
     double linkPeriodMs = 0;
     QByteArray (*linkFrame)(bool failsafe) = nullptr;
+    // A poll sent right after the channels every pollPeriodMs (EX Bus: a
+    // telemetry request), number index of the run; none in failsafe; both
+    // or neither.
+    double pollPeriodMs = 0;
+    QByteArray (*pollFrame)(qint64 index) = nullptr;
+    // The flight controller's side of a polled wire: the reply to a frame
+    // that passed its check, the index-th of the run; empty where the frame
+    // asks for none.
+    QByteArray (*answer)(const char *data, int length, qint64 index) = nullptr;
+    // Telemetry frames the family carries besides channels, one kind each
+    // (CRSF's battery, GPS, …; SmartPort's poll and each sensor's data):
+    // the frame of kind 0 … telemetryKinds − 1, its values moving with index.
+    int telemetryKinds = 0;
+    QByteArray (*telemetryFrame)(int kind, qint64 index) = nullptr;
 
     bool hasMicroseconds() const { return usRange != nullptr; }
     int wireLimit(int channel) const { return channelWireMax ? channelWireMax(channel) : wireMax; }
@@ -255,9 +278,17 @@ const QVector<const FamilyDescriptor *> &allFamilies();
 const FamilyDescriptor *familyNamed(const QString &name);
 // mpx, mpx2, nordax, hott, spektrum: what linkscope-dump reads by default.
 QVector<const FamilyDescriptor *> defaultFamilies();
+// What --family auto looks for: every family but those whose bytes an
+// earlier one reads (XBUS, SUMH).
+QVector<const FamilyDescriptor *> autoFamilies();
+// Every family that may be looked for together with family.
+QVector<const FamilyDescriptor *> familiesBeside(const FamilyDescriptor *family);
+// a and b read the same bytes, or share a start byte without a check.
+bool readSameBytes(const FamilyDescriptor *a, const FamilyDescriptor *b);
 // "crsf, ghst, …" for messages and --help.
 QString familyNames();
-// A comma-separated list; on an unknown name returns false and says why.
+// A comma-separated list; on an unknown name, or two families that read
+// the same bytes, returns false and says why.
 bool familiesFromList(const QString &list, QVector<const FamilyDescriptor *> &families, QString &error);
 // The line settings the families share, or false where they differ.
 bool sharedLineSettings(const QVector<const FamilyDescriptor *> &families, LineSettings &line);

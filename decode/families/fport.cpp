@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // FrSky FPort (0x7E-delimited, byte-stuffed) and FPort2 (length first, no
-// delimiters): SBUS-style channels, flags and RSSI, and FrSky's sum.
+// delimiters): SBUS-style channels, flags and RSSI, and FrSky's sum. The
+// flight controller's replies to FPort's telemetry requests come without
+// delimiters: 08 81 PRIM APPID VALUE CRC, after one 0xFF pad byte or none.
+#include "decode/families/frsky.h"
 #include "decode/families/packing.h"
 #include "decode/families/units.h"
 
@@ -16,6 +19,9 @@ constexpr int channelCount = 16;
 constexpr quint8 frameLostBit = 0x04;
 constexpr quint8 failsafeBit = 0x08;
 constexpr int longestContent = 1 + controlLength + 1;
+constexpr quint8 pad = 0xFF;
+constexpr quint8 downlinkType = 0x81;
+constexpr int downlinkContent = 1 + downlinkLength + 1;
 
 int sbusMicroseconds(int raw)
 {
@@ -56,8 +62,52 @@ int unstuff(const char *data, int available, quint8 *content, int &contentLength
     return quint8(data[at]) == delimiter ? at + 1 : 0;
 }
 
+// A reply's length on the wire with its pad, 0 where none starts, -1 while
+// bytes are missing. Bad stuffing still makes a frame, whose check fails.
+int downlinkWireLength(const char *data, int available)
+{
+    const int padded = quint8(data[0]) == pad ? 1 : 0;
+    if (available < padded + 2)
+        return -1;
+    if (quint8(data[padded]) != downlinkLength || quint8(data[padded + 1]) != downlinkType)
+        return 0;
+    quint8 content[downlinkContent];
+    bool stuffingOk = true;
+    const int n = frskyUnstuff(data + padded, available - padded, content, downlinkContent, stuffingOk);
+    return n > 0 ? padded + n : n;
+}
+
+// The reply's content, the pad and stuffing taken out; false where its
+// stuffing or sum fails.
+bool downlinkContentOf(const char *data, int length, quint8 *content)
+{
+    const int padded = quint8(data[0]) == pad ? 1 : 0;
+    bool stuffingOk = true;
+    return frskyUnstuff(data + padded, length - padded, content, downlinkContent, stuffingOk) == length - padded
+        && stuffingOk
+        && frskyChecksum(reinterpret_cast<const char *>(content), downlinkContent - 1) == content[downlinkContent - 1];
+}
+
+// PRIM 0x10 data, as SmartPort's; 0x32 an MSP answer; 0x00 an empty reply.
+void readDownlink(const quint8 *content, FrameReading &reading)
+{
+    reading.telemetry.role = Telemetry::Reply;
+    const quint8 prim = content[2];
+    if (prim == 0x10) {
+        reading.type = "DATA";
+        readFrskyData(content + 3, reading.telemetry);
+    } else if (prim == 0x00) {
+        reading.type = "EMPTY_REPLY";
+    } else {
+        reading.type = prim == 0x32 ? "MSP_REPLY" : typeByteText(prim);
+        reading.telemetry.bytes("bytes", reinterpret_cast<const char *>(content + 3), 6);
+    }
+}
+
 int fportLength(const char *data, int available)
 {
+    if (quint8(data[0]) != delimiter)
+        return downlinkWireLength(data, available);
     quint8 content[longestContent];
     int contentLength = 0;
     return unstuff(data, available, content, contentLength);
@@ -65,6 +115,10 @@ int fportLength(const char *data, int available)
 
 bool fportCheck(const char *data, int length)
 {
+    if (quint8(data[0]) != delimiter) {
+        quint8 reply[downlinkContent];
+        return downlinkContentOf(data, length, reply);
+    }
     quint8 content[longestContent];
     int n = 0;
     if (unstuff(data, length, content, n) != length)
@@ -90,6 +144,11 @@ void fportRead(const char *data, int length, FrameReading &reading)
 {
     // The check's verdict is the reading's already; the content tells the type.
     quint8 content[longestContent] = {};
+    if (quint8(data[0]) != delimiter) {
+        downlinkContentOf(data, length, content);
+        readDownlink(content, reading);
+        return;
+    }
     int n = 0;
     unstuff(data, length, content, n);
     const quint8 type = content[1];
@@ -98,6 +157,9 @@ void fportRead(const char *data, int length, FrameReading &reading)
         readChannels(reinterpret_cast<const char *>(content + 2), channelCount, reading);
     } else if (type == 0x01) {
         reading.type = "TELEMETRY_REQUEST";
+        reading.telemetry.role = Telemetry::Poll;
+    } else if (type == downlinkType && content[0] == downlinkLength) {
+        readDownlink(content, reading);
     } else {
         reading.type = typeByteText(type);
     }
@@ -180,7 +242,7 @@ void fport2Read(const char *data, int, FrameReading &reading)
 
 FamilyDescriptor fportFamily()
 {
-    ChecksumFraming framing(QByteArray(1, char(delimiter)), fportLength, fportCheck);
+    ChecksumFraming framing(QByteArray("\x7E\x08\xFF", 3), fportLength, fportCheck);
     framing.shortCheck = true;
     FamilySending sending(
         channelCount, channelCount,
@@ -203,6 +265,27 @@ FamilyDescriptor fportFamily()
         });
     sending.fixedChannels = channelCount;
     fillSending(sending);
+    // Kind 0 the receiver's telemetry request; then the flight controller's
+    // replies: each sensor's data (every other one after a pad), an MSP
+    // answer, an empty reply.
+    sending.telemetryKinds = 1 + frskySensorCount + 2;
+    sending.telemetryFrame = [](int kind, qint64 index) {
+        QByteArray content(1, char(downlinkLength));
+        if (kind == 0) {
+            content.append(char(0x01)).append(QByteArray(7, 0));
+            content.append(char(frskyChecksum(content.constData(), content.size())));
+            return stuffed(content);
+        }
+        content.append(char(downlinkType));
+        if (kind <= frskySensorCount)
+            content.append(char(0x10)).append(frskyDataFor(kind - 1, index));
+        else if (kind == frskySensorCount + 1)
+            content.append(char(0x32)).append(QByteArray("\x30\x01\x02\x03\x04\x05", 6));
+        else
+            content.append(QByteArray(7, 0));
+        content.append(char(frskyChecksum(content.constData(), content.size())));
+        return (kind <= frskySensorCount && index % 2 ? QByteArray(1, char(pad)) : QByteArray()) + frskyStuffed(content);
+    };
     return FamilyDescriptor(identityOf("fport", "FPORT"), framing, FamilyReading(fportRead), sending);
 }
 

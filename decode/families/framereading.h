@@ -5,6 +5,8 @@
 #ifndef LINKSCOPE_FRAMEREADING_H
 #define LINKSCOPE_FRAMEREADING_H
 
+#include "decode/families/telemetry.h"
+
 #include <QtGlobal>
 
 // One frame read channel by channel. Element i is channel i + 1; noValue
@@ -51,6 +53,22 @@ struct FrameReading
     int fades = noValue, system = noValue;
     bool hasVtx = false;
     Vtx vtx;
+    // ST24: the receiver's count of packets.
+    int packetCount = noValue;
+    // On a wire where a poll asks and a reply answers (EX Bus telemetry):
+    // the key that pairs a reply with its poll, -1 where the frame is none.
+    int pollKey = -1, replyKey = -1;
+    // Of a reply, told by the pairing, not the family: whether a poll with
+    // its key came before it (-1 not told), and how long after its last
+    // byte the reply began, in ms (noDelay where not known).
+    static constexpr double noDelay = -1;
+    int replyPaired = -1;
+    double replyDelayMs = noDelay;
+    // Telemetry values, and the frame's part in polls and replies.
+    Telemetry telemetry;
+    // What earlier frames on the same line told, where the reader keeps
+    // it; nullptr where none is kept. Not cleared from frame to frame.
+    TelemetryMemory *memory = nullptr;
 
     void clearExtras()
     {
@@ -67,6 +85,11 @@ struct FrameReading
         fades = system = noValue;
         hasVtx = false;
         vtx = {noValue, noValue, noValue, noValue, noValue};
+        packetCount = noValue;
+        pollKey = replyKey = -1;
+        replyPaired = -1;
+        replyDelayMs = noDelay;
+        telemetry.clear();
     }
 };
 

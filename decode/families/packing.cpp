@@ -3,17 +3,25 @@
 
 namespace {
 
+// An unreflected CRC-8 by table, for its polynomial.
 struct Crc8Table
 {
     quint8 entries[256];
-    Crc8Table()
+    explicit Crc8Table(quint8 poly)
     {
         for (int byte = 0; byte < 256; ++byte) {
             quint8 crc = quint8(byte);
             for (int bit = 0; bit < 8; ++bit)
-                crc = quint8(crc & 0x80 ? (crc << 1) ^ 0xD5 : crc << 1);
+                crc = quint8(crc & 0x80 ? (crc << 1) ^ poly : crc << 1);
             entries[byte] = crc;
         }
+    }
+    quint8 over(const char *data, int count) const
+    {
+        quint8 crc = 0;
+        for (int i = 0; i < count; ++i)
+            crc = entries[crc ^ quint8(data[i])];
+        return crc;
     }
 };
 
@@ -21,10 +29,34 @@ struct Crc8Table
 
 quint8 crc8DvbS2(const char *data, int count)
 {
-    static const Crc8Table table;
-    quint8 crc = 0;
+    static const Crc8Table table(0xD5);
+    return table.over(data, count);
+}
+
+quint8 crc8Smbus(const char *data, int count)
+{
+    static const Crc8Table table(0x07);
+    return table.over(data, count);
+}
+
+quint16 crc16Kermit(const char *data, int count)
+{
+    static const struct Table
+    {
+        quint16 entries[256];
+        Table()
+        {
+            for (int byte = 0; byte < 256; ++byte) {
+                quint16 crc = quint16(byte);
+                for (int bit = 0; bit < 8; ++bit)
+                    crc = quint16(crc & 1 ? (crc >> 1) ^ 0x8408 : crc >> 1);
+                entries[byte] = crc;
+            }
+        }
+    } table;
+    quint16 crc = 0;
     for (int i = 0; i < count; ++i)
-        crc = table.entries[crc ^ quint8(data[i])];
+        crc = quint16((crc >> 8) ^ table.entries[(crc ^ quint8(data[i])) & 0xFF]);
     return crc;
 }
 

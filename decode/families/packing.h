@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// What several families share: checksums other than CRC-16, channels
+// What several families share: checksums other than CRC-16/XMODEM, channels
 // packed LSB-first, channel words high byte first.
 #ifndef LINKSCOPE_FAMILYPACKING_H
 #define LINKSCOPE_FAMILYPACKING_H
@@ -11,6 +11,11 @@
 
 // CRC-8/DVB-S2: poly 0xD5, initial value 0, no reflection (CRSF, GHST).
 quint8 crc8DvbS2(const char *data, int count);
+// CRC-8/SMBUS: poly 0x07, initial value 0, no reflection (ST24, Jeti's EX
+// packets).
+quint8 crc8Smbus(const char *data, int count);
+// CRC-16/KERMIT: poly 0x1021 reflected, initial value 0 (Jeti EX Bus).
+quint16 crc16Kermit(const char *data, int count);
 // FrSky's sum: bytes added with the carry folded back in, then 0xFF less it.
 quint8 frskyChecksum(const char *data, int count);
 

@@ -3,7 +3,9 @@
 // channels LSB-first, a flags byte and an end byte, and no checksum, so
 // frames are found by the quiet before them or by their 25-byte period.
 // SBUS2 frames end in 0x04, 0x14, 0x24 or 0x34: the page of eight 3-byte
-// telemetry slots that sensors send after the frame.
+// telemetry slots that sensors send after the frame. A slot is read as a
+// frame of its own: its number 0-31 and its two data bytes, whose meaning
+// depends on the sensor set up for it.
 #include "decode/families/packing.h"
 #include "decode/families/units.h"
 
@@ -13,6 +15,7 @@ namespace {
 
 constexpr quint8 header = 0x0F;
 constexpr int frameBytes = 25;
+constexpr int slotBytes = 3;
 constexpr int channelCount = 16;
 constexpr int flagsAt = 23;
 constexpr int endAt = 24;
@@ -32,17 +35,36 @@ int sbus2Page(quint8 end)
     return (end & 0xCF) == 0x04 ? end >> 4 : -1;
 }
 
+// The slot's number (0-31) from its first byte, -1 where it names none.
+int slotNumber(quint8 first)
+{
+    if ((first & 0x07) != 0x03)
+        return -1;
+    int slot = 0;
+    for (int bit = 3; bit < 8; ++bit)
+        slot = slot << 1 | (first >> bit & 1);
+    return slot;
+}
+
 // A slot's first byte is its number 0-31, bits reversed, over 0x03: slot 0
 // is 0x03, slot 1 0x83, slot 8 (page 1) 0x13.
 int slotAt(const char *frame, quint8 first)
 {
     const int page = sbus2Page(quint8(frame[endAt]));
-    if (page < 0 || (first & 0x07) != 0x03)
-        return -1;
-    int slot = 0;
-    for (int bit = 3; bit < 8; ++bit)
-        slot = slot << 1 | (first >> bit & 1);
-    return slot >> 3 == page ? slot & 0x07 : -1;
+    const int slot = slotNumber(first);
+    return page >= 0 && slot >= 0 && slot >> 3 == page ? slot & 0x07 : -1;
+}
+
+// Slot 0 is the receiver's own voltage, in a scale not published here.
+void readSlot(const char *data, FrameReading &reading)
+{
+    const int slot = slotNumber(quint8(data[0]));
+    reading.crcOk = slot >= 0;
+    reading.type = slot == 0 ? "RX_VOLTAGE" : "SLOT";
+    reading.telemetry.role = Telemetry::Reply;
+    reading.telemetry.sensor = slot;
+    reading.telemetry.number("slot", "", TelemetryValue::Other, slot);
+    reading.telemetry.bytes("data", data + 1, 2);
 }
 
 unsigned sbusFits(const char *data)
@@ -52,13 +74,10 @@ unsigned sbusFits(const char *data)
 
 void sbusRead(const char *data, int length, FrameReading &reading)
 {
-    reading.clearExtras();
-    reading.family = "SBUS";
-    reading.hasCheck = false;
-    // No checksum: a frame its framing took is as good as SBUS tells.
-    reading.crcOk = length == frameBytes && sbusFits(data);
-    reading.channels = 0;
-    reading.failsafe = -1;
+    if (length == slotBytes) {
+        readSlot(data, reading);
+        return;
+    }
     if (length != frameBytes)
         return;
     unpackLsbFirst(data + 1, channelCount, 11, reading.wire);
@@ -71,6 +90,9 @@ void sbusRead(const char *data, int length, FrameReading &reading)
     reading.frameLost = (flags & frameLostBit) != 0;
     reading.failsafe = (flags & failsafeBit) != 0;
     reading.sbus2Page = sbus2Page(quint8(data[endAt]));
+    // An SBUS2 frame asks for its page's slots.
+    if (reading.sbus2Page >= 0)
+        reading.telemetry.role = Telemetry::Poll;
 }
 
 } // namespace
@@ -80,7 +102,7 @@ FamilyDescriptor sbusFamily()
     FamilyIdentity identity("sbus", "SBUS", {100000, 8, 'E', 2}, 14, "every 14 ms (Futaba); FrSky every 9 ms");
     GapFraming framing(frameBytes, 2, sbusFits);
     framing.startBytes = QByteArray(1, char(header));
-    framing.slotBytes = 3;
+    framing.slotBytes = slotBytes;
     framing.slotAt = slotAt;
     FamilySending sending(
         channelCount, channelCount,

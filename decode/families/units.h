@@ -18,5 +18,12 @@ FamilyDescriptor fport2Family();
 FamilyDescriptor srxl2Family();
 FamilyDescriptor sbusFamily();
 FamilyDescriptor dsmFamily();
+FamilyDescriptor st24Family();
+FamilyDescriptor xbusFamily();
+FamilyDescriptor rj01Family();
+FamilyDescriptor exbusFamily();
+FamilyDescriptor sumhFamily();
+FamilyDescriptor smartportFamily();
+FamilyDescriptor ibusSensorFamily();
 
 #endif

@@ -17,6 +17,7 @@ struct Candidate
     const FamilyDescriptor *goodFamily = nullptr;
     bool incomplete = false; // bytes that have not come yet may still make a frame
     bool arriving = false;   // one no longer than receivers send, worth waiting for
+    int arrivingLength = 0;  // the longest such of known length
 };
 
 // final: no more bytes are coming, so a frame that needs them is none.
@@ -32,7 +33,10 @@ struct Candidate
         const int length = c.lengths[i];
         if (length > available) {
             c.incomplete = c.incomplete || !final;
-            c.arriving = c.arriving || (!final && length <= set.longestSent());
+            if (!final && length <= set.longestSent()) {
+                c.arriving = true;
+                c.arrivingLength = qMax(c.arrivingLength, length);
+            }
             continue;
         }
         c.families[c.count] = c.families[i];
@@ -466,6 +470,11 @@ void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)
                 checkedEnd = size - pos;
                 break;
             }
+            // In step, the frame still arriving is most likely the next
+            // one: a good frame inside its span (RJ01's Mode B frame, or
+            // bytes that pass a check by chance) waits until it is whole.
+            if (pos == syncAt && next < pos + here.arrivingLength)
+                break;
             // Unless another follows the complete one, the frame still
             // arriving may pass its check and win over it, where that one's
             // check is short.

@@ -392,6 +392,12 @@ void GapFramer::scan(QVector<AssembledFrame> &found, bool final)
                 break;
             if (slot >= nextSlot && size - pos >= family.slotBytes && !spansGap(pos, family.slotBytes)) {
                 ++slotCount;
+                AssembledFrame frame;
+                frame.bytes = QByteArray(data + pos, family.slotBytes);
+                frame.offset = keptOffset + pos;
+                frame.crcOk = true;
+                frame.familyIndex = familyIndex;
+                found.append(frame);
                 pos += family.slotBytes;
                 takenEnd = pos;
                 nextSlot = slot + 1;
@@ -633,8 +639,8 @@ void StreamFramer::clear()
 
 qint64 StreamFramer::strayBytes() const
 {
-    // Telemetry slots lie between frames too, and are not stray.
-    return qMax<qint64>(0, strayBetween + qMax<qint64>(0, fed - keptBytes() - coveredTo) - telemetrySlotBytes());
+    // Telemetry slots come as frames of their own.
+    return qMax<qint64>(0, strayBetween + qMax<qint64>(0, fed - keptBytes() - coveredTo));
 }
 
 qint64 StreamFramer::framedWithoutTimes() const

@@ -24,7 +24,8 @@ struct FrameReading;
 // in step that keeps its form and ids is taken; a frame that breaks them
 // is stray bytes, never a damaged frame: nothing can tell one. Where the
 // stream slipped, frames agree at another offset, and the framer moves
-// there. Telemetry slots after a frame (SBUS2) are counted as slots.
+// there. Telemetry slots after a frame (SBUS2) are counted as slots and
+// handed on as frames of their own, slotBytes long.
 class GapFramer
 {
 public:
@@ -138,7 +139,8 @@ public:
     qint64 strayBytes() const;
     // Frames of families without a checksum found without a quiet before them.
     qint64 framedWithoutTimes() const;
-    // Telemetry slots between frames (SBUS2), and their bytes: not stray.
+    // Telemetry slots between frames (SBUS2), and their bytes, which come
+    // as frames of their own: not stray.
     qint64 telemetrySlots() const;
     qint64 telemetrySlotBytes() const;
     bool findsByGap() const { return !gapFramers.empty(); }

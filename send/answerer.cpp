@@ -1,0 +1,146 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "send/answerer.h"
+
+#include "cli/stopsignals.h"
+#include "decode/families/framereading.h"
+#include "decode/framing/streamframer.h"
+#include "send/output.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double msBetween(Clock::time_point from, Clock::time_point to)
+{
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+class Answerer
+{
+public:
+    Answerer(const SendOptions &options, Output &port) : options(options), port(port), framer({options.family}) {}
+    // Until a stop, the duration, the count of answers, or a failure, said in why.
+    bool run();
+    void summarise() const;
+    QString failure() const { return why; }
+
+private:
+    // The answers to the polls among frames, read at readAt; false once done.
+    bool answer(const QVector<AssembledFrame> &frames, Clock::time_point readAt);
+
+    const SendOptions &options;
+    Output &port;
+    StreamFramer framer;
+    FrameReading reading;
+    Clock::time_point start = Clock::now();
+    qint64 polls = 0, answers = 0;
+    double shortestMs = 0, longestMs = 0, totalMs = 0;
+    QString why;
+};
+
+bool Answerer::run()
+{
+    char buffer[4096];
+    for (;;) {
+        const double elapsedMs = msBetween(start, Clock::now());
+        if (stopRequested() || (options.duration >= 0 && elapsedMs >= options.duration * 1000))
+            return true;
+        // A line that goes quiet settles a partial frame in time.
+        qint64 waitNs = 20000000;
+        if (options.duration >= 0)
+            waitNs = qMin(waitNs, qint64((options.duration * 1000 - elapsedMs) * 1e6) + 1);
+        pollfd ready{port.descriptor(), POLLIN, 0};
+        const int events = pollOrStop(&ready, 1, waitNs);
+        const Clock::time_point readAt = Clock::now();
+        const qint64 nowMs = qint64(msBetween(start, readAt));
+        if (events <= 0) {
+            if (!answer(framer.dropStale(nowMs), readAt))
+                return true;
+            continue;
+        }
+        if (!(ready.revents & POLLIN)) {
+            port.lost(ready.revents);
+            why = port.failure();
+            return false;
+        }
+        const ssize_t n = ::read(port.descriptor(), buffer, sizeof buffer);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (n <= 0) {
+            // A device that went away reads as nothing, or as EIO.
+            port.lost(POLLHUP);
+            why = port.failure();
+            return false;
+        }
+        if (!answer(framer.feed(QByteArray(buffer, int(n)), nowMs), readAt))
+            return true;
+    }
+}
+
+bool Answerer::answer(const QVector<AssembledFrame> &frames, Clock::time_point readAt)
+{
+    for (const AssembledFrame &frame : frames) {
+        if (!frame.crcOk)
+            continue;
+        readAssembled(frame, reading);
+        if (reading.pollKey < 0)
+            continue;
+        ++polls;
+        const QByteArray reply = options.family->answer(frame.bytes.constData(), frame.bytes.size(), answers);
+        if (reply.isEmpty())
+            continue;
+        std::this_thread::sleep_until(readAt + std::chrono::microseconds(qint64(answerAfterMs * 1000)));
+        const double afterMs = msBetween(readAt, Clock::now());
+        int written = 0;
+        if (port.write(reply.constData(), reply.size(), [] { return stopRequested(); }, written) != Output::Written) {
+            why = port.failure();
+            return false;
+        }
+        shortestMs = answers == 0 ? afterMs : qMin(shortestMs, afterMs);
+        longestMs = qMax(longestMs, afterMs);
+        totalMs += afterMs;
+        if (++answers == options.count)
+            return false;
+    }
+    return true;
+}
+
+void Answerer::summarise() const
+{
+    std::fprintf(stderr, "polls read: %lld, answered: %lld\n", polls, answers);
+    if (answers > 0)
+        std::fprintf(stderr, "answers began after the read that brought their poll: min %.3f / mean %.3f / max %.3f ms\n",
+                     shortestMs, totalMs / double(answers), longestMs);
+    std::fprintf(stderr, "time: %.3f s\n", msBetween(start, Clock::now()) / 1000);
+}
+
+} // namespace
+
+int runAnswer(const SendOptions &options)
+{
+    catchStopSignals();
+    Output port;
+    if (!port.open(options.target, options.line, options.lowLatency, !options.quiet, true)) {
+        std::fprintf(stderr, "linkscope-send: %s\n", qPrintable(port.failure()));
+        return 1;
+    }
+    Answerer answerer(options, port);
+    const bool ok = answerer.run();
+    if (ok)
+        port.drain();
+    port.close();
+    if (!options.quiet)
+        answerer.summarise();
+    if (!ok) {
+        std::fprintf(stderr, "linkscope-send: %s\n", qPrintable(answerer.failure()));
+        return 1;
+    }
+    return 0;
+}
