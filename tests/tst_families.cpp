@@ -607,7 +607,7 @@ namespace {
 enum Lack {
     NoName, NoCheck, StrangeUsualStart, GapInChecksumRow, LengthInGapRow, AgreeWithoutFrames, SlotsWithoutSize,
     NoReader, FailsafeApartUnsaid, NoEncoder, NoCorrupt, DefaultAboveMost, MostAboveReading, FixedNotMost,
-    RangeWithoutWire, LinkWithoutPeriod
+    RangeWithoutWire, LinkWithoutPeriod, PollWithoutPeriod, TelemetryWithoutKinds, ChannelsWithoutDefault
 };
 
 int lengthOne(const char *, int)
@@ -646,6 +646,13 @@ void tst_Families::rowLacking_data()
         << "spektrum" << int(RangeWithoutWire) << "a µs range with a wire value for it, or neither";
     QTest::newRow("link frame without a period")
         << "crsf" << int(LinkWithoutPeriod) << "a link frame with its period, or neither";
+    QTest::newRow("poll frame without a period")
+        << "exbus" << int(PollWithoutPeriod) << "a poll frame with its period, or neither";
+    QTest::newRow("telemetry frames without kinds")
+        << "ghst" << int(TelemetryWithoutKinds) << "telemetry frames with their kinds, or neither";
+    // A family without channels has none by default either.
+    QTest::newRow("channels by default, none at most")
+        << "smartport" << int(ChannelsWithoutDefault) << "channel counts from 1";
 }
 
 // A real row with one thing taken away or put where it does not belong.
@@ -674,6 +681,9 @@ void tst_Families::rowLacking()
     case FixedNotMost: row.fixedChannels = row.maxChannels - 1; break;
     case RangeWithoutWire: row.wireFor = nullptr; break;
     case LinkWithoutPeriod: row.linkPeriodMs = 0; break;
+    case PollWithoutPeriod: row.pollPeriodMs = 0; break;
+    case TelemetryWithoutKinds: row.telemetryKinds = 0; break;
+    case ChannelsWithoutDefault: row.defaultChannels = 1; break;
     }
     const QString fault = familyRowFault(row);
     QVERIFY2(fault.contains(told), qPrintable(fault));
