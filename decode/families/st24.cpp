@@ -52,7 +52,7 @@ int st24Value(int us)
     return qMax(0, ceilingSteps(qMax(0, (us - 999) * 4096 - 2048), 1, 1000));
 }
 
-void st24Read(const char *data, int length, FrameReading &reading)
+void st24Read(const char *data, int, FrameReading &reading)
 {
     const quint8 type = quint8(data[3]);
     reading.type = type == 2 ? "TRANSMITTER_GPS" : typeByteText(type);
