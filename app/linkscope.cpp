@@ -2,7 +2,6 @@
 // The window: its parts, and what it does with each read of the port.
 #include "app/linkscope.h"
 
-#include "decode/microseconds.h"
 #include "display/cellimages.h"
 #include "display/decodedtable.h"
 #include "display/paintpacer.h"
@@ -41,6 +40,11 @@ bool LinkScope::decodePacket(const QByteArray &chunk)
     return ::decodePacket(chunk, ui.twSrxlInput);
 }
 
+bool LinkScope::decodePacket(const QByteArray &chunk, const FamilyDescriptor &family, bool crcOk)
+{
+    return decodeFrame(chunk, family, crcOk, ui.twSrxlInput);
+}
+
 void LinkScope::showRawPacket(const QByteArray &chunk)
 {
     ::showRawPacket(ui.twDataInput, chunk);
@@ -56,9 +60,9 @@ void LinkScope::fitTableToContents(QTableWidget *table)
         fitTableToContentsPlain(table);
 }
 
-void LinkScope::processChunk(const QByteArray &chunk)
+void LinkScope::processChunk(const QByteArray &chunk, const FamilyDescriptor *family, bool crcOk)
 {
-    if (!decodePacket(chunk))
+    if (!(family ? decodePacket(chunk, *family, crcOk) : decodePacket(chunk)))
         return;
     showRawPacket(chunk);
     fitTableToContents(ui.twDataInput);
@@ -71,25 +75,15 @@ void LinkScope::receiveChunk(const QByteArray &chunk, bool gathered)
     apply(readPolicy.read(chunk, linkClock.isValid() ? linkClock.elapsed() : 0, gathered));
 }
 
-namespace {
-
-// Read as linkscope-dump reads it, so that both count the same frames as
-// failsafe: a HoTT failsafe frame never gets here, a Spektrum one does.
-bool sentInFailsafe(const QByteArray &frame)
-{
-    FrameReading reading;
-    return readFrame(frame.constData(), frame.size(), reading) && reading.failsafe == 1;
-}
-
-} // namespace
-
 void LinkScope::apply(const QVector<ReadStep> &steps)
 {
+    // Each frame comes with its family, check verdict and failsafe flag as
+    // the read policy found them; none of them is worked out again.
     for (const ReadStep &step : steps) {
         if (!step.bytes.isEmpty())
-            processChunk(step.bytes);
+            processChunk(step.bytes, step.family, step.count == ReadStep::CrcOk);
         switch (step.count) {
-        case ReadStep::CrcOk: health.frameShown(true, sentInFailsafe(step.bytes)); break;
+        case ReadStep::CrcOk: health.frameShown(true, step.failsafe); break;
         case ReadStep::CrcFalse: health.frameShown(false); break;
         case ReadStep::Failsafe: health.failsafeFrame(); break;
         case ReadStep::NotCounted: break;

@@ -5,7 +5,7 @@
 #define LINKSCOPE_WINDOW_H
 
 #include "ui_linkscope.h"
-#include "decode/readpolicy.h"
+#include "decode/framing/readpolicy.h"
 #include "display/linkhealth.h"
 #include "display/tablefit.h"
 #include "serial/portloss.h"
@@ -29,12 +29,16 @@ public:
     ~LinkScope() override;
 
     bool decodePacket(const QByteArray &chunk);
+    // The same for a chunk the read policy found to be one frame of family,
+    // with its check's verdict: the family and the check are taken as found.
+    bool decodePacket(const QByteArray &chunk, const FamilyDescriptor &family, bool crcOk);
     void showRawPacket(const QByteArray &chunk);
     void fitTableToContents(QTableWidget *table);
 
     // Everything one received chunk causes: decode it and, if it was
-    // recognised, list it and refit both tables.
-    void processChunk(const QByteArray &chunk);
+    // recognised, list it and refit both tables. family, where set, is the
+    // family the chunk was found to be a frame of, and crcOk its verdict.
+    void processChunk(const QByteArray &chunk, const FamilyDescriptor *family = nullptr, bool crcOk = false);
     // One read of the port: listed and counted as the read policy says.
     void receiveChunk(const QByteArray &chunk, bool gathered = false);
 

@@ -3,7 +3,7 @@
 // Saleae CSV forms and an xxd dump of mixed frames at 115200 baud, read from
 // a file in 64 KB blocks as the programs read, and whole from memory; MB/s.
 #include "captures.h"
-#include "decode/capturereader.h"
+#include "decode/capture/capturereader.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

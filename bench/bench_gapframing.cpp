@@ -6,7 +6,7 @@
 // pass for, per MB: SBUS, DSM and SUMH alone, and at each line setting the
 // families that run at it, as --family auto looks for them, each alone too.
 #include "captures.h"
-#include "decode/streamframer.h"
+#include "decode/framing/streamframer.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -5,7 +5,7 @@
 // CSV export, each drawn to a PNG.
 #include "captures.h"
 
-#include "decode/encoders.h"
+#include "decode/families/mpx.h"
 
 #include <QCoreApplication>
 #include <QDir>

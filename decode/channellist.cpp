@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "decode/channellist.h"
 
-#include "decode/microseconds.h"
+#include "decode/families/framereading.h"
 
 #include <QStringList>
 

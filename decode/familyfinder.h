@@ -5,7 +5,7 @@
 #ifndef LINKSCOPE_DECODE_FAMILYFINDER_H
 #define LINKSCOPE_DECODE_FAMILYFINDER_H
 
-#include "decode/streamframer.h"
+#include "decode/framing/streamframer.h"
 
 #include <cmath>
 #include <limits>

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "display/decodedtable.h"
 
-#include "decode/packetdecoder.h"
+#include "display/decodedview/packetdecoder.h"
 #include "display/tablewriter.h"
 
-bool decodePacket(const QByteArray &chunk, QTableWidget *table)
+namespace {
+
+bool show(const DecodedRows &decoded, QTableWidget *table)
 {
-    const DecodedRows decoded = decodeChunk(chunk);
     TableWriter writer(table);
     if (decoded.rows >= 0)
         writer.setShape(decoded.rows, 1);
@@ -15,4 +16,16 @@ bool decodePacket(const QByteArray &chunk, QTableWidget *table)
     if (!decoded.labels.isEmpty())
         writer.setRowLabels(decoded.labels);
     return decoded.recognised;
+}
+
+} // namespace
+
+bool decodePacket(const QByteArray &chunk, QTableWidget *table)
+{
+    return show(decodeChunk(chunk), table);
+}
+
+bool decodeFrame(const QByteArray &chunk, const FamilyDescriptor &family, bool crcOk, QTableWidget *table)
+{
+    return show(decodeFrame(chunk, family, crcOk), table);
 }

@@ -5,11 +5,15 @@
 
 #include <QByteArray>
 
+class FamilyDescriptor;
 class QTableWidget;
 
 // Decodes chunk into table (one column, row 0 the family label, last row the
 // CRC verdict). Returns whether the chunk's type, and for most families its
 // length, was recognised; that says nothing about its CRC.
 bool decodePacket(const QByteArray &chunk, QTableWidget *table);
+// The same for a chunk already found to be one frame of family, whose check
+// gave crcOk: neither is worked out again.
+bool decodeFrame(const QByteArray &chunk, const FamilyDescriptor &family, bool crcOk, QTableWidget *table);
 
 #endif

@@ -4,8 +4,8 @@
 // pairing with its poll.
 #include "dump/records.h"
 
-#include "decode/microseconds.h"
-#include "decode/telemetry.h"
+#include "decode/families/framereading.h"
+#include "decode/families/telemetry.h"
 #include "dump/recordtext.h"
 
 using recordtext::appendInt;

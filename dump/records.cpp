@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dump/records.h"
 
-#include "decode/microseconds.h"
+#include "decode/families/framereading.h"
 #include "dump/output.h"
 #include "dump/recordtext.h"
 

@@ -4,7 +4,7 @@
 #ifndef LINKSCOPE_DUMP_RECORDTEXT_H
 #define LINKSCOPE_DUMP_RECORDTEXT_H
 
-#include "decode/microseconds.h"
+#include "decode/families/framereading.h"
 
 #include <QtGlobal>
 

@@ -6,7 +6,7 @@
 #define LINKSCOPE_DUMP_WATCHFIGURES_H
 
 #include "decode/channellist.h"
-#include "decode/microseconds.h"
+#include "decode/families/framereading.h"
 
 #include <deque>
 #include <string>

@@ -11,56 +11,27 @@
 // happen to form a frame with a matching CRC over it: the fuzzer can
 // even plant one inside another's channel words, which then misleads the
 // search as any frame with a matching CRC would.
-#include "decode/crc16.h"
-#include "decode/frameassembler.h"
-#include "decode/framing.h"
+#include "decode/families/crc16.h"
+#include "decode/families/familyset.h"
+#include "decode/framing/frameassembler.h"
+#include "fuzzstream.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 
 namespace {
 
-[[noreturn]] void fail(const char *what)
+// The frame starts as a frame of the family it was taken for, and has that
+// family's length.
+bool lengthFits(const AssembledFrame &frame)
 {
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-}
-
-bool lengthFits(const QByteArray &frame)
-{
-    const int n = frame.size();
-    switch (quint8(frame.at(0))) {
-    case 0xA1: return n == 27;
-    case 0xA2: return n == 35 || n == 18;
-    case 0xA3: return n == 29 && frame.at(1) == 1;
-    case 0xA5: return n == 18;
-    case 0xA8: return n >= 3 && (quint8(frame.at(1)) == 1 || quint8(frame.at(1)) == 0x81)
-            && n == 2 * quint8(frame.at(2)) + 5;
-    default: return false;
-    }
-}
-
-// Reads the fuzzer's bytes one at a time; zeros once they run out.
-struct Input
-{
-    const uint8_t *data;
-    size_t size;
-    size_t at = 0;
-    bool more() const { return at < size; }
-    quint8 next() { return at < size ? data[at++] : 0; }
-};
-
-QByteArray withCrc(QByteArray body)
-{
-    const quint16 crc = crc16Xmodem(body, body.size());
-    body.append(char(crc >> 8));
-    body.append(char(crc & 0xFF));
-    return body;
+    const FamilyDescriptor *family = frame.family();
+    const char *bytes = frame.bytes.constData();
+    return family && family->startBytes.contains(bytes[0])
+        && family->frameLength(bytes, frame.bytes.size()) == frame.bytes.size();
 }
 
 // A frame with a matching CRC of one of the families, as receivers send them.
-QByteArray goodFrame(Input &in)
+QByteArray goodFrame(FuzzInput &in)
 {
     QByteArray body;
     int words = 0;
@@ -79,15 +50,8 @@ QByteArray goodFrame(Input &in)
     }
     for (int k = 0; k < 2 * words; ++k)
         body.append(char(in.next()));
-    return withCrc(body);
+    return withFrameCrc(body);
 }
-
-struct Span
-{
-    qint64 offset;
-    int length;
-    bool overlaps(qint64 at, int size) const { return at < offset + length && offset < at + size; }
-};
 
 } // namespace
 
@@ -96,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // Each record: a byte whose low two bits say what follows (noise, a good
     // frame, one cut short, one damaged) and whose others the read size,
     // then the bytes that make it.
-    Input in{data, size};
+    FuzzInput in{data, size};
     FrameAssembler assembler;
     QByteArray stream, pending;
     QVector<Span> planted;
@@ -109,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const qint64 firstMs = assembler.bytesFed();
             frames += assembler.feed(read, firstMs);
             assembler.stillArriving(firstMs + read.size() - 1);
-            if (assembler.keptBytes() >= longestFrame + longestSentFrame)
+            if (assembler.keptBytes() >= hottFrameBytes(255) + longestSentFrame)
                 fail("the kept bytes exceed a damaged frame and the longest frame together");
         }
     };
@@ -117,21 +81,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const quint8 op = in.next();
         QByteArray bytes;
         switch (op & 3) {
-        case 0:
-            for (int n = 1 + in.next() % 32; n > 0; --n)
-                bytes.append(char(in.next()));
-            break;
+        case 0: bytes = noise(in, 32); break;
         case 1:
             bytes = goodFrame(in);
             planted.append({stream.size(), int(bytes.size())});
             break;
         case 2:
             bytes = goodFrame(in);
-            bytes.truncate(1 + in.next() % (bytes.size() - 1));
+            cutShort(bytes, in);
             break;
         default: {
             bytes = goodFrame(in);
-            const int bit = 8 + (in.next() << 8 | in.next()) % ((bytes.size() - 1) * 8);
+            const int bit = 8 + in.word() % ((bytes.size() - 1) * 8);
             bytes[bit / 8] = char(bytes.at(bit / 8) ^ (1 << (bit % 8)));
             break;
         }
@@ -172,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     qint64 previousEnd = -1;
     for (int i = 0; i < frames.size(); ++i) {
         const AssembledFrame &frame = frames.at(i);
-        if (frame.bytes.isEmpty() || !lengthFits(frame.bytes))
+        if (frame.bytes.isEmpty() || !lengthFits(frame))
             fail("a frame has no family's length");
         if (frame.offset < previousEnd)
             fail("two frames overlap");

@@ -8,19 +8,12 @@
 // Then the bytes go through every family's framer, cut where the capture
 // tells a quiet line, as linkscope-dump reads a capture with them all: no
 // two frames overlap, and the frames' bytes and the stray ones are the bytes.
-#include "decode/capturereader.h"
-#include "decode/streamframer.h"
+#include "decode/capture/capturereader.h"
+#include "decode/framing/streamframer.h"
+#include "fuzzstream.h"
 
-#include <cstdio>
-#include <cstdlib>
 
 namespace {
-
-[[noreturn]] void fail(const char *what)
-{
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-}
 
 struct Read
 {

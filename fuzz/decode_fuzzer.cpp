@@ -3,13 +3,13 @@
 // must hold whatever arrives for the table the result is written to: cells
 // only within its rows, a row layout that belongs to one packet family (or
 // the one left by the chunk before), and an unrecognised chunk changing
-// nothing. Reads and writes outside the decoder state are caught by
-// AddressSanitizer.
-#include "decode/decoderstate.h"
-#include "decode/packetdecoder.h"
-
-#include <cstdio>
-#include <cstdlib>
+// nothing; and a frame the window's read policy finds shows, decoded with
+// the family and verdict found, what the view's own tests show. Reads and
+// writes outside the decoder state are caught by AddressSanitizer.
+#include "decode/framing/readpolicy.h"
+#include "display/decodedview/decoderstate.h"
+#include "display/decodedview/packetdecoder.h"
+#include "fuzzstream.h"
 
 namespace {
 
@@ -50,12 +50,6 @@ const char *familyOf(const Shown &s)
         && (id == QLatin1String("SPEKTRUM") || id == QLatin1String("SPEKTRUM (WRONG)")))
         return "SPEKTRUM";
     return nullptr;
-}
-
-[[noreturn]] void fail(const char *what)
-{
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
 }
 
 // New rows come empty and unlabelled; rows that stay keep what they had.
@@ -102,5 +96,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         fail("lastPacketType is not the chunk's first byte");
     if (!chunk.isEmpty() && quint8(chunk.at(0)) == 0xA3 && !recognised)
         fail("a 0xA3 chunk was not recognised");
+
+    // Each frame the window's read policy finds in the chunk, decoded with
+    // the family and verdict found, shows what its own tests show.
+    ReadPolicy policy;
+    for (const ReadStep &step : policy.read(chunk, 0, false)) {
+        if (!step.family || step.bytes.isEmpty())
+            continue;
+        const DecodedRows tested = decodeChunk(step.bytes);
+        apply(tested);
+        const Shown asTested = table;
+        const DecodedRows found = decodeFrame(step.bytes, *step.family, step.count == ReadStep::CrcOk);
+        apply(found);
+        if (found.recognised != tested.recognised || !(table == asTested))
+            fail("a frame decoded as found shows otherwise than tested");
+    }
     return 0;
 }

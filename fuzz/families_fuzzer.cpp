@@ -16,71 +16,33 @@
 // frame counted once, and the counts per sensor add up to the whole. The same input then makes a
 // stream of telemetry frames, which are found.
 #include "decode/families/familyset.h"
-#include "decode/frameassembler.h"
-#include "decode/pollpairing.h"
+#include "decode/framing/frameassembler.h"
+#include "decode/framing/pollpairing.h"
+#include "fuzzstream.h"
 
 #include <QRandomGenerator>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 
 namespace {
 
-[[noreturn]] void fail(const char *what)
-{
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-}
-
-struct Input
-{
-    const uint8_t *data;
-    size_t size;
-    size_t at = 0;
-    bool more() const { return at < size; }
-    quint8 next() { return at < size ? data[at++] : 0; }
-};
-
-const FamilyDescriptor &pick(const QVector<const FamilyDescriptor *> &families, Input &in)
+const FamilyDescriptor &pick(const QVector<const FamilyDescriptor *> &families, FuzzInput &in)
 {
     return *families[in.next() % families.size()];
 }
 
-QByteArray goodFrame(const FamilyDescriptor &family, Input &in)
+QByteArray goodFrame(const FamilyDescriptor &family, FuzzInput &in)
 {
-    FrameRequest request;
-    request.index = in.next();
-    request.failsafe = in.next() & 1;
     // Without channels a family sends polls, and SmartPort's carry no check:
     // one is found only where a frame follows it. The telemetry stream
     // below plants them; here a sensor's replies go.
     if (family.maxChannels == 0 && family.telemetryFrame) {
+        const qint64 index = in.next();
         const int to = family.telemetryTo > 0 ? family.telemetryTo : family.telemetryKinds;
-        return family.telemetryFrame(family.telemetryFrom + in.next() % (to - family.telemetryFrom), request.index);
+        return family.telemetryFrame(family.telemetryFrom + in.next() % (to - family.telemetryFrom), index);
     }
-    const int channels = family.fixedChannels ? family.fixedChannels
-        : family.maxChannels > 0                ? 1 + in.next() % family.maxChannels
-                                                : 0;
-    for (int k = 0; k < channels; ++k) {
-        const int raw = in.next() << 8 | in.next();
-        if (family.hasMicroseconds()) {
-            const MicrosecondRange range = family.usRange(k);
-            request.wire << family.wireFor(k, range.lowest + raw % (range.highest - range.lowest + 1));
-        } else {
-            request.wire << raw;
-        }
-    }
-    return family.encode(request);
+    return family.encode(fuzzedRequest(family, in, FuzzValues::WithinMicroseconds));
 }
-
-struct Span
-{
-    qint64 offset;
-    int length;
-    bool shortCheck = false;
-    bool overlaps(qint64 at, int size) const { return at < offset + length && offset < at + size; }
-};
 
 // Values of every kind print within their bounds.
 void print(const FrameReading &reading)
@@ -107,7 +69,7 @@ void checkTelemetry(const FamilySet &set, const QVector<const FamilyDescriptor *
     }
     if (telling.isEmpty())
         return;
-    Input in{data, size};
+    FuzzInput in{data, size};
     QByteArray stream;
     QVector<Span> planted;
     while (in.more()) {
@@ -183,8 +145,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (family->framing == FamilyDescriptor::ByChecksum)
             checked << family;
     }
-    Input in{data, size};
-    const quint16 mask = quint16(in.next() << 8 | in.next());
+    FuzzInput in{data, size};
+    const quint16 mask = quint16(in.word());
     QVector<const FamilyDescriptor *> chosen;
     for (int i = 0; i < checked.size(); ++i) {
         if (mask & (1 << i))
@@ -210,10 +172,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const quint8 op = in.next();
         QByteArray bytes;
         switch (op & 3) {
-        case 0:
-            for (int n = 1 + in.next() % 32; n > 0; --n)
-                bytes.append(char(in.next()));
-            break;
+        case 0: bytes = noise(in, 32); break;
         case 1: {
             const FamilyDescriptor &family = pick(chosen, in);
             bytes = goodFrame(family, in);
@@ -222,7 +181,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
         case 2:
             bytes = goodFrame(pick(chosen, in), in);
-            bytes.truncate(1 + in.next() % (bytes.size() - 1));
+            cutShort(bytes, in);
             break;
         default: {
             const FamilyDescriptor &family = pick(chosen, in);

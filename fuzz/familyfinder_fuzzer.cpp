@@ -6,28 +6,11 @@
 // family found is one family or the window's five, found inside what was
 // fed where a frame of it may start.
 #include "decode/familyfinder.h"
+#include "fuzzstream.h"
 
 #include <QRandomGenerator>
 
-#include <cstdio>
-#include <cstdlib>
-
 namespace {
-
-[[noreturn]] void fail(const char *what)
-{
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-}
-
-struct Input
-{
-    const uint8_t *data;
-    size_t size;
-    size_t at = 0;
-    bool more() const { return at < size; }
-    quint8 next() { return at < size ? data[at++] : 0; }
-};
 
 void check(const FamilyFinder &finder, const QByteArray &stream)
 {
@@ -50,7 +33,7 @@ void check(const FamilyFinder &finder, const QByteArray &stream)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    Input in{data, size};
+    FuzzInput in{data, size};
     const int readSize = 1 + in.next() % 64;
     const bool timed = in.next() & 1;
     QRandomGenerator random(in.next());
@@ -64,23 +47,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const FamilyDescriptor &family = *families[in.next() % families.size()];
         QByteArray bytes;
         if ((op & 3) == 0) {
-            for (int n = 1 + in.next() % 40; n > 0; --n)
-                bytes.append(char(in.next()));
+            bytes = noise(in, 40);
         } else {
-            FrameRequest request;
-            request.index = in.next();
-            request.failsafe = in.next() & 1;
-            // Telemetry families carry no channels.
-            const int channels = family.fixedChannels ? family.fixedChannels
-                : family.maxChannels > 0                ? 1 + in.next() % family.maxChannels
-                                                        : 0;
-            for (int k = 0; k < channels; ++k)
-                request.wire << ((in.next() << 8 | in.next()) & family.wireLimit(k));
-            bytes = family.encode(request);
+            bytes = family.encode(fuzzedRequest(family, in, FuzzValues::WithinChannelLimit));
             if ((op & 3) == 2)
                 family.corrupt(bytes, random);
             else if ((op & 3) == 3)
-                bytes.truncate(1 + in.next() % (bytes.size() - 1));
+                cutShort(bytes, in);
         }
         // A byte's time on the line, then the pause before the next piece.
         const double byteSeconds = family.line.bitsPerByte() / double(family.line.baud);

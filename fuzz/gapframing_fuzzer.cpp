@@ -10,37 +10,16 @@
 // however many families are looked for, and the frames' bytes and the
 // stray bytes add up to the bytes fed; nothing is kept after the end, and
 // every frame reads within bounds.
-#include "decode/microseconds.h"
-#include "decode/streamframer.h"
+#include "decode/families/framereading.h"
+#include "decode/framing/streamframer.h"
+#include "fuzzstream.h"
 
 #include <QHash>
 #include <QRandomGenerator>
 
-#include <cstdio>
-#include <cstdlib>
-
-namespace {
-
-[[noreturn]] void fail(const char *what)
-{
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-}
-
-struct Input
-{
-    const uint8_t *data;
-    size_t size;
-    size_t at = 0;
-    bool more() const { return at < size; }
-    quint8 next() { return at < size ? data[at++] : 0; }
-};
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    Input in{data, size};
+    FuzzInput in{data, size};
     QVector<const FamilyDescriptor *> gapFamilies, chosen;
     for (const FamilyDescriptor *family : allFamilies()) {
         if (family->framing == FamilyDescriptor::ByGap)
@@ -68,20 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const FamilyDescriptor &family = *chosen[in.next() % chosen.size()];
         QByteArray bytes;
         if ((op & 3) == 0) {
-            for (int n = 1 + in.next() % 40; n > 0; --n)
-                bytes.append(char(in.next()));
+            bytes = noise(in, 40);
         } else {
-            FrameRequest request;
-            request.index = in.next();
-            request.failsafe = in.next() & 1;
-            request.variant = in.next() & 1 ? 1024 : 2048;
-            // Telemetry families carry no channels.
-            const int channels = family.fixedChannels ? family.fixedChannels
-                : family.maxChannels > 0                ? 1 + in.next() % family.maxChannels
-                                                        : 0;
-            for (int k = 0; k < channels; ++k)
-                request.wire << ((in.next() << 8 | in.next()) & family.wireMax);
-            bytes = family.encode(request);
+            bytes = family.encode(fuzzedRequest(family, in, FuzzValues::WithinFamilyLimit, true));
             if ((op & 3) == 1 && op & 8 && family.slotAt) {
                 // SBUS2: an end byte that asks for a page of slots, and
                 // slots after it, of that page or not.
@@ -97,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             if ((op & 3) == 2)
                 family.corrupt(bytes, random);
             else if ((op & 3) == 3)
-                bytes.truncate(1 + in.next() % (bytes.size() - 1));
+                cutShort(bytes, in);
         }
         const double quiet = op & 4 ? double(in.next() % 8) : -1;
         for (const FamilyDescriptor *each : qAsConst(chosen)) {

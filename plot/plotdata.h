@@ -10,7 +10,7 @@
 #define LINKSCOPE_PLOT_PLOTDATA_H
 
 #include "decode/channellist.h"
-#include "decode/telemetry.h"
+#include "decode/families/telemetry.h"
 #include "reading/framesink.h"
 
 #include <QElapsedTimer>

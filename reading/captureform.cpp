@@ -2,7 +2,7 @@
 #include "reading/captureform.h"
 
 #include "cli/messages.h"
-#include "decode/streamframer.h"
+#include "decode/framing/streamframer.h"
 
 #include <cmath>
 

@@ -7,7 +7,7 @@
 #ifndef LINKSCOPE_READING_CAPTUREFORM_H
 #define LINKSCOPE_READING_CAPTUREFORM_H
 
-#include "decode/capturereader.h"
+#include "decode/capture/capturereader.h"
 
 #include <QElapsedTimer>
 #include <QPair>

@@ -7,7 +7,7 @@
 #define LINKSCOPE_READING_FRAMESTAGE_H
 
 #include "decode/readbunching.h"
-#include "decode/streamframer.h"
+#include "decode/framing/streamframer.h"
 #include "reading/captureform.h"
 
 class FrameStage

@@ -4,7 +4,7 @@
 #include "cli/stopsignals.h"
 #include "decode/capture/jsonlines.h"
 #include "decode/families/familytable.h"
-#include "decode/microseconds.h"
+#include "decode/families/framereading.h"
 #include "decode/readbunching.h"
 #include "reading/framesink.h"
 #include "serial/lowlatency.h"
@@ -20,7 +20,7 @@ namespace {
 bool readRecord(const QByteArray &raw, const QJsonObject &record, FrameReading &reading)
 {
     const FamilyDescriptor *family = familyNamed(record.value(QLatin1String("family")).toString());
-    if (!family || family->srxl || !family->frameLength || family->frameLength(raw.constData(), raw.size()) != raw.size()) {
+    if (!family || family->srxl || family->frameLength(raw.constData(), raw.size()) != raw.size()) {
         // Nothing of the record before may stay: an SBUS record's missing check among them.
         reading.clearExtras();
         return readFrame(raw.constData(), raw.size(), reading);
@@ -29,7 +29,7 @@ bool readRecord(const QByteArray &raw, const QJsonObject &record, FrameReading &
     TelemetryMemory *memory = reading.memory;
     reading = FrameReading();
     reading.memory = memory;
-    if (family->readVariant && family->fits) {
+    if (family->hasForms()) {
         // Of the forms the frame fits, the one the record was read in.
         const unsigned forms = family->fits(raw.constData());
         const int format = record.value(QLatin1String("format")).toInt();
@@ -50,7 +50,7 @@ bool readRecord(const QByteArray &raw, const QJsonObject &record, FrameReading &
     } else {
         family->read(raw.constData(), raw.size(), reading);
     }
-    reading.crcOk = !family->check || family->check(raw.constData(), raw.size());
+    reading.crcOk = family->check(raw.constData(), raw.size());
     return true;
 }
 

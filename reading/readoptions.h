@@ -4,7 +4,7 @@
 #ifndef LINKSCOPE_READING_READOPTIONS_H
 #define LINKSCOPE_READING_READOPTIONS_H
 
-#include "decode/capturereader.h"
+#include "decode/capture/capturereader.h"
 #include "decode/families/familytable.h"
 
 #include <QByteArray>

@@ -9,7 +9,7 @@
 #define LINKSCOPE_READING_RECORDINGFILE_H
 
 #include "decode/capture/jsonlines.h"
-#include "decode/capturereader.h"
+#include "decode/capture/capturereader.h"
 
 #include <QFile>
 #include <QString>

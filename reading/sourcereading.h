@@ -7,9 +7,9 @@
 #define LINKSCOPE_READING_SOURCEREADING_H
 
 #include "cli/stopsignals.h"
-#include "decode/microseconds.h"
-#include "decode/pollpairing.h"
-#include "decode/telemetry.h"
+#include "decode/families/framereading.h"
+#include "decode/framing/pollpairing.h"
+#include "decode/families/telemetry.h"
 #include "reading/captureform.h"
 #include "reading/familysearch.h"
 #include "reading/framesink.h"

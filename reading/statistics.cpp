@@ -3,7 +3,7 @@
 
 #include "cli/messages.h"
 
-#include "decode/microseconds.h"
+#include "decode/families/framereading.h"
 
 #include <QStringList>
 

@@ -5,7 +5,7 @@
 #ifndef LINKSCOPE_READING_STATISTICS_H
 #define LINKSCOPE_READING_STATISTICS_H
 
-#include "decode/microseconds.h"
+#include "decode/families/framereading.h"
 
 #include <QPair>
 #include <QString>

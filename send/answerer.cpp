@@ -2,8 +2,8 @@
 #include "send/answerer.h"
 
 #include "cli/stopsignals.h"
-#include "decode/microseconds.h"
-#include "decode/streamframer.h"
+#include "decode/families/framereading.h"
+#include "decode/framing/streamframer.h"
 #include "send/output.h"
 
 #include <cerrno>

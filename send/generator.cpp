@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "send/generator.h"
 
-#include "decode/encoders.h"
+#include "decode/families/familytable.h"
 
 #include <cmath>
 

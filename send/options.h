@@ -4,7 +4,7 @@
 #ifndef LINKSCOPE_SEND_OPTIONS_H
 #define LINKSCOPE_SEND_OPTIONS_H
 
-#include "decode/capturereader.h"
+#include "decode/capture/capturereader.h"
 #include "send/family.h"
 
 #include <QString>

@@ -6,7 +6,7 @@
 #define LINKSCOPE_SEND_REPLAY_H
 
 #include "decode/familyfinder.h"
-#include "decode/streamframer.h"
+#include "decode/framing/streamframer.h"
 #include "reading/recordingfile.h"
 #include "send/source.h"
 

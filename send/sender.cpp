@@ -3,9 +3,9 @@
 
 #include "cli/messages.h"
 #include "cli/stopsignals.h"
-#include "decode/streamframer.h"
-#include "decode/frameassembler.h"
-#include "decode/microseconds.h"
+#include "decode/framing/streamframer.h"
+#include "decode/framing/frameassembler.h"
+#include "decode/families/framereading.h"
 #include "send/answerer.h"
 #include "send/generator.h"
 #include "send/output.h"

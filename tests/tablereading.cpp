@@ -3,7 +3,7 @@
 // drive the window (declared in packets.h).
 #include "packets.h"
 
-#include "decode/decoderstate.h"
+#include "display/decodedview/decoderstate.h"
 
 #include <QTableWidget>
 

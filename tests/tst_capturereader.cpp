@@ -2,7 +2,7 @@
 // The capture reader on short files of every form, on dumps the real xxd and
 // hexdump write, and on every way a file can break its form; each read whole
 // and in small blocks, which must make no difference.
-#include "decode/capturereader.h"
+#include "decode/capture/capturereader.h"
 
 #include <QProcess>
 #include <QRandomGenerator>

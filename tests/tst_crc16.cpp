@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "decode/crc16.h"
+#include "decode/families/crc16.h"
 #include "packets.h"
 
 #include <QRandomGenerator>

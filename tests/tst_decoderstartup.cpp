@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Runs in a process of its own: it checks what the decoder shows before any
 // earlier packet has left a value behind.
-#include "decode/decoderstate.h"
+#include "display/decodedview/decoderstate.h"
 #include "display/decodedtable.h"
 #include "packets.h"
 

@@ -1,5 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "decode/decoderstate.h"
+// The decoded table's tests by type byte and length, and a frame whose
+// family was found before decoded as the same chunk is.
+#include "decode/families/familytable.h"
+#include "display/decodedview/decoderstate.h"
 #include "display/decodedtable.h"
 #include "packets.h"
 
@@ -16,6 +19,8 @@ private slots:
     void outcomes_data();
     void outcomes();
     void lastPacketTypeFollowsEveryChunk();
+    void foundFrame_data();
+    void foundFrame();
 
 private:
     QTableWidget table;
@@ -93,6 +98,53 @@ void tst_Dispatch::lastPacketTypeFollowsEveryChunk()
         decodePacket(chunk, &table);
         QCOMPARE(int(lastPacketType), type);
     }
+}
+
+void tst_Dispatch::foundFrame_data()
+{
+    QTest::addColumn<QByteArray>("chunk");
+    QTest::addColumn<QString>("family"); // as the read policy found it
+
+    const QByteArray mpxPacket = mpx(QVector<quint16>(12, 0x0900));
+    const QByteArray hottPacket = fromHex("A8 01 02 2E E0 22 60 6E 86");
+    QVector<quint16> ids;
+    for (int id = 0; id < 7; ++id)
+        ids << spektrumWord(id, 1500);
+    const QByteArray spektrumPacket = spektrum(ids);
+    QTest::newRow("MPX") << mpxPacket << "mpx";
+    QTest::newRow("MPX, bad CRC") << corrupted(mpxPacket) << "mpx";
+    QTest::newRow("MPX_V2") << mpxV2(QVector<quint16>(16, 0x0900)) << "mpx2";
+    QTest::newRow("NORDAX") << nordax(7, QVector<quint16>(12, 0x0900)) << "nordax";
+    QTest::newRow("HOTT") << hottPacket << "hott";
+    QTest::newRow("HOTT, bad CRC") << corrupted(hottPacket) << "hott";
+    QTest::newRow("SPEKTRUM") << spektrumPacket << "spektrum";
+    QTest::newRow("SPEKTRUM, bad CRC") << corrupted(spektrumPacket) << "spektrum";
+    QTest::newRow("SPEKTRUM at 0xA2") << spektrum(ids, 0, 0xA2) << "spektrum";
+    QTest::newRow("SPEKTRUM at 0xA2, bad CRC") << corrupted(spektrum(ids, 0, 0xA2)) << "spektrum";
+    // A family the table has no rows for: the chunk is tested as any other.
+    QTest::newRow("MPX said to be CRSF") << mpxPacket << "crsf";
+}
+
+void tst_Dispatch::foundFrame()
+{
+    QFETCH(QByteArray, chunk);
+    QFETCH(QString, family);
+    const FamilyDescriptor *found = familyNamed(family);
+    QVERIFY(found);
+    const bool crcOk = found->check(chunk.constData(), chunk.size());
+
+    const QByteArray start = mpx(QVector<quint16>(12, 0x0A00));
+    QVERIFY(decodePacket(start, &table));
+    const bool tested = decodePacket(chunk, &table);
+    const TableSnapshot asTested = snapshot(&table);
+    const QVector<qint16> valuesTested = channelSnapshot();
+
+    QVERIFY(decodePacket(start, &table));
+    QCOMPARE(decodeFrame(chunk, *found, crcOk, &table), tested);
+    QCOMPARE(lastPacketType, quint8(chunk.at(0)));
+    QCOMPARE(snapshot(&table).cells, asTested.cells);
+    QCOMPARE(snapshot(&table).labels, asTested.labels);
+    QCOMPARE(channelSnapshot(), valuesTested);
 }
 
 QTEST_MAIN(tst_Dispatch)

@@ -2,8 +2,10 @@
 // The encoders against the decoders they mirror: every integer µs a family
 // can carry comes back from a whole frame as that µs, and no value on the
 // wire shows a µs outside the range the encoders accept.
-#include "decode/encoders.h"
-#include "decode/microseconds.h"
+#include "decode/families/hott.h"
+#include "decode/families/mpx.h"
+#include "decode/families/nordax.h"
+#include "decode/families/spektrum.h"
 
 #include <QtTest>
 

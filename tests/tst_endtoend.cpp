@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The program driven as a person would: the window, its button, a real serial
 // port, and a pseudo-terminal playing the receiver.
-#include "decode/decoderstate.h"
+#include "display/decodedview/decoderstate.h"
 #include "display/rawview.h"
 #include "linkscopeprobe.h"
 #include "packets.h"

@@ -2,11 +2,11 @@
 // The family table, row by row: frames written by hand from the published
 // facts read as they should, every row's frames go through encode, find and
 // read unchanged, damaged ones fail their check where they are, and noise
-// makes no frame that fails its check silently.
-#include "decode/encoders.h"
+// makes no frame that fails its check silently. Every row says all it
+// needs, a row lacking something is told, and a read opens alike for all.
+#include "decode/families/crc16.h"
 #include "decode/families/familyset.h"
-#include "decode/frameassembler.h"
-#include "decode/framing.h"
+#include "decode/framing/frameassembler.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
@@ -25,11 +25,14 @@ private slots:
     void noFrame_data();
     void noFrame();
     void randomBytes();
-    void windowFramingUnchanged();
     void lineFrame_data();
     void lineFrame();
     void namesPeopleUse_data();
     void namesPeopleUse();
+    void everyRow_data();
+    void everyRow();
+    void rowLacking_data();
+    void rowLacking();
     void carried_data();
     void carried();
     void telemetryRoundTrip_data();
@@ -499,29 +502,6 @@ void tst_Families::randomBytes()
     QVERIFY2(crsfFrames < 40, qPrintable(QString::number(crsfFrames)));
 }
 
-// The window's five found through the table give the lengths the window's
-// own framing gives, for every start byte and the bytes that matter after it.
-void tst_Families::windowFramingUnchanged()
-{
-    const FamilySet &set = FamilySet::defaults();
-    for (int first = 0; first < 256; ++first) {
-        for (int second = 0; second < 256; ++second) {
-            for (int available = 1; available <= 3; ++available) {
-                const char data[3] = {char(first), char(second), char(7)};
-                int expected[2];
-                const int count = candidateFrameLengths(data, available, expected);
-                int lengths[FamilySet::maxCandidates];
-                const FamilyDescriptor *which[FamilySet::maxCandidates];
-                bool undecided = false;
-                const int got = set.candidates(data, available, lengths, which, undecided);
-                QCOMPARE(undecided ? -1 : got, count);
-                for (int i = 0; i < got; ++i)
-                    QCOMPARE(lengths[i], expected[i]);
-            }
-        }
-    }
-}
-
 void tst_Families::lineFrame_data()
 {
     QTest::addColumn<QString>("text");
@@ -567,6 +547,150 @@ void tst_Families::namesPeopleUse()
     QFETCH(QString, family);
     const FamilyDescriptor *found = familyNamed(name);
     QCOMPARE(found ? QString::fromLatin1(found->recordName) : QString(), family);
+}
+
+void tst_Families::everyRow_data()
+{
+    QTest::addColumn<QString>("family");
+    for (const FamilyDescriptor *family : allFamilies())
+        QTest::newRow(family->name) << family->name;
+}
+
+// Each row is complete, and its read opens alike whatever the reading held
+// before: the record name, the verdict, whether the family has a check, and
+// none of what another frame left.
+void tst_Families::everyRow()
+{
+    QFETCH(QString, family);
+    const FamilyDescriptor *row = familyNamed(family);
+    QVERIFY(row);
+    QCOMPARE(familyRowFault(*row), QString());
+
+    FrameRequest request;
+    for (int k = 0; k < row->defaultChannels; ++k)
+        request.wire << (row->hasMicroseconds() ? row->wireFor(k, row->usRange(k).lowest) : 1000);
+    const QByteArray frame = row->encode(request);
+    // Followed by the next, as a SmartPort poll must be to be told.
+    const QByteArray twice = frame + frame;
+    QCOMPARE(row->frameLength(twice.constData(), twice.size()), frame.size());
+
+    static const char junk[] = "left over";
+    FrameReading reading;
+    reading.family = junk;
+    reading.crcOk = false;
+    reading.hasCheck = row->framing != FamilyDescriptor::ByChecksum;
+    reading.failsafe = 7;
+    reading.droppedChannels = 7;
+    reading.type = junk;
+    reading.frameLost = reading.rssi = reading.frameLosses = 7;
+    reading.hasLink = reading.hasVtx = true;
+    reading.ch17 = reading.ch18 = reading.sbus2Page = 7;
+    reading.format = 7;
+    row->read(frame.constData(), frame.size(), reading);
+    QCOMPARE(QString::fromLatin1(reading.family), QString::fromLatin1(row->recordName));
+    QCOMPARE(reading.crcOk, true);
+    QCOMPARE(reading.hasCheck, row->framing == FamilyDescriptor::ByChecksum);
+    QStringList stale;
+    const auto staleIf = [&stale](bool left, const char *what) {
+        if (left)
+            stale << QLatin1String(what);
+    };
+    staleIf(reading.failsafe == 7, "failsafe");
+    staleIf(reading.droppedChannels == 7, "droppedChannels");
+    staleIf(reading.type == junk, "type");
+    staleIf(reading.frameLost == 7 || reading.rssi == 7 || reading.frameLosses == 7, "frame losses or RSSI");
+    staleIf(reading.hasLink, "link");
+    staleIf(reading.hasVtx, "VTX");
+    staleIf(reading.ch17 == 7 || reading.ch18 == 7 || reading.sbus2Page == 7, "SBUS extras");
+    staleIf(reading.format == 7, "format");
+    QCOMPARE(stale, QStringList());
+}
+
+namespace {
+
+enum Lack {
+    NoName, NoCheck, StrangeUsualStart, GapInChecksumRow, LengthInGapRow, AgreeWithoutFrames, SlotsWithoutSize,
+    NoReader, FailsafeApartUnsaid, NoEncoder, NoCorrupt, DefaultAboveMost, MostAboveReading, FixedNotMost,
+    RangeWithoutWire, LinkWithoutPeriod, PollWithoutPeriod, TelemetryWithoutKinds, ChannelsWithoutDefault
+};
+
+int lengthOne(const char *, int)
+{
+    return 1;
+}
+
+} // namespace
+
+void tst_Families::rowLacking_data()
+{
+    QTest::addColumn<QString>("family");
+    QTest::addColumn<int>("lack");
+    QTest::addColumn<QString>("told"); // part of what familyRowFault says
+
+    QTest::newRow("no name") << "sbus" << int(NoName) << "a name and a record name";
+    QTest::newRow("checksum framing without a check") << "crsf" << int(NoCheck) << "start bytes, a length and a check";
+    QTest::newRow("usual start byte it never starts with")
+        << "crsf" << int(StrangeUsualStart) << "usual start bytes among its start bytes";
+    QTest::newRow("checksum framing with a gap") << "ghst" << int(GapInChecksumRow) << "nothing of the framing by gap";
+    QTest::newRow("gap framing with a length reader")
+        << "sbus" << int(LengthInGapRow) << "nothing of the framing by checksum";
+    QTest::newRow("agree without frames to agree on")
+        << "dsm" << int(AgreeWithoutFrames) << "frames to agree on with agree, or neither";
+    QTest::newRow("telemetry slots of no size")
+        << "sbus" << int(SlotsWithoutSize) << "the size of telemetry slots with slotAt, or neither";
+    QTest::newRow("no reader") << "mpx" << int(NoReader) << "a reader";
+    QTest::newRow("failsafe frames apart, no sign of one")
+        << "hott" << int(FailsafeApartUnsaid) << "a failsafe sign where failsafe frames stand apart";
+    QTest::newRow("no encoder") << "ibus" << int(NoEncoder) << "an encoder and a way to damage a frame";
+    QTest::newRow("no way to damage a frame") << "nordax" << int(NoCorrupt) << "an encoder and a way to damage a frame";
+    QTest::newRow("default above the most") << "ghst" << int(DefaultAboveMost) << "channel counts from 1";
+    QTest::newRow("more channels than a reading holds") << "hott" << int(MostAboveReading) << "channel counts from 1";
+    QTest::newRow("fixed count not the most") << "mpx2" << int(FixedNotMost) << "a fixed channel count";
+    QTest::newRow("µs range without a wire value")
+        << "spektrum" << int(RangeWithoutWire) << "a µs range with a wire value for it, or neither";
+    QTest::newRow("link frame without a period")
+        << "crsf" << int(LinkWithoutPeriod) << "a link frame with its period, or neither";
+    QTest::newRow("poll frame without a period")
+        << "exbus" << int(PollWithoutPeriod) << "a poll frame with its period, or neither";
+    QTest::newRow("telemetry frames without kinds")
+        << "ghst" << int(TelemetryWithoutKinds) << "telemetry frames with their kinds, or neither";
+    // A family without channels has none by default either.
+    QTest::newRow("channels by default, none at most")
+        << "smartport" << int(ChannelsWithoutDefault) << "channel counts from 1";
+}
+
+// A real row with one thing taken away or put where it does not belong.
+void tst_Families::rowLacking()
+{
+    QFETCH(QString, family);
+    QFETCH(int, lack);
+    QFETCH(QString, told);
+    const FamilyDescriptor *whole = familyNamed(family);
+    QVERIFY(whole);
+    FamilyDescriptor row = *whole;
+    switch (Lack(lack)) {
+    case NoName: row.name = ""; break;
+    case NoCheck: row.checksumPasses = nullptr; break;
+    case StrangeUsualStart: row.usualStartBytes = QByteArray(1, char(0x01)); break;
+    case GapInChecksumRow: row.gapMs = 2; break;
+    case LengthInGapRow: row.lengthAt = lengthOne; break;
+    case AgreeWithoutFrames: row.agreeFrames = 0; break;
+    case SlotsWithoutSize: row.slotBytes = 0; break;
+    case NoReader: row.reader = nullptr; break;
+    case FailsafeApartUnsaid: row.saysFailsafe = nullptr; break;
+    case NoEncoder: row.encode = nullptr; break;
+    case NoCorrupt: row.corrupt = nullptr; break;
+    case DefaultAboveMost: row.defaultChannels = row.maxChannels + 1; break;
+    case MostAboveReading: row.maxChannels = FrameReading::maxChannels + 1; break;
+    case FixedNotMost: row.fixedChannels = row.maxChannels - 1; break;
+    case RangeWithoutWire: row.wireFor = nullptr; break;
+    case LinkWithoutPeriod: row.linkPeriodMs = 0; break;
+    case PollWithoutPeriod: row.pollPeriodMs = 0; break;
+    case TelemetryWithoutKinds: row.telemetryKinds = 0; break;
+    case ChannelsWithoutDefault: row.defaultChannels = 1; break;
+    }
+    const QString fault = familyRowFault(row);
+    QVERIFY2(fault.contains(told), qPrintable(fault));
 }
 
 void tst_Families::carried_data()

@@ -2,7 +2,7 @@
 // The frame assembler on streams where damaged, cut-off and noise bytes meet
 // good frames: the good frames all come out, whatever the read sizes.
 #include "decode/families/familyset.h"
-#include "decode/frameassembler.h"
+#include "decode/framing/frameassembler.h"
 #include "packets.h"
 
 #include <QRandomGenerator>

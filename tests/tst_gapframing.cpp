@@ -6,8 +6,7 @@
 // telemetry slots are slots, damaged frames and noise are stray bytes, and
 // random bytes pass for frames hardly ever.
 #include "decode/families/dsm.h"
-#include "decode/microseconds.h"
-#include "decode/streamframer.h"
+#include "decode/framing/streamframer.h"
 
 #include <QRandomGenerator>
 #include <QtTest>

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The public µs scales of the families, at their telling points.
-#include "decode/microseconds.h"
+#include "decode/families/hott.h"
+#include "decode/families/mpx.h"
+#include "decode/families/spektrum.h"
 
 #include <QtTest>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "decode/decoderstate.h"
+#include "display/decodedview/decoderstate.h"
 #include "display/decodedtable.h"
 #include "packets.h"
 

@@ -5,7 +5,7 @@
 // types are named by number, short payloads are flagged and left raw, bad
 // stuffing and bad checks are FALSE; and the values print as records show them.
 #include "decode/families/familytable.h"
-#include "decode/microseconds.h"
+#include "decode/families/framereading.h"
 
 #include <QtTest>
 

@@ -85,11 +85,6 @@ void readLink(const char *payload, FrameReading &reading)
 
 void crsfRead(const char *data, int length, FrameReading &reading)
 {
-    reading.clearExtras();
-    reading.family = "CRSF";
-    reading.crcOk = crsfCheck(data, length);
-    reading.failsafe = -1;
-    reading.channels = 0;
     const quint8 type = quint8(data[2]);
     const int payloadLength = length - 4;
     const char *payload = data + 3;
@@ -124,47 +119,41 @@ QByteArray crsfFrame(quint8 type, const QByteArray &payload)
 
 FamilyDescriptor crsfFamily()
 {
-    FamilyDescriptor row;
-    row.name = "crsf";
-    row.recordName = "CRSF";
-    row.line = {420000, 8, 'N', 1};
-    row.periodMs = 1000.0 / 150;
-    row.periodNote = "150 Hz; receivers vary, 50 to 1000 Hz";
+    FamilyIdentity identity("crsf", "CRSF", {420000, 8, 'N', 1}, 1000.0 / 150, "150 Hz; receivers vary, 50 to 1000 Hz");
     // Receivers address the flight controller (0xC8); others are seen too.
-    row.startBytes = QByteArray("\xC8\xEE\xEA\xEC\x00", 5);
-    row.usualStartBytes = QByteArray(1, char(receiverAddress));
-    row.frameLength = crsfLength;
-    row.check = crsfCheck;
-    row.shortCheck = true;
-    row.read = crsfRead;
-    row.fixedChannels = row.defaultChannels = row.maxChannels = channelCount;
-    row.wireMax = 0x07FF;
-    row.usRange = [](int) { return MicrosecondRange{880, 2159}; };
-    row.wireFor = [](int, int us) { return ceilingSteps(us - 880, 8, 5); };
-    row.encode = [](const FrameRequest &request) {
-        QByteArray payload;
-        packLsbFirst(payload, request.wire, 11);
-        return crsfFrame(rcChannelsType, payload);
-    };
-    // Past address and length, so that the frame is still found.
-    row.corrupt = [](QByteArray &frame, QRandomGenerator &random) { flipBitAfter(frame, 2, random); };
-    row.failsafe = FamilyDescriptor::FallsSilent;
-    row.failsafeNote = "falls silent, its link statistics say LQ 0";
-    row.linkPeriodMs = 100;
-    row.linkFrame = [](bool failsafe) {
+    ChecksumFraming framing(QByteArray("\xC8\xEE\xEA\xEC\x00", 5), crsfLength, crsfCheck);
+    framing.usualStartBytes = QByteArray(1, char(receiverAddress));
+    framing.shortCheck = true;
+    FamilySending sending(
+        channelCount, channelCount,
+        [](const FrameRequest &request) {
+            QByteArray payload;
+            packLsbFirst(payload, request.wire, 11);
+            return crsfFrame(rcChannelsType, payload);
+        },
+        // Past address and length, so that the frame is still found.
+        [](QByteArray &frame, QRandomGenerator &random) { flipBitAfter(frame, 2, random); });
+    sending.fixedChannels = channelCount;
+    sending.wireMax = 0x07FF;
+    sending.usRange = [](int) { return MicrosecondRange{880, 2159}; };
+    sending.wireFor = [](int, int us) { return ceilingSteps(us - 880, 8, 5); };
+    sending.failsafe = FamilySending::FallsSilent;
+    sending.failsafeNote = "falls silent, its link statistics say LQ 0";
+    sending.linkPeriodMs = 100;
+    sending.linkFrame = [](bool failsafe) {
         // Plausible figures: -45/-47 dBm, SNR 9 dB, 250 mW.
         const char payload[linkBytes] = {45, 47, char(failsafe ? 0 : 100), 9, 0, 4, 7, 50, char(failsafe ? 0 : 100), 8};
         return crsfFrame(linkStatisticsType, QByteArray(payload, linkBytes));
     };
-    row.telemetryKinds = crsfTelemetryKinds;
-    row.telemetryFrame = [](int kind, qint64 index) {
+    sending.telemetryKinds = crsfTelemetryKinds;
+    sending.telemetryFrame = [](int kind, qint64 index) {
         quint8 type = 0;
         const QByteArray payload = crsfTelemetryPayload(kind, index, type);
         return crsfFrame(type, payload);
     };
     // The flight controller's GPS, vario, battery, baro altitude, attitude
     // and flight mode, each once in Betaflight's 100 ms cycle.
-    row.telemetryTo = 6;
-    row.telemetryPeriodMs = 100.0 / 6;
-    return row;
+    sending.telemetryTo = 6;
+    sending.telemetryPeriodMs = 100.0 / 6;
+    return FamilyDescriptor(identity, framing, FamilyReading(crsfRead), sending);
 }

@@ -2,7 +2,7 @@
 #include "decode/families/crsftelemetry.h"
 
 #include "decode/families/packing.h"
-#include "decode/microseconds.h"
+#include "decode/families/framereading.h"
 
 #include <QPair>
 

@@ -179,12 +179,6 @@ int positionOf(quint16 word, int form)
 
 void readDsm(const char *data, int length, int form, FrameReading &reading)
 {
-    reading.clearExtras();
-    reading.family = "DSM";
-    reading.hasCheck = false;
-    reading.channels = 0;
-    reading.failsafe = -1;
-    reading.crcOk = length == frameBytes && dsmFits(data) != 0;
     if (length != frameBytes)
         return;
     reading.format = form;
@@ -274,55 +268,43 @@ QByteArray dsmFrame(const FrameRequest &request)
 
 FamilyDescriptor dsmFamily()
 {
-    FamilyDescriptor row;
-    row.name = "dsm";
-    row.recordName = "DSM";
-    row.line = {115200, 8, 'N', 1};
-    row.periodMs = 11;
-    row.periodNote = "DSMX every 11 ms; --dsm 1024 sends DSM2's 22 ms";
-    row.framing = FamilyDescriptor::ByGap;
-    row.frameBytes = frameBytes;
-    row.gapMs = 5;
-    row.fits = dsmFits;
-    row.agree = dsmAgree;
-    row.alignment = dsmAlignment;
-    row.ids = dsmIds;
-    row.follows = headerFollows;
-    row.agreeFrames = 4;
-    row.readVariant = [](const char *data, int length, int form, FrameReading &reading) {
-        readDsm(data, length, unsigned(form) == dsmForm1024 ? dsm1024 : dsm2048, reading);
+    FamilyIdentity identity("dsm", "DSM", {115200, 8, 'N', 1}, 11, "DSMX every 11 ms; --dsm 1024 sends DSM2's 22 ms");
+    GapFraming framing(frameBytes, 5, dsmFits);
+    framing.agree = dsmAgree;
+    framing.agreeFrames = 4;
+    framing.alignment = dsmAlignment;
+    framing.ids = dsmIds;
+    framing.follows = headerFollows;
+    FamilyReading reading(dsmRead);
+    reading.formReader = [](const char *data, int length, int form, FrameReading &into) {
+        readDsm(data, length, unsigned(form) == dsmForm1024 ? dsm1024 : dsm2048, into);
     };
-    row.frameLength = [](const char *, int available) { return available < 1 ? -1 : frameBytes; };
-    row.check = [](const char *data, int length) { return length == frameBytes && dsmFits(data) != 0; };
-    row.read = dsmRead;
-    row.defaultChannels = wordsPerFrame;
-    row.maxChannels = channelCount;
-    row.wireMax = 0x07FF;
-    row.wireNote = "--dsm 1024 carries every second position; fewer than 7 channels go padded to 7 at 1500 µs";
-    row.usRange = [](int) { return MicrosecondRange{dsmMicroseconds(0), dsmMicroseconds(2047)}; };
-    row.wireFor = [](int, int us) { return dsmPosition(us); };
-    row.encode = dsmFrame;
-    // A flipped position bit cannot be told from a real position; an id
-    // named twice, in either form, can: a word (padding too) takes another's
-    // id bits, 10 to 15.
-    row.corrupt = [](QByteArray &frame, QRandomGenerator &random) {
-        int used[wordsPerFrame];
-        int count = 0;
-        const int n = servoWords(frame.constData());
-        for (int i = 0; i < n; ++i) {
-            if (wordAt(frame.constData(), i) != unusedWord)
-                used[count++] = i;
-        }
-        if (count == 0)
-            return;
-        const int from = used[random.bounded(count)];
-        const int to = (from + 1 + int(random.bounded(n - 1))) % n;
-        const quint16 id = wordAt(frame.constData(), from) & 0xFC00;
-        const quint16 word = quint16((wordAt(frame.constData(), to) & 0x03FF) | id);
-        frame[2 + 2 * to] = char(word >> 8);
-        frame[3 + 2 * to] = char(word & 0xFF);
-    };
-    row.failsafe = FamilyDescriptor::FallsSilent;
-    row.failsafeNote = "falls silent, as satellites do";
-    return row;
+    FamilySending sending(wordsPerFrame, channelCount, dsmFrame,
+        // A flipped position bit cannot be told from a real position; an id
+        // named twice, in either form, can: a word (padding too) takes another's
+        // id bits, 10 to 15.
+        [](QByteArray &frame, QRandomGenerator &random) {
+            int used[wordsPerFrame];
+            int count = 0;
+            const int n = servoWords(frame.constData());
+            for (int i = 0; i < n; ++i) {
+                if (wordAt(frame.constData(), i) != unusedWord)
+                    used[count++] = i;
+            }
+            if (count == 0)
+                return;
+            const int from = used[random.bounded(count)];
+            const int to = (from + 1 + int(random.bounded(n - 1))) % n;
+            const quint16 id = wordAt(frame.constData(), from) & 0xFC00;
+            const quint16 word = quint16((wordAt(frame.constData(), to) & 0x03FF) | id);
+            frame[2 + 2 * to] = char(word >> 8);
+            frame[3 + 2 * to] = char(word & 0xFF);
+        });
+    sending.wireMax = 0x07FF;
+    sending.wireNote = "--dsm 1024 carries every second position; fewer than 7 channels go padded to 7 at 1500 µs";
+    sending.usRange = [](int) { return MicrosecondRange{dsmMicroseconds(0), dsmMicroseconds(2047)}; };
+    sending.wireFor = [](int, int us) { return dsmPosition(us); };
+    sending.failsafe = FamilySending::FallsSilent;
+    sending.failsafeNote = "falls silent, as satellites do";
+    return FamilyDescriptor(identity, framing, reading, sending);
 }

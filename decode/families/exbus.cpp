@@ -147,11 +147,6 @@ void readItems(const char *packet, int length, FrameReading &reading)
 
 void exbusRead(const char *data, int length, FrameReading &reading)
 {
-    reading.clearExtras();
-    reading.family = "EXBUS";
-    reading.crcOk = exbusCheck(data, length);
-    reading.failsafe = -1;
-    reading.channels = 0;
     const quint8 sync = quint8(data[0]), dataId = quint8(data[4]);
     const int packetId = quint8(data[3]);
     const int sub = length - headerBytes - 2;
@@ -226,36 +221,30 @@ QByteArray exbusAnswer(const char *data, int length, qint64 index)
 
 FamilyDescriptor exbusFamily()
 {
-    FamilyDescriptor row;
-    row.name = "exbus";
-    row.recordName = "EXBUS";
-    row.line = {125000, 8, 'N', 1};
-    row.periodMs = 10;
-    row.periodNote = "every 10 ms, each followed by a telemetry request";
-    row.startBytes = QByteArray("\x3E\x3D\x3B", 3);
-    row.frameLength = exbusLength;
-    row.check = exbusCheck;
-    row.longestSent = longestFrame;
-    row.read = exbusRead;
-    row.telemetryFields = true;
-    row.defaultChannels = 16;
-    row.maxChannels = mostChannels;
-    row.usRange = [](int) { return MicrosecondRange{0, 8191}; };
-    row.wireFor = [](int, int us) { return us << 3; };
-    row.encode = [](const FrameRequest &request) {
-        QByteArray body;
-        for (int value : request.wire)
-            body.append(char(value & 0xFF)).append(char(value >> 8 & 0xFF));
-        return exbusFrame(channelSync, noReply, quint8(request.index), channelData, body);
-    };
-    // Past the header, so that the frame is still found.
-    row.corrupt = [](QByteArray &frame, QRandomGenerator &random) { flipBitAfter(frame, headerBytes, random); };
-    row.failsafe = FamilyDescriptor::FallsSilent;
-    row.failsafeNote = "falls silent, telemetry requests too";
-    row.pollPeriodMs = 10;
-    row.pollFrame = [](qint64 index) {
+    FamilyIdentity identity("exbus", "EXBUS", {125000, 8, 'N', 1}, 10,
+                            "every 10 ms, each followed by a telemetry request");
+    ChecksumFraming framing(QByteArray("\x3E\x3D\x3B", 3), exbusLength, exbusCheck);
+    framing.longestSent = longestFrame;
+    FamilyReading reading(exbusRead);
+    reading.telemetryFields = true;
+    FamilySending sending(
+        16, mostChannels,
+        [](const FrameRequest &request) {
+            QByteArray body;
+            for (int value : request.wire)
+                body.append(char(value & 0xFF)).append(char(value >> 8 & 0xFF));
+            return exbusFrame(channelSync, noReply, quint8(request.index), channelData, body);
+        },
+        // Past the header, so that the frame is still found.
+        [](QByteArray &frame, QRandomGenerator &random) { flipBitAfter(frame, headerBytes, random); });
+    sending.usRange = [](int) { return MicrosecondRange{0, 8191}; };
+    sending.wireFor = [](int, int us) { return us << 3; };
+    sending.failsafe = FamilySending::FallsSilent;
+    sending.failsafeNote = "falls silent, telemetry requests too";
+    sending.pollPeriodMs = 10;
+    sending.pollFrame = [](qint64 index) {
         return exbusFrame(requestSync, replyAllowed, quint8(index), telemetryData, QByteArray());
     };
-    row.answer = exbusAnswer;
-    return row;
+    sending.answer = exbusAnswer;
+    return FamilyDescriptor(identity, framing, reading, sending);
 }

@@ -9,7 +9,8 @@ FamilySet::FamilySet(const QVector<const FamilyDescriptor *> &families) : chosen
     for (int byte = 0; byte < 256; ++byte) {
         Slot slot;
         // Table order, so that where two families share a start byte the
-        // lengths come as the window's framing gives them (0xA2: 35, then 18).
+        // longer frame comes first, as the window tests them (0xA2: MPX_V2's
+        // 35 bytes, then Spektrum's 18).
         for (const FamilyDescriptor *family : allFamilies()) {
             if (family->framing == FamilyDescriptor::ByChecksum && families.contains(family)
                 && family->startBytes.contains(char(byte)) && slot.count < maxCandidates)

@@ -5,7 +5,12 @@
 #define LINKSCOPE_FAMILYSET_H
 
 #include "decode/families/familytable.h"
-#include "decode/framing.h"
+#include "decode/families/hott.h"
+
+// Bytes a damaged frame is taken over, and a candidate waited for, where no
+// family says more: SUMD's 32 channels, the longest of the window's five
+// as receivers send them.
+constexpr int longestSentFrame = hottFrameBytes(hottMostSentChannels);
 
 class FamilySet
 {
@@ -35,7 +40,7 @@ public:
         const Slot &slot = slotList[byteSlot[quint8(data[0])]];
         int count = 0;
         for (int i = 0; i < slot.count; ++i) {
-            const int length = slot.families[i]->frameLength(data, available);
+            const int length = slot.families[i]->lengthAt(data, available);
             if (length < 0) {
                 undecided = true;
             } else if (length > 0) {

@@ -6,18 +6,128 @@
 #include <QRandomGenerator>
 
 #include <algorithm>
+#include <vector>
+
+ChecksumFraming::ChecksumFraming(const QByteArray &startBytes, int (*frameLength)(const char *, int),
+                                 bool (*check)(const char *, int))
+{
+    framing = ByChecksum;
+    this->startBytes = startBytes;
+    lengthAt = frameLength;
+    checksumPasses = check;
+}
+
+GapFraming::GapFraming(int frameBytes, double gapMs, unsigned (*fits)(const char *))
+{
+    framing = ByGap;
+    this->frameBytes = frameBytes;
+    this->gapMs = gapMs;
+    this->fits = fits;
+}
+
+FamilyDescriptor::FamilyDescriptor(const FamilyIdentity &identity, const ChecksumFraming &framing,
+                                   const FamilyReading &reading, const FamilySending &sending)
+    : FamilyIdentity(identity), FamilyFraming(static_cast<const FamilyFraming &>(framing)), FamilyReading(reading),
+      FamilySending(sending)
+{
+}
+
+FamilyDescriptor::FamilyDescriptor(const FamilyIdentity &identity, const GapFraming &framing,
+                                   const FamilyReading &reading, const FamilySending &sending)
+    : FamilyIdentity(identity), FamilyFraming(static_cast<const FamilyFraming &>(framing)), FamilyReading(reading),
+      FamilySending(sending)
+{
+}
+
+void FamilyDescriptor::open(const char *data, int length, FrameReading &reading) const
+{
+    reading.clearExtras();
+    reading.family = recordName;
+    reading.crcOk = check(data, length);
+    reading.hasCheck = framing == ByChecksum;
+    reading.failsafe = -1;
+    reading.channels = 0;
+}
+
+void FamilyDescriptor::read(const char *data, int length, FrameReading &reading) const
+{
+    open(data, length, reading);
+    reader(data, length, reading);
+}
+
+void FamilyDescriptor::readVariant(const char *data, int length, int form, FrameReading &reading) const
+{
+    open(data, length, reading);
+    if (formReader)
+        formReader(data, length, form, reading);
+    else
+        reader(data, length, reading);
+}
+
+QString familyRowFault(const FamilyDescriptor &row)
+{
+    QStringList faults;
+    const auto need = [&faults](bool holds, const char *what) {
+        if (!holds)
+            faults << QString::fromUtf8(what);
+    };
+    need(row.name && *row.name && row.recordName && *row.recordName, "a name and a record name");
+    need(row.line.baud > 0 && row.periodMs > 0, "a line and a period");
+    if (row.framing == FamilyDescriptor::ByChecksum) {
+        need(!row.startBytes.isEmpty() && row.lengthAt && row.checksumPasses, "start bytes, a length and a check");
+        bool usual = true;
+        for (char byte : row.usualStartBytes)
+            usual = usual && row.startBytes.contains(byte);
+        need(usual, "usual start bytes among its start bytes");
+        need(row.frameBytes == 0 && row.gapMs == 0 && !row.fits && !row.agree && !row.agreeFrames && !row.alignment
+                 && !row.ids && !row.follows && !row.slotBytes && !row.slotAt && !row.formReader,
+             "nothing of the framing by gap");
+    } else {
+        need(row.frameBytes > 0 && row.gapMs > 0 && row.fits, "a frame length, a gap and rules a frame fits");
+        need(!row.agree == !row.agreeFrames, "frames to agree on with agree, or neither");
+        need(!row.slotAt == !row.slotBytes, "the size of telemetry slots with slotAt, or neither");
+        need(row.usualStartBytes.isEmpty() && !row.lengthAt && !row.checksumPasses && !row.shortCheck
+                 && row.longestSent == 0,
+             "nothing of the framing by checksum");
+    }
+    need(row.reader, "a reader");
+    need(!row.failsafeFramesApart || row.saysFailsafe, "a failsafe sign where failsafe frames stand apart");
+    need(row.encode && row.corrupt, "an encoder and a way to damage a frame");
+    // A family without channels (SmartPort, iBUS sensors) has none by default.
+    need((row.maxChannels == 0 && row.defaultChannels == 0)
+             || (row.defaultChannels >= 1 && row.defaultChannels <= row.maxChannels
+                 && row.maxChannels <= FrameReading::maxChannels),
+         "channel counts from 1 to at most the channels a frame reading holds, or none at all");
+    need(row.fixedChannels == 0 || (row.fixedChannels == row.defaultChannels && row.fixedChannels == row.maxChannels),
+         "a fixed channel count that is also the default and the most");
+    need(row.wireMax > 0, "a largest wire value");
+    need(!row.usRange == !row.wireFor, "a µs range with a wire value for it, or neither");
+    need(!row.linkFrame == !(row.linkPeriodMs > 0), "a link frame with its period, or neither");
+    need(!row.pollFrame == !(row.pollPeriodMs > 0), "a poll frame with its period, or neither");
+    need(!row.telemetryFrame == !(row.telemetryKinds > 0), "telemetry frames with their kinds, or neither");
+    return faults.join(QStringLiteral("; "));
+}
 
 namespace {
 
-// Built once, on first use, so that each unit fills its row by field name.
-const QVector<FamilyDescriptor> &rows()
+// Built once, on first use, from each unit's groups. A row that lacks
+// something stops the program at once, not at the first frame that needs it.
+const std::vector<FamilyDescriptor> &rows()
 {
-    static const QVector<FamilyDescriptor> table{
-        mpxFamily(),  mpx2Family(), nordaxFamily(), hottFamily(),   spektrumFamily(), crsfFamily(),
-        ghstFamily(), ibusFamily(), fportFamily(),  fport2Family(), srxl2Family(),     sbusFamily(),
-        dsmFamily(),  st24Family(), xbusFamily(),   rj01Family(),   exbusFamily(),     sumhFamily(),
-        smartportFamily(), ibusSensorFamily(),
-    };
+    static const std::vector<FamilyDescriptor> table = [] {
+        std::vector<FamilyDescriptor> built{
+            mpxFamily(),  mpx2Family(), nordaxFamily(), hottFamily(),   spektrumFamily(), crsfFamily(),
+            ghstFamily(), ibusFamily(), fportFamily(),  fport2Family(), srxl2Family(),     sbusFamily(),
+            dsmFamily(),  st24Family(), xbusFamily(),   rj01Family(),   exbusFamily(),     sumhFamily(),
+            smartportFamily(), ibusSensorFamily(),
+        };
+        for (const FamilyDescriptor &row : built) {
+            const QString fault = familyRowFault(row);
+            if (!fault.isEmpty())
+                qFatal("family table: the row of %s needs %s", row.name, qPrintable(fault));
+        }
+        return built;
+    }();
     return table;
 }
 
@@ -130,6 +240,19 @@ bool familiesFromList(const QString &list, QVector<const FamilyDescriptor *> &fa
             families << family;
     }
     return true;
+}
+
+bool readFrame(const char *data, int length, FrameReading &reading)
+{
+    if (length < 1)
+        return false;
+    for (const FamilyDescriptor *family : allFamilies()) {
+        if (family->srxl && family->startBytes.contains(data[0]) && family->frameLength(data, length) == length) {
+            family->read(data, length, reading);
+            return true;
+        }
+    }
+    return false;
 }
 
 bool sharedLineSettings(const QVector<const FamilyDescriptor *> &families, LineSettings &line)

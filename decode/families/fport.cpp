@@ -143,19 +143,15 @@ void readChannels(const char *body, int channels, FrameReading &reading)
 
 void fportRead(const char *data, int length, FrameReading &reading)
 {
-    reading.clearExtras();
-    reading.family = "FPORT";
-    reading.failsafe = -1;
-    reading.channels = 0;
+    // The check's verdict is the reading's already; the content tells the type.
     quint8 content[longestContent] = {};
     if (quint8(data[0]) != delimiter) {
-        reading.crcOk = downlinkContentOf(data, length, content);
+        downlinkContentOf(data, length, content);
         readDownlink(content, reading);
         return;
     }
     int n = 0;
-    reading.crcOk = unstuff(data, length, content, n) == length
-        && frskyChecksum(reinterpret_cast<const char *>(content), n - 1) == content[n - 1];
+    unstuff(data, length, content, n);
     const quint8 type = content[1];
     if (type == 0x00 && content[0] == controlLength) {
         reading.type = "CONTROL";
@@ -204,16 +200,19 @@ int sbusWire(int, int us)
     return ceilingSteps(us - 875, 1600, 1000);
 }
 
-void fillSending(FamilyDescriptor &row)
+// What both FPorts share: their line and rate, SBUS's scale and the failsafe flag.
+FamilyIdentity identityOf(const char *name, const char *recordName)
 {
-    row.line = {115200, 8, 'N', 1};
-    row.periodMs = 9;
-    row.periodNote = "every 9 ms";
-    row.wireMax = 0x07FF;
-    row.usRange = sbusRange;
-    row.wireFor = sbusWire;
-    row.failsafe = FamilyDescriptor::FlagsIt;
-    row.failsafeNote = "flags bit 3";
+    return FamilyIdentity(name, recordName, {115200, 8, 'N', 1}, 9, "every 9 ms");
+}
+
+void fillSending(FamilySending &sending)
+{
+    sending.wireMax = 0x07FF;
+    sending.usRange = sbusRange;
+    sending.wireFor = sbusWire;
+    sending.failsafe = FamilySending::FlagsIt;
+    sending.failsafeNote = "flags bit 3";
 }
 
 // FPort2: length (of channels, flags and RSSI), type 0xFF, then those,
@@ -235,11 +234,8 @@ bool fport2Check(const char *data, int length)
     return frskyChecksum(data + 1, length - 2) == quint8(data[length - 1]);
 }
 
-void fport2Read(const char *data, int length, FrameReading &reading)
+void fport2Read(const char *data, int, FrameReading &reading)
 {
-    reading.clearExtras();
-    reading.family = "FPORT2";
-    reading.crcOk = fport2Check(data, length);
     reading.type = "CONTROL";
     readChannels(data + 2, fport2Channels(quint8(data[0])), reading);
 }
@@ -273,39 +269,34 @@ QByteArray downlinkAnswer(const char *data, int length, qint64 index)
 
 FamilyDescriptor fportFamily()
 {
-    FamilyDescriptor row;
-    row.name = "fport";
-    row.recordName = "FPORT";
-    fillSending(row);
-    row.startBytes = QByteArray("\x7E\x08\xFF", 3);
-    row.frameLength = fportLength;
-    row.check = fportCheck;
-    row.shortCheck = true;
-    row.read = fportRead;
-    row.telemetryFields = true;
-    row.fixedChannels = row.defaultChannels = row.maxChannels = channelCount;
-    row.encode = [](const FrameRequest &request) {
-        QByteArray content;
-        content.append(char(controlLength)).append(char(0x00));
-        appendBody(content, request, channelCount);
-        content.append(char(frskyChecksum(content.constData(), content.size())));
-        return stuffed(content);
-    };
-    // A bit of the content flipped, then stuffed again: still one frame,
-    // whose sum fails.
-    row.corrupt = [](QByteArray &frame, QRandomGenerator &random) {
-        quint8 content[longestContent];
-        int n = 0;
-        unstuff(frame.constData(), frame.size(), content, n);
-        QByteArray body(reinterpret_cast<const char *>(content), n);
-        flipBitAfter(body, 1, random);
-        frame = stuffed(body);
-    };
+    ChecksumFraming framing(QByteArray("\x7E\x08\xFF", 3), fportLength, fportCheck);
+    framing.shortCheck = true;
+    FamilySending sending(
+        channelCount, channelCount,
+        [](const FrameRequest &request) {
+            QByteArray content;
+            content.append(char(controlLength)).append(char(0x00));
+            appendBody(content, request, channelCount);
+            content.append(char(frskyChecksum(content.constData(), content.size())));
+            return stuffed(content);
+        },
+        // A bit of the content flipped, then stuffed again: still one frame,
+        // whose sum fails.
+        [](QByteArray &frame, QRandomGenerator &random) {
+            quint8 content[longestContent];
+            int n = 0;
+            unstuff(frame.constData(), frame.size(), content, n);
+            QByteArray body(reinterpret_cast<const char *>(content), n);
+            flipBitAfter(body, 1, random);
+            frame = stuffed(body);
+        });
+    sending.fixedChannels = channelCount;
+    fillSending(sending);
     // Kind 0 the receiver's telemetry request; then the flight controller's
     // replies: each sensor's data (every other one after a pad), an MSP
     // answer, an empty reply.
-    row.telemetryKinds = 1 + frskySensorCount + 2;
-    row.telemetryFrame = [](int kind, qint64 index) {
+    sending.telemetryKinds = 1 + frskySensorCount + 2;
+    sending.telemetryFrame = [](int kind, qint64 index) {
         if (kind == 0)
             return telemetryRequest();
         QByteArray content(1, char(downlinkLength));
@@ -320,36 +311,32 @@ FamilyDescriptor fportFamily()
         return (kind <= frskySensorCount && index % 2 ? QByteArray(1, char(pad)) : QByteArray()) + frskyStuffed(content);
     };
     // The receiver asks for telemetry after every control frame.
-    row.pollPeriodMs = 9;
-    row.pollFrame = [](qint64) { return telemetryRequest(); };
-    row.telemetryFrom = 1;
-    row.telemetryTo = 1 + frskySensorCount;
-    row.answer = downlinkAnswer;
-    return row;
+    sending.pollPeriodMs = 9;
+    sending.pollFrame = [](qint64) { return telemetryRequest(); };
+    sending.telemetryFrom = 1;
+    sending.telemetryTo = 1 + frskySensorCount;
+    sending.answer = downlinkAnswer;
+    FamilyReading reading(fportRead);
+    reading.telemetryFields = true;
+    return FamilyDescriptor(identityOf("fport", "FPORT"), framing, reading, sending);
 }
 
 FamilyDescriptor fport2Family()
 {
-    FamilyDescriptor row;
-    row.name = "fport2";
-    row.recordName = "FPORT2";
-    fillSending(row);
-    row.startBytes = QByteArray("\x0D\x18\x23", 3);
-    row.frameLength = fport2Length;
-    row.check = fport2Check;
-    row.shortCheck = true;
-    row.read = fport2Read;
-    row.defaultChannels = channelCount;
-    row.maxChannels = 24;
-    row.encode = [](const FrameRequest &request) {
-        // The smallest frame that holds the channels: 8, 16 or 24.
-        const int count = request.wire.size() <= 8 ? 8 : request.wire.size() <= 16 ? 16 : 24;
-        QByteArray frame;
-        frame.append(char(count * 11 / 8 + 2)).append(char(0xFF));
-        appendBody(frame, request, count);
-        frame.append(char(frskyChecksum(frame.constData() + 1, frame.size() - 1)));
-        return frame;
-    };
-    row.corrupt = [](QByteArray &frame, QRandomGenerator &random) { flipBitAfter(frame, 2, random); };
-    return row;
+    ChecksumFraming framing(QByteArray("\x0D\x18\x23", 3), fport2Length, fport2Check);
+    framing.shortCheck = true;
+    FamilySending sending(
+        channelCount, 24,
+        [](const FrameRequest &request) {
+            // The smallest frame that holds the channels: 8, 16 or 24.
+            const int count = request.wire.size() <= 8 ? 8 : request.wire.size() <= 16 ? 16 : 24;
+            QByteArray frame;
+            frame.append(char(count * 11 / 8 + 2)).append(char(0xFF));
+            appendBody(frame, request, count);
+            frame.append(char(frskyChecksum(frame.constData() + 1, frame.size() - 1)));
+            return frame;
+        },
+        [](QByteArray &frame, QRandomGenerator &random) { flipBitAfter(frame, 2, random); });
+    fillSending(sending);
+    return FamilyDescriptor(identityOf("fport2", "FPORT2"), framing, FamilyReading(fport2Read), sending);
 }

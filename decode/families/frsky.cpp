@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "decode/families/frsky.h"
 
-#include "decode/telemetry.h"
+#include "decode/families/telemetry.h"
 
 namespace {
 

@@ -119,13 +119,8 @@ void readDownlink(quint8 type, const char *payload, FrameReading &reading)
     reading.type = typeByteText(type);
 }
 
-void ghstRead(const char *data, int length, FrameReading &reading)
+void ghstRead(const char *data, int, FrameReading &reading)
 {
-    reading.clearExtras();
-    reading.family = "GHST";
-    reading.crcOk = ghstCheck(data, length);
-    reading.failsafe = -1;
-    reading.channels = 0;
     const quint8 type = quint8(data[2]);
     if (quint8(data[0]) == downlinkAddress) {
         readDownlink(type, data + 3, reading);
@@ -168,49 +163,41 @@ void ghstRead(const char *data, int length, FrameReading &reading)
 
 FamilyDescriptor ghstFamily()
 {
-    FamilyDescriptor row;
-    row.name = "ghst";
-    row.recordName = "GHST";
-    row.line = {420000, 8, 'N', 1};
-    row.periodMs = 4;
-    row.periodNote = "250 Hz; receivers vary";
-    row.startBytes = QByteArray("\x82\x89", 2);
-    row.frameLength = ghstLength;
-    row.check = ghstCheck;
-    row.shortCheck = true;
-    row.read = ghstRead;
-    row.defaultChannels = 8;
-    row.maxChannels = 16;
-    row.wireMax = 0x0FFF;
-    row.channelWireMax = [](int channel) { return channel < primaries ? 0x0FFF : 0xFF; };
-    row.usRange = [](int channel) {
+    FamilyIdentity identity("ghst", "GHST", {420000, 8, 'N', 1}, 4, "250 Hz; receivers vary");
+    ChecksumFraming framing(QByteArray("\x82\x89", 2), ghstLength, ghstCheck);
+    framing.shortCheck = true;
+    FamilySending sending(
+        8, 16,
+        [](const FrameRequest &request) {
+            // The aux channels go in turns of four: 5-8, 9-12, 13-16.
+            const int groups = qBound(1, (request.wire.size() - primaries + 3) / 4, 3);
+            const int group = int(request.index % groups);
+            QByteArray frame;
+            frame.append(char(address)).append(char(lengthByte)).append(char(0x30 + group));
+            QVector<int> primary = request.wire.mid(0, primaries);
+            while (primary.size() < primaries)
+                primary << 2048; // 1500 µs
+            packLsbFirst(frame, primary, 12);
+            for (int k = 0; k < 4; ++k) {
+                const int channel = primaries + 4 * group + k;
+                frame.append(char(channel < request.wire.size() ? request.wire[channel] : 128));
+            }
+            frame.append(char(crc8DvbS2(frame.constData() + 2, frame.size() - 2)));
+            return frame;
+        },
+        [](QByteArray &frame, QRandomGenerator &random) { flipBitAfter(frame, 3, random); });
+    sending.wireMax = 0x0FFF;
+    sending.channelWireMax = [](int channel) { return channel < primaries ? 0x0FFF : 0xFF; };
+    sending.usRange = [](int channel) {
         return channel < primaries ? MicrosecondRange{988, 2011} : MicrosecondRange{988, 2008};
     };
     // Aux channels step by 4 µs: the nearest step.
-    row.wireFor = [](int channel, int us) { return channel < primaries ? (us - 988) * 4 : (us - 988 + 2) / 4; };
-    row.encode = [](const FrameRequest &request) {
-        // The aux channels go in turns of four: 5-8, 9-12, 13-16.
-        const int groups = qBound(1, (request.wire.size() - primaries + 3) / 4, 3);
-        const int group = int(request.index % groups);
-        QByteArray frame;
-        frame.append(char(address)).append(char(lengthByte)).append(char(0x30 + group));
-        QVector<int> primary = request.wire.mid(0, primaries);
-        while (primary.size() < primaries)
-            primary << 2048; // 1500 µs
-        packLsbFirst(frame, primary, 12);
-        for (int k = 0; k < 4; ++k) {
-            const int channel = primaries + 4 * group + k;
-            frame.append(char(channel < request.wire.size() ? request.wire[channel] : 128));
-        }
-        frame.append(char(crc8DvbS2(frame.constData() + 2, frame.size() - 2)));
-        return frame;
-    };
-    row.corrupt = [](QByteArray &frame, QRandomGenerator &random) { flipBitAfter(frame, 3, random); };
-    row.failsafe = FamilyDescriptor::FallsSilent;
-    row.failsafeNote = "falls silent";
+    sending.wireFor = [](int channel, int us) { return channel < primaries ? (us - 988) * 4 : (us - 988 + 2) / 4; };
+    sending.failsafe = FamilySending::FallsSilent;
+    sending.failsafeNote = "falls silent";
     // The flight controller's telemetry, each type's values moving with index.
-    row.telemetryKinds = 4;
-    row.telemetryFrame = [](int kind, qint64 index) {
+    sending.telemetryKinds = 4;
+    sending.telemetryFrame = [](int kind, qint64 index) {
         const int step = int(index % 20);
         static const quint8 typeOf[] = {0x23, 0x25, 0x26, 0x27};
         // Each field: its value and its bytes, little-endian.
@@ -240,6 +227,6 @@ FamilyDescriptor ghstFamily()
         return frame;
     };
     // Each of the four once in Betaflight's 100 ms cycle.
-    row.telemetryPeriodMs = 100.0 / 4;
-    return row;
+    sending.telemetryPeriodMs = 100.0 / 4;
+    return FamilyDescriptor(identity, framing, FamilyReading(ghstRead), sending);
 }

@@ -33,12 +33,8 @@ bool ibusCheck(const char *data, int length)
     return length == frameBytes && ibusSum(data) == quint16(quint8(data[30]) | quint8(data[31]) << 8);
 }
 
-void ibusRead(const char *data, int length, FrameReading &reading)
+void ibusRead(const char *data, int, FrameReading &reading)
 {
-    reading.clearExtras();
-    reading.family = "IBUS";
-    reading.crcOk = ibusCheck(data, length);
-    reading.failsafe = -1;
     quint16 word[words];
     for (int k = 0; k < words; ++k)
         word[k] = quint16(quint8(data[2 + 2 * k]) | quint8(data[3 + 2 * k]) << 8);
@@ -59,40 +55,33 @@ void ibusRead(const char *data, int length, FrameReading &reading)
 
 FamilyDescriptor ibusFamily()
 {
-    FamilyDescriptor row;
-    row.name = "ibus";
-    row.recordName = "IBUS";
-    row.periodMs = 7;
-    row.periodNote = "every 7 ms; receivers vary";
-    row.startBytes = QByteArray(1, char(0x20));
-    row.frameLength = ibusLength;
-    row.check = ibusCheck;
-    row.read = ibusRead;
-    row.defaultChannels = words;
-    row.maxChannels = channelCount;
-    row.wireMax = 0x0FFF;
+    FamilyIdentity identity("ibus", "IBUS", LineSettings(), 7, "every 7 ms; receivers vary");
+    FamilySending sending(
+        words, channelCount,
+        [](const FrameRequest &request) {
+            quint16 word[words] = {};
+            for (int k = 0; k < words; ++k)
+                word[k] = quint16(k < request.wire.size() ? request.wire[k] & 0x0FFF : 1500);
+            for (int k = 0; k < 4 && words + k < request.wire.size(); ++k) {
+                const int value = request.wire[words + k];
+                for (int nibble = 0; nibble < 3; ++nibble)
+                    word[3 * k + nibble] |= quint16(((value >> (4 * nibble)) & 0x0F) << 12);
+            }
+            QByteArray frame;
+            frame.append(char(0x20)).append(char(0x40));
+            for (quint16 w : word)
+                frame.append(char(w & 0xFF)).append(char(w >> 8));
+            const quint16 sum = ibusSum(frame.constData());
+            frame.append(char(sum & 0xFF)).append(char(sum >> 8));
+            return frame;
+        },
+        [](QByteArray &frame, QRandomGenerator &random) { flipBitAfter(frame, 2, random); });
+    sending.wireMax = 0x0FFF;
     // 0 in channels 15 to 18 is a channel not sent.
-    row.usRange = [](int) { return MicrosecondRange{1, 0x0FFF}; };
-    row.wireFor = [](int, int us) { return us; };
-    row.encode = [](const FrameRequest &request) {
-        quint16 word[words] = {};
-        for (int k = 0; k < words; ++k)
-            word[k] = quint16(k < request.wire.size() ? request.wire[k] & 0x0FFF : 1500);
-        for (int k = 0; k < 4 && words + k < request.wire.size(); ++k) {
-            const int value = request.wire[words + k];
-            for (int nibble = 0; nibble < 3; ++nibble)
-                word[3 * k + nibble] |= quint16(((value >> (4 * nibble)) & 0x0F) << 12);
-        }
-        QByteArray frame;
-        frame.append(char(0x20)).append(char(0x40));
-        for (quint16 w : word)
-            frame.append(char(w & 0xFF)).append(char(w >> 8));
-        const quint16 sum = ibusSum(frame.constData());
-        frame.append(char(sum & 0xFF)).append(char(sum >> 8));
-        return frame;
-    };
-    row.corrupt = [](QByteArray &frame, QRandomGenerator &random) { flipBitAfter(frame, 2, random); };
-    row.failsafe = FamilyDescriptor::FallsSilent;
-    row.failsafeNote = "falls silent";
-    return row;
+    sending.usRange = [](int) { return MicrosecondRange{1, 0x0FFF}; };
+    sending.wireFor = [](int, int us) { return us; };
+    sending.failsafe = FamilySending::FallsSilent;
+    sending.failsafeNote = "falls silent";
+    return FamilyDescriptor(identity, ChecksumFraming(QByteArray(1, char(0x20)), ibusLength, ibusCheck),
+                            FamilyReading(ibusRead), sending);
 }

@@ -125,11 +125,6 @@ void readMeasurement(const char *data, int length, int address, FrameReading &re
 
 void sensorRead(const char *data, int length, FrameReading &reading)
 {
-    reading.clearExtras();
-    reading.family = "IBUS_SENSOR";
-    reading.crcOk = sensorCheck(data, length);
-    reading.failsafe = -1;
-    reading.channels = 0;
     // Shorter than a request: nothing to read, and no frame.
     if (length < requestBytes)
         return;
@@ -210,30 +205,23 @@ QByteArray sensorAnswer(const char *data, int length, qint64 index)
 
 FamilyDescriptor ibusSensorFamily()
 {
-    FamilyDescriptor row;
-    row.name = "ibus-sensor";
-    row.recordName = "IBUS_SENSOR";
-    row.line = {115200, 8, 'N', 1};
-    row.periodMs = 7;
-    row.periodNote = "a request every 7 ms, a reply after those a sensor answers";
-    row.startBytes = QByteArray("\x04\x06\x08", 3);
-    row.frameLength = sensorLength;
-    row.check = sensorCheck;
+    FamilyIdentity identity("ibus-sensor", "IBUS_SENSOR", {115200, 8, 'N', 1}, 7,
+                            "a request every 7 ms, a reply after those a sensor answers");
+    ChecksumFraming framing(QByteArray("\x04\x06\x08", 3), sensorLength, sensorCheck);
     // The sum's high byte hardly varies over so few bytes.
-    row.shortCheck = true;
-    row.read = sensorRead;
-    row.telemetryFields = true;
-    row.fixedChannels = row.defaultChannels = row.maxChannels = 0;
-    // Without channels, a frame is the receiver's request; the sensors'
-    // side is --answer's, or --telemetry's unasked.
-    row.encode = [](const FrameRequest &request) { return receiverRequest(request.index); };
-    row.corrupt = [](QByteArray &frame, QRandomGenerator &random) { flipBitAfter(frame, 2, random); };
-    row.failsafeNote = "carries no channels";
+    framing.shortCheck = true;
+    FamilySending sending(
+        0, 0,
+        // Without channels, a frame is the receiver's request; the sensors'
+        // side is --answer's, or --telemetry's unasked.
+        [](const FrameRequest &request) { return receiverRequest(request.index); },
+        [](QByteArray &frame, QRandomGenerator &random) { flipBitAfter(frame, 2, random); });
+    sending.failsafeNote = "carries no channels";
     // The receiver's requests (discover, get type, measure) at address 1,
     // the type reply and a measurement of each sensor type, each at its
     // address as --answer gives them (1 to 14).
-    row.telemetryKinds = 3 + 2 * typeCount;
-    row.telemetryFrame = [](int kind, qint64 index) {
+    sending.telemetryKinds = 3 + 2 * typeCount;
+    sending.telemetryFrame = [](int kind, qint64 index) {
         if (kind < 3)
             return request(quint8(discover + 0x10 * kind), 1);
         const int address = 1 + (kind - 3) % typeCount;
@@ -243,7 +231,9 @@ FamilyDescriptor ibusSensorFamily()
         return measurement(entry, address, index);
     };
     // Unasked, the sensors' types, then their measurements in turn.
-    row.telemetryFrom = 3;
-    row.answer = sensorAnswer;
-    return row;
+    sending.telemetryFrom = 3;
+    sending.answer = sensorAnswer;
+    FamilyReading reading(sensorRead);
+    reading.telemetryFields = true;
+    return FamilyDescriptor(identity, framing, reading, sending);
 }

@@ -122,3 +122,28 @@ const char *typeByteText(quint8 type)
     } texts;
     return texts.text[type];
 }
+
+void readWords(const char *data, int first, int count, int (*toUs)(quint16), FrameReading &reading)
+{
+    reading.channels = count;
+    for (int k = 0; k < count; ++k) {
+        const quint16 word = quint16(quint8(data[first + 2 * k]) << 8 | quint8(data[first + 2 * k + 1]));
+        reading.wire[k] = word != 0 ? word : FrameReading::noValue;
+        reading.us[k] = word != 0 && toUs ? toUs(word) : FrameReading::noValue;
+    }
+}
+
+void appendWords(QByteArray &out, const QVector<quint16> &words)
+{
+    for (quint16 word : words)
+        out.append(char(word >> 8)).append(char(word & 0xFF));
+}
+
+QVector<quint16> wordsOf(const QVector<int> &values)
+{
+    QVector<quint16> words;
+    words.reserve(values.size());
+    for (int value : values)
+        words << quint16(value);
+    return words;
+}

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What several families share: checksums other than CRC-16/XMODEM, channels
-// packed LSB-first, FrSky's byte stuffing.
+// packed LSB-first, channel words high byte first.
 #ifndef LINKSCOPE_FAMILYPACKING_H
 #define LINKSCOPE_FAMILYPACKING_H
+
+#include "decode/families/framereading.h"
 
 #include <QByteArray>
 #include <QVector>
@@ -22,6 +24,15 @@ quint8 frskyChecksum(const char *data, int count);
 void unpackLsbFirst(const char *data, int count, int bits, int *values);
 // The inverse: appends (count·bits + 7) / 8 bytes.
 void packLsbFirst(QByteArray &out, const QVector<int> &values, int bits);
+
+// count words of two bytes, high first, from byte first of data, all of
+// one scale (toUs; none where nullptr): channel k + 1 is word k, and a zero
+// word carries no value.
+void readWords(const char *data, int first, int count, int (*toUs)(quint16), FrameReading &reading);
+// Appends each word high byte first.
+void appendWords(QByteArray &out, const QVector<quint16> &words);
+// Wire values as the words they go as.
+QVector<quint16> wordsOf(const QVector<int> &values);
 
 // "0x16" for a type byte that has no name.
 const char *typeByteText(quint8 type);

@@ -2,7 +2,7 @@
 // Align RJ01: 33 bytes, 0xA1 0x1E and a byte, a 27-byte XBUS Mode B frame,
 // two bytes, and a CRC-8/MAXIM over all before it. The Mode B frame's own
 // CRC-16 must match too.
-#include "decode/crc16.h"
+#include "decode/families/crc16.h"
 #include "decode/families/units.h"
 #include "decode/families/xbus.h"
 
@@ -55,11 +55,6 @@ bool rj01Check(const char *data, int length)
 
 void rj01Read(const char *data, int length, FrameReading &reading)
 {
-    reading.clearExtras();
-    reading.family = "RJ01";
-    reading.crcOk = rj01Check(data, length);
-    reading.failsafe = -1;
-    reading.channels = 0;
     if (length == frameBytes)
         readModeB(data + innerAt, modeBBytes, reading);
 }
@@ -68,35 +63,29 @@ void rj01Read(const char *data, int length, FrameReading &reading)
 
 FamilyDescriptor rj01Family()
 {
-    FamilyDescriptor row;
-    row.name = "rj01";
-    row.recordName = "RJ01";
-    row.line = {250000, 8, 'N', 1};
-    row.periodMs = 14;
-    row.periodNote = "every 14 ms";
-    row.startBytes = QByteArray(1, char(startByte));
-    row.frameLength = rj01Length;
-    row.check = rj01Check;
-    row.read = rj01Read;
-    row.fixedChannels = row.defaultChannels = row.maxChannels = 12;
-    row.usRange = modeBRange;
-    row.wireFor = modeBValue;
-    row.wireNote = "the byte after 0x1E and the two after the Mode B frame go as 0";
-    row.encode = [](const FrameRequest &request) {
-        QByteArray frame;
-        frame.append(char(startByte)).append(char(lengthByte)).append(char(0));
-        frame += modeBFrame(request.wire.mid(0, 12));
-        frame.append(char(0)).append(char(0));
-        return frame.append(char(crc8Maxim(frame.constData(), frame.size())));
-    };
-    // A bit of the Mode B frame past its start byte: both checks fail, and
-    // no good Mode B frame is left inside for MPX or XBUS to find.
-    row.corrupt = [](QByteArray &frame, QRandomGenerator &random) {
-        const int bit = int(random.bounded(quint32((modeBBytes - 1) * 8)));
-        const int at = innerAt + 1 + bit / 8;
-        frame[at] = char(quint8(frame[at]) ^ (1 << (bit % 8)));
-    };
-    row.failsafe = FamilyDescriptor::FallsSilent;
-    row.failsafeNote = "falls silent";
-    return row;
+    FamilyIdentity identity("rj01", "RJ01", {250000, 8, 'N', 1}, 14, "every 14 ms");
+    FamilySending sending(
+        12, 12,
+        [](const FrameRequest &request) {
+            QByteArray frame;
+            frame.append(char(startByte)).append(char(lengthByte)).append(char(0));
+            frame += modeBFrame(request.wire.mid(0, 12));
+            frame.append(char(0)).append(char(0));
+            return frame.append(char(crc8Maxim(frame.constData(), frame.size())));
+        },
+        // A bit of the Mode B frame past its start byte: both checks fail, and
+        // no good Mode B frame is left inside for MPX or XBUS to find.
+        [](QByteArray &frame, QRandomGenerator &random) {
+            const int bit = int(random.bounded(quint32((modeBBytes - 1) * 8)));
+            const int at = innerAt + 1 + bit / 8;
+            frame[at] = char(quint8(frame[at]) ^ (1 << (bit % 8)));
+        });
+    sending.fixedChannels = 12;
+    sending.usRange = modeBRange;
+    sending.wireFor = modeBValue;
+    sending.wireNote = "the byte after 0x1E and the two after the Mode B frame go as 0";
+    sending.failsafe = FamilySending::FallsSilent;
+    sending.failsafeNote = "falls silent";
+    return FamilyDescriptor(identity, ChecksumFraming(QByteArray(1, char(startByte)), rj01Length, rj01Check),
+                            FamilyReading(rj01Read), sending);
 }

@@ -74,13 +74,6 @@ unsigned sbusFits(const char *data)
 
 void sbusRead(const char *data, int length, FrameReading &reading)
 {
-    reading.clearExtras();
-    reading.family = "SBUS";
-    reading.hasCheck = false;
-    // No checksum: a frame its framing took is as good as SBUS tells.
-    reading.crcOk = length == frameBytes && sbusFits(data);
-    reading.channels = 0;
-    reading.failsafe = -1;
     if (length == slotBytes) {
         readSlot(data, reading);
         return;
@@ -106,47 +99,36 @@ void sbusRead(const char *data, int length, FrameReading &reading)
 
 FamilyDescriptor sbusFamily()
 {
-    FamilyDescriptor row;
-    row.name = "sbus";
-    row.recordName = "SBUS";
-    row.line = {100000, 8, 'E', 2};
-    row.periodMs = 14;
-    row.periodNote = "every 14 ms (Futaba); FrSky every 9 ms";
-    row.framing = FamilyDescriptor::ByGap;
-    row.startBytes = QByteArray(1, char(header));
-    row.frameBytes = frameBytes;
-    row.gapMs = 2;
-    row.fits = sbusFits;
-    row.slotBytes = slotBytes;
-    row.slotAt = slotAt;
-    row.frameLength = [](const char *data, int available) {
-        return available < 1 ? -1 : quint8(data[0]) == header ? frameBytes : 0;
-    };
-    row.check = [](const char *data, int length) { return length == frameBytes && sbusFits(data) != 0; };
-    row.read = sbusRead;
-    row.fixedChannels = row.defaultChannels = row.maxChannels = channelCount;
-    row.wireMax = 0x07FF;
-    row.usRange = [](int) { return MicrosecondRange{875, 2154}; };
-    row.wireFor = [](int, int us) { return ceilingSteps(us - 875, 1600, 1000); };
-    row.encode = [](const FrameRequest &request) {
-        QByteArray frame(1, char(header));
-        QVector<int> values = request.wire.mid(0, channelCount);
-        while (values.size() < channelCount)
-            values << 1000;
-        packLsbFirst(frame, values, 11);
-        frame.append(char(request.failsafe ? failsafeBit | frameLostBit : 0)).append(char(0x00));
-        return frame;
-    };
-    // A flipped value bit cannot be told from a real value; an end byte SBUS
-    // never sends can.
-    row.corrupt = [](QByteArray &frame, QRandomGenerator &random) {
-        quint8 end;
-        do
-            end = quint8(random.bounded(256));
-        while (isEndByte(end));
-        frame[endAt] = char(end);
-    };
-    row.failsafe = FamilyDescriptor::FlagsIt;
-    row.failsafeNote = "flags bits 2 and 3 (frame lost, failsafe)";
-    return row;
+    FamilyIdentity identity("sbus", "SBUS", {100000, 8, 'E', 2}, 14, "every 14 ms (Futaba); FrSky every 9 ms");
+    GapFraming framing(frameBytes, 2, sbusFits);
+    framing.startBytes = QByteArray(1, char(header));
+    framing.slotBytes = slotBytes;
+    framing.slotAt = slotAt;
+    FamilySending sending(
+        channelCount, channelCount,
+        [](const FrameRequest &request) {
+            QByteArray frame(1, char(header));
+            QVector<int> values = request.wire.mid(0, channelCount);
+            while (values.size() < channelCount)
+                values << 1000;
+            packLsbFirst(frame, values, 11);
+            frame.append(char(request.failsafe ? failsafeBit | frameLostBit : 0)).append(char(0x00));
+            return frame;
+        },
+        // A flipped value bit cannot be told from a real value; an end byte
+        // SBUS never sends can.
+        [](QByteArray &frame, QRandomGenerator &random) {
+            quint8 end;
+            do
+                end = quint8(random.bounded(256));
+            while (isEndByte(end));
+            frame[endAt] = char(end);
+        });
+    sending.fixedChannels = channelCount;
+    sending.wireMax = 0x07FF;
+    sending.usRange = [](int) { return MicrosecondRange{875, 2154}; };
+    sending.wireFor = [](int, int us) { return ceilingSteps(us - 875, 1600, 1000); };
+    sending.failsafe = FamilySending::FlagsIt;
+    sending.failsafeNote = "flags bits 2 and 3 (frame lost, failsafe)";
+    return FamilyDescriptor(identity, framing, FamilyReading(sbusRead), sending);
 }

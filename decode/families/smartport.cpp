@@ -77,11 +77,6 @@ void readPoll(const char *data, FrameReading &reading)
 
 void smartportRead(const char *data, int length, FrameReading &reading)
 {
-    reading.clearExtras();
-    reading.family = "SMARTPORT";
-    reading.crcOk = smartportCheck(data, length);
-    reading.failsafe = -1;
-    reading.channels = 0;
     if (quint8(data[0]) == frskyDelimiter) {
         readPoll(data, reading);
         return;
@@ -125,45 +120,40 @@ QByteArray smartportAnswer(const char *data, int length, qint64 index)
 
 FamilyDescriptor smartportFamily()
 {
-    FamilyDescriptor row;
-    row.name = "smartport";
-    row.recordName = "SMARTPORT";
-    row.line = {57600, 8, 'N', 1};
-    row.periodMs = 12;
-    row.periodNote = "a poll every 12 ms, a reply after those a sensor answers";
-    row.startBytes = QByteArray("\x7E\x10", 2);
-    row.frameLength = smartportLength;
-    row.check = smartportCheck;
-    row.shortCheck = true;
-    row.read = smartportRead;
-    row.telemetryFields = true;
-    row.fixedChannels = row.defaultChannels = row.maxChannels = 0;
-    // Without channels, a frame is the receiver's poll, id after id; the
-    // sensors' side is --answer's, or --telemetry's unasked.
-    row.encode = [](const FrameRequest &request) { return pollOf(request.index); };
-    // A reply's content with a bit flipped, then stuffed again: its sum
-    // fails. A poll has no check: its id turns into one no receiver polls.
-    row.corrupt = [](QByteArray &frame, QRandomGenerator &random) {
-        if (frame.size() == pollBytes) {
-            frame[1] = char(quint8(frame[1]) ^ 0x01);
-            return;
-        }
-        quint8 content[contentBytes];
-        bool stuffingOk = true;
-        frskyUnstuff(frame.constData(), frame.size(), content, contentBytes, stuffingOk);
-        QByteArray body(reinterpret_cast<const char *>(content), contentBytes);
-        flipBitAfter(body, 1, random);
-        frame = frskyStuffed(body);
-    };
-    row.failsafeNote = "carries no channels";
+    FamilyIdentity identity("smartport", "SMARTPORT", {57600, 8, 'N', 1}, 12,
+                            "a poll every 12 ms, a reply after those a sensor answers");
+    ChecksumFraming framing(QByteArray("\x7E\x10", 2), smartportLength, smartportCheck);
+    framing.shortCheck = true;
+    FamilySending sending(
+        0, 0,
+        // Without channels, a frame is the receiver's poll, id after id; the
+        // sensors' side is --answer's, or --telemetry's unasked.
+        [](const FrameRequest &request) { return pollOf(request.index); },
+        // A reply's content with a bit flipped, then stuffed again: its sum
+        // fails. A poll has no check: its id turns into one no receiver polls.
+        [](QByteArray &frame, QRandomGenerator &random) {
+            if (frame.size() == pollBytes) {
+                frame[1] = char(quint8(frame[1]) ^ 0x01);
+                return;
+            }
+            quint8 content[contentBytes];
+            bool stuffingOk = true;
+            frskyUnstuff(frame.constData(), frame.size(), content, contentBytes, stuffingOk);
+            QByteArray body(reinterpret_cast<const char *>(content), contentBytes);
+            flipBitAfter(body, 1, random);
+            frame = frskyStuffed(body);
+        });
+    sending.failsafeNote = "carries no channels";
     // Kind 0 the receiver's poll, in its order of ids; then each sensor's data.
-    row.telemetryKinds = 1 + frskySensorCount;
-    row.telemetryFrame = [](int kind, qint64 index) {
+    sending.telemetryKinds = 1 + frskySensorCount;
+    sending.telemetryFrame = [](int kind, qint64 index) {
         if (kind == 0)
             return pollOf(index);
         return reply(frskyDataFor(kind - 1, index));
     };
-    row.telemetryFrom = 1;
-    row.answer = smartportAnswer;
-    return row;
+    sending.telemetryFrom = 1;
+    sending.answer = smartportAnswer;
+    FamilyReading reading(smartportRead);
+    reading.telemetryFields = true;
+    return FamilyDescriptor(identity, framing, reading, sending);
 }

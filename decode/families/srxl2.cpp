@@ -2,9 +2,8 @@
 // Spektrum SRXL2: 0xA6, packet type, length of the whole packet, and a
 // CRC-16/XMODEM at the end. Control packets (0xCD) with command 0 carry
 // channels, command 1 failsafe channels; other types are named.
-#include "decode/crc16.h"
+#include "decode/families/crc16.h"
 #include "decode/families/packing.h"
-#include "decode/encoders.h"
 #include "decode/families/units.h"
 
 #include <QRandomGenerator>
@@ -55,11 +54,6 @@ int word16(const char *data, int at)
 
 void srxl2Read(const char *data, int length, FrameReading &reading)
 {
-    reading.clearExtras();
-    reading.family = "SRXL2";
-    reading.crcOk = frameCrcMatches(data, length);
-    reading.failsafe = -1;
-    reading.channels = 0;
     reading.type = typeName(quint8(data[1]));
     const int command = length >= controlHeader + 2 ? quint8(data[3]) : -1;
     if (quint8(data[1]) != controlType || (command != 0 && command != 1))
@@ -90,36 +84,29 @@ void srxl2Read(const char *data, int length, FrameReading &reading)
 
 FamilyDescriptor srxl2Family()
 {
-    FamilyDescriptor row;
-    row.name = "srxl2";
-    row.recordName = "SRXL2";
-    row.periodMs = 11;
-    row.periodNote = "every 11 ms";
-    row.startBytes = QByteArray(1, char(startByte));
-    row.frameLength = srxl2Length;
-    row.longestSent = longestPacket;
-    row.check = frameCrcMatches;
-    row.read = srxl2Read;
-    row.defaultChannels = 8;
-    row.maxChannels = mostChannels;
-    row.usRange = [](int) { return MicrosecondRange{903, 2096}; };
+    FamilyIdentity identity("srxl2", "SRXL2", LineSettings(), 11, "every 11 ms");
+    ChecksumFraming framing(QByteArray(1, char(startByte)), srxl2Length, frameCrcMatches);
+    framing.longestSent = longestPacket;
+    FamilySending sending(
+        8, mostChannels,
+        [](const FrameRequest &request) {
+            const int count = request.wire.size();
+            const quint32 mask = count >= 32 ? 0xFFFFFFFFu : (1u << count) - 1;
+            QByteArray packet;
+            packet.append(char(startByte)).append(char(controlType)).append(char(controlHeader + 2 * count + 2));
+            packet.append(char(request.failsafe ? 1 : 0)).append(char(0)).append(char(-45));
+            packet.append(char(0)).append(char(0));
+            for (int shift = 0; shift < 32; shift += 8)
+                packet.append(char((mask >> shift) & 0xFF));
+            for (int value : request.wire)
+                packet.append(char(value & 0xFF)).append(char((value >> 8) & 0xFF));
+            return withFrameCrc(packet);
+        },
+        [](QByteArray &frame, QRandomGenerator &random) { flipBitAfter(frame, 3, random); });
+    sending.usRange = [](int) { return MicrosecondRange{903, 2096}; };
     // The top 11 bits carry the position.
-    row.wireFor = [](int, int us) { return ceilingSteps(us - 903, 2048, 1194) << 5; };
-    row.encode = [](const FrameRequest &request) {
-        const int count = request.wire.size();
-        const quint32 mask = count >= 32 ? 0xFFFFFFFFu : (1u << count) - 1;
-        QByteArray packet;
-        packet.append(char(startByte)).append(char(controlType)).append(char(controlHeader + 2 * count + 2));
-        packet.append(char(request.failsafe ? 1 : 0)).append(char(0)).append(char(-45));
-        packet.append(char(0)).append(char(0));
-        for (int shift = 0; shift < 32; shift += 8)
-            packet.append(char((mask >> shift) & 0xFF));
-        for (int value : request.wire)
-            packet.append(char(value & 0xFF)).append(char((value >> 8) & 0xFF));
-        return withFrameCrc(packet);
-    };
-    row.corrupt = [](QByteArray &frame, QRandomGenerator &random) { flipBitAfter(frame, 3, random); };
-    row.failsafe = FamilyDescriptor::FlagsIt;
-    row.failsafeNote = "command 1 with failsafe positions";
-    return row;
+    sending.wireFor = [](int, int us) { return ceilingSteps(us - 903, 2048, 1194) << 5; };
+    sending.failsafe = FamilySending::FlagsIt;
+    sending.failsafeNote = "command 1 with failsafe positions";
+    return FamilyDescriptor(identity, framing, FamilyReading(srxl2Read), sending);
 }

@@ -52,13 +52,8 @@ int st24Value(int us)
     return qMax(0, ceilingSteps(qMax(0, (us - 999) * 4096 - 2048), 1, 1000));
 }
 
-void st24Read(const char *data, int length, FrameReading &reading)
+void st24Read(const char *data, int, FrameReading &reading)
 {
-    reading.clearExtras();
-    reading.family = "ST24";
-    reading.crcOk = st24Check(data, length);
-    reading.failsafe = -1;
-    reading.channels = 0;
     const quint8 type = quint8(data[3]);
     reading.type = type == 2 ? "TRANSMITTER_GPS" : typeByteText(type);
     if (type > 1 || quint8(data[2]) != channelTypes[type].length)
@@ -100,28 +95,19 @@ QByteArray st24Encode(const FrameRequest &request)
 
 FamilyDescriptor st24Family()
 {
-    FamilyDescriptor row;
-    row.name = "st24";
-    row.recordName = "ST24";
-    row.line = {115200, 8, 'N', 1};
-    row.periodMs = 20;
-    row.periodNote = "every 20 ms";
-    row.startBytes = QByteArray(1, char(startByte));
-    row.frameLength = st24Length;
-    row.check = st24Check;
-    row.shortCheck = true;
-    row.read = st24Read;
-    row.telemetryFields = true;
-    row.defaultChannels = 12;
-    row.maxChannels = 24;
-    row.wireMax = 0x0FFF;
-    row.wireNote = "more than 12 channels go as 24";
-    row.usRange = [](int) { return MicrosecondRange{999, 1999}; };
-    row.wireFor = [](int, int us) { return st24Value(us); };
-    row.encode = st24Encode;
-    // Past the start bytes and the length.
-    row.corrupt = [](QByteArray &frame, QRandomGenerator &random) { flipBitAfter(frame, headerBytes, random); };
-    row.failsafe = FamilyDescriptor::FallsSilent;
-    row.failsafeNote = "falls silent";
-    return row;
+    FamilyIdentity identity("st24", "ST24", {115200, 8, 'N', 1}, 20, "every 20 ms");
+    ChecksumFraming framing(QByteArray(1, char(startByte)), st24Length, st24Check);
+    framing.shortCheck = true;
+    FamilyReading reading(st24Read);
+    reading.telemetryFields = true;
+    FamilySending sending(12, 24, st24Encode,
+                          // Past the start bytes and the length.
+                          [](QByteArray &frame, QRandomGenerator &random) { flipBitAfter(frame, headerBytes, random); });
+    sending.wireMax = 0x0FFF;
+    sending.wireNote = "more than 12 channels go as 24";
+    sending.usRange = [](int) { return MicrosecondRange{999, 1999}; };
+    sending.wireFor = [](int, int us) { return st24Value(us); };
+    sending.failsafe = FamilySending::FallsSilent;
+    sending.failsafeNote = "falls silent";
+    return FamilyDescriptor(identity, framing, reading, sending);
 }

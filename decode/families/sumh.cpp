@@ -23,12 +23,6 @@ unsigned sumhFits(const char *data)
 
 void sumhRead(const char *data, int length, FrameReading &reading)
 {
-    reading.clearExtras();
-    reading.family = "SUMH";
-    reading.hasCheck = false;
-    reading.crcOk = length == frameBytes && sumhFits(data);
-    reading.failsafe = -1;
-    reading.channels = 0;
     if (length != frameBytes)
         return;
     reading.channels = channelCount;
@@ -42,39 +36,30 @@ void sumhRead(const char *data, int length, FrameReading &reading)
 
 FamilyDescriptor sumhFamily()
 {
-    FamilyDescriptor row;
-    row.name = "sumh";
-    row.recordName = "SUMH";
-    row.sameBytesAs = "hott";
-    row.line = {115200, 8, 'N', 1};
-    row.periodMs = 14;
-    row.periodNote = "every 14 ms";
-    row.framing = FamilyDescriptor::ByGap;
-    row.startBytes = QByteArray(1, char(startByte));
-    row.frameBytes = frameBytes;
-    row.gapMs = 5;
-    row.fits = sumhFits;
-    row.frameLength = [](const char *, int available) { return available < 1 ? -1 : frameBytes; };
-    row.check = [](const char *data, int length) { return length == frameBytes && sumhFits(data) != 0; };
-    row.read = sumhRead;
-    row.fixedChannels = row.defaultChannels = row.maxChannels = channelCount;
-    row.usRange = [](int) { return MicrosecondRange{0, 65535 * 5 / 32 - 375}; };
-    row.wireFor = [](int, int us) { return ceilingSteps(us + 375, 32, 5); };
-    row.wireNote = "the two bytes after 0xA8 and the last byte go as 0";
-    row.encode = [](const FrameRequest &request) {
-        QByteArray frame(frameBytes, 0);
-        frame[0] = char(startByte);
-        for (int k = 0; k < channelCount; ++k) {
-            const int value = k < request.wire.size() ? request.wire[k] : ceilingSteps(1500 + 375, 32, 5);
-            frame[3 + 2 * k] = char(value >> 8);
-            frame[4 + 2 * k] = char(value & 0xFF);
-        }
-        return frame;
-    };
-    // A flipped value bit cannot be told from a real value; a byte 19
-    // other than 0x00 can.
-    row.corrupt = [](QByteArray &frame, QRandomGenerator &random) { frame[zeroAt] = char(1 + random.bounded(255)); };
-    row.failsafe = FamilyDescriptor::FallsSilent;
-    row.failsafeNote = "falls silent";
-    return row;
+    FamilyIdentity identity("sumh", "SUMH", {115200, 8, 'N', 1}, 14, "every 14 ms");
+    identity.sameBytesAs = "hott";
+    GapFraming framing(frameBytes, 5, sumhFits);
+    framing.startBytes = QByteArray(1, char(startByte));
+    FamilySending sending(
+        channelCount, channelCount,
+        [](const FrameRequest &request) {
+            QByteArray frame(frameBytes, 0);
+            frame[0] = char(startByte);
+            for (int k = 0; k < channelCount; ++k) {
+                const int value = k < request.wire.size() ? request.wire[k] : ceilingSteps(1500 + 375, 32, 5);
+                frame[3 + 2 * k] = char(value >> 8);
+                frame[4 + 2 * k] = char(value & 0xFF);
+            }
+            return frame;
+        },
+        // A flipped value bit cannot be told from a real value; a byte 19
+        // other than 0x00 can.
+        [](QByteArray &frame, QRandomGenerator &random) { frame[zeroAt] = char(1 + random.bounded(255)); });
+    sending.fixedChannels = channelCount;
+    sending.usRange = [](int) { return MicrosecondRange{0, 65535 * 5 / 32 - 375}; };
+    sending.wireFor = [](int, int us) { return ceilingSteps(us + 375, 32, 5); };
+    sending.wireNote = "the two bytes after 0xA8 and the last byte go as 0";
+    sending.failsafe = FamilySending::FallsSilent;
+    sending.failsafeNote = "falls silent";
+    return FamilyDescriptor(identity, framing, FamilyReading(sumhRead), sending);
 }

@@ -3,8 +3,8 @@
 // bytes) with their CRC-16/XMODEM, read as big-endian words on JR's scale.
 #include "decode/families/xbus.h"
 
-#include "decode/crc16.h"
-#include "decode/encoders.h"
+#include "decode/families/crc16.h"
+#include "decode/families/mpx.h"
 #include "decode/families/packing.h"
 #include "decode/families/units.h"
 
@@ -19,10 +19,6 @@ int xbusLength(const char *data, int available)
 
 void xbusRead(const char *data, int length, FrameReading &reading)
 {
-    reading.clearExtras();
-    reading.family = "XBUS";
-    reading.crcOk = frameCrcMatches(data, length);
-    reading.failsafe = -1;
     readModeB(data, length, reading);
 }
 
@@ -30,7 +26,7 @@ void xbusRead(const char *data, int length, FrameReading &reading)
 
 int modeBLength(quint8 start)
 {
-    return start == 0xA1 ? modeBBytes : start == 0xA2 ? 35 : 0;
+    return start == mpxType ? mpxFrameBytes : start == mpx2Type ? mpx2FrameBytes : 0;
 }
 
 void readModeB(const char *data, int length, FrameReading &reading)
@@ -68,25 +64,16 @@ int modeBValue(int, int us)
 
 FamilyDescriptor xbusFamily()
 {
-    FamilyDescriptor row;
-    row.name = "xbus";
-    row.recordName = "XBUS";
-    row.sameBytesAs = "mpx,mpx2";
-    row.line = {115200, 8, 'N', 1};
-    row.periodMs = 14;
-    row.periodNote = "every 14 ms";
-    row.startBytes = QByteArray("\xA1\xA2", 2);
-    row.frameLength = xbusLength;
-    row.check = frameCrcMatches;
-    row.read = xbusRead;
-    row.defaultChannels = 12;
-    row.maxChannels = 16;
-    row.wireNote = "more than 12 channels go as 16 (0xA2)";
-    row.usRange = modeBRange;
-    row.wireFor = modeBValue;
-    row.encode = [](const FrameRequest &request) { return modeBFrame(request.wire); };
-    row.corrupt = [](QByteArray &frame, QRandomGenerator &random) { flipBitAfter(frame, 1, random); };
-    row.failsafe = FamilyDescriptor::FallsSilent;
-    row.failsafeNote = "falls silent";
-    return row;
+    FamilyIdentity identity("xbus", "XBUS", {115200, 8, 'N', 1}, 14, "every 14 ms");
+    identity.sameBytesAs = "mpx,mpx2";
+    FamilySending sending(
+        12, 16, [](const FrameRequest &request) { return modeBFrame(request.wire); },
+        [](QByteArray &frame, QRandomGenerator &random) { flipBitAfter(frame, 1, random); });
+    sending.wireNote = "more than 12 channels go as 16 (0xA2)";
+    sending.usRange = modeBRange;
+    sending.wireFor = modeBValue;
+    sending.failsafe = FamilySending::FallsSilent;
+    sending.failsafeNote = "falls silent";
+    return FamilyDescriptor(identity, ChecksumFraming(QByteArray("\xA1\xA2", 2), xbusLength, frameCrcMatches),
+                            FamilyReading(xbusRead), sending);
 }

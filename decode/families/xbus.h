@@ -5,9 +5,9 @@
 #ifndef LINKSCOPE_FAMILYXBUS_H
 #define LINKSCOPE_FAMILYXBUS_H
 
-#include "decode/families/familytable.h"
+#include "decode/families/mpx.h"
 
-constexpr int modeBBytes = 27; // 0xA1's; 0xA2's is 35
+constexpr int modeBBytes = mpxFrameBytes; // 0xA1's; 0xA2's is MPX_V2's
 
 // The frame's length by its start byte, 0 for neither.
 int modeBLength(quint8 start);

@@ -4,7 +4,8 @@
 // picture's pixels, a live port, and the bad inputs people give it.
 #include "pty.h"
 
-#include "decode/encoders.h"
+#include "decode/families/hott.h"
+#include "decode/families/mpx.h"
 #include "decode/families/familytable.h"
 #include "decode/families/packing.h"
 

@@ -3,7 +3,7 @@
 // make which lane and line, their lowest and highest in each bucket, the
 // buckets joined as the time span grows, and values read from
 // linkscope-dump's JSON lines.
-#include "decode/microseconds.h"
+#include "decode/families/framereading.h"
 #include "plot/plotdata.h"
 #include "reading/jsonframes.h"
 

@@ -3,7 +3,7 @@
 // option letter and name in all of them, an option given twice, the window's
 // --help and --version, names that are no valid text, and ports named by a
 // path relative to the folder one is in.
-#include "decode/encoders.h"
+#include "decode/families/mpx.h"
 #include "decode/families/familytable.h"
 #include "pty.h"
 

@@ -7,7 +7,6 @@
 #include "pty.h"
 #include "timedwriter.h"
 
-#include "decode/encoders.h"
 #include "decode/families/familytable.h"
 
 #include <QDir>

@@ -4,7 +4,7 @@
 // times worked out here, --family auto reading the bytes that told it
 // again, and a sink or a count that ends the run early.
 #include "decode/families/familytable.h"
-#include "decode/microseconds.h"
+#include "decode/families/framereading.h"
 #include "reading/run.h"
 
 #include <QFile>

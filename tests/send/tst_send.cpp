@@ -5,8 +5,8 @@
 // is read back with the project's frame assembler and decoders.
 #include "decode/families/familyset.h"
 #include "decode/families/familytable.h"
-#include "decode/frameassembler.h"
-#include "decode/microseconds.h"
+#include "decode/framing/frameassembler.h"
+#include "decode/families/framereading.h"
 #include "packets.h"
 #include "pty.h"
 

@@ -1,0 +1,21 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The CSV exports of the Saleae Logic async-serial analyser: which header a
+// line is, and the rows after it, each a byte with its time.
+#ifndef LINKSCOPE_SALEAECSV_H
+#define LINKSCOPE_SALEAECSV_H
+
+#include "decode/capture/capturelines.h"
+
+#include <memory>
+
+enum class SaleaeHeader { None, TimeValue, NameType };
+
+// The header a line is: "Time [s],Value,Parity Error,Framing Error" or
+// "name,type,start_time,duration,data", either with more columns after
+// them, names quoted or not and in any case.
+SaleaeHeader saleaeHeader(const char *begin, const char *end);
+
+// Reads an export line by line; the first line it gets is the header.
+std::unique_ptr<CaptureLines> makeSaleaeCsvLines();
+
+#endif
