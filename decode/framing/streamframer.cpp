@@ -250,7 +250,7 @@ void GapFramer::takeBefore(int pos, QVector<AssembledFrame> &found)
     const char *data = kept.constData();
     std::vector<int> before;
     const char *after = data + pos;
-    for (int at = pos - n, missed = 0; at >= takenEnd && missed < missesBeforeLost; at -= n) {
+    for (int at = pos - n, missed = 0; at >= takenEnd && keptOffset + at >= lookBackFloor && missed < missesBeforeLost; at -= n) {
         if (keepsForm(data + at) && (!family.follows || family.follows(data + at, after)) && !spansGap(at, n)) {
             before.push_back(at);
             after = data + at;
@@ -429,7 +429,8 @@ void GapFramer::scan(QVector<AssembledFrame> &found, bool final)
     // Until a stream is found without times, the bytes scanned are kept a
     // while: frames in step before where it was found are taken then.
     const bool lookBack = family.agree && syncAt < 0 && !timed;
-    const int drop = lookBack ? qMin(pos, qMax(takenEnd, pos - lookbackFrames * n)) : pos;
+    const int floorAt = int(qBound<qint64>(0, lookBackFloor - keptOffset, pos));
+    const int drop = lookBack ? qMin(pos, std::max({takenEnd, pos - lookbackFrames * n, floorAt})) : pos;
     kept.remove(0, drop);
     keptOffset += drop;
     scanAt = pos - drop;
@@ -465,15 +466,28 @@ qint64 StreamFramer::settledBy(int framer) const
 {
     if (framer == 0)
         return assembler ? assembler->bytesFed() - assembler->keptBytes() : fed;
-    return gapFramers[size_t(framer - 1)]->settled();
+    // Bytes a gap framer keeps only to look back on hold no other's frames
+    // (a DSM framer without times keeps a thousand): it looks back no
+    // further than the frames given out.
+    return gapFramers[size_t(framer - 1)]->scanned();
 }
 
-// No framer finds a frame that starts before this any more.
+// No framer finds a frame that starts before this any more, but by looking
+// back past frames not given out yet.
 qint64 StreamFramer::settled() const
 {
     qint64 at = fed;
     for (int framer = 0; framer < framers(); ++framer)
         at = qMin(at, settledBy(framer));
+    return at;
+}
+
+// The first byte some framer still keeps.
+qint64 StreamFramer::keptFrom() const
+{
+    qint64 at = assembler ? assembler->bytesFed() - assembler->keptBytes() : fed;
+    for (const auto &framer : gapFramers)
+        at = qMin(at, framer->settled());
     return at;
 }
 
@@ -492,7 +506,7 @@ int StreamFramer::firstWaiting(int except) const
 int StreamFramer::keptBytes() const
 {
     const int first = firstWaiting();
-    const qint64 from = first < 0 ? settled() : qMin(settled(), waiting[size_t(first)].front().frame.offset);
+    const qint64 from = first < 0 ? keptFrom() : qMin(keptFrom(), waiting[size_t(first)].front().frame.offset);
     return int(fed - from);
 }
 
@@ -591,6 +605,7 @@ QVector<AssembledFrame> StreamFramer::feed(const QByteArray &bytes, qint64 nowMs
         add(assembler->feed(bytes, nowMs), 0);
     for (size_t i = 0; i < gapFramers.size(); ++i) {
         QVector<AssembledFrame> more;
+        gapFramers[i]->lookBackNoFurther(coveredTo);
         gapFramers[i]->feed(bytes.constData(), bytes.size(), quietMs, more);
         add(more, int(i) + 1);
     }
@@ -604,6 +619,7 @@ QVector<AssembledFrame> StreamFramer::flush()
         add(assembler->flush(), 0);
     for (size_t i = 0; i < gapFramers.size(); ++i) {
         QVector<AssembledFrame> more;
+        gapFramers[i]->lookBackNoFurther(coveredTo);
         gapFramers[i]->flush(more);
         add(more, int(i) + 1);
     }

@@ -39,6 +39,11 @@ public:
     void clear();
 
     qint64 settled() const { return keptOffset; }
+    // No frame starts before this but those found by looking back.
+    qint64 scanned() const { return keptOffset + scanAt; }
+    // Looking back takes no frame that starts before offset, nor keeps
+    // bytes for it: others' frames there have gone out.
+    void lookBackNoFurther(qint64 offset) { lookBackFloor = offset; }
     qint64 bytesFed() const { return keptOffset + kept.size(); }
     qint64 strayBytes() const { return stray; }
     // Frames taken by the rules alone, without a quiet to start them.
@@ -93,6 +98,7 @@ private:
     const quint8 familyIndex;
     QByteArray kept;          // bytes from keptOffset on
     qint64 keptOffset = 0;
+    qint64 lookBackFloor = 0;
     int scanAt = 0;           // in kept: where the scan goes on; before it, bytes kept to look back on
     int takenEnd = 0;         // in kept: the end of the last frame or slot taken
     std::vector<qint64> gaps; // stream offsets of bytes after a quiet line, rising
@@ -163,6 +169,7 @@ private:
     int framers() const { return int(gapFramers.size()) + 1; }
     qint64 settled() const;
     qint64 settledBy(int framer) const;
+    qint64 keptFrom() const;
     void add(const QVector<AssembledFrame> &found, int framer);
     // The framer whose waiting frame starts first, but except, or -1.
     int firstWaiting(int except = -1) const;
