@@ -424,19 +424,15 @@ void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)
             const int chained = chainAt(*families, data, size, pos, framesToSync, lastLength, final, chain);
             if (chained < 0)
                 break; // no frame with a matching CRC was looked for behind pos
-            // The chain's damaged frames are taken as it was found, up to its
-            // first frame with a matching check: the stream is in step there,
-            // and that frame is weighed as any other against one starting
-            // inside it, as a false CRSF frame over a real one must be.
+            // The chain is taken whole, as it was found.
             for (int i = 0; chained > 0 && i < framesToSync; ++i) {
                 const int length = chain[i];
                 const FamilyDescriptor *family =
                     familyOfLength(candidateAt(*families, data + pos, size - pos, final), length, data + pos);
-                if (family->checksumPasses(data + pos, length))
-                    break;
+                const bool good = family->checksumPasses(data + pos, length);
                 if (pos != shownAt || length != shownLength)
-                    found.append({QByteArray(data + pos, length), keptOffset + pos, false, false,
-                                  familyIndexOf(family)});
+                    found.append({QByteArray(data + pos, length), keptOffset + pos, good,
+                                  good && family->sentInFailsafe(data + pos, length), familyIndexOf(family)});
                 pos += length;
                 syncAt = pos;
                 lastLength = length;
