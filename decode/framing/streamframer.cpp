@@ -429,7 +429,7 @@ void GapFramer::scan(QVector<AssembledFrame> &found, bool final)
     // Until a stream is found without times, the bytes scanned are kept a
     // while: frames in step before where it was found are taken then.
     const bool lookBack = family.agree && syncAt < 0 && !timed;
-    const int floorAt = int(qBound<qint64>(0, lookBackFloor - keptOffset, pos));
+    const int floorAt = int(qBound(qint64(0), lookBackFloor - keptOffset, qint64(pos)));
     const int drop = lookBack ? qMin(pos, std::max({takenEnd, pos - lookbackFrames * n, floorAt})) : pos;
     kept.remove(0, drop);
     keptOffset += drop;
