@@ -190,9 +190,17 @@ compare() {
 damage=(--duration 4 --rate max --sweep=1 --corrupt 0.1 --seed 42 --failsafe-after 2.5
         --dropout-every 1 --dropout-for 150 --quiet -)
 for family in "${FAMILIES[@]}"; do
-    "$native/linkscope-send" --family "$family" "${damage[@]}" >"$work/$family.bin"
+    # Families without channels (a receiver's polls) take no sweep.
+    sent=()
+    for option in "${damage[@]}"; do
+        case "$family:$option" in
+            smartport:--sweep=1 | ibus-sensor:--sweep=1) ;;
+            *) sent+=("$option") ;;
+        esac
+    done
+    "$native/linkscope-send" --family "$family" "${sent[@]}" >"$work/$family.bin"
     # linkscope-send on arm64 writes the same frames.
-    "$qemu" "$build/linkscope-send" --family "$family" "${damage[@]}" >"$work/$family.arm64.bin"
+    "$qemu" "$build/linkscope-send" --family "$family" "${sent[@]}" >"$work/$family.arm64.bin"
     cmp -s "$work/$family.bin" "$work/$family.arm64.bin" \
         || { echo "FAIL: $family: the arm64 linkscope-send writes other bytes"; mismatches=$((mismatches + 1)); }
     for format in jsonl csv text; do
@@ -202,7 +210,8 @@ done
 # All families in one file, each cut off mid-frame and followed by noise,
 # read looking for every family; then the same bytes as the hex dumps of
 # xxd, hexdump -C and od.
-all=$(IFS=,; echo "${FAMILIES[*]}")
+# XBUS and SUMH read MPX's and HOTT's bytes and are never looked for with them.
+all=$(printf '%s\n' "${FAMILIES[@]}" | grep -vx -e xbus -e sumh | paste -sd,)
 for family in "${FAMILIES[@]}"; do
     head -c 1999 "$work/$family.bin"
     printf '\x00\xff\x55\xaa\x13'
