@@ -473,7 +473,7 @@ void FrameAssembler::scan(QVector<AssembledFrame> &found, bool final)
             // In step, the frame still arriving is most likely the next
             // one: a good frame inside its span (RJ01's Mode B frame, or
             // bytes that pass a check by chance) waits until it is whole.
-            if (pos == syncAt && next < pos + here.arrivingLength)
+            if (next < pos + here.arrivingLength)
                 break;
             // Unless another follows the complete one, the frame still
             // arriving may pass its check and win over it, where that one's
