@@ -173,8 +173,9 @@ void WatchView::take(const Frame &frame)
         drawSoon();
 }
 
-void WatchView::setBunching(double periodMs, const QString &remedy)
+void WatchView::setBunching(int source, double periodMs, const QString &remedy)
 {
+    Q_UNUSED(source)
     Q_UNUSED(remedy) // too long for the view; the summary names it
     bunching = periodMs > 0 ? "frame times bunched (reads every " + std::to_string(qRound(periodMs))
                                   + " ms): rate right, single intervals not"

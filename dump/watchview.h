@@ -37,8 +37,12 @@ public:
     bool start(QString *error, const std::function<void()> &quit) override;
     // A frame, with the time its last byte arrived.
     void take(const Frame &frame) override;
-    void setStrayBytes(qint64 bytes) override { stray = bytes; }
-    void setBunching(double periodMs, const QString &remedy) override;
+    void setStrayBytes(int source, qint64 bytes) override
+    {
+        Q_UNUSED(source)
+        stray = bytes;
+    }
+    void setBunching(int source, double periodMs, const QString &remedy) override;
     // Gives the terminal back as it was.
     void stop() override;
 

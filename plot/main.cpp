@@ -50,8 +50,11 @@ public:
         data.take(frame);
         frames.store(data.frames(), std::memory_order_relaxed);
     }
-    void setStrayBytes(qint64 bytes) override { data.setStrayBytes(bytes); }
-    void setBunching(double periodMs, const QString &remedy) override { data.setBunching(periodMs, remedy); }
+    void setStrayBytes(int source, qint64 bytes) override { data.setStrayBytes(source, bytes); }
+    void setBunching(int source, double periodMs, const QString &remedy) override
+    {
+        data.setBunching(source, periodMs, remedy);
+    }
     void finish()
     {
         if (!ticker.joinable())

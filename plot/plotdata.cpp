@@ -360,8 +360,9 @@ bool PlotData::parseLanes(const QString &list, QVector<TelemetryValue::Quantity>
     return true;
 }
 
-void PlotData::setStrayBytes(qint64 bytes)
+void PlotData::setStrayBytes(int source, qint64 bytes)
 {
+    Q_UNUSED(source)
     strayTotal = bytes;
     // Stray bytes count where the last frame before them went.
     if (lastBucket >= 0 && strayTotal > strayNoted) {
@@ -370,8 +371,9 @@ void PlotData::setStrayBytes(qint64 bytes)
     }
 }
 
-void PlotData::setBunching(double periodMs, const QString &how)
+void PlotData::setBunching(int source, double periodMs, const QString &how)
 {
+    Q_UNUSED(source)
     // Once seen, the note stays: the picture shows the whole run.
     if (periodMs > 0) {
         bunchedMs = periodMs;

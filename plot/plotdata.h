@@ -83,8 +83,8 @@ public:
              std::function<void(const QString &)> warn);
 
     void take(const Frame &frame) override;
-    void setStrayBytes(qint64 bytes) override;
-    void setBunching(double periodMs, const QString &remedy) override;
+    void setStrayBytes(int source, qint64 bytes) override;
+    void setBunching(int source, double periodMs, const QString &remedy) override;
 
     // Whether frames had times: otherwise the axis counts frames.
     bool timed() const { return isTimed; }

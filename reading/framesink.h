@@ -16,9 +16,10 @@
 #include <functional>
 
 struct FrameReading;
+class PollPairing;
 
-// One frame as a run found it. A run reads one source today; source tells
-// them apart where several go into one timeline.
+// One frame as a run found it. source tells a run's sources apart, counted
+// from 0 in the order given.
 struct Frame
 {
     int source = 0;
@@ -63,14 +64,26 @@ public:
         Q_UNUSED(live)
         return true;
     }
-    // Bytes that belonged to no frame, counted from the start of the run.
-    virtual void setStrayBytes(qint64 bytes) { Q_UNUSED(bytes) }
-    // Reads come in bunches about every periodMs (0: no longer), which
-    // remedy would mend.
-    virtual void setBunching(double periodMs, const QString &remedy)
+    // Bytes of source that belonged to no frame, counted from the start of the run.
+    virtual void setStrayBytes(int source, qint64 bytes)
     {
+        Q_UNUSED(source)
+        Q_UNUSED(bytes)
+    }
+    // Reads of source come in bunches about every periodMs (0: no longer),
+    // which remedy would mend.
+    virtual void setBunching(int source, double periodMs, const QString &remedy)
+    {
+        Q_UNUSED(source)
         Q_UNUSED(periodMs)
         Q_UNUSED(remedy)
+    }
+    // The polls and replies of source paired so far: after each frame that
+    // is either, and once more when the source ends.
+    virtual void setPairing(int source, const PollPairing &pairing)
+    {
+        Q_UNUSED(source)
+        Q_UNUSED(pairing)
     }
     // The run is over.
     virtual void stop() {}

@@ -86,7 +86,7 @@ bool readJsonFrames(QFile &file, const QString &name, FrameSink &sink, QString &
             bunching.addFrame(readEnd);
         const double period = bunching.bunched() ? double(qRound(bunching.readPeriodMs())) : 0.0;
         if (period != told)
-            sink.setBunching(period, LowLatencyMode().remedy());
+            sink.setBunching(0, period, LowLatencyMode().remedy());
         told = period;
     };
     // Ctrl-C ends the reading as the end of the file would; what was read is drawn.

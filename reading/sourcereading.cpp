@@ -89,7 +89,7 @@ bool SourceReading::take(const TimedBytes &bytes)
     const double now = !byWallClock ? 0.0 : bytes.arrivedAt >= 0 ? bytes.arrivedAt : double(clock.nsecsElapsed()) / 1e9;
     show(stage.take(bytes, byWallClock, lineTimed, now, pace()));
     if (sink)
-        sink->setStrayBytes(stage.stream().strayBytes());
+        sink->setStrayBytes(id, stage.stream().strayBytes());
     tellBunching();
     const qint64 keptFrom = stage.forgetSettled();
     if (capture)
@@ -103,7 +103,7 @@ void SourceReading::settle()
 {
     show(stage.settle(clock.elapsed()));
     if (sink)
-        sink->setStrayBytes(stage.stream().strayBytes());
+        sink->setStrayBytes(id, stage.stream().strayBytes());
     if (sink && !sink->readDone(true))
         limits.ended = true;
 }
@@ -131,6 +131,8 @@ void SourceReading::show(const QVector<AssembledFrame> &found)
         stats.count(reading, t);
         if (sink)
             sink->take(Frame{id, reading, t, timeFrom, offsetBase + frame.offset, frame.bytes});
+        if (sink && (reading.pollKey >= 0 || reading.replyKey >= 0))
+            sink->setPairing(id, pairing);
         if (++limits.frames == options.count)
             limits.ended = true;
     }
@@ -162,7 +164,7 @@ void SourceReading::tellBunching()
     if (!sink || period == bunchingTold)
         return;
     bunchingTold = period;
-    sink->setBunching(period, remedy);
+    sink->setBunching(id, period, remedy);
 }
 
 void SourceReading::listenAt(const LineSettings &setting, const QVector<const FamilyDescriptor *> &candidates)
@@ -256,8 +258,10 @@ void SourceReading::end()
     if (!cutShort())
         show(stage.flush());
     if (sink)
-        sink->setStrayBytes(unframedBytes());
+        sink->setStrayBytes(id, unframedBytes());
     pairing.finish();
+    if (sink && pairing.counts().any())
+        sink->setPairing(id, pairing);
 }
 
 qint64 SourceReading::bytesRead() const
