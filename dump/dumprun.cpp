@@ -11,7 +11,7 @@
 
 int runDump(const DumpOptions &options)
 {
-    ReadingRun run(options.reading);
+    ReadingRun run(options.sources.isEmpty() ? QVector<ReadOptions>{options.reading} : options.sources);
     int status = run.open();
     if (status >= 0)
         return status;
@@ -45,8 +45,14 @@ int runDump(const DumpOptions &options)
 
     // Bytes that a terminal or port brings are lost unless read in time, so
     // records wait for nobody there; other sources wait for the reader.
-    const bool mayDrop = source.terminal || source.kind == Source::Port;
+    bool mayDrop = false;
+    QStringList given;
+    for (int i = 0; i < run.sourceCount(); ++i) {
+        mayDrop = mayDrop || run.source(i).terminal || run.source(i).kind == Source::Port;
+        given << (options.sources.isEmpty() ? options.reading.source : options.sources.at(i).source);
+    }
     RecordSink records(options.format, mayDrop, options.channels, recordsWanted, recording);
+    records.setSources(given);
     std::unique_ptr<WatchView> view;
     if (options.watch)
         view = std::make_unique<WatchView>(run.sourceName(), run.clock(), options.channels);

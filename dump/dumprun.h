@@ -11,7 +11,8 @@
 
 struct DumpOptions
 {
-    ReadOptions reading;
+    ReadOptions reading;           // how every source is read, and the run's own limits
+    QVector<ReadOptions> sources;  // each source's, in the order given; reading's alone where empty
     RecordWriter::Format format = RecordWriter::Text;
     QString recordPath;     // --write
     QByteArray recordBytes; // its name as given, byte for byte

@@ -70,7 +70,11 @@ int main(int argc, char *argv[])
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("source"),
                                  QStringLiteral("A serial port (ttyUSB0 or /dev/ttyUSB0), a capture file, a FIFO or "
-                                                "other stream, or - for standard input."));
+                                                "other stream, or - for standard input. A second source is read in "
+                                                "the same timeline: two ports or streams, or two captures with "
+                                                "times; records then name their src. SRC@FAMILIES (ttyUSB1@smartport) "
+                                                "reads a source for its own families at their own line settings."),
+                                 QStringLiteral("source [source]"));
     const QCommandLineOption format(QStringLiteral("format"),
                                     QStringLiteral("Record format: text, csv or jsonl (default text)."),
                                     QStringLiteral("format"), QStringLiteral("text"));
@@ -116,13 +120,7 @@ int main(int argc, char *argv[])
 
     DumpOptions options;
     const QStringList sources = parser.positionalArguments();
-    if (sources.size() != 1)
-        usageError(sources.isEmpty() ? QStringLiteral("no source given") : QStringLiteral("give exactly one source"));
-    if (sources.first().isEmpty())
-        usageError(QStringLiteral("the source is an empty name"));
     ReadOptions &reading = options.reading;
-    reading.sourcePath = argumentBytes(sources.first());
-    reading.source = shownName(sources.first());
     const QString name = parser.value(format);
     if (name == QLatin1String("text"))
         options.format = RecordWriter::Text;
@@ -161,9 +159,16 @@ int main(int argc, char *argv[])
         usageError(QStringLiteral("--watch draws on a terminal, and standard output is not one; leave out --watch "
                                   "to print records"));
     // Only the controlling terminal has a foreground process group to tell.
-    if (options.watch && reading.source == QLatin1String("-") && !streams.inputClosed && ::isatty(STDIN_FILENO)
+    if (options.watch && sources.contains(QStringLiteral("-")) && !streams.inputClosed && ::isatty(STDIN_FILENO)
         && ::tcgetpgrp(STDIN_FILENO) != -1)
         usageError(QStringLiteral("--watch reads its keys from this terminal, so standard input cannot be it too; "
                                   "feed - from a pipe, or name the port"));
+    if (!SourceOptions::sources(sources, reading, options.sources, error))
+        usageError(error);
+    for (ReadOptions &source : options.sources)
+        source.source = shownName(source.source);
+    reading = options.sources.first();
+    if (options.sources.size() > 1 && !options.recordPath.isEmpty())
+        usageError(QStringLiteral("--write records the bytes of one source as they came; give one source with it"));
     return runDump(options);
 }

@@ -45,7 +45,62 @@ void appendHex(std::string &out, const char *raw, int length)
     }
 }
 
+// A source's name as a JSON string.
+std::string jsonString(const QByteArray &utf8)
+{
+    std::string out = "\"";
+    for (const char c : utf8) {
+        const quint8 byte = quint8(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + '"';
+}
+
+// A source's name as a CSV cell, quoted where it must be.
+std::string csvCell(const QByteArray &utf8)
+{
+    if (utf8.indexOf(',') < 0 && utf8.indexOf('"') < 0 && utf8.indexOf('\n') < 0 && utf8.indexOf('\r') < 0)
+        return utf8.toStdString();
+    std::string out = "\"";
+    for (const char c : utf8) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    return out + '"';
+}
+
 } // namespace
+
+void RecordWriter::setSources(const QStringList &names)
+{
+    sources.clear();
+    if (names.size() < 2)
+        return;
+    int widest = 3;
+    for (const QString &name : names)
+        widest = qMax(widest, name.size());
+    for (const QString &name : names) {
+        const QByteArray utf8 = name.toUtf8();
+        if (format == Jsonl)
+            sources.push_back("\"src\":" + jsonString(utf8) + ',');
+        else if (format == Csv)
+            sources.push_back(csvCell(utf8) + ',');
+        else
+            sources.push_back(utf8.toStdString() + std::string(std::size_t(widest - name.size()) + 1, ' '));
+    }
+    // Text's header pads its src column as wide as the widest name.
+    srcWidth = widest + 1;
+}
 
 RecordWriter::RecordWriter(Format format, OutputStream &out, bool mayDrop, std::function<bool()> giveUp,
                            const ChannelList &channels)
@@ -69,6 +124,10 @@ bool RecordWriter::flush()
 void RecordWriter::header(int channels)
 {
     columns = channels;
+    if (!sources.empty() && format == Text)
+        appendPadded(line, "src", std::size_t(srcWidth), false);
+    else if (!sources.empty())
+        line += "src,";
     if (format == Text) {
         appendPadded(line, "t", 10, true);
         line += ' ';
@@ -187,8 +246,9 @@ void RecordWriter::readings(const FrameReading &frame, int columns, const char *
 }
 
 void RecordWriter::write(const FrameReading &frame, double t, qint64 offset, const char *raw, int length,
-                         const char *timeFrom)
+                         const char *timeFrom, int source)
 {
+    const std::string *src = sources.empty() ? nullptr : &sources.at(std::size_t(source));
     const char *failsafe = frame.failsafe < 0 ? nullptr : frame.failsafe ? "true" : "false";
     // SBUS and DSM carry no checksum: a frame that keeps their rules has
     // none to pass, and says so with null.
@@ -196,7 +256,10 @@ void RecordWriter::write(const FrameReading &frame, double t, qint64 offset, con
     const char *crc = noCheck ? "null" : frame.crcOk ? "true" : "false";
     switch (format) {
     case Jsonl:
-        line += "{\"t\":";
+        line += '{';
+        if (src)
+            line += *src;
+        line += "\"t\":";
         if (!std::isnan(t))
             appendTime(line, t);
         else
@@ -233,6 +296,8 @@ void RecordWriter::write(const FrameReading &frame, double t, qint64 offset, con
         // A frame with more channels than any before widens the table.
         if (chosen.all() ? frame.channels > columns : columns < 0)
             header(chosen.all() ? frame.channels : chosen.chosen().size());
+        if (src)
+            line += *src;
         if (!std::isnan(t))
             appendTime(line, t);
         line += ',';
@@ -253,6 +318,8 @@ void RecordWriter::write(const FrameReading &frame, double t, qint64 offset, con
     case Text: {
         if (columns < 0)
             header(0);
+        if (src)
+            line += *src;
         std::string cell;
         if (!std::isnan(t))
             appendTime(cell, t);

@@ -6,10 +6,12 @@
 
 #include "decode/channellist.h"
 
+#include <QStringList>
 #include <QtGlobal>
 
 #include <functional>
 #include <string>
+#include <vector>
 
 class OutputStream;
 class Telemetry;
@@ -31,8 +33,12 @@ public:
     // t in seconds, or NaN where the source has no time, as a file has not.
     // timeFrom says where a JSON line's t came from ("read", "wire" or
     // "capture"); a record without one carries none.
+    // source: which of the sources named by setSources the frame came from.
     void write(const FrameReading &frame, double t, qint64 offset, const char *raw, int length,
-               const char *timeFrom = nullptr);
+               const char *timeFrom = nullptr, int source = 0);
+    // Several sources in one timeline: each record names its own, as given,
+    // first (src). One source: records name none.
+    void setSources(const QStringList &names);
     // Records carry the fields only some families have (type, frame_lost,
     // rssi, frame_losses, channels_dropped, link, telemetry); a CSV header
     // names them all, telemetry as one cell of name=value pairs.
@@ -68,6 +74,8 @@ private:
     bool extraFields = false;
     bool gapFields = false;
     bool telemetryFields = false;
+    int srcWidth = 0;
+    std::vector<std::string> sources; // each as its records give it, ready to append; empty for one source
 };
 
 #endif

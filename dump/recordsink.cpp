@@ -27,12 +27,23 @@ RecordSink::RecordSink(RecordWriter::Format format, bool mayDrop, const ChannelL
 {
 }
 
+void RecordSink::setSources(const QStringList &names)
+{
+    writer.setSources(names);
+}
+
 void RecordSink::setFamilies(int source, const QVector<const FamilyDescriptor *> &families)
 {
-    Q_UNUSED(source)
+    // The records of every source share one form: the fields of all their families.
+    if (familiesOf.size() <= source)
+        familiesOf.resize(source + 1);
+    familiesOf[source] = families;
+    QVector<const FamilyDescriptor *> all;
+    for (const auto &each : qAsConst(familiesOf))
+        all += each;
     // The window's five carry no more than today's records hold.
     bool familyFields = false, gapFields = false, telemetryFields = false;
-    for (const FamilyDescriptor *family : families) {
+    for (const FamilyDescriptor *family : qAsConst(all)) {
         familyFields = familyFields || !family->srxl;
         gapFields = gapFields || family->framing == FamilyDescriptor::ByGap;
         telemetryFields = telemetryFields || family->telemetryFields;
@@ -45,7 +56,8 @@ void RecordSink::setFamilies(int source, const QVector<const FamilyDescriptor *>
 void RecordSink::take(const Frame &frame)
 {
     if (wanted)
-        writer.write(frame.reading, frame.t, frame.offset, frame.bytes.constData(), frame.bytes.size(), frame.timeFrom);
+        writer.write(frame.reading, frame.t, frame.offset, frame.bytes.constData(), frame.bytes.size(), frame.timeFrom,
+                     frame.source);
 }
 
 bool RecordSink::readDone(bool live)

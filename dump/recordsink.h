@@ -20,6 +20,8 @@ public:
     RecordSink(RecordWriter::Format format, bool mayDrop, const ChannelList &channels, bool wanted,
                const Recording &recording);
 
+    // Several sources: records name theirs.
+    void setSources(const QStringList &names);
     void setFamilies(int source, const QVector<const FamilyDescriptor *> &families) override;
     void take(const Frame &frame) override;
     bool readDone(bool live) override;
@@ -40,6 +42,7 @@ private:
     bool wanted;
     const Recording &recording;
     bool outputFailed = false;
+    QVector<QVector<const FamilyDescriptor *>> familiesOf; // by source
 };
 
 #endif

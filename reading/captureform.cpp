@@ -66,7 +66,7 @@ bool CaptureForm::takeDecoded(bool atEnd, const LinePace &pace, const TakeBytes 
         more = bytes.isEmpty() || take({bytes.constData(), int(bytes.size()), now, now});
     } else {
         if (!capturedTimes) {
-            firstByteAt = times.first();
+            firstByteAt = ownClock ? 0.0 : times.first();
             capturedTimes = true;
         }
         byteTimes += times;

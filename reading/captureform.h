@@ -49,6 +49,10 @@ public:
     // The end of the file or stream.
     bool finish(const LinePace &pace, const TakeBytes &take);
 
+    // Times count from the capture's own zero, not from its first byte, so
+    // that captures of one clock line up.
+    void keepCaptureClock() { ownClock = true; }
+
     const CaptureReader &reader() const { return capture; }
     // Whether the wall clock times the bytes: raw bytes from a stream.
     bool wallTimed() const { return live && capture.form() == CaptureReader::Raw; }
@@ -81,6 +85,7 @@ private:
     QVector<double> byteTimes;
     qint64 timesFrom = 0;
     bool capturedTimes = false;
+    bool ownClock = false;
     double firstByteAt = 0, lastByteAt = 0;
     double lastCapturedAt = std::numeric_limits<double>::quiet_NaN();
     QString why;

@@ -24,11 +24,24 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-// Runs a live source's loop until it quits, the duration is over or a
+// A live source attached to the run's loop: its port or its stream's
+// notifier, and whether bytes wait to be read.
+struct ReadingRun::LiveWire
+{
+    Wire *wire = nullptr;
+    std::unique_ptr<EarlierInput> earlier;
+    std::unique_ptr<QSerialPort> port;
+    std::unique_ptr<QSocketNotifier> readable;
+    LowLatencyMode lowLatency;
+    PortLoss loss;
+    std::function<bool()> waiting;
+};
+
+// Runs the live sources' loop until it quits, the duration is over or a
 // signal comes; false if the live view could not start. Meanwhile a line
 // that brings nothing settles what the framer keeps, as long as no byte
 // waits to be read.
-bool ReadingRun::runLoop(QEventLoop &loop, const std::function<bool()> &bytesWaiting)
+bool ReadingRun::runLoop(QEventLoop &loop, const std::vector<std::unique_ptr<LiveWire>> &attached)
 {
     QSocketNotifier wake(stopWakeDescriptor(), QSocketNotifier::Read);
     QObject::connect(&wake, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
@@ -47,122 +60,159 @@ bool ReadingRun::runLoop(QEventLoop &loop, const std::function<bool()> &bytesWai
         armLimit();
     QTimer settle;
     QObject::connect(&settle, &QTimer::timeout, &loop, [&] {
-        // A capture's partial frame is settled by the capture's own times
-        // or its end, never by how fast a pipe brings it.
-        if (!reading.wallTimed() || bytesWaiting())
-            return;
-        reading.settle();
-        if (limits.stopNow())
-            loop.quit();
+        for (const auto &live : attached) {
+            SourceReading &reading = *live->wire->reading;
+            // A capture's partial frame is settled by the capture's own times
+            // or its end, never by how fast a pipe brings it.
+            if (live->wire->done || !reading.wallTimed() || live->waiting())
+                continue;
+            reading.settle();
+            if (limits.stopNow())
+                loop.quit();
+        }
     });
     settle.start(int(FrameAssembler::staleAfterMs / 2));
     if (!startWatching(loop))
         return false;
-    const bool more = !reading.readAgainLater() || reading.readKeptAgain();
+    bool more = true;
+    for (const auto &wire : wires)
+        more = more && (!wire->reading->readAgainLater() || wire->reading->readKeptAgain());
     if (more && !limits.stopNow())
         loop.exec();
     return true;
 }
 
-// A stream is read as its bytes come, so that the run can end on time and
-// on a signal, whatever the stream does meanwhile.
-int ReadingRun::readStream(int fd)
+int ReadingRun::readLive()
 {
     QEventLoop loop;
+    std::vector<std::unique_ptr<LiveWire>> attached;
     int status = 0;
-    static char buffer[1 << 16];
-    QSocketNotifier readable(fd, QSocketNotifier::Read);
-    QObject::connect(&readable, &QSocketNotifier::activated, &loop, [&] {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN))
-            return;
-        if (n < 0) {
-            complain(QStringLiteral("cannot read %1: %2").arg(options.source, QString::fromLocal8Bit(std::strerror(errno))));
+    for (const auto &wire : wires) {
+        attached.push_back(std::make_unique<LiveWire>());
+        LiveWire &live = *attached.back();
+        live.wire = wire.get();
+        const bool ok = wire->opened.kind == Source::Port ? attachPort(*wire, live, loop)
+                                                          : attachStream(*wire, live, loop);
+        if (!ok) {
             status = 1;
+            break;
         }
-        if (n == 0)
-            reading.endOfCapture();
-        if (n <= 0 || !reading.read(buffer, int(n)))
-            loop.quit();
-    });
-    if (!runLoop(loop, [fd] {
-            int waiting = 0;
-            return ::ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0;
-        }))
-        return 1;
+        if (limits.stopNow())
+            break;
+    }
+    if (status == 0 && !limits.stopNow() && !allWiresDone() && !runLoop(loop, attached))
+        status = 1;
+    for (const auto &live : attached) {
+        if (!live->port)
+            continue;
+        // Put back before the port closes, whichever way the run ended.
+        live->lowLatency.restore();
+        live->port->close();
+    }
+    for (const auto &wire : wires) {
+        if (!wire->lost.isEmpty() || wire->readFailed)
+            status = 1;
+    }
     return status;
 }
 
-int ReadingRun::readPort(const QString &device)
+// A stream is read as its bytes come, so that the run can end on time and
+// on a signal, whatever the stream does meanwhile.
+bool ReadingRun::attachStream(Wire &wire, LiveWire &live, QEventLoop &loop)
 {
+    const int fd = wire.opened.fd;
+    live.waiting = [fd] {
+        int waiting = 0;
+        return ::ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0;
+    };
+    live.readable = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    QObject::connect(live.readable.get(), &QSocketNotifier::activated, &loop, [this, &wire, &live, &loop] {
+        static char buffer[1 << 16];
+        const ssize_t n = ::read(wire.opened.fd, buffer, sizeof buffer);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            return;
+        if (n < 0) {
+            complain(QStringLiteral("cannot read %1: %2")
+                         .arg(wire.options.source, QString::fromLocal8Bit(std::strerror(errno))));
+            wire.readFailed = true;
+        }
+        if (n == 0)
+            wire.reading->endOfCapture();
+        if (n > 0 && wire.reading->read(buffer, int(n)))
+            return;
+        if (limits.stopNow()) {
+            loop.quit();
+            return;
+        }
+        // This source is over; the others go on.
+        live.readable->setEnabled(false);
+        endWire(wire);
+        if (allWiresDone())
+            loop.quit();
+    });
+    return true;
+}
+
+bool ReadingRun::attachPort(Wire &wire, LiveWire &live, QEventLoop &loop)
+{
+    const QString &device = wire.opened.portPath;
+    const QString &name = wire.options.source;
     // Bytes a terminal took in as typed text before now are no frames.
-    const EarlierInput earlier(QFile::encodeName(device));
-    QSerialPort port;
+    live.earlier = std::make_unique<EarlierInput>(QFile::encodeName(device));
+    live.port = std::make_unique<QSerialPort>();
+    QSerialPort &port = *live.port;
     port.setPortName(device);
     if (!port.open(QIODevice::ReadOnly)) {
-        complain(QStringLiteral("cannot open %1: %2")
-                     .arg(options.source, openFailureReason(port, device, portListFor(options.source))));
-        return 1;
+        complain(QStringLiteral("cannot open %1: %2").arg(name, openFailureReason(port, device, portListFor(name))));
+        return false;
     }
-    if (earlier.dropped() > 0)
+    if (live.earlier->dropped() > 0)
         complain(QStringLiteral("dropped %1 bytes that waited in %2 before it was opened: its terminal settings "
                                 "then (canonical mode) may have changed them")
-                     .arg(earlier.dropped())
-                     .arg(options.source));
+                     .arg(live.earlier->dropped())
+                     .arg(name));
     // Before any byte is timed: an adapter may hold the first ones back
-    // for a while after its timer changes. Put back before the port closes,
-    // whichever way the run ends.
-    LowLatencyMode lowLatency;
-    if (options.lowLatency)
-        lowLatency.set(int(port.handle()), device, isPseudoTerminal(port));
+    // for a while after its timer changes.
+    if (wire.options.lowLatency)
+        live.lowLatency.set(int(port.handle()), device, isPseudoTerminal(port));
     else
-        lowLatency.leave(device, isPseudoTerminal(port));
-    if (options.sayPortTiming && !lowLatency.said().isEmpty())
-        complain(lowLatency.said());
-    reading.setRemedy(lowLatency.remedy());
-    if (options.autoDetect) {
-        const int status = findFamily(port);
-        if (status != 0 || limits.stopNow())
-            return status;
+        live.lowLatency.leave(device, isPseudoTerminal(port));
+    if (wire.options.sayPortTiming && !live.lowLatency.said().isEmpty())
+        complain(live.lowLatency.said());
+    wire.reading->setRemedy(live.lowLatency.remedy());
+    if (wire.options.autoDetect) {
+        if (findFamily(wire, port) != 0)
+            return false;
     } else {
         QString warning;
-        const QString failedSetting = applyLineSettings(port, options.line, &warning, options.source);
+        const QString failedSetting = applyLineSettings(port, wire.options.line, &warning, name);
         if (!warning.isEmpty())
             complain(warning);
         if (!failedSetting.isEmpty()) {
-            complain(QStringLiteral("cannot set the %1 of %2: %3").arg(failedSetting, options.source, port.errorString()));
-            return 1;
+            complain(QStringLiteral("cannot set the %1 of %2: %3").arg(failedSetting, name, port.errorString()));
+            return false;
         }
     }
-
-    QEventLoop loop;
-    QString lostBecause;
-    PortLoss loss;
-    QObject::connect(&port, &QSerialPort::readyRead, &loop, [&] {
-        const QByteArray bytes = port.readAll();
-        loss.bytesArrived();
-        if (!bytes.isEmpty() && !reading.takeRead(bytes))
+    live.waiting = [&port] { return bytesUnread(port); };
+    QObject::connect(&port, &QSerialPort::readyRead, &loop, [this, &wire, &live, &loop] {
+        const QByteArray bytes = live.port->readAll();
+        live.loss.bytesArrived();
+        if (!bytes.isEmpty() && !wire.reading->takeRead(bytes))
             loop.quit();
     });
-    QObject::connect(&port, &QSerialPort::errorOccurred, &loop, [&](QSerialPort::SerialPortError error) {
-        const QString why = loss.lostBecause(port, error);
-        if (!why.isEmpty()) {
-            lostBecause = why;
-            loop.quit();
-        }
-    });
-    if (!runLoop(loop, [&port] { return bytesUnread(port); })) {
-        lowLatency.restore();
-        port.close();
-        return 1;
-    }
-    lowLatency.restore();
-    port.close();
-    if (!lostBecause.isEmpty()) {
-        lost = QStringLiteral("lost %1: %2").arg(options.source, lostBecause);
-        return 1;
-    }
-    return 0;
+    QObject::connect(&port, &QSerialPort::errorOccurred, &loop,
+                     [this, &wire, &live, &loop](QSerialPort::SerialPortError error) {
+                         const QString why = live.loss.lostBecause(*live.port, error);
+                         if (why.isEmpty() || wire.done)
+                             return;
+                         wire.lost = QStringLiteral("lost %1: %2").arg(wire.options.source, why);
+                         // The other sources go on; the loss is said at the end.
+                         QObject::disconnect(live.port.get(), nullptr, &loop, nullptr);
+                         endWire(wire);
+                         if (allWiresDone())
+                             loop.quit();
+                     });
+    return true;
 }
 
 // --family auto: each family's line settings in turn, until one family's
@@ -170,8 +220,10 @@ int ReadingRun::readPort(const QString &device)
 // family had been asked for, from the first byte read at that setting.
 // Every byte read goes to the byte sink. Returns 0 when found or stopped,
 // 1 when the port failed.
-int ReadingRun::findFamily(QSerialPort &port)
+int ReadingRun::findFamily(Wire &wire, QSerialPort &port)
 {
+    SourceReading &reading = *wire.reading;
+    const QString &source = wire.options.source;
     const FamilyDetector detector;
     QEventLoop loop;
     QSocketNotifier wake(stopWakeDescriptor(), QSocketNotifier::Read);
@@ -198,10 +250,10 @@ int ReadingRun::findFamily(QSerialPort &port)
         listening = index;
         QString warning;
         const FamilyDetector::Setting &setting = detector.settings().at(index);
-        const QString failed = applyLineSettings(port, setting.line, &warning, options.source);
+        const QString failed = applyLineSettings(port, setting.line, &warning, source);
         if (!failed.isEmpty()) {
             failure = QStringLiteral("cannot set the %1 of %2 to %3: %4")
-                          .arg(failed, options.source, setting.line.text(), port.errorString());
+                          .arg(failed, source, setting.line.text(), port.errorString());
             loop.quit();
         }
         // A pseudo-terminal keeps no parity: said once, not at every round.
@@ -244,7 +296,7 @@ int ReadingRun::findFamily(QSerialPort &port)
         return 1;
     }
     if (!lostBecause.isEmpty()) {
-        lost = QStringLiteral("lost %1: %2").arg(options.source, lostBecause);
+        wire.lost = QStringLiteral("lost %1: %2").arg(source, lostBecause);
         return 1;
     }
     return 0;

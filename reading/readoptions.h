@@ -33,6 +33,9 @@ struct ReadOptions
     // The sink is a live view: it starts once a live source is open, holds
     // the terminal until the run ends, and messages wait for it meanwhile.
     bool liveView = false;
+    // A capture's times as it tells them, not from its first byte: captures
+    // merged into one timeline share their clock.
+    bool captureClock = false;
     // The summary on standard error at the end.
     bool summary = true;
     // Bytes that came without a frame among them make the run fail; where

@@ -5,6 +5,7 @@
 #include "cli/stopsignals.h"
 #include "decode/capture/jsonlines.h"
 #include "reading/jsonframes.h"
+#include "reading/timeline.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -13,40 +14,120 @@
 #include <cstring>
 #include <unistd.h>
 
-ReadingRun::ReadingRun(const ReadOptions &given) : options(given), reading(0, options, runClock, limits)
+namespace {
+
+// The first block of a file, read without moving on.
+QByteArray headOf(int fd)
+{
+    QByteArray head(1 << 16, Qt::Uninitialized);
+    const ssize_t n = ::pread(fd, head.data(), size_t(head.size()), 0);
+    head.truncate(int(qMax<ssize_t>(n, 0)));
+    return head;
+}
+
+} // namespace
+
+ReadingRun::ReadingRun(const ReadOptions &given) : ReadingRun(QVector<ReadOptions>{given})
 {
 }
 
-QString ReadingRun::sourceName() const
+ReadingRun::ReadingRun(const QVector<ReadOptions> &sources) : options(sources.first())
 {
-    return options.source == QLatin1String("-") ? QStringLiteral("standard input") : options.source;
+    for (const ReadOptions &given : sources) {
+        auto wire = std::make_unique<Wire>();
+        wire->options = given;
+        wire->reading = std::make_unique<SourceReading>(int(wires.size()), wire->options, runClock, limits);
+        wires.push_back(std::move(wire));
+    }
+}
+
+ReadingRun::~ReadingRun() = default;
+
+QString ReadingRun::sourceName(int index) const
+{
+    const QString &name = wires.at(size_t(index))->options.source;
+    return name == QLatin1String("-") ? QStringLiteral("standard input") : name;
+}
+
+QStringList ReadingRun::sourceNames() const
+{
+    QStringList names;
+    for (int i = 0; i < sourceCount(); ++i)
+        names << sourceName(i);
+    return names;
+}
+
+qint64 ReadingRun::frames() const
+{
+    qint64 n = 0;
+    for (const auto &wire : wires)
+        n += wire->reading->frames();
+    return n;
 }
 
 int ReadingRun::open()
 {
     catchStopSignals();
-    opened = openSource(options.source, options.sourcePath, options.stdinClosed);
-    // Stopped while waiting for a FIFO's writer: nothing came, nothing failed.
-    if (opened.kind == Source::Invalid && opened.interrupted)
-        return 0;
-    if (opened.kind == Source::Invalid) {
-        complain(opened.error);
+    for (const auto &wire : wires) {
+        wire->opened = openSource(wire->options.source, wire->options.sourcePath, wire->options.stdinClosed);
+        if (wire->opened.kind != Source::Invalid)
+            continue;
+        for (const auto &other : wires) {
+            if (other->opened.fd > STDIN_FILENO)
+                ::close(other->opened.fd);
+            other->opened.fd = -1;
+        }
+        // Stopped while waiting for a FIFO's writer: nothing came, nothing failed.
+        if (wire->opened.interrupted)
+            return 0;
+        complain(wire->opened.error);
         return 1;
     }
     return -1;
 }
 
+bool ReadingRun::live() const
+{
+    return wires.front()->opened.kind != Source::File;
+}
+
+bool ReadingRun::allWiresDone() const
+{
+    for (const auto &wire : wires) {
+        if (!wire->done)
+            return false;
+    }
+    return true;
+}
+
 int ReadingRun::refuse() const
 {
-    const bool line = opened.kind == Source::Port || opened.terminal;
-    // Only a line has settings for the families to agree on.
-    if (!options.lineConflict.isEmpty() && line) {
-        complain(options.lineConflict);
-        return 2;
-    }
-    if (options.inputGiven && line) {
-        complain(QStringLiteral("--input is for capture files and streams; %1 is a port").arg(options.source));
-        return 2;
+    for (int i = 0; i < sourceCount(); ++i) {
+        const Wire &wire = *wires.at(size_t(i));
+        const bool line = wire.opened.kind == Source::Port || wire.opened.terminal;
+        // Only a line has settings for the families to agree on.
+        if (!wire.options.lineConflict.isEmpty() && line) {
+            complain(wire.options.lineConflict);
+            return 2;
+        }
+        if (wire.options.inputGiven && line) {
+            complain(QStringLiteral("--input is for capture files and streams; %1 is a port").arg(wire.options.source));
+            return 2;
+        }
+        // A capture's times are its own; a live source's are the run's.
+        if ((wire.opened.kind == Source::File) != !live()) {
+            const int file = wire.opened.kind == Source::File ? i : 0;
+            complain(QStringLiteral("cannot put %1 and %2 in one timeline: %3 is a capture file, timed by its own "
+                                    "clock, and %4 is read live; give two ports or streams, or two captures")
+                         .arg(sourceName(0), sourceName(i), sourceName(file), sourceName(file == 0 ? i : 0)));
+            return 2;
+        }
+        // Each setting is tried for a while, which two ports cannot share.
+        if (sourceCount() > 1 && wire.options.autoDetect && wire.opened.kind == Source::Port) {
+            complain(QStringLiteral("--family auto reads one port at a time; give %1 its families, as %1@crsf")
+                         .arg(wire.options.source));
+            return 2;
+        }
     }
     return -1;
 }
@@ -55,96 +136,205 @@ int ReadingRun::read(FrameSink *to, ByteSink *bytes)
 {
     sink = to;
     runClock.start();
-    reading.begin(opened);
-    reading.setByteSink(bytes);
-    // A live view takes the frames once it has started.
-    if (!options.liveView)
-        reading.setFrameSink(sink);
-    int status = 0;
-    switch (opened.kind) {
-    case Source::File: status = readFile(opened.fd); break;
-    case Source::Stream: status = readStream(opened.fd); break;
-    default: status = readPort(opened.portPath); break;
+    const bool several = wires.size() > 1;
+    if (several && to) {
+        timeline = std::make_unique<Timeline>(*to, sourceCount(), live(), runClock);
+        sink = timeline.get();
     }
+    for (const auto &wire : wires) {
+        // Captures of one clock line up by its own times.
+        wire->options.captureClock = several && !live();
+        wire->reading->begin(wire->opened);
+        wire->reading->setByteSink(bytes);
+        // A live view takes the frames once it has started.
+        if (!options.liveView)
+            wire->reading->setFrameSink(sink);
+    }
+    const int status = live() ? readLive() : readCaptures();
+    for (const auto &wire : wires)
+        endWire(*wire);
     stopWatching();
-    if (opened.fd > STDIN_FILENO)
-        ::close(opened.fd);
-    reading.end();
+    for (const auto &wire : wires) {
+        if (wire->opened.fd > STDIN_FILENO)
+            ::close(wire->opened.fd);
+    }
     return status;
+}
+
+// The source is done: what its end settles goes to the sink, and the other
+// sources' frames wait for it no more.
+void ReadingRun::endWire(Wire &wire)
+{
+    if (wire.done)
+        return;
+    wire.done = true;
+    wire.reading->end();
+    if (timeline)
+        timeline->endSource(wire.reading->source());
+}
+
+QString ReadingRun::summary(const QString &sinkLines) const
+{
+    if (wires.size() == 1)
+        return wires.front()->reading->summary(sinkLines);
+    // Each source's figures under its name, then what became of the records.
+    QString text;
+    for (int i = 0; i < sourceCount(); ++i) {
+        text += QStringLiteral("%1:\n").arg(sourceName(i));
+        const QStringList lines = wires.at(size_t(i))->reading->summary(QString()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        for (const QString &line : lines)
+            text += QStringLiteral("  ") + line + QLatin1Char('\n');
+    }
+    return text + (timeline ? timeline->ownLines() : QString()) + sinkLines;
 }
 
 int ReadingRun::finish(int status, bool failed, const QString &sinkLines)
 {
+    QStringList lost, errors;
+    bool summed = status == 0;
+    for (const auto &wire : wires) {
+        if (wire->lastError.isEmpty())
+            wire->lastError = wire->reading->captureError();
+        if (!wire->lost.isEmpty())
+            lost << wire->lost;
+        if (!wire->lastError.isEmpty())
+            errors << wire->lastError;
+    }
     // A source that could not be opened or read has said why; the records
     // it gave still go out.
-    const bool summed = status == 0 || !lost.isEmpty();
-    if (lastError.isEmpty())
-        lastError = reading.captureError();
-    failed = failed || !lastError.isEmpty();
+    summed = summed || !lost.isEmpty();
+    failed = failed || !errors.isEmpty();
     // Standard error still takes the summary when standard output was closed (| head).
     if (summed && options.summary)
-        tell(reading.summary(sinkLines).toLocal8Bit());
+        tell(summary(sinkLines).toLocal8Bit());
     // Bytes came, but nothing of the families looked for: a failure, not a
     // quiet success, and the way out is named.
-    const bool noFrames = summed && reading.frames() == 0 && reading.bytesRead() > 0 && !reading.durationOver();
-    if (noFrames)
-        complain(reading.noFramesText());
-    if (opened.kind == Source::File && options.duration > 0 && !reading.capturedTimes() && reading.frames() > 0)
-        complain(QStringLiteral("--duration was not applied: %1 holds no times (only a Saleae CSV export does)")
-                     .arg(options.source));
+    bool noFrames = false;
+    for (int i = 0; summed && i < sourceCount(); ++i) {
+        const SourceReading &reading = *wires.at(size_t(i))->reading;
+        if (reading.frames() > 0 || reading.bytesRead() == 0 || reading.durationOver())
+            continue;
+        noFrames = true;
+        complain(wires.size() == 1 ? reading.noFramesText()
+                                   : QStringLiteral("%1: %2").arg(sourceName(i), reading.noFramesText()));
+    }
+    for (int i = 0; i < sourceCount(); ++i) {
+        const Wire &wire = *wires.at(size_t(i));
+        if (wire.opened.kind == Source::File && options.duration > 0 && !wire.reading->capturedTimes()
+            && wire.reading->frames() > 0)
+            complain(QStringLiteral("--duration was not applied: %1 holds no times (only a Saleae CSV export does)")
+                         .arg(wire.options.source));
+    }
     // Said last, where a person looks first.
-    if (!lost.isEmpty())
-        complain(lost);
-    if (!lastError.isEmpty())
-        complain(lastError);
+    for (const QString &why : lost)
+        complain(why);
+    for (const QString &why : errors)
+        complain(why);
     return status != 0 ? status : failed || (noFrames && options.noFramesFail) ? 1 : 0;
 }
 
-int ReadingRun::readFile(int fd)
+int ReadingRun::readCaptures()
 {
-    // A run of linkscope-dump's records is read as its frames, where asked.
-    if (options.jsonLines && sink && !options.inputGiven && options.source != QLatin1String("-")) {
-        QByteArray head(1 << 16, Qt::Uninitialized);
-        const ssize_t n = ::pread(fd, head.data(), size_t(head.size()), 0);
-        head.truncate(int(qMax<ssize_t>(n, 0)));
-        if (looksLikeJsonLines(head))
-            return readJson(fd);
-    }
-    static char buffer[1 << 16];
-    while (!limits.stopNow()) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n == 0)
-            break;
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            complain(QStringLiteral("cannot read %1: %2").arg(options.source, QString::fromLocal8Bit(std::strerror(errno))));
-            return 1;
+    if (wires.size() == 1)
+        return readFile(*wires.front());
+    // Each capture must tell its times, or there is no order to merge them in.
+    for (int i = 0; i < sourceCount(); ++i) {
+        Wire &wire = *wires.at(size_t(i));
+        const QByteArray head = headOf(wire.opened.fd);
+        if (wire.options.jsonLines && !wire.options.inputGiven && looksLikeJsonLines(head)) {
+            complain(QStringLiteral("%1 holds linkscope-dump's records, which are read alone: a recording of "
+                                    "two sources holds both")
+                         .arg(sourceName(i)));
+            return 2;
         }
-        if (!reading.read(buffer, int(n)))
-            return 0;
+        CaptureReader probe(wire.options.input);
+        probe.feed(head.constData(), head.size());
+        if (head.size() < (1 << 16))
+            probe.finish();
+        if (probe.form() != CaptureReader::Undecided && !probe.hasTimes()) {
+            complain(QStringLiteral("cannot merge %1 and %2 by time: %3 holds no times (it reads as %4; only a "
+                                    "Saleae CSV export tells each byte's time); read each alone")
+                         .arg(sourceName(0), sourceName(1), sourceName(i), probe.formName()));
+            return 2;
+        }
     }
-    if (!limits.stopNow())
-        reading.endOfCapture();
-    return 0;
+    // The source whose frames run out first is read on, a block at a time,
+    // so that no capture is held whole.
+    int status = 0;
+    while (!limits.stopNow()) {
+        Wire *next = nullptr;
+        for (const auto &wire : wires) {
+            if (!wire->done && (!next || (timeline && !timeline->hasFrames(wire->reading->source()))))
+                next = wire.get();
+            if (next && (!timeline || !timeline->hasFrames(next->reading->source())))
+                break;
+        }
+        if (!next)
+            break;
+        if (readBlock(*next, status))
+            continue;
+        if (limits.stopNow())
+            break;
+        endWire(*next);
+    }
+    return status;
 }
 
-int ReadingRun::readJson(int fd)
+// One block of a capture into its reading. False where no more comes of
+// it: its end, a read error (status 1), a capture that broke its form, or
+// the end of the run.
+bool ReadingRun::readBlock(Wire &wire, int &status)
+{
+    static char buffer[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(wire.opened.fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR && !limits.stopNow())
+            continue;
+        if (n < 0) {
+            if (errno != EINTR) {
+                complain(QStringLiteral("cannot read %1: %2")
+                             .arg(wire.options.source, QString::fromLocal8Bit(std::strerror(errno))));
+                status = 1;
+            }
+            return false;
+        }
+        if (n == 0) {
+            if (!limits.stopNow())
+                wire.reading->endOfCapture();
+            return false;
+        }
+        return wire.reading->read(buffer, int(n));
+    }
+}
+
+int ReadingRun::readFile(Wire &wire)
+{
+    // A run of linkscope-dump's records is read as its frames, where asked.
+    if (wire.options.jsonLines && sink && !wire.options.inputGiven && wire.options.source != QLatin1String("-")
+        && looksLikeJsonLines(headOf(wire.opened.fd)))
+        return readJson(wire);
+    int status = 0;
+    while (!limits.stopNow() && readBlock(wire, status)) {
+    }
+    return status;
+}
+
+int ReadingRun::readJson(Wire &wire)
 {
     QFile file;
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
-        lastError = QStringLiteral("cannot read %1: %2").arg(options.source, file.errorString());
+    if (!file.open(wire.opened.fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
+        wire.lastError = QStringLiteral("cannot read %1: %2").arg(wire.options.source, file.errorString());
         return 1;
     }
     QString error;
-    if (readJsonFrames(file, options.source, *sink, error))
+    if (readJsonFrames(file, wire.options.source, *sink, error))
         return 0;
-    lastError = error;
+    wire.lastError = error;
     return 1;
 }
 
-// The view takes over the terminal once the source is open, so that a port
-// that will not open says so on a plain terminal.
+// The view takes over the terminal once the sources are open, so that a
+// port that will not open says so on a plain terminal.
 bool ReadingRun::startWatching(QEventLoop &loop)
 {
     if (!options.liveView || !sink || limits.stopNow())
@@ -155,7 +345,8 @@ bool ReadingRun::startWatching(QEventLoop &loop)
         complain(error);
         return false;
     }
-    reading.setFrameSink(sink);
+    for (const auto &wire : wires)
+        wire->reading->setFrameSink(sink);
     watching = true;
     holdMessages(true);
     return true;
@@ -163,7 +354,7 @@ bool ReadingRun::startWatching(QEventLoop &loop)
 
 void ReadingRun::stopWatching()
 {
-    FrameSink *active = reading.frameSink();
+    FrameSink *active = wires.front()->reading->frameSink();
     if (!active)
         return;
     active->stop();

@@ -8,6 +8,8 @@
 #include <QCommandLineParser>
 #include <QStringList>
 
+#include <sys/stat.h>
+
 namespace {
 
 // The longest run, as linkscope-send takes it: about 116 days.
@@ -20,6 +22,27 @@ QString familyLines()
     for (const FamilyDescriptor *family : allFamilies())
         lines << QStringLiteral("%1 %2").arg(QLatin1String(family->name), family->line.text());
     return lines.join(QStringLiteral(", "));
+}
+
+// Why families at their own line settings cannot share one line; empty
+// where they can, or where the line settings were given.
+QString lineConflictOf(const QVector<const FamilyDescriptor *> &families, bool baudGiven, bool lineGiven)
+{
+    const LineSettings &line = families.first()->line;
+    QString conflict;
+    for (const FamilyDescriptor *chosen : families) {
+        if (chosen->line.baud != line.baud && !baudGiven)
+            conflict = QStringLiteral("%1 runs at %2 baud and %3 at %4; give --baud")
+                           .arg(QLatin1String(families.first()->recordName))
+                           .arg(line.baud)
+                           .arg(QLatin1String(chosen->recordName))
+                           .arg(chosen->line.baud);
+        else if (chosen->line.frameText() != line.frameText() && !lineGiven)
+            conflict = QStringLiteral("%1 runs at %2 and %3 at %4; give --line")
+                           .arg(QLatin1String(families.first()->recordName), line.frameText(),
+                                QLatin1String(chosen->recordName), chosen->line.frameText());
+    }
+    return conflict;
 }
 
 } // namespace
@@ -78,21 +101,8 @@ bool SourceOptions::apply(const QCommandLineParser &parser, ReadOptions &options
         return false;
     }
     options.line = options.families.first()->line;
-    for (const FamilyDescriptor *chosen : qAsConst(options.families)) {
-        if (options.autoDetect)
-            break;
-        if (chosen->line.baud != options.line.baud && !parser.isSet(baud))
-            options.lineConflict = QStringLiteral("%1 runs at %2 baud and %3 at %4; give --baud")
-                                       .arg(QLatin1String(options.families.first()->recordName))
-                                       .arg(options.line.baud)
-                                       .arg(QLatin1String(chosen->recordName))
-                                       .arg(chosen->line.baud);
-        else if (chosen->line.frameText() != options.line.frameText() && !parser.isSet(line))
-            options.lineConflict = QStringLiteral("%1 runs at %2 and %3 at %4; give --line")
-                                       .arg(QLatin1String(options.families.first()->recordName),
-                                            options.line.frameText(), QLatin1String(chosen->recordName),
-                                            chosen->line.frameText());
-    }
+    if (!options.autoDetect)
+        options.lineConflict = lineConflictOf(options.families, parser.isSet(baud), parser.isSet(line));
     if (parser.isSet(baud)) {
         options.line.baud = parser.value(baud).toInt(&ok);
         if (!ok || options.line.baud <= 0) {
@@ -122,5 +132,53 @@ bool SourceOptions::apply(const QCommandLineParser &parser, ReadOptions &options
     }
     options.inputGiven = parser.isSet(input);
     options.lowLatency = !parser.isSet(noLowLatency);
+    return true;
+}
+
+bool SourceOptions::sources(const QStringList &given, const ReadOptions &shared, QVector<ReadOptions> &out,
+                            QString &error)
+{
+    out.clear();
+    if (given.isEmpty()) {
+        error = QStringLiteral("no source given");
+        return false;
+    }
+    if (given.size() > 2) {
+        error = QStringLiteral("give one source, or two to read in one timeline");
+        return false;
+    }
+    QStringList names;
+    for (const QString &name : given) {
+        ReadOptions options = shared;
+        QString source = name;
+        const int at = name.lastIndexOf(QLatin1Char('@'));
+        struct stat info;
+        if (at > 0 && ::stat(argumentBytes(name).constData(), &info) != 0) {
+            source = name.left(at);
+            const QString list = name.mid(at + 1);
+            options.autoDetect = list.trimmed().toLower() == QLatin1String("auto");
+            if (options.autoDetect) {
+                options.families = autoFamilies();
+            } else if (!familiesFromList(list, options.families, error)) {
+                error = QStringLiteral("%1 (in %2)").arg(error, name);
+                return false;
+            }
+            // Its own families read at their own line settings.
+            options.line = options.families.first()->line;
+            options.lineConflict = options.autoDetect ? QString() : lineConflictOf(options.families, false, false);
+        }
+        if (source.isEmpty()) {
+            error = QStringLiteral("the source is an empty name");
+            return false;
+        }
+        if (names.contains(source)) {
+            error = QStringLiteral("%1 is given twice; give two different sources").arg(source);
+            return false;
+        }
+        names << source;
+        options.source = source;
+        options.sourcePath = argumentBytes(source);
+        out << options;
+    }
     return true;
 }

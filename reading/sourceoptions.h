@@ -20,6 +20,12 @@ public:
     QList<QCommandLineOption> options() const;
     // Fills the reading part of options; false with a usage error in error.
     bool apply(const QCommandLineParser &parser, ReadOptions &options, QString &error) const;
+    // The sources as given, each read with shared's options, or, given as
+    // SRC@FAMILIES (ttyUSB1@smartport), with families of its own at their
+    // own line settings; a file whose name holds '@' is itself. At most
+    // two; false with a usage error in error.
+    static bool sources(const QStringList &given, const ReadOptions &shared, QVector<ReadOptions> &out,
+                        QString &error);
 
 private:
     QCommandLineOption family;

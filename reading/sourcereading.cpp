@@ -33,6 +33,8 @@ void SourceReading::begin(const Source &source)
     // What comes from a port or terminal is the line's own bytes.
     if (source.kind != Source::Port && !source.terminal)
         capture = std::make_unique<CaptureForm>(options.input, live, clock, options.source);
+    if (capture && options.captureClock)
+        capture->keepCaptureClock();
     // A capture is looked through for every family; a port at each setting in turn.
     if (options.autoDetect && !onPort)
         startLooking(options.families);

@@ -35,6 +35,8 @@ class SourceReading
 public:
     SourceReading(int id, const ReadOptions &options, const QElapsedTimer &clock, RunLimits &limits);
 
+    // Which of the run's sources, counted from 0.
+    int source() const { return id; }
     // The source is open: what it is decides how its bytes are timed.
     void begin(const Source &source);
     // Where frames go (none until a live view starts) and where the bytes go.
@@ -74,6 +76,13 @@ public:
     qint64 frames() const { return stats.frames(); }
     bool durationOver() const { return pastDuration; }
     bool capturedTimes() const { return capture && capture->timed(); }
+    // A capture whose form is known and tells no times (raw bytes, a hex dump).
+    bool untimedCapture() const
+    {
+        const CaptureReader::Form form = capture ? capture->reader().form() : CaptureReader::Undecided;
+        return form != CaptureReader::Undecided && form != CaptureReader::SaleaeTimeValue
+            && form != CaptureReader::SaleaeNameType;
+    }
     // Why the capture could not be read to its end; empty where it could.
     QString captureError() const { return capture ? capture->errorText() : QString(); }
     // The run's summary, with the sink's lines where they belong.

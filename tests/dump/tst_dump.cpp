@@ -30,6 +30,7 @@ private slots:
     void captureFileGivesOneRecordPerFrame();
     void csvExportKeepsByteTimes();
     void liveRunRecordsWhatArrived();
+    void twoPortsInOneTimeline();
     void slowReaderCostsNoByte();
     void bytesBeforeSetUpAreDropped();
     void channelsPickColumns_data();
@@ -349,9 +350,11 @@ void tst_Dump::csvExportKeepsByteTimes()
              errors.constData());
 }
 
-// Starts linkscope-dump on the pty and waits until it holds the port, so
-// that it reads every byte written from then on.
-static bool startOnPort(QProcess &dump, const PseudoTerminal &pty, const QStringList &arguments)
+// Starts linkscope-dump on the pty and waits until it holds the port (and
+// also's, where arguments name a second), so that it reads every byte
+// written from then on.
+static bool startOnPort(QProcess &dump, const PseudoTerminal &pty, const QStringList &arguments,
+                        const PseudoTerminal *also = nullptr)
 {
     dump.start(QStringLiteral(LINKSCOPE_DUMP), QStringList{pty.slavePath()} + arguments);
     if (!dump.waitForStarted())
@@ -359,9 +362,12 @@ static bool startOnPort(QProcess &dump, const PseudoTerminal &pty, const QString
     const QDir fds(QStringLiteral("/proc/%1/fd").arg(dump.processId()));
     const auto holdsPort = [&] {
         const QStringList entries = fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-        return std::any_of(entries.cbegin(), entries.cend(), [&](const QString &fd) {
-            return QFile::symLinkTarget(fds.filePath(fd)) == pty.slavePath();
-        });
+        const auto holds = [&](const PseudoTerminal &port) {
+            return std::any_of(entries.cbegin(), entries.cend(), [&](const QString &fd) {
+                return QFile::symLinkTarget(fds.filePath(fd)) == port.slavePath();
+            });
+        };
+        return holds(pty) && (!also || holds(*also));
     };
     QElapsedTimer waited;
     waited.start();
@@ -413,6 +419,47 @@ void tst_Dump::liveRunRecordsWhatArrived()
         lineTimeApart += qAbs(gap - 21 * 10 / 115200.0) < 2e-6;
     }
     QVERIFY2(lineTimeApart > 0, out.constData());
+}
+
+// HoTT on one port, CRSF on another read for its own family: one stream of
+// records in time order, each naming its port, the two interleaved.
+void tst_Dump::twoPortsInOneTimeline()
+{
+    PseudoTerminal hottPort, crsfPort;
+    QProcess dump;
+    QVERIFY(startOnPort(dump, hottPort, {crsfPort.slavePath() + "@crsf", "--format", "jsonl"}, &crsfPort));
+    FrameRequest request;
+    request.wire = QVector<int>(16, 992);
+    const QByteArray crsf = familyNamed(QStringLiteral("crsf"))->encode(request);
+    for (int i = 0; i < 10; ++i) {
+        QVERIFY(hottPort.write(hott(QVector<quint16>(8, 12000))));
+        QTest::qWait(15);
+        QVERIFY(crsfPort.write(crsf));
+        QTest::qWait(15);
+    }
+    QByteArray out;
+    QTRY_VERIFY_WITH_TIMEOUT((out += dump.readAllStandardOutput()).count('\n') == 20, 10000);
+    dump.terminate();
+    QVERIFY(dump.waitForFinished());
+    QCOMPARE(dump.exitCode(), 0);
+    double last = -1;
+    QMap<QString, int> perSource;
+    int lastHott = -1, firstCrsf = -1;
+    const QList<QByteArray> lines = out.trimmed().split('\n');
+    for (int i = 0; i < lines.size(); ++i) {
+        const QJsonObject record = QJsonDocument::fromJson(lines.at(i)).object();
+        QVERIFY2(record.value("t").toDouble() >= last, out.constData());
+        last = record.value("t").toDouble();
+        const QString src = record.value("src").toString();
+        ++perSource[src];
+        QCOMPARE(record.value("family").toString(), src == hottPort.slavePath() ? "HOTT" : "CRSF");
+        if (src == hottPort.slavePath())
+            lastHott = i;
+        else if (firstCrsf < 0)
+            firstCrsf = i;
+    }
+    QCOMPARE(perSource, (QMap<QString, int>{{hottPort.slavePath(), 10}, {crsfPort.slavePath(), 10}}));
+    QVERIFY2(firstCrsf < lastHott, out.constData());
 }
 
 // A pseudo-terminal in canonical mode, as openpty() leaves one, took bytes
@@ -533,7 +580,20 @@ void tst_Dump::errorExits_data()
     QTest::addColumn<QString>("said");
     QTest::addColumn<QString>("shellTail");
     QTest::newRow("no source") << QStringList{} << 2 << "no source" << QString();
-    QTest::newRow("two sources") << QStringList{capture, capture} << 2 << "exactly one source" << QString();
+    QTest::newRow("one source twice") << QStringList{capture, capture} << 2
+                                      << QString("%1 is given twice; give two different sources").arg(capture)
+                                      << QString();
+    QTest::newRow("three sources") << QStringList{capture, existing, "-"} << 2 << "give one source, or two" << QString();
+    QTest::newRow("unknown family of a source") << QStringList{capture, "ttyUSB9@crfs"} << 2
+                                                << "unknown family 'crfs'" << QString();
+    QTest::newRow("two sources into one recording")
+        << QStringList{capture, existing, "--write", folder.filePath("both.bin")} << 2
+        << "--write records the bytes of one source" << QString();
+    QTest::newRow("a capture beside a live source") << QStringList{capture, "/dev/ptmx"} << 2
+                                                    << "cannot put " + capture + " and /dev/ptmx in one timeline"
+                                                    << QString();
+    QTest::newRow("captures without times") << QStringList{capture, existing} << 2
+                                            << capture + " holds no times" << QString();
     QTest::newRow("unknown format") << QStringList{"--format", "xml", capture} << 2 << "unknown format 'xml'"
                                     << QString();
     QTest::newRow("unknown option") << QStringList{"--colour", capture} << 2 << "colour" << QString();

@@ -25,6 +25,8 @@ private slots:
     void autoReadsTheBytesThatToldOnce();
     void sinkOrCountEndsTheRun_data();
     void sinkOrCountEndsTheRun();
+    void capturesMergeByTime_data();
+    void capturesMergeByTime();
 
 private:
     QString path(const QString &name) const { return folder.filePath(name); }
@@ -102,6 +104,19 @@ ReadOptions optionsFor(const QString &path, const QVector<const FamilyDescriptor
     options.line = families.first()->line;
     options.summary = false;
     return options;
+}
+
+// A Saleae export of count CRSF frames, the first starting at start, one every period.
+QByteArray saleaeFrames(int count, double start, double period)
+{
+    const QByteArray frame = crsfFrame(992);
+    QByteArray csv = "Time [s],Value,Parity Error,Framing Error\n";
+    for (int k = 0; k < count; ++k) {
+        for (int i = 0; i < frame.size(); ++i)
+            csv += QByteArray::number(start + k * period + i * 10.0 / 420000, 'f', 9) + ",0x"
+                   + QByteArray::number(quint8(frame.at(i)), 16) + ",,\n";
+    }
+    return csv;
 }
 
 } // namespace
@@ -239,6 +254,55 @@ void tst_ReadingRun::sinkOrCountEndsTheRun()
     QCOMPARE(run.finish(run.read(&sink, nullptr), false, QString()), 0);
     QCOMPARE(sink.frames.size(), frames);
     QCOMPARE(run.frames(), qint64(frames));
+}
+
+void tst_ReadingRun::capturesMergeByTime_data()
+{
+    QTest::addColumn<QByteArray>("first");
+    QTest::addColumn<QByteArray>("second");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("firstFrames");
+    QTest::addColumn<int>("secondFrames");
+    // Some 800 bytes of CSV a frame: both are read in many blocks.
+    QTest::newRow("interleaved") << saleaeFrames(300, 1.0, 0.004) << saleaeFrames(300, 1.002, 0.004) << 0 << 300
+                                 << 300;
+    QTest::newRow("one long after the other") << saleaeFrames(200, 5.0, 0.004) << saleaeFrames(100, 0.0, 0.007)
+                                              << 0 << 200 << 100;
+    QTest::newRow("bursts of one among the other's")
+        << saleaeFrames(400, 0.0, 0.001) << saleaeFrames(10, 0.1005, 0.02) << 0 << 400 << 10;
+    QTest::newRow("raw bytes tell no times") << saleaeFrames(10, 0.0, 0.004) << crsfFrame(992).repeated(10) << 2 << 0
+                                             << 0;
+}
+
+// Two captures of one clock: every frame once, in the captures' own times,
+// earliest first, each with its source.
+void tst_ReadingRun::capturesMergeByTime()
+{
+    QFETCH(QByteArray, first);
+    QFETCH(QByteArray, second);
+    QFETCH(int, status);
+    QFETCH(int, firstFrames);
+    QFETCH(int, secondFrames);
+    const QVector<const FamilyDescriptor *> crsf{familyNamed(QStringLiteral("crsf"))};
+    ReadingRun run(QVector<ReadOptions>{optionsFor(writeFile(path("first"), first), crsf),
+                                        optionsFor(writeFile(path("second"), second), crsf)});
+    QCOMPARE(run.open(), -1);
+    QCOMPARE(run.refuse(), -1);
+    KeepingSink sink;
+    QCOMPARE(run.finish(run.read(&sink, nullptr), false, QString()), status);
+    int counts[2] = {0, 0};
+    for (int i = 0; i < sink.frames.size(); ++i) {
+        const Seen &seen = sink.frames.at(i);
+        ++counts[seen.source];
+        if (i > 0)
+            QVERIFY2(seen.t >= sink.frames.at(i - 1).t, qPrintable(QStringLiteral("frame %1").arg(i)));
+    }
+    QCOMPARE(counts[0], firstFrames);
+    QCOMPARE(counts[1], secondFrames);
+    // Times as the captures tell them, not from each one's first byte.
+    if (firstFrames > 0)
+        QVERIFY(std::fabs(sink.frames.constFirst().t - qMin(first.mid(42, 11).toDouble(), second.mid(42, 11).toDouble())
+                          - 25 * 10.0 / 420000) < 1e-9);
 }
 
 QTEST_GUILESS_MAIN(tst_ReadingRun)
