@@ -9,6 +9,7 @@
 // tells a quiet line, as linkscope-dump reads a capture with them all: no
 // two frames overlap, and the frames' bytes and the stray ones are the bytes.
 #include "decode/capture/capturereader.h"
+#include "decode/capture/saleaecsv.h"
 #include "decode/framing/streamframer.h"
 #include "fuzzstream.h"
 
@@ -70,6 +71,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     collect(pieces, cut);
     if (!(cut == all))
         fail("the file read in blocks reads differently");
+
+    // The analysers an export's start names: each once. Read for the
+    // second, the rows left out are rows of the file.
+    QStringList analysers = saleaeChannels(contents);
+    if (analysers.size() > 8 || analysers.removeDuplicates() != 0)
+        fail("an analyser named twice, or too many");
+    if (analysers.size() >= 2 && input != CaptureReader::ForceRaw && input != CaptureReader::ForceHex) {
+        CaptureReader second(input);
+        second.setChannel(analysers.at(1).toUtf8());
+        second.readAll(contents);
+        if (second.otherChannelRows() > contents.count('\n') + 1)
+            fail("more rows left out than the file has");
+    }
 
     // '\r' alone ends a line too.
     const qint64 lines = contents.count('\n') + contents.count('\r') + 1;

@@ -52,6 +52,8 @@ public:
     // Times count from the capture's own zero, not from its first byte, so
     // that captures of one clock line up.
     void keepCaptureClock() { ownClock = true; }
+    // Of an export whose rows name their analyser, the one to read.
+    void setChannel(const QByteArray &name) { capture.setChannel(name); }
 
     const CaptureReader &reader() const { return capture; }
     // Whether the wall clock times the bytes: raw bytes from a stream.

@@ -20,6 +20,7 @@ struct ReadOptions
     QString lineConflict; // why the families agree on no line settings, where they do not
     CaptureReader::Input input = CaptureReader::Detect; // how a capture file or stream is read
     bool inputGiven = false;
+    QByteArray channel; // of a Saleae export whose rows name their analyser, the one read; empty: the first
     bool autoDetect = false; // --family auto: try each family's line settings on a port
     qint64 count = -1;       // stop after this many frames
     double duration = -1;    // stop after this many seconds

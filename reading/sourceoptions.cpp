@@ -2,13 +2,17 @@
 #include "reading/sourceoptions.h"
 
 #include "cli/commandline.h"
+#include "cli/messages.h"
+#include "decode/capture/saleaecsv.h"
 #include "decode/familyfinder.h"
 #include "reading/familydetector.h"
 
 #include <QCommandLineParser>
 #include <QStringList>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -180,5 +184,42 @@ bool SourceOptions::sources(const QStringList &given, const ReadOptions &shared,
         options.sourcePath = argumentBytes(source);
         out << options;
     }
+    if (out.size() == 1)
+        splitAnalysers(out);
     return true;
+}
+
+// A Saleae export of two analysers (the receiver's TX and the flight
+// controller's) is two sources of one clock: one per analyser its rows name.
+void SourceOptions::splitAnalysers(QVector<ReadOptions> &out)
+{
+    const ReadOptions one = out.first();
+    if (one.input != CaptureReader::Detect && one.input != CaptureReader::ForceSaleae)
+        return;
+    const int fd = ::open(one.sourcePath.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat info;
+    if (fd < 0)
+        return;
+    QByteArray head;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        head.resize(1 << 20);
+        const ssize_t n = ::pread(fd, head.data(), size_t(head.size()), 0);
+        head.truncate(int(qMax<ssize_t>(n, 0)));
+    }
+    ::close(fd);
+    const QStringList names = saleaeChannels(head);
+    if (names.size() < 2)
+        return;
+    out.clear();
+    for (int i = 0; i < 2; ++i) {
+        ReadOptions each = one;
+        each.channel = names.at(i).toUtf8();
+        each.source = QStringLiteral("%1:%2").arg(one.source, names.at(i));
+        out << each;
+    }
+    complain(QStringLiteral("reading %1 as two sources in one timeline, one for each analyser: %2 and %3%4")
+                 .arg(one.source, names.at(0), names.at(1),
+                      names.size() > 2 ? QStringLiteral("; the rows of %1 are left out")
+                                             .arg(names.mid(2).join(QStringLiteral(", ")))
+                                       : QString()));
 }

@@ -23,11 +23,14 @@ public:
     // The sources as given, each read with shared's options, or, given as
     // SRC@FAMILIES (ttyUSB1@smartport), with families of its own at their
     // own line settings; a file whose name holds '@' is itself. At most
-    // two; false with a usage error in error.
+    // two; false with a usage error in error. A Saleae export given alone
+    // whose rows name two analysers is read as two sources, one each.
     static bool sources(const QStringList &given, const ReadOptions &shared, QVector<ReadOptions> &out,
                         QString &error);
 
 private:
+    static void splitAnalysers(QVector<ReadOptions> &out);
+
     QCommandLineOption family;
     QCommandLineOption baud;
     QCommandLineOption line;

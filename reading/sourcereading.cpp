@@ -35,6 +35,8 @@ void SourceReading::begin(const Source &source)
         capture = std::make_unique<CaptureForm>(options.input, live, clock, options.source);
     if (capture && options.captureClock)
         capture->keepCaptureClock();
+    if (capture)
+        capture->setChannel(options.channel);
     // A capture is looked through for every family; a port at each setting in turn.
     if (options.autoDetect && !onPort)
         startLooking(options.families);
@@ -306,9 +308,18 @@ QString SourceReading::summary(const QString &sinkLines) const
     if (pastDuration)
         text += QStringLiteral("stopped at --duration %1 s of the capture's time\n").arg(options.duration);
     if (capture && capture->reader().form() != CaptureReader::Undecided)
-        text += QStringLiteral("read as: %1%2\n")
+        text += QStringLiteral("read as: %1%2%3\n")
                     .arg(capture->reader().formName(),
+                         capture->reader().channel().isEmpty()
+                             ? QString()
+                             : QStringLiteral(", the rows of analyser %1").arg(QString::fromUtf8(capture->reader().channel())),
                          capture->reader().forced() ? QStringLiteral(" (as --input says)") : QString());
+    // Never silently: another analyser's bytes are another source.
+    if (capture && capture->reader().otherChannelRows() > 0 && options.channel.isEmpty())
+        text += QStringLiteral("left out: %1 of other analysers (%2); give each its own run, or the file alone to "
+                               "read two of them in one timeline\n")
+                    .arg(counted(capture->reader().otherChannelRows(), "row", "rows"),
+                         capture->reader().otherChannels().join(QStringLiteral(", ")));
     if (capturedTimes())
         text += QStringLiteral("left out for line errors: %1\n")
                     .arg(counted(capture->reader().leftOutBytes(), "byte", "bytes"));

@@ -35,6 +35,12 @@ public:
     qint64 leftOut = 0; // rows left out for a line error
     qint64 skipped = 0; // rows that hold no data
     QStringList warnings; // each names its line
+    // A CSV whose rows name the analyser that read them: the one whose
+    // bytes are taken (empty: the first row's), and the rows of others,
+    // left out, with their names.
+    QByteArray channel;
+    qint64 otherChannelRows = 0;
+    QStringList otherChannels;
     QString what;
     qint64 brokenLine = 0; // the line finish() blames
 };

@@ -221,6 +221,21 @@ QStringList CaptureReader::takeWarnings()
     return taken;
 }
 
+QByteArray CaptureReader::channel() const
+{
+    return lines ? lines->channel : wantedChannel;
+}
+
+qint64 CaptureReader::otherChannelRows() const
+{
+    return lines ? lines->otherChannelRows : 0;
+}
+
+QStringList CaptureReader::otherChannels() const
+{
+    return lines ? lines->otherChannels : QStringList();
+}
+
 qint64 CaptureReader::skippedRows() const
 {
     return lines ? lines->skipped : 0;
@@ -342,8 +357,10 @@ void CaptureReader::start(const Detection &d, const char *data, int size)
     } else if (form == Raw) {
         rawBytes.append(data, size);
     } else {
-        if (form == SaleaeTimeValue || form == SaleaeNameType)
+        if (form == SaleaeTimeValue || form == SaleaeNameType) {
             lines = makeSaleaeCsvLines();
+            lines->channel = wantedChannel;
+        }
         else
             lines = makeHexDumpLines(form);
         offset = textStart;

@@ -67,6 +67,13 @@ public:
     QStringList takeWarnings();
     // CSV rows that hold no data byte (other record types).
     qint64 skippedRows() const;
+    // Of a CSV whose rows name their analyser: the one read (set before
+    // the first block; else the first row's), and the rows of the others,
+    // left out, with their names.
+    void setChannel(const QByteArray &name) { wantedChannel = name; }
+    QByteArray channel() const;
+    qint64 otherChannelRows() const;
+    QStringList otherChannels() const;
 
     bool failed() const { return errorAt > 0; }
     qint64 errorLine() const { return errorAt; }
@@ -91,6 +98,7 @@ private:
     void fail(qint64 line, const QString &what);
 
     Input input;
+    QByteArray wantedChannel;
     Form decided = Undecided;
     std::unique_ptr<CaptureLines> lines;
     QByteArray head;    // the start of the file while the form is not yet certain

@@ -133,6 +133,7 @@ struct Columns
     int time = -1;
     int value = -1;
     int type = -1; // -1 where every row is a data row
+    int name = -1; // the analyser's name; -1 where rows have none
     int errors[maxColumns];
     int errorCount = 0;
 };
@@ -164,6 +165,7 @@ SaleaeHeader readHeaderWith(char separator, const char *begin, const char *end, 
             ++named;
         if (named == 5) {
             header = SaleaeHeader::NameType;
+            columns.name = 0;
             columns.type = 1;
             columns.time = 2;
             columns.value = 4;
@@ -256,6 +258,21 @@ CaptureLines::Outcome SaleaeCsvLines::line(const char *begin, const char *end)
     if (columns.type >= 0 && !isNamed(fields[columns.type], "data")) {
         ++skipped;
         return Taken;
+    }
+    // Two analysers' bytes in one stream would make frames of neither.
+    if (columns.name >= 0) {
+        const Field &name = fields[columns.name];
+        const char *nb = name.begin, *ne = name.end;
+        trim(nb, ne);
+        if (channel.isEmpty())
+            channel = QByteArray(nb, int(ne - nb));
+        if (ne - nb != channel.size() || std::memcmp(nb, channel.constData(), size_t(channel.size())) != 0) {
+            ++otherChannelRows;
+            const QString other = QString::fromUtf8(nb, int(ne - nb));
+            if (otherChannels.size() < 8 && !otherChannels.contains(other))
+                otherChannels << other;
+            return Taken;
+        }
     }
 
     const char *tb = fields[columns.time].begin, *te = fields[columns.time].end;
@@ -389,4 +406,40 @@ SaleaeHeader saleaeHeader(const char *begin, const char *end)
 std::unique_ptr<CaptureLines> makeSaleaeCsvLines()
 {
     return std::make_unique<SaleaeCsvLines>();
+}
+
+QStringList saleaeChannels(const QByteArray &head)
+{
+    QStringList names;
+    Columns columns;
+    const char *p = head.constData(), *end = p + head.size();
+    bool haveHeader = false;
+    Field fields[maxColumns];
+    std::string scratch;
+    while (p < end && names.size() < 8) {
+        const char *eol = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
+        // A line cut by the end of the head says nothing.
+        if (!eol)
+            break;
+        const char *b = p, *e = eol;
+        p = eol + 1;
+        trim(b, e);
+        if (b == e)
+            continue;
+        if (!haveHeader) {
+            if (readHeader(b, e, columns) != SaleaeHeader::NameType)
+                return names;
+            haveHeader = true;
+            continue;
+        }
+        const int n = splitRecord(b, e, columns.separator, fields, maxColumns, scratch);
+        if (n != columns.count || (columns.type >= 0 && !isNamed(fields[columns.type], "data")))
+            continue;
+        const char *nb = fields[columns.name].begin, *ne = fields[columns.name].end;
+        trim(nb, ne);
+        const QString name = QString::fromUtf8(nb, int(ne - nb));
+        if (!names.contains(name))
+            names << name;
+    }
+    return names;
 }

@@ -15,7 +15,13 @@ enum class SaleaeHeader { None, TimeValue, NameType };
 // them, names quoted or not and in any case.
 SaleaeHeader saleaeHeader(const char *begin, const char *end);
 
-// Reads an export line by line; the first line it gets is the header.
+// Reads an export line by line; the first line it gets is the header. Of
+// an export whose rows name their analyser, the bytes of one: lines'
+// channel, or the first row's.
 std::unique_ptr<CaptureLines> makeSaleaeCsvLines();
+
+// The analysers whose data rows the start of an export names, in the order
+// they first come (at most 8); none where its rows name none.
+QStringList saleaeChannels(const QByteArray &head);
 
 #endif

@@ -29,6 +29,8 @@ class tst_Dump : public QObject
 private slots:
     void captureFileGivesOneRecordPerFrame();
     void csvExportKeepsByteTimes();
+    void twoAnalysersInOneExport_data();
+    void twoAnalysersInOneExport();
     void liveRunRecordsWhatArrived();
     void twoPortsInOneTimeline();
     void slowReaderCostsNoByte();
@@ -374,6 +376,58 @@ static bool startOnPort(QProcess &dump, const PseudoTerminal &pty, const QString
     while (!holdsPort() && waited.elapsed() < 10000)
         QTest::qWait(20);
     return holdsPort();
+}
+
+void tst_Dump::twoAnalysersInOneExport_data()
+{
+    // The receiver's HoTT on analyser RX, MPX on TX, their rows interleaved by time.
+    QMap<double, QByteArray> rows;
+    QByteArray txBytes;
+    for (int k = 0; k < 5; ++k) {
+        const QByteArray rx = hott(QVector<quint16>(2, quint16(12000 + k))), tx = mpx(QVector<quint16>(12, 0x0800));
+        txBytes += tx;
+        for (int i = 0; i < rx.size(); ++i)
+            rows.insert(0.01 * k + i * 1e-4, "\"RX\",\"data\"," + QByteArray::number(0.01 * k + i * 1e-4, 'f', 6) + ",1e-5,"
+                                                 + QByteArray::number(quint8(rx.at(i))) + '\n');
+        for (int i = 0; i < tx.size(); ++i)
+            rows.insert(0.01 * k + 0.005 + i * 1e-4, "\"TX\",\"data\","
+                                                         + QByteArray::number(0.01 * k + 0.005 + i * 1e-4, 'f', 6)
+                                                         + ",1e-5," + QByteArray::number(quint8(tx.at(i))) + '\n');
+    }
+    QByteArray csv = "name,type,start_time,duration,data\n";
+    for (const QByteArray &row : qAsConst(rows))
+        csv += row;
+    const QString capture = writeFile(folder.filePath("analysers.csv"), csv);
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("shellTail");
+    QTest::addColumn<QStringList>("sources"); // of the records, in order
+    QTest::addColumn<QString>("said");
+    const QString rx = capture + ":RX", tx = capture + ":TX";
+    QTest::newRow("the file alone") << QStringList{capture} << QString() << QStringList{rx, tx, rx, tx, rx, tx, rx, tx, rx, tx}
+                                    << "one for each analyser: RX and TX";
+    // A stream cannot be read twice: the first analyser's, the rest said.
+    QTest::newRow("standard input") << QStringList{"-"} << "< " + capture << QStringList{QString(), QString(), QString(), QString(), QString()}
+                                    << QStringLiteral("left out: %1 rows of other analysers (TX)").arg(txBytes.size());
+}
+
+// A logic analyser's export of both wires: one source per analyser.
+void tst_Dump::twoAnalysersInOneExport()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, shellTail);
+    QFETCH(QStringList, sources);
+    QFETCH(QString, said);
+    int status = -1;
+    QByteArray errors;
+    const QList<QByteArray> lines = run(QStringList{"--format", "jsonl"} + arguments, &status, &errors, shellTail)
+                                        .trimmed()
+                                        .split('\n');
+    QCOMPARE(status, 0);
+    QStringList got;
+    for (const QByteArray &line : lines)
+        got << QJsonDocument::fromJson(line).object().value("src").toString();
+    QCOMPARE(got, sources);
+    QVERIFY2(errors.contains(said.toUtf8()), errors.constData());
 }
 
 void tst_Dump::liveRunRecordsWhatArrived()
