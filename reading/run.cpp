@@ -138,10 +138,14 @@ int ReadingRun::read(FrameSink *to, ByteSink *bytes)
     runClock.start();
     const bool several = wires.size() > 1;
     if (several && to) {
-        timeline = std::make_unique<Timeline>(*to, sourceCount(), live(), runClock);
+        timeline = std::make_unique<Timeline>(*to, sourceCount(), live(), runClock, options.count,
+                                              [this] { limits.ended = true; });
         sink = timeline.get();
     }
     for (const auto &wire : wires) {
+        // The timeline counts the frames it hands on, earliest first.
+        if (timeline)
+            wire->options.count = -1;
         // Captures of one clock line up by its own times.
         wire->options.captureClock = several && !live();
         wire->reading->begin(wire->opened);

@@ -5,8 +5,9 @@
 
 #include <cmath>
 
-Timeline::Timeline(FrameSink &to, int sources, bool live, const QElapsedTimer &clock)
-    : to(to), queues(size_t(sources)), live(live), clock(clock)
+Timeline::Timeline(FrameSink &to, int sources, bool live, const QElapsedTimer &clock, qint64 count,
+                   std::function<void()> reached)
+    : to(to), queues(size_t(sources)), live(live), clock(clock), count(count), reached(std::move(reached))
 {
 }
 
@@ -82,6 +83,13 @@ void Timeline::handOn(int source)
 {
     Queue &queue = queues[size_t(source)];
     const Held &held = queue.frames.front();
+    // --count counts the earliest frames, of whichever source.
+    if (count >= 0 && handedOn >= count) {
+        queue.frames.pop_front();
+        return;
+    }
+    if (++handedOn == count && reached)
+        reached();
     if (!std::isnan(held.t)) {
         if (held.t < lastOut)
             ++lateFrames;

@@ -22,8 +22,10 @@ public:
     // that has none waiting: longer than an adapter holds a read back.
     static constexpr double holdS = 0.25;
 
-    // live: the frames are timed by clock, as they arrive.
-    Timeline(FrameSink &to, int sources, bool live, const QElapsedTimer &clock);
+    // live: the frames are timed by clock, as they arrive. count: frames
+    // handed on before reached is called and the rest are dropped (-1: all).
+    Timeline(FrameSink &to, int sources, bool live, const QElapsedTimer &clock, qint64 count = -1,
+             std::function<void()> reached = nullptr);
 
     bool start(QString *error, const std::function<void()> &quit) override { return to.start(error, quit); }
     void setFamilies(int source, const QVector<const FamilyDescriptor *> &families) override
@@ -76,6 +78,9 @@ private:
     std::vector<Queue> queues;
     const bool live;
     const QElapsedTimer &clock;
+    const qint64 count;
+    const std::function<void()> reached;
+    qint64 handedOn = 0;
     double lastOut = -1;
     qint64 lateFrames = 0;
 };
