@@ -2,6 +2,7 @@
 #include "send/replay.h"
 
 #include "cli/commandline.h"
+#include "cli/messages.h"
 
 #include <cmath>
 #include <sys/stat.h>
@@ -33,6 +34,9 @@ bool RecordingReader::rewind()
     if (!opened)
         return fail(file.error());
     ended = false;
+    firstSource = QString();
+    otherSources.clear();
+    otherRecords = 0;
     unassembled.clear();
     assembler = StreamFramer(familyList);
     // Looked for once: every pass reads with what the first found.
@@ -86,7 +90,21 @@ bool RecordingReader::fillJson()
             if (!file.error().isEmpty())
                 return fail(file.error());
             ended = true;
+            if (otherRecords > 0)
+                warnings << QStringLiteral("%1: left out %2 of %3: a replay sends one wire, %4's")
+                                .arg(shownName(), counted(otherRecords, "record", "records"),
+                                     otherSources.join(QStringLiteral(", ")), firstSource);
             return true;
+        }
+        // A recording of two sources holds both wires' frames: the first one's are sent.
+        const QJsonValue src = record.fields.value(QStringLiteral("src"));
+        if (src.isString() && firstSource.isNull())
+            firstSource = src.toString();
+        if (src.isString() && src.toString() != firstSource) {
+            ++otherRecords;
+            if (!otherSources.contains(src.toString()))
+                otherSources << src.toString();
+            continue;
         }
         ready.push_back({record.raw, record.t});
     }
@@ -107,7 +125,9 @@ bool RecordingReader::fillCapture()
 
 QStringList RecordingReader::takeWarnings()
 {
-    return file.takeWarnings();
+    QStringList taken = file.takeWarnings() + warnings;
+    warnings.clear();
+    return taken;
 }
 
 void RecordingReader::takeDecoded(const QByteArray &bytes, const QVector<double> &times, bool atEnd)

@@ -98,6 +98,11 @@ private:
     std::unique_ptr<FamilyFinder> finder; // while looking
     QByteArray lookedAt;                  // the bytes it looked through
     const FamilyDescriptor *found = nullptr;
+    // Of a recording of two sources: the one sent, and what was left out.
+    QString firstSource;
+    QStringList otherSources;
+    qint64 otherRecords = 0;
+    QStringList warnings;
     QString foundSaid;
     QByteArray unsent;      // from stream offset sent on
     qint64 sent = 0;

@@ -347,6 +347,14 @@ void tst_Send::replayedRecordsKeepTheirTimes_data()
     for (const char *t : {"0.5", "null", "1.7", "1.9"})
         mixed += "{\"t\":" + QByteArray(t) + ",\"raw\":\"" + frame.toHex() + "\"}\n";
     QTest::newRow("jsonl, a record without a time among them") << mixed << QVector<qint64>{0, 200, 600, 700};
+    // A recording of two sources: one wire's frames, the first source's.
+    QByteArray two;
+    for (const char *t : {"0.5", "0.6", "0.9", "1.0", "1.7", "1.9"}) {
+        const bool first = QByteArray(t) != "0.6" && QByteArray(t) != "1.0";
+        two += "{\"src\":\"" + QByteArray(first ? "rx" : "fc") + "\",\"t\":" + QByteArray(t) + ",\"raw\":\""
+               + (first ? frame : packets::hott({13000})).toHex() + "\"}\n";
+    }
+    QTest::newRow("jsonl of two sources") << two << QVector<qint64>{0, 200, 600, 700};
     // A logic analyser's export has every byte's time: the last at 2.1 s.
     QByteArray csv = "Time [s],Value,Parity Error,Framing Error\r\n";
     for (double t : {0.5, 0.9, 1.7, 2.1}) {
