@@ -2,6 +2,7 @@
 #include "reading/recordingfile.h"
 
 #include "cli/commandline.h"
+#include "cli/messages.h"
 
 #include <unistd.h>
 
@@ -56,6 +57,10 @@ bool RecordingFile::nextBlock(QByteArray &bytes, QVector<double> &times, bool &a
         return fail(QStringLiteral("%1: %2").arg(name, reader->errorString()));
     for (const QString &warning : reader->takeWarnings())
         warnings.append(QStringLiteral("%1: %2").arg(name, warning));
+    if (atEnd && reader->otherChannelRows() > 0)
+        warnings.append(QStringLiteral("%1: left out %2 of other analysers (%3): the bytes of one wire are read, %4's")
+                            .arg(name, counted(reader->otherChannelRows(), "row", "rows"),
+                                 reader->otherChannels().join(QStringLiteral(", ")), QString::fromUtf8(reader->channel())));
     bytes = reader->takeBytes();
     times = reader->takeTimes();
     return true;
