@@ -275,13 +275,16 @@ std::vector<WatchLine> layOutBlock(const WatchSnapshot &view, int width, int hei
     int bannerRows = 0, footerRows = 0, headerRows = 0, sensorRows = 0, telemetryRows = 0, titleRows = 0,
         channelRows = 0;
     const auto share = [&](int footerWanted) {
+        // Among other sources' blocks, the name comes before all else.
         int left = height;
+        const int nameRows = keys ? 0 : std::min({1, int(top.size()), left});
+        left -= nameRows;
         bannerRows = std::min(int(banners.size()), left);
         left -= bannerRows;
         footerRows = std::min(footerWanted, left);
         left -= footerRows;
-        headerRows = std::min(int(top.size()), left);
-        left -= headerRows;
+        headerRows = nameRows + std::min(int(top.size()) - nameRows, left);
+        left -= headerRows - nameRows;
         const int sensorsKept = std::min({sensorsNeeded, std::max(2, left / 4), left});
         left -= sensorsKept;
         const int telemetryKept = std::min(telemetryNeeded, std::max(2, left / 3));
@@ -329,7 +332,7 @@ std::vector<WatchLine> layOutBlock(const WatchSnapshot &view, int width, int hei
             lines.push_back({sensorText[std::size_t(i)], WatchLine::Plain});
         if (shown < int(sensorText.size()) && room > 0) {
             const int hidden = std::max(0, int(view.sensors.size()) - shown);
-            std::string more = hidden > 0 ? format("  +%d more sensors", hidden) : std::string();
+            std::string more = hidden > 0 ? format("  +%d more sensor%s", hidden, hidden > 1 ? "s" : "") : std::string();
             if (!view.silentSensors.empty())
                 more += format("%s%d polled, never answered", hidden > 0 ? ", " : "  ", int(view.silentSensors.size()));
             lines.push_back({cut(more, width), WatchLine::Plain});
@@ -374,16 +377,40 @@ std::vector<WatchLine> layOutWatch(const std::vector<WatchSnapshot> &views, int 
     if (width <= 0 || height <= 0 || views.empty())
         return lines;
     // Paused holds every source: one banner over all, and the keys once
-    // under all; each source gets an even share of the rows between.
+    // under all. The rows between go to the sources: each gets all it
+    // needs where that is no more than an even share, and those that need
+    // more share what is left evenly, showing fewer channels.
     if (views.front().paused)
         lines.push_back(banner("PAUSED", WatchLine::Paused, width));
     const int footerRows = int(lines.size()) < height ? 1 : 0;
-    const int rows = height - int(lines.size()) - footerRows;
+    int rows = height - int(lines.size()) - footerRows;
     const int count = int(views.size());
-    for (int i = 0; i < count; ++i) {
-        WatchSnapshot view = views[std::size_t(i)];
+    std::vector<WatchSnapshot> blocks(views);
+    std::vector<int> needed, given(std::size_t(count), -1);
+    for (WatchSnapshot &view : blocks) {
         view.paused = false;
-        const std::vector<WatchLine> block = layOutBlock(view, width, rows / count + (i < rows % count ? 1 : 0), false);
+        needed.push_back(int(layOutBlock(view, width, 1 << 20, false).size()));
+    }
+    for (int open = count; open > 0;) {
+        bool settled = false;
+        for (int i = 0; i < count; ++i) {
+            if (given[std::size_t(i)] < 0 && needed[std::size_t(i)] <= rows / open) {
+                given[std::size_t(i)] = needed[std::size_t(i)];
+                rows -= needed[std::size_t(i)];
+                --open;
+                settled = true;
+            }
+        }
+        if (settled)
+            continue;
+        for (int i = 0, k = 0; i < count; ++i) {
+            if (given[std::size_t(i)] < 0)
+                given[std::size_t(i)] = rows / open + (k++ < rows % open ? 1 : 0);
+        }
+        break;
+    }
+    for (int i = 0; i < count; ++i) {
+        const std::vector<WatchLine> block = layOutBlock(blocks[std::size_t(i)], width, given[std::size_t(i)], false);
         lines.insert(lines.end(), block.begin(), block.end());
     }
     if (footerRows > 0)

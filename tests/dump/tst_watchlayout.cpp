@@ -16,6 +16,8 @@ private slots:
     void barMarksValueLowestHighestAndCentre();
     void telemetryFitsAndCountsTheRest_data();
     void telemetryFitsAndCountsTheRest();
+    void sourcesShareTheScreen_data();
+    void sourcesShareTheScreen();
 };
 
 namespace {
@@ -164,6 +166,75 @@ void tst_WatchLayout::telemetryFitsAndCountsTheRest()
                 // take 10 rows of 4 and a title, or a third of the 19.
                 QCOMPARE(rows, values <= 3 ? 2 : channels ? 6 : 11);
                 QCOMPARE(channelRows, qMin(channels, 19 - rows - 1));
+            }
+        }
+    }
+}
+
+void tst_WatchLayout::sourcesShareTheScreen_data()
+{
+    QTest::addColumn<int>("sources");
+    QTest::newRow("one source, as it always was") << 1;
+    QTest::newRow("two sources") << 2;
+    QTest::newRow("three sources") << 3;
+}
+
+// Each source in a block headed by its name, at every size within the
+// terminal; a block too short for its channels counts those it hides.
+void tst_WatchLayout::sourcesShareTheScreen()
+{
+    QFETCH(int, sources);
+    std::vector<WatchSnapshot> views;
+    for (int i = 0; i < sources; ++i) {
+        views.push_back(busyView());
+        views.back().source = "source-" + std::to_string(i);
+        for (int id = 0; id < 6 * i; ++id)
+            views.back().sensors.push_back({id, PollPairing::Counts{9, 8, 1, 1, 0}});
+        views.back().pairing = PollPairing::Counts{54, 48, 6, 6, 0};
+        views.back().silentSensors = {0xA1, 0x22};
+    }
+    const QRegularExpression hidden(QStringLiteral("^(\\d+) (channels? )?hidden"));
+    for (int width = 1; width <= 120; ++width) {
+        for (int height = 1; height <= 60; ++height) {
+            const std::vector<WatchLine> lines = layOutWatch(views, width, height);
+            const QString where = QStringLiteral("%1x%2").arg(width).arg(height);
+            if (sources == 1) {
+                const std::vector<WatchLine> alone = layOutWatch(views.front(), width, height);
+                QVERIFY2(lines.size() == alone.size()
+                             && std::equal(lines.begin(), lines.end(), alone.begin(),
+                                           [](const WatchLine &a, const WatchLine &b) {
+                                               return a.text == b.text && a.style == b.style;
+                                           }),
+                         qPrintable(where));
+                continue;
+            }
+            QVERIFY2(int(lines.size()) <= height, qPrintable(where));
+            int block = -1;
+            QVector<int> channels(sources, 0), hiddenCount(sources, 0);
+            for (const WatchLine &line : lines) {
+                const QString text = QString::fromStdString(line.text);
+                QVERIFY2(text.size() <= width, qPrintable(where + ": " + text));
+                if (line.style == WatchLine::Title && width >= 10
+                    && text.startsWith(QStringLiteral("source-%1").arg(block + 1))) {
+                    ++block;
+                    continue;
+                }
+                if (block < 0)
+                    continue;
+                channels[block] += line.style != WatchLine::Title
+                    && text.startsWith(QString::asprintf("%3d ", channels[block] + 1));
+                if (hidden.match(text).hasMatch())
+                    hiddenCount[block] = hidden.match(text).captured(1).toInt();
+            }
+            // The paused banner and the keys take a row each; each block
+            // gets an even share of the rest: its name first, then two
+            // banners, then the count of channels it hides.
+            if (width < 10)
+                continue;
+            QCOMPARE(block + 1, qMin(sources, qMax(0, height - 2)));
+            if ((height - 2) / sources >= 4) {
+                for (int i = 0; i < sources; ++i)
+                    QVERIFY2(channels[i] + hiddenCount[i] == 16, qPrintable(where));
             }
         }
     }
