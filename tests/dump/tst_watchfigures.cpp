@@ -399,39 +399,30 @@ void tst_WatchFigures::telemetry()
     QTEST(shown, "shown");
 }
 
-// Each source keeps its own figures: frames and pairing of the second
-// leave the first's channels, rate and counts as they were.
+// Frames, stray bytes and pairing of one source leave the other's as they were.
 void tst_WatchFigures::sourcesKeptApart()
 {
     QElapsedTimer clock;
-    clock.start();
     WatchView watch(QStringList{"left", "right"}, clock);
     const auto feed = [&](int source, const QByteArray &bytes, double t) {
-        const FrameReading read = reading(bytes);
-        watch.take(Frame{source, read, t, "read", 0, bytes});
+        watch.take(Frame{source, reading(bytes), t, "read", 0, bytes});
     };
     feed(0, hott({8000, 12000}), 0.01);
     feed(0, hott({9000, 12000}), 0.02);
-    const std::vector<WatchSnapshot> before = watch.snapshots(0.5);
     for (int i = 0; i < 5; ++i)
         feed(1, hott({16000, 4000, 4000}), 0.1 + 0.01 * i);
     PollPairing pairing;
     pairing.poll(0x1B, 0x1B, 100);
     watch.setPairing(1, pairing);
     watch.setStrayBytes(1, 99);
-    const std::vector<WatchSnapshot> after = watch.snapshots(0.5);
-    QCOMPARE(after.size(), std::size_t(2));
-    QCOMPARE(after[0].source, std::string("left"));
-    QCOMPARE(after[1].source, std::string("right"));
-    const auto figures = [](const WatchSnapshot &view) {
-        QVector<qint64> shown{view.framesLastSecond, view.strayBytes, view.pairing.polls, qint64(view.channels.size())};
+    QVector<QVector<qint64>> shown;
+    for (const WatchSnapshot &view : watch.snapshots(0.5)) {
+        shown.append({view.framesLastSecond, view.strayBytes, view.pairing.polls});
         for (const WatchChannel &c : view.channels)
-            shown << c.value << c.low << c.high;
-        return shown;
-    };
-    QCOMPARE(figures(after[0]), figures(before[0]));
-    QCOMPARE(figures(after[0]), QVector<qint64>({2, 0, 0, 2, 1125, 1000, 1125, 1500, 1500, 1500}));
-    QCOMPARE(figures(after[1]), QVector<qint64>({5, 99, 1, 3, 2000, 2000, 2000, 500, 500, 500, 500, 500, 500}));
+            shown.back() << c.value << c.low << c.high;
+    }
+    QCOMPARE(shown, QVector<QVector<qint64>>({{2, 0, 0, 1125, 1000, 1125, 1500, 1500, 1500},
+                                              {5, 99, 1, 2000, 2000, 2000, 500, 500, 500, 500, 500, 500}}));
 }
 
 void tst_WatchFigures::pairing_data()
@@ -442,12 +433,6 @@ void tst_WatchFigures::pairing_data()
 
     const QByteArray poll1B("\x7E\x1B"), poll00("\x7E\x00", 2), pollA1("\x7E\xA1"), reply = sport(0x0210, 1680);
     const QString title = QStringLiteral("sensor   polls replies  late missing no poll");
-    QTest::newRow("answered in time")
-        << QVector<Sent>{{"smartport", poll1B, 1.0}, {"smartport", reply, 1.003}, {"smartport", poll1B, 1.012},
-                         {"smartport", reply, 1.015}}
-        << -1
-        << QStringList{"polls 2  replies 2 (late 0, over 2.5 ms)  missing replies 0  replies without a poll 0", title,
-                       "  0x1B       2       2     0       0       0"};
     // The reply's last byte 5 ms after the poll's, its first about 3.6 ms after.
     QTest::newRow("late, missing, never answered")
         << QVector<Sent>{{"smartport", poll1B, 1.0}, {"smartport", reply, 1.005}, {"smartport", poll00, 1.012},
@@ -455,11 +440,7 @@ void tst_WatchFigures::pairing_data()
         << -1
         << QStringList{"polls 4  replies 1 (late 1, over 2.5 ms)  missing replies 3  replies without a poll 0", title,
                        "  0x1B       2       1     1       1       0", "  polled, never answered: 2 (0x00 0xA1)"};
-    QTest::newRow("a reply without a poll")
-        << QVector<Sent>{{"smartport", reply, 1.0}} << -1
-        << QStringList{"polls 0  replies 0 (late 0, over 2.5 ms)  missing replies 0  replies without a poll 1"};
-    // r counts anew; a sensor that answered before the reset but not since
-    // is among those never answered.
+    // r counts anew: a sensor answered only before it is among those never answered.
     QTest::newRow("counted anew after a reset")
         << QVector<Sent>{{"smartport", poll1B, 1.0}, {"smartport", reply, 1.003}, {"smartport", pollA1, 1.012},
                          {"smartport", reply, 1.015}, {"smartport", poll1B, 1.024}, {"smartport", pollA1, 1.036},
@@ -469,22 +450,19 @@ void tst_WatchFigures::pairing_data()
                        "  0xA1       1       1     0       0       0", "  polled, never answered: 1 (0x1B)"};
 }
 
-// The pairing the reading counts shows in the header and a line per sensor,
-// with the figures the summary gives.
+// A real pairing, fed frame by frame, shows in the header and a line per sensor.
 void tst_WatchFigures::pairing()
 {
     QFETCH(QVector<Sent>, frames);
     QFETCH(int, resetAfter);
     const FamilyDescriptor *family = familyNamed(QStringLiteral("smartport"));
-    QVERIFY(family);
     WatchFigures figures;
     PollPairing pairing;
     for (int i = 0; i < frames.size(); ++i) {
-        const Sent &sent = frames[i];
         FrameReading read;
-        family->read(sent.frame.constData(), sent.frame.size(), read);
-        read.crcOk = family->check(sent.frame.constData(), sent.frame.size());
-        pairing.take(read, sent.frame.size(), sent.t * 1000, 10.0 / 57.6);
+        family->read(frames[i].frame.constData(), frames[i].frame.size(), read);
+        read.crcOk = family->check(frames[i].frame.constData(), frames[i].frame.size());
+        pairing.take(read, frames[i].frame.size(), frames[i].t * 1000, 10.0 / 57.6);
         figures.setPairing(pairing);
         if (i + 1 == resetAfter)
             figures.reset(0);
@@ -494,9 +472,7 @@ void tst_WatchFigures::pairing()
     QStringList shown;
     for (const WatchLine &line : layOutWatch(figures.snapshot(2, 0), 100, 40)) {
         const QString text = QString::fromStdString(line.text);
-        if (line.style <= WatchLine::Title
-            && (text.startsWith(QLatin1String("polls")) || text.startsWith(QLatin1String("sensor"))
-                || text.startsWith(QLatin1String("  "))))
+        if (line.style <= WatchLine::Title && QRegularExpression(QStringLiteral("^(polls|sensor|  )")).match(text).hasMatch())
             shown << text;
     }
     QTEST(shown, "shown");
