@@ -99,6 +99,18 @@ std::string valueText(const TelemetryValue &value, const std::string &bytes)
     }
 }
 
+// Counts since an earlier reading of them.
+PollPairing::Counts since(const PollPairing::Counts &now, const PollPairing::Counts &before)
+{
+    PollPairing::Counts counts;
+    counts.polls = now.polls - before.polls;
+    counts.replies = now.replies - before.replies;
+    counts.late = now.late - before.late;
+    counts.missing = now.missing - before.missing;
+    counts.unpaired = now.unpaired - before.unpaired;
+    return counts;
+}
+
 } // namespace
 
 void WatchFigures::takeTelemetry(const FrameReading &frame, double t)
@@ -206,8 +218,18 @@ void WatchFigures::add(const FrameReading &frame, double t)
     }
 }
 
+void WatchFigures::setPairing(const PollPairing &paired)
+{
+    pairing = paired.counts();
+    sensors.clear();
+    for (const auto &group : paired.groups())
+        sensors.emplace_back(group.first, group.second);
+}
+
 void WatchFigures::reset(qint64 strayBytes)
 {
+    pairingBefore = pairing;
+    sensorsBefore = sensors;
     crcFailures = failsafeFrames = 0;
     lostFrames = lostFrames < 0 ? -1 : 0;
     flaggingFrames = 0;
@@ -254,6 +276,21 @@ WatchSnapshot WatchFigures::snapshot(double now, qint64 strayBytes) const
     view.link = link;
     view.lostFrames = lostFrames;
     view.flaggingFrames = flaggingFrames;
+    view.pairing = since(pairing, pairingBefore);
+    for (const auto &sensor : sensors) {
+        if (sensor.first < 0)
+            continue;
+        PollPairing::Counts before;
+        for (const auto &old : sensorsBefore) {
+            if (old.first == sensor.first)
+                before = old.second;
+        }
+        const PollPairing::Counts counts = since(sensor.second, before);
+        if (counts.replies > 0 || counts.unpaired > 0)
+            view.sensors.emplace_back(sensor.first, counts);
+        else if (counts.polls > 0)
+            view.silentSensors.push_back(sensor.first);
+    }
     if (now - lastAt >= silenceAfter)
         view.silentFor = now - lastAt;
     std::vector<const Reading *> order;

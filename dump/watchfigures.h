@@ -7,6 +7,7 @@
 
 #include "decode/channellist.h"
 #include "decode/families/framereading.h"
+#include "decode/framing/pollpairing.h"
 
 #include <deque>
 #include <string>
@@ -58,6 +59,12 @@ struct WatchSnapshot
     // Battery first, then the other quantities, values of no known
     // quantity and, last, values that stopped coming.
     std::vector<WatchTelemetry> telemetry;
+    // Polls and replies on the wire, since the start or the last reset:
+    // in all, then per sensor that answered or was answered for, in the
+    // order first polled, and the ids polled but never answered.
+    PollPairing::Counts pairing;
+    std::vector<std::pair<int, PollPairing::Counts>> sensors;
+    std::vector<int> silentSensors;
 };
 
 class WatchFigures
@@ -77,6 +84,8 @@ public:
     void add(const FrameReading &frame, double t);
     // The channels the snapshot shows; all unless told.
     void setChannels(const ChannelList &list) { chosen = list; }
+    // The polls and replies paired so far, as the reading counts them.
+    void setPairing(const PollPairing &pairing);
     // Forgets the lowest and highest values and the counters; strayBytes is
     // the stray count so far, from which the view counts anew.
     void reset(qint64 strayBytes);
@@ -132,6 +141,9 @@ private:
     std::deque<double> failedAt;   // CRC failures over the last ten seconds
     qint64 crcFailures = 0, failsafeFrames = 0, strayBefore = 0, lostFrames = -1, flaggingFrames = 0;
     std::string link;
+    // The pairing's counts, and where they stood at the last reset.
+    PollPairing::Counts pairing, pairingBefore;
+    std::vector<std::pair<int, PollPairing::Counts>> sensors, sensorsBefore;
     double lastAt = 0;
     bool inFailsafe = false;
 };

@@ -99,6 +99,12 @@ std::vector<std::string> header(const WatchSnapshot &view, int width)
     if (!view.link.empty())
         flow({view.link}, width, lines);
     flow(counts, width, lines);
+    const PollPairing::Counts &pairs = view.pairing;
+    if (pairs.any())
+        flow({format("polls %lld", pairs.polls),
+              format("replies %lld (late %lld, over %.1f ms)", pairs.replies, pairs.late, PollPairing::lateAfterMs),
+              format("missing replies %lld", pairs.missing), format("replies without a poll %lld", pairs.unpaired)},
+             width, lines);
     // One line, however narrow: it tells how far to trust the interval line.
     if (!view.bunching.empty())
         lines.push_back(cut(view.bunching, width));
@@ -212,9 +218,31 @@ std::vector<std::string> telemetryGrid(const std::vector<WatchTelemetry> &values
     return lines;
 }
 
-} // namespace
+// A line per sensor that answered or was answered for, then one for the
+// ids polled and never answered, as the summary has them.
+std::vector<std::string> sensorLines(const WatchSnapshot &view, int width)
+{
+    std::vector<std::string> lines;
+    for (const auto &sensor : view.sensors) {
+        const PollPairing::Counts &c = sensor.second;
+        lines.push_back(cut(format("  0x%02X %7lld %7lld %5lld %7lld %7lld", sensor.first, c.polls, c.replies, c.late,
+                                   c.missing, c.unpaired),
+                            width));
+    }
+    if (!view.silentSensors.empty()) {
+        std::string ids;
+        for (const int id : view.silentSensors)
+            ids += format(" 0x%02X", id);
+        lines.push_back(cut(format("  polled, never answered: %d (", int(view.silentSensors.size())) + ids.substr(1) + ")",
+                            width));
+    }
+    return lines;
+}
 
-std::vector<WatchLine> layOutWatch(const WatchSnapshot &view, int width, int height)
+// One source's lines: header, banners, channels, sensors and telemetry in
+// height rows. The footer names the keys where keys is true; otherwise it
+// is there only to count hidden channels.
+std::vector<WatchLine> layOutBlock(const WatchSnapshot &view, int width, int height, bool keys)
 {
     std::vector<WatchLine> lines;
     if (width <= 0 || height <= 0)
@@ -232,32 +260,50 @@ std::vector<WatchLine> layOutWatch(const WatchSnapshot &view, int width, int hei
     const std::vector<std::string> top = header(view, width);
 
     // Banners first, then the footer that counts hidden channels, then the
-    // header; the channels and telemetry share the rest, where each gets
-    // at least a third of it that it needs.
-    int left = height;
-    const int bannerRows = std::min(int(banners.size()), left);
-    left -= bannerRows;
-    const int footerRows = std::min(1, left);
-    left -= footerRows;
-    const int headerRows = std::min(int(top.size()), left);
-    left -= headerRows;
+    // header; the sensors take up to a quarter of the rest that they need,
+    // the channels and telemetry share what is left, where each gets at
+    // least a third of it that it needs, and the sensors any rows over.
     const int channelCount = int(view.channels.size());
     int telemetryNeeded = 0;
     telemetryGrid(view.telemetry, width, 0, telemetryNeeded);
     // Each block has a title line over it.
     if (telemetryNeeded > 0)
         ++telemetryNeeded;
+    const std::vector<std::string> sensorText = sensorLines(view, width);
+    const int sensorsNeeded = sensorText.empty() ? 0 : int(sensorText.size()) + 1;
     const int channelsNeeded = channelCount > 0 ? channelCount + 1 : 0;
-    const int telemetryKept = std::min(telemetryNeeded, std::max(2, left / 3));
-    const int channelBlock = std::min(channelsNeeded, std::max(0, left - telemetryKept));
-    const int telemetryRows = std::min(telemetryNeeded, left - channelBlock);
-    left = channelBlock;
-    const int titleRows = channelCount > 0 && left >= 2 ? 1 : 0;
-    left -= titleRows;
-    const int channelRows = std::min(channelCount, left);
+    int bannerRows = 0, footerRows = 0, headerRows = 0, sensorRows = 0, telemetryRows = 0, titleRows = 0,
+        channelRows = 0;
+    const auto share = [&](int footerWanted) {
+        // Among other sources' blocks, the name comes before all else.
+        int left = height;
+        const int nameRows = keys ? 0 : std::min({1, int(top.size()), left});
+        left -= nameRows;
+        bannerRows = std::min(int(banners.size()), left);
+        left -= bannerRows;
+        footerRows = std::min(footerWanted, left);
+        left -= footerRows;
+        headerRows = nameRows + std::min(int(top.size()) - nameRows, left);
+        left -= headerRows - nameRows;
+        const int sensorsKept = std::min({sensorsNeeded, std::max(2, left / 4), left});
+        left -= sensorsKept;
+        const int telemetryKept = std::min(telemetryNeeded, std::max(2, left / 3));
+        const int channelBlock = std::min(channelsNeeded, std::max(0, left - telemetryKept));
+        telemetryRows = std::min(telemetryNeeded, left - channelBlock);
+        sensorRows = std::min(sensorsNeeded, sensorsKept + left - channelBlock - telemetryRows);
+        left = channelBlock;
+        titleRows = channelCount > 0 && left >= 2 ? 1 : 0;
+        left -= titleRows;
+        channelRows = std::min(channelCount, left);
+    };
+    share(keys ? 1 : 0);
+    // Without the keys, the footer takes a row only where channels are hidden.
+    if (!keys && channelRows < channelCount)
+        share(1);
 
+    // Among other sources' blocks, the first line, the name's, stands out.
     for (int i = 0; i < headerRows; ++i)
-        lines.push_back({top[std::size_t(i)], WatchLine::Plain});
+        lines.push_back({top[std::size_t(i)], i == 0 && !keys ? WatchLine::Title : WatchLine::Plain});
     lines.insert(lines.end(), banners.begin(), banners.begin() + bannerRows);
 
     const int barWidth = std::min(width - aroundBar, widestBar);
@@ -277,6 +323,21 @@ std::vector<WatchLine> layOutWatch(const WatchSnapshot &view, int width, int hei
                                          : format("%3d %5s %5s %5s", number, value.c_str(), low.c_str(), high.c_str());
         lines.push_back({cut(text, width), channel.carried ? WatchLine::Plain : WatchLine::Dimmed});
     }
+    if (sensorRows > 0) {
+        lines.push_back({cut("sensor   polls replies  late missing no poll", width), WatchLine::Title});
+        // Where not all fit, the last row counts the rest.
+        const int room = sensorRows - 1;
+        const int shown = int(sensorText.size()) <= room ? room : room - 1;
+        for (int i = 0; i < shown && i < int(sensorText.size()); ++i)
+            lines.push_back({sensorText[std::size_t(i)], WatchLine::Plain});
+        if (shown < int(sensorText.size()) && room > 0) {
+            const int hidden = std::max(0, int(view.sensors.size()) - shown);
+            std::string more = hidden > 0 ? format("  +%d more sensor%s", hidden, hidden > 1 ? "s" : "") : std::string();
+            if (!view.silentSensors.empty())
+                more += format("%s%d polled, never answered", hidden > 0 ? ", " : "  ", int(view.silentSensors.size()));
+            lines.push_back({cut(more, width), WatchLine::Plain});
+        }
+    }
     if (telemetryRows > 0) {
         int needed = 0;
         const std::vector<std::string> grid = telemetryGrid(view.telemetry, width, telemetryRows - 1, needed);
@@ -294,8 +355,65 @@ std::vector<WatchLine> layOutWatch(const WatchSnapshot &view, int width, int hei
         // However narrow, the count of hidden channels shows.
         if (int(footer.size()) > width)
             footer = format("%d hidden", hidden);
-        footer += footer.empty() ? "q quit  space pause  r reset" : "   q quit  space pause  r reset";
+        if (keys)
+            footer += footer.empty() ? "q quit  space pause  r reset" : "   q quit  space pause  r reset";
         lines.push_back({cut(footer, width), WatchLine::Title});
     }
+    return lines;
+}
+
+} // namespace
+
+std::vector<WatchLine> layOutWatch(const WatchSnapshot &view, int width, int height)
+{
+    return layOutBlock(view, width, height, true);
+}
+
+std::vector<WatchLine> layOutWatch(const std::vector<WatchSnapshot> &views, int width, int height)
+{
+    if (views.size() == 1)
+        return layOutWatch(views.front(), width, height);
+    std::vector<WatchLine> lines;
+    if (width <= 0 || height <= 0 || views.empty())
+        return lines;
+    // Paused holds every source: one banner over all, and the keys once
+    // under all. The rows between go to the sources: each gets all it
+    // needs where that is no more than an even share, and those that need
+    // more share what is left evenly, showing fewer channels.
+    if (views.front().paused)
+        lines.push_back(banner("PAUSED", WatchLine::Paused, width));
+    const int footerRows = int(lines.size()) < height ? 1 : 0;
+    int rows = height - int(lines.size()) - footerRows;
+    const int count = int(views.size());
+    std::vector<WatchSnapshot> blocks(views);
+    std::vector<int> needed, given(std::size_t(count), -1);
+    for (WatchSnapshot &view : blocks) {
+        view.paused = false;
+        needed.push_back(int(layOutBlock(view, width, 1 << 20, false).size()));
+    }
+    for (int open = count; open > 0;) {
+        bool settled = false;
+        for (int i = 0; i < count; ++i) {
+            if (given[std::size_t(i)] < 0 && needed[std::size_t(i)] <= rows / open) {
+                given[std::size_t(i)] = needed[std::size_t(i)];
+                rows -= needed[std::size_t(i)];
+                --open;
+                settled = true;
+            }
+        }
+        if (settled)
+            continue;
+        for (int i = 0, k = 0; i < count; ++i) {
+            if (given[std::size_t(i)] < 0)
+                given[std::size_t(i)] = rows / open + (k++ < rows % open ? 1 : 0);
+        }
+        break;
+    }
+    for (int i = 0; i < count; ++i) {
+        const std::vector<WatchLine> block = layOutBlock(blocks[std::size_t(i)], width, given[std::size_t(i)], false);
+        lines.insert(lines.end(), block.begin(), block.end());
+    }
+    if (footerRows > 0)
+        lines.push_back({cut("q quit  space pause  r reset", width), WatchLine::Title});
     return lines;
 }

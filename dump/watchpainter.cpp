@@ -29,7 +29,7 @@ struct WatchPainter::Shared
 {
     std::mutex lock;
     std::condition_variable changed;
-    WatchSnapshot view;
+    std::vector<WatchSnapshot> views;
     bool dirty = false;
     bool refitWanted = false;
     bool quit = false;
@@ -42,7 +42,7 @@ struct WatchPainter::Shared
     std::thread thread;
 
     void run();
-    void paint(const WatchSnapshot &view);
+    void paint(const std::vector<WatchSnapshot> &views);
     attr_t attributes(WatchLine::Style style) const;
 };
 
@@ -59,7 +59,7 @@ attr_t WatchPainter::Shared::attributes(WatchLine::Style style) const
     }
 }
 
-void WatchPainter::Shared::paint(const WatchSnapshot &shown)
+void WatchPainter::Shared::paint(const std::vector<WatchSnapshot> &shown)
 {
     const std::vector<WatchLine> lines = layOutWatch(shown, COLS, LINES);
     werase(stdscr);
@@ -83,7 +83,7 @@ void WatchPainter::Shared::run()
             break;
         const bool refitNow = refitWanted;
         dirty = refitWanted = false;
-        const WatchSnapshot shown = view;
+        const std::vector<WatchSnapshot> shown = views;
         guard.unlock();
         if (refitNow) {
             // The shell may have changed the settings while the program was stopped.
@@ -158,10 +158,10 @@ bool WatchPainter::start(FILE *input, QString *error)
     return true;
 }
 
-void WatchPainter::show(WatchSnapshot &&shown)
+void WatchPainter::show(std::vector<WatchSnapshot> &&shown)
 {
     std::lock_guard<std::mutex> guard(shared->lock);
-    shared->view = std::move(shown);
+    shared->views = std::move(shown);
     shared->dirty = true;
     shared->changed.notify_all();
 }
@@ -169,7 +169,8 @@ void WatchPainter::show(WatchSnapshot &&shown)
 void WatchPainter::setPaused(bool paused)
 {
     std::lock_guard<std::mutex> guard(shared->lock);
-    shared->view.paused = paused;
+    for (WatchSnapshot &view : shared->views)
+        view.paused = paused;
     shared->dirty = true;
     shared->changed.notify_all();
 }

@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 class WatchPainter
 {
@@ -24,8 +25,8 @@ public:
     // Takes over the terminal on standard output; input is where keys come
     // from, which the caller reads itself. Says why where it cannot.
     bool start(FILE *input, QString *error);
-    // Draws view soon; a view not drawn yet gives way to a newer one.
-    void show(WatchSnapshot &&view);
+    // Draws views, one a source, soon; views not drawn yet give way to newer ones.
+    void show(std::vector<WatchSnapshot> &&views);
     // Draws the view shown last again, with or without the paused banner.
     void setPaused(bool paused);
     // The terminal changed size, or was handed back after a stop: lays the

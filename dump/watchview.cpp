@@ -8,6 +8,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstring>
+#include <limits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -73,10 +74,11 @@ std::string printable(const QString &text)
 
 } // namespace
 
-WatchView::WatchView(const QString &source, const QElapsedTimer &clock, const ChannelList &channels)
-    : source(printable(source)), clock(clock)
+WatchView::WatchView(const QStringList &names, const QElapsedTimer &clock, const ChannelList &channels)
+    : channels(channels), clock(clock)
 {
-    figures.setChannels(channels);
+    for (const QString &name : names)
+        sourceAt(int(sources.size())).name = printable(name);
     tick.setSingleShot(true);
     tick.setTimerType(Qt::PreciseTimer);
     connect(&tick, &QTimer::timeout, this, &WatchView::onTick);
@@ -165,19 +167,36 @@ void WatchView::stop()
     started = false;
 }
 
+WatchView::Source &WatchView::sourceAt(int source)
+{
+    source = std::max(0, source);
+    while (int(sources.size()) <= source) {
+        sources.emplace_back();
+        sources.back().name = "source " + std::to_string(sources.size());
+        sources.back().figures.setChannels(channels);
+    }
+    return sources[std::size_t(source)];
+}
+
 void WatchView::take(const Frame &frame)
 {
-    figures.add(frame.reading, frame.t);
+    Source &source = sourceAt(frame.source);
+    source.figures.add(frame.reading, frame.t);
     const double at = now();
-    if (figures.failsafe(at) != failsafeShown || (figures.channelsStoppedFor(at) >= 0) != stoppedShown || silenceShown)
+    if (source.figures.failsafe(at) != source.failsafeShown
+        || (source.figures.channelsStoppedFor(at) >= 0) != source.stoppedShown || source.silenceShown)
         drawSoon();
+}
+
+void WatchView::setPairing(int source, const PollPairing &pairing)
+{
+    sourceAt(source).figures.setPairing(pairing);
 }
 
 void WatchView::setBunching(int source, double periodMs, const QString &remedy)
 {
-    Q_UNUSED(source)
     Q_UNUSED(remedy) // too long for the view; the summary names it
-    bunching = periodMs > 0 ? "frame times bunched (reads every " + std::to_string(qRound(periodMs))
+    sourceAt(source).bunching = periodMs > 0 ? "frame times bunched (reads every " + std::to_string(qRound(periodMs))
                                   + " ms): rate right, single intervals not"
                             : std::string();
     drawSoon();
@@ -217,7 +236,8 @@ void WatchView::readKeys()
                 break;
             case 'r':
             case 'R':
-                figures.reset(stray);
+                for (Source &source : sources)
+                    source.figures.reset(source.stray);
                 drawSoon();
                 break;
             default:
@@ -248,7 +268,7 @@ void WatchView::onTick()
         return;
     const double t = now();
     // Silence, channels that stop and the failsafe they mean begin with time alone.
-    const bool timeTells = figures.nextChangeAfter(drawnAt) <= t;
+    const bool timeTells = nextChangeAfter(drawnAt) <= t;
     if (changePending || timeTells || t - drawnAt >= redrawMs / 1000.0 - 0.005)
         draw();
     else
@@ -258,20 +278,40 @@ void WatchView::onTick()
 void WatchView::schedule(double t)
 {
     double next = drawnAt + redrawMs / 1000.0 - t;
-    next = std::min(next, figures.nextChangeAfter(drawnAt) - t);
+    next = std::min(next, nextChangeAfter(drawnAt) - t);
     tick.start(std::max(1, int(std::ceil(next * 1000))));
+}
+
+double WatchView::nextChangeAfter(double t) const
+{
+    double next = std::numeric_limits<double>::infinity();
+    for (const Source &source : sources)
+        next = std::min(next, source.figures.nextChangeAfter(t));
+    return next;
+}
+
+std::vector<WatchSnapshot> WatchView::snapshots(double t) const
+{
+    std::vector<WatchSnapshot> views;
+    for (const Source &source : sources) {
+        views.push_back(source.figures.snapshot(t, source.stray));
+        views.back().source = source.name;
+        views.back().bunching = source.bunching;
+        views.back().paused = paused;
+    }
+    return views;
 }
 
 void WatchView::draw()
 {
     const double t = now();
-    WatchSnapshot view = figures.snapshot(t, stray);
-    view.source = source;
-    view.bunching = bunching;
-    failsafeShown = view.failsafe;
-    stoppedShown = view.channelsStoppedFor >= 0;
-    silenceShown = view.silentFor >= 0;
-    painter.show(std::move(view));
+    std::vector<WatchSnapshot> views = snapshots(t);
+    for (std::size_t i = 0; i < views.size(); ++i) {
+        sources[i].failsafeShown = views[i].failsafe;
+        sources[i].stoppedShown = views[i].channelsStoppedFor >= 0;
+        sources[i].silenceShown = views[i].silentFor >= 0;
+    }
+    painter.show(std::move(views));
     drawnAt = t;
     changePending = false;
     schedule(t);

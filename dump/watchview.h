@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // linkscope-dump --watch: the live view of the channels, the link and
-// failsafe, fed frame by frame, with its keys and the pace of its redraws.
+// failsafe, and the polls and replies, fed frame by frame, with its keys and
+// the pace of its redraws; a block on the screen for each source.
 #ifndef LINKSCOPE_DUMP_WATCHVIEW_H
 #define LINKSCOPE_DUMP_WATCHVIEW_H
 
@@ -10,6 +11,7 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QStringList>
 #include <QTimer>
 
 #include <cstdio>
@@ -26,8 +28,9 @@ public:
     // once when something changes state.
     static constexpr int redrawMs = 100;
 
-    // source: as the header names it; clock: the session's, frame times count from its start.
-    WatchView(const QString &source, const QElapsedTimer &clock, const ChannelList &channels = ChannelList());
+    // sources: as the headers name them, in the order of Frame::source;
+    // clock: the session's, frame times count from its start.
+    WatchView(const QStringList &sources, const QElapsedTimer &clock, const ChannelList &channels = ChannelList());
     ~WatchView() override;
 
     // Takes over the terminal on standard output and reads keys from the
@@ -37,43 +40,52 @@ public:
     bool start(QString *error, const std::function<void()> &quit) override;
     // A frame, with the time its last byte arrived.
     void take(const Frame &frame) override;
-    void setStrayBytes(int source, qint64 bytes) override
-    {
-        Q_UNUSED(source)
-        stray = bytes;
-    }
+    void setStrayBytes(int source, qint64 bytes) override { sourceAt(source).stray = bytes; }
     void setBunching(int source, double periodMs, const QString &remedy) override;
+    void setPairing(int source, const PollPairing &pairing) override;
     // Gives the terminal back as it was.
     void stop() override;
+    // What the screen shows at now, a view for each source.
+    std::vector<WatchSnapshot> snapshots(double now) const;
 
 signals:
     // q or Ctrl-C.
     void quitWanted();
 
 private:
+    // Each source's figures, and what was drawn of them last.
+    struct Source
+    {
+        std::string name;
+        WatchFigures figures;
+        qint64 stray = 0;
+        std::string bunching;
+        bool failsafeShown = false;
+        bool silenceShown = false;
+        bool stoppedShown = false; // the banner of channels that stopped
+    };
+
     double now() const { return double(clock.nsecsElapsed()) / 1e9; }
+    // A source not named when made gets a name of its own.
+    Source &sourceAt(int source);
+    double nextChangeAfter(double t) const;
     void readKeys();
     void onTick();
     void drawSoon();
     void schedule(double t);
     void draw();
 
-    std::string source;
+    std::vector<Source> sources;
+    ChannelList channels;
     const QElapsedTimer &clock;
-    WatchFigures figures;
     WatchPainter painter;
     FILE *keys = nullptr;
     QSocketNotifier *keysReady = nullptr;
     QSocketNotifier *refitReady = nullptr;
     QTimer tick;
-    qint64 stray = 0;
-    std::string bunching;
     double drawnAt = -1;
     bool paused = false;
     bool changePending = false;
-    bool failsafeShown = false;
-    bool silenceShown = false;
-    bool stoppedShown = false; // the banner of channels that stopped
     bool started = false;
     // Where keys come from another terminal than the drawing's, its settings.
     termios keysModes = {};

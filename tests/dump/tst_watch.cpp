@@ -124,6 +124,7 @@ private slots:
     void pausesFitsAndGivesTheTerminalBack();
     void crsfFailsafeShows();
     void saysWhileReadsComeInBunches();
+    void showsThePollsAndReplies();
 
 private:
     QTemporaryDir folder;
@@ -380,6 +381,28 @@ void tst_Watch::saysWhileReadsComeInBunches()
     QTRY_VERIFY_WITH_TIMEOUT(terminal.screen().contains("status=0"), deadlineMs);
     QVERIFY2(terminal.screen().contains("frame times are bunched by the adapter (reads about every 16 ms)"),
              qPrintable(terminal.screen()));
+}
+
+// SmartPort polls and a sensor's replies on the wire: the counts and the
+// sensor's line come as they are read.
+void tst_Watch::showsThePollsAndReplies()
+{
+    PseudoTerminal line;
+    Terminal terminal(100, 24);
+    terminal.type(QStringLiteral("'%1' --watch --family smartport %2; echo status=$?")
+                      .arg(QStringLiteral(LINKSCOPE_DUMP), line.slavePath()));
+    QTRY_VERIFY_WITH_TIMEOUT(terminal.screen().contains("no frame yet"), deadlineMs);
+    // 16.80 V from application id 0x0210, answering the poll of 0x1B.
+    const QByteArray answered = fromHex("7E 1B 10 10 02 90 06 00 00 47");
+    QVERIFY(line.write(answered + answered + fromHex("7E A1") + answered));
+    QTRY_VERIFY_WITH_TIMEOUT(terminal.screen().contains(
+                                 "polls 4  replies 3 (late 0, over 2.5 ms)  missing replies 1  replies without a poll 0"),
+                             deadlineMs);
+    const QString screen = terminal.screen();
+    QVERIFY2(screen.contains("  0x1B       3       3     0       0       0"), qPrintable(screen));
+    QVERIFY2(screen.contains("  polled, never answered: 1 (0xA1)"), qPrintable(screen));
+    terminal.press("q");
+    QTRY_VERIFY_WITH_TIMEOUT(terminal.screen().contains("status=0"), deadlineMs);
 }
 
 QTEST_GUILESS_MAIN(tst_Watch)

@@ -6,6 +6,7 @@
 #include "decode/families/packing.h"
 #include "dump/watchfigures.h"
 #include "dump/watchlayout.h"
+#include "dump/watchview.h"
 #include "packets.h"
 
 #include <QtTest>
@@ -25,6 +26,9 @@ private slots:
     void channelsStopWhileLinkGoesOn();
     void telemetry_data();
     void telemetry();
+    void sourcesKeptApart();
+    void pairing_data();
+    void pairing();
 };
 
 namespace {
@@ -392,6 +396,85 @@ void tst_WatchFigures::telemetry()
                      .arg(QString::fromStdString(value.label), QString::fromStdString(value.value),
                           QString::fromStdString(value.unit))
                      .arg(value.age, 0, 'f', 2);
+    QTEST(shown, "shown");
+}
+
+// Frames, stray bytes and pairing of one source leave the other's as they were.
+void tst_WatchFigures::sourcesKeptApart()
+{
+    QElapsedTimer clock;
+    WatchView watch(QStringList{"left", "right"}, clock);
+    const auto feed = [&](int source, const QByteArray &bytes, double t) {
+        watch.take(Frame{source, reading(bytes), t, "read", 0, bytes});
+    };
+    feed(0, hott({8000, 12000}), 0.01);
+    feed(0, hott({9000, 12000}), 0.02);
+    for (int i = 0; i < 5; ++i)
+        feed(1, hott({16000, 4000, 4000}), 0.1 + 0.01 * i);
+    PollPairing pairing;
+    pairing.poll(0x1B, 0x1B, 100);
+    watch.setPairing(1, pairing);
+    watch.setStrayBytes(1, 99);
+    QVector<QVector<qint64>> shown;
+    for (const WatchSnapshot &view : watch.snapshots(0.5)) {
+        shown.append({view.framesLastSecond, view.strayBytes, view.pairing.polls});
+        for (const WatchChannel &c : view.channels)
+            shown.back() << c.value << c.low << c.high;
+    }
+    QCOMPARE(shown, QVector<QVector<qint64>>({{2, 0, 0, 1125, 1000, 1125, 1500, 1500, 1500},
+                                              {5, 99, 1, 2000, 2000, 2000, 500, 500, 500, 500, 500, 500}}));
+}
+
+void tst_WatchFigures::pairing_data()
+{
+    QTest::addColumn<QVector<Sent>>("frames");
+    QTest::addColumn<int>("resetAfter"); // frames; -1: no reset
+    QTest::addColumn<QStringList>("shown");
+
+    const QByteArray poll1B("\x7E\x1B"), poll00("\x7E\x00", 2), pollA1("\x7E\xA1"), reply = sport(0x0210, 1680);
+    const QString title = QStringLiteral("sensor   polls replies  late missing no poll");
+    // The reply's last byte 5 ms after the poll's, its first about 3.6 ms after.
+    QTest::newRow("late, missing, never answered")
+        << QVector<Sent>{{"smartport", poll1B, 1.0}, {"smartport", reply, 1.005}, {"smartport", poll00, 1.012},
+                         {"smartport", poll1B, 1.024}, {"smartport", pollA1, 1.036}}
+        << -1
+        << QStringList{"polls 4  replies 1 (late 1, over 2.5 ms)  missing replies 3  replies without a poll 0", title,
+                       "  0x1B       2       1     1       1       0", "  polled, never answered: 2 (0x00 0xA1)"};
+    // r counts anew: a sensor answered only before it is among those never answered.
+    QTest::newRow("counted anew after a reset")
+        << QVector<Sent>{{"smartport", poll1B, 1.0}, {"smartport", reply, 1.003}, {"smartport", pollA1, 1.012},
+                         {"smartport", reply, 1.015}, {"smartport", poll1B, 1.024}, {"smartport", pollA1, 1.036},
+                         {"smartport", reply, 1.039}}
+        << 4
+        << QStringList{"polls 2  replies 1 (late 0, over 2.5 ms)  missing replies 1  replies without a poll 0", title,
+                       "  0xA1       1       1     0       0       0", "  polled, never answered: 1 (0x1B)"};
+}
+
+// A real pairing, fed frame by frame, shows in the header and a line per sensor.
+void tst_WatchFigures::pairing()
+{
+    QFETCH(QVector<Sent>, frames);
+    QFETCH(int, resetAfter);
+    const FamilyDescriptor *family = familyNamed(QStringLiteral("smartport"));
+    WatchFigures figures;
+    PollPairing pairing;
+    for (int i = 0; i < frames.size(); ++i) {
+        FrameReading read;
+        family->read(frames[i].frame.constData(), frames[i].frame.size(), read);
+        read.crcOk = family->check(frames[i].frame.constData(), frames[i].frame.size());
+        pairing.take(read, frames[i].frame.size(), frames[i].t * 1000, 10.0 / 57.6);
+        figures.setPairing(pairing);
+        if (i + 1 == resetAfter)
+            figures.reset(0);
+    }
+    pairing.finish();
+    figures.setPairing(pairing);
+    QStringList shown;
+    for (const WatchLine &line : layOutWatch(figures.snapshot(2, 0), 100, 40)) {
+        const QString text = QString::fromStdString(line.text);
+        if (line.style <= WatchLine::Title && QRegularExpression(QStringLiteral("^(polls|sensor|  )")).match(text).hasMatch())
+            shown << text;
+    }
     QTEST(shown, "shown");
 }
 

@@ -16,6 +16,8 @@ private slots:
     void barMarksValueLowestHighestAndCentre();
     void telemetryFitsAndCountsTheRest_data();
     void telemetryFitsAndCountsTheRest();
+    void sourcesShareTheScreen_data();
+    void sourcesShareTheScreen();
 };
 
 namespace {
@@ -164,6 +166,62 @@ void tst_WatchLayout::telemetryFitsAndCountsTheRest()
                 // take 10 rows of 4 and a title, or a third of the 19.
                 QCOMPARE(rows, values <= 3 ? 2 : channels ? 6 : 11);
                 QCOMPARE(channelRows, qMin(channels, 19 - rows - 1));
+            }
+        }
+    }
+}
+
+void tst_WatchLayout::sourcesShareTheScreen_data()
+{
+    QTest::addColumn<int>("sources");
+    QTest::newRow("one source, as it always was") << 1;
+    QTest::newRow("two sources") << 2;
+    QTest::newRow("three sources") << 3;
+}
+
+// Each source in a block headed by its name, at every size within the
+// terminal; a block too short for its channels counts those it hides.
+void tst_WatchLayout::sourcesShareTheScreen()
+{
+    QFETCH(int, sources);
+    std::vector<WatchSnapshot> views(std::size_t(sources), busyView());
+    for (int i = 0; i < sources; ++i) {
+        views[std::size_t(i)].source = "source-" + std::to_string(i);
+        views[std::size_t(i)].sensors.assign(std::size_t(6 * i), {0x1B, PollPairing::Counts{9, 8, 1, 1, 0}});
+        views[std::size_t(i)].silentSensors = {0xA1, 0x22};
+    }
+    const QRegularExpression hidden(QStringLiteral("^(\\d+) (channels? )?hidden"));
+    for (int width = 1; width <= 120; ++width) {
+        for (int height = 1; height <= 60; ++height) {
+            const QString where = QStringLiteral("%1x%2").arg(width).arg(height);
+            QStringList shown;
+            for (const WatchLine &line : layOutWatch(views, width, height))
+                shown << QString::fromStdString(line.text) + (line.style == WatchLine::Title ? "\t" : "");
+            if (sources == 1) {
+                QStringList alone;
+                for (const WatchLine &line : layOutWatch(views.front(), width, height))
+                    alone << QString::fromStdString(line.text) + (line.style == WatchLine::Title ? "\t" : "");
+                QCOMPARE(shown, alone);
+                continue;
+            }
+            QVERIFY2(shown.size() <= height, qPrintable(where));
+            int block = -1;
+            QVector<int> counted(sources, 0);
+            for (const QString &text : shown) {
+                QVERIFY2(text.size() <= width + 1 && (text.size() <= width || text.endsWith('\t')), qPrintable(where));
+                if (width >= 10 && text.startsWith(QStringLiteral("source-%1").arg(block + 1)) && text.endsWith('\t'))
+                    ++block;
+                else if (block >= 0)
+                    counted[block] += text.startsWith(QString::asprintf("%3d ", counted[block] + 1)) && !text.endsWith('\t')
+                        ? 1 : hidden.match(text).captured(1).toInt();
+            }
+            // Paused and the keys take a row each; each block gets an even
+            // share of the rest at least: its name, two banners, the count
+            // of the channels it hides.
+            if (width >= 10) {
+                QCOMPARE(block + 1, qMin(sources, qMax(0, height - 2)));
+                if ((height - 2) / sources >= 4)
+                    QCOMPARE(counted, QVector<int>(sources, 16));
             }
         }
     }
