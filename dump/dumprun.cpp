@@ -55,7 +55,7 @@ int runDump(const DumpOptions &options)
     records.setSources(given);
     std::unique_ptr<WatchView> view;
     if (options.watch)
-        view = std::make_unique<WatchView>(QStringList{run.sourceName()}, run.clock(), options.channels);
+        view = std::make_unique<WatchView>(run.sourceNames(), run.clock(), options.channels);
     status = run.read(view ? static_cast<FrameSink *>(view.get()) : &records, &recording);
     records.finish();
     recording.finish();
