@@ -137,7 +137,7 @@ int ReadingRun::readJson(int fd)
         return 1;
     }
     QString error;
-    if (readJsonFrames(file, options.source, *sink, error))
+    if (readJsonFrames(file, options.source, *sink, error, options.sourceNamed))
         return 0;
     lastError = error;
     return 1;
