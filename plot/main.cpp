@@ -264,6 +264,8 @@ int main(int argc, char *argv[])
 
     PlotData data(plotColumns(pictureSize), chosen, windowFrom, windowTo, [](const QString &text) { complain(text); });
     data.setLanes(lanes);
+    // A recording of several sources names them as their records come.
+    options.sourceNamed = [&data](int source, const QString &name) { data.nameSource(source, name); };
     ProgressSink progress(data, !regular);
     // Read as linkscope-dump reads it; a run of its JSON lines as the frames they hold.
     ReadingRun run(options);
@@ -278,15 +280,29 @@ int main(int argc, char *argv[])
     if (status != 0 && data.frames() == 0)
         return status;
 
-    for (const auto &entry : data.families())
-        families << QStringLiteral("%1 %2").arg(entry.first).arg(entry.second);
+    const int sourceCount = data.sourceCount();
+    for (int s = 0; s < sourceCount; ++s) {
+        QStringList those;
+        for (const auto &entry : data.families(s))
+            those << QStringLiteral("%1 %2").arg(entry.first).arg(entry.second);
+        // Each source's families under its name, where there are several.
+        if (sourceCount == 1)
+            families = those;
+        else
+            families << QStringLiteral("%1: %2").arg(data.sourceName(s),
+                                                     those.isEmpty() ? QStringLiteral("no family") : those.join(QStringLiteral(", ")));
+    }
     const QString title = QStringLiteral("%1 — %2 — %3 frames — %4")
                               .arg(options.source == QLatin1String("-") ? QStringLiteral("standard input")
                                    // A port's or FIFO's last part alone (pts/0's "0") says nothing.
                                    : regular ? QFileInfo(options.source).fileName() : options.source,
-                                   families.isEmpty() ? QStringLiteral("no family") : families.join(QStringLiteral(", ")))
+                                   families.isEmpty() ? QStringLiteral("no family")
+                                                      : families.join(sourceCount == 1 ? QStringLiteral(", ") : QStringLiteral("; ")))
                               .arg(data.frames())
                               .arg(spanText(data));
+    // Each source's group keeps about the height one source has by default.
+    if (!parser.isSet(size) && sourceCount > 1)
+        pictureSize.setHeight(qMin(20000, pictureSize.height() + (sourceCount - 1) * 600));
     if (!drawPicture(data, title, pictureSize, format, target, path, error)) {
         complain(error);
         return 1;
@@ -304,5 +320,11 @@ int main(int argc, char *argv[])
                       counted(data.crcFailures(), "CRC failure", "CRC failures"),
                       counted(data.strayBytes(), "stray byte", "stray bytes"),
                       counted(data.silences(), "silence", "silences")));
+    for (int s = 0; sourceCount > 1 && s < sourceCount; ++s)
+        complain(QStringLiteral("  %1: %2, %3, %4, %5")
+                     .arg(data.sourceName(s), counted(data.frames(s), "frame", "frames"),
+                          counted(data.crcFailures(s), "CRC failure", "CRC failures"),
+                          counted(data.strayBytes(s), "stray byte", "stray bytes"),
+                          counted(data.silences(s), "silence", "silences")));
     return status;
 }
