@@ -65,6 +65,17 @@ const char *timeFrom(const QString &from)
     return nullptr;
 }
 
+// A name as messages and the picture may show it: a file's control
+// characters (an escape sequence for the terminal) as U+FFFD.
+QString shownName(QString name)
+{
+    for (QChar &c : name) {
+        if (c.category() == QChar::Other_Control)
+            c = QChar::ReplacementCharacter;
+    }
+    return name;
+}
+
 } // namespace
 
 bool readJsonFrames(QFile &file, const QString &name, FrameSink &sink, QString &error,
@@ -118,7 +129,7 @@ bool readJsonFrames(QFile &file, const QString &name, FrameSink &sink, QString &
             }
             sources.push_back(Source{src.toString(), src.isString(), TelemetryMemory(), ReadBunching(), 0, 0, 0});
             if (src.isString() && named)
-                named(id, src.toString());
+                named(id, shownName(src.toString()));
         }
         Source &source = sources[size_t(id)];
         reading.memory = &source.memory;

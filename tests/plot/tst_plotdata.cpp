@@ -272,6 +272,10 @@ void tst_PlotData::jsonLinesKeepWhatFramesTold_data()
                                            << "voltage V | voltage_v MEASURE_REPLY: 3 12.34..12.34 / "
                                               "source 2: voltage V | voltage_v MEASURE_REPLY: 5 12.34..12.34"
                                            << QString();
+    // Shown in messages on a terminal: no escape sequence gets through.
+    QTest::newRow("src with control characters") << "{\"t\":0.5,\"src\":\"a\\u001b[2J\\n\"," + type + "}\n"
+                                                << QString::fromUtf8("0 a\xef\xbf\xbd[2J\xef\xbf\xbd") << QString()
+                                                << QString();
     QTest::newRow("src no text") << "{\"t\":0.5," + type + "}\n{\"t\":1.5,\"src\":2," + value + "}\n" << QString()
                                  << QString() << "line 2: \"src\" is no text";
     QByteArray nine;
