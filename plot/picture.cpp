@@ -521,7 +521,8 @@ bool drawPicture(const PlotData &data, const QString &title, const QSize &size, 
     // with telemetry lanes or a link lane takes more of the height, so that
     // its channels stay as readable as the others'.
     const int sources = data.sourceCount();
-    const int firstHead = sources > 1 ? titleHeight + 14 : titleHeight;
+    // The first group's heading goes under the title and its notes' line.
+    const int firstHead = sources > 1 ? titleHeight + 30 : titleHeight;
     const int laterHead = 34; // a later group's heading
     const int gap = 12;       // below a group whose time axis is unlabelled
     QVector<double> weights;
@@ -540,6 +541,7 @@ bool drawPicture(const PlotData &data, const QString &title, const QSize &size, 
     {
         int first, last; // its panels
         int laneCount, linkPanelAt, top, headingAt;
+        bool linkLeftOut;
         QVector<ChannelLine> lines;
     };
     QVector<Panel> panels;
@@ -550,22 +552,31 @@ bool drawPicture(const PlotData &data, const QString &title, const QSize &size, 
         const int bottom = lowest ? height : top + head + int(shared * weights.at(s) / weightSum) + foot, room = bottom - top;
         // The events' three rows keep room for their names in a small
         // picture; a group's take no more, leaving the rest to its channels.
-        const int eventsTop = top + (sources > 1 ? room - foot - 8 - 3 * 28 : qMin(int(room * 0.80), room - foot - 8 - 3 * 26));
+        const int eventsTop = top + (sources > 1 ? room - foot - 8 - 3 * qBound(26, room / 16, 28)
+                                                 : qMin(int(room * 0.80), room - foot - 8 - 3 * 26));
         // CRSF and GHST report their link: a lane of its own above the events.
-        const int linkHeight = data.drawsLink(s) ? qMax(72, int(room * 0.15)) : 0;
+        // A group leaves it out sooner than its channels and intervals.
+        const int spare = eventsTop - top - head - 120;
+        const bool linkLeftOut = sources > 1 && data.drawsLink(s) && spare < 72;
+        const int linkHeight = !data.drawsLink(s) || linkLeftOut ? 0
+                               : sources > 1                     ? qBound(72, int(room * 0.15), spare)
+                                                                 : qMax(72, int(room * 0.15));
         // Then the telemetry lanes, as many as leave the channels and the
         // interval room to be read.
         const QVector<TelemetryLane> &lanes = data.telemetryLanes(s);
         // The channels and the interval keep a third of the group; the lanes
         // share the rest, each from 56 pixels up to 8 % of the height.
-        const int roomForLanes = eventsTop - top - linkHeight - qMax(head + 80 + 70, int(room * 0.35));
+        // A group, often lower than a picture, keeps half for them.
+        const int roomForLanes = eventsTop - top - linkHeight
+                                 - (sources > 1 ? qMax(head + 200, int(room * 0.5)) : qMax(head + 80 + 70, int(room * 0.35)));
         const int lowestLane = 56;
         const int laneCount = qBound(0, roomForLanes / lowestLane, int(lanes.size()));
         const int laneHeight = laneCount > 0 ? qBound(lowestLane, roomForLanes / laneCount, qMax(lowestLane, int(room * 0.08))) : 0;
         const int lanesTop = eventsTop - linkHeight - laneCount * laneHeight;
         const int intervalEnd = lanesTop;
-        const int channelsEnd = top + qMin(int(room * (linkHeight + laneCount > 0 ? 0.48 : 0.58)), intervalEnd - top - 90);
-        Group group{int(panels.size()), 0, laneCount, -1, top, top + head - 22, {}};
+        const int channelsEnd = sources > 1 ? top + head + (intervalEnd - top - head) * 2 / 3
+                                            : top + qMin(int(room * (linkHeight + laneCount > 0 ? 0.48 : 0.58)), intervalEnd - top - 90);
+        Group group{int(panels.size()), 0, laneCount, -1, top, top + head - 22, linkLeftOut, {}};
         panels.append({channelsPanel(data, s, group.lines), top, top + head, channelsEnd - 8, channelsEnd});
         panels.append({intervalPanel(data, s), channelsEnd, channelsEnd + 8, intervalEnd - 8, intervalEnd});
         for (int k = 0; k < laneCount; ++k) {
@@ -580,7 +591,7 @@ bool drawPicture(const PlotData &data, const QString &title, const QSize &size, 
         // events' chart reaches up behind the others, see-through, to keep
         // room for the time axis's labels and title in a low picture.
         group.last = panels.size();
-        panels.append({eventsPanel(data, s, lowest), top, eventsTop + 8, bottom - foot, bottom});
+        panels.append({eventsPanel(data, s, lowest), 0, eventsTop + 8, bottom - foot, bottom});
         groups.append(group);
         top = bottom;
     }
@@ -696,6 +707,8 @@ bool drawPicture(const PlotData &data, const QString &title, const QSize &size, 
         }
         for (int k = group.laneCount; k < lanes.size(); ++k)
             leftOut << (sources > 1 ? data.sourceName(s) + QStringLiteral(": ") : QString()) + laneTitle(lanes.at(k));
+        if (group.linkLeftOut)
+            leftOut << data.sourceName(s) + QStringLiteral(": LQ and RSSI");
         const Panel &intervals = panels[group.first + 1];
         if (!data.timed() && data.frames(s) > 0) {
             auto *note = new QGraphicsSimpleTextItem(QStringLiteral("the source tells no times, so no intervals"));
