@@ -149,7 +149,10 @@ int main(int argc, char *argv[])
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("source"),
                                  QStringLiteral("A capture file (raw, hex dump or Saleae CSV), a linkscope-dump "
-                                                "--format jsonl file, - for standard input, or a serial port."));
+                                                "--format jsonl file, - for standard input, or a serial port. A "
+                                                "second source is drawn on the same time axis, as linkscope-dump "
+                                                "reads two; SRC@FAMILIES reads one for its own families."),
+                                 QStringLiteral("source [source]"));
     const QCommandLineOption output(optionNames("output"),
                                     QStringLiteral("The picture: .png, .svg or .pdf (default: the source's name "
                                                    "with .png)."),
@@ -179,18 +182,20 @@ int main(int argc, char *argv[])
     refuseRepeated(parser, taken);
 
     const QStringList sources = parser.positionalArguments();
-    if (sources.size() != 1)
-        usageError(sources.isEmpty() ? QStringLiteral("no source given") : QStringLiteral("give exactly one source"));
-    if (sources.first().isEmpty())
-        usageError(QStringLiteral("the source is an empty name"));
     ReadOptions options;
-    options.source = sources.first();
-    options.sourcePath = argumentBytes(options.source);
     options.stdinClosed = streams.inputClosed;
     // The picture is the summary, and it decides what a run without frames is.
     options.summary = false;
     options.noFramesFail = false;
     options.jsonLines = true;
+    QString error;
+    if (!reading.apply(parser, options, error))
+        usageError(error);
+    // One source, or two in one timeline, as linkscope-dump takes them.
+    QVector<ReadOptions> sourceList;
+    if (!SourceOptions::sources(sources, options, sourceList, error))
+        usageError(error);
+    options = sourceList.first();
 
     if (parser.isSet(output) && parser.value(output).isEmpty())
         usageError(QStringLiteral("-o needs a file name"));
@@ -227,7 +232,6 @@ int main(int argc, char *argv[])
             usageError(QStringLiteral("bad size '%1': give WxH in pixels, from 400x300 to 20000x20000")
                            .arg(parser.value(size)));
     }
-    QString error;
     ChannelList chosen;
     if (parser.isSet(channels) && !ChannelList::parse(parser.value(channels), chosen, error))
         usageError(error);
@@ -239,8 +243,6 @@ int main(int argc, char *argv[])
     const double windowTo = parser.isSet(to) ? seconds(parser, to) : nan;
     if (windowFrom >= windowTo)
         usageError(QStringLiteral("--from must come before --to"));
-    if (!reading.apply(parser, options, error))
-        usageError(error);
 
     // Said before a long run, not after it.
     struct stat targetInfo, folderInfo;
@@ -264,9 +266,14 @@ int main(int argc, char *argv[])
 
     PlotData data(plotColumns(pictureSize), chosen, windowFrom, windowTo, [](const QString &text) { complain(text); });
     data.setLanes(lanes);
+    // A recording of several sources names them as their records come.
+    for (ReadOptions &each : sourceList)
+        each.sourceNamed = [&data](int source, const QString &name) { data.nameSource(source, name); };
     ProgressSink progress(data, !regular);
     // Read as linkscope-dump reads it; a run of its JSON lines as the frames they hold.
-    ReadingRun run(options);
+    ReadingRun run(sourceList);
+    if (sourceList.size() > 1)
+        data.setSources(run.sourceNames());
     int status = run.open();
     if (status < 0)
         status = run.refuse();
@@ -278,15 +285,30 @@ int main(int argc, char *argv[])
     if (status != 0 && data.frames() == 0)
         return status;
 
-    for (const auto &entry : data.families())
-        families << QStringLiteral("%1 %2").arg(entry.first).arg(entry.second);
+    const int sourceCount = data.sourceCount();
+    for (int s = 0; s < sourceCount; ++s) {
+        QStringList those;
+        for (const auto &entry : data.families(s))
+            those << QStringLiteral("%1 %2").arg(entry.first).arg(entry.second);
+        // Each source's families under its name, where there are several.
+        if (sourceCount == 1)
+            families = those;
+        else
+            families << QStringLiteral("%1: %2").arg(data.sourceName(s),
+                                                     those.isEmpty() ? QStringLiteral("no family") : those.join(QStringLiteral(", ")));
+    }
     const QString title = QStringLiteral("%1 — %2 — %3 frames — %4")
-                              .arg(options.source == QLatin1String("-") ? QStringLiteral("standard input")
+                              .arg(sourceList.size() > 1 ? run.sourceNames().join(QStringLiteral(" + "))
+                                   : options.source == QLatin1String("-") ? QStringLiteral("standard input")
                                    // A port's or FIFO's last part alone (pts/0's "0") says nothing.
                                    : regular ? QFileInfo(options.source).fileName() : options.source,
-                                   families.isEmpty() ? QStringLiteral("no family") : families.join(QStringLiteral(", ")))
+                                   families.isEmpty() ? QStringLiteral("no family")
+                                                      : families.join(sourceCount == 1 ? QStringLiteral(", ") : QStringLiteral("; ")))
                               .arg(data.frames())
                               .arg(spanText(data));
+    // Each source's group keeps about the height one source has by default.
+    if (!parser.isSet(size) && sourceCount > 1)
+        pictureSize.setHeight(qMin(20000, pictureSize.height() + (sourceCount - 1) * 600));
     if (!drawPicture(data, title, pictureSize, format, target, path, error)) {
         complain(error);
         return 1;
@@ -304,5 +326,11 @@ int main(int argc, char *argv[])
                       counted(data.crcFailures(), "CRC failure", "CRC failures"),
                       counted(data.strayBytes(), "stray byte", "stray bytes"),
                       counted(data.silences(), "silence", "silences")));
+    for (int s = 0; sourceCount > 1 && s < sourceCount; ++s)
+        complain(QStringLiteral("  %1: %2, %3, %4, %5")
+                     .arg(data.sourceName(s), counted(data.frames(s), "frame", "frames"),
+                          counted(data.crcFailures(s), "CRC failure", "CRC failures"),
+                          counted(data.strayBytes(s), "stray byte", "stray bytes"),
+                          counted(data.silences(s), "silence", "silences")));
     return status;
 }

@@ -2,6 +2,7 @@
 #include "plot/picture.h"
 
 #include "cli/commandline.h"
+#include "cli/messages.h"
 #include "decode/readbunching.h"
 #include "plot/plotdata.h"
 
@@ -74,14 +75,14 @@ double centre(const PlotData &data, int bucket)
 
 // One shaded band per run of buckets that flagged says, from low to high,
 // as one area series.
-QAreaSeries *bands(const PlotData &data, const std::function<bool(const PlotColumn &)> &flagged, double low,
+QAreaSeries *bands(const PlotData &data, int source, const std::function<bool(const PlotColumn &)> &flagged, double low,
                    double high, const QColor &colour, const QString &name)
 {
     auto *upper = new QLineSeries;
     auto *lower = new QLineSeries;
     const double start = data.axisStart(), end = data.axisEnd(), width = data.bucketWidth();
     upper->append(start, low);
-    const QVector<PlotColumn> &columns = data.columns();
+    const QVector<PlotColumn> &columns = data.columns(source);
     const int count = data.bucketCount();
     for (int i = 0; i < count;) {
         if (!flagged(columns.at(i))) {
@@ -167,18 +168,18 @@ struct ChannelLine
     QPainterPath path;
 };
 
-QChart *channelsPanel(const PlotData &data, QVector<ChannelLine> &lines)
+QChart *channelsPanel(const PlotData &data, int source, QVector<ChannelLine> &lines)
 {
     QChart *chart = newChart();
     QValueAxis *x = timeAxis(data, false);
     auto *y = new QValueAxis;
-    const QVector<int> numbers = data.channelsSeen();
-    int low = data.words() ? 0 : 800, high = data.words() ? 0xFFFF : 2200;
+    const QVector<int> numbers = data.channelsSeen(source);
+    int low = data.words(source) ? 0 : 800, high = data.words(source) ? 0xFFFF : 2200;
     if (!numbers.isEmpty()) {
         low = std::numeric_limits<int>::max();
         high = std::numeric_limits<int>::min();
         for (int number : numbers) {
-            for (const ValueRange &range : data.channel(number)) {
+            for (const ValueRange &range : data.channel(number, source)) {
                 if (range.seen) {
                     low = qMin(low, int(range.low));
                     high = qMax(high, int(range.high));
@@ -191,10 +192,10 @@ QChart *channelsPanel(const PlotData &data, QVector<ChannelLine> &lines)
     }
     niceTicks(y, low, high, 8);
     y->setLabelFormat(QStringLiteral("%.0f"));
-    y->setTitleText(data.words() ? QStringLiteral("word (as sent)") : QStringLiteral("µs"));
+    y->setTitleText(data.words(source) ? QStringLiteral("word (as sent)") : QStringLiteral("µs"));
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);
-    attach(chart, bands(data, [](const PlotColumn &c) { return c.failsafe; }, low, high, failsafeColour,
+    attach(chart, bands(data, source, [](const PlotColumn &c) { return c.failsafe; }, low, high, failsafeColour,
                         QStringLiteral("failsafe")),
            x, y);
     const int count = data.bucketCount();
@@ -208,7 +209,7 @@ QChart *channelsPanel(const PlotData &data, QVector<ChannelLine> &lines)
         line->setPen(pen);
         attach(chart, line, x, y);
         QPainterPath path;
-        const QVector<ValueRange> &ranges = data.channel(number);
+        const QVector<ValueRange> &ranges = data.channel(number, source);
         bool lone = false; // the stretch so far is one point
         double previous = 0;
         for (int i = 0; i < count; ++i) {
@@ -241,13 +242,13 @@ QChart *channelsPanel(const PlotData &data, QVector<ChannelLine> &lines)
     return chart;
 }
 
-QChart *intervalPanel(const PlotData &data)
+QChart *intervalPanel(const PlotData &data, int source)
 {
     QChart *chart = newChart();
     chart->legend()->hide();
     QValueAxis *x = timeAxis(data, false);
     auto *y = new QValueAxis;
-    const QVector<PlotColumn> &columns = data.columns();
+    const QVector<PlotColumn> &columns = data.columns(source);
     const int count = data.bucketCount();
     float highest = 0;
     for (int i = 0; i < count; ++i) {
@@ -305,7 +306,7 @@ QLineSeries *rangeLine(const PlotData &data, const QVector<ValueRange> &ranges, 
 
 // CRSF's and GHST's own view of the link: uplink LQ (%) on the left, RSSI
 // (dBm) on the right, each axis in its line's colour, over the failsafe band.
-QChart *linkPanel(const PlotData &data)
+QChart *linkPanel(const PlotData &data, int source)
 {
     QChart *chart = newChart();
     chart->legend()->hide();
@@ -321,7 +322,7 @@ QChart *linkPanel(const PlotData &data)
     auto *rssi = new QValueAxis;
     int low = -110, high = -30;
     bool any = false;
-    for (const ValueRange &range : data.rssi()) {
+    for (const ValueRange &range : data.rssi(source)) {
         if (range.seen) {
             low = any ? qMin(low, int(range.low)) : int(range.low);
             high = any ? qMax(high, int(range.high)) : int(range.high);
@@ -339,11 +340,11 @@ QChart *linkPanel(const PlotData &data)
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(quality, Qt::AlignLeft);
     chart->addAxis(rssi, Qt::AlignRight);
-    attach(chart, bands(data, [](const PlotColumn &c) { return c.failsafe; }, -12, 112, failsafeColour,
+    attach(chart, bands(data, source, [](const PlotColumn &c) { return c.failsafe; }, -12, 112, failsafeColour,
                         QStringLiteral("failsafe")),
            x, quality);
-    attach(chart, rangeLine(data, data.rssi(), rssiColour), x, rssi);
-    attach(chart, rangeLine(data, data.linkQuality(), linkQualityColour), x, quality);
+    attach(chart, rangeLine(data, data.rssi(source), rssiColour), x, rssi);
+    attach(chart, rangeLine(data, data.linkQuality(source), linkQualityColour), x, quality);
     return chart;
 }
 
@@ -446,10 +447,10 @@ QChart *telemetryPanel(const PlotData &data, const TelemetryLane &lane)
     return chart;
 }
 
-QChart *eventsPanel(const PlotData &data)
+QChart *eventsPanel(const PlotData &data, int source, bool labelled)
 {
     QChart *chart = newChart();
-    QValueAxis *x = timeAxis(data, true);
+    QValueAxis *x = timeAxis(data, labelled);
     auto *y = new QCategoryAxis;
     y->setRange(0, 3);
     y->append(QStringLiteral("stray bytes"), 1);
@@ -458,15 +459,15 @@ QChart *eventsPanel(const PlotData &data)
     y->setLabelsPosition(QCategoryAxis::AxisLabelsPositionCenter);
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);
-    attach(chart, bands(data, [](const PlotColumn &c) { return c.silence; }, 0, 3, silenceColour,
+    attach(chart, bands(data, source, [](const PlotColumn &c) { return c.silence; }, 0, 3, silenceColour,
                         QStringLiteral("silence")),
            x, y);
-    QAreaSeries *stray = bands(data, [](const PlotColumn &c) { return c.strayBytes > 0; }, 0.2, 0.8, strayColour,
+    QAreaSeries *stray = bands(data, source, [](const PlotColumn &c) { return c.strayBytes > 0; }, 0.2, 0.8, strayColour,
                                QStringLiteral("stray bytes"));
     // Lost frames as the family flags them (FPORT, SBUS, SRXL2); none for families without the flag.
-    QAreaSeries *lost = bands(data, [](const PlotColumn &c) { return c.framesLost > 0; }, 1.2, 1.8, lostColour,
+    QAreaSeries *lost = bands(data, source, [](const PlotColumn &c) { return c.framesLost > 0; }, 1.2, 1.8, lostColour,
                               QStringLiteral("frames lost"));
-    QAreaSeries *failures = bands(data, [](const PlotColumn &c) { return c.crcFailures > 0; }, 2.2, 2.8,
+    QAreaSeries *failures = bands(data, source, [](const PlotColumn &c) { return c.crcFailures > 0; }, 2.2, 2.8,
                                   crcColour, QStringLiteral("CRC failures"));
     chart->setBackgroundVisible(false);
     attach(chart, stray, x, y);
@@ -515,43 +516,85 @@ bool drawPicture(const PlotData &data, const QString &title, const QSize &size, 
     QGraphicsScene scene(QRectF(QPointF(0, 0), size));
     scene.setBackgroundBrush(Qt::white);
     const int height = size.height(), right = size.width() - rightMargin;
-    // The events' three rows keep room for their names in a small picture.
-    const int eventsTop = qMin(int(height * 0.80), height - bottomHeight - 8 - 3 * 26);
-    // CRSF and GHST report their link: a lane of its own above the events.
-    const int linkHeight = data.drawsLink() ? qMax(72, int(height * 0.15)) : 0;
-    // Then the telemetry lanes, as many as leave the channels and the
-    // interval room to be read.
-    const QVector<TelemetryLane> &lanes = data.telemetryLanes();
-    // The channels and the interval keep a third of the picture; the lanes
-    // share the rest, each from 56 pixels up to 8 % of the height.
-    const int roomForLanes = eventsTop - linkHeight - qMax(titleHeight + 80 + 70, int(height * 0.35));
-    const int lowestLane = 56;
-    const int laneCount = qBound(0, roomForLanes / lowestLane, int(lanes.size()));
-    const int laneHeight = laneCount > 0 ? qBound(lowestLane, roomForLanes / laneCount, qMax(lowestLane, int(height * 0.08))) : 0;
-    const int lanesTop = eventsTop - linkHeight - laneCount * laneHeight;
-    const int intervalEnd = lanesTop;
-    const int channelsEnd = qMin(int(height * (linkHeight + laneCount > 0 ? 0.48 : 0.58)), intervalEnd - 90);
-    QVector<ChannelLine> lines;
+    // Several sources: each one's panels as a group under its name, one
+    // group over the other, all on the one time axis at the bottom. A group
+    // with telemetry lanes or a link lane takes more of the height, so that
+    // its channels stay as readable as the others'.
+    const int sources = data.sourceCount();
+    // The first group's heading goes under the title and its notes' line.
+    const int firstHead = sources > 1 ? titleHeight + 30 : titleHeight;
+    const int laterHead = 34; // a later group's heading
+    const int gap = 12;       // below a group whose time axis is unlabelled
+    QVector<double> weights;
+    double weightSum = 0;
+    for (int s = 0; s < sources; ++s) {
+        weights.append(1 + 0.2 * qMin(4, int(data.telemetryLanes(s).size()) + (data.drawsLink(s) ? 1 : 0)));
+        weightSum += weights.last();
+    }
+    const int shared = height - firstHead - bottomHeight - (sources - 1) * (laterHead + gap);
     struct Panel
     {
         QChart *chart;
         int top, plotTop, plotBottom, bottom;
     };
-    QVector<Panel> panels{
-        {channelsPanel(data, lines), 0, titleHeight, channelsEnd - 8, channelsEnd},
-        {intervalPanel(data), channelsEnd, channelsEnd + 8, intervalEnd - 8, intervalEnd},
+    struct Group
+    {
+        int first, last; // its panels
+        int laneCount, linkPanelAt, top, headingAt;
+        bool linkLeftOut;
+        QVector<ChannelLine> lines;
     };
-    for (int k = 0; k < laneCount; ++k) {
-        const int top = lanesTop + k * laneHeight;
-        panels.append({telemetryPanel(data, lanes.at(k)), top, top + 8, top + laneHeight - 8, top + laneHeight});
+    QVector<Panel> panels;
+    QVector<Group> groups;
+    for (int s = 0, top = 0; s < sources; ++s) {
+        const bool lowest = s == sources - 1;
+        const int head = s == 0 ? firstHead : laterHead, foot = lowest ? bottomHeight : gap;
+        const int bottom = lowest ? height : top + head + int(shared * weights.at(s) / weightSum) + foot, room = bottom - top;
+        // The events' three rows keep room for their names in a small
+        // picture; a group's take no more, leaving the rest to its channels.
+        const int eventsTop = top + (sources > 1 ? room - foot - 8 - 3 * qBound(26, room / 16, 28)
+                                                 : qMin(int(room * 0.80), room - foot - 8 - 3 * 26));
+        // CRSF and GHST report their link: a lane of its own above the events.
+        // A group leaves it out sooner than its channels and intervals.
+        const int spare = eventsTop - top - head - 120;
+        const bool linkLeftOut = sources > 1 && data.drawsLink(s) && spare < 72;
+        const int linkHeight = !data.drawsLink(s) || linkLeftOut ? 0
+                               : sources > 1                     ? qBound(72, int(room * 0.15), spare)
+                                                                 : qMax(72, int(room * 0.15));
+        // Then the telemetry lanes, as many as leave the channels and the
+        // interval room to be read.
+        const QVector<TelemetryLane> &lanes = data.telemetryLanes(s);
+        // The channels and the interval keep a third of the group; the lanes
+        // share the rest, each from 56 pixels up to 8 % of the height.
+        // A group, often lower than a picture, keeps half for them.
+        const int roomForLanes = eventsTop - top - linkHeight
+                                 - (sources > 1 ? qMax(head + 200, int(room * 0.5)) : qMax(head + 80 + 70, int(room * 0.35)));
+        const int lowestLane = 56;
+        const int laneCount = qBound(0, roomForLanes / lowestLane, int(lanes.size()));
+        const int laneHeight = laneCount > 0 ? qBound(lowestLane, roomForLanes / laneCount, qMax(lowestLane, int(room * 0.08))) : 0;
+        const int lanesTop = eventsTop - linkHeight - laneCount * laneHeight;
+        const int intervalEnd = lanesTop;
+        const int channelsEnd = sources > 1 ? top + head + (intervalEnd - top - head) * 2 / 3
+                                            : top + qMin(int(room * (linkHeight + laneCount > 0 ? 0.48 : 0.58)), intervalEnd - top - 90);
+        Group group{int(panels.size()), 0, laneCount, -1, top, top + head - 22, linkLeftOut, {}};
+        panels.append({channelsPanel(data, s, group.lines), top, top + head, channelsEnd - 8, channelsEnd});
+        panels.append({intervalPanel(data, s), channelsEnd, channelsEnd + 8, intervalEnd - 8, intervalEnd});
+        for (int k = 0; k < laneCount; ++k) {
+            const int at = lanesTop + k * laneHeight;
+            panels.append({telemetryPanel(data, lanes.at(k)), at, at + 8, at + laneHeight - 8, at + laneHeight});
+        }
+        if (linkHeight > 0) {
+            group.linkPanelAt = panels.size();
+            panels.append({linkPanel(data, s), eventsTop - linkHeight, eventsTop - linkHeight + 8, eventsTop - 8, eventsTop});
+        }
+        // Qt Charts gives axes at most a share of their chart's height, so the
+        // events' chart reaches up behind the others, see-through, to keep
+        // room for the time axis's labels and title in a low picture.
+        group.last = panels.size();
+        panels.append({eventsPanel(data, s, lowest), 0, eventsTop + 8, bottom - foot, bottom});
+        groups.append(group);
+        top = bottom;
     }
-    const int linkPanelAt = panels.size();
-    if (linkHeight > 0)
-        panels.append({linkPanel(data), eventsTop - linkHeight, eventsTop - linkHeight + 8, eventsTop - 8, eventsTop});
-    // Qt Charts gives axes at most a share of their chart's height, so the
-    // events' chart reaches up behind the others, see-through, to keep
-    // room for the time axis's labels and title in a low picture.
-    panels.append({eventsPanel(data), 0, eventsTop + 8, height - bottomHeight, height});
     for (const auto &panel : panels) {
         const qreal room = panel.plotBottom - panel.plotTop;
         // Qt Charts gives each label of a side axis the panel's height shared
@@ -598,112 +641,150 @@ bool drawPicture(const PlotData &data, const QString &title, const QSize &size, 
     heading->setText(QFontMetricsF(font).elidedText(title, Qt::ElideRight, size.width() - 24));
     heading->setPos(qMax(0.0, (size.width() - heading->boundingRect().width()) / 2), 12);
     scene.addItem(heading);
-    // The charts lay themselves out on posted events.
-    if (linkHeight > 0 && data.linkQuality().isEmpty() && data.rssi().isEmpty()) {
-        auto *note = new QGraphicsSimpleTextItem(QStringLiteral("no link statistics in the source"));
-        note->setBrush(Qt::darkGray);
-        note->setPos((leftEdge + right - note->boundingRect().width()) / 2,
-                     (panels[linkPanelAt].plotTop + panels[linkPanelAt].plotBottom - note->boundingRect().height()) / 2);
-        scene.addItem(note);
-    }
-    // Each telemetry lane's quantity and unit, then its lines' names in their
-    // colours, at its top left.
-    for (int k = 0; k < laneCount; ++k) {
-        qreal left = leftEdge + 6;
-        for (int i = -1; i < lanes.at(k).lines.size(); ++i) {
-            auto *name = new QGraphicsSimpleTextItem(i < 0 ? laneTitle(lanes.at(k)) + QLatin1Char(':') : lineName(lanes.at(k), i));
-            if (i < 0) {
-                QFont bold = name->font();
-                bold.setBold(true);
-                name->setFont(bold);
+    // Lanes that found no room are named, so that a bigger picture is asked for.
+    QStringList leftOut;
+    for (int s = 0; s < sources; ++s) {
+        const Group &group = groups.at(s);
+        const QVector<TelemetryLane> &lanes = data.telemetryLanes(s);
+        // Each group under a rule and its source's name, with what the
+        // source's frames were, so that no lane is taken for another's.
+        if (sources > 1) {
+            if (s > 0) {
+                auto *rule = new QGraphicsRectItem(8, group.top + 3, size.width() - 16, 2);
+                rule->setBrush(QColor(90, 90, 90));
+                rule->setPen(Qt::NoPen);
+                scene.addItem(rule);
             }
-            name->setBrush(i < 0 ? QColor(Qt::black) : telemetryColours[i % int(sizeof telemetryColours / sizeof telemetryColours[0])]);
-            name->setPos(left, panels[2 + k].plotTop + 2);
-            auto *backing = new QGraphicsRectItem(name->boundingRect().adjusted(-3, -1, 3, 1));
-            backing->setPos(name->pos());
-            backing->setBrush(QColor(255, 255, 255, 220));
-            backing->setPen(Qt::NoPen);
-            backing->setZValue(1001);
-            name->setZValue(1002);
-            scene.addItem(backing);
+            QStringList families;
+            for (const auto &entry : data.families(s))
+                families << QStringLiteral("%1 %2").arg(entry.first).arg(entry.second);
+            auto *name = new QGraphicsSimpleTextItem;
+            QFont bold = name->font();
+            bold.setPointSizeF(bold.pointSizeF() * 1.15);
+            bold.setBold(true);
+            name->setFont(bold);
+            const QString figures = QStringLiteral("%1, %2, %3, %4")
+                                        .arg(families.isEmpty() ? QStringLiteral("no frames") : families.join(QStringLiteral(", ")),
+                                             counted(data.crcFailures(s), "CRC failure", "CRC failures"),
+                                             counted(data.strayBytes(s), "stray byte", "stray bytes"),
+                                             counted(data.silences(s), "silence", "silences"));
+            name->setText(QFontMetricsF(bold).elidedText(QStringLiteral("%1. %2 — %3").arg(s + 1).arg(data.sourceName(s), figures),
+                                                         Qt::ElideRight, right - 12));
+            name->setPos(12, group.headingAt);
             scene.addItem(name);
-            left += name->boundingRect().width() + 12;
+        }
+        // The charts lay themselves out on posted events.
+        if (group.linkPanelAt >= 0 && data.linkQuality(s).isEmpty() && data.rssi(s).isEmpty()) {
+            auto *note = new QGraphicsSimpleTextItem(QStringLiteral("no link statistics in the source"));
+            note->setBrush(Qt::darkGray);
+            note->setPos((leftEdge + right - note->boundingRect().width()) / 2,
+                         (panels[group.linkPanelAt].plotTop + panels[group.linkPanelAt].plotBottom - note->boundingRect().height()) / 2);
+            scene.addItem(note);
+        }
+        // Each telemetry lane's quantity and unit, then its lines' names in their
+        // colours, at its top left.
+        for (int k = 0; k < group.laneCount; ++k) {
+            qreal left = leftEdge + 6;
+            for (int i = -1; i < lanes.at(k).lines.size(); ++i) {
+                auto *name = new QGraphicsSimpleTextItem(i < 0 ? laneTitle(lanes.at(k)) + QLatin1Char(':') : lineName(lanes.at(k), i));
+                if (i < 0) {
+                    QFont bold = name->font();
+                    bold.setBold(true);
+                    name->setFont(bold);
+                }
+                name->setBrush(i < 0 ? QColor(Qt::black) : telemetryColours[i % int(sizeof telemetryColours / sizeof telemetryColours[0])]);
+                name->setPos(left, panels[group.first + 2 + k].plotTop + 2);
+                auto *backing = new QGraphicsRectItem(name->boundingRect().adjusted(-3, -1, 3, 1));
+                backing->setPos(name->pos());
+                backing->setBrush(QColor(255, 255, 255, 220));
+                backing->setPen(Qt::NoPen);
+                backing->setZValue(1001);
+                name->setZValue(1002);
+                scene.addItem(backing);
+                scene.addItem(name);
+                left += name->boundingRect().width() + 12;
+            }
+        }
+        for (int k = group.laneCount; k < lanes.size(); ++k)
+            leftOut << (sources > 1 ? data.sourceName(s) + QStringLiteral(": ") : QString()) + laneTitle(lanes.at(k));
+        if (group.linkLeftOut)
+            leftOut << data.sourceName(s) + QStringLiteral(": LQ and RSSI");
+        const Panel &intervals = panels[group.first + 1];
+        if (!data.timed() && data.frames(s) > 0) {
+            auto *note = new QGraphicsSimpleTextItem(QStringLiteral("the source tells no times, so no intervals"));
+            note->setBrush(Qt::darkGray);
+            note->setPos((leftEdge + right - note->boundingRect().width()) / 2,
+                         (intervals.plotTop + intervals.plotBottom - note->boundingRect().height()) / 2);
+            scene.addItem(note);
+        }
+        // Intervals from bunched reads alternate between a frame's own time on
+        // the wire and the adapter's period: the lane says so at its top.
+        if (data.bunchedPeriodMs(s) > 0) {
+            qreal top = intervals.plotTop + 4;
+            const qreal width = right - leftEdge - 12;
+            QStringList lines{ReadBunching::note(data.bunchedPeriodMs(s)), QStringLiteral("remedy: ") + data.bunchingRemedy(s)};
+            // A udev rule too long for the line gets one of its own, whole where it fits.
+            const int rule = lines.last().indexOf(QLatin1String("the udev rule "));
+            if (rule > 0 && QFontMetricsF(QGraphicsSimpleTextItem().font()).horizontalAdvance(lines.last()) > width) {
+                lines << QStringLiteral("    ") + lines.last().mid(rule);
+                lines[1].truncate(rule);
+            }
+            const qreal lineHeight = QFontMetricsF(QGraphicsSimpleTextItem().font()).height() + 2;
+            for (const QString &line : qAsConst(lines)) {
+                // A small lane keeps room for its points: the remedy only where it fits twice over.
+                if (top > intervals.plotTop + 4 && top + 2 * lineHeight > intervals.plotBottom)
+                    break;
+                auto *note = new QGraphicsSimpleTextItem;
+                note->setBrush(bunchingColour);
+                note->setText(QFontMetricsF(note->font()).elidedText(line, Qt::ElideRight, width));
+                note->setPos(leftEdge + 6, top);
+                auto *backing = new QGraphicsRectItem(note->boundingRect().adjusted(-3, -1, 3, 1));
+                backing->setPos(note->pos());
+                backing->setBrush(QColor(255, 255, 255, 220));
+                backing->setPen(Qt::NoPen);
+                scene.addItem(backing);
+                scene.addItem(note);
+                top += note->boundingRect().height() + 2;
+            }
         }
     }
-    // Lanes that found no room are named, so that a bigger picture is asked for.
-    if (laneCount < lanes.size()) {
-        QStringList left;
-        for (int k = laneCount; k < lanes.size(); ++k)
-            left << laneTitle(lanes.at(k));
+    if (!leftOut.isEmpty()) {
         auto *note = new QGraphicsSimpleTextItem(
-            QStringLiteral("no room for the lanes %1: a taller --size shows them").arg(left.join(QStringLiteral(", "))));
+            QStringLiteral("no room for the lanes %1: a taller --size shows them").arg(leftOut.join(QStringLiteral(", "))));
         note->setBrush(bunchingColour);
         note->setText(QFontMetricsF(note->font()).elidedText(note->text(), Qt::ElideRight, size.width() - 24));
         // To the right, clear of the channels' top label.
         note->setPos(qMax(12.0, right - note->boundingRect().width()), heading->pos().y() + heading->boundingRect().height());
         scene.addItem(note);
     }
-    if (!data.timed() && data.frames() > 0) {
-        auto *note = new QGraphicsSimpleTextItem(QStringLiteral("the source tells no times, so no intervals"));
-        note->setBrush(Qt::darkGray);
-        note->setPos((leftEdge + right - note->boundingRect().width()) / 2,
-                     (panels[1].plotTop + panels[1].plotBottom - note->boundingRect().height()) / 2);
-        scene.addItem(note);
-    }
-    // Intervals from bunched reads alternate between a frame's own time on
-    // the wire and the adapter's period: the lane says so at its top.
-    if (data.bunchedPeriodMs() > 0) {
-        qreal top = panels[1].plotTop + 4;
-        const qreal width = right - leftEdge - 12;
-        QStringList lines{ReadBunching::note(data.bunchedPeriodMs()), QStringLiteral("remedy: ") + data.bunchingRemedy()};
-        // A udev rule too long for the line gets one of its own, whole where it fits.
-        const int rule = lines.last().indexOf(QLatin1String("the udev rule "));
-        if (rule > 0 && QFontMetricsF(QGraphicsSimpleTextItem().font()).horizontalAdvance(lines.last()) > width) {
-            lines << QStringLiteral("    ") + lines.last().mid(rule);
-            lines[1].truncate(rule);
-        }
-        const qreal lineHeight = QFontMetricsF(QGraphicsSimpleTextItem().font()).height() + 2;
-        for (const QString &line : qAsConst(lines)) {
-            // A small lane keeps room for its points: the remedy only where it fits twice over.
-            if (top > panels[1].plotTop + 4 && top + 2 * lineHeight > panels[1].plotBottom)
-                break;
-            auto *note = new QGraphicsSimpleTextItem;
-            note->setBrush(bunchingColour);
-            note->setText(QFontMetricsF(note->font()).elidedText(line, Qt::ElideRight, width));
-            note->setPos(leftEdge + 6, top);
-            auto *backing = new QGraphicsRectItem(note->boundingRect().adjusted(-3, -1, 3, 1));
-            backing->setPos(note->pos());
-            backing->setBrush(QColor(255, 255, 255, 220));
-            backing->setPen(Qt::NoPen);
-            scene.addItem(backing);
-            scene.addItem(note);
-            top += note->boundingRect().height() + 2;
-        }
-    }
     QCoreApplication::processEvents();
-    for (int i : {0, int(panels.size()) - 1}) {
-        QLegend *legend = panels[i].chart->legend();
-        legend->detachFromChart();
-        legend->setAlignment(Qt::AlignRight);
-        legend->setBackgroundVisible(false);
-        // The channels' legend may run down beside the interval panel too.
-        const int bottom = i == 0 ? panels[1].plotBottom : panels[i].plotBottom;
-        legend->setGeometry(QRectF(right + 8, panels[i].plotTop - panels[i].top, rightMargin - 12,
-                                   bottom - panels[i].plotTop));
-        legend->setVisible(true);
-        legend->update();
+    for (const Group &group : qAsConst(groups)) {
+        for (int i : {group.first, group.last}) {
+            QLegend *legend = panels[i].chart->legend();
+            legend->detachFromChart();
+            legend->setAlignment(Qt::AlignRight);
+            legend->setBackgroundVisible(false);
+            // The channels' legend may run down beside the interval panel too.
+            const int bottom = i == group.first ? panels[i + 1].plotBottom : panels[i].plotBottom;
+            legend->setGeometry(QRectF(right + 8, panels[i].plotTop - panels[i].top, rightMargin - 12,
+                                       bottom - panels[i].plotTop));
+            legend->setVisible(true);
+            legend->update();
+        }
     }
     QCoreApplication::processEvents();
     // The lines go where the laid-out axes put their values.
-    for (const ChannelLine &line : qAsConst(lines)) {
-        const QPointF origin = panels[0].chart->mapToPosition(QPointF(0, 0), line.series);
-        const QPointF unit = panels[0].chart->mapToPosition(QPointF(1, 1), line.series) - origin;
-        auto *item = new QGraphicsPathItem(line.path * QTransform(unit.x(), 0, 0, unit.y(), origin.x(), origin.y()),
-                                           panels[0].chart);
-        item->setPen(line.series->pen());
-        item->setZValue(1000);
+    for (const Group &group : qAsConst(groups)) {
+        QChart *chart = panels[group.first].chart;
+        for (const ChannelLine &line : group.lines) {
+            const QPointF origin = chart->mapToPosition(QPointF(0, 0), line.series);
+            const QPointF unit = chart->mapToPosition(QPointF(1, 1), line.series) - origin;
+            auto *item = new QGraphicsPathItem(line.path * QTransform(unit.x(), 0, 0, unit.y(), origin.x(), origin.y()),
+                                               chart);
+            item->setPen(line.series->pen());
+            item->setZValue(1000);
+        }
     }
-
     QFile file;
     QString reason;
     if (!openByBytes(file, path, QIODevice::WriteOnly | QIODevice::Truncate, reason)) {

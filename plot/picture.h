@@ -3,7 +3,8 @@
 // failsafe band, the interval between frames, the link's LQ and RSSI where
 // the family reports them (CRSF, GHST), a lane for each telemetry quantity
 // chosen (battery voltage, current, altitude, RSSI), and the events with the silences,
-// panel over panel on one time axis, saved as PNG, SVG or PDF.
+// panel over panel on one time axis, saved as PNG, SVG or PDF. Several
+// sources make a group of these panels each, under the source's name.
 #ifndef LINKSCOPE_PLOT_PICTURE_H
 #define LINKSCOPE_PLOT_PICTURE_H
 

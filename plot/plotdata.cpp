@@ -82,13 +82,67 @@ const struct
 
 } // namespace
 
+PlotData::Source::Source(int columns)
+    : buckets(columns), perChannel(FrameReading::maxChannels),
+      lastValueAt(FrameReading::maxChannels, std::numeric_limits<double>::quiet_NaN())
+{
+}
+
 PlotData::PlotData(int columns, const ChannelList &channels, double from, double to,
                    std::function<void(const QString &)> warn)
     : count(qMax(2, columns)), chosen(channels), windowFrom(from), windowTo(to), warn(std::move(warn)),
-      buckets(count), perChannel(FrameReading::maxChannels),
-      lastValueAt(FrameReading::maxChannels, std::numeric_limits<double>::quiet_NaN())
+      perSource{Source(count)}
 {
     origin = std::isnan(from) ? 0 : from;
+}
+
+PlotData::Source &PlotData::grown(int source)
+{
+    source = qMax(0, source);
+    while (perSource.size() <= source)
+        perSource.append(Source(count));
+    return perSource[source];
+}
+
+void PlotData::setSources(const QStringList &names)
+{
+    for (int i = 0; i < names.size(); ++i)
+        grown(i).name = names.at(i);
+}
+
+void PlotData::nameSource(int source, const QString &name)
+{
+    grown(source).name = name;
+}
+
+QString PlotData::sourceName(int source) const
+{
+    const QString &name = of(source).name;
+    return name.isEmpty() ? QStringLiteral("source %1").arg(source + 1) : name;
+}
+
+qint64 PlotData::crcFailures() const
+{
+    qint64 sum = 0;
+    for (const Source &source : perSource)
+        sum += source.crcFailureCount;
+    return sum;
+}
+
+qint64 PlotData::strayBytes() const
+{
+    qint64 sum = 0;
+    for (const Source &source : perSource)
+        sum += source.strayTotal;
+    return sum;
+}
+
+qint64 PlotData::silences() const
+{
+    qint64 sum = 0;
+    for (const Source &source : perSource)
+        sum += source.silenceCount;
+    return sum;
 }
 
 int PlotData::bucketOf(double x)
@@ -101,39 +155,26 @@ int PlotData::bucketOf(double x)
     return int(qMax(0.0, at));
 }
 
-// Twice as wide buckets, each made of two: the lowest and highest of both stay.
+// Twice as wide buckets, each made of two: the lowest and highest of both
+// stay, for every source alike.
 void PlotData::widen()
 {
-    const int half = (count + 1) / 2;
-    for (int i = 0; i < half; ++i) {
-        PlotColumn joined = buckets.at(2 * i);
-        if (2 * i + 1 < count)
-            merge(joined, buckets.at(2 * i + 1));
-        buckets[i] = joined;
-    }
-    std::fill(buckets.begin() + half, buckets.end(), PlotColumn());
-    for (QVector<ValueRange> &ranges : perChannel) {
-        if (ranges.isEmpty())
-            continue;
-        for (int i = 0; i < half; ++i) {
-            ValueRange joined = ranges.at(2 * i);
-            if (2 * i + 1 < count)
-                merge(joined, ranges.at(2 * i + 1));
-            ranges[i] = joined;
+    for (Source &source : perSource) {
+        halve(source.buckets, count);
+        for (QVector<ValueRange> &ranges : source.perChannel)
+            halve(ranges, count);
+        for (QVector<ValueRange> &ranges : source.perLink)
+            halve(ranges, count);
+        for (TelemetryLane &lane : source.lanes) {
+            for (TelemetryLane::Line &line : lane.lines)
+                halve(line.ranges, count);
         }
-        std::fill(ranges.begin() + half, ranges.end(), ValueRange());
-    }
-    for (QVector<ValueRange> &ranges : perLink)
-        halve(ranges, count);
-    for (TelemetryLane &lane : lanes) {
-        for (TelemetryLane::Line &line : lane.lines)
-            halve(line.ranges, count);
+        source.lastBucket /= 2;
     }
     width *= 2;
-    lastBucket /= 2;
 }
 
-void PlotData::mark(double from, double to, bool PlotColumn::*flag)
+void PlotData::mark(Source &source, double from, double to, bool PlotColumn::*flag)
 {
     if (!std::isnan(windowFrom))
         from = qMax(from, windowFrom);
@@ -144,16 +185,18 @@ void PlotData::mark(double from, double to, bool PlotColumn::*flag)
     // The later end first: it may widen the buckets.
     const int end = bucketOf(to);
     for (int i = bucketOf(from); i <= end; ++i)
-        buckets[i].*flag = true;
+        source.buckets[i].*flag = true;
 }
 
 void PlotData::take(const Frame &taken)
 {
     const FrameReading &frame = taken.reading;
     const double t = taken.t;
+    Source &source = grown(taken.source);
     ++frameCount;
+    ++source.frameCount;
     bool known = false;
-    for (auto &entry : perFamily) {
+    for (auto &entry : source.perFamily) {
         if (entry.first == QLatin1String(frame.family)) {
             ++entry.second;
             known = true;
@@ -161,8 +204,9 @@ void PlotData::take(const Frame &taken)
         }
     }
     if (!known)
-        perFamily.append({QString::fromLatin1(frame.family), 1});
-    linkFamily = linkFamily || std::strcmp(frame.family, "CRSF") == 0 || std::strcmp(frame.family, "GHST") == 0;
+        source.perFamily.append({QString::fromLatin1(frame.family), 1});
+    source.linkFamily = source.linkFamily || std::strcmp(frame.family, "CRSF") == 0
+                        || std::strcmp(frame.family, "GHST") == 0;
 
     if (!started) {
         started = true;
@@ -193,45 +237,50 @@ void PlotData::take(const Frame &taken)
     } else {
         x = double(frameCount - 1);
     }
-    const double before = last;
+    // Intervals and silences are the source's own: the other's frames
+    // between two of its own fill no gap.
+    const double before = source.last;
+    const bool firstOfSource = source.frameCount == 1;
     if (frameCount == 1)
         first = x;
     last = x;
-    if (isTimed && frameCount > 1 && x - before > silenceAfter) {
-        ++silenceCount;
-        mark(before, x, &PlotColumn::silence);
+    source.last = x;
+    if (isTimed && !firstOfSource && x - before > silenceAfter) {
+        ++source.silenceCount;
+        mark(source, before, x, &PlotColumn::silence);
     }
     if ((!std::isnan(windowFrom) && x < windowFrom) || (!std::isnan(windowTo) && x > windowTo))
         return;
 
     ++drawnCount;
-    lastBucket = bucketOf(x);
-    PlotColumn &column = buckets[lastBucket];
+    const int at = bucketOf(x);
+    source.lastBucket = at;
+    PlotColumn &column = source.buckets[at];
     ++column.frames;
-    if (strayTotal > strayNoted) {
-        column.strayBytes += strayTotal - strayNoted;
-        strayNoted = strayTotal;
+    if (source.strayTotal > source.strayNoted) {
+        column.strayBytes += source.strayTotal - source.strayNoted;
+        source.strayNoted = source.strayTotal;
     }
-    if (isTimed && frameCount > 1) {
+    if (isTimed && !firstOfSource) {
         const float ms = float((x - before) * 1000);
         column.intervalLow = column.intervals > 0 ? qMin(column.intervalLow, ms) : ms;
         column.intervalHigh = column.intervals > 0 ? qMax(column.intervalHigh, ms) : ms;
         ++column.intervals;
     }
     if (!frame.crcOk) {
-        ++crcFailureCount;
+        ++source.crcFailureCount;
         ++column.crcFailures;
         // A damaged frame says nothing about the channels or the receiver.
         return;
     }
     // Failsafe lasts from a failsafe frame until the next frame says otherwise.
-    if (wasFailsafe)
-        mark(lastGood, x, &PlotColumn::failsafe);
-    buckets[lastBucket].failsafe = buckets[lastBucket].failsafe || frame.failsafe == 1;
+    if (source.wasFailsafe)
+        mark(source, source.lastGood, x, &PlotColumn::failsafe);
+    source.buckets[at].failsafe = source.buckets[at].failsafe || frame.failsafe == 1;
     if (frame.frameLost == 1)
-        ++buckets[lastBucket].framesLost;
-    wasFailsafe = frame.failsafe == 1;
-    lastGood = x;
+        ++source.buckets[at].framesLost;
+    source.wasFailsafe = frame.failsafe == 1;
+    source.lastGood = x;
     if (frame.hasLink) {
         const FrameReading::Link &link = frame.link;
         // Flight controllers take the RSSI of the antenna in use.
@@ -240,43 +289,44 @@ void PlotData::take(const Frame &taken)
         for (int i = 0; i < 2; ++i) {
             if (values[i] == FrameReading::noValue)
                 continue;
-            if (perLink[i].isEmpty())
-                perLink[i].resize(count);
-            add(perLink[i][lastBucket], values[i]);
+            if (source.perLink[i].isEmpty())
+                source.perLink[i].resize(count);
+            add(source.perLink[i][at], values[i]);
         }
     }
     if (frame.telemetry.size() > 0)
-        takeTelemetry(frame, x);
+        takeTelemetry(source, frame, x);
     // NORDAX has no public scale: its words are drawn as sent, and the
     // first frame with a matching CRC picks the unit.
     const bool frameInWords = std::strcmp(frame.family, "NORDAX") == 0;
-    if (!unitKnown) {
-        unitKnown = true;
-        inWords = frameInWords;
+    if (!source.unitKnown) {
+        source.unitKnown = true;
+        source.inWords = frameInWords;
     }
-    if (frameInWords != inWords)
+    if (frameInWords != source.inWords)
         return;
-    const int *values = inWords ? frame.wire : frame.us;
+    const int *values = source.inWords ? frame.wire : frame.us;
     for (int k = 0; k < frame.channels; ++k) {
         if (values[k] == FrameReading::noValue || !chosen.contains(k + 1))
             continue;
-        QVector<ValueRange> &ranges = perChannel[k];
+        QVector<ValueRange> &ranges = source.perChannel[k];
         if (ranges.isEmpty())
             ranges.resize(count);
-        ValueRange &range = ranges[lastBucket];
+        ValueRange &range = ranges[at];
         // A silence, or a failsafe in which the family's channel frames stop
         // while others still come, is no motion: the line breaks there.
         if (!range.seen)
-            range.gapBefore = isTimed && x - lastValueAt.at(k) > silenceAfter;
-        lastValueAt[k] = x;
+            range.gapBefore = isTimed && x - source.lastValueAt.at(k) > silenceAfter;
+        source.lastValueAt[k] = x;
         range.low = range.seen ? qMin(range.low, values[k]) : values[k];
         range.high = range.seen ? qMax(range.high, values[k]) : values[k];
         range.seen = true;
     }
 }
 
-void PlotData::takeTelemetry(const FrameReading &frame, double x)
+void PlotData::takeTelemetry(Source &source, const FrameReading &frame, double x)
 {
+    QVector<TelemetryLane> &lanes = source.lanes;
     const Telemetry &telemetry = frame.telemetry;
     const char *type = frame.type ? frame.type : "";
     for (int i = 0; i < telemetry.size(); ++i) {
@@ -306,7 +356,7 @@ void PlotData::takeTelemetry(const FrameReading &frame, double x)
             lines.append({value.name, type, QVector<TelemetryRange>(count), std::numeric_limits<double>::quiet_NaN()});
         }
         TelemetryLane::Line &line = lines[which];
-        TelemetryRange &range = line.ranges[lastBucket];
+        TelemetryRange &range = line.ranges[source.lastBucket];
         const double v = value.value();
         if (!range.seen)
             range.gapBefore = isTimed && x - line.lastAt > telemetryGap;
@@ -360,24 +410,25 @@ bool PlotData::parseLanes(const QString &list, QVector<TelemetryValue::Quantity>
     return true;
 }
 
-void PlotData::setStrayBytes(int source, qint64 bytes)
+void PlotData::setStrayBytes(int which, qint64 bytes)
 {
-    Q_UNUSED(source)
-    strayTotal = bytes;
-    // Stray bytes count where the last frame before them went.
-    if (lastBucket >= 0 && strayTotal > strayNoted) {
-        buckets[lastBucket].strayBytes += strayTotal - strayNoted;
-        strayNoted = strayTotal;
+    // Each source counts its own from the start of the run.
+    Source &source = grown(which);
+    source.strayTotal = bytes;
+    // Stray bytes count where the source's last frame before them went.
+    if (source.lastBucket >= 0 && source.strayTotal > source.strayNoted) {
+        source.buckets[source.lastBucket].strayBytes += source.strayTotal - source.strayNoted;
+        source.strayNoted = source.strayTotal;
     }
 }
 
-void PlotData::setBunching(int source, double periodMs, const QString &how)
+void PlotData::setBunching(int which, double periodMs, const QString &how)
 {
-    Q_UNUSED(source)
+    Source &source = grown(which);
     // Once seen, the note stays: the picture shows the whole run.
     if (periodMs > 0) {
-        bunchedMs = periodMs;
-        remedy = how;
+        source.bunchedMs = periodMs;
+        source.remedy = how;
     }
 }
 
@@ -401,8 +452,9 @@ int PlotData::bucketCount() const
     return int(qBound(0.0, std::floor((axisEnd() - origin) / width) + 1, double(count)));
 }
 
-QVector<int> PlotData::channelsSeen() const
+QVector<int> PlotData::channelsSeen(int source) const
 {
+    const QVector<QVector<ValueRange>> &perChannel = of(source).perChannel;
     QVector<int> numbers;
     for (int k = 0; k < perChannel.size(); ++k) {
         if (!perChannel.at(k).isEmpty())

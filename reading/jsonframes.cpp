@@ -12,6 +12,7 @@
 #include <QFile>
 
 #include <cmath>
+#include <deque>
 
 namespace {
 
@@ -64,34 +65,74 @@ const char *timeFrom(const QString &from)
     return nullptr;
 }
 
+// A name as messages and the picture may show it: a file's control
+// characters (an escape sequence for the terminal) as U+FFFD.
+QString shownName(QString name)
+{
+    for (QChar &c : name) {
+        if (c.category() == QChar::Other_Control)
+            c = QChar::ReplacementCharacter;
+    }
+    return name;
+}
+
 } // namespace
 
-bool readJsonFrames(QFile &file, const QString &name, FrameSink &sink, QString &error)
+bool readJsonFrames(QFile &file, const QString &name, FrameSink &sink, QString &error,
+                    const std::function<void(int source, const QString &name)> &named)
 {
     JsonLinesReader records(file, name);
     JsonRecord record;
     FrameReading reading;
-    TelemetryMemory memory;
-    reading.memory = &memory;
     // The reads of a live run, told by t_from: each begins with a "read"
     // frame, and arrived when its last frame ended.
-    ReadBunching bunching;
-    int readFrames = 0;
-    double readEnd = 0, told = 0;
-    const auto readOver = [&] {
-        if (readFrames == 0)
+    struct Source
+    {
+        QString name;
+        bool hasName;
+        // What earlier frames of the same wire told (an iBUS sensor's type).
+        TelemetryMemory memory;
+        ReadBunching bunching;
+        int readFrames = 0;
+        double readEnd = 0, told = 0;
+    };
+    // Grown at the end only, so that reading.memory stays where it points.
+    std::deque<Source> sources;
+    const auto readOver = [&](int id) {
+        Source &source = sources[size_t(id)];
+        if (source.readFrames == 0)
             return;
-        bunching.addRead(readEnd);
-        for (; readFrames > 0; --readFrames)
-            bunching.addFrame(readEnd);
-        const double period = bunching.bunched() ? double(qRound(bunching.readPeriodMs())) : 0.0;
-        if (period != told)
-            sink.setBunching(0, period, LowLatencyMode().remedy());
-        told = period;
+        source.bunching.addRead(source.readEnd);
+        for (; source.readFrames > 0; --source.readFrames)
+            source.bunching.addFrame(source.readEnd);
+        const double period = source.bunching.bunched() ? double(qRound(source.bunching.readPeriodMs())) : 0.0;
+        if (period != source.told)
+            sink.setBunching(id, period, LowLatencyMode().remedy());
+        source.told = period;
     };
     // Ctrl-C ends the reading as the end of the file would; what was read is drawn.
     catchStopSignals();
     while (!stopRequested() && records.next(record)) {
+        const QJsonValue src = record.fields.value(QLatin1String("src"));
+        if (!src.isUndefined() && !src.isString()) {
+            error = records.errorHere(QStringLiteral("\"src\" is no text"));
+            return false;
+        }
+        int id = 0;
+        while (id < int(sources.size())
+               && (sources[size_t(id)].hasName != src.isString() || sources[size_t(id)].name != src.toString()))
+            ++id;
+        if (id == int(sources.size())) {
+            if (id == maxJsonSources) {
+                error = records.errorHere(QStringLiteral("more than %1 sources (\"src\")").arg(maxJsonSources));
+                return false;
+            }
+            sources.push_back(Source{src.toString(), src.isString(), TelemetryMemory(), ReadBunching(), 0, 0, 0});
+            if (src.isString() && named)
+                named(id, shownName(src.toString()));
+        }
+        Source &source = sources[size_t(id)];
+        reading.memory = &source.memory;
         if (!readRecord(record.raw, record.fields, reading)) {
             error = records.errorHere(QStringLiteral("\"raw\" holds no frame of a known family"));
             return false;
@@ -100,15 +141,16 @@ bool readJsonFrames(QFile &file, const QString &name, FrameSink &sink, QString &
         const bool timed = !std::isnan(record.t);
         if (timed && from && from[0] != 'c') {
             if (from[0] == 'r')
-                readOver();
-            ++readFrames;
-            readEnd = record.t;
+                readOver(id);
+            ++source.readFrames;
+            source.readEnd = record.t;
         }
         const QJsonValue offset = record.fields.value(QLatin1String("offset"));
-        sink.take(Frame{0, reading, record.t, timed ? from : nullptr, offset.isDouble() ? qint64(offset.toDouble()) : -1,
-                        record.raw});
+        sink.take(Frame{id, reading, record.t, timed ? from : nullptr,
+                        offset.isDouble() ? qint64(offset.toDouble()) : -1, record.raw});
     }
-    readOver();
+    for (int id = 0; id < int(sources.size()); ++id)
+        readOver(id);
     error = records.error();
     return error.isEmpty();
 }

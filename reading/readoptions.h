@@ -11,6 +11,8 @@
 #include <QString>
 #include <QVector>
 
+#include <functional>
+
 struct ReadOptions
 {
     QString source;        // "-", a file, a stream, or a serial port by name or path, as messages show it
@@ -31,6 +33,8 @@ struct ReadOptions
     // A capture file of linkscope-dump's JSON lines is read as its records
     // (linkscope-plot); otherwise it is text like any other.
     bool jsonLines = false;
+    // Told each source such a file names in its records' src, as first seen.
+    std::function<void(int source, const QString &name)> sourceNamed;
     // The sink is a live view: it starts once a live source is open, holds
     // the terminal until the run ends, and messages wait for it meanwhile.
     bool liveView = false;

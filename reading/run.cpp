@@ -331,7 +331,7 @@ int ReadingRun::readJson(Wire &wire)
         return 1;
     }
     QString error;
-    if (readJsonFrames(file, wire.options.source, *sink, error))
+    if (readJsonFrames(file, wire.options.source, *sink, error, wire.options.sourceNamed))
         return 0;
     wire.lastError = error;
     return 1;

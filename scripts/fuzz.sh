@@ -5,7 +5,8 @@
 # then the frame assembler on a stream cut into reads, then the capture file
 # reader on files of any form fed in blocks, then every family of the table
 # through the assembler, then SBUS, DSM and SUMH through the stream framer, then
-# --family auto's finder over every family. Any finding fails.
+# --family auto's finder over every family, then linkscope-plot's reading of JSON
+# lines recordings. Any finding fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
@@ -15,9 +16,9 @@ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF -
     -DLINKSCOPE_QT_MAJOR="$LINKSCOPE_QT_MAJOR" \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 cmake --build build/fuzz -j"$(nproc)" --target decode_fuzzer assembler_fuzzer capture_fuzzer families_fuzzer \
-    gapframing_fuzzer familyfinder_fuzzer
+    gapframing_fuzzer familyfinder_fuzzer jsonframes_fuzzer
 mkdir -p build/fuzz/corpus build/fuzz/assembler-corpus build/fuzz/capture-corpus build/fuzz/families-corpus \
-    build/fuzz/gapframing-corpus build/fuzz/familyfinder-corpus
+    build/fuzz/gapframing-corpus build/fuzz/familyfinder-corpus build/fuzz/jsonframes-corpus
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 build/fuzz/fuzz/decode_fuzzer -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
     -artifact_prefix=build/fuzz/ build/fuzz/corpus fuzz/corpus
@@ -137,3 +138,6 @@ for family in range(16):
 PY
 build/fuzz/fuzz/familyfinder_fuzzer -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
     -artifact_prefix=build/fuzz/familyfinder- build/fuzz/familyfinder-corpus build/fuzz/familyfinder-seeds
+# linkscope-plot's reading of JSON lines recordings, of one source or several.
+build/fuzz/fuzz/jsonframes_fuzzer -max_total_time="$seconds" -timeout=10 -print_final_stats=1 -max_len=12000 \
+    -malloc_limit_mb=512 -artifact_prefix=build/fuzz/jsonframes- build/fuzz/jsonframes-corpus fuzz/jsonframes-seeds

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // linkscope-plot run as a user runs it, offscreen: real capture files drawn
 // as PNG, SVG and PDF, the glitch, failsafe and silence looked for in the
-// picture's pixels, a live port, and the bad inputs people give it.
+// picture's pixels, a recording of two sources, a live port, and the bad
+// inputs people give it.
 #include "pty.h"
 
 #include "decode/families/hott.h"
@@ -16,6 +17,7 @@
 #include <QXmlStreamReader>
 #include <QtTest>
 
+#include <algorithm>
 #include <csignal>
 
 class tst_Plot : public QObject
@@ -35,6 +37,7 @@ private slots:
     void smallPicturesKeepTheirLabels();
     void linesBreakWhereValuesStop_data();
     void linesBreakWhereValuesStop();
+    void twoSourcesDrawnAsGroups();
     void portIsDrawnWhenCtrlCEndsTheRun();
     void recordingShowsProgressOnATerminal_data();
     void recordingShowsProgressOnATerminal();
@@ -522,6 +525,53 @@ void tst_Plot::linesBreakWhereValuesStop()
 }
 
 // A port read until Ctrl-C: the run ends and the picture is drawn.
+// A recording of two sources, as linkscope-dump SRC1 SRC2 writes it: HOTT
+// from A in failsafe from 12 to 14 s, SBUS from B silent from 5 to 6 s.
+// Each shows in its own group, under its name, and nowhere else.
+void tst_Plot::twoSourcesDrawnAsGroups()
+{
+    const double none = 1e9;
+    QByteArrayList lines;
+    for (const auto &source : {qMakePair(QByteArray("A"), jsonLines(20, none, none, 12, 14)),
+                               qMakePair(QByteArray("B 2"), jsonLines(20, 5, 6, none, none, "SBUS"))}) {
+        for (QByteArray line : source.second.split('\n')) {
+            line.chop(1);
+            if (!line.isEmpty())
+                lines << line + ",\"src\":\"" + source.first + "\"}";
+        }
+    }
+    std::stable_sort(lines.begin(), lines.end(), [](const QByteArray &a, const QByteArray &b) {
+        return a.mid(5, a.indexOf(',') - 5).toDouble() < b.mid(5, b.indexOf(',') - 5).toDouble();
+    });
+    QVERIFY(writeFile(path("two.jsonl"), lines.join('\n') + '\n'));
+    QByteArray errors;
+    QCOMPARE(run({path("two.jsonl"), "-o", path("two.png")}, &errors), 0);
+    QVERIFY2(errors.contains("  A: 2000 frames, 0 CRC failures, 0 stray bytes, 0 silences\n")
+                 && errors.contains("  B 2: 1900 frames, 0 CRC failures, 0 stray bytes, 1 silence\n"),
+             errors.constData());
+    const QImage image(path("two.png"));
+    // Each group about the height of one source's picture.
+    QCOMPARE(image.size(), QSize(1600, 1500));
+    const int half = image.height() / 2;
+    QCOMPARE(columnsWith(image, failsafeColour, half, image.height()).first, -1);
+    QCOMPARE(columnsWith(image, silenceColour, 0, half).first, -1);
+    const QPair<int, int> failsafe = columnsWith(image, failsafeColour, 0, half);
+    const QPair<int, int> silence = columnsWith(image, silenceColour, half, image.height());
+    QVERIFY2(qAbs(failsafe.first - columnAt(12 / 19.99)) <= 3 && qAbs(failsafe.second - columnAt(14 / 19.99)) <= 3,
+             qPrintable(QStringLiteral("%1 %2").arg(failsafe.first).arg(failsafe.second)));
+    QVERIFY2(qAbs(silence.first - columnAt(5 / 19.99)) <= 3 && qAbs(silence.second - columnAt(6 / 19.99)) <= 3,
+             qPrintable(QStringLiteral("%1 %2").arg(silence.first).arg(silence.second)));
+    if (qgetenv("QT_QPA_PLATFORM") == "minimal")
+        QSKIP("the minimal platform of the sanitized build shortens texts by made-up font metrics");
+    QCOMPARE(run({path("two.jsonl"), "-o", path("two.svg")}), 0);
+    const QStringList texts = svgTexts(path("two.svg"));
+    QVERIFY2(texts.contains(QStringLiteral("two.jsonl — A: HOTT 2000; B 2: SBUS 1900 — 3900 frames — 20.0 s"))
+                 && texts.contains(QStringLiteral("1. A — HOTT 2000, 0 CRC failures, 0 stray bytes, 0 silences"))
+                 && texts.contains(QStringLiteral("2. B 2 — SBUS 1900, 0 CRC failures, 0 stray bytes, 1 silence"))
+                 && texts.count(QStringLiteral("CRC failures")) == 2,
+             qPrintable(texts.join('|')));
+}
+
 void tst_Plot::portIsDrawnWhenCtrlCEndsTheRun()
 {
     PseudoTerminal pty;
@@ -654,6 +704,8 @@ void tst_Plot::badInput_data()
                                << true;
     QTest::newRow("CRSF with --family crsf") << crsf << QStringList{"--family", "crsf"} << 0
                                              << QByteArray("source.png: 3 frames") << true;
+    QTest::newRow("src no text") << QByteArray("{\"t\":0.5,\"src\":2,\"family\":\"MPX\",\"raw\":\"") + mpx(1500).toHex() + "\"}\n"
+                                 << QStringList() << 1 << QByteArray("line 1: \"src\" is no text") << false;
     QTest::newRow("unknown family") << mpx(1500) << QStringList{"--family", "xbus2"} << 2 << QByteArray("xbus2")
                                     << false;
 }

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // linkscope-plot's telemetry lanes as the data gathers them: which values
 // make which lane and line, their lowest and highest in each bucket, the
-// buckets joined as the time span grows, and values read from
-// linkscope-dump's JSON lines.
+// buckets joined as the time span grows, values read from linkscope-dump's
+// JSON lines, and two sources' frames kept apart.
 #include "decode/families/framereading.h"
 #include "plot/plotdata.h"
 #include "reading/jsonframes.h"
@@ -28,11 +28,14 @@ struct Sample
 
 // "voltage V | voltage_v BATTERY: 0 16.8..16.8, 3 ~15.9..16.1": each lane's
 // quantity and unit, each line's seen buckets, ~ where the line breaks.
+// A second source's lanes follow, each after "source 2: ".
 QString lanesText(const PlotData &data)
 {
     QStringList lanes;
-    for (const TelemetryLane &lane : data.telemetryLanes()) {
-        QStringList parts{PlotData::laneName(lane.quantity) + QLatin1Char(' ') + QString::fromUtf8(lane.unit)};
+    for (int s = 0; s < data.sourceCount(); ++s)
+    for (const TelemetryLane &lane : data.telemetryLanes(s)) {
+        QStringList parts{(s > 0 ? QStringLiteral("source %1: ").arg(s + 1) : QString()) + PlotData::laneName(lane.quantity)
+                          + QLatin1Char(' ') + QString::fromUtf8(lane.unit)};
         for (const TelemetryLane::Line &line : lane.lines) {
             QStringList buckets;
             for (int i = 0; i < line.ranges.size(); ++i) {
@@ -48,9 +51,58 @@ QString lanesText(const PlotData &data)
     return lanes.join(QStringLiteral(" / "));
 }
 
+// A step of a run of two sources: a frame of source at t, or stray bytes.
+struct Step
+{
+    enum Kind { Good, Failsafe, Damaged, Stray } kind;
+    int source;
+    double t; // of a frame; the bytes counted so far, for Stray
+};
+
+// "0: 2 frames, 1 CRC, 5 stray, 0 silences, 200..200 ms: 0 2C+5, 3 1F":
+// each source's counts, its intervals, and its buckets with frames or
+// flags (F failsafe, S silence, C CRC failures, +N stray bytes); then all.
+QString sourcesText(const PlotData &data)
+{
+    QStringList sources;
+    for (int s = 0; s < data.sourceCount(); ++s) {
+        QStringList buckets;
+        float low = 0, high = 0;
+        for (int i = 0; i < data.bucketCount(); ++i) {
+            const PlotColumn &c = data.columns(s).at(i);
+            if (c.intervals > 0) {
+                low = low > 0 ? qMin(low, c.intervalLow) : c.intervalLow;
+                high = qMax(high, c.intervalHigh);
+            }
+            if (c.frames || c.failsafe || c.silence || c.strayBytes)
+                buckets << QStringLiteral("%1 %2%3%4%5%6")
+                               .arg(i)
+                               .arg(c.frames)
+                               .arg(c.failsafe ? "F" : "", c.silence ? "S" : "", c.crcFailures ? "C" : "")
+                               .arg(c.strayBytes ? QStringLiteral("+%1").arg(c.strayBytes) : QString());
+        }
+        sources << QStringLiteral("%1: %2 frames, %3 CRC, %4 stray, %5 silences, %6..%7 ms: %8")
+                       .arg(data.sourceName(s))
+                       .arg(data.frames(s))
+                       .arg(data.crcFailures(s))
+                       .arg(data.strayBytes(s))
+                       .arg(data.silences(s))
+                       .arg(qRound(low))
+                       .arg(qRound(high))
+                       .arg(buckets.join(QStringLiteral(", ")));
+    }
+    return sources.join(QStringLiteral(" | "))
+           + QStringLiteral(" | all: %1 frames, %2 CRC, %3 stray, %4 silences")
+                 .arg(data.frames())
+                 .arg(data.crcFailures())
+                 .arg(data.strayBytes())
+                 .arg(data.silences());
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(QVector<Sample>)
+Q_DECLARE_METATYPE(QVector<Step>)
 
 class tst_PlotData : public QObject
 {
@@ -59,6 +111,9 @@ class tst_PlotData : public QObject
 private slots:
     void telemetryLanes_data();
     void telemetryLanes();
+    void sourcesKeptApart_data();
+    void sourcesKeptApart();
+    void jsonLinesKeepWhatFramesTold_data();
     void jsonLinesKeepWhatFramesTold();
 };
 
@@ -152,21 +207,105 @@ void tst_PlotData::telemetryLanes()
     QTEST(lanesText(data), "drawn");
 }
 
-// An iBUS sensor's measurement means what the type its earlier reply named
-// says: read back from JSON lines, address 2's 0x04D2 is 12.34 V.
+void tst_PlotData::sourcesKeptApart_data()
+{
+    QTest::addColumn<QVector<Step>>("steps");
+    QTest::addColumn<QString>("drawn");
+    const Step::Kind good = Step::Good;
+    QTest::newRow("interleaved: each source's own intervals and silences")
+        << QVector<Step>{{good, 0, 0.1}, {good, 1, 0.2}, {good, 0, 0.3}, {good, 0, 0.5}, {good, 0, 0.7}, {good, 1, 1.4}}
+        << "A: 4 frames, 0 CRC, 0 stray, 0 silences, 200..200 ms: 0 4 | "
+           "B: 2 frames, 0 CRC, 0 stray, 1 silences, 1200..1200 ms: 0 1S, 1 1S | all: 6 frames, 0 CRC, 0 stray, 1 silences";
+    QTest::newRow("failsafe and CRC failures stay with their source")
+        << QVector<Step>{{good, 0, 1.9}, {Step::Failsafe, 1, 2.0}, {good, 0, 2.3}, {Step::Damaged, 0, 2.6}, {good, 1, 3.4}}
+        << "A: 3 frames, 1 CRC, 0 stray, 0 silences, 300..400 ms: 0 3C | "
+           "B: 2 frames, 0 CRC, 0 stray, 1 silences, 1400..1400 ms: 0 1FS, 1 1FS | all: 5 frames, 1 CRC, 0 stray, 1 silences";
+    // Each source tells its own running count; the picture's total is their sum.
+    QTest::newRow("stray bytes counted per source and summed")
+        << QVector<Step>{{good, 0, 0.5}, {good, 1, 0.6}, {Step::Stray, 0, 5}, {Step::Stray, 1, 7}, {good, 0, 1.7},
+                         {Step::Stray, 0, 9}}
+        << "A: 2 frames, 0 CRC, 9 stray, 1 silences, 1200..1200 ms: 0 1S+5, 1 1S+4 | "
+           "B: 1 frames, 0 CRC, 7 stray, 0 silences, 0..0 ms: 0 1+7 | all: 3 frames, 0 CRC, 16 stray, 1 silences";
+}
+
+// Buckets of 1 s, so that the failsafe row's times of 1.9 to 3.4 s count
+// from its first frame as 0 to 1.5 s.
+void tst_PlotData::sourcesKeptApart()
+{
+    QFETCH(QVector<Step>, steps);
+    PlotData data(10, ChannelList(), 0, 10, nullptr);
+    data.setSources({QStringLiteral("A"), QStringLiteral("B")});
+    FrameReading frame;
+    frame.family = "HOTT";
+    const QByteArray bytes;
+    for (const Step &step : steps) {
+        if (step.kind == Step::Stray) {
+            data.setStrayBytes(step.source, qint64(step.t));
+            continue;
+        }
+        frame.crcOk = step.kind != Step::Damaged;
+        frame.failsafe = step.kind == Step::Failsafe ? 1 : 0;
+        data.take(Frame{step.source, frame, step.t, "capture", 0, bytes});
+    }
+    QTEST(sourcesText(data), "drawn");
+}
+
+void tst_PlotData::jsonLinesKeepWhatFramesTold_data()
+{
+    QTest::addColumn<QByteArray>("records");
+    QTest::addColumn<QString>("names"); // as readJsonFrames told them
+    QTest::addColumn<QString>("drawn");
+    QTest::addColumn<QString>("error");
+    // Address 2 is a voltage sensor; its measurement 0x04D2 is 12.34 V.
+    const QByteArray type = "\"family\":\"IBUS_SENSOR\",\"raw\":\"0692030262ff\"";
+    const QByteArray value = "\"family\":\"IBUS_SENSOR\",\"raw\":\"06a2d20481fe\"";
+    // An iBUS sensor's measurement means what the type its earlier reply named says.
+    QTest::newRow("iBUS type told before") << "{\"t\":0.5," + type + "}\n{\"t\":1.5," + value + "}\n" << QString()
+                                           << "voltage V | voltage_v MEASURE_REPLY: 1 12.34..12.34" << QString();
+    // What one wire's sensor said says nothing of another's.
+    QTest::newRow("two src: named in order, each its own") << "{\"t\":0.5,\"src\":\"/dev/ttyUSB1\"," + type + "}\n"
+                                                              "{\"t\":1.0,\"src\":\"COM 3\"," + value + "}\n"
+                                                              "{\"t\":3.5,\"src\":\"/dev/ttyUSB1\"," + value + "}\n"
+                                                              "{\"t\":4.5,\"src\":\"COM 3\"," + type + "}\n"
+                                                              "{\"t\":5.5,\"src\":\"COM 3\"," + value + "}\n"
+                                           << "0 /dev/ttyUSB1, 1 COM 3"
+                                           << "voltage V | voltage_v MEASURE_REPLY: 3 12.34..12.34 / "
+                                              "source 2: voltage V | voltage_v MEASURE_REPLY: 5 12.34..12.34"
+                                           << QString();
+    // Shown in messages on a terminal: no escape sequence gets through.
+    QTest::newRow("src with control characters") << "{\"t\":0.5,\"src\":\"a\\u001b[2J\\n\"," + type + "}\n"
+                                                << QString::fromUtf8("0 a\xef\xbf\xbd[2J\xef\xbf\xbd") << QString()
+                                                << QString();
+    QTest::newRow("src no text") << "{\"t\":0.5," + type + "}\n{\"t\":1.5,\"src\":2," + value + "}\n" << QString()
+                                 << QString() << "line 2: \"src\" is no text";
+    QByteArray nine;
+    for (int i = 0; i < 9; ++i)
+        nine += "{\"t\":" + QByteArray::number(i) + ",\"src\":\"" + QByteArray::number(i) + "\"," + type + "}\n";
+    QTest::newRow("more than 8 sources") << nine << "0 0, 1 1, 2 2, 3 3, 4 4, 5 5, 6 6, 7 7" << QString()
+                                         << "line 9: more than 8 sources (\"src\")";
+}
+
 void tst_PlotData::jsonLinesKeepWhatFramesTold()
 {
+    QFETCH(QByteArray, records);
+    QFETCH(QString, error);
     QTemporaryDir folder;
     QFile file(folder.filePath(QStringLiteral("ibus.jsonl")));
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("{\"t\":0.5,\"family\":\"IBUS_SENSOR\",\"raw\":\"0692030262ff\"}\n"
-               "{\"t\":1.5,\"family\":\"IBUS_SENSOR\",\"raw\":\"06a2d20481fe\"}\n");
+    file.write(records);
     file.close();
     PlotData data(10, ChannelList(), 0, 10, nullptr);
-    QString error;
+    QStringList names;
+    QString said;
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QVERIFY2(readJsonFrames(file, file.fileName(), data, error), qPrintable(error));
-    QCOMPARE(lanesText(data), QStringLiteral("voltage V | voltage_v MEASURE_REPLY: 1 12.34..12.34"));
+    const bool read = readJsonFrames(file, file.fileName(), data, said, [&](int source, const QString &name) {
+        names << QStringLiteral("%1 %2").arg(source).arg(name);
+        data.nameSource(source, name);
+    });
+    QCOMPARE(read, error.isEmpty());
+    QVERIFY2(said.endsWith(error), qPrintable(said));
+    QTEST(names.join(QStringLiteral(", ")), "names");
+    QTEST(lanesText(data), "drawn");
 }
 
 QTEST_GUILESS_MAIN(tst_PlotData)
