@@ -15,7 +15,8 @@ root=$PWD
 RUN_TESTS=(
     tst_crc16 tst_mpx tst_nordax tst_hott tst_spektrum tst_families tst_gapframing tst_encoders
     tst_microseconds tst_frameassembler tst_readpolicy tst_decoderstartup tst_capturereader
-    tst_channellist tst_watchfigures tst_watchlayout
+    tst_channellist tst_watchfigures tst_watchlayout tst_telemetry tst_readbunching tst_readingrun tst_plotdata
+    tst_lowlatency
     tst_dispatch tst_rawview tst_tablewriter tst_tablefit tst_cellimages
     tst_form tst_connection tst_endtoend tst_portloss
 )
@@ -37,6 +38,7 @@ SKIPPED_TESTS=(
     # qemu does not pass on to the pseudo-terminal. The identity check below
     # runs the arm64 programs instead.
     tst_dump tst_send tst_sendtodump tst_sendtowindow tst_gapline tst_plot tst_watch tst_linesettings
+    tst_commandline tst_porttiming
     # Reads its resident memory from /proc, which is qemu's; and two hundred
     # thousand reads through the window outlast QTest's five minutes.
     tst_longrun
