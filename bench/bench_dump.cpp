@@ -14,6 +14,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -66,7 +67,9 @@ int main(int argc, char *argv[])
     const qint64 exportedSize = captures::writeSaleae(capture, exported, size);
     const qint64 tableWritten = captures::writeFamilies(tableCapture, families, size, random,
                                                         captures::DefaultChannels, 50, captures::WithTelemetry);
-    if (written < 0 || exportedSize < 0 || tableWritten < 0)
+    // The same export again, as the other direction of the link would be.
+    const QString exportedAgain = folder.filePath(QStringLiteral("export2.csv"));
+    if (written < 0 || exportedSize < 0 || tableWritten < 0 || !QFile::copy(exported, exportedAgain))
         return 1;
 
     const QString dumpNow = QStringLiteral(LINKSCOPE_DUMP);
@@ -80,6 +83,7 @@ int main(int argc, char *argv[])
     } runs[] = {
         {QStringLiteral("capture"), capture, {}, written},
         {QStringLiteral("Saleae CSV export"), exported, {}, exportedSize},
+        {QStringLiteral("two Saleae CSV exports in one timeline"), exported, {exportedAgain}, 2 * exportedSize},
         {QStringLiteral("capture, --family auto"), capture, {QStringLiteral("--family"), QStringLiteral("auto")},
          written},
         {QStringLiteral("--family ") + names, tableCapture, {QStringLiteral("--family"), names}, tableWritten},
