@@ -246,8 +246,9 @@ int ReadingRun::readCaptures()
         Wire &wire = *wires.at(size_t(i));
         const QByteArray head = headOf(wire.opened.fd);
         if (wire.options.jsonLines && !wire.options.inputGiven && looksLikeJsonLines(head)) {
-            complain(QStringLiteral("%1 holds linkscope-dump's records, which are read alone: a recording of "
-                                    "two sources holds both")
+            complain(QStringLiteral("cannot merge %1 with another source: its records' times count from the start "
+                                    "of the run that wrote them, a clock no other source shares; record both in one "
+                                    "run (linkscope-dump SRC1 SRC2 --format jsonl) and read that alone")
                          .arg(sourceName(i)));
             return 2;
         }

@@ -679,6 +679,11 @@ void tst_Plot::badInput_data()
                                     << QByteArray("cannot write full.pdf: No space left on device") << false;
     QTest::newRow("times going backwards") << backwards << QStringList() << 0
                                            << QByteArray("in file order") << true;
+    // A recording's times are its run's own: no other source shares them.
+    QVERIFY(writeFile(path("other.csv"), backwards));
+    QTest::newRow("a recording beside another source")
+        << "{\"t\":0.1,\"raw\":\"" + frame.toHex() + "\"}\n" << QStringList{path("other.csv")} << 2
+        << QByteArray("cannot merge") << false;
     QTest::newRow("backward window") << mpx(1500) << QStringList{"--from", "5", "--to", "2"} << 2
                                      << QByteArray("--from") << false;
     QTest::newRow("unknown telemetry lane") << mpx(1500) << QStringList{"--telemetry", "voltage,fuel"} << 2
