@@ -11,7 +11,9 @@
 #include <QFile>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <unistd.h>
 
 namespace {
@@ -23,6 +25,28 @@ QByteArray headOf(int fd)
     const ssize_t n = ::pread(fd, head.data(), size_t(head.size()), 0);
     head.truncate(int(qMax<ssize_t>(n, 0)));
     return head;
+}
+
+// The time of a capture's first byte (of its analyser's rows), read ahead
+// without moving on; NaN where it holds none.
+double firstTimeOf(int fd, const ReadOptions &options)
+{
+    CaptureReader probe(options.input);
+    probe.setChannel(options.channel);
+    QByteArray block(1 << 16, Qt::Uninitialized);
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(fd, block.data(), size_t(block.size()), at);
+        if (n <= 0 || !probe.feed(block.constData(), int(n)))
+            break;
+        at += n;
+        const QVector<double> times = probe.takeTimes();
+        if (!times.isEmpty())
+            return times.first();
+        probe.takeBytes();
+    }
+    probe.finish();
+    const QVector<double> times = probe.takeTimes();
+    return times.isEmpty() ? std::numeric_limits<double>::quiet_NaN() : times.first();
 }
 
 } // namespace
@@ -261,6 +285,17 @@ int ReadingRun::readCaptures()
                          .arg(sourceName(0), sourceName(1), sourceName(i), probe.formName()));
             return 2;
         }
+    }
+    // --duration counts from the earliest first byte of both.
+    if (options.duration > 0) {
+        double from = std::numeric_limits<double>::infinity();
+        for (const auto &wire : wires) {
+            const double first = firstTimeOf(wire->opened.fd, wire->options);
+            if (first < from)
+                from = first;
+        }
+        for (const auto &wire : wires)
+            wire->options.durationFrom = std::isfinite(from) ? from : 0;
     }
     // The source whose frames run out first is read on, a block at a time,
     // so that no capture is held whole.

@@ -100,7 +100,7 @@ bool SourceReading::take(const TimedBytes &bytes)
         capture->forgetBefore(offsetBase + keptFrom);
     if (sink && !sink->readDone(live))
         limits.ended = true;
-    return !limits.stopNow();
+    return !limits.stopNow() && !pastDuration;
 }
 
 void SourceReading::settle()
@@ -115,7 +115,7 @@ void SourceReading::settle()
 void SourceReading::show(const QVector<AssembledFrame> &found)
 {
     for (const AssembledFrame &frame : found) {
-        if (limits.ended)
+        if (limits.ended || pastDuration)
             return;
         double readAt = -1;
         const double t = frameTime(frame, &readAt);
@@ -126,8 +126,10 @@ void SourceReading::show(const QVector<AssembledFrame> &found)
             : stage.firstOfRead(readAt)      ? "read"
                                              : "wire";
         // A capture's --duration is measured in its own times.
-        if (!live && options.duration > 0 && t > options.duration) {
-            pastDuration = limits.ended = true;
+        if (!live && options.duration > 0 && t - options.durationFrom > options.duration) {
+            // Of captures merged by time this one is over; the others read on to the end.
+            pastDuration = true;
+            limits.ended = limits.ended || !options.captureClock;
             return;
         }
         readAssembled(frame, reading);
