@@ -49,6 +49,21 @@ QString lineConflictOf(const QVector<const FamilyDescriptor *> &families, bool b
     return conflict;
 }
 
+// An analyser's name as shown: bytes that are no UTF-8 as \xFE, so that
+// two names stay two.
+QString shownName(const QByteArray &name)
+{
+    const QString text = QString::fromUtf8(name);
+    if (text.toUtf8() == name)
+        return text;
+    QString shown;
+    for (const char c : name) {
+        const quint8 byte = quint8(c);
+        shown += byte < 0x80 ? QString(QLatin1Char(c)) : QStringLiteral("\\x") + QString::number(byte, 16).toUpper();
+    }
+    return shown;
+}
+
 } // namespace
 
 SourceOptions::SourceOptions()
@@ -207,13 +222,16 @@ void SourceOptions::splitAnalysers(QVector<ReadOptions> &out)
         head.truncate(int(qMax<ssize_t>(n, 0)));
     }
     ::close(fd);
-    const QStringList names = saleaeChannels(head);
-    if (names.size() < 2)
+    const QByteArrayList channels = saleaeChannels(head);
+    if (channels.size() < 2)
         return;
+    QStringList names;
+    for (const QByteArray &channel : channels)
+        names << shownName(channel);
     out.clear();
     for (int i = 0; i < 2; ++i) {
         ReadOptions each = one;
-        each.channel = names.at(i).toUtf8();
+        each.channel = channels.at(i);
         each.source = QStringLiteral("%1:%2").arg(one.source, names.at(i));
         out << each;
     }

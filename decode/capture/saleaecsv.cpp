@@ -408,9 +408,9 @@ std::unique_ptr<CaptureLines> makeSaleaeCsvLines()
     return std::make_unique<SaleaeCsvLines>();
 }
 
-QStringList saleaeChannels(const QByteArray &head)
+QByteArrayList saleaeChannels(const QByteArray &head)
 {
-    QStringList names;
+    QByteArrayList names;
     Columns columns;
     const char *p = head.constData(), *end = p + head.size();
     bool haveHeader = false;
@@ -437,7 +437,8 @@ QStringList saleaeChannels(const QByteArray &head)
             continue;
         const char *nb = fields[columns.name].begin, *ne = fields[columns.name].end;
         trim(nb, ne);
-        const QString name = QString::fromUtf8(nb, int(ne - nb));
+        // Bytes, not text: two names that are no UTF-8 must not become one.
+        const QByteArray name(nb, int(ne - nb));
         if (!names.contains(name))
             names << name;
     }

@@ -380,34 +380,44 @@ static bool startOnPort(QProcess &dump, const PseudoTerminal &pty, const QString
 
 void tst_Dump::twoAnalysersInOneExport_data()
 {
-    // The receiver's HoTT on analyser RX, MPX on TX, their rows interleaved by time.
-    QMap<double, QByteArray> rows;
+    // The receiver's HoTT on one analyser, MPX on the other, their rows interleaved by time.
     QByteArray txBytes;
-    for (int k = 0; k < 5; ++k) {
-        const QByteArray rx = hott(QVector<quint16>(2, quint16(12000 + k))), tx = mpx(QVector<quint16>(12, 0x0800));
-        txBytes += tx;
-        for (int i = 0; i < rx.size(); ++i)
-            rows.insert(0.01 * k + i * 1e-4, "\"RX\",\"data\"," + QByteArray::number(0.01 * k + i * 1e-4, 'f', 6) + ",1e-5,"
-                                                 + QByteArray::number(quint8(rx.at(i))) + '\n');
-        for (int i = 0; i < tx.size(); ++i)
-            rows.insert(0.01 * k + 0.005 + i * 1e-4, "\"TX\",\"data\","
-                                                         + QByteArray::number(0.01 * k + 0.005 + i * 1e-4, 'f', 6)
-                                                         + ",1e-5," + QByteArray::number(quint8(tx.at(i))) + '\n');
-    }
-    QByteArray csv = "name,type,start_time,duration,data\n";
-    for (const QByteArray &row : qAsConst(rows))
-        csv += row;
-    const QString capture = writeFile(folder.filePath("analysers.csv"), csv);
+    const auto exportOf = [&](const QByteArray &rxName, const QByteArray &txName, const QString &name) {
+        QMap<double, QByteArray> rows;
+        txBytes.clear();
+        for (int k = 0; k < 5; ++k) {
+            const QByteArray rx = hott(QVector<quint16>(2, quint16(12000 + k))), tx = mpx(QVector<quint16>(12, 0x0800));
+            txBytes += tx;
+            for (int i = 0; i < rx.size(); ++i)
+                rows.insert(0.01 * k + i * 1e-4, "\"" + rxName + "\",\"data\"," + QByteArray::number(0.01 * k + i * 1e-4, 'f', 6)
+                                                     + ",1e-5," + QByteArray::number(quint8(rx.at(i))) + '\n');
+            for (int i = 0; i < tx.size(); ++i)
+                rows.insert(0.01 * k + 0.005 + i * 1e-4, "\"" + txName + "\",\"data\","
+                                                             + QByteArray::number(0.01 * k + 0.005 + i * 1e-4, 'f', 6)
+                                                             + ",1e-5," + QByteArray::number(quint8(tx.at(i))) + '\n');
+        }
+        QByteArray csv = "name,type,start_time,duration,data\n";
+        for (const QByteArray &row : qAsConst(rows))
+            csv += row;
+        return writeFile(folder.filePath(name), csv);
+    };
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("shellTail");
     QTest::addColumn<QStringList>("sources"); // of the records, in order
     QTest::addColumn<QString>("said");
+    // Names that are no UTF-8 stay two sources, each with its rows.
+    const QString odd = exportOf("R\xfe", "R\xff", "odd names.csv");
+    const QString oddRx = odd + ":R\\xFE", oddTx = odd + ":R\\xFF";
+    const QString capture = exportOf("RX", "TX", "analysers.csv");
     const QString rx = capture + ":RX", tx = capture + ":TX";
     QTest::newRow("the file alone") << QStringList{capture} << QString() << QStringList{rx, tx, rx, tx, rx, tx, rx, tx, rx, tx}
                                     << "one for each analyser: RX and TX";
     // A stream cannot be read twice: the first analyser's, the rest said.
     QTest::newRow("standard input") << QStringList{"-"} << "< " + capture << QStringList{QString(), QString(), QString(), QString(), QString()}
                                     << QStringLiteral("left out: %1 rows of other analysers (TX)").arg(txBytes.size());
+    QTest::newRow("names in no UTF-8") << QStringList{odd} << QString()
+                                       << QStringList{oddRx, oddTx, oddRx, oddTx, oddRx, oddTx, oddRx, oddTx, oddRx, oddTx}
+                                       << "one for each analyser: R\\xFE and R\\xFF";
 }
 
 // A logic analyser's export of both wires: one source per analyser.
