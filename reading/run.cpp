@@ -126,6 +126,17 @@ bool ReadingRun::allWiresDone() const
 
 int ReadingRun::refuse() const
 {
+    // One file under two names would be read twice, one FIFO or port split
+    // between two readers; one export's two analysers are two sources.
+    for (int i = 1; i < sourceCount(); ++i) {
+        const Wire &first = *wires.front(), &other = *wires.at(size_t(i));
+        if (first.opened.inode != 0 && other.opened.inode == first.opened.inode
+            && other.opened.device == first.opened.device && other.options.channel == first.options.channel) {
+            complain(QStringLiteral("%1 and %2 are the same file; give two different sources")
+                         .arg(sourceName(0), sourceName(i)));
+            return 2;
+        }
+    }
     for (int i = 0; i < sourceCount(); ++i) {
         const Wire &wire = *wires.at(size_t(i));
         const bool line = wire.opened.kind == Source::Port || wire.opened.terminal;

@@ -647,6 +647,12 @@ void tst_Dump::errorExits_data()
     QTest::newRow("one source twice") << QStringList{capture, capture} << 2
                                       << QString("%1 is given twice; give two different sources").arg(capture)
                                       << QString();
+    QTest::newRow("one file under two names") << QStringList{capture, folder.path() + "/./small.bin"} << 2
+                                              << QString("%1 and %2 are the same file").arg(capture, folder.path() + "/./small.bin")
+                                              << QString();
+    QTest::newRow("standard input and the file it is") << QStringList{"-", capture} << 2
+                                                       << "standard input and " + capture + " are the same file"
+                                                       << "<" + capture;
     QTest::newRow("three sources") << QStringList{capture, existing, "-"} << 2 << "give one source, or two" << QString();
     QTest::newRow("unknown family of a source") << QStringList{capture, "ttyUSB9@crfs"} << 2
                                                 << "unknown family 'crfs'" << QString();
