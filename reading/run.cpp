@@ -280,6 +280,9 @@ int ReadingRun::readCaptures()
     for (int i = 0; i < sourceCount(); ++i) {
         Wire &wire = *wires.at(size_t(i));
         const QByteArray head = headOf(wire.opened.fd);
+        // An empty capture has nothing to be out of time with.
+        if (head.isEmpty())
+            continue;
         if (wire.options.jsonLines && !wire.options.inputGiven && looksLikeJsonLines(head)) {
             complain(QStringLiteral("%1 holds linkscope-dump's records, which are read alone: a recording of "
                                     "two sources holds both")

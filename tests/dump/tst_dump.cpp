@@ -694,6 +694,8 @@ void tst_Dump::errorExits_data()
                                              << 1 << "notes.txt: line 2: \"my notes\" is text, but neither" << QString();
     const QString threeFrames = writeFile(folder.filePath("three.csv"), csvOf(3, false));
     QTest::newRow("rate over 20 ms") << QStringList{threeFrames} << 0 << "frame rate: 100.0/s over 0.020 s" << QString();
+    QTest::newRow("an empty capture beside one with times")
+        << QStringList{writeFile(folder.filePath("empty.csv"), QByteArray()), threeFrames} << 0 << "frames: 3" << QString();
     QTest::newRow("duration in a capture's times") << QStringList{writeFile(folder.filePath("ten.csv"), csvOf(10, true)),
                                                                   "-d", "0.035"}
                                                    << 0 << "frames: 4 (HOTT 4)" << QString();
