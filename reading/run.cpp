@@ -176,11 +176,14 @@ int ReadingRun::read(FrameSink *to, ByteSink *bytes)
         timeline = std::make_unique<Timeline>(*to, sourceCount(), live(), runClock, options.count,
                                               [this] { limits.ended = true; });
         sink = timeline.get();
+        timeline->onHanding([this](const Frame &frame) { wires.at(size_t(frame.source))->reading->handedOn(frame); });
     }
     for (const auto &wire : wires) {
         // The timeline counts the frames it hands on, earliest first.
-        if (timeline)
+        if (timeline) {
             wire->options.count = -1;
+            wire->reading->countHandedOn();
+        }
         // Captures of one clock line up by its own times.
         wire->options.captureClock = several && !live();
         wire->reading->begin(wire->opened);
@@ -251,7 +254,7 @@ int ReadingRun::finish(int status, bool failed, const QString &sinkLines)
     bool noFrames = false;
     for (int i = 0; summed && i < sourceCount(); ++i) {
         const SourceReading &reading = *wires.at(size_t(i))->reading;
-        if (reading.frames() > 0 || reading.bytesRead() == 0 || reading.durationOver())
+        if (reading.framesRead() > 0 || reading.bytesRead() == 0 || reading.durationOver())
             continue;
         noFrames = true;
         complain(wires.size() == 1 ? reading.noFramesText()

@@ -285,7 +285,7 @@ qint64 SourceReading::unframedBytes() const
 QString SourceReading::summary(const QString &sinkLines) const
 {
     const StreamFramer &stream = stage.stream();
-    QString text = stats.framesText();
+    QString text = summed().framesText();
     text += QStringLiteral("stray bytes: %1\n").arg(unframedBytes());
     // Bytes that --family auto read but records do not count from.
     if (!search && triedBytes > 0)
@@ -325,7 +325,7 @@ QString SourceReading::summary(const QString &sinkLines) const
     if (capturedTimes())
         text += QStringLiteral("left out for line errors: %1\n")
                     .arg(counted(capture->reader().leftOutBytes(), "byte", "bytes"));
-    text += stats.rateText(live || capturedTimes());
+    text += summed().rateText(live || capturedTimes());
     if (stage.reads().everBunched())
         text += ReadBunching::note(stage.reads().bunchedPeriodMs()) + QStringLiteral("; remedy: ") + remedy
                 + QLatin1Char('\n');

@@ -274,6 +274,8 @@ void tst_ReadingRun::capturesMergeByTime_data()
         << saleaeFrames(400, 0.0, 0.001) << saleaeFrames(10, 0.1005, 0.02) << 0 << 400 << 10 << qint64(-1) << -1.0;
     QTest::newRow("count takes the earliest of both") << saleaeFrames(300, 0.0, 0.004) << saleaeFrames(300, 0.002, 0.004)
                                                       << 0 << 3 << 3 << qint64(6) << -1.0;
+    QTest::newRow("count taken by one") << saleaeFrames(300, 0.0, 0.004) << saleaeFrames(300, 5.0, 0.004) << 0 << 3
+                                        << 0 << qint64(3) << -1.0;
     QTest::newRow("raw bytes tell no times") << saleaeFrames(10, 0.0, 0.004) << crsfFrame(992).repeated(10) << 2 << 0
                                              << 0 << qint64(-1) << -1.0;
     // --duration counts from the earlier capture's first byte, and ends each capture apart.
@@ -313,6 +315,8 @@ void tst_ReadingRun::capturesMergeByTime()
     }
     QCOMPARE(counts[0], firstFrames);
     QCOMPARE(counts[1], secondFrames);
+    // The summary counts the frames given, not those read ahead and left.
+    QCOMPARE(run.frames(), qint64(firstFrames + secondFrames));
     // Times as the captures tell them, not from each one's first byte.
     if (firstFrames > 0)
         QVERIFY(std::fabs(sink.frames.constFirst().t - qMin(first.mid(42, 11).toDouble(), second.mid(42, 11).toDouble())
