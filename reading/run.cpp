@@ -186,6 +186,7 @@ int ReadingRun::read(FrameSink *to, ByteSink *bytes)
         }
         // Captures of one clock line up by its own times.
         wire->options.captureClock = several && !live();
+        wire->options.named = several;
         wire->reading->begin(wire->opened);
         wire->reading->setByteSink(bytes);
         // A live view takes the frames once it has started.

@@ -223,8 +223,8 @@ bool SourceReading::lockOn()
     const QString where = onPort ? line.text()
         : std::isnan(finder.time()) ? QStringLiteral("offset %1").arg(finder.offset())
                                     : QStringLiteral("%1 s").arg(finder.time(), 0, 'f', 6);
-    complain(QStringLiteral("found %1 at %2%3")
-                 .arg(finder.name(), where,
+    complain(QStringLiteral("found %1%2 at %3%4")
+                 .arg(finder.name(), options.named ? QStringLiteral(" in ") + options.source : QString(), where,
                       families.size() > 1 ? QStringLiteral("; reading the window's five families") : QString()));
     kept = search->takeKept();
     search.reset();

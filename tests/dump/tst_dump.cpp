@@ -418,6 +418,10 @@ void tst_Dump::twoAnalysersInOneExport_data()
     QTest::newRow("names in no UTF-8") << QStringList{odd} << QString()
                                        << QStringList{oddRx, oddTx, oddRx, oddTx, oddRx, oddTx, oddRx, oddTx, oddRx, oddTx}
                                        << "one for each analyser: R\\xFE and R\\xFF";
+    // Each finds its own family, and says which is whose.
+    QTest::newRow("each its own family") << QStringList{"-f", "auto", capture} << QString()
+                                         << QStringList{rx, tx, rx, tx, rx, tx, rx, tx, rx, tx}
+                                         << "found MPX in " + tx + " at";
 }
 
 // A logic analyser's export of both wires: one source per analyser.
