@@ -215,14 +215,36 @@ void SourceOptions::splitAnalysers(QVector<ReadOptions> &out)
     struct stat info;
     if (fd < 0)
         return;
-    QByteArray head;
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-        head.resize(1 << 20);
-        const ssize_t n = ::pread(fd, head.data(), size_t(head.size()), 0);
-        head.truncate(int(qMax<ssize_t>(n, 0)));
+    // The whole file, a block at a time behind its header line: the second
+    // analyser may start long after the first (a flight controller that
+    // boots late).
+    QByteArrayList channels;
+    QByteArray header, block(1 << 20, Qt::Uninitialized);
+    bool more = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    for (off_t at = 0; more;) {
+        const ssize_t n = ::pread(fd, block.data(), size_t(block.size()), at);
+        if (n <= 0)
+            break;
+        const QByteArray text = block.left(int(n));
+        const int lastLine = text.lastIndexOf('\n') + 1;
+        // A line longer than a block is no row of an export.
+        if (lastLine == 0)
+            break;
+        at += lastLine;
+        if (header.isEmpty()) {
+            // Up to the first line that is not blank: the header, if any.
+            for (int from = 0; from < lastLine && header.isEmpty();) {
+                const int end = text.indexOf('\n', from) + 1;
+                if (!text.mid(from, end - from).trimmed().isEmpty())
+                    header = text.left(end);
+                from = end;
+            }
+            more = addSaleaeChannels(text.left(lastLine), channels);
+        } else {
+            more = addSaleaeChannels(header + text.left(lastLine), channels);
+        }
     }
     ::close(fd);
-    const QByteArrayList channels = saleaeChannels(head);
     if (channels.size() < 2)
         return;
     QStringList names;

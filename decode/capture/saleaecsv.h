@@ -26,5 +26,8 @@ std::unique_ptr<CaptureLines> makeSaleaeCsvLines();
 // they first come (at most 8), byte for byte as the rows name them; none
 // where its rows name none.
 QByteArrayList saleaeChannels(const QByteArray &head);
+// The same of text that starts with the header, added to names; false
+// where more text would add none (no such export, or 8 names).
+bool addSaleaeChannels(const QByteArray &text, QByteArrayList &names);
 
 #endif

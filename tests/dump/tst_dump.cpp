@@ -382,16 +382,18 @@ void tst_Dump::twoAnalysersInOneExport_data()
 {
     // The receiver's HoTT on one analyser, MPX on the other, their rows interleaved by time.
     QByteArray txBytes;
-    const auto exportOf = [&](const QByteArray &rxName, const QByteArray &txName, const QString &name) {
+    // lead: frames of the receiver alone, before both start.
+    const auto exportOf = [&](const QByteArray &rxName, const QByteArray &txName, const QString &name, int lead = 0) {
         QMap<double, QByteArray> rows;
         txBytes.clear();
-        for (int k = 0; k < 5; ++k) {
+        for (int k = -lead; k < 5; ++k) {
             const QByteArray rx = hott(QVector<quint16>(2, quint16(12000 + k))), tx = mpx(QVector<quint16>(12, 0x0800));
-            txBytes += tx;
+            if (k >= 0)
+                txBytes += tx;
             for (int i = 0; i < rx.size(); ++i)
                 rows.insert(0.01 * k + i * 1e-4, "\"" + rxName + "\",\"data\"," + QByteArray::number(0.01 * k + i * 1e-4, 'f', 6)
                                                      + ",1e-5," + QByteArray::number(quint8(rx.at(i))) + '\n');
-            for (int i = 0; i < tx.size(); ++i)
+            for (int i = 0; i < tx.size() && k >= 0; ++i)
                 rows.insert(0.01 * k + 0.005 + i * 1e-4, "\"" + txName + "\",\"data\","
                                                              + QByteArray::number(0.01 * k + 0.005 + i * 1e-4, 'f', 6)
                                                              + ",1e-5," + QByteArray::number(quint8(tx.at(i))) + '\n');
@@ -418,6 +420,17 @@ void tst_Dump::twoAnalysersInOneExport_data()
     QTest::newRow("names in no UTF-8") << QStringList{odd} << QString()
                                        << QStringList{oddRx, oddTx, oddRx, oddTx, oddRx, oddTx, oddRx, oddTx, oddRx, oddTx}
                                        << "one for each analyser: R\\xFE and R\\xFF";
+    // A flight controller that starts talking more than 1 MB into the export.
+    const QString late = exportOf("RX", "TX", "late.csv", 4000);
+    QVERIFY(QFileInfo(late).size() > (1 << 20));
+    const QString lateRx = late + ":RX", lateTx = late + ":TX";
+    QStringList lateSources;
+    for (int k = 0; k < 4000; ++k)
+        lateSources << lateRx;
+    QTest::newRow("the second analyser late")
+        << QStringList{late} << QString()
+        << lateSources + QStringList{lateRx, lateTx, lateRx, lateTx, lateRx, lateTx, lateRx, lateTx, lateRx, lateTx}
+        << "one for each analyser: RX and TX";
     // Each finds its own family, and says which is whose.
     QTest::newRow("each its own family") << QStringList{"-f", "auto", capture} << QString()
                                          << QStringList{rx, tx, rx, tx, rx, tx, rx, tx, rx, tx}
