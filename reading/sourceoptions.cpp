@@ -211,8 +211,12 @@ void SourceOptions::splitAnalysers(QVector<ReadOptions> &out)
     const ReadOptions one = out.first();
     if (one.input != CaptureReader::Detect && one.input != CaptureReader::ForceSaleae)
         return;
-    const int fd = ::open(one.sourcePath.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // Asked of the name first: opening a serial port only to look would
+    // toggle its modem lines, which resets some boards.
     struct stat info;
+    if (::stat(one.sourcePath.constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return;
+    const int fd = ::open(one.sourcePath.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return;
     // The whole file, a block at a time behind its header line: the second

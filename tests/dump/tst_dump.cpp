@@ -16,6 +16,7 @@
 #include <QtTest>
 
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -33,6 +34,7 @@ private slots:
     void twoAnalysersInOneExport();
     void liveRunRecordsWhatArrived();
     void twoPortsInOneTimeline();
+    void portOpenedOnlyToRead();
     void slowReaderCostsNoByte();
     void bytesBeforeSetUpAreDropped();
     void channelsPickColumns_data();
@@ -541,6 +543,32 @@ void tst_Dump::twoPortsInOneTimeline()
     }
     QCOMPARE(perSource, (QMap<QString, int>{{hottPort.slavePath(), 10}, {crsfPort.slavePath(), 10}}));
     QVERIFY2(firstCrsf < lastHott, out.constData());
+}
+
+// Opening a serial port toggles its modem lines, which resets some boards:
+// the port is opened to drop what waited in it and to read it, never only
+// to look at what it is.
+void tst_Dump::portOpenedOnlyToRead()
+{
+    PseudoTerminal line;
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    QVERIFY(watch >= 0);
+    // Opens and closes in turn, so that no two opens merge into one event.
+    QVERIFY(::inotify_add_watch(watch, QFile::encodeName(line.slavePath()).constData(), IN_OPEN | IN_CLOSE) >= 0);
+    int status = -1;
+    run({line.slavePath(), "-d", "0.2"}, &status);
+    QCOMPARE(status, 0);
+    int opens = 0;
+    char events[4096];
+    for (ssize_t n; (n = ::read(watch, events, sizeof events)) > 0;) {
+        for (ssize_t at = 0; at < n;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(events + at);
+            opens += (event->mask & IN_OPEN) != 0;
+            at += ssize_t(sizeof(inotify_event) + event->len);
+        }
+    }
+    ::close(watch);
+    QCOMPARE(opens, 2);
 }
 
 // A pseudo-terminal in canonical mode, as openpty() leaves one, took bytes
