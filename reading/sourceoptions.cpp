@@ -172,7 +172,7 @@ bool SourceOptions::sources(const QStringList &given, const ReadOptions &shared,
         QString source = name;
         const int at = name.lastIndexOf(QLatin1Char('@'));
         struct stat info;
-        if (at > 0 && ::stat(argumentBytes(name).constData(), &info) != 0) {
+        if (at >= 0 && ::stat(argumentBytes(name).constData(), &info) != 0) {
             source = name.left(at);
             const QString list = name.mid(at + 1);
             options.autoDetect = list.trimmed().toLower() == QLatin1String("auto");
@@ -187,7 +187,8 @@ bool SourceOptions::sources(const QStringList &given, const ReadOptions &shared,
             options.lineConflict = options.autoDetect ? QString() : lineConflictOf(options.families, false, false);
         }
         if (source.isEmpty()) {
-            error = QStringLiteral("the source is an empty name");
+            error = at == 0 ? QStringLiteral("%1 names no source before its families").arg(name)
+                            : QStringLiteral("the source is an empty name");
             return false;
         }
         if (names.contains(source)) {

@@ -757,6 +757,8 @@ void tst_Dump::errorExits_data()
     QTest::newRow("name too long") << QStringList{QString(10000, 'x')} << 1 << "File name too long" << QString();
     QTest::newRow("standard input with its own families") << QStringList{"-@mpx"} << 0 << "frames: 1 (MPX 1)"
                                                          << "<" + capture;
+    QTest::newRow("families without a source") << QStringList{capture, "@crsf"} << 2
+                                               << "@crsf names no source before its families" << QString();
     QTest::newRow("standard input closed") << QStringList{"-"} << 1 << "standard input is closed" << "<&-";
     QTest::newRow("standard output full") << QStringList{capture} << 1
                                           << "standard output: No space left on device" << ">/dev/full";
