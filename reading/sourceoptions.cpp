@@ -8,6 +8,7 @@
 #include "reading/familydetector.h"
 
 #include <QCommandLineParser>
+#include <QFile>
 #include <QStringList>
 
 #include <fcntl.h>
@@ -166,14 +167,18 @@ bool SourceOptions::sources(const QStringList &given, const ReadOptions &shared,
         error = QStringLiteral("give one source, or two to read in one timeline");
         return false;
     }
-    QStringList names;
-    for (const QString &name : given) {
+    QByteArrayList paths;
+    for (int k = 0; k < given.size(); ++k) {
+        const QString &name = given.at(k);
         ReadOptions options = shared;
         QString source = name;
+        // Two names in no UTF-8 may read alike: each is the bytes given in its place.
+        QByteArray path = argumentBytes(name, int(given.mid(0, k).count(name)));
         const int at = name.lastIndexOf(QLatin1Char('@'));
         struct stat info;
-        if (at >= 0 && ::stat(argumentBytes(name).constData(), &info) != 0) {
+        if (at >= 0 && ::stat(path.constData(), &info) != 0) {
             source = name.left(at);
+            path.truncate(path.lastIndexOf('@'));
             const QString list = name.mid(at + 1);
             options.autoDetect = list.trimmed().toLower() == QLatin1String("auto");
             if (options.autoDetect) {
@@ -191,13 +196,16 @@ bool SourceOptions::sources(const QStringList &given, const ReadOptions &shared,
                             : QStringLiteral("the source is an empty name");
             return false;
         }
-        if (names.contains(source)) {
+        if (paths.contains(path)) {
             error = QStringLiteral("%1 is given twice; give two different sources").arg(source);
             return false;
         }
-        names << source;
+        paths << path;
+        // Of two, each keeps a name of its own where its bytes are no text.
+        if (given.size() > 1 && QFile::encodeName(QFile::decodeName(path)) != path)
+            source = shownName(path);
         options.source = source;
-        options.sourcePath = argumentBytes(source);
+        options.sourcePath = path;
         out << options;
     }
     if (out.size() == 1)

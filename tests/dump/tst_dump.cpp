@@ -684,6 +684,12 @@ void tst_Dump::errorExits_data()
     const QByteArray frame = mpx(QVector<quint16>(12, 0x0800));
     const int fd = ::open(latin1Name.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     QVERIFY(fd >= 0 && ::write(fd, frame.constData(), size_t(frame.size())) == frame.size() && ::close(fd) == 0);
+    // Two captures whose names, no UTF-8, read alike in the locale.
+    const QByteArray threeCsv = csvOf(3, false);
+    for (const char *odd : {"/t\xfe.csv", "/t\xff.csv"}) {
+        const int out = ::open((QFile::encodeName(folder.path()) + odd).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        QVERIFY(out >= 0 && ::write(out, threeCsv.constData(), size_t(threeCsv.size())) == threeCsv.size() && ::close(out) == 0);
+    }
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("said");
@@ -790,6 +796,9 @@ void tst_Dump::errorExits_data()
     QTest::newRow("families at two bauds in a file") << QStringList{"--family", "crsf,ibus", capture} << 1
                                                      << "no frames of CRSF or IBUS in 27 bytes; --family auto finds "
                                                         "which family they are" << QString();
+    QTest::newRow("two names that read alike") << QStringList{} << 0 << folder.path() + "/t\\xFF.csv:\n  frames: 3"
+                                               << QStringLiteral("\"$(printf '%1/t\\376.csv')\" \"$(printf '%1/t\\377.csv')\"")
+                                                      .arg(folder.path());
     QTest::newRow("name that is no UTF-8") << QStringList{} << 0 << "frames: 1"
                                            << QStringLiteral("\"$(printf '%1/caf\\351.bin')\"").arg(folder.path());
 }
@@ -1171,6 +1180,8 @@ void tst_Dump::cleanupTestCase()
 {
     // The folder cannot name it to remove it.
     ::unlink(latin1Name.constData());
+    for (const char *odd : {"/t\xfe.csv", "/t\xff.csv"})
+        ::unlink((QFile::encodeName(folder.path()) + odd).constData());
 }
 
 QTEST_GUILESS_MAIN(tst_Dump)
