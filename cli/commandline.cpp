@@ -111,7 +111,7 @@ void keepArgumentBytes(int argc, char *argv[])
     argumentValues = argv;
 }
 
-QByteArray argumentBytes(const QString &value)
+QByteArray argumentBytes(const QString &value, int nth)
 {
     // A whole argument, the value of --option=value, or of -ovalue.
     for (int form = 0; form < 3; ++form) {
@@ -122,7 +122,7 @@ QByteArray argumentBytes(const QString &value)
                                                                                   : QByteArray();
             else if (form == 2)
                 candidate = candidate.startsWith('-') && !candidate.startsWith("--") ? candidate.mid(2) : QByteArray();
-            if (!candidate.isEmpty() && QFile::decodeName(candidate) == value)
+            if (!candidate.isEmpty() && QFile::decodeName(candidate) == value && nth-- == 0)
                 return candidate;
         }
     }

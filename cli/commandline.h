@@ -35,8 +35,9 @@ QString repeatedOptionError(const QCommandLineParser &parser, const QList<QComma
 void keepArgumentBytes(int argc, char *argv[]);
 // The bytes of the argument that the parser read as value: a whole
 // argument, the value of --option=value, or of -ovalue; value in the
-// locale's encoding where none matches.
-QByteArray argumentBytes(const QString &value);
+// locale's encoding where none matches. Of several arguments that read
+// alike (names in no UTF-8), the nth.
+QByteArray argumentBytes(const QString &value, int nth = 0);
 
 // Answers --help, --help-all and --version where the command line asks,
 // as Qt's parser does, and leaves; otherwise returns. Unlike Qt's, the exit

@@ -101,7 +101,15 @@ int main(int argc, char *argv[])
                                             + QList<QCommandLineOption>{format, write, force, quiet, count, watch,
                                                                         channels, list};
     parser.addOptions(taken);
-    parseOrExit(parser, QCoreApplication::arguments());
+    // Standard input with families of its own (-@crsf) is a source, not the
+    // options -@, -c, -r and so on: it passes the parser in disguise.
+    const QString stdinMark = QStringLiteral("\x01standard input");
+    QStringList arguments = QCoreApplication::arguments();
+    for (int i = 1; i < arguments.size() && arguments.at(i) != QLatin1String("--"); ++i) {
+        if (arguments.at(i).startsWith(QLatin1String("-@")))
+            arguments[i].replace(0, 1, stdinMark);
+    }
+    parseOrExit(parser, arguments);
     // -f was --format here before it meant --family in every program.
     if (parser.optionNames().contains(QStringLiteral("f"))) {
         for (const QString &value : parser.values(QStringLiteral("f"))) {
@@ -119,7 +127,13 @@ int main(int argc, char *argv[])
     }
 
     DumpOptions options;
-    const QStringList sources = parser.positionalArguments();
+    QStringList sources = parser.positionalArguments();
+    bool readsStdin = false;
+    for (QString &source : sources) {
+        if (source.startsWith(stdinMark))
+            source.replace(0, stdinMark.size(), QStringLiteral("-"));
+        readsStdin = readsStdin || source == QLatin1String("-") || source.startsWith(QLatin1String("-@"));
+    }
     ReadOptions &reading = options.reading;
     const QString name = parser.value(format);
     if (name == QLatin1String("text"))
@@ -159,7 +173,7 @@ int main(int argc, char *argv[])
         usageError(QStringLiteral("--watch draws on a terminal, and standard output is not one; leave out --watch "
                                   "to print records"));
     // Only the controlling terminal has a foreground process group to tell.
-    if (options.watch && sources.contains(QStringLiteral("-")) && !streams.inputClosed && ::isatty(STDIN_FILENO)
+    if (options.watch && readsStdin && !streams.inputClosed && ::isatty(STDIN_FILENO)
         && ::tcgetpgrp(STDIN_FILENO) != -1)
         usageError(QStringLiteral("--watch reads its keys from this terminal, so standard input cannot be it too; "
                                   "feed - from a pipe, or name the port"));

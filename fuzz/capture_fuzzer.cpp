@@ -13,6 +13,8 @@
 #include "decode/framing/streamframer.h"
 #include "fuzzstream.h"
 
+#include <QSet>
+
 
 namespace {
 
@@ -74,12 +76,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // The analysers an export's start names: each once. Read for the
     // second, the rows left out are rows of the file.
-    QStringList analysers = saleaeChannels(contents);
-    if (analysers.size() > 8 || analysers.removeDuplicates() != 0)
+    const QByteArrayList analysers = saleaeChannels(contents);
+    if (analysers.size() > 8 || QSet<QByteArray>(analysers.begin(), analysers.end()).size() != analysers.size())
         fail("an analyser named twice, or too many");
     if (analysers.size() >= 2 && input != CaptureReader::ForceRaw && input != CaptureReader::ForceHex) {
         CaptureReader second(input);
-        second.setChannel(analysers.at(1).toUtf8());
+        second.setChannel(analysers.at(1));
         second.readAll(contents);
         if (second.otherChannelRows() > contents.count('\n') + 1)
             fail("more rows left out than the file has");

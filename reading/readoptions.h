@@ -41,6 +41,11 @@ struct ReadOptions
     // A capture's times as it tells them, not from its first byte: captures
     // merged into one timeline share their clock.
     bool captureClock = false;
+    // Where --duration counts from in those times: the earliest first byte
+    // of the captures merged.
+    double durationFrom = 0;
+    // One of two sources: what is said of it names it.
+    bool named = false;
     // The summary on standard error at the end.
     bool summary = true;
     // Bytes that came without a frame among them make the run fail; where

@@ -11,7 +11,9 @@
 #include <QFile>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <unistd.h>
 
 namespace {
@@ -23,6 +25,28 @@ QByteArray headOf(int fd)
     const ssize_t n = ::pread(fd, head.data(), size_t(head.size()), 0);
     head.truncate(int(qMax<ssize_t>(n, 0)));
     return head;
+}
+
+// The time of a capture's first byte (of its analyser's rows), read ahead
+// without moving on; NaN where it holds none.
+double firstTimeOf(int fd, const ReadOptions &options)
+{
+    CaptureReader probe(options.input);
+    probe.setChannel(options.channel);
+    QByteArray block(1 << 16, Qt::Uninitialized);
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(fd, block.data(), size_t(block.size()), at);
+        if (n <= 0 || !probe.feed(block.constData(), int(n)))
+            break;
+        at += n;
+        const QVector<double> times = probe.takeTimes();
+        if (!times.isEmpty())
+            return times.first();
+        probe.takeBytes();
+    }
+    probe.finish();
+    const QVector<double> times = probe.takeTimes();
+    return times.isEmpty() ? std::numeric_limits<double>::quiet_NaN() : times.first();
 }
 
 } // namespace
@@ -102,6 +126,17 @@ bool ReadingRun::allWiresDone() const
 
 int ReadingRun::refuse() const
 {
+    // One file under two names would be read twice, one FIFO or port split
+    // between two readers; one export's two analysers are two sources.
+    for (int i = 1; i < sourceCount(); ++i) {
+        const Wire &first = *wires.front(), &other = *wires.at(size_t(i));
+        if (first.opened.inode != 0 && other.opened.inode == first.opened.inode
+            && other.opened.device == first.opened.device && other.options.channel == first.options.channel) {
+            complain(QStringLiteral("%1 and %2 are the same file; give two different sources")
+                         .arg(sourceName(0), sourceName(i)));
+            return 2;
+        }
+    }
     for (int i = 0; i < sourceCount(); ++i) {
         const Wire &wire = *wires.at(size_t(i));
         const bool line = wire.opened.kind == Source::Port || wire.opened.terminal;
@@ -141,13 +176,17 @@ int ReadingRun::read(FrameSink *to, ByteSink *bytes)
         timeline = std::make_unique<Timeline>(*to, sourceCount(), live(), runClock, options.count,
                                               [this] { limits.ended = true; });
         sink = timeline.get();
+        timeline->onHanding([this](const Frame &frame) { wires.at(size_t(frame.source))->reading->handedOn(frame); });
     }
     for (const auto &wire : wires) {
         // The timeline counts the frames it hands on, earliest first.
-        if (timeline)
+        if (timeline) {
             wire->options.count = -1;
+            wire->reading->countHandedOn();
+        }
         // Captures of one clock line up by its own times.
         wire->options.captureClock = several && !live();
+        wire->options.named = several;
         wire->reading->begin(wire->opened);
         wire->reading->setByteSink(bytes);
         // A live view takes the frames once it has started.
@@ -216,7 +255,7 @@ int ReadingRun::finish(int status, bool failed, const QString &sinkLines)
     bool noFrames = false;
     for (int i = 0; summed && i < sourceCount(); ++i) {
         const SourceReading &reading = *wires.at(size_t(i))->reading;
-        if (reading.frames() > 0 || reading.bytesRead() == 0 || reading.durationOver())
+        if (reading.framesRead() > 0 || reading.bytesRead() == 0 || reading.durationOver())
             continue;
         noFrames = true;
         complain(wires.size() == 1 ? reading.noFramesText()
@@ -245,6 +284,9 @@ int ReadingRun::readCaptures()
     for (int i = 0; i < sourceCount(); ++i) {
         Wire &wire = *wires.at(size_t(i));
         const QByteArray head = headOf(wire.opened.fd);
+        // An empty capture has nothing to be out of time with.
+        if (head.isEmpty())
+            continue;
         if (wire.options.jsonLines && !wire.options.inputGiven && looksLikeJsonLines(head)) {
             complain(QStringLiteral("cannot merge %1 with another source: its records' times count from the start "
                                     "of the run that wrote them, a clock no other source shares; record both in one "
@@ -262,6 +304,17 @@ int ReadingRun::readCaptures()
                          .arg(sourceName(0), sourceName(1), sourceName(i), probe.formName()));
             return 2;
         }
+    }
+    // --duration counts from the earliest first byte of both.
+    if (options.duration > 0) {
+        double from = std::numeric_limits<double>::infinity();
+        for (const auto &wire : wires) {
+            const double first = firstTimeOf(wire->opened.fd, wire->options);
+            if (first < from)
+                from = first;
+        }
+        for (const auto &wire : wires)
+            wire->options.durationFrom = std::isfinite(from) ? from : 0;
     }
     // The source whose frames run out first is read on, a block at a time,
     // so that no capture is held whole.

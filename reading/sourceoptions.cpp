@@ -8,6 +8,7 @@
 #include "reading/familydetector.h"
 
 #include <QCommandLineParser>
+#include <QFile>
 #include <QStringList>
 
 #include <fcntl.h>
@@ -47,6 +48,21 @@ QString lineConflictOf(const QVector<const FamilyDescriptor *> &families, bool b
                                 QLatin1String(chosen->recordName), chosen->line.frameText());
     }
     return conflict;
+}
+
+// An analyser's name as shown: bytes that are no UTF-8 as \xFE, so that
+// two names stay two.
+QString shownName(const QByteArray &name)
+{
+    const QString text = QString::fromUtf8(name);
+    if (text.toUtf8() == name)
+        return text;
+    QString shown;
+    for (const char c : name) {
+        const quint8 byte = quint8(c);
+        shown += byte < 0x80 ? QString(QLatin1Char(c)) : QStringLiteral("\\x") + QString::number(byte, 16).toUpper();
+    }
+    return shown;
 }
 
 } // namespace
@@ -151,14 +167,18 @@ bool SourceOptions::sources(const QStringList &given, const ReadOptions &shared,
         error = QStringLiteral("give one source, or two to read in one timeline");
         return false;
     }
-    QStringList names;
-    for (const QString &name : given) {
+    QByteArrayList paths;
+    for (int k = 0; k < given.size(); ++k) {
+        const QString &name = given.at(k);
         ReadOptions options = shared;
         QString source = name;
+        // Two names in no UTF-8 may read alike: each is the bytes given in its place.
+        QByteArray path = argumentBytes(name, int(given.mid(0, k).count(name)));
         const int at = name.lastIndexOf(QLatin1Char('@'));
         struct stat info;
-        if (at > 0 && ::stat(argumentBytes(name).constData(), &info) != 0) {
+        if (at >= 0 && ::stat(path.constData(), &info) != 0) {
             source = name.left(at);
+            path.truncate(path.lastIndexOf('@'));
             const QString list = name.mid(at + 1);
             options.autoDetect = list.trimmed().toLower() == QLatin1String("auto");
             if (options.autoDetect) {
@@ -172,16 +192,20 @@ bool SourceOptions::sources(const QStringList &given, const ReadOptions &shared,
             options.lineConflict = options.autoDetect ? QString() : lineConflictOf(options.families, false, false);
         }
         if (source.isEmpty()) {
-            error = QStringLiteral("the source is an empty name");
+            error = at == 0 ? QStringLiteral("%1 names no source before its families").arg(name)
+                            : QStringLiteral("the source is an empty name");
             return false;
         }
-        if (names.contains(source)) {
+        if (paths.contains(path)) {
             error = QStringLiteral("%1 is given twice; give two different sources").arg(source);
             return false;
         }
-        names << source;
+        paths << path;
+        // Of two, each keeps a name of its own where its bytes are no text.
+        if (given.size() > 1 && QFile::encodeName(QFile::decodeName(path)) != path)
+            source = shownName(path);
         options.source = source;
-        options.sourcePath = argumentBytes(source);
+        options.sourcePath = path;
         out << options;
     }
     if (out.size() == 1)
@@ -196,24 +220,53 @@ void SourceOptions::splitAnalysers(QVector<ReadOptions> &out)
     const ReadOptions one = out.first();
     if (one.input != CaptureReader::Detect && one.input != CaptureReader::ForceSaleae)
         return;
-    const int fd = ::open(one.sourcePath.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // Asked of the name first: opening a serial port only to look would
+    // toggle its modem lines, which resets some boards.
     struct stat info;
+    if (::stat(one.sourcePath.constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return;
+    const int fd = ::open(one.sourcePath.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return;
-    QByteArray head;
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-        head.resize(1 << 20);
-        const ssize_t n = ::pread(fd, head.data(), size_t(head.size()), 0);
-        head.truncate(int(qMax<ssize_t>(n, 0)));
+    // The whole file, a block at a time behind its header line: the second
+    // analyser may start long after the first (a flight controller that
+    // boots late).
+    QByteArrayList channels;
+    QByteArray header, block(1 << 20, Qt::Uninitialized);
+    bool more = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    for (off_t at = 0; more;) {
+        const ssize_t n = ::pread(fd, block.data(), size_t(block.size()), at);
+        if (n <= 0)
+            break;
+        const QByteArray text = block.left(int(n));
+        const int lastLine = text.lastIndexOf('\n') + 1;
+        // A line longer than a block is no row of an export.
+        if (lastLine == 0)
+            break;
+        at += lastLine;
+        if (header.isEmpty()) {
+            // Up to the first line that is not blank: the header, if any.
+            for (int from = 0; from < lastLine && header.isEmpty();) {
+                const int end = text.indexOf('\n', from) + 1;
+                if (!text.mid(from, end - from).trimmed().isEmpty())
+                    header = text.left(end);
+                from = end;
+            }
+            more = addSaleaeChannels(text.left(lastLine), channels);
+        } else {
+            more = addSaleaeChannels(header + text.left(lastLine), channels);
+        }
     }
     ::close(fd);
-    const QStringList names = saleaeChannels(head);
-    if (names.size() < 2)
+    if (channels.size() < 2)
         return;
+    QStringList names;
+    for (const QByteArray &channel : channels)
+        names << shownName(channel);
     out.clear();
     for (int i = 0; i < 2; ++i) {
         ReadOptions each = one;
-        each.channel = names.at(i).toUtf8();
+        each.channel = channels.at(i);
         each.source = QStringLiteral("%1:%2").arg(one.source, names.at(i));
         out << each;
     }

@@ -100,7 +100,7 @@ bool SourceReading::take(const TimedBytes &bytes)
         capture->forgetBefore(offsetBase + keptFrom);
     if (sink && !sink->readDone(live))
         limits.ended = true;
-    return !limits.stopNow();
+    return !limits.stopNow() && !pastDuration;
 }
 
 void SourceReading::settle()
@@ -115,7 +115,7 @@ void SourceReading::settle()
 void SourceReading::show(const QVector<AssembledFrame> &found)
 {
     for (const AssembledFrame &frame : found) {
-        if (limits.ended)
+        if (limits.ended || pastDuration)
             return;
         double readAt = -1;
         const double t = frameTime(frame, &readAt);
@@ -126,8 +126,10 @@ void SourceReading::show(const QVector<AssembledFrame> &found)
             : stage.firstOfRead(readAt)      ? "read"
                                              : "wire";
         // A capture's --duration is measured in its own times.
-        if (!live && options.duration > 0 && t > options.duration) {
-            pastDuration = limits.ended = true;
+        if (!live && options.duration > 0 && t - options.durationFrom > options.duration) {
+            // Of captures merged by time this one is over; the others read on to the end.
+            pastDuration = true;
+            limits.ended = limits.ended || !options.captureClock;
             return;
         }
         readAssembled(frame, reading);
@@ -221,8 +223,8 @@ bool SourceReading::lockOn()
     const QString where = onPort ? line.text()
         : std::isnan(finder.time()) ? QStringLiteral("offset %1").arg(finder.offset())
                                     : QStringLiteral("%1 s").arg(finder.time(), 0, 'f', 6);
-    complain(QStringLiteral("found %1 at %2%3")
-                 .arg(finder.name(), where,
+    complain(QStringLiteral("found %1%2 at %3%4")
+                 .arg(finder.name(), options.named ? QStringLiteral(" in ") + options.source : QString(), where,
                       families.size() > 1 ? QStringLiteral("; reading the window's five families") : QString()));
     kept = search->takeKept();
     search.reset();
@@ -283,7 +285,7 @@ qint64 SourceReading::unframedBytes() const
 QString SourceReading::summary(const QString &sinkLines) const
 {
     const StreamFramer &stream = stage.stream();
-    QString text = stats.framesText();
+    QString text = summed().framesText();
     text += QStringLiteral("stray bytes: %1\n").arg(unframedBytes());
     // Bytes that --family auto read but records do not count from.
     if (!search && triedBytes > 0)
@@ -323,7 +325,7 @@ QString SourceReading::summary(const QString &sinkLines) const
     if (capturedTimes())
         text += QStringLiteral("left out for line errors: %1\n")
                     .arg(counted(capture->reader().leftOutBytes(), "byte", "bytes"));
-    text += stats.rateText(live || capturedTimes());
+    text += summed().rateText(live || capturedTimes());
     if (stage.reads().everBunched())
         text += ReadBunching::note(stage.reads().bunchedPeriodMs()) + QStringLiteral("; remedy: ") + remedy
                 + QLatin1Char('\n');

@@ -73,7 +73,13 @@ public:
 
     // Bytes read, and whether a frame came of them.
     qint64 bytesRead() const;
-    qint64 frames() const { return stats.frames(); }
+    qint64 frames() const { return summed().frames(); }
+    // Of sources merged in one timeline, the frames are counted as it hands
+    // them on, so that the summary tells of those given, not of those that
+    // --count left.
+    void countHandedOn() { handingCounts = true; }
+    void handedOn(const Frame &frame) { handed.count(frame.reading, frame.t); }
+    qint64 framesRead() const { return stats.frames(); }
     bool durationOver() const { return pastDuration; }
     bool capturedTimes() const { return capture && capture->timed(); }
     // A capture whose form is known and tells no times (raw bytes, a hex dump).
@@ -118,7 +124,10 @@ private:
     std::unique_ptr<FamilySearch> search; // --family auto, while the family is not known
     QVector<FamilySearch::Kept> kept;     // what told the family, until it is read again
     FrameStage stage;
-    RunStatistics stats;
+    RunStatistics stats; // of every frame read, which frame times keep in order
+    RunStatistics handed;
+    bool handingCounts = false;
+    const RunStatistics &summed() const { return handingCounts ? handed : stats; }
     FrameReading reading;
     PollPairing pairing;             // telemetry requests and answers on the wire
     TelemetryMemory telemetryMemory; // what earlier frames on the line told

@@ -95,7 +95,10 @@ void Timeline::handOn(int source)
             ++lateFrames;
         lastOut = qMax(lastOut, held.t);
     }
-    to.take(Frame{source, held.reading, held.t, held.timeFrom, held.offset, held.bytes});
+    const Frame frame{source, held.reading, held.t, held.timeFrom, held.offset, held.bytes};
+    if (handing)
+        handing(frame);
+    to.take(frame);
     queue.frames.pop_front();
 }
 

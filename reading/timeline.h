@@ -46,6 +46,8 @@ public:
     // What the merging has to say: frames that came out of time order.
     QString ownLines() const;
 
+    // Told of each frame as it goes, before the sink takes it.
+    void onHanding(std::function<void(const Frame &)> told) { handing = std::move(told); }
     // The source brings no more frames: the others wait for it no longer.
     void endSource(int source);
     // Every frame held goes, in time order.
@@ -80,6 +82,7 @@ private:
     const QElapsedTimer &clock;
     const qint64 count;
     const std::function<void()> reached;
+    std::function<void(const Frame &)> handing;
     qint64 handedOn = 0;
     double lastOut = -1;
     qint64 lateFrames = 0;

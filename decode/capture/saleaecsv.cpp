@@ -408,17 +408,23 @@ std::unique_ptr<CaptureLines> makeSaleaeCsvLines()
     return std::make_unique<SaleaeCsvLines>();
 }
 
-QStringList saleaeChannels(const QByteArray &head)
+QByteArrayList saleaeChannels(const QByteArray &head)
 {
-    QStringList names;
+    QByteArrayList names;
+    addSaleaeChannels(head, names);
+    return names;
+}
+
+bool addSaleaeChannels(const QByteArray &text, QByteArrayList &names)
+{
     Columns columns;
-    const char *p = head.constData(), *end = p + head.size();
+    const char *p = text.constData(), *end = p + text.size();
     bool haveHeader = false;
     Field fields[maxColumns];
     std::string scratch;
     while (p < end && names.size() < 8) {
         const char *eol = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
-        // A line cut by the end of the head says nothing.
+        // A line cut by the end of the text says nothing.
         if (!eol)
             break;
         const char *b = p, *e = eol;
@@ -428,18 +434,31 @@ QStringList saleaeChannels(const QByteArray &head)
             continue;
         if (!haveHeader) {
             if (readHeader(b, e, columns) != SaleaeHeader::NameType)
-                return names;
+                return false;
             haveHeader = true;
             continue;
         }
+        // A row of a name already known needs no splitting: exports run to
+        // hundreds of MB.
+        const char *q = b + (*b == '"');
+        bool known = false;
+        for (int i = 0; i < names.size() && !known; ++i) {
+            const QByteArray &name = names.at(i);
+            const char *after = q + name.size();
+            known = e - q > name.size() && std::memcmp(q, name.constData(), size_t(name.size())) == 0
+                && (q == b || *after++ == '"') && after < e && *after == columns.separator;
+        }
+        if (known)
+            continue;
         const int n = splitRecord(b, e, columns.separator, fields, maxColumns, scratch);
         if (n != columns.count || (columns.type >= 0 && !isNamed(fields[columns.type], "data")))
             continue;
         const char *nb = fields[columns.name].begin, *ne = fields[columns.name].end;
         trim(nb, ne);
-        const QString name = QString::fromUtf8(nb, int(ne - nb));
+        // Bytes, not text: two names that are no UTF-8 must not become one.
+        const QByteArray name(nb, int(ne - nb));
         if (!names.contains(name))
             names << name;
     }
-    return names;
+    return haveHeader && names.size() < 8;
 }

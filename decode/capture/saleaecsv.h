@@ -6,6 +6,8 @@
 
 #include "decode/capture/capturelines.h"
 
+#include <QByteArrayList>
+
 #include <memory>
 
 enum class SaleaeHeader { None, TimeValue, NameType };
@@ -21,7 +23,11 @@ SaleaeHeader saleaeHeader(const char *begin, const char *end);
 std::unique_ptr<CaptureLines> makeSaleaeCsvLines();
 
 // The analysers whose data rows the start of an export names, in the order
-// they first come (at most 8); none where its rows name none.
-QStringList saleaeChannels(const QByteArray &head);
+// they first come (at most 8), byte for byte as the rows name them; none
+// where its rows name none.
+QByteArrayList saleaeChannels(const QByteArray &head);
+// The same of text that starts with the header, added to names; false
+// where more text would add none (no such export, or 8 names).
+bool addSaleaeChannels(const QByteArray &text, QByteArrayList &names);
 
 #endif

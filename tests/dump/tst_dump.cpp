@@ -16,6 +16,7 @@
 #include <QtTest>
 
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -33,6 +34,7 @@ private slots:
     void twoAnalysersInOneExport();
     void liveRunRecordsWhatArrived();
     void twoPortsInOneTimeline();
+    void portOpenedOnlyToRead();
     void slowReaderCostsNoByte();
     void bytesBeforeSetUpAreDropped();
     void channelsPickColumns_data();
@@ -380,34 +382,61 @@ static bool startOnPort(QProcess &dump, const PseudoTerminal &pty, const QString
 
 void tst_Dump::twoAnalysersInOneExport_data()
 {
-    // The receiver's HoTT on analyser RX, MPX on TX, their rows interleaved by time.
-    QMap<double, QByteArray> rows;
+    // The receiver's HoTT on one analyser, MPX on the other, their rows interleaved by time.
     QByteArray txBytes;
-    for (int k = 0; k < 5; ++k) {
-        const QByteArray rx = hott(QVector<quint16>(2, quint16(12000 + k))), tx = mpx(QVector<quint16>(12, 0x0800));
-        txBytes += tx;
-        for (int i = 0; i < rx.size(); ++i)
-            rows.insert(0.01 * k + i * 1e-4, "\"RX\",\"data\"," + QByteArray::number(0.01 * k + i * 1e-4, 'f', 6) + ",1e-5,"
-                                                 + QByteArray::number(quint8(rx.at(i))) + '\n');
-        for (int i = 0; i < tx.size(); ++i)
-            rows.insert(0.01 * k + 0.005 + i * 1e-4, "\"TX\",\"data\","
-                                                         + QByteArray::number(0.01 * k + 0.005 + i * 1e-4, 'f', 6)
-                                                         + ",1e-5," + QByteArray::number(quint8(tx.at(i))) + '\n');
-    }
-    QByteArray csv = "name,type,start_time,duration,data\n";
-    for (const QByteArray &row : qAsConst(rows))
-        csv += row;
-    const QString capture = writeFile(folder.filePath("analysers.csv"), csv);
+    // lead: frames of the receiver alone, before both start.
+    const auto exportOf = [&](const QByteArray &rxName, const QByteArray &txName, const QString &name, int lead = 0) {
+        QMap<double, QByteArray> rows;
+        txBytes.clear();
+        for (int k = -lead; k < 5; ++k) {
+            const QByteArray rx = hott(QVector<quint16>(2, quint16(12000 + k))), tx = mpx(QVector<quint16>(12, 0x0800));
+            if (k >= 0)
+                txBytes += tx;
+            for (int i = 0; i < rx.size(); ++i)
+                rows.insert(0.01 * k + i * 1e-4, "\"" + rxName + "\",\"data\"," + QByteArray::number(0.01 * k + i * 1e-4, 'f', 6)
+                                                     + ",1e-5," + QByteArray::number(quint8(rx.at(i))) + '\n');
+            for (int i = 0; i < tx.size() && k >= 0; ++i)
+                rows.insert(0.01 * k + 0.005 + i * 1e-4, "\"" + txName + "\",\"data\","
+                                                             + QByteArray::number(0.01 * k + 0.005 + i * 1e-4, 'f', 6)
+                                                             + ",1e-5," + QByteArray::number(quint8(tx.at(i))) + '\n');
+        }
+        QByteArray csv = "name,type,start_time,duration,data\n";
+        for (const QByteArray &row : qAsConst(rows))
+            csv += row;
+        return writeFile(folder.filePath(name), csv);
+    };
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("shellTail");
     QTest::addColumn<QStringList>("sources"); // of the records, in order
     QTest::addColumn<QString>("said");
+    // Names that are no UTF-8 stay two sources, each with its rows.
+    const QString odd = exportOf("R\xfe", "R\xff", "odd names.csv");
+    const QString oddRx = odd + ":R\\xFE", oddTx = odd + ":R\\xFF";
+    const QString capture = exportOf("RX", "TX", "analysers.csv");
     const QString rx = capture + ":RX", tx = capture + ":TX";
     QTest::newRow("the file alone") << QStringList{capture} << QString() << QStringList{rx, tx, rx, tx, rx, tx, rx, tx, rx, tx}
                                     << "one for each analyser: RX and TX";
     // A stream cannot be read twice: the first analyser's, the rest said.
     QTest::newRow("standard input") << QStringList{"-"} << "< " + capture << QStringList{QString(), QString(), QString(), QString(), QString()}
                                     << QStringLiteral("left out: %1 rows of other analysers (TX)").arg(txBytes.size());
+    QTest::newRow("names in no UTF-8") << QStringList{odd} << QString()
+                                       << QStringList{oddRx, oddTx, oddRx, oddTx, oddRx, oddTx, oddRx, oddTx, oddRx, oddTx}
+                                       << "one for each analyser: R\\xFE and R\\xFF";
+    // A flight controller that starts talking more than 1 MB into the export.
+    const QString late = exportOf("RX", "TX", "late.csv", 4000);
+    QVERIFY(QFileInfo(late).size() > (1 << 20));
+    const QString lateRx = late + ":RX", lateTx = late + ":TX";
+    QStringList lateSources;
+    for (int k = 0; k < 4000; ++k)
+        lateSources << lateRx;
+    QTest::newRow("the second analyser late")
+        << QStringList{late} << QString()
+        << lateSources + QStringList{lateRx, lateTx, lateRx, lateTx, lateRx, lateTx, lateRx, lateTx, lateRx, lateTx}
+        << "one for each analyser: RX and TX";
+    // Each finds its own family, and says which is whose.
+    QTest::newRow("each its own family") << QStringList{"-f", "auto", capture} << QString()
+                                         << QStringList{rx, tx, rx, tx, rx, tx, rx, tx, rx, tx}
+                                         << "found MPX in " + tx + " at";
 }
 
 // A logic analyser's export of both wires: one source per analyser.
@@ -514,6 +543,32 @@ void tst_Dump::twoPortsInOneTimeline()
     }
     QCOMPARE(perSource, (QMap<QString, int>{{hottPort.slavePath(), 10}, {crsfPort.slavePath(), 10}}));
     QVERIFY2(firstCrsf < lastHott, out.constData());
+}
+
+// Opening a serial port toggles its modem lines, which resets some boards:
+// the port is opened to drop what waited in it and to read it, never only
+// to look at what it is.
+void tst_Dump::portOpenedOnlyToRead()
+{
+    PseudoTerminal line;
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    QVERIFY(watch >= 0);
+    // Opens and closes in turn, so that no two opens merge into one event.
+    QVERIFY(::inotify_add_watch(watch, QFile::encodeName(line.slavePath()).constData(), IN_OPEN | IN_CLOSE) >= 0);
+    int status = -1;
+    run({line.slavePath(), "-d", "0.2"}, &status);
+    QCOMPARE(status, 0);
+    int opens = 0;
+    char events[4096];
+    for (ssize_t n; (n = ::read(watch, events, sizeof events)) > 0;) {
+        for (ssize_t at = 0; at < n;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(events + at);
+            opens += (event->mask & IN_OPEN) != 0;
+            at += ssize_t(sizeof(inotify_event) + event->len);
+        }
+    }
+    ::close(watch);
+    QCOMPARE(opens, 2);
 }
 
 // A pseudo-terminal in canonical mode, as openpty() leaves one, took bytes
@@ -629,6 +684,12 @@ void tst_Dump::errorExits_data()
     const QByteArray frame = mpx(QVector<quint16>(12, 0x0800));
     const int fd = ::open(latin1Name.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     QVERIFY(fd >= 0 && ::write(fd, frame.constData(), size_t(frame.size())) == frame.size() && ::close(fd) == 0);
+    // Two captures whose names, no UTF-8, read alike in the locale.
+    const QByteArray threeCsv = csvOf(3, false);
+    for (const char *odd : {"/t\xfe.csv", "/t\xff.csv"}) {
+        const int out = ::open((QFile::encodeName(folder.path()) + odd).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        QVERIFY(out >= 0 && ::write(out, threeCsv.constData(), size_t(threeCsv.size())) == threeCsv.size() && ::close(out) == 0);
+    }
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("said");
@@ -637,6 +698,12 @@ void tst_Dump::errorExits_data()
     QTest::newRow("one source twice") << QStringList{capture, capture} << 2
                                       << QString("%1 is given twice; give two different sources").arg(capture)
                                       << QString();
+    QTest::newRow("one file under two names") << QStringList{capture, folder.path() + "/./small.bin"} << 2
+                                              << QString("%1 and %2 are the same file").arg(capture, folder.path() + "/./small.bin")
+                                              << QString();
+    QTest::newRow("standard input and the file it is") << QStringList{"-", capture} << 2
+                                                       << "standard input and " + capture + " are the same file"
+                                                       << "<" + capture;
     QTest::newRow("three sources") << QStringList{capture, existing, "-"} << 2 << "give one source, or two" << QString();
     QTest::newRow("unknown family of a source") << QStringList{capture, "ttyUSB9@crfs"} << 2
                                                 << "unknown family 'crfs'" << QString();
@@ -678,6 +745,8 @@ void tst_Dump::errorExits_data()
                                              << 1 << "notes.txt: line 2: \"my notes\" is text, but neither" << QString();
     const QString threeFrames = writeFile(folder.filePath("three.csv"), csvOf(3, false));
     QTest::newRow("rate over 20 ms") << QStringList{threeFrames} << 0 << "frame rate: 100.0/s over 0.020 s" << QString();
+    QTest::newRow("an empty capture beside one with times")
+        << QStringList{writeFile(folder.filePath("empty.csv"), QByteArray()), threeFrames} << 0 << "frames: 3" << QString();
     QTest::newRow("duration in a capture's times") << QStringList{writeFile(folder.filePath("ten.csv"), csvOf(10, true)),
                                                                   "-d", "0.035"}
                                                    << 0 << "frames: 4 (HOTT 4)" << QString();
@@ -692,6 +761,10 @@ void tst_Dump::errorExits_data()
     QTest::newRow("directory as recording") << QStringList{capture, "--write", folder.path()} << 1
                                             << "is a directory" << QString();
     QTest::newRow("name too long") << QStringList{QString(10000, 'x')} << 1 << "File name too long" << QString();
+    QTest::newRow("standard input with its own families") << QStringList{"-@mpx"} << 0 << "frames: 1 (MPX 1)"
+                                                         << "<" + capture;
+    QTest::newRow("families without a source") << QStringList{capture, "@crsf"} << 2
+                                               << "@crsf names no source before its families" << QString();
     QTest::newRow("standard input closed") << QStringList{"-"} << 1 << "standard input is closed" << "<&-";
     QTest::newRow("standard output full") << QStringList{capture} << 1
                                           << "standard output: No space left on device" << ">/dev/full";
@@ -723,6 +796,9 @@ void tst_Dump::errorExits_data()
     QTest::newRow("families at two bauds in a file") << QStringList{"--family", "crsf,ibus", capture} << 1
                                                      << "no frames of CRSF or IBUS in 27 bytes; --family auto finds "
                                                         "which family they are" << QString();
+    QTest::newRow("two names that read alike") << QStringList{} << 0 << folder.path() + "/t\\xFF.csv:\n  frames: 3"
+                                               << QStringLiteral("\"$(printf '%1/t\\376.csv')\" \"$(printf '%1/t\\377.csv')\"")
+                                                      .arg(folder.path());
     QTest::newRow("name that is no UTF-8") << QStringList{} << 0 << "frames: 1"
                                            << QStringLiteral("\"$(printf '%1/caf\\351.bin')\"").arg(folder.path());
 }
@@ -1104,6 +1180,8 @@ void tst_Dump::cleanupTestCase()
 {
     // The folder cannot name it to remove it.
     ::unlink(latin1Name.constData());
+    for (const char *odd : {"/t\xfe.csv", "/t\xff.csv"})
+        ::unlink((QFile::encodeName(folder.path()) + odd).constData());
 }
 
 QTEST_GUILESS_MAIN(tst_Dump)

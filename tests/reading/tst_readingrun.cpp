@@ -264,17 +264,25 @@ void tst_ReadingRun::capturesMergeByTime_data()
     QTest::addColumn<int>("firstFrames");
     QTest::addColumn<int>("secondFrames");
     QTest::addColumn<qint64>("count");
+    QTest::addColumn<double>("duration"); // -1: none
     // Some 800 bytes of CSV a frame: both are read in many blocks.
     QTest::newRow("interleaved") << saleaeFrames(300, 1.0, 0.004) << saleaeFrames(300, 1.002, 0.004) << 0 << 300
-                                 << 300 << qint64(-1);
+                                 << 300 << qint64(-1) << -1.0;
     QTest::newRow("one long after the other") << saleaeFrames(200, 5.0, 0.004) << saleaeFrames(100, 0.0, 0.007)
-                                              << 0 << 200 << 100 << qint64(-1);
+                                              << 0 << 200 << 100 << qint64(-1) << -1.0;
     QTest::newRow("bursts of one among the other's")
-        << saleaeFrames(400, 0.0, 0.001) << saleaeFrames(10, 0.1005, 0.02) << 0 << 400 << 10 << qint64(-1);
+        << saleaeFrames(400, 0.0, 0.001) << saleaeFrames(10, 0.1005, 0.02) << 0 << 400 << 10 << qint64(-1) << -1.0;
     QTest::newRow("count takes the earliest of both") << saleaeFrames(300, 0.0, 0.004) << saleaeFrames(300, 0.002, 0.004)
-                                                      << 0 << 3 << 3 << qint64(6);
+                                                      << 0 << 3 << 3 << qint64(6) << -1.0;
+    QTest::newRow("count taken by one") << saleaeFrames(300, 0.0, 0.004) << saleaeFrames(300, 5.0, 0.004) << 0 << 3
+                                        << 0 << qint64(3) << -1.0;
     QTest::newRow("raw bytes tell no times") << saleaeFrames(10, 0.0, 0.004) << crsfFrame(992).repeated(10) << 2 << 0
-                                             << 0 << qint64(-1);
+                                             << 0 << qint64(-1) << -1.0;
+    // --duration counts from the earlier capture's first byte, and ends each capture apart.
+    QTest::newRow("duration from the earlier capture's start")
+        << saleaeFrames(200, 5.0, 0.004) << saleaeFrames(100, 0.0, 0.007) << 0 << 0 << 100 << qint64(-1) << 1.0;
+    QTest::newRow("duration ends both") << saleaeFrames(300, 1.0, 0.004) << saleaeFrames(300, 1.002, 0.004) << 0
+                                        << 125 << 125 << qint64(-1) << 0.5;
 }
 
 // Two captures of one clock: every frame once, in the captures' own times,
@@ -287,10 +295,13 @@ void tst_ReadingRun::capturesMergeByTime()
     QFETCH(int, firstFrames);
     QFETCH(int, secondFrames);
     QFETCH(qint64, count);
+    QFETCH(double, duration);
     const QVector<const FamilyDescriptor *> crsf{familyNamed(QStringLiteral("crsf"))};
     ReadOptions firstOptions = optionsFor(writeFile(path("first"), first), crsf);
     firstOptions.count = count;
-    ReadingRun run(QVector<ReadOptions>{firstOptions, optionsFor(writeFile(path("second"), second), crsf)});
+    ReadOptions secondOptions = optionsFor(writeFile(path("second"), second), crsf);
+    firstOptions.duration = secondOptions.duration = duration;
+    ReadingRun run(QVector<ReadOptions>{firstOptions, secondOptions});
     QCOMPARE(run.open(), -1);
     QCOMPARE(run.refuse(), -1);
     KeepingSink sink;
@@ -304,6 +315,8 @@ void tst_ReadingRun::capturesMergeByTime()
     }
     QCOMPARE(counts[0], firstFrames);
     QCOMPARE(counts[1], secondFrames);
+    // The summary counts the frames given, not those read ahead and left.
+    QCOMPARE(run.frames(), qint64(firstFrames + secondFrames));
     // Times as the captures tell them, not from each one's first byte.
     if (firstFrames > 0)
         QVERIFY(std::fabs(sink.frames.constFirst().t - qMin(first.mid(42, 11).toDouble(), second.mid(42, 11).toDouble())
