@@ -44,8 +44,10 @@ private:
     // (SmartPort's 7E ID): answered now, as firmware does, not once the
     // next poll has come.
     bool answerHeld(Clock::time_point readAt);
-    // Answers one poll, bytes long; false once done.
-    bool answerPoll(const QByteArray &poll, Clock::time_point readAt);
+    // Answers one poll, bytes long, unless the wire has passed it (bytes
+    // came after it, so an answer now would fall into the next poll's
+    // turn); false once done.
+    bool answerPoll(const QByteArray &poll, Clock::time_point readAt, bool passed);
 
     const SendOptions &options;
     Output &port;
@@ -57,7 +59,7 @@ private:
     QByteArray recent; // the last bytes read, for the ones the framer holds
     qint64 heldPollAt = -1; // the stream offset of a poll answered early
     Clock::time_point start = Clock::now();
-    qint64 polls = 0, answers = 0, missed = 0;
+    qint64 polls = 0, answers = 0, missed = 0, tooLate = 0;
     double shortestMs = 0, longestMs = 0, totalMs = 0;
     QString why;
 };
@@ -118,7 +120,8 @@ bool Answerer::answer(const QVector<AssembledFrame> &frames, Clock::time_point r
         }
         ownEcho.clear();
         readAssembled(frame, reading);
-        if (reading.pollKey >= 0 && !answerPoll(frame.bytes, readAt))
+        const bool passed = frame.offset + frame.bytes.size() < framer.bytesFed();
+        if (reading.pollKey >= 0 && !answerPoll(frame.bytes, readAt, passed))
             return false;
     }
     return true;
@@ -141,10 +144,10 @@ bool Answerer::answerHeld(Clock::time_point readAt)
     if (reading.pollKey < 0)
         return true;
     heldPollAt = at;
-    return answerPoll(bytes, readAt);
+    return answerPoll(bytes, readAt, false);
 }
 
-bool Answerer::answerPoll(const QByteArray &poll, Clock::time_point readAt)
+bool Answerer::answerPoll(const QByteArray &poll, Clock::time_point readAt, bool passed)
 {
     ++polls;
     const QByteArray reply = options.family->answer(poll.constData(), poll.size(), answers + missed);
@@ -154,7 +157,17 @@ bool Answerer::answerPoll(const QByteArray &poll, Clock::time_point readAt)
         ++missed;
         return true;
     }
-    std::this_thread::sleep_until(readAt + std::chrono::microseconds(qint64(options.answerAfterMs * 1000)));
+    // Firmware answers only the poll it has just read. One read late (a
+    // busy machine, reads held back by an adapter) or held up past the
+    // next poll's first byte (--answer-late beyond the poll interval) is
+    // left: that poll's turn has begun.
+    if (!passed)
+        std::this_thread::sleep_until(readAt + std::chrono::microseconds(qint64(options.answerAfterMs * 1000)));
+    pollfd waiting{port.descriptor(), POLLIN, 0};
+    if (passed || (::poll(&waiting, 1, 0) > 0 && (waiting.revents & POLLIN))) {
+        ++tooLate;
+        return true;
+    }
     const double afterMs = msBetween(readAt, Clock::now());
     int written = 0;
     if (port.write(reply.constData(), reply.size(), [] { return stopRequested(); }, written) != Output::Written) {
@@ -173,6 +186,8 @@ bool Answerer::answerPoll(const QByteArray &poll, Clock::time_point readAt)
 void Answerer::summarise() const
 {
     std::fprintf(stderr, "polls read: %lld, answered: %lld\n", polls, answers);
+    if (tooLate > 0)
+        std::fprintf(stderr, "left unanswered as the next poll had begun: %lld\n", tooLate);
     if (options.answerMiss > 0)
         std::fprintf(stderr, "left unanswered on purpose (--answer-miss): %lld; seed: %u\n", missed, options.seed);
     if (answers > 0)

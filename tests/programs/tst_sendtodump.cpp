@@ -32,6 +32,8 @@ private slots:
     void summariesAgree_data();
     void summariesAgree();
     void answersOnOneWire();
+    void answersOnlyThePollJustRead_data();
+    void answersOnlyThePollJustRead();
     void pollsAnsweredOnOneWire_data();
     void pollsAnsweredOnOneWire();
 };
@@ -416,8 +418,13 @@ void tst_SendToDump::answersOnOneWire()
     const QString sent = QString::fromLocal8Bit(receiver.readAllStandardError());
     const int requests = QRegularExpression("frames sent: (\\d+)").match(sent).captured(1).toInt() / 2;
     QVERIFY2(requests >= 50, qPrintable(sent));
+    // A request read only once the next had begun is left, as firmware
+    // leaves it; on a loaded 2-core machine up to one in ten.
     const QString answered = QString::fromLocal8Bit(answerer.readAllStandardError());
-    QVERIFY2(answered.contains(QStringLiteral("polls read: %1, answered: %1\n").arg(requests)), qPrintable(answered));
+    const int passed = QRegularExpression("as the next poll had begun: (\\d+)").match(answered).captured(1).toInt();
+    QVERIFY2(passed <= requests / 10, qPrintable(answered));
+    QVERIFY2(answered.contains(QStringLiteral("polls read: %1, answered: %2\n").arg(requests).arg(requests - passed)),
+             qPrintable(answered));
     const double soonest = QRegularExpression("min (\\S+) ").match(answered).captured(1).toDouble();
     QVERIFY2(soonest >= 0.6, qPrintable(answered));
     // An answer that a busy machine held past the next request is no
@@ -439,14 +446,58 @@ void tst_SendToDump::answersOnOneWire()
         inTime += paired;
         lastRequest = paired ? -1 : lastRequest;
     }
-    QCOMPARE(replies, requests);
+    QCOMPARE(replies, requests - passed);
     QVERIFY2(inTime >= requests - requests / 10, qPrintable(QString::number(inTime)));
     const QString summary = QString::fromLocal8Bit(dump.readAllStandardError());
     QVERIFY2(summary.contains(QRegularExpression(QStringLiteral("polls: %1, replies: %2 \\(late \\d+, more than 2.5 ms "
                                                                 "after the poll\\), missing replies: %3, replies "
-                                                                "without a poll: %3\n")
-                                                     .arg(requests).arg(inTime).arg(requests - inTime))),
+                                                                "without a poll: %4\n")
+                                                     .arg(requests)
+                                                     .arg(inTime)
+                                                     .arg(requests - inTime)
+                                                     .arg(replies - inTime))),
              qPrintable(summary));
+}
+
+void tst_SendToDump::answersOnlyThePollJustRead_data()
+{
+    QTest::addColumn<QStringList>("late");
+    QTest::addColumn<QByteArray>("first"); // written at once
+    QTest::addColumn<QByteArray>("then");  // written once the answerer has read first
+    QTest::newRow("next poll in the same read") << QStringList() << QByteArray::fromHex("7e1b7e00") << QByteArray();
+    QTest::newRow("next poll while the answer waits")
+        << QStringList{"--answer-late", "400"} << QByteArray::fromHex("7e1b") << QByteArray::fromHex("7e00");
+}
+
+// A SmartPort poll to Betaflight's id read only after the next poll had
+// begun is left unanswered and said; the one read in time is answered.
+void tst_SendToDump::answersOnlyThePollJustRead()
+{
+    QFETCH(QStringList, late);
+    QFETCH(QByteArray, first);
+    QFETCH(QByteArray, then);
+    PseudoTerminal wire;
+    QProcess answerer;
+    answerer.start(QStringLiteral(LINKSCOPE_SEND),
+                   QStringList{"--answer", "-f", "smartport", "-d", "4"} << late << wire.slavePath());
+    QTRY_VERIFY(holds(answerer, wire.slavePath()));
+    QVERIFY(wire.write(first));
+    QTRY_COMPARE(waiting(wire.slaveFd()), 0);
+    if (!then.isEmpty()) {
+        QVERIFY(wire.write(then));
+        QTRY_COMPARE(waiting(wire.slaveFd()), 0);
+    }
+    QVERIFY(wire.write(QByteArray::fromHex("7e1b")));
+    QByteArray got;
+    QTRY_VERIFY_WITH_TIMEOUT((got += wire.read()).size() >= 8, 10000);
+    QVERIFY(answerer.waitForFinished(10000));
+    got += wire.read();
+    QCOMPARE(answerer.exitCode(), 0);
+    const QString said = QString::fromLocal8Bit(answerer.readAllStandardError());
+    QVERIFY2(said.contains("polls read: 3, answered: 1\nleft unanswered as the next poll had begun: 1\n"), qPrintable(said));
+    // One reply, 8 bytes before stuffing: a second would make 16 or more.
+    QCOMPARE(quint8(got.at(0)), quint8(0x10));
+    QVERIFY2(got.size() < 16, got.toHex(' ').constData());
 }
 
 void tst_SendToDump::pollsAnsweredOnOneWire_data()
@@ -456,16 +507,20 @@ void tst_SendToDump::pollsAnsweredOnOneWire_data()
     QTest::addColumn<QStringList>("misbehave"); // --answer-late, --answer-miss
     QTest::addColumn<double>("askedMs");     // after the read that brought the poll
     QTest::addColumn<QString>("silent");     // the summary's line for the ids never answered
+    // SmartPort's answerer takes one id of the 28 polled, so its rows run
+    // longer for a median of some twenty answers, which a few reads held
+    // up on a busy machine do not move.
+    QTest::addColumn<int>("seconds");
     QTest::newRow("SMARTPORT on time") << "smartport" << 174 << QStringList() << 0.6
-                                       << "polled, never answered: 27 (";
+                                       << "polled, never answered: 27 (" << 8;
     QTest::newRow("SMARTPORT late and missing")
         << "smartport" << 174 << QStringList{"--answer-late", "5", "--answer-miss", "0.4", "--seed", "7"} << 5.0
-        << "polled, never answered: 27 (";
+        << "polled, never answered: 27 (" << 10;
     QTest::newRow("IBUS_SENSOR on time") << "ibus-sensor" << 87 << QStringList() << 0.6
-                                         << "polled, never answered: 1 (0x0F)";
+                                         << "polled, never answered: 1 (0x0F)" << 3;
     QTest::newRow("IBUS_SENSOR missing") << "ibus-sensor" << 87 << QStringList{"--answer-miss", "0.3", "--seed", "1"}
-                                         << 0.6 << "polled, never answered: 1 (0x0F)";
-    QTest::newRow("FPORT late") << "fport" << 87 << QStringList{"--answer-late", "4"} << 4.0 << "";
+                                         << 0.6 << "polled, never answered: 1 (0x0F)" << 3;
+    QTest::newRow("FPORT late") << "fport" << 87 << QStringList{"--answer-late", "4"} << 4.0 << "" << 3;
 }
 
 // linkscope-send --answer plays the flight controller to linkscope-send
@@ -480,15 +535,16 @@ void tst_SendToDump::pollsAnsweredOnOneWire()
     QFETCH(QStringList, misbehave);
     QFETCH(double, askedMs);
     QFETCH(QString, silent);
+    QFETCH(int, seconds);
     auto line = std::make_unique<OneWire>(byteUs);
     QProcess answerer, dump, receiver;
     answerer.start(QStringLiteral(LINKSCOPE_SEND),
-                   QStringList{"--answer", "--family", family, "-d", "4.5"} << misbehave << line->answerSide.slavePath());
+                   QStringList{"--answer", "--family", family, "-d", QString::number(seconds + 1.5)} << misbehave << line->answerSide.slavePath());
     dump.start(QStringLiteral(LINKSCOPE_DUMP), {line->dumpSide.slavePath(), "--family", family, "--format", "jsonl"});
     QTRY_VERIFY(holds(answerer, line->answerSide.slavePath()) && holds(dump, line->dumpSide.slavePath()));
-    receiver.start(QStringLiteral(LINKSCOPE_SEND), {"--family", family, "-d", "3", line->receiverSide.slavePath()});
+    receiver.start(QStringLiteral(LINKSCOPE_SEND), {"--family", family, "-d", QString::number(seconds), line->receiverSide.slavePath()});
     QTRY_VERIFY_WITH_TIMEOUT(receiver.state() == QProcess::NotRunning && answerer.state() == QProcess::NotRunning,
-                             20000);
+                             (seconds + 15) * 1000);
     QCOMPARE(receiver.exitCode(), 0);
     QCOMPARE(answerer.exitCode(), 0);
     QTRY_VERIFY(waiting(line->dumpSide.slaveFd()) == 0);
@@ -500,7 +556,8 @@ void tst_SendToDump::pollsAnsweredOnOneWire()
     const QString answered = QString::fromLocal8Bit(answerer.readAllStandardError());
     const int answers = QRegularExpression("answered: (\\d+)").match(answered).captured(1).toInt();
     const int missed = QRegularExpression("on purpose \\(--answer-miss\\): (\\d+)").match(answered).captured(1).toInt();
-    QVERIFY2(answers >= 5, qPrintable(answered));
+    const int passed = QRegularExpression("as the next poll had begun: (\\d+)").match(answered).captured(1).toInt();
+    QVERIFY2(answers >= 5 && passed <= answers / 4, qPrintable(answered));
     QCOMPARE(missed > 0, misbehave.contains("--answer-miss"));
     QVector<double> delays;
     int unpaired = 0;
@@ -554,9 +611,10 @@ void tst_SendToDump::pollsAnsweredOnOneWire()
     }
     if (silent.isEmpty())
         missing = total.captured(4).toInt();
-    // An answer held past the next poll leaves that poll missing too.
+    // An answer held past the next poll leaves that poll missing too, as
+    // does a poll the answerer read once the next had begun.
     const int strayed = answers - delays.size();
-    QVERIFY2(missing >= missed && missing <= missed + 2 * strayed + 1, qPrintable(summary + answered));
+    QVERIFY2(missing >= missed && missing <= missed + passed + 2 * strayed + 1, qPrintable(summary + answered));
     QVERIFY2(summary.contains(silent), qPrintable(summary));
 }
 
